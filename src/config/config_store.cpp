@@ -1,0 +1,1 @@
+// ConfigStore: see config_store.h

@@ -1,0 +1,160 @@
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+
+#include "text/codec.h"
+
+namespace zembrat::platform {
+namespace fs = std::filesystem;
+
+fs::path NativePath(std::string_view gbkPath) {
+    const std::string utf8 = text::Utf8FromGbk(gbkPath);
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string GbkFromNative(const fs::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return text::GbkFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File OpenFile(std::string_view path, const char* mode) {
+    if (path.empty()) return nullptr;
+#ifdef _WIN32
+    const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+    return File(_wfopen(NativePath(path).c_str(), wmode.c_str()));
+#else
+    return File(std::fopen(NativePath(path).c_str(), mode));
+#endif
+}
+
+}  // namespace
+
+bool ReadWholeFile(std::string_view path, text::Bytes& out) {
+    out.clear();
+    std::error_code ec;
+    const fs::path native = NativePath(path);
+    if (path.empty() || fs::is_directory(native, ec)) return false;
+    File f = OpenFile(path, "rb");
+    if (!f) return false;
+    const auto size = fs::file_size(native, ec);
+    if (!ec && size > 0) out.reserve(static_cast<std::size_t>(size));
+    char buffer[65536];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
+        out.append(buffer, n);
+        if (n < sizeof buffer) break;
+    }
+    if (std::ferror(f.get())) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool WriteWholeFile(std::string_view path, std::string_view bytes) {
+    std::FILE* f = OpenFile(path, "wb").release();
+    if (!f) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = (std::fflush(f) == 0) && ok;
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
+bool PathExists(std::string_view path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(NativePath(path), ec));
+}
+
+bool IsFolder(std::string_view path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    return fs::is_directory(NativePath(path), ec);
+}
+
+bool CreateOneFolder(std::string_view path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    return fs::create_directory(NativePath(path), ec) && !ec;
+}
+
+bool NameLess(std::string_view a, std::string_view b) {
+    const std::string la = text::AsciiLower(a);
+    const std::string lb = text::AsciiLower(b);
+    if (la != lb) return la < lb;
+    return a < b;
+}
+
+std::vector<FolderEntry> ListFolder(std::string_view folder) {
+    std::vector<FolderEntry> entries;
+    std::error_code ec;
+    fs::directory_iterator it(NativePath(folder), ec);
+    if (ec || folder.empty()) return entries;
+    for (const fs::directory_entry& entry : it) {
+        std::error_code typeError;
+        entries.push_back({GbkFromNative(entry.path().filename()), entry.is_directory(typeError)});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& x, const FolderEntry& y) { return NameLess(x.name, y.name); });
+    return entries;
+}
+
+namespace {
+
+inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool SameChar(std::string_view p, std::size_t i, std::string_view n, std::size_t j, std::size_t len) {
+    if (len == 1) return Lower(p[i]) == Lower(n[j]);
+    return p.compare(i, len, n.substr(j, len)) == 0;
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    // Greedy matching with one backtrack point for the last "*", over whole characters.
+    std::size_t p = 0, n = 0;
+    std::size_t starP = text::kNotFound, starN = 0;
+    while (n < name.size()) {
+        const std::size_t nLen = text::CharLength(name, n);
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = ++p;
+            starN = n;
+            continue;
+        }
+        if (p < pattern.size()) {
+            const std::size_t pLen = text::CharLength(pattern, p);
+            if ((pLen == 1 && pattern[p] == '?') || (pLen == nLen && SameChar(pattern, p, name, n, pLen))) {
+                p += pLen;
+                n += nLen;
+                continue;
+            }
+        }
+        if (starP == text::kNotFound) return false;
+        p = starP;
+        starN += text::CharLength(name, starN);
+        n = starN;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string> SearchFiles(std::string_view folder, std::string_view pattern) {
+    std::vector<std::string> names;
+    if (pattern.empty()) return names;
+    for (const FolderEntry& entry : ListFolder(folder)) {
+        if (!entry.isFolder && WildcardMatch(pattern, entry.name)) names.push_back(entry.name);
+    }
+    return names;
+}
+
+}  // namespace zembrat::platform

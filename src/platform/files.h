@@ -1,0 +1,53 @@
+// File and folder access with GBK path texts.
+//
+// Paths are the program's GBK text; they are converted to the file system's names here (UTF-8
+// on Linux) and names read from the file system are converted back, so every name round-trips.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/gbk.h"
+
+namespace zembrat::platform {
+
+// The file system's form of a GBK path.
+std::filesystem::path NativePath(std::string_view gbkPath);
+// A file system name or path as GBK text.
+std::string GbkFromNative(const std::filesystem::path& path);
+
+// Reads the whole file; false (and empty bytes) when it cannot be read.
+bool ReadWholeFile(std::string_view path, text::Bytes& out);
+// Creates the file or replaces its whole content; false when anything failed.
+bool WriteWholeFile(std::string_view path, std::string_view bytes);
+
+// Something (file, folder, or anything else) exists at path. A dangling link counts.
+bool PathExists(std::string_view path);
+// A folder, or a link to one, exists at path.
+bool IsFolder(std::string_view path);
+// Creates one folder level; false when it could not be created.
+bool CreateOneFolder(std::string_view path);
+
+struct FolderEntry {
+    std::string name;  // GBK
+    bool isFolder = false;  // a folder or a link to one
+};
+
+// The entries of one folder, "." and ".." left out, in name order (see NameLess). An unreadable
+// or missing folder gives no entries.
+std::vector<FolderEntry> ListFolder(std::string_view folder);
+
+// The listing order: ASCII letters compared without regard to case, then byte order.
+bool NameLess(std::string_view a, std::string_view b);
+
+// Directory-search matching: "*" is any run of characters, "?" exactly one character (a two-byte
+// character counts as one), ASCII letters compare without regard to case.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// The names of the entries of a folder that are not folders and match the pattern, in name
+// order: what a directory search for folder + pattern yields.
+std::vector<std::string> SearchFiles(std::string_view folder, std::string_view pattern);
+
+}  // namespace zembrat::platform

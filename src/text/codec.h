@@ -1,0 +1,44 @@
+// Conversions between the program's GBK text and Unicode, and between named encodings.
+//
+// GBK text is decoded and encoded as GB18030 (a superset of GBK), so every character the file
+// system or a page can hold round-trips. The lenient conversions never fail as a whole: an
+// invalid byte becomes U+FFFD and the rest is converted.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zembrat::text {
+
+std::u16string Utf16FromGbk(std::string_view gbk);
+std::string GbkFromUtf16(std::u16string_view utf16);
+std::string Utf8FromGbk(std::string_view gbk);
+std::string GbkFromUtf8(std::string_view utf8);
+
+// UTF-16 text together with, for every code unit, the offset of the GBK byte its character
+// starts at; byteOffset has one more element than text, holding the input's length, so that
+// the bytes of units [a, b) are gbk.substr(byteOffset[a], byteOffset[b] - byteOffset[a]).
+struct MappedUtf16 {
+    std::u16string text;
+    std::vector<std::uint32_t> byteOffset;
+};
+MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
+
+// Conversion between two encodings named as iconv names them ("UTF-8", "GB18030", "BIG5",
+// "UTF-16LE", ...). Empty when the input holds an invalid or incomplete sequence, or when the
+// converter does not know one of the names.
+std::optional<std::string> ConvertStrict(std::string_view input, const char* from, const char* to);
+
+}  // namespace zembrat::text
+
+namespace zembrat::text::literals {
+
+// "转存结果"_gbk: a text written in the (UTF-8) source, as the program's GBK text.
+inline std::string operator""_gbk(const char* utf8, std::size_t size) {
+    return GbkFromUtf8(std::string_view(utf8, size));
+}
+
+}  // namespace zembrat::text::literals

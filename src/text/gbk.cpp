@@ -1,0 +1,235 @@
+#include "text/gbk.h"
+
+#include <cstring>
+
+namespace zembrat::text {
+namespace {
+
+inline unsigned char Byte(std::string_view s, std::size_t i) {
+    return static_cast<unsigned char>(s[i]);
+}
+
+inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// Tells whether positions are character boundaries, scanning backwards from a candidate no
+// further than the last boundary it already knows. Every byte below 0x80 ends a character
+// (as a single byte or as a trail byte), so the byte after it is a boundary; after that,
+// lead bytes pair up. Keeping the known boundary moving forward makes a whole search linear.
+class BoundaryTracker {
+public:
+    explicit BoundaryTracker(std::string_view s, std::size_t known) : s_(s), known_(known) {}
+
+    bool IsBoundary(std::size_t p) {
+        if (p < known_) return false;  // only asked for positions at or after the known one
+        std::size_t q = p;
+        while (q > known_ && Byte(s_, q - 1) >= 0x80) --q;
+        const bool boundary = ((p - q) % 2) == 0;
+        known_ = boundary ? p : p - 1;
+        return boundary;
+    }
+
+private:
+    std::string_view s_;
+    std::size_t known_;
+};
+
+// Compares needle with the bytes of s at at; letters compare without case, but the second byte
+// of a two-byte character must match exactly.
+bool EqualNoCaseAt(std::string_view s, std::size_t at, std::string_view needle) {
+    for (std::size_t k = 0; k < needle.size(); ++k) {
+        if (Byte(needle, k) >= 0x80) {
+            if (s[at + k] != needle[k]) return false;
+            if (++k < needle.size() && s[at + k] != needle[k]) return false;
+        } else if (LowerAscii(s[at + k]) != LowerAscii(needle[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TextOf(std::string_view bytes) {
+    const void* zero = std::memchr(bytes.data(), 0, bytes.size());
+    if (!zero) return std::string(bytes);
+    return std::string(bytes.data(), static_cast<const char*>(zero) - bytes.data());
+}
+
+std::size_t Find(std::string_view s, std::string_view needle, std::size_t from) {
+    if (from > s.size()) return kNotFound;
+    if (needle.empty()) return from;
+    BoundaryTracker boundaries(s, from);
+    std::size_t at = from;
+    while (at + needle.size() <= s.size()) {
+        const void* hit = memmem(s.data() + at, s.size() - at, needle.data(), needle.size());
+        if (!hit) return kNotFound;
+        const std::size_t p = static_cast<const char*>(hit) - s.data();
+        if (boundaries.IsBoundary(p)) return p;
+        at = p + 1;
+    }
+    return kNotFound;
+}
+
+std::size_t FindNoCase(std::string_view s, std::string_view needle, std::size_t from) {
+    if (from > s.size()) return kNotFound;
+    if (needle.empty()) return from;
+    for (std::size_t i = from; i + needle.size() <= s.size(); i += CharLength(s, i)) {
+        if (EqualNoCaseAt(s, i, needle)) return i;
+    }
+    return kNotFound;
+}
+
+namespace {
+
+std::size_t FindLastImpl(std::string_view s, std::string_view needle, std::size_t end,
+                         bool noCase) {
+    if (end > s.size()) end = s.size();
+    std::size_t last = kNotFound;
+    for (std::size_t i = 0; i + needle.size() <= end; i += CharLength(s, i)) {
+        const bool hit = noCase ? EqualNoCaseAt(s, i, needle)
+                                : s.compare(i, needle.size(), needle) == 0;
+        if (hit) last = i;
+        if (i == s.size()) break;  // an empty needle at the very end
+    }
+    return last;
+}
+
+}  // namespace
+
+std::size_t FindLast(std::string_view s, std::string_view needle, std::size_t end) {
+    return FindLastImpl(s, needle, end, false);
+}
+
+std::size_t FindLastNoCase(std::string_view s, std::string_view needle, std::size_t end) {
+    return FindLastImpl(s, needle, end, true);
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+    if (s.size() < suffix.size()) return false;
+    const std::size_t at = s.size() - suffix.size();
+    if (s.compare(at, suffix.size(), suffix) != 0) return false;
+    return BoundaryTracker(s, 0).IsBoundary(at);
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+    if (s.size() < suffix.size()) return false;
+    const std::size_t at = s.size() - suffix.size();
+    if (!EqualNoCaseAt(s, at, suffix)) return false;
+    return BoundaryTracker(s, 0).IsBoundary(at);
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+    if (from.empty()) return std::string(s);
+    std::string out;
+    std::size_t done = 0;
+    std::size_t hit = Find(s, from, 0);
+    if (hit == kNotFound) return std::string(s);
+    out.reserve(s.size());
+    while (hit != kNotFound) {
+        out.append(s, done, hit - done);
+        out.append(to);
+        done = hit + from.size();
+        hit = Find(s, from, done);
+    }
+    out.append(s, done, s.size() - done);
+    return out;
+}
+
+std::vector<std::string> Split(std::string_view s, std::string_view separator) {
+    std::vector<std::string> pieces;
+    if (s.empty()) return pieces;
+    if (separator.empty()) {
+        pieces.emplace_back(s);
+        return pieces;
+    }
+    std::size_t start = 0;
+    for (std::size_t hit = Find(s, separator, 0); hit != kNotFound;
+         hit = Find(s, separator, start)) {
+        pieces.emplace_back(s.substr(start, hit - start));
+        start = hit + separator.size();
+    }
+    pieces.emplace_back(s.substr(start));
+    return pieces;
+}
+
+std::string TrimLeft(std::string_view s) {
+    std::size_t i = 0;
+    for (;;) {
+        if (i < s.size() && s[i] == ' ') {
+            ++i;
+        } else if (s.substr(i, 2) == kFullWidthSpace) {
+            i += 2;
+        } else {
+            break;
+        }
+    }
+    return std::string(s.substr(i));
+}
+
+std::string TrimRight(std::string_view s) {
+    // Walk forward so that an A1 A1 pair is only taken where it is a character of its own.
+    std::size_t keep = 0;  // end of the last character that is not a space
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = CharLength(s, i);
+        const bool space = (n == 1 && s[i] == ' ') || (n == 2 && s.substr(i, 2) == kFullWidthSpace);
+        i += n;
+        if (!space) keep = i;
+    }
+    return std::string(s.substr(0, keep));
+}
+
+std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+
+std::string AsciiLower(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) out[i] = LowerAscii(out[i]);
+    return out;
+}
+
+std::string AsciiUpper(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) out[i] = UpperAscii(out[i]);
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && EqualNoCaseAt(a, 0, b);
+}
+
+namespace {
+
+const std::string_view kSeparator(&kPathSeparator, 1);
+
+}  // namespace
+
+std::string FileName(std::string_view path) {
+    const std::size_t at = FindLast(path, kSeparator);
+    return std::string(at == kNotFound ? path : path.substr(at + 1));
+}
+
+std::string BaseName(std::string_view path) {
+    std::string name = FileName(path);
+    const std::size_t dot = FindLast(name, ".");
+    if (dot != kNotFound) name.resize(dot);
+    return name;
+}
+
+std::string DirectoryPart(std::string_view path) {
+    const std::size_t at = FindLast(path, kSeparator);
+    return std::string(at == kNotFound ? std::string_view() : path.substr(0, at));
+}
+
+bool EndsWithSeparator(std::string_view path) { return EndsWith(path, kSeparator); }
+
+std::string WithSeparator(std::string_view path) {
+    std::string out(path);
+    if (!EndsWithSeparator(path)) out += kPathSeparator;
+    return out;
+}
+
+}  // namespace zembrat::text

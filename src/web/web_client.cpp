@@ -1,0 +1,1 @@
+// WebClient: see web_client.h

@@ -1,0 +1,67 @@
+#include "text/codec.h"
+
+#include <gtest/gtest.h>
+
+#include "text/crc32.h"
+
+namespace zembrat::text {
+namespace {
+using namespace literals;
+
+TEST(Codec, GbkRoundTripsThroughUtf8AndUtf16) {
+    const std::string gbk = "\xCE\xC4\xD5\xC2\xC4\xBF\xC2\xBC";  // 文章目录
+    EXPECT_EQ("文章目录"_gbk, gbk);
+    EXPECT_EQ(Utf8FromGbk(gbk), "文章目录");
+    EXPECT_EQ(Utf16FromGbk(gbk), u"文章目录");
+    EXPECT_EQ(GbkFromUtf16(u"文章目录"), gbk);
+    // Characters outside GBK survive as GB18030 four-byte sequences.
+    const std::string emoji = GbkFromUtf8("a\xF0\x9F\x98\x80" "b");  // U+1F600
+    EXPECT_EQ(emoji.size(), 6u);
+    EXPECT_EQ(Utf8FromGbk(emoji), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(Utf16FromGbk(emoji), u"a\U0001F600b");
+    EXPECT_EQ(GbkFromUtf8("€"), GbkFromUtf16(u"€"));
+}
+
+TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestConverts) {
+    EXPECT_EQ(Utf16FromGbk("a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf16FromGbk("ab\xB0"), u"ab\uFFFD");  // lone lead byte at the end
+    EXPECT_EQ(Utf16FromGbk("\xFF\xFF"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(Utf8FromGbk("x\xFFy"), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(Utf16FromGbk(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+    // Invalid UTF-8 and a lone surrogate do not stop the conversion.
+    EXPECT_EQ(Utf8FromGbk(GbkFromUtf8("a\xC3" "b")), "a\xEF\xBF\xBD" "b");
+    const char16_t lone[] = {u'a', 0xD800, u'b'};
+    EXPECT_EQ(Utf16FromGbk(GbkFromUtf16(std::u16string_view(lone, 3))), u"a\uFFFDb");
+}
+
+TEST(Codec, MappedDecodingPointsEveryUnitAtItsBytes) {
+    const std::string gbk = "a" + "中"_gbk + "\xFF" + GbkFromUtf8("\xF0\x9F\x98\x80") + "z";
+    const MappedUtf16 mapped = Utf16FromGbkMapped(gbk);
+    EXPECT_EQ(mapped.text, u"a中\uFFFD\U0001F600z");
+    ASSERT_EQ(mapped.byteOffset.size(), mapped.text.size() + 1);
+    const std::vector<std::uint32_t> expected = {0, 1, 3, 4, 4, 8, 9};
+    EXPECT_EQ(mapped.byteOffset, expected);
+    // Long inputs are converted in one pass with the same offsets.
+    std::string big;
+    for (int i = 0; i < 5000; ++i) big += "x" + "图"_gbk;
+    const MappedUtf16 bigMapped = Utf16FromGbkMapped(big);
+    ASSERT_EQ(bigMapped.text.size(), 10000u);
+    EXPECT_EQ(bigMapped.byteOffset[9999], 3u * 4999 + 1);
+}
+
+TEST(Codec, StrictConversionFailsOnInvalidInput) {
+    EXPECT_EQ(ConvertStrict("\xE4\xB8\xAD", "UTF-8", "GB18030"), "中"_gbk);
+    EXPECT_EQ(ConvertStrict("\xD6\xD0", "UTF-8", "GB18030"), std::nullopt);
+    EXPECT_EQ(ConvertStrict("\xE4\xB8", "UTF-8", "GB18030"), std::nullopt);  // incomplete
+    EXPECT_EQ(ConvertStrict("abc", "NO-SUCH-CHARSET", "GB18030"), std::nullopt);
+    EXPECT_EQ(ConvertStrict("", "UTF-8", "GB18030"), "");
+}
+
+TEST(Crc32, MatchesTheZipChecksum) {
+    EXPECT_EQ(Crc32(""), 0u);
+    EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
+    EXPECT_EQ(Crc32(std::string("\0\0\0\0", 4)), 0x2144DF1Cu);
+}
+
+}  // namespace
+}  // namespace zembrat::text

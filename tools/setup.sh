@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# One entry for newcomers and CI.
+#   tools/setup.sh run    install what is missing, build, start Zembrat
+#   tools/setup.sh test   install what is missing, build with warnings as errors, run all tests
+#   tools/setup.sh deps   only install what is missing
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+install_deps() {
+    local missing=()
+    while read -r pkg; do
+        [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done < tools/debian-packages.txt
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [[ "$(id -u)" -ne 0 ]] && sudo="sudo"
+        $sudo apt-get update
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+}
+
+case "${1:-}" in
+    deps)
+        install_deps
+        ;;
+    run)
+        install_deps
+        cmake --preset release
+        cmake --build --preset release -j "$jobs"
+        exec ./build/release/src/app/zembrat
+        ;;
+    test)
+        install_deps
+        cmake --preset dev
+        cmake --build --preset dev -j "$jobs"
+        ctest --preset dev -j "$jobs"
+        ;;
+    *)
+        echo "usage: $0 run|test|deps" >&2
+        exit 2
+        ;;
+esac
