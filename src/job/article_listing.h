@@ -1,0 +1,29 @@
+// Listing the article files of one folder (never its subfolders).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zembrat::job {
+
+// The two ways a run lists its articles, chosen by the mouse action that started it.
+enum class ListingMethod {
+    FolderObject,  // walk the folder's files and match names against the filter as a pattern
+    FileSearch,    // one directory search per "|"-separated wildcard of the filter
+};
+
+using EventPump = std::function<void()>;
+
+// Full paths of the matching files: the folder, a separator when it lacks one, the name.
+// Never fails: a missing or unreadable folder gives an empty list. pump runs after every entry.
+std::vector<std::string> ListArticles(std::string_view folder, std::string_view filter,
+                                      ListingMethod method, const EventPump& pump);
+
+// An empty filter means "*.*"; an empty piece between two "|" matches nothing; a name matching
+// two pieces is listed twice, the names of the first piece first.
+std::vector<std::string> FileSearchListing(std::string_view folder, std::string_view filter,
+                                           const EventPump& pump);
+
+}  // namespace zembrat::job

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zembrat::job {
+
+// Makes every folder of path that ends before a separator, one level at a time: a path that
+// ends with the separator makes its last folder, a file path the folders that hold the file.
+// The root (the empty prefix before a leading separator) and, on Windows, a drive prefix are
+// skipped. False as soon as a folder that did not exist cannot be made.
+bool MakeFolders(std::string_view path);
+
+// The folder the run writes into: the article folder, one separator, "转存结果" and a
+// final separator.
+std::string ResultFolder(std::string_view articleFolder);
+
+}  // namespace zembrat::job

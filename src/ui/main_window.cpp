@@ -1,0 +1,276 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <limits>
+
+#include "ui/fonts.h"
+#include "ui/icons.h"
+#include "ui/qt_text.h"
+#include "ui/shell.h"
+#include "ui/widgets.h"
+
+namespace zembrat::ui {
+namespace {
+
+// The client area that the designed 716 x 645 window with a fixed border leaves.
+constexpr int kClientWidth = 710;
+constexpr int kClientHeight = 614;
+
+QLabel* Caption(const QString& name, const QString& text, const QRect& geometry, const QFont& font,
+                QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geometry, const QFont& font,
+                   QWidget* parent) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    edit->setFont(font);
+    QPalette pal = edit->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    edit->setPalette(pal);
+    return edit;
+}
+
+QFont LinkFont() {
+    QFont font = SimSun(12);
+    font.setUnderline(true);
+    return font;
+}
+
+}  // namespace
+
+BannerAddresses DefaultBannerAddresses() {
+    return {QStringLiteral("https://zembrat.invalid/"), QStringLiteral("https://zembrat.invalid/zembrat"),
+            QStringLiteral("https://zembrat.invalid/contact"), QStringLiteral("https://zembrat.invalid/software")};
+}
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent), driver_(*this), statusIcons_(StatusIcons()) {
+    setObjectName(QStringLiteral("主窗口"));
+    setWindowTitle(QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
+    setWindowIcon(QIcon(AppIcon(64)));
+    setFixedSize(kClientWidth, kClientHeight);
+    move(50, 50);
+    BuildBanner();
+    BuildControls();
+    Connect();
+    LayStatusLabelOntoProgressBar();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildBanner() {
+    banner_ = new QFrame(this);
+    banner_->setObjectName(QStringLiteral("图片框1"));
+    banner_->setGeometry(0, 0, 816, 88);
+    banner_->setAutoFillBackground(true);
+    QPalette pal = banner_->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    banner_->setPalette(pal);
+
+    const BannerAddresses addresses = DefaultBannerAddresses();
+    auto button = [this](const QString& name, const QPixmap& normal, const QPixmap& alternate, const QRect& r) {
+        auto* b = new ImageButton(normal, alternate, banner_);
+        b->setObjectName(name);
+        b->setGeometry(r);
+        return b;
+    };
+    auto link = [this](const QString& name, const QString& caption, const QString& address, const QRect& r) {
+        auto* l = new TextLink(caption, address, banner_);
+        l->setObjectName(name);
+        l->setGeometry(r);
+        l->setFont(LinkFont());
+        return l;
+    };
+    homeButton_ = button(QStringLiteral("图片框官网"), Logo(false), Logo(true), QRect(488, 12, 145, 64));
+    saveButton_ = button(QStringLiteral("图片框保存"), BannerIcon(BannerPicture::Save, false),
+                         BannerIcon(BannerPicture::Save, true), QRect(16, 0, 64, 64));
+    saveLink_ = link(QStringLiteral("超级链接框保存"), QStringLiteral("保存配置"), QString(), QRect(16, 64, 64, 24));
+    helpButton_ = button(QStringLiteral("图片框操作"), BannerIcon(BannerPicture::Help, false),
+                         BannerIcon(BannerPicture::Help, true), QRect(96, 0, 64, 64));
+    helpLink_ = link(QStringLiteral("超级链接框操作"), QStringLiteral("疑点说明"), QString(), QRect(96, 64, 64, 24));
+    updateButton_ = button(QStringLiteral("图片框更新"), BannerIcon(BannerPicture::Update, false),
+                           BannerIcon(BannerPicture::Update, true), QRect(176, 0, 64, 64));
+    updateLink_ = link(QStringLiteral("超级链接框更新"), QStringLiteral("软件主页"), addresses.product,
+                       QRect(176, 64, 64, 24));
+    chatButton_ = button(QStringLiteral("图片框QQ"), BannerIcon(BannerPicture::Chat, false),
+                         BannerIcon(BannerPicture::Chat, true), QRect(256, 0, 64, 64));
+    chatLink_ = link(QStringLiteral("超级链接框QQ"), QStringLiteral("联系作者"), addresses.chat, QRect(256, 64, 64, 24));
+    softwareButton_ = button(QStringLiteral("图片框软件"), BannerIcon(BannerPicture::Software, false),
+                             BannerIcon(BannerPicture::Software, true), QRect(336, 0, 64, 64));
+    softwareLink_ = link(QStringLiteral("超级链接框软件"), QStringLiteral("更多软件"), addresses.software,
+                         QRect(336, 64, 64, 24));
+
+    auto* rule = new QFrame(this);
+    rule->setObjectName(QStringLiteral("标签13"));
+    rule->setGeometry(0, 88, 1000, 2);
+    rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+}
+
+void MainWindow::BuildControls() {
+    Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32), SimHei(21), this);
+    articleFolder_ = EditBox(QStringLiteral("编辑框文章目录"), QDir::homePath() + QStringLiteral("/文章目录"),
+                             QRect(128, 104, 512, 32), SimHei(21), this);
+    articleFilter_ = EditBox(QStringLiteral("编辑框过滤"), QStringLiteral("*.htm"), QRect(576, 108, 58, 24),
+                             SimSun(15), this);
+    articleFilter_->raise();  // set into the right end of the folder box
+    chooseButton_ = new PushButton(QStringLiteral("选择"), this);
+    chooseButton_->setObjectName(QStringLiteral("按钮选择"));
+    chooseButton_->setGeometry(640, 104, 56, 32);
+    chooseButton_->setFont(SimHei(21));
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("进度条1"));
+    progress_->setGeometry(16, 104, 680, 32);
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 0);
+    progress_->setMaximum(100);
+    progress_->hide();
+    statusLabel_ = new QLabel(this);
+    statusLabel_->setObjectName(QStringLiteral("透明标签1"));
+    statusLabel_->setGeometry(32, 104, 648, 32);
+    statusLabel_->setFont(SimHei(19));
+    statusLabel_->setAttribute(Qt::WA_TranslucentBackground);
+    statusLabel_->hide();
+
+    list_ = new QTreeWidget(this);
+    list_->setObjectName(QStringLiteral("列表框"));
+    list_->setGeometry(16, 144, 680, 232);
+    list_->setFont(SimSun(15));
+    list_->setColumnCount(2);
+    list_->setHeaderLabels({QStringLiteral("存放位置"), QStringLiteral("下载地址")});
+    list_->setColumnWidth(0, 400);
+    list_->setColumnWidth(1, 250);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setIconSize(QSize(24, 24));
+    list_->header()->setStretchLastSection(false);
+
+    startButton_ = new PushButton(ToQString(job::StartCaption()), this);
+    startButton_->setObjectName(QStringLiteral("按钮开始下载"));
+    startButton_->setGeometry(16, 392, 680, 40);
+    startButton_->setFont(SimHei(21, true));
+
+    Caption(QStringLiteral("标签2"), QStringLiteral("图片存放目录："), QRect(16, 440, 112, 32), SimSun(15), this);
+    imageFolder_ = EditBox(QStringLiteral("编辑框图片存放目录"), QStringLiteral("files/img"),
+                           QRect(128, 440, 568, 32), SimHei(21), this);
+    Caption(QStringLiteral("标签3"), QStringLiteral("旧的域名前缀："), QRect(16, 481, 112, 32), SimSun(15), this);
+    oldPrefix_ = EditBox(QStringLiteral("编辑框旧的域名前缀"), QString(), QRect(128, 481, 568, 32), SimHei(21), this);
+    Caption(QStringLiteral("标签5"), QStringLiteral("新的域名前缀："), QRect(16, 522, 112, 32), SimSun(15), this);
+    newPrefix_ = EditBox(QStringLiteral("编辑框新的域名前缀"), QString(), QRect(128, 522, 568, 32), SimHei(21), this);
+    Caption(QStringLiteral("标签4"), QStringLiteral("排除地址范围："), QRect(16, 563, 112, 32), SimSun(15), this);
+    excludedRanges_ =
+        EditBox(QStringLiteral("编辑框排除地址范围"), QString(), QRect(128, 563, 568, 32), SimHei(21), this);
+
+    progress_->raise();  // above the article-folder row
+}
+
+void MainWindow::Connect() {
+    connect(startButton_, &QPushButton::clicked, this,
+            [this] { driver_.StartOrStop(job::ListingMethod::FolderObject); });
+    connect(startButton_, &PushButton::rightPressed, this,
+            [this] { driver_.StartOrStop(job::ListingMethod::FileSearch); });
+    connect(chooseButton_, &QPushButton::clicked, this, [this] {
+        const QString folder = PickFolder(articleFolder_->text());
+        if (!folder.isEmpty()) articleFolder_->setText(folder);
+    });
+    connect(chooseButton_, &PushButton::rightPressed, this,
+            [this] { ui::OpenInFileManager(articleFolder_->text()); });
+
+    // The image buttons read their address from the neighbouring link at the moment of the click.
+    connect(homeButton_, &QAbstractButton::clicked, this, [] { OpenAddress(DefaultBannerAddresses().home); });
+    connect(updateButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(updateLink_->address()); });
+    connect(chatButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(chatLink_->address()); });
+    connect(softwareButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(softwareLink_->address()); });
+}
+
+void MainWindow::LayStatusLabelOntoProgressBar() {
+    statusLabel_->setParent(progress_);
+    statusLabel_->setGeometry(10, 0, progress_->width() - 20, statusLabel_->height());
+    statusLabel_->hide();
+}
+
+QLineEdit* MainWindow::editBox(job::EditBox box) const {
+    switch (box) {
+        case job::EditBox::ArticleFolder: return articleFolder_;
+        case job::EditBox::ArticleFilter: return articleFilter_;
+        case job::EditBox::ImageFolder: return imageFolder_;
+        case job::EditBox::OldPrefix: return oldPrefix_;
+        case job::EditBox::NewPrefix: return newPrefix_;
+        case job::EditBox::ExcludedRanges: return excludedRanges_;
+    }
+    return nullptr;
+}
+
+std::string MainWindow::StartCaption() const { return ToGbk(startButton_->text()); }
+void MainWindow::SetStartCaption(const std::string& caption) { startButton_->setText(ToQString(caption)); }
+std::string MainWindow::EditText(job::EditBox box) const { return ToGbk(editBox(box)->text()); }
+void MainWindow::SetEditEnabled(job::EditBox box, bool enabled) { editBox(box)->setEnabled(enabled); }
+void MainWindow::SetProgressVisible(bool visible) { progress_->setVisible(visible); }
+void MainWindow::SetStatusLabelVisible(bool visible) { statusLabel_->setVisible(visible); }
+
+void MainWindow::SetProgressMaximum(long maximum) {
+    progress_->setRange(0, static_cast<int>(std::min<long>(maximum, std::numeric_limits<int>::max())));
+}
+
+void MainWindow::SetProgressPosition(long position) {
+    progress_->setValue(static_cast<int>(std::min<long>(position, progress_->maximum())));
+}
+
+void MainWindow::SetStatusText(const std::string& text) { statusLabel_->setText(ToQString(text)); }
+void MainWindow::ClearRows() { list_->clear(); }
+
+void MainWindow::InsertRow(int row, job::StatusIcon icon) {
+    auto* item = new QTreeWidgetItem;
+    list_->insertTopLevelItem(row, item);
+    SetRowIcon(row, icon);
+}
+
+void MainWindow::SetCellText(int row, int column, const std::string& text) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(column, ToQString(text));
+}
+
+void MainWindow::SetRowIcon(int row, job::StatusIcon icon) {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (!item) return;
+    const int index = static_cast<int>(icon);
+    item->setIcon(0, statusIcons_.value(index));
+    item->setData(0, Qt::UserRole, index);
+}
+
+int MainWindow::RowIcon(int row) const {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    return item ? item->data(0, Qt::UserRole).toInt() : -1;
+}
+
+void MainWindow::ScrollToRow(int row) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row)) list_->scrollToItem(item);
+}
+
+int MainWindow::RowCount() const { return list_->topLevelItemCount(); }
+void MainWindow::ProcessEvents() { QApplication::processEvents(); }
+
+platform::MessageAnswer MainWindow::ShowMessage(const std::string& text, platform::MessageButtons buttons) {
+    return ui::ShowMessage(ToQString(text), buttons);
+}
+
+void MainWindow::OpenInFileManager(const std::string& folder) { ui::OpenInFileManager(ToQString(folder)); }
+
+}  // namespace zembrat::ui

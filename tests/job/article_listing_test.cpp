@@ -1,0 +1,70 @@
+#include "job/article_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::job {
+namespace {
+using namespace text::literals;
+using testing::TempDir;
+using V = std::vector<std::string>;
+
+class FileSearchListingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"a.htm", "B.HTM", "old.html", "note.txt", "c.htm.bak", "x1.htm",
+                                 "xy1.htm"}) {
+            dir.Write(name, "x");
+        }
+        std::filesystem::create_directory(platform::NativePath(dir / "images.htm"));
+    }
+    V List(std::string_view filter, std::string folder = "") {
+        pumps = 0;
+        return FileSearchListing(folder.empty() ? dir.path() : folder, filter, [this] { ++pumps; });
+    }
+    std::string P(const std::string& name) const { return dir / name; }
+
+    TempDir dir;
+    int pumps = 0;
+};
+
+TEST_F(FileSearchListingTest, PatternsMatchWithoutCaseInNameOrder) {
+    EXPECT_EQ(List("*.htm"), (V{P("a.htm"), P("B.HTM"), P("x1.htm"), P("xy1.htm")}));
+    EXPECT_EQ(pumps, 4);  // once per name found
+    EXPECT_EQ(List("x?.htm"), (V{P("x1.htm")}));
+    EXPECT_EQ(List("*.TXT"), (V{P("note.txt")}));
+    // The folder may end with a separator or not.
+    EXPECT_EQ(List("a.*", dir.path() + "/"), (V{P("a.htm")}));
+}
+
+TEST_F(FileSearchListingTest, PiecesAreSearchedInTurnAndMayRepeatNames) {
+    EXPECT_EQ(List("*.txt|a.*"), (V{P("note.txt"), P("a.htm")}));
+    EXPECT_EQ(List("a.htm|*.htm"), (V{P("a.htm"), P("a.htm"), P("B.HTM"), P("x1.htm"), P("xy1.htm")}));
+    EXPECT_EQ(List("|note.txt|"), (V{P("note.txt")}));  // empty pieces match nothing
+}
+
+TEST_F(FileSearchListingTest, EmptyFilterListsEveryFileButNoFolder) {
+    const V all = List("");
+    EXPECT_EQ(all, (V{P("a.htm"), P("B.HTM"), P("c.htm.bak"), P("note.txt"), P("old.html"),
+                      P("x1.htm"), P("xy1.htm")}));
+}
+
+TEST_F(FileSearchListingTest, MissingFolderGivesNothing) {
+    EXPECT_EQ(List("*.htm", dir / "missing"), V{});
+    EXPECT_EQ(pumps, 0);
+}
+
+TEST(ListArticles, ChineseNamesComeBackAsTheyAre) {
+    TempDir dir;
+    dir.Write("新闻.htm"_gbk, "x");
+    EXPECT_EQ(ListArticles(dir.path(), "*.htm", ListingMethod::FileSearch, nullptr),
+              V{dir / "新闻.htm"_gbk});
+}
+
+}  // namespace
+}  // namespace zembrat::job

@@ -1,0 +1,188 @@
+#include "job/job_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "job/folders.h"
+
+#include "platform/files.h"
+#include "recording_window.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::job {
+namespace {
+using namespace text::literals;
+using platform::MessageAnswer;
+using testing::ReadFileOrMissing;
+using testing::RecordingWindow;
+using testing::TempDir;
+
+class JobDriverTest : public ::testing::Test {
+protected:
+    JobDriverTest() : driver(window) {
+        articles = dir / "文章"_gbk;
+        window.edits[EditBox::ArticleFolder] = articles;
+    }
+    std::string Article(const std::string& name, const std::string& bytes) {
+        return dir.Write("文章/"_gbk + name, bytes);
+    }
+    std::string Result(const std::string& name) const { return ResultFolder(articles) + name; }
+
+    TempDir dir;
+    std::string articles;
+    RecordingWindow window;
+    JobDriver driver;
+};
+
+TEST_F(JobDriverTest, EmptyListingOnlyShowsItsMessage) {
+    std::filesystem::create_directory(platform::NativePath(articles));
+    window.edits[EditBox::ArticleFilter] = "*.txt";
+    driver.StartOrStop(ListingMethod::FileSearch);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "在这个目录下‘"_gbk + articles + "’找不到‘*.txt’类型的文件！"_gbk);
+    EXPECT_EQ(window.caption, StartCaption());
+    EXPECT_EQ(window.LogLines("caption"), std::vector<std::string>{});
+    EXPECT_FALSE(platform::PathExists(ResultFolder(articles)));
+}
+
+TEST_F(JobDriverTest, RunGoesThroughItsStatesAndCopiesEveryArticleWhole) {
+    // A UTF-16 article holds zero bytes; it must come out whole.
+    const std::string utf16("\xFF\xFE<\0i\0m\0g\0", 10);
+    Article("a.htm", "<p>" + "中文"_gbk + "</p>");
+    Article("b.htm", utf16);
+    Article("c.txt", "not listed");
+    window.answers = {MessageAnswer::Yes};
+    driver.StartOrStop(ListingMethod::FileSearch);
+
+    EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "<p>" + "中文"_gbk + "</p>");
+    EXPECT_EQ(ReadFileOrMissing(Result("b.htm")), utf16);
+    EXPECT_EQ(ReadFileOrMissing(Result("c.txt")), "<missing>");
+
+    const std::vector<std::string> expected = {
+        "caption 停止下载",
+        "show progress",
+        "show label",
+        "disable NewPrefix",
+        "disable ExcludedRanges",
+        "disable OldPrefix",
+        "disable ImageFolder",
+        "maximum 2",
+        "position 1",
+        "label (2:1)a",
+        "position 2",
+        "label (2:2)b",
+        "hide progress",
+        "hide label",
+        "enable NewPrefix",
+        "enable ExcludedRanges",
+        "enable OldPrefix",
+        "enable ImageFolder",
+        "caption 开始下载并替换图片地址",
+        "clear rows",
+        "message 处理完成。处理的结果保存在这个目录：" + text::Utf8FromGbk(ResultFolder(articles)) +
+            "\r\n\r\n请问是否打开它？",
+        "open " + text::Utf8FromGbk(ResultFolder(articles)),
+    };
+    EXPECT_EQ(window.log, expected);
+    EXPECT_FALSE(driver.running());
+}
+
+TEST_F(JobDriverTest, NoOnTheQuestionOpensNothing) {
+    Article("a.htm", "x");
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_TRUE(window.openedFolders.empty());
+}
+
+TEST_F(JobDriverTest, StopIsNoticedBeforeTheNextArticleAndASecondRunClearsIt) {
+    for (const char* name : {"1.htm", "2.htm", "3.htm", "4.htm", "5.htm"}) Article(name, name);
+    // The user presses the button while the third article is being processed.
+    window.onLog = [this](const std::string& line) {
+        if (line == "label (5:3)3") driver.StartOrStop(ListingMethod::FileSearch);
+    };
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_TRUE(driver.stopRequested());
+    EXPECT_EQ(ReadFileOrMissing(Result("3.htm")), "3.htm");
+    EXPECT_EQ(ReadFileOrMissing(Result("4.htm")), "<missing>");
+    EXPECT_EQ(ReadFileOrMissing(Result("5.htm")), "<missing>");
+    // The press only changed the caption; the run then finished as usual.
+    const auto captions = window.LogLines("caption");
+    EXPECT_EQ(captions, (std::vector<std::string>{"caption 停止下载", "caption 正在停止中..",
+                                                   "caption 开始下载并替换图片地址"}));
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(text::Utf8FromGbk(window.messages[0]).rfind("处理完成。", 0), 0u);
+
+    // The next run starts afresh.
+    window.onLog = nullptr;
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_FALSE(driver.stopRequested());
+    EXPECT_EQ(ReadFileOrMissing(Result("5.htm")), "5.htm");
+}
+
+TEST_F(JobDriverTest, PressesWhileListingAreIgnored) {
+    Article("a.htm", "x");
+    Article("b.htm", "y");
+    int nested = 0;
+    window.onProcessEvents = [&](int) {
+        ++nested;
+        driver.StartOrStop(ListingMethod::FileSearch);
+    };
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_EQ(nested, 2);  // once per listed file
+    EXPECT_FALSE(driver.stopRequested());
+    EXPECT_EQ(window.LogLines("caption").size(), 2u);
+    EXPECT_EQ(ReadFileOrMissing(Result("b.htm")), "y");
+}
+
+TEST_F(JobDriverTest, ResultFolderThatCannotBeMadeEndsTheRunAtOnce) {
+    Article("a.htm", "x");
+    // A file where the result folder should be.
+    dir.Write("文章/转存结果"_gbk, "in the way");
+    driver.StartOrStop(ListingMethod::FileSearch);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "无法创建结果目录："_gbk + ResultFolder(articles));
+    EXPECT_TRUE(window.LogLines("label").empty());  // no article was read
+    EXPECT_EQ(window.caption, StartCaption());
+    EXPECT_FALSE(window.progressVisible);
+    EXPECT_TRUE(window.enabled[EditBox::ImageFolder]);
+}
+
+TEST_F(JobDriverTest, FailedWritesAndUnreadableArticlesAreCounted) {
+    Article("a.htm", "x");
+    Article("b.htm", "y");
+    Article("c.htm", "z");
+    // b's result cannot be written: a folder stands at its name. c cannot be read.
+    std::filesystem::create_directories(platform::NativePath(Result("b.htm")));
+    std::filesystem::permissions(platform::NativePath(articles + "/c.htm"), std::filesystem::perms::none);
+    text::Bytes probe;
+    const bool rootReadsAnything = platform::ReadWholeFile(articles + "/c.htm", probe);
+    driver.StartOrStop(ListingMethod::FileSearch);
+    ASSERT_EQ(window.messages.size(), 1u);
+    const std::string expectedCount = rootReadsAnything ? "有 1 篇文章未能写入。" : "有 2 篇文章未能写入。";
+    EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("\r\n\r\n" + expectedCount + "\r\n请问是否打开它？"),
+              std::string::npos)
+        << text::Utf8FromGbk(window.messages[0]);
+    EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "x");
+    if (!rootReadsAnything) {
+        EXPECT_EQ(ReadFileOrMissing(Result("c.htm")), "<missing>");
+    }
+}
+
+TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
+    Article("1.htm", "1");
+    Article("2.htm", "2");
+    window.onLog = [this](const std::string& line) {
+        if (line == "label (2:1)1") driver.StopForClose();
+    };
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_EQ(ReadFileOrMissing(Result("1.htm")), "1");
+    EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "<missing>");
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(window.caption, StartCaption());
+}
+
+}  // namespace
+}  // namespace zembrat::job

@@ -1,0 +1,72 @@
+// A JobWindow that records what the job does to it, for the job's tests.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "job/job_window.h"
+#include "text/codec.h"
+
+namespace zembrat::testing {
+
+class RecordingWindow : public job::JobWindow {
+public:
+    struct Row {
+        job::StatusIcon icon;
+        std::array<std::string, 2> cells;  // GBK
+    };
+
+    RecordingWindow();
+
+    // Readable log of every change, one line per call, texts in UTF-8: "caption 停止下载".
+    std::vector<std::string> log;
+    // Settings, GBK.
+    std::map<job::EditBox, std::string> edits;
+    std::map<job::EditBox, bool> enabled;
+    std::string caption;
+    bool progressVisible = false, labelVisible = false;
+    long progressMaximum = 0, progressPosition = 0;
+    std::string statusText;
+    std::vector<Row> rows;
+    // Messages shown (GBK) and the answers to give, in order (default: No / Ok).
+    std::vector<std::string> messages;
+    std::deque<platform::MessageAnswer> answers;
+    std::vector<std::string> openedFolders;
+    // Runs at every ProcessEvents call, with the call's number (from 1).
+    std::function<void(int)> onProcessEvents;
+    int processEventsCalls = 0;
+    // Runs after every log line is added, with that line.
+    std::function<void(const std::string&)> onLog;
+
+    std::string StartCaption() const override { return caption; }
+    void SetStartCaption(const std::string& c) override;
+    std::string EditText(job::EditBox box) const override;
+    void SetEditEnabled(job::EditBox box, bool on) override;
+    void SetProgressVisible(bool visible) override;
+    void SetStatusLabelVisible(bool visible) override;
+    void SetProgressMaximum(long maximum) override;
+    void SetProgressPosition(long position) override;
+    void SetStatusText(const std::string& text) override;
+    void ClearRows() override;
+    void InsertRow(int row, job::StatusIcon icon) override;
+    void SetCellText(int row, int column, const std::string& text) override;
+    void SetRowIcon(int row, job::StatusIcon icon) override;
+    void ScrollToRow(int row) override;
+    int RowCount() const override { return static_cast<int>(rows.size()); }
+    void ProcessEvents() override;
+    platform::MessageAnswer ShowMessage(const std::string& text,
+                                        platform::MessageButtons buttons) override;
+    void OpenInFileManager(const std::string& folder) override;
+
+    // Log lines starting with prefix.
+    std::vector<std::string> LogLines(const std::string& prefix) const;
+
+private:
+    void Log(std::string line);
+};
+
+}  // namespace zembrat::testing
