@@ -1,0 +1,28 @@
+// How a downloaded image is named and addressed, and how its references are rewritten.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zembrat::job {
+
+// The CRC-32 of the bytes in upper-case hexadecimal, without leading zeros.
+std::string ContentName(std::string_view bytes);
+
+// "gif", "png", "ico" or "bmp" when the text after the address's last "." is one of them (any
+// letter case), otherwise "jpg".
+std::string ImageExtension(std::string_view address);
+
+// The image's path relative to the result folder: the image folder (a "\" typed there read as
+// "/"), "/", the name, ".", the extension.
+std::string ImageRelPath(std::string_view imageFolder, std::string_view name, std::string_view extension);
+
+// What replaces a reference in the article: "/" + the relative path with "/" separators,
+// behind "http://" + newPrefix when a new prefix is set.
+std::string NewAddress(std::string_view relPath, std::string_view newPrefix);
+
+// Every occurrence of source replaced by newAddress, left to right, never starting on the
+// second byte of a two-byte character and never searching the inserted text again.
+std::string Rewrite(std::string_view text, std::string_view source, std::string_view newAddress);
+
+}  // namespace zembrat::job
