@@ -1,0 +1,77 @@
+#include "automation/regex_matches.h"
+
+#include <utility>
+
+#include "text/codec.h"
+
+namespace zembrat::automation {
+
+int GbkMatches::Execute(platform::RegexComponent& component, std::string_view subject) {
+    Clear();
+    text::MappedUtf16 decoded = text::Utf16FromGbkMapped(subject);
+    std::shared_ptr<platform::RegexMatchCollection> found =
+        component.Execute(std::move(decoded.text));
+    if (!found) return 0;
+    matches_ = ObjectHolder(std::move(found));
+    subject_.assign(subject);
+    byteOffset_ = std::move(decoded.byteOffset);
+    return Count();
+}
+
+void GbkMatches::Clear() {
+    matches_.Release();
+    subject_.clear();
+    subject_.shrink_to_fit();
+    byteOffset_.clear();
+    byteOffset_.shrink_to_fit();
+}
+
+int GbkMatches::Count() const {
+    const auto* matches = Collection();
+    return matches ? static_cast<int>(matches->Count()) : 0;
+}
+
+int GbkMatches::FirstGroupCount() const {
+    const auto* matches = Collection();
+    if (!matches || matches->Count() == 0) return 0;
+    return static_cast<int>(matches->Item(0)->SubMatches().Count());
+}
+
+platform::RegexSpan GbkMatches::Span(int i, int j) const {
+    const auto* matches = Collection();
+    if (!matches || i < 1) return {};
+    const std::optional<platform::RegexMatch> match =
+        matches->Item(static_cast<std::size_t>(i) - 1);
+    if (!match) return {};
+    if (j <= 0) return match->Span();
+    return match->SubMatches().Span(static_cast<std::size_t>(j) - 1);
+}
+
+VariantValue GbkMatches::Value(int i, int j) const {
+    if (!Span(i, j).matched()) return {};
+    return VariantValue::Text(Text(i, j));
+}
+
+std::string GbkMatches::Text(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    if (!span.matched()) return {};
+    const std::uint32_t from = byteOffset_[span.begin];
+    return subject_.substr(from, byteOffset_[span.end] - from);
+}
+
+int GbkMatches::UnitLength(int i, int j) const {
+    return static_cast<int>(Span(i, j).length());
+}
+
+int GbkMatches::ByteLength(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    if (!span.matched()) return 0;
+    return static_cast<int>(byteOffset_[span.end] - byteOffset_[span.begin]);
+}
+
+std::int64_t GbkMatches::BytePosition(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    return span.matched() ? static_cast<std::int64_t>(byteOffset_[span.begin]) : -2;
+}
+
+}  // namespace zembrat::automation
