@@ -18,15 +18,15 @@ std::string EscapeEach(std::string_view text, std::initializer_list<std::string_
 }  // namespace
 
 std::string WildcardToPattern(std::string_view wildcards) {
-    std::string out = EscapeEach(
-        wildcards, {"\\", "^", "$", "+", ".", "{", "}", "[", "]", "=", "(", ")", "\""});
+    std::string out =
+        EscapeEach(wildcards, {"\\", "^", "$", "+", ".", "{", "}", "[", "]", "=", "(", ")", "\""});
     out = text::ReplaceAll(out, "*", ".*");
     return text::ReplaceAll(out, "?", ".?");
 }
 
 std::string EscapeAll(std::string_view text) {
-    return EscapeEach(text, {"\\", "^", "$", "+", ".", "{", "}", "[", "]", "=", "(", ")", "?",
-                             "*", "|", "\""});
+    return EscapeEach(
+        text, {"\\", "^", "$", "+", ".", "{", "}", "[", "]", "=", "(", ")", "?", "*", "|", "\""});
 }
 
 std::string EscapeKeepAlternation(std::string_view text) {

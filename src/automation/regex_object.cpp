@@ -21,7 +21,9 @@ ObjectHolder RegexComponentFrom(const RegexComponentFactory& factory) {
 
 }  // namespace
 
-ObjectHolder MakeRegexComponent() { return ObjectHolder::Make<platform::RegexComponent>(); }
+ObjectHolder MakeRegexComponent() {
+    return ObjectHolder::Make<platform::RegexComponent>();
+}
 
 // ---- RegexObject ----
 
@@ -40,8 +42,8 @@ bool RegexObject::SetPattern(std::string_view pattern, bool caseSensitive, bool 
                              bool firstOnly) {
     platform::RegexComponent* component = Component();
     if (!component) return false;
-    const std::uint32_t flags = (caseSensitive ? 0 : kIgnoreCase) |
-                                (singleLine ? 0 : kMultiline) | (firstOnly ? 0 : kGlobal);
+    const std::uint32_t flags = (caseSensitive ? 0 : kIgnoreCase) | (singleLine ? 0 : kMultiline) |
+                                (firstOnly ? 0 : kGlobal);
     if (pattern == pattern_ && flags == flags_) return true;
     if (!pattern.empty()) {
         pattern_.assign(pattern);
@@ -66,13 +68,21 @@ int RegexObject::SetPatternAndExecute(std::string_view pattern, std::string_view
     return Execute(subject);
 }
 
-int RegexObject::MatchCount() const { return matches_.Count(); }
+int RegexObject::MatchCount() const {
+    return matches_.Count();
+}
 
-VariantValue RegexObject::MatchValue(int i, int j) const { return matches_.Value(i, j); }
+VariantValue RegexObject::MatchValue(int i, int j) const {
+    return matches_.Value(i, j);
+}
 
-std::string RegexObject::MatchText(int i, int j) const { return matches_.Text(i, j); }
+std::string RegexObject::MatchText(int i, int j) const {
+    return matches_.Text(i, j);
+}
 
-std::string RegexObject::SubMatchText(int i, int j) const { return matches_.Text(i, j); }
+std::string RegexObject::SubMatchText(int i, int j) const {
+    return matches_.Text(i, j);
+}
 
 std::string RegexObject::Replace(std::string_view subject, std::string_view replacement) {
     platform::RegexComponent* component = Component();
@@ -83,8 +93,8 @@ std::string RegexObject::Replace(std::string_view subject, std::string_view repl
 }
 
 std::string RegexObject::Replace(std::string_view subject, std::string_view replacement,
-                                 std::string_view newPattern, bool caseSensitive,
-                                 bool singleLine, bool firstOnly) {
+                                 std::string_view newPattern, bool caseSensitive, bool singleLine,
+                                 bool firstOnly) {
     SetPattern(newPattern, caseSensitive, singleLine, firstOnly);
     return Replace(subject, replacement);
 }
@@ -94,24 +104,33 @@ bool RegexObject::Test(std::string_view subject) {
     return component && component->Test(text::Utf16FromGbk(subject));
 }
 
-std::string RegexObject::GetPattern() const { return HasComponent() ? pattern_ : std::string(); }
+std::string RegexObject::GetPattern() const {
+    return HasComponent() ? pattern_ : std::string();
+}
 
-int RegexObject::FirstMatchGroupCount() const { return matches_.FirstGroupCount(); }
+int RegexObject::FirstMatchGroupCount() const {
+    return matches_.FirstGroupCount();
+}
 
-int RegexObject::MatchLength(int i, int j) const { return matches_.UnitLength(i, j); }
+int RegexObject::MatchLength(int i, int j) const {
+    return matches_.UnitLength(i, j);
+}
 
 // The whole match is counted in bytes as well: the original gave its UTF-16 length here,
 // which is not its length in the subject once two-byte characters are in it.
-int RegexObject::MatchByteLength(int i, int j) const { return matches_.ByteLength(i, j); }
+int RegexObject::MatchByteLength(int i, int j) const {
+    return matches_.ByteLength(i, j);
+}
 
 // ---- RegexObjectCp936 ----
 
 RegexObjectCp936::RegexObjectCp936() : RegexObjectCp936(MakeRegexComponent) {}
 
-RegexObjectCp936::RegexObjectCp936(RegexComponentFactory factory)
-    : factory_(std::move(factory)) {}
+RegexObjectCp936::RegexObjectCp936(RegexComponentFactory factory) : factory_(std::move(factory)) {}
 
-RegexObjectCp936::~RegexObjectCp936() { Release(); }
+RegexObjectCp936::~RegexObjectCp936() {
+    Release();
+}
 
 void RegexObjectCp936::Release() {
     component_.Release();
@@ -164,13 +183,21 @@ std::string RegexObjectCp936::Replace(std::string_view subject, std::string_view
     return replaced ? text::GbkFromUtf16(*replaced) : std::string();
 }
 
-int RegexObjectCp936::MatchCount() const { return matches_.Count(); }
+int RegexObjectCp936::MatchCount() const {
+    return matches_.Count();
+}
 
-std::string RegexObjectCp936::MatchText(int i) const { return matches_.Text(i, 0); }
+std::string RegexObjectCp936::MatchText(int i) const {
+    return matches_.Text(i, 0);
+}
 
-std::string RegexObjectCp936::SubMatchText(int i, int j) const { return matches_.Text(i, j); }
+std::string RegexObjectCp936::SubMatchText(int i, int j) const {
+    return matches_.Text(i, j);
+}
 
-int RegexObjectCp936::FirstMatchGroupCount() const { return matches_.FirstGroupCount(); }
+int RegexObjectCp936::FirstMatchGroupCount() const {
+    return matches_.FirstGroupCount();
+}
 
 // The original looked for the match text in the subject from the byte whose number is the
 // match's UTF-16 index; with two-byte characters before the match that can find an earlier

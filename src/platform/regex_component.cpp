@@ -16,11 +16,21 @@ constexpr std::uint32_t kMaxRepeat = 65535;
 constexpr std::size_t kJitStackStart = 32 * 1024;
 constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 
-bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-bool IsDigit(char32_t c) { return c >= '0' && c <= '9'; }
-bool IsAsciiLetter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiAlnum(char32_t c) { return IsDigit(c) || IsAsciiLetter(c); }
+bool IsHighSurrogate(char32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+bool IsDigit(char32_t c) {
+    return c >= '0' && c <= '9';
+}
+bool IsAsciiLetter(char32_t c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsAsciiAlnum(char32_t c) {
+    return IsDigit(c) || IsAsciiLetter(c);
+}
 
 int HexValue(char32_t c) {
     if (IsDigit(c)) return static_cast<int>(c - '0');
@@ -70,9 +80,8 @@ void AppendLiteral(std::u16string& out, char32_t c) {
 // is a class of characters, "a*+" is an error and not possessive, and "^" / "$" with
 // Multiline stop at "\r" as well as "\n".
 class Translator {
-public:
-    Translator(std::u32string_view pattern, bool multiline)
-        : p_(pattern), multiline_(multiline) {}
+  public:
+    Translator(std::u32string_view pattern, bool multiline) : p_(pattern), multiline_(multiline) {}
 
     std::optional<std::u16string> Run() {
         groups_ = CountGroups();
@@ -155,7 +164,7 @@ public:
         return std::move(out_);
     }
 
-private:
+  private:
     bool Has(std::size_t i) const { return i < p_.size(); }
     void Emit(std::string_view ascii) { AppendAscii(out_, ascii); }
 
@@ -509,12 +518,22 @@ std::optional<RegexMatch> RegexMatchCollection::Item(std::size_t i) const {
     return RegexMatch(this, i);
 }
 
-std::u16string RegexMatch::Value() const { return owner_->TextOf(Span()); }
-std::size_t RegexMatch::FirstIndex() const { return Span().begin; }
-std::size_t RegexMatch::Length() const { return Span().length(); }
-RegexSpan RegexMatch::Span() const { return owner_->SpanOf(match_, 0); }
+std::u16string RegexMatch::Value() const {
+    return owner_->TextOf(Span());
+}
+std::size_t RegexMatch::FirstIndex() const {
+    return Span().begin;
+}
+std::size_t RegexMatch::Length() const {
+    return Span().length();
+}
+RegexSpan RegexMatch::Span() const {
+    return owner_->SpanOf(match_, 0);
+}
 
-std::size_t RegexSubMatches::Count() const { return owner_->GroupCount(); }
+std::size_t RegexSubMatches::Count() const {
+    return owner_->GroupCount();
+}
 
 std::optional<std::u16string> RegexSubMatches::Item(std::size_t j) const {
     const RegexSpan span = Span(j);
@@ -579,14 +598,14 @@ RegexComponent::Engine* RegexComponent::Compiled() {
     // UTF so that IgnoreCase folds every script's letters; MATCH_INVALID_UTF so that a subject
     // with a stray surrogate is searched (such units match nothing) instead of refused, and so
     // that the subject is not re-validated on every search of the loop.
-    std::uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_MATCH_UNSET_BACKREF |
-                            PCRE2_NEVER_BACKSLASH_C;
+    std::uint32_t options =
+        PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_BACKSLASH_C;
     if (ignoreCase_) options |= PCRE2_CASELESS;
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     pcre2_code* code =
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->data()), translated->size(),
-                      options, &error, &errorOffset, compileContext);
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->data()), translated->size(), options,
+                      &error, &errorOffset, compileContext);
     pcre2_compile_context_free(compileContext);
     if (!code) return nullptr;
 
@@ -679,8 +698,7 @@ std::optional<std::u16string> RegexComponent::Replace(std::u16string_view subjec
                     break;
                 case ReplacementPiece::Group:
                     if (spans[piece.group].matched()) {
-                        out.append(subject, spans[piece.group].begin,
-                                   spans[piece.group].length());
+                        out.append(subject, spans[piece.group].begin, spans[piece.group].length());
                     }
                     break;
                 case ReplacementPiece::Before:
