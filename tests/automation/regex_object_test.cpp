@@ -163,6 +163,34 @@ TEST(ImageTagPattern, GroupsOfAChineseArticleAreTheExactBytes) {
     EXPECT_EQ(at, static_cast<std::int64_t>(article.find("图片/一"_gbk)));
 }
 
+TEST(ImageTagPattern, LargeArticlesKeepEveryCharacterWhole) {
+    // Long enough to be decoded in many pieces; four-byte GB18030 characters (81 30 81 30 is
+    // U+0080), digits and bytes that are no GBK sit everywhere a piece could end.
+    std::string article;
+    std::vector<std::string> sources;
+    for (int i = 0; article.size() < 400 * 1024; ++i) {
+        sources.push_back("图"_gbk + std::to_string(i) + ".jpg");
+        for (int k = 0; k < 16; ++k) article += "\x81\x30\x81\x30";
+        article += "中文"_gbk + std::to_string(i % 7) + "\x81\x30\x81\x30";
+        article += "<img src=\"" + sources.back() + "\">\xFF" + std::string(i % 5, 'a');
+    }
+    RegexObjectCp936 re;
+    ASSERT_TRUE(re.Create(kImageTag));
+    ASSERT_EQ(re.Execute(article), static_cast<int>(sources.size()));
+    std::size_t searchFrom = 0;
+    for (int i = 1; i <= re.MatchCount(); ++i) {
+        std::int64_t at = 0;
+        ASSERT_EQ(re.SubMatchTextAt(i, 2, at, true), sources[i - 1]);
+        const std::size_t expected = article.find(sources[i - 1], searchFrom);
+        ASSERT_EQ(at, static_cast<std::int64_t>(expected)) << i;
+        searchFrom = expected;
+    }
+    RegexObject fourByte;
+    fourByte.SetPattern("\\u0080");
+    EXPECT_EQ(fourByte.Execute(article), 17 * static_cast<int>(sources.size()));
+    EXPECT_EQ(fourByte.MatchText(7), "\x81\x30\x81\x30");
+}
+
 TEST(RegexObjectCp936, ArticleFilterMatchesWithoutCaseAndWithoutAnchor) {
     RegexObjectCp936 filter;
     ASSERT_TRUE(filter.Create(WildcardToPattern("*.txt")));
