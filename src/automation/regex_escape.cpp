@@ -11,7 +11,11 @@ namespace {
 // doubled again. ReplaceAll steps over two-byte characters.
 std::string EscapeEach(std::string_view text, std::initializer_list<std::string_view> set) {
     std::string out(text);
-    for (std::string_view c : set) out = text::ReplaceAll(out, c, "\\" + std::string(c));
+    for (std::string_view c : set) {
+        std::string escaped = "\\";
+        escaped += c;
+        out = text::ReplaceAll(out, c, escaped);
+    }
     return out;
 }
 

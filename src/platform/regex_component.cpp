@@ -227,13 +227,16 @@ class Translator {
             return true;
         }
         if (!quantifiable_ || (bounded && max < min) || min > kMaxRepeat) return false;
-        std::string text = "{" + std::to_string(min);
+        std::string text = "{";
+        text += std::to_string(min);
         if (!bounded || max > kMaxRepeat) {
             text += ",";
         } else if (max != min) {
-            text += "," + std::to_string(max);
+            text += ',';
+            text += std::to_string(max);
         }
-        Emit(text + "}");
+        text += '}';
+        Emit(text);
         pos_ = i + 1;
         Lazy();
         return true;
@@ -344,7 +347,9 @@ class Translator {
             if (n <= groups_) {
                 // Compiled with MATCH_UNSET_BACKREF: a group that has not matched (yet) gives
                 // an empty text, as in the dialect, instead of failing.
-                Emit("\\g{" + std::to_string(n) + "}");
+                Emit("\\g{");
+                Emit(std::to_string(n));
+                Emit("}");
                 pos_ = i;
                 return true;
             }
