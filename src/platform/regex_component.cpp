@@ -80,7 +80,7 @@ void AppendLiteral(std::u16string& out, char32_t c) {
 // is a class of characters, "a*+" is an error and not possessive, and "^" / "$" with
 // Multiline stop at "\r" as well as "\n".
 class Translator {
-  public:
+public:
     Translator(std::u32string_view pattern, bool multiline) : p_(pattern), multiline_(multiline) {}
 
     std::optional<std::u16string> Run() {
@@ -164,7 +164,7 @@ class Translator {
         return std::move(out_);
     }
 
-  private:
+private:
     bool Has(std::size_t i) const { return i < p_.size(); }
     void Emit(std::string_view ascii) { AppendAscii(out_, ascii); }
 
