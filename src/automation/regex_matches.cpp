@@ -1,0 +1,113 @@
+#include "automation/regex_matches.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "text/codec.h"
+
+namespace zembrat::automation {
+namespace {
+
+constexpr std::size_t kSliceBytes = 64 * 1024;
+
+// The decoded subject with its byte offsets, decoded a slice at a time: the codec builds
+// several arrays as large as its input on the way, and for an article of megabytes keeping
+// them small roughly halves the time. Slices end after an ASCII byte other than a digit: that
+// byte ends a character whatever came before it (a digit may be inside a four-byte GB18030
+// character), so the result is the same as decoding the whole subject at once.
+text::MappedUtf16 DecodeInSlices(std::string_view gbk) {
+    if (gbk.size() <= kSliceBytes) return text::Utf16FromGbkMapped(gbk);
+    text::MappedUtf16 out;
+    out.text.reserve(gbk.size());
+    out.byteOffset.reserve(gbk.size() + 1);
+    std::size_t from = 0;
+    while (from < gbk.size()) {
+        std::size_t end = std::min(gbk.size(), from + kSliceBytes);
+        while (end < gbk.size()) {
+            const auto last = static_cast<unsigned char>(gbk[end - 1]);
+            if (last < 0x80 && !(last >= '0' && last <= '9')) break;
+            ++end;
+        }
+        const text::MappedUtf16 slice = text::Utf16FromGbkMapped(gbk.substr(from, end - from));
+        out.text += slice.text;
+        for (std::size_t k = 0; k < slice.text.size(); ++k) {
+            out.byteOffset.push_back(static_cast<std::uint32_t>(from + slice.byteOffset[k]));
+        }
+        from = end;
+    }
+    out.byteOffset.push_back(static_cast<std::uint32_t>(gbk.size()));
+    return out;
+}
+
+}  // namespace
+
+int GbkMatches::Execute(platform::RegexComponent& component, std::string_view subject) {
+    Clear();
+    if (subject.size() >= 0xFFFFFFFFu) return 0;  // byte offsets are 32-bit
+    text::MappedUtf16 decoded = DecodeInSlices(subject);
+    std::shared_ptr<platform::RegexMatchCollection> found =
+        component.Execute(std::move(decoded.text));
+    if (!found) return 0;
+    matches_ = ObjectHolder(std::move(found));
+    subject_.assign(subject);
+    byteOffset_ = std::move(decoded.byteOffset);
+    return Count();
+}
+
+void GbkMatches::Clear() {
+    matches_.Release();
+    subject_.clear();
+    subject_.shrink_to_fit();
+    byteOffset_.clear();
+    byteOffset_.shrink_to_fit();
+}
+
+int GbkMatches::Count() const {
+    const auto* matches = Collection();
+    return matches ? static_cast<int>(matches->Count()) : 0;
+}
+
+int GbkMatches::FirstGroupCount() const {
+    const auto* matches = Collection();
+    if (!matches || matches->Count() == 0) return 0;
+    return static_cast<int>(matches->Item(0)->SubMatches().Count());
+}
+
+platform::RegexSpan GbkMatches::Span(int i, int j) const {
+    const auto* matches = Collection();
+    if (!matches || i < 1) return {};
+    const std::optional<platform::RegexMatch> match =
+        matches->Item(static_cast<std::size_t>(i) - 1);
+    if (!match) return {};
+    if (j <= 0) return match->Span();
+    return match->SubMatches().Span(static_cast<std::size_t>(j) - 1);
+}
+
+VariantValue GbkMatches::Value(int i, int j) const {
+    if (!Span(i, j).matched()) return {};
+    return VariantValue::Text(Text(i, j));
+}
+
+std::string GbkMatches::Text(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    if (!span.matched()) return {};
+    const std::uint32_t from = byteOffset_[span.begin];
+    return subject_.substr(from, byteOffset_[span.end] - from);
+}
+
+int GbkMatches::UnitLength(int i, int j) const {
+    return static_cast<int>(Span(i, j).length());
+}
+
+int GbkMatches::ByteLength(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    if (!span.matched()) return 0;
+    return static_cast<int>(byteOffset_[span.end] - byteOffset_[span.begin]);
+}
+
+std::int64_t GbkMatches::BytePosition(int i, int j) const {
+    const platform::RegexSpan span = Span(i, j);
+    return span.matched() ? static_cast<std::int64_t>(byteOffset_[span.begin]) : -2;
+}
+
+}  // namespace zembrat::automation
