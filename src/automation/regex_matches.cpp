@@ -6,45 +6,11 @@
 #include "text/codec.h"
 
 namespace zembrat::automation {
-namespace {
-
-constexpr std::size_t kSliceBytes = 64 * 1024;
-
-// The decoded subject with its byte offsets, decoded a slice at a time: the codec builds
-// several arrays as large as its input on the way, and for an article of megabytes keeping
-// them small roughly halves the time. Slices end after an ASCII byte other than a digit: that
-// byte ends a character whatever came before it (a digit may be inside a four-byte GB18030
-// character), so the result is the same as decoding the whole subject at once.
-text::MappedUtf16 DecodeInSlices(std::string_view gbk) {
-    if (gbk.size() <= kSliceBytes) return text::Utf16FromGbkMapped(gbk);
-    text::MappedUtf16 out;
-    out.text.reserve(gbk.size());
-    out.byteOffset.reserve(gbk.size() + 1);
-    std::size_t from = 0;
-    while (from < gbk.size()) {
-        std::size_t end = std::min(gbk.size(), from + kSliceBytes);
-        while (end < gbk.size()) {
-            const auto last = static_cast<unsigned char>(gbk[end - 1]);
-            if (last < 0x80 && !(last >= '0' && last <= '9')) break;
-            ++end;
-        }
-        const text::MappedUtf16 slice = text::Utf16FromGbkMapped(gbk.substr(from, end - from));
-        out.text += slice.text;
-        for (std::size_t k = 0; k < slice.text.size(); ++k) {
-            out.byteOffset.push_back(static_cast<std::uint32_t>(from + slice.byteOffset[k]));
-        }
-        from = end;
-    }
-    out.byteOffset.push_back(static_cast<std::uint32_t>(gbk.size()));
-    return out;
-}
-
-}  // namespace
 
 int GbkMatches::Execute(platform::RegexComponent& component, std::string_view subject) {
     Clear();
     if (subject.size() >= 0xFFFFFFFFu) return 0;  // byte offsets are 32-bit
-    text::MappedUtf16 decoded = DecodeInSlices(subject);
+    text::MappedUtf16 decoded = text::Utf16FromGbkMapped(subject);
     std::shared_ptr<platform::RegexMatchCollection> found =
         component.Execute(std::move(decoded.text));
     if (!found) return 0;

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -56,84 +57,97 @@ Converter& Cached(const char* to, const char* from) {
     return *slots.back().converter;
 }
 
-// Decodes GB18030 into code points, each with the offset of its first byte. Invalid bytes give
-// U+FFFD one byte at a time.
-void DecodeGbk(std::string_view gbk, std::u32string& points, std::vector<std::uint32_t>* starts) {
-    Converter& conv = Cached(kUtf32, kGbk);
-    points.clear();
-    if (starts) starts->clear();
-    if (!conv.ok()) {  // no converter: keep ASCII, replace the rest
-        for (std::size_t i = 0; i < gbk.size(); ++i) {
-            const auto c = static_cast<unsigned char>(gbk[i]);
-            points.push_back(c < 0x80 ? c : kReplacement);
-            if (starts) starts->push_back(static_cast<std::uint32_t>(i));
-        }
-        return;
+// Code points of the one- and two-byte GB18030 characters, asked of iconv once. 0 marks a
+// byte sequence that is no character; four-byte characters (rare in GBK text) go to iconv.
+class GbkTable {
+public:
+    static const GbkTable& Get() {
+        static const GbkTable table;
+        return table;
     }
-    points.reserve(gbk.size());
-    std::u32string chunk;
-    std::size_t pos = 0;
-    while (pos < gbk.size()) {
-        const char* in = gbk.data() + pos;
-        std::size_t inLeft = gbk.size() - pos;
-        chunk.resize(inLeft);  // at most one code point per input byte
-        char* out = reinterpret_cast<char*>(chunk.data());
-        std::size_t outLeft = chunk.size() * sizeof(char32_t);
-        const bool complete = conv.run(in, inLeft, out, outLeft);
-        const int error = complete ? 0 : errno;
-        const std::size_t produced = chunk.size() - outLeft / sizeof(char32_t);
-        const std::size_t consumed = static_cast<std::size_t>(in - (gbk.data() + pos));
-        // Each code point came from one character of 1, 2 or 4 bytes: a four-byte one has a
-        // digit as its second byte, which a two-byte character never has.
-        std::size_t at = pos;
-        for (std::size_t k = 0; k < produced; ++k) {
-            if (starts) starts->push_back(static_cast<std::uint32_t>(at));
-            const auto c = static_cast<unsigned char>(gbk[at]);
-            if (c < 0x80) {
-                at += 1;
-            } else if (at + 1 < gbk.size() && gbk[at + 1] >= '0' && gbk[at + 1] <= '9') {
-                at += 4;
-            } else {
-                at += 2;
+
+    bool ok() const { return ok_; }
+    char32_t Single(unsigned char c) const { return single_[c]; }
+    char32_t Pair(unsigned char lead, unsigned char trail) const {
+        if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return 0;
+        return pair_[(lead - 0x81) * 191 + (trail - 0x40)];
+    }
+
+private:
+    GbkTable() : single_(256, 0), pair_(126 * 191, 0) {
+        Converter conv(kUtf32, kGbk);
+        ok_ = conv.ok();
+        if (!ok_) {
+            for (int c = 0; c < 0x80; ++c) single_[c] = static_cast<char32_t>(c);
+            return;
+        }
+        for (int c = 0; c < 256; ++c) {
+            const char byte = static_cast<char>(c);
+            single_[c] = Convert(conv, &byte, 1);
+        }
+        single_[0] = 0;  // the zero byte is a character of its own; see Decode
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                pair_[(lead - 0x81) * 191 + (trail - 0x40)] = Convert(conv, bytes, 2);
             }
         }
-        points.append(chunk, 0, produced);
-        pos += consumed;
-        if (starts && at != pos) {
-            // The converter parsed differently from the rule above; redo this run one
-            // character at a time so the offsets stay exact.
-            starts->resize(starts->size() - produced);
-            points.resize(points.size() - produced);
-            pos -= consumed;
-            for (std::size_t end = pos + consumed; pos < end;) {
-                std::size_t len = 1;
-                char32_t cp = kReplacement;
-                for (;; ++len) {
-                    if (len > 4 || pos + len > end) {
-                        len = 1;
-                        cp = kReplacement;
-                        break;
-                    }
-                    conv.reset();
-                    const char* one = gbk.data() + pos;
-                    std::size_t oneLeft = len;
-                    char* o = reinterpret_cast<char*>(&cp);
-                    std::size_t oLeft = sizeof cp;
-                    if (conv.run(one, oneLeft, o, oLeft) && oneLeft == 0 && oLeft == 0) break;
+    }
+
+    static char32_t Convert(Converter& conv, const char* bytes, std::size_t n) {
+        conv.reset();
+        char32_t cp = 0;
+        const char* in = bytes;
+        std::size_t inLeft = n;
+        char* out = reinterpret_cast<char*>(&cp);
+        std::size_t outLeft = sizeof cp;
+        if (!conv.run(in, inLeft, out, outLeft) || inLeft != 0 || outLeft != 0) return 0;
+        return cp;
+    }
+
+    bool ok_ = false;
+    std::vector<char32_t> single_;
+    std::vector<char32_t> pair_;
+};
+
+// Decodes GB18030, handing each code point with the offset of its first byte to emit. An
+// invalid byte gives U+FFFD and decoding goes on with the next byte.
+template <class Emit>
+void DecodeGbk(std::string_view gbk, Emit&& emit) {
+    const GbkTable& table = GbkTable::Get();
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t n = gbk.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            emit(static_cast<char32_t>(c), i);
+            ++i;
+            continue;
+        }
+        char32_t cp = kReplacement;
+        std::size_t len = 1;
+        if (i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9') {
+            if (i + 3 < n && table.ok()) {
+                Converter& conv = Cached(kUtf32, kGbk);
+                char32_t four = 0;
+                const char* in = gbk.data() + i;
+                std::size_t inLeft = 4;
+                char* out = reinterpret_cast<char*>(&four);
+                std::size_t outLeft = sizeof four;
+                if (conv.run(in, inLeft, out, outLeft) && inLeft == 0 && outLeft == 0) {
+                    cp = four;
+                    len = 4;
                 }
-                starts->push_back(static_cast<std::uint32_t>(pos));
-                points.push_back(cp);
-                pos += len;
+            }
+        } else if (i + 1 < n) {
+            if (const char32_t pair = table.Pair(c, s[i + 1])) {
+                cp = pair;
+                len = 2;
             }
         }
-        if (!complete) {
-            if (error == E2BIG) continue;
-            // EILSEQ or EINVAL: one bad byte.
-            if (starts) starts->push_back(static_cast<std::uint32_t>(pos));
-            points.push_back(kReplacement);
-            pos += 1;
-            conv.reset();
-        }
+        if (len == 1 && table.Single(c)) cp = table.Single(c);
+        emit(cp, i);
+        i += len;
     }
 }
 
@@ -186,27 +200,36 @@ constexpr std::string_view kGbkReplacement = "\x84\x31\xA4\x37";
 }  // namespace
 
 MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
-    std::u32string points;
-    std::vector<std::uint32_t> starts;
-    DecodeGbk(gbk, points, &starts);
+    // Every byte gives at most one UTF-16 unit, so the buffers are sized once and trimmed.
     MappedUtf16 result;
-    result.text.reserve(points.size());
-    result.byteOffset.reserve(points.size() + 1);
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const std::size_t before = result.text.size();
-        AppendUtf16(result.text, points[k]);
-        for (std::size_t u = before; u < result.text.size(); ++u) result.byteOffset.push_back(starts[k]);
-    }
-    result.byteOffset.push_back(static_cast<std::uint32_t>(gbk.size()));
+    result.text.resize(gbk.size());
+    result.byteOffset.resize(gbk.size() + 1);
+    char16_t* unit = result.text.data();
+    std::uint32_t* offset = result.byteOffset.data();
+    DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
+        const auto start = static_cast<std::uint32_t>(at);
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            cp -= 0x10000;
+            *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            *offset++ = start;
+            *offset++ = start;
+        } else {
+            *unit++ = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
+            *offset++ = start;
+        }
+    });
+    const std::size_t units = static_cast<std::size_t>(unit - result.text.data());
+    *offset = static_cast<std::uint32_t>(gbk.size());
+    result.text.resize(units);
+    result.byteOffset.resize(units + 1);
     return result;
 }
 
 std::u16string Utf16FromGbk(std::string_view gbk) {
-    std::u32string points;
-    DecodeGbk(gbk, points, nullptr);
     std::u16string out;
-    out.reserve(points.size());
-    for (char32_t cp : points) AppendUtf16(out, cp);
+    out.reserve(gbk.size());
+    DecodeGbk(gbk, [&](char32_t cp, std::size_t) { AppendUtf16(out, cp); });
     return out;
 }
 

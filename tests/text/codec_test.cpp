@@ -49,6 +49,30 @@ TEST(Codec, MappedDecodingPointsEveryUnitAtItsBytes) {
     EXPECT_EQ(bigMapped.byteOffset[9999], 3u * 4999 + 1);
 }
 
+TEST(Codec, LongTextsDecodeTheSameAcrossSliceEdges) {
+    // Long runs without a plain ASCII byte, digits next to four-byte characters, bad bytes.
+    const std::string four = GbkFromUtf8("\xF0\x9F\x98\x80");
+    std::string unit = "中文"_gbk;
+    for (int i = 0; i < 40000; ++i) unit += "图"_gbk;
+    unit += "7" + four + "9" + four + "\xFF" + "x";
+    std::string big;
+    for (int i = 0; i < 4; ++i) big += unit;
+    const MappedUtf16 mapped = Utf16FromGbkMapped(big);
+    std::u16string expected;
+    std::u16string piece = Utf16FromGbk(unit.substr(0, unit.size() - 2));
+    for (int i = 0; i < 4; ++i) expected += piece + u"\uFFFDx";
+    EXPECT_EQ(mapped.text, expected);
+    ASSERT_EQ(mapped.byteOffset.size(), mapped.text.size() + 1);
+    for (std::size_t k = 1; k < mapped.byteOffset.size(); ++k) {
+        ASSERT_LE(mapped.byteOffset[k - 1], mapped.byteOffset[k]) << k;
+    }
+    // Every unit starts where its character's bytes start.
+    const std::size_t unitUnits = piece.size() + 2;
+    EXPECT_EQ(mapped.byteOffset[unitUnits], unit.size());
+    EXPECT_EQ(mapped.byteOffset[unitUnits - 2], unit.size() - 2);  // the bad byte
+    EXPECT_EQ(GbkFromUtf16(Utf16FromGbk(unit.substr(0, unit.size() - 2))), unit.substr(0, unit.size() - 2));
+}
+
 TEST(Codec, StrictConversionFailsOnInvalidInput) {
     EXPECT_EQ(ConvertStrict("\xE4\xB8\xAD", "UTF-8", "GB18030"), "中"_gbk);
     EXPECT_EQ(ConvertStrict("\xD6\xD0", "UTF-8", "GB18030"), std::nullopt);
