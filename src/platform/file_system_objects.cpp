@@ -1073,6 +1073,13 @@ std::shared_ptr<TextStreamObject> FileSystemObject::GetStandardStream(int type, 
     return std::make_shared<TextStreamObject>(fd, mode, unicode, false);
 }
 
+bool FileSystemObject::NameTheSameEntry(std::string_view a, std::string_view b) const {
+    struct stat sa, sb;
+    const std::string fullA = Normalized(a), fullB = Normalized(b);
+    return !fullA.empty() && !fullB.empty() && StatLink(fullA, sa) && StatLink(fullB, sb) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::string FileSystemObject::GetFileVersion(std::string_view) const { return {}; }
 
 }  // namespace zembrat::platform

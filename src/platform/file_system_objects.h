@@ -315,6 +315,9 @@ public:
                                                    int format) const;
     // 0 standard input, 1 standard output, 2 standard error.
     std::shared_ptr<TextStreamObject> GetStandardStream(int type, bool unicode) const;
+    // Both paths reach one existing entry (the same file under two spellings of its name, on a
+    // file system that ignores letter case, or the same name twice).
+    bool NameTheSameEntry(std::string_view a, std::string_view b) const;
     // Executables here carry no version resource: always empty.
     std::string GetFileVersion(std::string_view path) const;
 };
