@@ -5,7 +5,9 @@
 
 namespace zembrat::automation {
 
-CollectionWalker::~CollectionWalker() { Release(); }
+CollectionWalker::~CollectionWalker() {
+    Release();
+}
 
 CollectionWalker::CollectionWalker(const CollectionWalker& other)
     : enumerator_(other.enumerator_), table_(other.table_) {}
@@ -41,7 +43,8 @@ bool CollectionWalker::Start(const ObjectHolder& collection) {
     ObjectHolder newEnum(source ? source->NewEnum() : nullptr);
     if (newEnum.empty()) return false;
     // The enumerator interface is asked of the object the collection handed out.
-    const StatusCode query = newEnum.As<platform::ItemEnumerator>() ? kStatusOk : platform::kResultNoInterface;
+    const StatusCode query =
+        newEnum.As<platform::ItemEnumerator>() ? kStatusOk : platform::kResultNoInterface;
     if (query != kStatusOk) return false;
     enumerator_ = newEnum;
     table_ = enumerator_.As<platform::ItemEnumerator>();
@@ -58,9 +61,13 @@ bool CollectionWalker::Next(VariantValue& element) {
     return fetched == 1;
 }
 
-bool CollectionWalker::Reset() { return Walking() && RawReset() == kStatusOk; }
+bool CollectionWalker::Reset() {
+    return Walking() && RawReset() == kStatusOk;
+}
 
-bool CollectionWalker::Skip(int count) { return Walking() && RawSkip(count) == kStatusOk; }
+bool CollectionWalker::Skip(int count) {
+    return Walking() && RawSkip(count) == kStatusOk;
+}
 
 long CollectionWalker::Release() {
     long remaining = 0;
@@ -73,11 +80,13 @@ long CollectionWalker::Release() {
 StatusCode CollectionWalker::RawNext(int count, std::span<VariantValue> elements, int& fetched) {
     fetched = 0;
     if (!Walking()) return kStatusNoWalk;
-    if (count < 0 || static_cast<std::size_t>(count) > elements.size()) return kStatusInvalidArgument;
+    if (count < 0 || static_cast<std::size_t>(count) > elements.size())
+        return kStatusInvalidArgument;
     std::vector<platform::ComponentPtr> items(static_cast<std::size_t>(count));
     std::size_t delivered = 0;
     const StatusCode status = table_->Next(items, delivered);
-    for (std::size_t i = 0; i < delivered; ++i) elements[i] = VariantValue::Object(ObjectHolder(items[i]));
+    for (std::size_t i = 0; i < delivered; ++i)
+        elements[i] = VariantValue::Object(ObjectHolder(items[i]));
     fetched = static_cast<int>(delivered);
     return status;
 }

@@ -28,7 +28,9 @@ Item Wrap(std::shared_ptr<platform::Component> object) {
 
 // ---- TextStreamItem
 
-void TextStreamItem::Attach(const ObjectHolder& object) { holder_ = object; }
+void TextStreamItem::Attach(const ObjectHolder& object) {
+    holder_ = object;
+}
 
 int TextStreamItem::Line() const {
     auto* stream = holder_.As<TextStreamObject>();
@@ -91,7 +93,9 @@ void TextStreamItem::Close() const {
 
 // ---- DriveItem
 
-void DriveItem::Attach(const ObjectHolder& object) { holder_ = object; }
+void DriveItem::Attach(const ObjectHolder& object) {
+    holder_ = object;
+}
 
 std::string DriveItem::Path() const {
     auto* drive = holder_.As<DriveObject>();
@@ -159,7 +163,9 @@ bool DriveItem::IsReady() const {
 
 // ---- folders and files
 
-void EntryItem::Attach(const ObjectHolder& object) { holder_ = object; }
+void EntryItem::Attach(const ObjectHolder& object) {
+    holder_ = object;
+}
 
 std::string EntryItem::Path() const {
     auto* entry = holder_.As<FileSystemEntry>();
@@ -258,11 +264,15 @@ ObjectHolder FolderItem::Files() const {
     return ObjectHolder(folder ? folder->Files() : nullptr);
 }
 
-ObjectHolder FolderItem::Items(bool subfolders) const { return subfolders ? SubFolders() : Files(); }
+ObjectHolder FolderItem::Items(bool subfolders) const {
+    return subfolders ? SubFolders() : Files();
+}
 
-TextStreamItem FolderItem::CreateTextFile(std::string_view path, bool overwrite, bool unicode) const {
+TextStreamItem FolderItem::CreateTextFile(std::string_view path, bool overwrite,
+                                          bool unicode) const {
     auto* folder = holder_.As<FolderObject>();
-    return Wrap<TextStreamItem>(folder ? folder->CreateTextFile(path, overwrite, unicode) : nullptr);
+    return Wrap<TextStreamItem>(folder ? folder->CreateTextFile(path, overwrite, unicode)
+                                       : nullptr);
 }
 
 TextStreamItem FileItem::OpenAsTextStream(int ioMode, int format) const {
@@ -386,21 +396,25 @@ bool FileSystem::MoveFile(std::string_view source, std::string_view destination)
     auto* fso = holder_.As<FileSystemObject>();
     if (!fso) return false;
     fso->MoveFile(source, destination);
-    return MoveDone(*fso, source, destination, [this](std::string_view p) { return FileExists(p); });
+    return MoveDone(*fso, source, destination,
+                    [this](std::string_view p) { return FileExists(p); });
 }
 
 bool FileSystem::MoveFolder(std::string_view source, std::string_view destination) const {
     auto* fso = holder_.As<FileSystemObject>();
     if (!fso) return false;
     fso->MoveFolder(source, destination);
-    return MoveDone(*fso, source, destination, [this](std::string_view p) { return FolderExists(p); });
+    return MoveDone(*fso, source, destination,
+                    [this](std::string_view p) { return FolderExists(p); });
 }
 
-void FileSystem::CopyFile(std::string_view source, std::string_view destination, bool overwrite) const {
+void FileSystem::CopyFile(std::string_view source, std::string_view destination,
+                          bool overwrite) const {
     if (auto* fso = holder_.As<FileSystemObject>()) fso->CopyFile(source, destination, overwrite);
 }
 
-void FileSystem::CopyFolder(std::string_view source, std::string_view destination, bool overwrite) const {
+void FileSystem::CopyFolder(std::string_view source, std::string_view destination,
+                            bool overwrite) const {
     if (auto* fso = holder_.As<FileSystemObject>()) fso->CopyFolder(source, destination, overwrite);
 }
 
@@ -410,12 +424,14 @@ bool FileSystem::CreateFolder(std::string_view path) const {
     return !made.Path().empty();
 }
 
-TextStreamItem FileSystem::CreateTextFile(std::string_view path, bool overwrite, bool unicode) const {
+TextStreamItem FileSystem::CreateTextFile(std::string_view path, bool overwrite,
+                                          bool unicode) const {
     auto* fso = holder_.As<FileSystemObject>();
     return Wrap<TextStreamItem>(fso ? fso->CreateTextFile(path, overwrite, unicode) : nullptr);
 }
 
-TextStreamItem FileSystem::OpenTextFile(std::string_view path, int ioMode, bool create, int format) const {
+TextStreamItem FileSystem::OpenTextFile(std::string_view path, int ioMode, bool create,
+                                        int format) const {
     auto* fso = holder_.As<FileSystemObject>();
     return Wrap<TextStreamItem>(fso ? fso->OpenTextFile(path, ioMode, create, format) : nullptr);
 }

@@ -177,13 +177,16 @@ public:
     // ASCII letter case, name one existing entry (a move onto itself).
     bool MoveFile(std::string_view source, std::string_view destination) const;
     bool MoveFolder(std::string_view source, std::string_view destination) const;
-    void CopyFile(std::string_view source, std::string_view destination, bool overwrite = true) const;
-    void CopyFolder(std::string_view source, std::string_view destination, bool overwrite = true) const;
+    void CopyFile(std::string_view source, std::string_view destination,
+                  bool overwrite = true) const;
+    void CopyFolder(std::string_view source, std::string_view destination,
+                    bool overwrite = true) const;
     // True when the folder was made.
     bool CreateFolder(std::string_view path) const;
-    TextStreamItem CreateTextFile(std::string_view path, bool overwrite = false, bool unicode = false) const;
-    TextStreamItem OpenTextFile(std::string_view path, int ioMode = kForReading, bool create = false,
-                                int format = kFormatSystemDefault) const;
+    TextStreamItem CreateTextFile(std::string_view path, bool overwrite = false,
+                                  bool unicode = false) const;
+    TextStreamItem OpenTextFile(std::string_view path, int ioMode = kForReading,
+                                bool create = false, int format = kFormatSystemDefault) const;
     // 0 standard input, 1 standard output, 2 standard error.
     TextStreamItem GetStandardStream(int type, bool unicode) const;
     std::string GetFileVersion(std::string_view path) const;

@@ -51,11 +51,17 @@ std::string ParentOf(std::string_view stored) {
     return parent.empty() ? std::string(kRoot) : parent;
 }
 
-bool StatFollow(std::string_view gbk, struct stat& st) { return ::stat(NativePath(gbk).c_str(), &st) == 0; }
-bool StatLink(std::string_view gbk, struct stat& st) { return ::lstat(NativePath(gbk).c_str(), &st) == 0; }
+bool StatFollow(std::string_view gbk, struct stat& st) {
+    return ::stat(NativePath(gbk).c_str(), &st) == 0;
+}
+bool StatLink(std::string_view gbk, struct stat& st) {
+    return ::lstat(NativePath(gbk).c_str(), &st) == 0;
+}
 
 // The entry's own status, or its link's when the link leads nowhere.
-bool StatEntry(std::string_view gbk, struct stat& st) { return StatFollow(gbk, st) || StatLink(gbk, st); }
+bool StatEntry(std::string_view gbk, struct stat& st) {
+    return StatFollow(gbk, st) || StatLink(gbk, st);
+}
 
 // An entry that is not a folder (a dangling link included).
 bool IsFileEntry(std::string_view gbk) {
@@ -75,7 +81,9 @@ bool ReadOnlyTarget(std::string_view gbk) {
     return StatFollow(gbk, st) && (st.st_mode & S_IWUSR) == 0;
 }
 
-bool ReadOnlyEntry(std::string_view gbk) { return !IsLink(gbk) && ReadOnlyTarget(gbk); }
+bool ReadOnlyEntry(std::string_view gbk) {
+    return !IsLink(gbk) && ReadOnlyTarget(gbk);
+}
 
 // Two names of one entry differing only in letter case, as a case-insensitive file system has.
 bool SameEntryNoCase(const std::string& a, const std::string& b) {
@@ -243,7 +251,8 @@ bool DeleteOneFolder(const std::string& path, bool force) {
     if (force) {
         // Folders without write permission could not be emptied.
         fs::permissions(native, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (fs::recursive_directory_iterator it(native, ec), end; !ec && it != end; it.increment(ec)) {
+        for (fs::recursive_directory_iterator it(native, ec), end; !ec && it != end;
+             it.increment(ec)) {
             std::error_code e;
             if (fs::is_directory(it->symlink_status(e)))
                 fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, e);
@@ -339,8 +348,8 @@ std::optional<MountEntry> MountAt(const std::string& mountPointGbk) {
 }
 
 bool IsNetworkType(std::string_view type) {
-    static constexpr std::string_view kNetwork[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p",
-                                                    "ceph", "glusterfs", "fuse.sshfs", "afs"};
+    static constexpr std::string_view kNetwork[] = {
+        "nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph", "glusterfs", "fuse.sshfs", "afs"};
     return std::find(std::begin(kNetwork), std::end(kNetwork), type) != std::end(kNetwork);
 }
 
@@ -365,7 +374,8 @@ std::string DecodeLabel(std::string_view name) {
 
 std::optional<struct statvfs> SpaceOf(const std::string& mountPoint) {
     struct statvfs st;
-    if (mountPoint.empty() || ::statvfs(NativePath(mountPoint).c_str(), &st) != 0) return std::nullopt;
+    if (mountPoint.empty() || ::statvfs(NativePath(mountPoint).c_str(), &st) != 0)
+        return std::nullopt;
     return st;
 }
 
@@ -378,7 +388,8 @@ ItemEnumerator::ItemEnumerator(std::shared_ptr<const std::vector<ComponentPtr>> 
 
 ResultCode ItemEnumerator::Next(std::span<ComponentPtr> out, std::size_t& fetched) {
     fetched = 0;
-    while (fetched < out.size() && position_ < items_->size()) out[fetched++] = (*items_)[position_++];
+    while (fetched < out.size() && position_ < items_->size())
+        out[fetched++] = (*items_)[position_++];
     return fetched == out.size() ? kResultOk : kResultFalse;
 }
 
@@ -406,21 +417,29 @@ std::shared_ptr<ItemEnumerator> ItemEnumerator::Clone() const {
 ItemCollection::ItemCollection(std::vector<ComponentPtr> items)
     : items_(std::make_shared<const std::vector<ComponentPtr>>(std::move(items))) {}
 
-std::size_t ItemCollection::Count() const { return items_->size(); }
+std::size_t ItemCollection::Count() const {
+    return items_->size();
+}
 
 ComponentPtr ItemCollection::Item(std::size_t index) const {
     return index < items_->size() ? (*items_)[index] : nullptr;
 }
 
-ComponentPtr ItemCollection::NewEnum() const { return std::make_shared<ItemEnumerator>(items_); }
+ComponentPtr ItemCollection::NewEnum() const {
+    return std::make_shared<ItemEnumerator>(items_);
+}
 
 // ---- drive
 
 DriveObject::DriveObject(std::string mountPoint) : mountPoint_(std::move(mountPoint)) {}
 
-std::string DriveObject::Path() const { return mountPoint_; }
+std::string DriveObject::Path() const {
+    return mountPoint_;
+}
 
-std::string DriveObject::DriveLetter() const { return {}; }
+std::string DriveObject::DriveLetter() const {
+    return {};
+}
 
 std::string DriveObject::ShareName() const {
     const auto mount = MountAt(mountPoint_);
@@ -466,7 +485,8 @@ std::string DriveObject::VolumeName() const {
     std::error_code ec;
     const fs::path device = fs::canonical(mount->source, ec);
     if (ec) return {};
-    for (fs::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code linkError;
         if (fs::canonical(it->path(), linkError) == device && !linkError)
             return text::GbkFromUtf8(DecodeLabel(it->path().filename().string()));
@@ -474,7 +494,9 @@ std::string DriveObject::VolumeName() const {
     return {};
 }
 
-bool DriveObject::SetVolumeName(std::string_view) { return false; }
+bool DriveObject::SetVolumeName(std::string_view) {
+    return false;
+}
 
 std::string DriveObject::FileSystem() const {
     const auto mount = MountAt(mountPoint_);
@@ -488,14 +510,19 @@ std::optional<std::int32_t> DriveObject::SerialNumber() const {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(device ^ (device >> 32)));
 }
 
-bool DriveObject::IsReady() const { return IsFolder(mountPoint_); }
+bool DriveObject::IsReady() const {
+    return IsFolder(mountPoint_);
+}
 
 // ---- folders and files
 
-std::string FileSystemEntry::Name() const { return path_ == kRoot ? std::string() : text::FileName(path_); }
+std::string FileSystemEntry::Name() const {
+    return path_ == kRoot ? std::string() : text::FileName(path_);
+}
 
 bool FileSystemEntry::SetName(std::string_view name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) return false;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+        return false;
     if (path_ == kRoot || !PathExists(path_)) return false;
     const std::string target = Child(ParentOf(path_), name);
     if (target == path_) return true;
@@ -621,13 +648,16 @@ bool FileSystemEntry::Move(std::string_view destination) {
     return true;
 }
 
-bool FolderObject::IsRootFolder() const { return path_ == kRoot; }
+bool FolderObject::IsRootFolder() const {
+    return path_ == kRoot;
+}
 
 std::shared_ptr<ItemCollection> FolderObject::SubFolders() const {
     if (!IsFolder(path_)) return nullptr;
     std::vector<ComponentPtr> items;
     for (const FolderEntry& entry : ListFolder(path_)) {
-        if (entry.isFolder) items.push_back(std::make_shared<FolderObject>(Child(path_, entry.name)));
+        if (entry.isFolder)
+            items.push_back(std::make_shared<FolderObject>(Child(path_, entry.name)));
     }
     return MakeCollection(std::move(items));
 }
@@ -636,13 +666,14 @@ std::shared_ptr<ItemCollection> FolderObject::Files() const {
     if (!IsFolder(path_)) return nullptr;
     std::vector<ComponentPtr> items;
     for (const FolderEntry& entry : ListFolder(path_)) {
-        if (!entry.isFolder) items.push_back(std::make_shared<FileObject>(Child(path_, entry.name)));
+        if (!entry.isFolder)
+            items.push_back(std::make_shared<FileObject>(Child(path_, entry.name)));
     }
     return MakeCollection(std::move(items));
 }
 
-std::shared_ptr<TextStreamObject> FolderObject::CreateTextFile(std::string_view path, bool overwrite,
-                                                               bool unicode) const {
+std::shared_ptr<TextStreamObject> FolderObject::CreateTextFile(std::string_view path,
+                                                               bool overwrite, bool unicode) const {
     if (!IsFolder(path_) || path.empty()) return nullptr;
     const std::string full = text::StartsWith(path, kRoot) ? std::string(path) : Child(path_, path);
     return FileSystemObject().CreateTextFile(full, overwrite, unicode);
@@ -663,10 +694,16 @@ TextStreamObject::TextStreamObject(int fd, Mode mode, bool unicode, bool bomAtSt
     }
 }
 
-TextStreamObject::~TextStreamObject() { Close(); }
+TextStreamObject::~TextStreamObject() {
+    Close();
+}
 
-int TextStreamObject::Line() const { return fd_ >= 0 ? line_ : 0; }
-int TextStreamObject::Column() const { return fd_ >= 0 ? column_ : 0; }
+int TextStreamObject::Line() const {
+    return fd_ >= 0 ? line_ : 0;
+}
+int TextStreamObject::Column() const {
+    return fd_ >= 0 ? column_ : 0;
+}
 
 bool TextStreamObject::Fill() {
     if (eof_) return false;
@@ -839,9 +876,11 @@ std::shared_ptr<ItemCollection> FileSystemObject::Drives() const {
         if (std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
     }
     if (points.empty()) points.emplace_back(kRoot);
-    std::sort(points.begin(), points.end(), [](const std::string& a, const std::string& b) { return NameLess(a, b); });
+    std::sort(points.begin(), points.end(),
+              [](const std::string& a, const std::string& b) { return NameLess(a, b); });
     std::vector<ComponentPtr> items;
-    for (std::string& point : points) items.push_back(std::make_shared<DriveObject>(std::move(point)));
+    for (std::string& point : points)
+        items.push_back(std::make_shared<DriveObject>(std::move(point)));
     return MakeCollection(std::move(items));
 }
 
@@ -991,7 +1030,8 @@ bool FileSystemObject::DeleteFolder(std::string_view spec, bool force) const {
 namespace {
 
 template <class Action>
-bool ForEachSource(std::string_view source, Want want, std::string_view destination, Action action) {
+bool ForEachSource(std::string_view source, Want want, std::string_view destination,
+                   Action action) {
     const Expansion found = Expand(source, want);
     if (found.paths.empty()) return false;
     const bool intoFolder = found.wildcard || text::EndsWithSeparator(destination);
@@ -1004,26 +1044,31 @@ bool ForEachSource(std::string_view source, Want want, std::string_view destinat
 }  // namespace
 
 bool FileSystemObject::MoveFile(std::string_view source, std::string_view destination) const {
-    return ForEachSource(source, Want::Files, destination, [](const std::string& from, const std::string& to) {
-        return MoveOne(from, to, false);
-    });
+    return ForEachSource(
+        source, Want::Files, destination,
+        [](const std::string& from, const std::string& to) { return MoveOne(from, to, false); });
 }
 
 bool FileSystemObject::MoveFolder(std::string_view source, std::string_view destination) const {
+    return ForEachSource(
+        source, Want::Folders, destination,
+        [](const std::string& from, const std::string& to) { return MoveOne(from, to, true); });
+}
+
+bool FileSystemObject::CopyFile(std::string_view source, std::string_view destination,
+                                bool overwrite) const {
+    return ForEachSource(source, Want::Files, destination,
+                         [&](const std::string& from, const std::string& to) {
+                             return CopyOneFile(from, to, overwrite);
+                         });
+}
+
+bool FileSystemObject::CopyFolder(std::string_view source, std::string_view destination,
+                                  bool overwrite) const {
     return ForEachSource(source, Want::Folders, destination,
-                         [](const std::string& from, const std::string& to) { return MoveOne(from, to, true); });
-}
-
-bool FileSystemObject::CopyFile(std::string_view source, std::string_view destination, bool overwrite) const {
-    return ForEachSource(source, Want::Files, destination, [&](const std::string& from, const std::string& to) {
-        return CopyOneFile(from, to, overwrite);
-    });
-}
-
-bool FileSystemObject::CopyFolder(std::string_view source, std::string_view destination, bool overwrite) const {
-    return ForEachSource(source, Want::Folders, destination, [&](const std::string& from, const std::string& to) {
-        return CopyOneFolder(from, to, overwrite);
-    });
+                         [&](const std::string& from, const std::string& to) {
+                             return CopyOneFolder(from, to, overwrite);
+                         });
 }
 
 std::shared_ptr<FolderObject> FileSystemObject::CreateFolder(std::string_view path) const {
@@ -1032,7 +1077,8 @@ std::shared_ptr<FolderObject> FileSystemObject::CreateFolder(std::string_view pa
     return std::make_shared<FolderObject>(full);
 }
 
-std::shared_ptr<TextStreamObject> FileSystemObject::CreateTextFile(std::string_view path, bool overwrite,
+std::shared_ptr<TextStreamObject> FileSystemObject::CreateTextFile(std::string_view path,
+                                                                   bool overwrite,
                                                                    bool unicode) const {
     const std::string full = Normalized(path);
     if (full.empty() || IsFolder(full)) return nullptr;
@@ -1042,16 +1088,18 @@ std::shared_ptr<TextStreamObject> FileSystemObject::CreateTextFile(std::string_v
     return std::make_shared<TextStreamObject>(fd, TextStreamObject::Mode::Write, unicode, true);
 }
 
-std::shared_ptr<TextStreamObject> FileSystemObject::OpenTextFile(std::string_view path, int ioMode, bool create,
-                                                                 int format) const {
+std::shared_ptr<TextStreamObject> FileSystemObject::OpenTextFile(std::string_view path, int ioMode,
+                                                                 bool create, int format) const {
     if (ioMode != kForReading && ioMode != kForWriting && ioMode != kForAppending) return nullptr;
-    if (format != kFormatSystemDefault && format != kFormatUnicode && format != kFormatAscii) return nullptr;
+    if (format != kFormatSystemDefault && format != kFormatUnicode && format != kFormatAscii)
+        return nullptr;
     const std::string full = Normalized(path);
     if (full.empty() || IsFolder(full)) return nullptr;
     const bool exists = FileExists(full);
     if (!exists && !create) return nullptr;
     if (ioMode != kForReading && exists && ReadOnlyTarget(full)) return nullptr;
-    int flags = ioMode == kForReading ? O_RDONLY : (O_WRONLY | (ioMode == kForWriting ? O_TRUNC : O_APPEND));
+    int flags = ioMode == kForReading ? O_RDONLY
+                                      : (O_WRONLY | (ioMode == kForWriting ? O_TRUNC : O_APPEND));
     if (create) flags |= O_CREAT;
     const int fd = OpenFile(full, flags);
     if (fd < 0) return nullptr;
@@ -1061,13 +1109,16 @@ std::shared_ptr<TextStreamObject> FileSystemObject::OpenTextFile(std::string_vie
         struct stat st;
         bomAtStart = unicode && ::fstat(fd, &st) == 0 && st.st_size == 0;
     }
-    const auto mode = ioMode == kForReading ? TextStreamObject::Mode::Read : TextStreamObject::Mode::Write;
+    const auto mode =
+        ioMode == kForReading ? TextStreamObject::Mode::Read : TextStreamObject::Mode::Write;
     return std::make_shared<TextStreamObject>(fd, mode, unicode, bomAtStart);
 }
 
-std::shared_ptr<TextStreamObject> FileSystemObject::GetStandardStream(int type, bool unicode) const {
+std::shared_ptr<TextStreamObject> FileSystemObject::GetStandardStream(int type,
+                                                                      bool unicode) const {
     if (type < 0 || type > 2) return nullptr;
-    const int fd = ::fcntl(type, F_DUPFD_CLOEXEC, 3);  // the stream's own descriptor, closed with it
+    const int fd =
+        ::fcntl(type, F_DUPFD_CLOEXEC, 3);  // the stream's own descriptor, closed with it
     if (fd < 0) return nullptr;
     const auto mode = type == 0 ? TextStreamObject::Mode::Read : TextStreamObject::Mode::Write;
     return std::make_shared<TextStreamObject>(fd, mode, unicode, false);
@@ -1080,6 +1131,8 @@ bool FileSystemObject::NameTheSameEntry(std::string_view a, std::string_view b) 
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string FileSystemObject::GetFileVersion(std::string_view) const { return {}; }
+std::string FileSystemObject::GetFileVersion(std::string_view) const {
+    return {};
+}
 
 }  // namespace zembrat::platform

@@ -250,7 +250,7 @@ private:
     bool unicode_;
     bool atStart_;
     bool eof_ = false;
-    std::string buffer_;   // decoded GBK text not yet handed out starts at position_
+    std::string buffer_;  // decoded GBK text not yet handed out starts at position_
     std::size_t position_ = 0;
     std::string pending_;  // raw bytes not yet decodable (half a UTF-16 unit or pair)
     int line_ = 1;

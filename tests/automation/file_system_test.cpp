@@ -137,10 +137,13 @@ TEST(FileSystem, CreateTextFileKeepsAnExistingFileUnlessToldToReplaceIt) {
     TextStreamItem unicode = fso.CreateTextFile(wide, false, true);
     unicode.WriteLine("A中"_gbk);
     unicode.Close();
-    EXPECT_EQ(ReadFileOrMissing(wide), std::string("\xFF\xFE" "A\0\x2D\x4E\r\0\n\0", 10));
+    EXPECT_EQ(ReadFileOrMissing(wide), std::string("\xFF\xFE"
+                                                   "A\0\x2D\x4E\r\0\n\0",
+                                                   10));
 
     // Through a folder: a relative name is taken inside it; an item wrapper copy shares the stream.
-    TextStreamItem inside = fso.GetFolder(dir.path()).CreateTextFile("在里面.txt"_gbk, false, false);
+    TextStreamItem inside =
+        fso.GetFolder(dir.path()).CreateTextFile("在里面.txt"_gbk, false, false);
     TextStreamItem same = inside;
     EXPECT_EQ(inside.object().referenceCount(), 2);
     same.Write("x");
@@ -249,7 +252,8 @@ TEST(FileSystem, LongStreamsReadWholeAcrossTheirReadBlocks) {
     wide += std::string("\x3D\xD8\x00\xDE", 4);  // U+1F600
     wide += std::string("z\0", 2);
     const std::string widePath = dir.Write("wide.txt", wide);
-    const std::string all = fso.OpenTextFile(widePath, kForReading, false, kFormatUnicode).ReadAll();
+    const std::string all =
+        fso.OpenTextFile(widePath, kForReading, false, kFormatUnicode).ReadAll();
     ASSERT_EQ(all.size(), 32766u + 4 + 1);
     EXPECT_EQ(all.find_first_not_of('a'), 32766u);
     EXPECT_EQ(all.substr(32766), text::GbkFromUtf8("\xF0\x9F\x98\x80") + "z");

@@ -79,7 +79,8 @@ TEST(FileSystemObjects, ExistingNamesWinOverWildcards) {
 class OtherFileSystem {
 public:
     OtherFileSystem() {
-        struct stat shm {}, tmp {};
+        struct stat shm = {};
+        struct stat tmp = {};
         if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &tmp) != 0 ||
             shm.st_dev == tmp.st_dev)
             return;
