@@ -337,12 +337,17 @@ std::vector<MountEntry> MountTable() {
     return entries;
 }
 
-// The last mount at a mount point is the one in effect.
+// The mount in effect at a folder: the last one listed at the longest mount point that is the
+// folder or lies above it (a bind mount's folder may not be listed itself).
 std::optional<MountEntry> MountAt(const std::string& mountPointGbk) {
     const std::string native = NativePath(mountPointGbk).string();
     std::optional<MountEntry> found;
     for (MountEntry& entry : MountTable()) {
-        if (entry.mountPoint == native) found = std::move(entry);
+        const std::string& point = entry.mountPoint;
+        const bool above = native == point || point == "/" ||
+                           (native.compare(0, point.size(), point) == 0 &&
+                            native.size() > point.size() && native[point.size()] == '/');
+        if (above && (!found || point.size() >= found->mountPoint.size())) found = std::move(entry);
     }
     return found;
 }
