@@ -333,9 +333,9 @@ std::string FileSystem::GetTempName() const {
     return fso ? fso->GetTempName() : std::string();
 }
 
-bool FileSystem::DriveExists(std::string_view spec) const {
+bool FileSystem::DriveExists(std::string_view drivePath) const {
     auto* fso = holder_.As<FileSystemObject>();
-    return fso && fso->DriveExists(spec);
+    return fso && fso->DriveExists(drivePath);
 }
 
 bool FileSystem::FileExists(std::string_view path) const {
@@ -348,9 +348,9 @@ bool FileSystem::FolderExists(std::string_view path) const {
     return fso && fso->FolderExists(path);
 }
 
-DriveItem FileSystem::GetDrive(std::string_view spec) const {
+DriveItem FileSystem::GetDrive(std::string_view drivePath) const {
     auto* fso = holder_.As<FileSystemObject>();
-    return Wrap<DriveItem>(fso ? fso->GetDrive(spec) : nullptr);
+    return Wrap<DriveItem>(fso ? fso->GetDrive(drivePath) : nullptr);
 }
 
 FileItem FileSystem::GetFile(std::string_view path) const {
@@ -368,12 +368,12 @@ FolderItem FileSystem::GetSpecialFolder(int kind) const {
     return Wrap<FolderItem>(fso ? fso->GetSpecialFolder(kind) : nullptr);
 }
 
-void FileSystem::DeleteFile(std::string_view spec, bool force) const {
-    if (auto* fso = holder_.As<FileSystemObject>()) fso->DeleteFile(spec, force);
+void FileSystem::DeleteFile(std::string_view pattern, bool force) const {
+    if (auto* fso = holder_.As<FileSystemObject>()) fso->DeleteFile(pattern, force);
 }
 
-void FileSystem::DeleteFolder(std::string_view spec, bool force) const {
-    if (auto* fso = holder_.As<FileSystemObject>()) fso->DeleteFolder(spec, force);
+void FileSystem::DeleteFolder(std::string_view pattern, bool force) const {
+    if (auto* fso = holder_.As<FileSystemObject>()) fso->DeleteFolder(pattern, force);
 }
 
 namespace {

@@ -162,16 +162,16 @@ public:
     std::string GetExtensionName(std::string_view path) const;
     std::string GetAbsolutePathName(std::string_view path) const;
     std::string GetTempName() const;
-    bool DriveExists(std::string_view spec) const;
+    bool DriveExists(std::string_view drivePath) const;
     bool FileExists(std::string_view path) const;
     bool FolderExists(std::string_view path) const;
-    DriveItem GetDrive(std::string_view spec) const;
+    DriveItem GetDrive(std::string_view drivePath) const;
     FileItem GetFile(std::string_view path) const;
     FolderItem GetFolder(std::string_view path) const;
     // 0 "/usr", 1 "/usr/lib", 2 the temporary folder.
     FolderItem GetSpecialFolder(int kind) const;
-    void DeleteFile(std::string_view spec, bool force = false) const;
-    void DeleteFolder(std::string_view spec, bool force = false) const;
+    void DeleteFile(std::string_view pattern, bool force = false) const;
+    void DeleteFolder(std::string_view pattern, bool force = false) const;
     // True when the source has gone and the destination is there (for a destination ending in
     // a separator: the source's name inside it), or when source and destination, equal but for
     // ASCII letter case, name one existing entry (a move onto itself).

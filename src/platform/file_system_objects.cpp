@@ -112,25 +112,25 @@ bool IsWanted(Want want, std::string_view path) {
 
 struct Expansion {
     std::vector<std::string> paths;
-    bool wildcard = false;  // the spec held wildcards: the destination is a folder
+    bool wildcard = false;  // wildcards were given: the destination is a folder
 };
 
-// The entries a spec names: the entry of exactly that name when there is one, otherwise the
+// The entries a pattern names: the entry of exactly that name when there is one, otherwise the
 // entries of its folder whose names match its last part.
-Expansion Expand(std::string_view spec, Want want) {
+Expansion Expand(std::string_view pattern, Want want) {
     Expansion result;
-    const std::string full = Normalized(spec);
+    const std::string full = Normalized(pattern);
     if (full.empty()) return result;
     if (PathExists(full)) {
         if (IsWanted(want, full)) result.paths.push_back(full);
         return result;
     }
-    const std::string pattern = text::FileName(full);
-    if (pattern.find_first_of("*?") == std::string::npos) return result;
+    const std::string lastPart = text::FileName(full);
+    if (lastPart.find_first_of("*?") == std::string::npos) return result;
     result.wildcard = true;
     const std::string folder = ParentOf(full);
     for (const FolderEntry& entry : ListFolder(folder)) {
-        if (!WildcardMatch(pattern, entry.name)) continue;
+        if (!WildcardMatch(lastPart, entry.name)) continue;
         std::string path = Child(folder, entry.name);
         if (IsWanted(want, path)) result.paths.push_back(std::move(path));
     }
@@ -950,9 +950,9 @@ std::string FileSystemObject::GetTempName() const {
     return name + ".tmp";
 }
 
-bool FileSystemObject::DriveExists(std::string_view spec) const {
+bool FileSystemObject::DriveExists(std::string_view drivePath) const {
     struct stat st;
-    const std::string full = Normalized(spec);
+    const std::string full = Normalized(drivePath);
     return !full.empty() && StatFollow(full, st);
 }
 
@@ -967,9 +967,9 @@ bool FileSystemObject::FolderExists(std::string_view path) const {
     return !full.empty() && IsFolder(full);
 }
 
-std::shared_ptr<DriveObject> FileSystemObject::GetDrive(std::string_view spec) const {
-    if (!DriveExists(spec)) return nullptr;
-    std::string mount = MountPointOf(Normalized(spec));
+std::shared_ptr<DriveObject> FileSystemObject::GetDrive(std::string_view drivePath) const {
+    if (!DriveExists(drivePath)) return nullptr;
+    std::string mount = MountPointOf(Normalized(drivePath));
     if (mount.empty()) return nullptr;
     return std::make_shared<DriveObject>(std::move(mount));
 }
@@ -1006,8 +1006,8 @@ std::shared_ptr<FolderObject> FileSystemObject::GetSpecialFolder(int kind) const
     return GetFolder(path);
 }
 
-bool FileSystemObject::DeleteFile(std::string_view spec, bool force) const {
-    const Expansion found = Expand(spec, Want::Files);
+bool FileSystemObject::DeleteFile(std::string_view pattern, bool force) const {
+    const Expansion found = Expand(pattern, Want::Files);
     if (found.paths.empty()) return false;
     if (!force) {
         for (const std::string& path : found.paths) {
@@ -1019,8 +1019,8 @@ bool FileSystemObject::DeleteFile(std::string_view spec, bool force) const {
     return ok;
 }
 
-bool FileSystemObject::DeleteFolder(std::string_view spec, bool force) const {
-    const Expansion found = Expand(spec, Want::Folders);
+bool FileSystemObject::DeleteFolder(std::string_view pattern, bool force) const {
+    const Expansion found = Expand(pattern, Want::Folders);
     if (found.paths.empty()) return false;
     if (!force) {
         for (const std::string& path : found.paths) {

@@ -257,9 +257,9 @@ private:
     int column_ = 1;
 };
 
-// The file-system component itself. Operations that take a "spec" accept "*" and "?" in its
+// The file-system component itself. Operations that take a pattern accept "*" and "?" in its
 // last part (matched without regard to ASCII letter case) unless an entry of exactly that name
-// exists; a destination ending in a separator, or a spec with wildcards, names a folder to put
+// exists; a destination ending in a separator, or a pattern with wildcards, names a folder to put
 // the entries into.
 class FileSystemObject : public Component {
 public:
@@ -283,11 +283,11 @@ public:
     // "rad" + five hexadecimal digits + ".tmp".
     std::string GetTempName() const;
     // A drive exists for every existing path.
-    bool DriveExists(std::string_view spec) const;
+    bool DriveExists(std::string_view drivePath) const;
     // Anything that is not a folder (following links).
     bool FileExists(std::string_view path) const;
     bool FolderExists(std::string_view path) const;
-    std::shared_ptr<DriveObject> GetDrive(std::string_view spec) const;
+    std::shared_ptr<DriveObject> GetDrive(std::string_view drivePath) const;
     std::shared_ptr<FileObject> GetFile(std::string_view path) const;
     std::shared_ptr<FolderObject> GetFolder(std::string_view path) const;
     // 0 (the system's folder) is "/usr", 1 (system libraries) is "/usr/lib", 2 is the
@@ -296,8 +296,8 @@ public:
     // Read-only entries are deleted only with force. A link to a folder is removed as a link;
     // deleting never reaches through a link. Nothing is deleted when a read-only entry would
     // stop the deletion part-way.
-    bool DeleteFile(std::string_view spec, bool force) const;
-    bool DeleteFolder(std::string_view spec, bool force) const;
+    bool DeleteFile(std::string_view pattern, bool force) const;
+    bool DeleteFolder(std::string_view pattern, bool force) const;
     // Never replaces an existing entry; moves across file systems by copying.
     bool MoveFile(std::string_view source, std::string_view destination) const;
     bool MoveFolder(std::string_view source, std::string_view destination) const;
