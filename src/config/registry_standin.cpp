@@ -12,8 +12,14 @@ namespace {
 std::string EncodePiece(std::string_view piece) {
     if (piece == ".") return "%2E";
     if (piece == "..") return "%2E%2E";
-    std::string out = text::ReplaceAll(piece, "%", "%25");
-    return text::ReplaceAll(out, "/", "%2F");
+    // Byte by byte: after a stray lead byte a "/" would still reach the file system as one.
+    std::string out;
+    for (char c : piece) {
+        if (c == '%') out += "%25";
+        else if (c == '/') out += "%2F";
+        else out += c;
+    }
+    return out;
 }
 
 std::string GbkFromEnvironment(const char* name) {

@@ -36,6 +36,19 @@ std::string AsciiNumberForms(std::string_view s) {
     return out;
 }
 
+std::string ReplaceBytes(std::string_view s, std::string_view from, std::string_view to) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t done = 0;
+    for (std::size_t at = s.find(from); at != std::string_view::npos; at = s.find(from, done)) {
+        out.append(s, done, at - done);
+        out += to;
+        done = at + from.size();
+    }
+    out.append(s, done);
+    return out;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads an unsigned decimal run at i; false when there is no digit.
@@ -75,12 +88,15 @@ const std::string& LineBreakToken() {
     return token;
 }
 
+// Both conversions replace byte by byte. In GBK neither a CR LF nor the token can start inside a
+// two-byte character (their bytes 0D 0A and 2A are no trail bytes), so this equals a search by
+// characters on any GBK text, and a stray lead byte before them cannot hide them.
 std::string TextToStored(std::string_view textIn) {
-    return text::ReplaceAll(textIn, "\r\n", LineBreakToken());
+    return ReplaceBytes(textIn, "\r\n", LineBreakToken());
 }
 
 std::string TextFromStored(std::string_view stored) {
-    return text::ReplaceAll(stored, LineBreakToken(), "\r\n");
+    return ReplaceBytes(stored, LineBreakToken(), "\r\n");
 }
 
 std::string NumberToStored(double value) {

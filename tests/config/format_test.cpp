@@ -153,6 +153,22 @@ TEST(SettingsFile, LineBreaksInTextsAreKeptAsTokens) {
     EXPECT_EQ(s->ReadText("missing", "x┊*┊y"_gbk), "x\r\ny");
 }
 
+TEST(SettingsFile, AStrayLeadByteNeverHidesALineBreak) {
+    TempDir dir;
+    CheckedStore s(dir);
+    ASSERT_TRUE(s.OpenWith(Lines({"[A]", "k=\x81", "j=1"})));
+    // The value ends at the CR LF although the byte before it could start a character.
+    EXPECT_EQ(s->GetValue("A", "k"), "\x81");
+    EXPECT_EQ(s->SetValue("A", "k", "2"), kStoreDone);
+    EXPECT_EQ(s.FileBytes(), Lines({"[A]", "k=2", "j=1"}));
+    // A text with such a byte before its line break is still stored on one line.
+    s->SetSection("A");
+    EXPECT_TRUE(s->WriteText("k", "\nk=\x81\r\nj=x"));
+    EXPECT_EQ(s.FileBytes(), Lines({"[A]", "k=\nk=\x81" + "┊*┊j=x"_gbk, "j=1"}));
+    EXPECT_EQ(s->ReadText("k"), "\nk=\x81\r\nj=x");
+    EXPECT_EQ(s->ReadText("j"), "1");
+}
+
 TEST(SettingsFile, TwoByteCharactersWithBracketTrailBytesAreNotHeaderEnds) {
     TempDir dir;
     CheckedStore s(dir);
