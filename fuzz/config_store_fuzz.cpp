@@ -133,9 +133,10 @@ public:
                 const bool ok = store_.WriteText(key, value);
                 const std::string stored =
                     zembrat::config::TextToStored(zembrat::text::TextOf(value));
-                const bool zero = section.find('\0') != std::string::npos ||
-                                  key.find('\0') != std::string::npos;
-                FUZZ_CHECK(ok == !zero);
+                // A name holding a zero byte is never written; such a section may still be found
+                // when the file brought it along.
+                if (key.find('\0') != std::string::npos) FUZZ_CHECK(!ok);
+                if (section.find('\0') == std::string::npos) FUZZ_CHECK(ok || key.find('\0') != std::string::npos);
                 CheckSet(before, section, key, stored, ok ? 0 : -1);
                 // A text comes back as written, unless it holds bytes of the line-break token.
                 const std::string written = zembrat::text::TextOf(value);
@@ -268,7 +269,7 @@ private:
             FUZZ_CHECK(result == -1 && after == before);
             return;
         }
-        if (section.find('\0') != std::string::npos) {
+        if (section.find('\0') != std::string::npos && result != 0) {
             // Never established: eleven headers appended, nothing else touched.
             FUZZ_CHECK(result == -1);
             std::string expected = before;
