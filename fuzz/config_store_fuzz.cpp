@@ -31,7 +31,8 @@ using namespace zembrat::text::literals;
 
 const std::string& SettingsPath() {
     static const std::string path = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
         if (!mkdtemp(pattern.data())) std::abort();
         static const std::string folder = pattern;
         std::atexit([] {
@@ -101,14 +102,14 @@ std::string WithoutLineBreaks(std::string s) {
 
 std::string Name(FuzzedDataProvider& in) {
     static const std::vector<std::string> pool = {
-        "S", "T", "基本配置"_gbk, "", "k", "a=b", "[", "]", "=", "x]", "[y", "乚"_gbk, "\r", "\n",
-        "┊*┊"_gbk, std::string("S\0z", 3)};
+        "S", "T",  "基本配置"_gbk, "",       "k",  "a=b", "[",       "]",
+        "=", "x]", "[y",           "乚"_gbk, "\r", "\n",  "┊*┊"_gbk, std::string("S\0z", 3)};
     if (in.ConsumeBool()) return pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)];
     return WithoutLineBreaks(in.ConsumeRandomLengthString(8));
 }
 
 class Run {
-public:
+  public:
     explicit Run(std::string initial) {
         if (!zembrat::platform::WriteWholeFile(SettingsPath(), initial)) std::abort();
         FUZZ_CHECK(store_.Open(SettingsPath(), zembrat::config::DiskFile));
@@ -118,7 +119,8 @@ public:
     void Step(FuzzedDataProvider& in) {
         const std::string before = store_.ContentBytes();
         const int op = in.ConsumeIntegralInRange(0, 13);
-        if (std::getenv("ZEMBRAT_FUZZ_TRACE")) std::fprintf(stderr, "op %d on [%s]\n", op, Escaped(before).c_str());
+        if (std::getenv("ZEMBRAT_FUZZ_TRACE"))
+            std::fprintf(stderr, "op %d on [%s]\n", op, Escaped(before).c_str());
         switch (op) {
             case 0: {
                 const std::string section = Name(in), key = Name(in);
@@ -136,7 +138,8 @@ public:
                 // A name holding a zero byte is never written; such a section may still be found
                 // when the file brought it along.
                 if (key.find('\0') != std::string::npos) FUZZ_CHECK(!ok);
-                if (section.find('\0') == std::string::npos) FUZZ_CHECK(ok || key.find('\0') != std::string::npos);
+                if (section.find('\0') == std::string::npos)
+                    FUZZ_CHECK(ok || key.find('\0') != std::string::npos);
                 CheckSet(before, section, key, stored, ok ? 0 : -1);
                 // A text comes back as written, unless it holds bytes of the line-break token.
                 const std::string written = zembrat::text::TextOf(value);
@@ -185,7 +188,8 @@ public:
                 if (d.removed.empty() && d.added.empty()) break;  // renamed to itself
                 FUZZ_CHECK(d.removed.size() == 1 && d.added.size() == 1);
                 FUZZ_CHECK(StartsWith(d.removed[0], from + "="));
-                FUZZ_CHECK(d.added[0] == zembrat::text::TextOf(to) + d.removed[0].substr(from.size()));
+                FUZZ_CHECK(d.added[0] ==
+                           zembrat::text::TextOf(to) + d.removed[0].substr(from.size()));
                 break;
             }
             case 6: {
@@ -211,11 +215,14 @@ public:
                 break;
             }
             case 9: {
-                const long a = in.ConsumeIntegralInRange<long>(-2, static_cast<long>(before.size()) + 2);
-                const long b = in.ConsumeIntegralInRange<long>(-2, static_cast<long>(before.size()) + 2);
+                const long a =
+                    in.ConsumeIntegralInRange<long>(-2, static_cast<long>(before.size()) + 2);
+                const long b =
+                    in.ConsumeIntegralInRange<long>(-2, static_cast<long>(before.size()) + 2);
                 const long found = store_.NextHeaderBetween(a, b);
-                FUZZ_CHECK(found == -1 || (found >= 3 && found <= static_cast<long>(before.size()) &&
-                                           before[static_cast<std::size_t>(found - 1)] == '['));
+                FUZZ_CHECK(found == -1 ||
+                           (found >= 3 && found <= static_cast<long>(before.size()) &&
+                            before[static_cast<std::size_t>(found - 1)] == '['));
                 break;
             }
             case 10: {
@@ -239,7 +246,8 @@ public:
                 const std::string current = store_.GetValue(section, key, sentinel, false);
                 if (current == sentinel) break;
                 FUZZ_CHECK(store_.SetValue(section, key, current) == 0);
-                if (before.find('\0') == std::string::npos) FUZZ_CHECK(store_.ContentBytes() == before);
+                if (before.find('\0') == std::string::npos)
+                    FUZZ_CHECK(store_.ContentBytes() == before);
                 break;
             }
             default: {
@@ -253,7 +261,7 @@ public:
         FileMatchesMirror();
     }
 
-private:
+  private:
     void FileMatchesMirror() {
         zembrat::text::Bytes bytes;
         FUZZ_CHECK(zembrat::platform::ReadWholeFile(SettingsPath(), bytes));
@@ -280,7 +288,8 @@ private:
         }
         if (std::getenv("ZEMBRAT_FUZZ_TRACE")) {
             std::fprintf(stderr, "set [%s] [%s] = [%s] -> %d, now [%s]\n", Escaped(section).c_str(),
-                         Escaped(key).c_str(), Escaped(value).c_str(), result, Escaped(after).c_str());
+                         Escaped(key).c_str(), Escaped(value).c_str(), result,
+                         Escaped(after).c_str());
         }
         FUZZ_CHECK(result == 0);
         FUZZ_CHECK(store_.GetValue(section, key, "\x01", false) == value);
@@ -317,7 +326,8 @@ private:
         // of it together with the line break before it.
         const std::string header = "[" + section + "]";
         std::size_t q = before.find(header);
-        while (q != std::string::npos && q != 0 && !(q >= 2 && before.compare(q - 2, 2, "\r\n") == 0)) {
+        while (q != std::string::npos && q != 0 &&
+               !(q >= 2 && before.compare(q - 2, 2, "\r\n") == 0)) {
             q = before.find(header, q + 1);
         }
         FUZZ_CHECK(q != std::string::npos && after.size() < before.size());
@@ -343,8 +353,9 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = [] {
-        zembrat::platform::SetMessageHook(
-            [](const zembrat::platform::MessageRequest&) { return zembrat::platform::MessageAnswer::Ok; });
+        zembrat::platform::SetMessageHook([](const zembrat::platform::MessageRequest&) {
+            return zembrat::platform::MessageAnswer::Ok;
+        });
         return true;
     }();
     (void)quiet;

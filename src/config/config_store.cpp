@@ -112,7 +112,9 @@ bool Passes(std::string_view s, std::string_view include, std::string_view exclu
     return true;
 }
 
-bool HoldsZero(std::string_view s) { return s.find('\0') != kNotFound; }
+bool HoldsZero(std::string_view s) {
+    return s.find('\0') != kNotFound;
+}
 
 int IntFromReal(double v) {
     if (std::isnan(v)) return 0;
@@ -129,7 +131,9 @@ int IntFromReal(double v) {
 
 ConfigStore::ConfigStore() = default;
 
-ConfigStore::~ConfigStore() { Close(); }
+ConfigStore::~ConfigStore() {
+    Close();
+}
 
 ConfigStore::ConfigStore(const ConfigStore& other)
     : mirror_(other.mirror_),
@@ -325,14 +329,14 @@ StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view 
             // A new key goes right under the header. Bytes that follow the "]" on the header
             // line stay on it, so the new entry starts at the end of that line.
             const std::size_t lineEnd = FindBytes(mirror_, kCrLf, header.close + 1);
-            Insert(lineEnd == kNotFound ? mirror_.size() : lineEnd, "\r\n" + std::string(key) + "=");
+            Insert(lineEnd == kNotFound ? mirror_.size() : lineEnd,
+                   "\r\n" + std::string(key) + "=");
             continue;
         }
         // The section is missing: append its header; the next round finds it there. The name
         // is written as text, so a name holding a zero byte is never found.
         from = mirror_.empty() ? 0 : mirror_.size() - 1;
-        Insert(mirror_.size(),
-               (mirror_.empty() ? "[" : "\r\n[") + text::TextOf(section) + "]");
+        Insert(mirror_.size(), (mirror_.empty() ? "[" : "\r\n[") + text::TextOf(section) + "]");
         if (++appended <= 10) continue;
         platform::MessageRequest warning;
         warning.text = "配置模块出现意外，可能导致无法正常保存！详情请咨询Qorv。"_gbk;
@@ -399,8 +403,7 @@ StoreResult ConfigStore::RenameKeyNow(std::string_view section, std::string_view
     platform::ProcessEvents();
     const Header header = LocateSection(section, 0);
     if (!header.found()) return kSectionNotFound;
-    const std::size_t cr =
-        FindBytes(mirror_, "\r\n" + std::string(oldKey) + "=", header.close + 1);
+    const std::size_t cr = FindBytes(mirror_, "\r\n" + std::string(oldKey) + "=", header.close + 1);
     // The same section test as for reading, which also sees a header on the very next line.
     if (cr == kNotFound || NextHeader(header.close + 1, cr + 1) != kNotFound) return kKeyNotFound;
     Replace(cr + 2, oldKey.size(), text::TextOf(newKey));
@@ -506,7 +509,9 @@ int ConfigStore::ListKeys(std::vector<std::string>& keys, std::string_view inclu
 
 // --- whole content --------------------------------------------------------------------------
 
-std::string ConfigStore::GetContent() const { return text::TextOf(mirror_); }
+std::string ConfigStore::GetContent() const {
+    return text::TextOf(mirror_);
+}
 
 void ConfigStore::SetContent(std::string_view content, bool append) {
     const std::string bytes = text::TextOf(content);
@@ -550,9 +555,8 @@ bool ConfigStore::WriteStored(std::string_view key, std::string_view stored) {
                                   std::string_view(full).substr(cut + 1), stored);
     }
     bool reached = false;
-    const StoreResult result =
-        Enqueue({kPendingSetValue, {currentSection_, std::string(key), std::string(stored)}},
-                &reached);
+    const StoreResult result = Enqueue(
+        {kPendingSetValue, {currentSection_, std::string(key), std::string(stored)}}, &reached);
     return result == kStoreDone && reached;
 }
 
@@ -613,8 +617,8 @@ std::string ConfigStore::BinaryValueFile(std::string_view key) const {
     const std::string& location = location_.empty() ? fileName_ : location_;
     const std::size_t cut = text::FindLast(location, std::string_view(&text::kPathSeparator, 1));
     // A location without a folder is relative: its folder is the working one.
-    std::string folder = cut == kNotFound ? std::string("inibin")
-                                          : location.substr(0, cut + 1) + "inibin";
+    std::string folder =
+        cut == kNotFound ? std::string("inibin") : location.substr(0, cut + 1) + "inibin";
     return folder + text::kPathSeparator + currentSection_ + "-" + std::string(key) + ".ibn";
 }
 
@@ -648,10 +652,18 @@ bool ConfigStore::RestoreOnOff(OnOffControl& control) {
     return control.IsOn();
 }
 
-bool ConfigStore::SaveControlState(const CheckableMenuItem& control) { return SaveOnOff(control); }
-bool ConfigStore::RestoreControlState(CheckableMenuItem& control) { return RestoreOnOff(control); }
-bool ConfigStore::SaveControlState(const CheckBoxControl& control) { return SaveOnOff(control); }
-bool ConfigStore::RestoreControlState(CheckBoxControl& control) { return RestoreOnOff(control); }
+bool ConfigStore::SaveControlState(const CheckableMenuItem& control) {
+    return SaveOnOff(control);
+}
+bool ConfigStore::RestoreControlState(CheckableMenuItem& control) {
+    return RestoreOnOff(control);
+}
+bool ConfigStore::SaveControlState(const CheckBoxControl& control) {
+    return SaveOnOff(control);
+}
+bool ConfigStore::RestoreControlState(CheckBoxControl& control) {
+    return RestoreOnOff(control);
+}
 bool ConfigStore::SaveControlState(const RadioButtonControl& control) {
     return SaveOnOff(control);
 }

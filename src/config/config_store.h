@@ -38,8 +38,12 @@ inline constexpr StoreResult kKeyNotFound = 2;
 inline constexpr StoreResult kStoreQueued = 3;  // the store is busy; the operation will still run
 inline constexpr StoreResult kStoreFailed = -1;
 
-enum PendingKind : int { kPendingSetValue = 0, kPendingDelete = 1, kPendingRenameSection = 2,
-                         kPendingRenameKey = 3 };
+enum PendingKind : int {
+    kPendingSetValue = 0,
+    kPendingDelete = 1,
+    kPendingRenameSection = 2,
+    kPendingRenameKey = 3
+};
 
 struct PendingOp {
     int kind = kPendingSetValue;
@@ -47,7 +51,7 @@ struct PendingOp {
 };
 
 class ConfigStore {
-public:
+  public:
     ConfigStore();
     ~ConfigStore();
     // The copy refers to the same open file (the file closes when its last holder lets it go).
@@ -139,7 +143,7 @@ public:
     // one file name.
     std::string BinaryValueFile(std::string_view key) const;
 
-private:
+  private:
     struct Header {
         std::size_t open = text::kNotFound;   // the "["
         std::size_t close = text::kNotFound;  // the "]"
@@ -155,8 +159,7 @@ private:
     StoreResult Enqueue(PendingOp op, bool* reachedFile);
     StoreResult RunPending(bool* reachedFile);
     StoreResult Execute(const PendingOp& op);
-    StoreResult SetValueNow(std::string_view section, std::string_view key,
-                            std::string_view value);
+    StoreResult SetValueNow(std::string_view section, std::string_view key, std::string_view value);
     StoreResult DeleteEntryNow(std::string_view section, std::string_view key);
     StoreResult RenameSectionNow(std::string_view oldName, std::string_view newName);
     StoreResult RenameKeyNow(std::string_view section, std::string_view oldKey,

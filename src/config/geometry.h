@@ -26,7 +26,7 @@ struct WindowRect {
 };
 
 class PlacedWindow {
-public:
+  public:
     virtual ~PlacedWindow() = default;
     virtual int PlacementState() const = 0;
     virtual void SetPlacementState(int state) = 0;
@@ -37,7 +37,7 @@ public:
 
 // An on/off control, keyed by a stable text of the control.
 class OnOffControl {
-public:
+  public:
     virtual ~OnOffControl() = default;
     virtual std::string KeyText() const = 0;  // GBK
     virtual bool IsOn() const = 0;

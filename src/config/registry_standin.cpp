@@ -15,9 +15,12 @@ std::string EncodePiece(std::string_view piece) {
     // Byte by byte: after a stray lead byte a "/" would still reach the file system as one.
     std::string out;
     for (char c : piece) {
-        if (c == '%') out += "%25";
-        else if (c == '/') out += "%2F";
-        else out += c;
+        if (c == '%')
+            out += "%25";
+        else if (c == '/')
+            out += "%2F";
+        else
+            out += c;
     }
     return out;
 }
@@ -67,8 +70,7 @@ bool WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
     return platform::WriteWholeFile(file, value);
 }
 
-std::optional<std::string> ReadRegistryValue(std::string_view keyPath,
-                                             std::string_view valueName) {
+std::optional<std::string> ReadRegistryValue(std::string_view keyPath, std::string_view valueName) {
     const std::string file = RegistryValueFile(keyPath, valueName);
     if (file.empty() || !platform::PathExists(file)) return std::nullopt;
     text::Bytes bytes;

@@ -24,7 +24,6 @@ std::string RegistryValueFile(std::string_view keyPath, std::string_view valueNa
 bool WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
                         std::string_view value);
 // The value's text; nothing when the value does not exist or cannot be read.
-std::optional<std::string> ReadRegistryValue(std::string_view keyPath,
-                                             std::string_view valueName);
+std::optional<std::string> ReadRegistryValue(std::string_view keyPath, std::string_view valueName);
 
 }  // namespace zembrat::config

@@ -16,7 +16,7 @@ namespace zembrat::config {
 namespace {
 
 class DiskFile final : public StoreFile {
-public:
+  public:
     explicit DiskFile(int fd) : fd_(fd) {}
     ~DiskFile() override { ::close(fd_); }  // also drops the lock
     DiskFile(const DiskFile&) = delete;
@@ -89,7 +89,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool ReadAt(std::size_t offset, char* data, std::size_t count) {
         while (count > 0) {
             const ssize_t n = ::pread(fd_, data, count, static_cast<off_t>(offset));
@@ -119,7 +119,7 @@ private:
 };
 
 class MemoryFile final : public StoreFile {
-public:
+  public:
     explicit MemoryFile(std::string_view bytes) : bytes_(bytes) {}
 
     bool Seek(std::size_t offset) override {
@@ -151,7 +151,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string bytes_;
     std::size_t pos_ = 0;
 };
@@ -160,7 +160,8 @@ private:
 
 std::shared_ptr<StoreFile> OpenLockedDiskFile(std::string_view gbkPath) {
     if (gbkPath.empty()) return nullptr;
-    const int fd = ::open(platform::NativePath(gbkPath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(platform::NativePath(gbkPath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -13,7 +13,7 @@
 namespace zembrat::config {
 
 class StoreFile {
-public:
+  public:
     static constexpr std::size_t kShiftBlock = 4096;
 
     virtual ~StoreFile() = default;

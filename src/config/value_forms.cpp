@@ -49,15 +49,19 @@ std::string ReplaceBytes(std::string_view s, std::string_view from, std::string_
     return out;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads an unsigned decimal run at i; false when there is no digit.
 bool ReadInt(std::string_view s, std::size_t& i, long long& out) {
     const std::size_t start = i;
     long long value = 0;
     while (i < s.size() && IsDigit(s[i])) {
-        if (value < 100000000) value = value * 10 + (s[i] - '0');
-        else value = 100000000;  // far beyond any field; keeps the check below simple
+        if (value < 100000000)
+            value = value * 10 + (s[i] - '0');
+        else
+            value = 100000000;  // far beyond any field; keeps the check below simple
         ++i;
     }
     out = value;
@@ -74,7 +78,9 @@ bool ReadField(std::string_view s, std::size_t& i, std::string_view unit, long l
     return false;
 }
 
-bool IsLeapYear(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(long long y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(long long y, long long m) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -101,8 +107,8 @@ std::string TextFromStored(std::string_view stored) {
 
 std::string NumberToStored(double value) {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::general, 13);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 13);
     if (result.ec != std::errc()) return "0";
     return std::string(buffer, result.ptr);
 }
@@ -185,8 +191,8 @@ platform::DateTime DateTimeFromStored(std::string_view s) {
         mi > 59 || se > 59) {
         return {};
     }
-    return platform::DateTime{static_cast<int>(y),  static_cast<int>(mo), static_cast<int>(d),
-                              static_cast<int>(h),  static_cast<int>(mi), static_cast<int>(se)};
+    return platform::DateTime{static_cast<int>(y), static_cast<int>(mo), static_cast<int>(d),
+                              static_cast<int>(h), static_cast<int>(mi), static_cast<int>(se)};
 }
 
 }  // namespace zembrat::config

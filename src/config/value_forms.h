@@ -24,7 +24,9 @@ double NumberFromStored(std::string_view stored);
 // "真" / "假".
 const std::string& TrueText();
 const std::string& FalseText();
-inline const std::string& BoolToStored(bool value) { return value ? TrueText() : FalseText(); }
+inline const std::string& BoolToStored(bool value) {
+    return value ? TrueText() : FalseText();
+}
 
 // "2024年3月9日", then "8时5分7秒", "8时5分" or "8时" as far as the time is not zero.
 std::string DateTimeToStored(const platform::DateTime& value);

@@ -30,8 +30,8 @@ inline std::string Lines(std::initializer_list<std::string_view> lines) {
 }
 
 class CheckedStore {
-public:
-    // Opens the store on dir/name; when initial is given, the file is written with it first.
+  public:
+    // A store for the settings file dir/name; Open or OpenWith opens it.
     explicit CheckedStore(const zembrat::testing::TempDir& dir,
                           std::string_view name = "Zembrat.ini")
         : path_(dir / name) {}
@@ -50,14 +50,14 @@ public:
     }
 
     class Access {
-    public:
+      public:
         explicit Access(CheckedStore& owner) : owner_(owner) {}
         ~Access() { owner_.Check(); }
         Access(const Access&) = delete;
         Access& operator=(const Access&) = delete;
         ConfigStore* operator->() const { return &owner_.store_; }
 
-    private:
+      private:
         CheckedStore& owner_;
     };
     Access operator->() { return Access(*this); }
@@ -72,7 +72,7 @@ public:
         EXPECT_EQ(FileBytes(), store_.ContentBytes()) << "file and mirror differ";
     }
 
-private:
+  private:
     std::string path_;
     ConfigStore store_;
 };

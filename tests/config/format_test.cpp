@@ -18,19 +18,21 @@ TEST(SettingsFile, SixSettingsWrittenIntoAMissingFileComeOutByteForByte) {
     ASSERT_TRUE(s.Open());
     EXPECT_EQ(s.FileBytes(), "");  // opening created the file, empty
     s->SetSection("基本配置"_gbk);
-    const char* keys[] = {"文章目录", "文章过滤", "图片存放目录", "旧的域名前缀", "新的域名前缀",
-                          "排除地址范围"};
-    const char* first[] = {"/home/u/文章目录", "*.htm", "files/img", "old.example",
-                           "new.example", "ad.|track."};
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
-    const std::string expected = Lines({"[基本配置]"_gbk, "排除地址范围=ad.|track."_gbk,
-                                        "新的域名前缀=new.example"_gbk,
-                                        "旧的域名前缀=old.example"_gbk, "图片存放目录=files/img"_gbk,
-                                        "文章过滤=*.htm"_gbk, "文章目录=/home/u/文章目录"_gbk});
+    const char* keys[] = {"文章目录",     "文章过滤",     "图片存放目录",
+                          "旧的域名前缀", "新的域名前缀", "排除地址范围"};
+    const char* first[] = {"/home/u/文章目录", "*.htm",       "files/img",
+                           "old.example",      "new.example", "ad.|track."};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
+    const std::string expected =
+        Lines({"[基本配置]"_gbk, "排除地址范围=ad.|track."_gbk, "新的域名前缀=new.example"_gbk,
+               "旧的域名前缀=old.example"_gbk, "图片存放目录=files/img"_gbk, "文章过滤=*.htm"_gbk,
+               "文章目录=/home/u/文章目录"_gbk});
     EXPECT_EQ(s.FileBytes(), expected);
 
     // Writing the same values again leaves every byte as it was.
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
     EXPECT_EQ(s.FileBytes(), expected);
 
     // A second save with other values replaces each value in place, in the same order.
@@ -80,8 +82,8 @@ TEST(SettingsFile, HeadersCountOnlyAtALineStart) {
     EXPECT_EQ(s->GetValue("A", "k"), "a");
     EXPECT_EQ(s->GetValue("B", "k", "none"), "none");
     EXPECT_EQ(s->SetValue("B", "k", "b"), kStoreDone);
-    EXPECT_EQ(s.FileBytes(), Lines({"[A]", "k=a", "x[B]", "k=notB", "v=[B]", "k=alsoNotB", "[B]",
-                                    "k=b"}));
+    EXPECT_EQ(s.FileBytes(),
+              Lines({"[A]", "k=a", "x[B]", "k=notB", "v=[B]", "k=alsoNotB", "[B]", "k=b"}));
     EXPECT_EQ(s->GetValue("B", "k"), "b");
 }
 
@@ -133,7 +135,8 @@ TEST(SettingsFile, OnlyTheFirstHeaderOfANameAndItsOwnEntriesCount) {
     EXPECT_EQ(s->GetValue("S", "c", "none"), "none");
     EXPECT_EQ(s->SetValue("S", "c", "5"), kStoreDone);
     EXPECT_EQ(s->SetValue("S", "b", "6"), kStoreDone);
-    EXPECT_EQ(s.FileBytes(), Lines({"[S]", "b=6", "c=5", "a=1", "[T]", "b=2", "[S]", "b=3", "c=4"}));
+    EXPECT_EQ(s.FileBytes(),
+              Lines({"[S]", "b=6", "c=5", "a=1", "[T]", "b=2", "[S]", "b=3", "c=4"}));
     EXPECT_EQ(s->GetValue("T", "b"), "2");
 }
 

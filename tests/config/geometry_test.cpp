@@ -13,7 +13,7 @@ using testing::Lines;
 using zembrat::testing::TempDir;
 
 class FakeWindow : public PlacedWindow {
-public:
+  public:
     FakeWindow(int state, WindowRect rect) : state_(state), rect_(rect) {}
     int PlacementState() const override { return state_; }
     void SetPlacementState(int state) override { state_ = state; }
@@ -24,7 +24,7 @@ public:
     }
     int moves() const { return moves_; }
 
-private:
+  private:
     int state_;
     WindowRect rect_;
     int moves_ = 0;
@@ -32,13 +32,13 @@ private:
 
 template <class Kind>
 class FakeControl : public Kind {
-public:
+  public:
     FakeControl(std::string key, bool on) : key_(std::move(key)), on_(on) {}
     std::string KeyText() const override { return key_; }
     bool IsOn() const override { return on_; }
     void SetOn(bool on) override { on_ = on; }
 
-private:
+  private:
     std::string key_;
     bool on_;
 };

@@ -59,11 +59,13 @@ TEST(Rename, ChangesOnlyTheNameBytes) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.OpenWith(Lines({"v=[S]", "[S]", "k=1", "k=2", "[S]", "k=3", "[T]", "m=4"})));
     EXPECT_EQ(s->RenameSection("S", "长名字"_gbk), kStoreDone);
-    EXPECT_EQ(s.FileBytes(), Lines({"v=[S]", "[长名字]"_gbk, "k=1", "k=2", "[S]", "k=3", "[T]", "m=4"}));
+    EXPECT_EQ(s.FileBytes(),
+              Lines({"v=[S]", "[长名字]"_gbk, "k=1", "k=2", "[S]", "k=3", "[T]", "m=4"}));
     EXPECT_EQ(s->RenameSection("missing", "x"), kSectionNotFound);
     // Only the first occurrence inside the section.
     EXPECT_EQ(s->RenameKey("长名字"_gbk, "k", "key"), kStoreDone);
-    EXPECT_EQ(s.FileBytes(), Lines({"v=[S]", "[长名字]"_gbk, "key=1", "k=2", "[S]", "k=3", "[T]", "m=4"}));
+    EXPECT_EQ(s.FileBytes(),
+              Lines({"v=[S]", "[长名字]"_gbk, "key=1", "k=2", "[S]", "k=3", "[T]", "m=4"}));
     EXPECT_EQ(s->RenameKey("长名字"_gbk, "m", "x"), kKeyNotFound);
     EXPECT_EQ(s->RenameKey("none", "m", "x"), kSectionNotFound);
     EXPECT_EQ(s->GetValue("长名字"_gbk, "key"), "1");
@@ -145,8 +147,8 @@ TEST(Search, SectionsWithKeyFollowTheEnclosingHeaders) {
 TEST(Search, KeysWithValueMatchesValuePrefixes) {
     TempDir dir;
     CheckedStore s(dir);
-    ASSERT_TRUE(s.OpenWith(Lines({"top=yes", "[A]", "a=yes", "b=no", "c=", "d=yesno", "[B]",
-                                  "e=yes", "f=", "g=last"})));
+    ASSERT_TRUE(s.OpenWith(Lines(
+        {"top=yes", "[A]", "a=yes", "b=no", "c=", "d=yesno", "[B]", "e=yes", "f=", "g=last"})));
     Names keys;
     EXPECT_EQ(s->KeysWithValue("yes", keys), 4);
     EXPECT_EQ(keys, (Names{"top", "a", "d", "e"}));

@@ -15,14 +15,14 @@ using zembrat::testing::TempDir;
 
 // Points the event-processing hook at a handler for the life of the object.
 class EventHandler {
-public:
+  public:
     explicit EventHandler(std::function<void()> handler)
         : previous_(platform::SetProcessEventsHook(std::move(handler))) {}
     ~EventHandler() { platform::SetProcessEventsHook(previous_); }
     EventHandler(const EventHandler&) = delete;
     EventHandler& operator=(const EventHandler&) = delete;
 
-private:
+  private:
     platform::EventHook previous_;
 };
 

@@ -22,7 +22,7 @@ using zembrat::testing::TempDir;
 
 // The lock holder program, started with pipes to its standard input and output.
 class HolderProcess {
-public:
+  public:
     HolderProcess(const std::string& path, const std::string& key, const std::string& value) {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) {
@@ -38,9 +38,12 @@ public:
         const std::string program = ZEMBRAT_LOCK_HOLDER;
         const std::string nativePath = text::Utf8FromGbk(path);
         std::string section = "S";
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(nativePath.c_str()),
-                        section.data(), const_cast<char*>(key.c_str()),
-                        const_cast<char*>(value.c_str()), nullptr};
+        char* argv[] = {const_cast<char*>(program.c_str()),
+                        const_cast<char*>(nativePath.c_str()),
+                        section.data(),
+                        const_cast<char*>(key.c_str()),
+                        const_cast<char*>(value.c_str()),
+                        nullptr};
         if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);
@@ -69,7 +72,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int input_ = -1;
     FILE* output_ = nullptr;

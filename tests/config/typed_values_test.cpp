@@ -236,7 +236,7 @@ TEST(MemoryBackend, ChangesReachTheDiskOnlyThroughSaveAs) {
 }
 
 class RegistryBackendTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* old = std::getenv("XDG_CONFIG_HOME");
         hadOld_ = old != nullptr;
@@ -244,8 +244,10 @@ protected:
         setenv("XDG_CONFIG_HOME", text::Utf8FromGbk(root_.path()).c_str(), 1);
     }
     void TearDown() override {
-        if (hadOld_) setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-        else unsetenv("XDG_CONFIG_HOME");
+        if (hadOld_)
+            setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
     }
     std::string ValueFile(std::string_view section, std::string_view key) const {
         return root_ / ("Qorv软件/Zembrat/"_gbk + std::string(section) + "/" + std::string(key));
