@@ -615,7 +615,8 @@ std::string ConfigStore::BinaryValueFile(std::string_view key) const {
         if (HoldsZero(name) || name.find(text::kPathSeparator) != kNotFound) return {};
     }
     const std::string& location = location_.empty() ? fileName_ : location_;
-    const std::size_t cut = text::FindLast(location, std::string_view(&text::kPathSeparator, 1));
+    // Byte by byte: the separator is never part of a two-byte character, even after a stray byte.
+    const std::size_t cut = location.rfind(text::kPathSeparator);
     // A location without a folder is relative: its folder is the working one.
     std::string folder =
         cut == kNotFound ? std::string("inibin") : location.substr(0, cut + 1) + "inibin";
@@ -634,7 +635,7 @@ text::Bytes ConfigStore::ReadBinary(std::string_view key, std::string_view defau
 bool ConfigStore::WriteBinary(std::string_view key, std::string_view bytes) {
     const std::string file = BinaryValueFile(key);
     if (file.empty()) return false;
-    const std::string folder = text::DirectoryPart(file);
+    const std::string folder = file.substr(0, file.rfind(text::kPathSeparator));
     if (!folder.empty() && !platform::IsFolder(folder) && !platform::CreateOneFolder(folder)) {
         return false;
     }

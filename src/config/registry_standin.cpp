@@ -58,7 +58,7 @@ bool WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
     const std::string file = RegistryValueFile(keyPath, valueName);
     if (file.empty()) return false;
     // Create every folder level from the root down, as creating a key creates its path.
-    const std::string folder = text::DirectoryPart(file);
+    const std::string folder = file.substr(0, file.rfind(text::kPathSeparator));
     std::string made;
     for (std::size_t i = 0; i <= folder.size(); ++i) {
         if (i < folder.size() && folder[i] != text::kPathSeparator) continue;

@@ -149,6 +149,15 @@ TEST(TypedValues, BinaryValuesLiveInFilesBesideTheSettingsFile) {
     EXPECT_FALSE(s->WriteBinary("k", "x"));
     EXPECT_FALSE(platform::PathExists(dir / "escape.ibn"));
 
+    // A folder whose name ends in a stray lead byte is still the folder of the settings file.
+    ASSERT_TRUE(platform::CreateOneFolder(dir / "odd\x81"));
+    CheckedStore odd(dir, "odd\x81/Zembrat.ini");
+    ASSERT_TRUE(odd.Open());
+    odd->SetSection("S");
+    EXPECT_EQ(odd->BinaryValueFile("k"), dir / "odd\x81/inibin/S-k.ibn");
+    EXPECT_TRUE(odd->WriteBinary("k", "odd"));
+    EXPECT_EQ(odd->ReadBinary("k"), "odd");
+
     // A file where the folder should be: the write fails.
     TempDir other;
     other.Write("inibin", "not a folder");
@@ -305,6 +314,9 @@ TEST_F(RegistryBackendTest, NamesStayInsideTheirKeysFolder) {
     // A "\" in a key names a sub-key, as in the registry.
     EXPECT_TRUE(store.WriteText("sub\\leaf", "l"));
     EXPECT_EQ(ReadFileOrMissing(ValueFile("S", "sub/leaf")), "l");
+    store.SetSection("\x81");  // a section name that is no valid GBK still round-trips
+    EXPECT_TRUE(store.WriteText("k", "stray"));
+    EXPECT_EQ(store.ReadText("k"), "stray");
     store.SetSection("..");
     EXPECT_TRUE(store.WriteText("k", "dots"));
     EXPECT_EQ(ReadFileOrMissing(ValueFile("%2E%2E", "k")), "dots");
