@@ -1,0 +1,40 @@
+// The file a ConfigStore patches: the settings file on disk, or a copy held in memory.
+//
+// Both keep a position and patch bytes in place: Insert shifts the tail forward and Delete shifts
+// it back, in blocks of kShiftBlock bytes, so the file is never rewritten whole. Every operation
+// reports whether it fully succeeded.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zembrat::config {
+
+class StoreFile {
+  public:
+    static constexpr std::size_t kShiftBlock = 4096;
+
+    virtual ~StoreFile() = default;
+
+    virtual bool Seek(std::size_t offset) = 0;
+    virtual bool SeekToEnd() = 0;
+    // Inserts bytes at the position; the bytes after it move forward.
+    virtual bool Insert(std::string_view bytes) = 0;
+    // Removes count bytes at the position; the bytes after them move back.
+    virtual bool Delete(std::size_t count) = 0;
+    // The whole content, read from the start; false when it could not be read.
+    virtual bool ReadAll(std::string& out) = 0;
+    virtual bool Size(std::size_t& out) = 0;
+};
+
+// Opens path for reading and writing (created when missing, never truncated) and takes an
+// exclusive advisory lock on it without waiting. Null when the file cannot be opened or another
+// holder has the lock: writing by others is shut out while the store keeps the file.
+std::shared_ptr<StoreFile> OpenLockedDiskFile(std::string_view gbkPath);
+
+// A file held in memory, starting with bytes and positioned at its start.
+std::shared_ptr<StoreFile> MakeMemoryFile(std::string_view bytes);
+
+}  // namespace zembrat::config
