@@ -41,10 +41,22 @@ const char* ConverterName(int selector) {
     }
 }
 
+// How many bytes an invalid sequence that starts at s takes up.
+using InvalidLength = std::size_t (*)(std::string_view s);
+std::size_t OneByte(std::string_view) {
+    return 1;
+}
+std::size_t OneUnit(std::string_view) {
+    return 2;
+}
+// Big5: a lead byte takes its trail byte with it, as one bad character.
+std::size_t LeadAndTrail(std::string_view s) {
+    return static_cast<unsigned char>(s[0]) >= 0x81 && s.size() > 1 ? 2 : 1;
+}
+
 // Converts to GB18030 without giving up: each invalid or unfinished sequence becomes "?" and
-// the conversion goes on after it (unit bytes on), as the platform's wide-character
-// conversions do.
-std::string ConvertReplacing(std::string_view input, const char* from, std::size_t unit) {
+// the conversion goes on after it, as the platform's wide-character conversions do.
+std::string ConvertReplacing(std::string_view input, const char* from, InvalidLength invalid) {
     iconv_t cd = iconv_open("GB18030", from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return {};
     std::string out;
@@ -61,7 +73,7 @@ std::string ConvertReplacing(std::string_view input, const char* from, std::size
         if (error == E2BIG) continue;
         out += '?';
         if (error != EILSEQ) break;  // an unfinished sequence at the end
-        const std::size_t skip = std::min(unit, inLeft);
+        const std::size_t skip = std::min(invalid(std::string_view(in, inLeft)), inLeft);
         in += skip;
         inLeft -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -78,16 +90,16 @@ std::string ConvertReplacing(std::string_view input, const char* from, std::size
 std::string SecondDecoder(int detected, std::string_view bytes) {
     switch (detected) {
         case kUtf8:
-            return text::TextOf(ConvertReplacing(bytes, "UTF-8", 1));
+            return text::TextOf(ConvertReplacing(bytes, "UTF-8", OneByte));
         case kUtf16Le:
         case kUtf16Be:
             // Each in its own byte order (a big-endian body read as little-endian would only
             // give garbage).
-            return text::TextOf(ConvertReplacing(bytes, ConverterName(detected), 2));
+            return text::TextOf(ConvertReplacing(bytes, ConverterName(detected), OneUnit));
         case kBig5:
-            return ConvertReplacing(text::TextOf(bytes), "CP950", 1);
+            return ConvertReplacing(text::TextOf(bytes), "CP950", LeadAndTrail);
         case kBig5Hkscs:
-            return ConvertReplacing(text::TextOf(bytes), "BIG5-HKSCS", 1);
+            return ConvertReplacing(text::TextOf(bytes), "BIG5-HKSCS", LeadAndTrail);
         default:
             return {};
     }
