@@ -327,29 +327,40 @@ struct HttpRequest::State {
         return true;
     }
 
+    // One option; v must have the type the option takes (long, curl_off_t or a pointer).
+    template <class T>
+    bool Set(CURLoption option, T v) {
+        return curl_easy_setopt(easy, option, v) == CURLE_OK;
+    }
+
+    // What every request of this handle shares. The handle is never reset: a reset would drop
+    // curl's list of cookie files (a leak) and buys nothing, since Configure sets every other
+    // option each time.
+    bool SetUpHandle() {
+        return Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+               Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+               Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
+               Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+               Set(CURLOPT_NOSIGNAL, 1L) &&
+               // The cookie engine in memory only: an empty file name reads nothing, and no
+               // cookie jar is ever written.
+               Set(CURLOPT_COOKIEFILE, "") &&
+               Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit)) &&
+               Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) &&
+               Set(CURLOPT_HEADERDATA, this) &&
+               Set(CURLOPT_WRITEFUNCTION, &State::OnBody) &&
+               Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_NOPROGRESS, 0L) &&
+               Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
+               Set(CURLOPT_XFERINFODATA, this) &&
+               Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) &&
+               Set(CURLOPT_PREREQDATA, this);
+    }
+
     bool Configure(bool hasBody, bool textBody) {
-        curl_easy_reset(easy);
         FreeHeaderList();
-        auto set = [this](CURLoption o, auto v) {
-            return curl_easy_setopt(easy, o, v) == CURLE_OK;
-        };
-        bool ok =
-            set(CURLOPT_URL, wireUrl.c_str()) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-            set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
-            set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L) &&
-            set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
-            set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
-            set(CURLOPT_NOSIGNAL, 1L) &&
-            // The cookie engine in memory only: an empty file name reads nothing, and no
-            // cookie jar is ever written.
-            set(CURLOPT_COOKIEFILE, "") &&
-            set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit)) &&
-            set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && set(CURLOPT_HEADERDATA, this) &&
-            set(CURLOPT_WRITEFUNCTION, &State::OnBody) && set(CURLOPT_WRITEDATA, this) &&
-            set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
-            set(CURLOPT_XFERINFODATA, this) &&
-            set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && set(CURLOPT_PREREQDATA, this);
-        if (!ok) return false;
+        const char* const none = nullptr;
+        bool ok = Set(CURLOPT_URL, wireUrl.c_str()) &&
+                  Set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
 
         // Time-outs. curl resolves the name inside its connect phase and has one limit for
         // both, so resolve + connect become that limit. Send and receive have no curl
@@ -358,47 +369,49 @@ struct HttpRequest::State {
         const long connectLimit =
             connectMs > 0 ? std::min<long>(kNoLimitMs, (resolveMs > 0 ? resolveMs : 0) + connectMs)
                           : kNoLimitMs;
-        ok = set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
 
         // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
         // so only a named proxy is ever used.
         const std::string proxy = ChosenProxy();
-        ok = ok && set(CURLOPT_PROXY, proxy.c_str());
-        if (proxyCredentials && !proxy.empty()) {
-            const std::string u = text::Utf8FromGbk(proxyUser),
-                              p = text::Utf8FromGbk(proxyPassword);
-            ok = ok && set(CURLOPT_PROXYUSERNAME, u.c_str()) &&
-                 set(CURLOPT_PROXYPASSWORD, p.c_str()) &&
-                 set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
-        }
+        ok = ok && Set(CURLOPT_PROXY, proxy.c_str());
+        const bool toProxy = proxyCredentials && !proxy.empty();
+        const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
+        const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
+        ok = ok && Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
+             Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
+             Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
 
         // Server sign-on: the credentials given, or else the login's own (SPNEGO) where the
         // auto-logon policy allows it. curl answers challenges; it sends nothing up front.
         if (serverCredentials) {
             const std::string u = text::Utf8FromGbk(user), p = text::Utf8FromGbk(password);
-            ok = ok && set(CURLOPT_USERNAME, u.c_str()) && set(CURLOPT_PASSWORD, p.c_str()) &&
-                 set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
+            ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
         } else if (AutoLogonAllowed(proxy)) {
-            ok = ok && set(CURLOPT_USERPWD, ":") &&
-                 set(CURLOPT_HTTPAUTH, static_cast<unsigned long>(CURLAUTH_NEGOTIATE));
-        }
-        if (!clientCertificate.empty()) {
-            const std::string path = NativePath(clientCertificate).string();
-            ok = ok && set(CURLOPT_SSLCERT, path.c_str()) && set(CURLOPT_SSLKEY, path.c_str()) &&
-                 set(CURLOPT_SSLCERTTYPE, "PEM");
-        }
-
-        // Method and body.
-        if (method == "HEAD") {
-            ok = ok && set(CURLOPT_NOBODY, 1L);
-        } else if (method == "POST" || hasBody) {
-            ok = ok && set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody.size())) &&
-                 set(CURLOPT_POSTFIELDS, postBody.data());
-            if (method != "POST") ok = ok && set(CURLOPT_CUSTOMREQUEST, method.c_str());
-        } else if (method == "GET") {
-            ok = ok && set(CURLOPT_HTTPGET, 1L);
+            ok = ok && Set(CURLOPT_USERPWD, ":") &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
         } else {
-            ok = ok && set(CURLOPT_CUSTOMREQUEST, method.c_str());
+            ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        const std::string certificate =
+            clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
+        const char* cert = certificate.empty() ? none : certificate.c_str();
+        ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert) &&
+             Set(CURLOPT_SSLCERTTYPE, "PEM");
+
+        // Method and body, from a plain GET on.
+        ok = ok && Set(CURLOPT_NOBODY, 0L) && Set(CURLOPT_CUSTOMREQUEST, none) &&
+             Set(CURLOPT_HTTPGET, 1L);
+        if (method == "HEAD") {
+            ok = ok && Set(CURLOPT_NOBODY, 1L);
+        } else if (method == "POST" || hasBody) {
+            ok = ok && Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody.size())) &&
+                 Set(CURLOPT_POSTFIELDS, postBody.data());
+            if (method != "POST") ok = ok && Set(CURLOPT_CUSTOMREQUEST, method.c_str());
+        } else if (method != "GET") {
+            ok = ok && Set(CURLOPT_CUSTOMREQUEST, method.c_str());
         }
 
         // Headers: the caller's, in the order set, then the removal of curl's own extras.
@@ -412,9 +425,9 @@ struct HttpRequest::State {
             ok = ok &&
                  AddHeader(textBody ? "Content-Type: text/plain; Charset=UTF-8" : "Content-Type:");
         }
-        if (!FindHeader("User-Agent") && !userAgent.empty())
-            ok = ok && set(CURLOPT_USERAGENT, userAgent.c_str());
-        ok = ok && set(CURLOPT_HTTPHEADER, headerList);
+        const bool ownAgent = !FindHeader("User-Agent") && !userAgent.empty();
+        ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none) &&
+             Set(CURLOPT_HTTPHEADER, headerList);
         return ok;
     }
 
@@ -538,6 +551,10 @@ HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()
     if (InitCurlOnce()) {
         s_->easy = curl_easy_init();
         s_->multi = curl_multi_init();
+        if (s_->easy && !s_->SetUpHandle()) {
+            curl_easy_cleanup(s_->easy);
+            s_->easy = nullptr;
+        }
     }
 }
 
