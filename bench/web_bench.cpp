@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 % 251);
     server.Set("/img.jpg", zembrat::testing::Reply::Ok(image, "image/jpeg"));
     std::vector<std::string> urls;
-    for (int i = 0; i < requests; ++i) urls.push_back(server.Url("/img.jpg?n=" + std::to_string(i)));
+    for (int i = 0; i < requests; ++i)
+        urls.push_back(server.Url("/img.jpg?n=" + std::to_string(i)));
 
     // Rounds alternate so that neither side always runs on a warmer machine; the best round of
     // each counts.

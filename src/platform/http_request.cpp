@@ -346,14 +346,11 @@ struct HttpRequest::State {
                // cookie jar is ever written.
                Set(CURLOPT_COOKIEFILE, "") &&
                Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit)) &&
-               Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) &&
-               Set(CURLOPT_HEADERDATA, this) &&
-               Set(CURLOPT_WRITEFUNCTION, &State::OnBody) &&
-               Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_NOPROGRESS, 0L) &&
-               Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
+               Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
+               Set(CURLOPT_WRITEFUNCTION, &State::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
+               Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
                Set(CURLOPT_XFERINFODATA, this) &&
-               Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) &&
-               Set(CURLOPT_PREREQDATA, this);
+               Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this);
     }
 
     bool Configure(bool hasBody, bool textBody) {

@@ -75,7 +75,8 @@ class WebClient {
     ~WebClient() = default;
 
     // Asks where url redirects to without following it; the URL is used as given. Empty when
-    // there is no "Location" header or anything failed.
+    // there is no "Location" header or anything failed. Both forms turn redirect following
+    // off for their own request only and leave the component's option as it was.
     std::string ProbeRedirect(std::string_view url);
     void RecreateRequest();
     void CreateRequest();

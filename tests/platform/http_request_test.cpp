@@ -310,6 +310,9 @@ TEST(HttpRequest, RefusesBodiesAboveTheLimit) {
     EXPECT_FALSE(Get(limited, server.Url("/streamed")));
     EXPECT_EQ(limited.ResponseBody(), "");
     EXPECT_EQ(limited.GetAllResponseHeaders(), "");
+    server.Set("/endless", Reply::Endless(std::string(64, 'e'), milliseconds(0)));
+    EXPECT_FALSE(Get(limited, server.Url("/endless")));
+    EXPECT_EQ(limited.ResponseBody(), "");
     ASSERT_TRUE(Get(limited, server.Url("/small")));  // and the instance works on
     EXPECT_EQ(limited.ResponseBody(), "fine");
 }
@@ -449,7 +452,15 @@ TEST(HttpRequest, BrokenAnswersGiveNothing) {
     dropped.failFirst = 1;
     dropped.failByClosing = true;
     server.Set("/drop", dropped);
+    Reply flaky = Reply::Ok("third time");
+    flaky.failFirst = 2;
+    server.Set("/flaky", flaky);
     HttpRequest r;
+    for (long expected : {503L, 503L, 200L}) {
+        ASSERT_TRUE(Get(r, server.Url("/flaky")));
+        EXPECT_EQ(r.Status(), expected);
+    }
+    EXPECT_EQ(r.ResponseBody(), "third time");
     EXPECT_FALSE(Get(r, server.Url("/cut")));
     EXPECT_EQ(r.ResponseBody(), "");
     HttpRequest fresh;  // a new connection, so curl does not retry on its own

@@ -51,7 +51,9 @@ struct Reply {
     std::chrono::milliseconds delay{0};  // wait before answering
 
     // Failing first: the first failFirst requests of the path get an empty failStatus answer,
-    // or have their connection closed without an answer when failByClosing is set.
+    // or have their connection closed without an answer when failByClosing is set. (curl sends
+    // a request again by itself when a reused connection closes before any answer, so a test
+    // of failByClosing starts on a fresh connection.)
     int failFirst = 0;
     int failStatus = 503;
     bool failByClosing = false;
