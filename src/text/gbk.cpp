@@ -51,6 +51,7 @@ bool EqualNoCaseAt(std::string_view s, std::size_t at, std::string_view needle) 
 }  // namespace
 
 std::string TextOf(std::string_view bytes) {
+    if (bytes.empty()) return {};  // memchr may not be given the null data of an empty view
     const void* zero = std::memchr(bytes.data(), 0, bytes.size());
     if (!zero) return std::string(bytes);
     return std::string(bytes.data(), static_cast<const char*>(zero) - bytes.data());

@@ -1,0 +1,809 @@
+#include "platform/http_request.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+#include "platform/events.h"
+#include "platform/files.h"
+#include "text/codec.h"
+
+namespace zembrat::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+constexpr Ms kPaintInterval{25};
+constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; Zembrat HTTP request)";
+
+// curl has no "no limit" for the connect phase (0 means its built-in 300 s), so a limit of
+// about 24 days stands for none.
+constexpr long kNoLimitMs = INT_MAX;
+
+bool InitCurlOnce() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
+}
+
+bool HasControlCharacter(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+}
+
+// RFC 9110 token characters: what a method or a header name may hold.
+bool IsToken(std::string_view s) {
+    if (s.empty()) return false;
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || u <= 0x20) return false;
+        return std::isalnum(u) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+    });
+}
+
+std::string TrimWhitespace(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+// The URL as curl gets it: non-ASCII characters as percent-encoded UTF-8, spaces as %20.
+std::string WireUrl(std::string_view gbkUrl) {
+    const bool ascii = std::none_of(gbkUrl.begin(), gbkUrl.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    const std::string utf8 = ascii ? std::string(gbkUrl) : text::Utf8FromGbk(gbkUrl);
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || u == ' ') {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The host part of a URL curl accepts; empty when curl cannot parse it.
+bool ParseUrl(const std::string& wireUrl, std::string& scheme, std::string& host) {
+    CURLU* u = curl_url();
+    if (!u) return false;
+    bool ok = curl_url_set(u, CURLUPART_URL, wireUrl.c_str(), 0) == CURLUE_OK;
+    char* part = nullptr;
+    if (ok && curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
+        scheme = part;
+        curl_free(part);
+    } else {
+        ok = false;
+    }
+    part = nullptr;
+    if (ok && curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+        host = part;
+        curl_free(part);
+    } else {
+        ok = false;
+    }
+    curl_url_cleanup(u);
+    return ok;
+}
+
+// The value of the charset parameter of a Content-Type value, lower-cased; empty when none.
+std::string CharsetOf(std::string_view contentType) {
+    const std::string lower = text::AsciiLower(contentType);
+    const auto at = lower.find("charset=");
+    if (at == std::string::npos) return {};
+    std::string value = lower.substr(at + 8);
+    value = value.substr(0, value.find_first_of("; \t"));
+    value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+    value.erase(std::remove(value.begin(), value.end(), '\''), value.end());
+    return value;
+}
+
+bool IsGbkFamily(std::string_view charset) {
+    return charset == "gbk" || charset == "gb2312" || charset == "gb18030" || charset == "cp936" ||
+           charset == "x-gbk";
+}
+
+bool HostMatchesBypass(const std::string& host, std::string_view bypassList) {
+    std::string list(bypassList);
+    std::replace_if(
+        list.begin(), list.end(), [](char c) { return c == ';' || c == ',' || c == '\t'; }, ' ');
+    for (const std::string& pattern : text::Split(list, " ")) {
+        if (pattern.empty()) continue;
+        if (pattern == "<local>") {
+            if (host.find('.') == std::string::npos && host.find(':') == std::string::npos)
+                return true;
+        } else if (WildcardMatch(pattern, host)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+text::Bytes ByteStream::Read(std::size_t count) {
+    const std::size_t n = std::min(count, bytes_.size() - position_);
+    text::Bytes out = bytes_.substr(position_, n);
+    position_ += n;
+    return out;
+}
+
+bool ByteStream::Seek(std::size_t position) {
+    if (position > bytes_.size()) return false;
+    position_ = position;
+    return true;
+}
+
+struct HttpRequest::State {
+    enum class Phase { Closed, Opened, Running, Done, Failed };
+
+    std::uint64_t bodyLimit = kDefaultBodyLimit;
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+
+    // Kept from request to request.
+    long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;
+    int proxySetting = kProxyDefault;
+    std::string proxyServer, proxyBypass;
+    std::string clientCertificate;
+    int autoLogon = kAutoLogonOnlyIfBypassProxy;
+    std::string userAgent = kDefaultUserAgent;
+    bool followRedirects = true;
+
+    // The open request.
+    Phase phase = Phase::Closed;
+    bool async = false;
+    bool refused = false;  // something unsafe was set: the request is never sent
+    std::string method, url, wireUrl, scheme, host;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool serverCredentials = false, proxyCredentials = false;
+    std::string user, password, proxyUser, proxyPassword;
+
+    // The running transfer.
+    curl_slist* headerList = nullptr;
+    std::string postBody;
+    bool cookiesStashed = false;
+    std::vector<std::string> stashedCookies;
+    bool requestSent = false;  // the connection is up and the request is going out
+    bool uploading = false;
+    curl_off_t lastUp = 0, lastDown = 0;
+    Clock::time_point lastActivity;
+    bool bodyTooLarge = false;
+
+    // The response.
+    long status = 0;
+    std::string statusText;
+    std::vector<std::string> headerLines;
+    text::Bytes body;
+
+    void ClearResponse() {
+        status = 0;
+        statusText.clear();
+        headerLines.clear();
+        body.clear();
+    }
+
+    void ClearRequest() {
+        method.clear();
+        url.clear();
+        wireUrl.clear();
+        scheme.clear();
+        host.clear();
+        headers.clear();
+        serverCredentials = proxyCredentials = false;
+        user.clear();
+        password.clear();
+        proxyUser.clear();
+        proxyPassword.clear();
+        refused = false;
+    }
+
+    const std::string* FindHeader(std::string_view name) const {
+        for (const auto& [n, v] : headers)
+            if (text::EqualsNoCase(n, name)) return &v;
+        return nullptr;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+        auto* s = static_cast<State*>(self);
+        const std::string_view line(data, size * count);
+        s->lastActivity = Clock::now();
+        if (line.starts_with("HTTP/")) {
+            // A new response (after a redirect or an interim 1xx): only the last one counts.
+            s->headerLines.clear();
+            const auto first = line.find(' ');
+            const auto second = first == std::string_view::npos ? first : line.find(' ', first + 1);
+            s->statusText = second == std::string_view::npos
+                                ? std::string()
+                                : TrimWhitespace(line.substr(second + 1));
+            return line.size();
+        }
+        std::string_view content = line;
+        while (!content.empty() && (content.back() == '\n' || content.back() == '\r'))
+            content.remove_suffix(1);
+        if (!content.empty()) s->headerLines.emplace_back(content);
+        return line.size();
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+        auto* s = static_cast<State*>(self);
+        const size_t n = size * count;
+        s->lastActivity = Clock::now();
+        if (s->body.size() + n > s->bodyLimit) {
+            s->bodyTooLarge = true;
+            return 0;  // anything but n fails the transfer
+        }
+        s->body.append(data, n);
+        return n;
+    }
+
+    static int OnProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow, curl_off_t ulTotal,
+                          curl_off_t ulNow) {
+        auto* s = static_cast<State*>(self);
+        if (dlNow != s->lastDown || ulNow != s->lastUp) {
+            s->lastDown = dlNow;
+            s->lastUp = ulNow;
+            s->lastActivity = Clock::now();
+        }
+        if (ulTotal > 0 && ulNow >= ulTotal) s->uploading = false;
+        return 0;
+    }
+
+    static int OnRequestStart(void* self, char*, char*, int, int) {
+        auto* s = static_cast<State*>(self);
+        s->requestSent = true;
+        s->uploading = !s->postBody.empty();
+        s->lastUp = s->lastDown = 0;
+        s->lastActivity = Clock::now();
+        return CURL_PREREQFUNC_OK;
+    }
+
+    // The proxy this request goes through; empty for a direct connection.
+    std::string ChosenProxy() const {
+        if (proxySetting != kProxyNamed || proxyServer.empty()) return {};
+        if (HostMatchesBypass(host, proxyBypass)) return {};
+        if (proxyServer.find('=') == std::string::npos) return proxyServer;
+        std::string list = proxyServer;
+        std::replace_if(
+            list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }, ';');
+        for (const std::string& entry : text::Split(list, ";")) {
+            const auto eq = entry.find('=');
+            if (eq != std::string::npos && text::EqualsNoCase(entry.substr(0, eq), scheme))
+                return entry.substr(eq + 1);
+        }
+        return {};
+    }
+
+    // Takes the engine's cookies out for a request that carries the caller's own Cookie header,
+    // so that header is the only one sent; they go back (with any new ones) afterwards.
+    void StashCookies() {
+        stashedCookies.clear();
+        curl_slist* list = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+            for (curl_slist* i = list; i; i = i->next) stashedCookies.emplace_back(i->data);
+            curl_slist_free_all(list);
+        }
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+        cookiesStashed = true;
+    }
+
+    void RestoreCookies() {
+        if (!cookiesStashed) return;
+        cookiesStashed = false;
+        std::vector<std::string> received;
+        curl_slist* list = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+            for (curl_slist* i = list; i; i = i->next) received.emplace_back(i->data);
+            curl_slist_free_all(list);
+        }
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+        for (const auto& line : stashedCookies)
+            curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+        for (const auto& line : received) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+        stashedCookies.clear();
+    }
+
+    void FreeHeaderList() {
+        curl_slist_free_all(headerList);
+        headerList = nullptr;
+    }
+
+    bool AddHeader(const std::string& line) {
+        curl_slist* next = curl_slist_append(headerList, line.c_str());
+        if (!next) return false;
+        headerList = next;
+        return true;
+    }
+
+    // One option; v must have the type the option takes (long, curl_off_t or a pointer).
+    template <class T>
+    bool Set(CURLoption option, T v) {
+        return curl_easy_setopt(easy, option, v) == CURLE_OK;
+    }
+
+    // What every request of this handle shares. The handle is never reset: a reset would drop
+    // curl's list of cookie files (a leak) and buys nothing, since Configure sets every other
+    // option each time.
+    bool SetUpHandle() {
+        return Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+               Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+               Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
+               Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+               Set(CURLOPT_NOSIGNAL, 1L) &&
+               // The cookie engine in memory only: an empty file name reads nothing, and no
+               // cookie jar is ever written.
+               Set(CURLOPT_COOKIEFILE, "") &&
+               Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit)) &&
+               Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
+               Set(CURLOPT_WRITEFUNCTION, &State::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
+               Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
+               Set(CURLOPT_XFERINFODATA, this) &&
+               Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this);
+    }
+
+    bool Configure(bool hasBody, bool textBody) {
+        FreeHeaderList();
+        const char* const none = nullptr;
+        bool ok = Set(CURLOPT_URL, wireUrl.c_str()) &&
+                  Set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+
+        // Time-outs. curl resolves the name inside its connect phase and has one limit for
+        // both, so resolve + connect become that limit. Send and receive have no curl
+        // counterpart; the wait loop enforces them as the longest pause while the request
+        // goes out (send) and while the response comes in (receive).
+        const long connectLimit =
+            connectMs > 0 ? std::min<long>(kNoLimitMs, (resolveMs > 0 ? resolveMs : 0) + connectMs)
+                          : kNoLimitMs;
+        ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+
+        // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
+        // so only a named proxy is ever used.
+        const std::string proxy = ChosenProxy();
+        ok = ok && Set(CURLOPT_PROXY, proxy.c_str());
+        const bool toProxy = proxyCredentials && !proxy.empty();
+        const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
+        const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
+        ok = ok && Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
+             Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
+             Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
+
+        // Server sign-on: the credentials given, or else the login's own (SPNEGO) where the
+        // auto-logon policy allows it. curl answers challenges; it sends nothing up front.
+        if (serverCredentials) {
+            const std::string u = text::Utf8FromGbk(user), p = text::Utf8FromGbk(password);
+            ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+        } else if (AutoLogonAllowed(proxy)) {
+            ok = ok && Set(CURLOPT_USERPWD, ":") &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
+        } else {
+            ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+        const std::string certificate =
+            clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
+        const char* cert = certificate.empty() ? none : certificate.c_str();
+        ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert) &&
+             Set(CURLOPT_SSLCERTTYPE, "PEM");
+
+        // Method and body, from a plain GET on.
+        ok = ok && Set(CURLOPT_NOBODY, 0L) && Set(CURLOPT_CUSTOMREQUEST, none) &&
+             Set(CURLOPT_HTTPGET, 1L);
+        if (method == "HEAD") {
+            ok = ok && Set(CURLOPT_NOBODY, 1L);
+        } else if (method == "POST" || hasBody) {
+            ok = ok && Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody.size())) &&
+                 Set(CURLOPT_POSTFIELDS, postBody.data());
+            if (method != "POST") ok = ok && Set(CURLOPT_CUSTOMREQUEST, method.c_str());
+        } else if (method != "GET") {
+            ok = ok && Set(CURLOPT_CUSTOMREQUEST, method.c_str());
+        }
+
+        // Headers: the caller's, in the order set, then the removal of curl's own extras.
+        for (const auto& [name, value] : headers) {
+            // "Name;" is curl's way of sending a header with an empty value.
+            ok = ok && AddHeader(value.empty() ? name + ";" : name + ": " + value);
+        }
+        if (!FindHeader("Accept")) ok = ok && AddHeader("Accept:");
+        if (!FindHeader("Expect")) ok = ok && AddHeader("Expect:");
+        if (!FindHeader("Content-Type") && (hasBody || method == "POST")) {
+            ok = ok &&
+                 AddHeader(textBody ? "Content-Type: text/plain; Charset=UTF-8" : "Content-Type:");
+        }
+        const bool ownAgent = !FindHeader("User-Agent") && !userAgent.empty();
+        ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none) &&
+             Set(CURLOPT_HTTPHEADER, headerList);
+        return ok;
+    }
+
+    bool AutoLogonAllowed(const std::string& proxy) const {
+        static const bool spnego =
+            (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SPNEGO) != 0;
+        if (!spnego) return false;
+        if (autoLogon == kAutoLogonAlways) return true;
+        // "Only if the host bypasses the proxy": a named proxy is set and this host is on its
+        // bypass list. Without a proxy there is no way to tell an intranet host, so no.
+        return autoLogon == kAutoLogonOnlyIfBypassProxy && proxySetting == kProxyNamed &&
+               !proxyServer.empty() && proxy.empty() && HostMatchesBypass(host, proxyBypass);
+    }
+
+    bool Start(std::string_view bodyBytes, bool textBody) {
+        if (phase != Phase::Opened) return false;
+        if (refused) {
+            phase = Phase::Failed;
+            return false;
+        }
+        postBody.assign(bodyBytes);
+        const bool hasBody = !postBody.empty();
+        if (!Configure(hasBody, textBody && hasBody)) {
+            FreeHeaderList();
+            phase = Phase::Failed;
+            return false;
+        }
+        if (FindHeader("Cookie")) StashCookies();
+        requestSent = uploading = bodyTooLarge = false;
+        lastUp = lastDown = 0;
+        lastActivity = Clock::now();
+        ClearResponse();
+        if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+            RestoreCookies();
+            FreeHeaderList();
+            phase = Phase::Failed;
+            return false;
+        }
+        phase = Phase::Running;
+        if (async) {
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            CheckDone();
+            return true;
+        }
+        Drive(std::nullopt);
+        return phase == Phase::Done;
+    }
+
+    void Finish(CURLcode result) {
+        curl_multi_remove_handle(multi, easy);
+        RestoreCookies();
+        FreeHeaderList();
+        if (result == CURLE_OK && !bodyTooLarge) {
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            phase = Phase::Done;
+        } else {
+            ClearResponse();
+            phase = Phase::Failed;
+        }
+    }
+
+    bool CheckDone() {
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+                Finish(msg->data.result);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The pause limit that applies now; 0 when none does.
+    long PauseLimitMs() const {
+        if (!requestSent) return 0;  // the connect phase has curl's own limit
+        const long limit = uploading ? sendMs : receiveMs;
+        return limit > 0 ? limit : 0;
+    }
+
+    // Runs the transfer until it ends or the deadline passes, keeping the window painted.
+    void Drive(std::optional<Clock::time_point> deadline) {
+        Clock::time_point lastPaint = Clock::now();
+        while (phase == Phase::Running) {
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            if (CheckDone()) return;
+            const Clock::time_point now = Clock::now();
+            const long pauseLimit = PauseLimitMs();
+            if (pauseLimit > 0 && now - lastActivity >= Ms(pauseLimit)) {
+                Finish(CURLE_OPERATION_TIMEDOUT);
+                return;
+            }
+            if (deadline && now >= *deadline) return;
+            if (now - lastPaint >= kPaintInterval) {
+                KeepWindowPainted();
+                lastPaint = Clock::now();
+            }
+            Ms wait = kPaintInterval;
+            if (deadline) wait = std::min(wait, std::chrono::ceil<Ms>(*deadline - Clock::now()));
+            if (pauseLimit > 0)
+                wait = std::min(wait, std::chrono::ceil<Ms>(lastActivity + Ms(pauseLimit) - now));
+            wait = std::max(wait, Ms(0));
+            curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        }
+    }
+
+    void Abort() {
+        if (phase == Phase::Running) {
+            curl_multi_remove_handle(multi, easy);
+            RestoreCookies();
+            FreeHeaderList();
+            ClearResponse();
+            phase = Phase::Failed;
+        }
+    }
+};
+
+HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()) {
+    s_->bodyLimit = bodyLimit;
+    if (InitCurlOnce()) {
+        s_->easy = curl_easy_init();
+        s_->multi = curl_multi_init();
+        if (s_->easy && !s_->SetUpHandle()) {
+            curl_easy_cleanup(s_->easy);
+            s_->easy = nullptr;
+        }
+    }
+}
+
+HttpRequest::~HttpRequest() {
+    s_->Abort();
+    s_->FreeHeaderList();
+    if (s_->multi) curl_multi_cleanup(s_->multi);
+    if (s_->easy) curl_easy_cleanup(s_->easy);
+}
+
+bool HttpRequest::Open(std::string_view method, std::string_view url, bool async) {
+    State& s = *s_;
+    s.Abort();
+    s.ClearResponse();
+    s.ClearRequest();
+    s.phase = State::Phase::Closed;
+    if (!s.easy || !s.multi) return false;
+    if (!IsToken(method) || HasControlCharacter(url)) return false;
+    const std::string lower = text::AsciiLower(url.substr(0, 8));
+    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return false;
+    const std::string wire = WireUrl(url);
+    std::string scheme, host;
+    if (!ParseUrl(wire, scheme, host)) return false;
+    s.method = method;
+    s.url = url;
+    s.wireUrl = wire;
+    s.scheme = scheme;
+    s.host = host;
+    s.async = async;
+    s.phase = State::Phase::Opened;
+    return true;
+}
+
+bool HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
+    State& s = *s_;
+    if (s.phase != State::Phase::Opened) return false;
+    if (!IsToken(name) || HasControlCharacter(value)) {
+        // An unsafe header is never sent, and neither is the request it belongs to.
+        s.refused = true;
+        return false;
+    }
+    for (auto& [n, v] : s.headers) {
+        if (text::EqualsNoCase(n, name)) {
+            v = value;
+            return true;
+        }
+    }
+    s.headers.emplace_back(name, value);
+    return true;
+}
+
+bool HttpRequest::SetTimeouts(long resolveMs, long connectMs, long sendMs, long receiveMs) {
+    if (resolveMs < -1 || connectMs < -1 || sendMs < -1 || receiveMs < -1) return false;
+    s_->resolveMs = resolveMs;
+    s_->connectMs = connectMs;
+    s_->sendMs = sendMs;
+    s_->receiveMs = receiveMs;
+    return true;
+}
+
+HttpRequest::Timeouts HttpRequest::CurrentTimeouts() const {
+    return {s_->resolveMs, s_->connectMs, s_->sendMs, s_->receiveMs};
+}
+
+bool HttpRequest::SetProxy(int setting, std::string_view server, std::string_view bypass) {
+    if (setting != kProxyDefault && setting != kProxyDirect && setting != kProxyNamed) return false;
+    if (HasControlCharacter(server) || HasControlCharacter(bypass)) return false;
+    s_->proxySetting = setting;
+    s_->proxyServer = setting == kProxyNamed ? TrimWhitespace(server) : std::string();
+    s_->proxyBypass = setting == kProxyNamed ? std::string(bypass) : std::string();
+    return true;
+}
+
+bool HttpRequest::SetCredentials(std::string_view user, std::string_view password, int flags) {
+    State& s = *s_;
+    if (s.phase != State::Phase::Opened) return false;
+    if (HasControlCharacter(user) || HasControlCharacter(password)) return false;
+    if (flags == kCredentialsForServer) {
+        s.serverCredentials = true;
+        s.user = user;
+        s.password = password;
+    } else if (flags == kCredentialsForProxy) {
+        s.proxyCredentials = true;
+        s.proxyUser = user;
+        s.proxyPassword = password;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool HttpRequest::SetClientCertificate(std::string_view certificate) {
+    if (!certificate.empty() && (!PathExists(certificate) || IsFolder(certificate))) return false;
+    s_->clientCertificate = certificate;
+    return true;
+}
+
+bool HttpRequest::SetAutoLogonPolicy(int policy) {
+    if (policy != kAutoLogonAlways && policy != kAutoLogonOnlyIfBypassProxy &&
+        policy != kAutoLogonNever)
+        return false;
+    s_->autoLogon = policy;
+    return true;
+}
+
+bool HttpRequest::Send() {
+    return s_->Start({}, false);
+}
+
+bool HttpRequest::Send(std::string_view bodyText) {
+    std::string encoded;
+    if (!bodyText.empty()) {
+        const std::string* type = s_->FindHeader("Content-Type");
+        const std::string charset = type ? CharsetOf(*type) : std::string();
+        if (IsGbkFamily(charset)) {
+            encoded = bodyText;
+        } else if (auto converted =
+                       charset.empty() || charset == "utf-8"
+                           ? std::optional<std::string>()
+                           : text::ConvertStrict(bodyText, "GB18030", charset.c_str())) {
+            encoded = std::move(*converted);
+        } else {
+            encoded = text::Utf8FromGbk(bodyText);
+        }
+    }
+    return s_->Start(encoded, true);
+}
+
+bool HttpRequest::SendBytes(std::string_view bodyBytes) {
+    return s_->Start(bodyBytes, false);
+}
+
+bool HttpRequest::WaitForResponse(long timeoutSeconds) {
+    State& s = *s_;
+    if (s.phase == State::Phase::Running) {
+        std::optional<Clock::time_point> deadline;
+        if (timeoutSeconds >= 0) deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+        s.Drive(deadline);
+    }
+    return s.phase == State::Phase::Done;
+}
+
+void HttpRequest::Abort() {
+    s_->Abort();
+}
+
+long HttpRequest::Status() const {
+    return s_->phase == State::Phase::Done ? s_->status : 0;
+}
+
+std::string HttpRequest::StatusText() const {
+    return s_->phase == State::Phase::Done ? s_->statusText : std::string();
+}
+
+std::string HttpRequest::GetResponseHeader(std::string_view name) const {
+    if (s_->phase != State::Phase::Done) return {};
+    for (const std::string& line : s_->headerLines) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        if (text::EqualsNoCase(TrimWhitespace(line.substr(0, colon)), name))
+            return TrimWhitespace(line.substr(colon + 1));
+    }
+    return {};
+}
+
+std::string HttpRequest::GetAllResponseHeaders() const {
+    if (s_->phase != State::Phase::Done) return {};
+    std::string all;
+    for (const std::string& line : s_->headerLines) {
+        all += line;
+        all += "\r\n";
+    }
+    return all;
+}
+
+std::string HttpRequest::ResponseText() const {
+    if (s_->phase != State::Phase::Done) return {};
+    const text::Bytes& body = s_->body;
+    const std::string charset = CharsetOf(GetResponseHeader("Content-Type"));
+    if (IsGbkFamily(charset)) return body;
+    if (auto converted =
+            text::ConvertStrict(body, charset.empty() ? "UTF-8" : charset.c_str(), "GB18030"))
+        return *converted;
+    if (charset == "utf-8") return text::GbkFromUtf8(body);
+    return body;
+}
+
+text::Bytes HttpRequest::ResponseBody() const {
+    return s_->phase == State::Phase::Done ? s_->body : text::Bytes();
+}
+
+std::shared_ptr<ByteStream> HttpRequest::ResponseStream() const {
+    if (s_->phase != State::Phase::Done) return nullptr;
+    return std::make_shared<ByteStream>(s_->body);
+}
+
+OptionValue HttpRequest::Option(int option) const {
+    switch (option) {
+        case kOptionUserAgent:
+            return s_->userAgent;
+        case kOptionUrl:
+            if (s_->url.empty()) return std::monostate();
+            return s_->url;
+        case kOptionEnableRedirects:
+            return s_->followRedirects;
+        default:
+            return std::monostate();
+    }
+}
+
+bool HttpRequest::SetOption(int option, const OptionValue& value) {
+    State& s = *s_;
+    switch (option) {
+        case kOptionUserAgent:
+            if (const auto* t = std::get_if<std::string>(&value)) {
+                if (HasControlCharacter(*t)) return false;
+                s.userAgent = *t;
+            } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
+                s.userAgent = std::to_string(*i);
+            } else if (const auto* b = std::get_if<bool>(&value)) {
+                s.userAgent = *b ? "True" : "False";
+            } else {
+                return false;
+            }
+            return true;
+        case kOptionEnableRedirects:
+            if (const auto* b = std::get_if<bool>(&value)) {
+                s.followRedirects = *b;
+            } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
+                s.followRedirects = *i != 0;
+            } else if (const auto* t = std::get_if<std::string>(&value)) {
+                const std::string v = text::AsciiLower(TrimWhitespace(*t));
+                if (v == "true") {
+                    s.followRedirects = true;
+                } else if (v == "false") {
+                    s.followRedirects = false;
+                } else if (!v.empty() && v.find_first_not_of("-0123456789") == std::string::npos) {
+                    s.followRedirects = std::strtoll(v.c_str(), nullptr, 10) != 0;
+                } else {
+                    return false;
+                }
+            } else {
+                return false;
+            }
+            return true;
+        default:
+            return false;  // unknown, or read only (the URL)
+    }
+}
+
+bool HttpRequest::Pending() const {
+    return s_->phase == State::Phase::Running;
+}
+
+}  // namespace zembrat::platform

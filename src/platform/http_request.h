@@ -1,0 +1,164 @@
+// The HTTP request component: our stand-in for the platform's scriptable HTTP request object,
+// built over libcurl.
+//
+// One instance owns one curl easy handle and one multi handle for its whole life, so the
+// connections it opens stay alive across requests, and it keeps the cookies its responses set
+// in memory (curl's cookie engine, never written to disk) until it is destroyed.
+//
+// Texts are the program's GBK text on both sides: URLs, header names and values, credentials,
+// response headers and the response text. At the wire:
+// - non-ASCII characters of a URL (and spaces) are sent percent-encoded as UTF-8, the way
+//   browsers send them;
+// - header values go out as their bytes, unchanged, so a cookie that came in comes back
+//   byte-exact;
+// - a text body is sent in the charset named by the request's Content-Type, UTF-8 when it names
+//   none (and "text/plain; Charset=UTF-8" is declared when the caller set no Content-Type);
+//   a byte body is sent as it is.
+//
+// Headers on the wire: curl sends Host itself, Content-Length when there is a body, and
+// User-Agent from option 0 when the caller set none. Its own "Accept: */*" and "Expect:
+// 100-continue" are suppressed and no Accept-Encoding is offered, so a response is handed over
+// exactly as the server sent it. Every other header is one the caller set.
+//
+// Refused outright, so the request is never sent and its result is empty: a URL, method or
+// header holding a control character (CR, LF, any byte below 0x20, DEL); a scheme other than
+// http or https; a response body above the body limit (256 MiB). Redirects are followed by
+// default, at most 10 hops, to http and https only.
+//
+// Blocking waits (a synchronous Send, WaitForResponse) call platform::KeepWindowPainted() about
+// every 25 ms, so the window repaints while input stays queued.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/component.h"
+#include "text/gbk.h"
+
+namespace zembrat::platform {
+
+// An option value as the component takes and gives it.
+struct OptionBytes {
+    text::Bytes bytes;
+};
+using OptionValue = std::variant<std::monostate, std::int64_t, bool, std::string, OptionBytes>;
+
+// The component's numbered options that this stand-in knows.
+enum HttpOption : int {
+    kOptionUserAgent = 0,        // text: the User-Agent sent when the caller sets none
+    kOptionUrl = 1,              // text, read only: the URL of the open request
+    kOptionEnableRedirects = 6,  // boolean: follow redirects (default true)
+};
+
+// Values of SetProxy's setting.
+enum ProxySetting : int { kProxyDefault = 0, kProxyDirect = 1, kProxyNamed = 2 };
+
+// SetCredentials' flags.
+enum CredentialsFor : int { kCredentialsForServer = 0, kCredentialsForProxy = 1 };
+
+// SetAutoLogonPolicy's values.
+enum AutoLogonPolicy : int {
+    kAutoLogonAlways = 0,
+    kAutoLogonOnlyIfBypassProxy = 1,
+    kAutoLogonNever = 2
+};
+
+// A readable, seekable stream over bytes (what "ResponseStream" gives).
+class ByteStream : public Component {
+  public:
+    explicit ByteStream(text::Bytes bytes) : bytes_(std::move(bytes)) {}
+
+    // Up to count bytes from the position on; the position moves past them.
+    text::Bytes Read(std::size_t count);
+    // Moves the position; false (and no move) when it lies past the end.
+    bool Seek(std::size_t position);
+    std::size_t Position() const { return position_; }
+    std::size_t Size() const { return bytes_.size(); }
+
+  private:
+    text::Bytes bytes_;
+    std::size_t position_ = 0;
+};
+
+class HttpRequest : public Component {
+  public:
+    static constexpr std::uint64_t kDefaultBodyLimit = 256ull * 1024 * 1024;
+    static constexpr long kMaxRedirects = 10;
+
+    // bodyLimit: the largest response body accepted, in bytes.
+    explicit HttpRequest(std::uint64_t bodyLimit = kDefaultBodyLimit);
+    ~HttpRequest() override;
+    HttpRequest(const HttpRequest&) = delete;
+    HttpRequest& operator=(const HttpRequest&) = delete;
+
+    // Every member that can fail returns false (or the empty value) on failure, as the
+    // original's failed member calls yield nothing.
+
+    // Starts a new request: aborts any transfer still running, forgets the last response and
+    // the headers and credentials of the last request. Timeouts, proxy and options carry over.
+    bool Open(std::string_view method, std::string_view url, bool async);
+    // Sets (or replaces) one header of the open request. An empty value sends the header empty.
+    bool SetRequestHeader(std::string_view name, std::string_view value);
+    // In milliseconds; 0 or -1 means no limit, anything below -1 is refused.
+    bool SetTimeouts(long resolveMs, long connectMs, long sendMs, long receiveMs);
+    struct Timeouts {
+        long resolveMs, connectMs, sendMs, receiveMs;
+        friend bool operator==(const Timeouts&, const Timeouts&) = default;
+    };
+    // The time-outs in force (initially 0, 60000, 30000, 30000).
+    Timeouts CurrentTimeouts() const;
+    // setting: ProxySetting. server: "host:port", "http://host:port" or per-scheme entries
+    // "http=host:port;https=host:port". bypass: host patterns ("*" and "?" wildcards, "<local>"
+    // for host names without a dot) separated by ";", "," or spaces.
+    bool SetProxy(int setting, std::string_view server, std::string_view bypass);
+    // For the open request; flags: CredentialsFor.
+    bool SetCredentials(std::string_view user, std::string_view password, int flags);
+    // The name of a PEM file holding the client certificate and its key.
+    bool SetClientCertificate(std::string_view certificate);
+    bool SetAutoLogonPolicy(int policy);
+
+    // Sends the open request: without a body, with a text body, or with a byte body. A
+    // synchronous request returns when the response has arrived or the transfer failed (true
+    // only for a complete response); an asynchronous one returns once the transfer is started.
+    bool Send();
+    bool Send(std::string_view bodyText);
+    bool SendBytes(std::string_view bodyBytes);
+    // Drives an asynchronous transfer for at most timeoutSeconds (-1: no limit). True when the
+    // response is complete; false when the time ran out (the transfer goes on) or it failed.
+    bool WaitForResponse(long timeoutSeconds);
+    // Stops a running transfer; the request then has no response.
+    void Abort();
+
+    // The response: status 0, empty texts and bytes while there is none.
+    long Status() const;
+    std::string StatusText() const;
+    // The first header of that name (ASCII case ignored), its value trimmed; empty when none.
+    std::string GetResponseHeader(std::string_view name) const;
+    // Every header line of the final response as it came, each ended by CR LF.
+    std::string GetAllResponseHeaders() const;
+    // The body decoded by the charset of its Content-Type (UTF-8 when none names one and the
+    // body is valid UTF-8), as GBK text.
+    std::string ResponseText() const;
+    text::Bytes ResponseBody() const;
+    std::shared_ptr<ByteStream> ResponseStream() const;
+
+    // Reads and writes the numbered options (HttpOption). Reading an unknown option gives
+    // std::monostate; writing one, or writing a value of the wrong kind, fails.
+    OptionValue Option(int option) const;
+    bool SetOption(int option, const OptionValue& value);
+
+    // True while an asynchronous transfer is running.
+    bool Pending() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace zembrat::platform

@@ -1,0 +1,215 @@
+#include "web/page_decoding.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include "platform/files.h"
+#include "text/codec.h"
+#include "text/markers.h"
+
+namespace zembrat::web {
+namespace {
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
+// The declarations as stored: two apostrophes stand for a double quote.
+constexpr std::string_view kUtf8Declarations =
+    "charset=UTF-8[fg]charset=''UTF-8''[fg]charset='UTF-8'";
+constexpr std::string_view kBig5Declarations = "charset=Big5[fg]charset=''Big5''[fg]charset='Big5'";
+constexpr std::string_view kBig5HkscsDeclarations =
+    "charset=Big5-HKSCS[fg]charset=''Big5-HKSCS''[fg]charset='Big5-HKSCS'";
+
+const char* ConverterName(int selector) {
+    switch (selector) {
+        case kUtf8:
+            return "UTF-8";
+        case kUtf16Le:
+            return "UTF-16LE";
+        case kUtf16Be:
+            return "UTF-16BE";
+        case kBig5:
+            return "BIG5";
+        case kBig5Hkscs:
+            return "BIG5-HKSCS";
+        default:
+            return "UTF-8";
+    }
+}
+
+// How many bytes an invalid sequence that starts at s takes up.
+using InvalidLength = std::size_t (*)(std::string_view s);
+std::size_t OneByte(std::string_view) {
+    return 1;
+}
+std::size_t OneUnit(std::string_view) {
+    return 2;
+}
+// Big5: a lead byte takes its trail byte with it, as one bad character.
+std::size_t LeadAndTrail(std::string_view s) {
+    return static_cast<unsigned char>(s[0]) >= 0x81 && s.size() > 1 ? 2 : 1;
+}
+
+// Converts to GB18030 without giving up: each invalid or unfinished sequence becomes "?" and
+// the conversion goes on after it, as the platform's wide-character conversions do.
+std::string ConvertReplacing(std::string_view input, const char* from, InvalidLength invalid) {
+    iconv_t cd = iconv_open("GB18030", from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+    std::string out;
+    std::string buffer(input.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    while (inLeft > 0) {
+        char* o = buffer.data();
+        std::size_t oLeft = buffer.size();
+        const std::size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        const int error = errno;
+        out.append(buffer.data(), buffer.size() - oLeft);
+        if (r != static_cast<std::size_t>(-1)) break;
+        if (error == E2BIG) continue;
+        out += '?';
+        if (error != EILSEQ) break;  // an unfinished sequence at the end
+        const std::size_t skip = std::min(invalid(std::string_view(in, inLeft)), inLeft);
+        in += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    char* o = buffer.data();
+    std::size_t oLeft = buffer.size();
+    iconv(cd, nullptr, nullptr, &o, &oLeft);
+    out.append(buffer.data(), buffer.size() - oLeft);
+    iconv_close(cd);
+    return out;
+}
+
+// The decoders that take over when the strict conversion of a known encoding gives nothing.
+std::string SecondDecoder(int detected, std::string_view bytes) {
+    switch (detected) {
+        case kUtf8:
+            return text::TextOf(ConvertReplacing(bytes, "UTF-8", OneByte));
+        case kUtf16Le:
+        case kUtf16Be:
+            // Each in its own byte order (a big-endian body read as little-endian would only
+            // give garbage).
+            return text::TextOf(ConvertReplacing(bytes, ConverterName(detected), OneUnit));
+        case kBig5:
+            return ConvertReplacing(text::TextOf(bytes), "CP950", LeadAndTrail);
+        case kBig5Hkscs:
+            return ConvertReplacing(text::TextOf(bytes), "BIG5-HKSCS", LeadAndTrail);
+        default:
+            return {};
+    }
+}
+
+// A read position over the source bytes.
+class Reader {
+  public:
+    explicit Reader(std::string_view data) : data_(data) {}
+    std::string_view Read(std::size_t n) {
+        const std::size_t take = std::min(n, data_.size() - pos_);
+        const std::string_view s = data_.substr(pos_, take);
+        pos_ += take;
+        return s;
+    }
+    void Rewind() { pos_ = 0; }
+    void Skip(std::size_t n) { pos_ = std::min(data_.size(), pos_ + n); }
+    std::string_view Rest() const { return data_.substr(pos_); }
+
+  private:
+    std::string_view data_;
+    std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+bool ContainsAny(std::string_view textIn, std::string_view list) {
+    for (const std::string& alternative : text::Split(list, "[fg]")) {
+        if (alternative.empty()) continue;
+        if (text::FindNoCase(textIn, alternative) != text::kNotFound) return true;
+    }
+    return false;
+}
+
+MetaCharsetResult MetaCharset(std::string_view page) {
+    static const std::string utf8 = text::ReplaceAll(kUtf8Declarations, "''", "\"");
+    static const std::string big5 = text::ReplaceAll(kBig5Declarations, "''", "\"");
+    static const std::string hkscs = text::ReplaceAll(kBig5HkscsDeclarations, "''", "\"");
+    std::string head = text::TextBetweenMarkers(page, "<head>", "</head>");
+    if (head.empty()) head = page;
+    std::size_t position = 0;
+    while (true) {
+        const std::size_t close = text::Find(head, ">", position);
+        if (close == text::kNotFound) return {};
+        const std::size_t meta = text::FindLastNoCase(head, "<meta", close);
+        if (meta == text::kNotFound) return {};
+        const std::size_t from = meta + 5;
+        const std::string_view tag = std::string_view(head).substr(from, close - from);
+        position = close + 1;
+        if (tag.empty()) return {};
+        if (ContainsAny(tag, utf8)) return {true, 1};
+        if (ContainsAny(tag, hkscs)) return {true, 3};
+        if (ContainsAny(tag, big5)) return {true, 2};
+    }
+}
+
+DecodedText DecodeText(std::string_view fileName, int selector, std::string_view sourceBytes,
+                       std::string_view sourceText) {
+    text::Bytes fileBytes;
+    std::string_view source;
+    if (!fileName.empty()) {
+        if (!platform::ReadWholeFile(fileName, fileBytes)) return {};
+        source = fileBytes;
+    } else {
+        source = !sourceBytes.empty() ? sourceBytes : sourceText;
+    }
+    if (selector < kDetectEncoding || selector > kBig5Hkscs) selector = kGbkOrUtf8;
+
+    Reader reader(source);
+    int detected = selector;
+    if (selector == kDetectEncoding) {
+        if (reader.Read(3) == kUtf8Mark) {
+            detected = kUtf8;
+        } else if (reader.Rewind(), reader.Read(2) == kUtf16LeMark) {
+            detected = kUtf16Le;
+        } else if (reader.Rewind(), reader.Read(2) == kUtf16BeMark) {
+            detected = kUtf16Be;
+        } else {
+            reader.Rewind();
+            const MetaCharsetResult meta = MetaCharset(text::TextOf(source));
+            reader.Rewind();
+            if (meta.found) {
+                detected = meta.result == 1 ? kUtf8 : meta.result == 2 ? kBig5 : kBig5Hkscs;
+                if (detected == kUtf8 && reader.Read(3) != kUtf8Mark) reader.Rewind();
+            } else {
+                detected = kGbkOrUtf8;
+            }
+        }
+    } else if (selector == kUtf16Le || selector == kUtf16Be) {
+        reader.Skip(2);
+    } else if (selector == kUtf8) {
+        if (reader.Read(3) != kUtf8Mark) reader.Rewind();
+    }
+
+    const std::string_view rest = reader.Rest();
+    std::string decoded;
+    if (detected >= kUtf8 && detected <= kBig5Hkscs) {
+        if (auto converted = text::ConvertStrict(rest, ConverterName(detected), "GB18030"))
+            decoded = text::TextOf(*converted);
+        if (decoded.empty()) decoded = SecondDecoder(detected, rest);
+    } else {
+        if (auto converted = text::ConvertStrict(rest, "UTF-8", "GB18030"))
+            decoded = text::TextOf(*converted);
+        if (!decoded.empty() && decoded.size() < rest.size()) detected = kUtf8;
+    }
+    if (decoded.empty()) {
+        decoded = text::TextOf(source);
+        detected = kGbkOrUtf8;
+    }
+    return {std::move(decoded), detected};
+}
+
+}  // namespace zembrat::web

@@ -1,0 +1,154 @@
+// The composite requests of WebClient (FetchBytes, FetchText) and its cookie operations.
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/events.h"
+#include "text/codec.h"
+#include "web/page_decoding.h"
+#include "web/web_client.h"
+
+namespace zembrat::web {
+namespace {
+
+// What FetchBytes and FetchText share; the two differ only in their time-outs and result.
+struct CommonArguments {
+    const std::string& postText;
+    const std::optional<std::string>& proxy;
+    bool blocking;
+    const text::Bytes& postBytes;
+    const std::string& referer;
+    const std::string& cookies;
+    const std::string& contentType;
+    const std::string& userAgent;
+};
+
+constexpr double kTolerance = 1e-7;
+
+}  // namespace
+
+std::string TextBetween(std::string_view source, std::string_view startMarker,
+                        std::string_view endMarker) {
+    const std::size_t start = text::Find(source, startMarker);
+    if (start == text::kNotFound) return {};
+    const std::size_t from = start + startMarker.size();
+    const std::size_t end = text::Find(source, endMarker, from);
+    if (end == text::kNotFound) return {};
+    return std::string(source.substr(from, end - from));
+}
+
+std::string SystemProxy() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return text::GbkFromUtf8(value);
+    }
+    return {};
+}
+
+std::string WebClient::SetCookieLines() {
+    std::string kept;
+    for (const std::string& line : text::Split(GetAllResponseHeaders(), "\r\n")) {
+        if (text::StartsWith(line, "Set-Cookie:")) {
+            kept += line;
+            kept += "\r\n";
+        }
+    }
+    return kept;
+}
+
+std::string WebClient::CookieHeader() {
+    std::string s = SetCookieLines();
+    s = text::ReplaceAll(s, "Set-Cookie: ", "");
+    return text::ReplaceAll(s, "\r\n", "; ");
+}
+
+std::string WebClient::CookieValue(std::string_view name) {
+    const std::string n(name);
+    std::string value = TextBetween(GetAllResponseHeaders(), "Set-Cookie: " + n + "=", ";");
+    if (!value.empty()) return value;
+    return TextBetween(GetAllResponseHeaders(), "Set-Cookie:" + n + "=", ";");
+}
+
+// Steps 1 to 7 and 9 to 10 of a composite request; the caller sets the time-outs between
+// (step 8 runs before the proxy is looked up, hence the callback).
+template <class SetTimeoutsStep>
+static void SendComposite(WebClient& client, std::string_view url, const CommonArguments& a,
+                          const std::string& savedCookies, SetTimeoutsStep setTimeouts) {
+    const bool post = !a.postText.empty() || !a.postBytes.empty();
+    const std::string target = text::Trim(url);
+    std::string opened = target;
+    client.Open(post ? "POST" : "GET", opened, !a.blocking);
+    client.SetRequestHeader("Referer", a.referer.empty() ? target : a.referer);
+    client.SetRequestHeader("Content-Type",
+                            a.contentType.empty() ? kDefaultContentType : a.contentType);
+    client.SetRequestHeader("User-Agent", a.userAgent.empty() ? kDefaultUserAgent : a.userAgent);
+
+    std::string cookies = a.cookies;
+    if (!savedCookies.empty() && cookies.empty()) cookies = savedCookies;
+    if (cookies == "-1") {
+        client.SetRequestHeader("Cookie", "");
+    } else if (!cookies.empty()) {
+        client.SetRequestHeader("Cookie", cookies);
+    }
+
+    setTimeouts();
+
+    if (a.proxy && *a.proxy != "-1") {
+        std::string proxy = *a.proxy;
+        if (proxy == "IE") proxy = SystemProxy();
+        platform::ProcessEvents();
+        client.SetProxy(proxy.empty() ? 0 : 2, proxy);
+    }
+    client.Send(a.postText, a.postBytes);
+}
+
+text::Bytes WebClient::FetchBytes(std::string_view url, const RequestArguments& arguments) {
+    const RequestArguments& a = arguments;
+    const CommonArguments common{a.postText, a.proxy,   a.blocking,    a.postBytes,
+                                 a.referer,  a.cookies, a.contentType, a.userAgent};
+    const long t = a.timeout;
+    SendComposite(*this, url, common, savedCookies_, [&] {
+        if (t == -1) return;
+        if (t < 1) {
+            SetTimeouts(10000, 10000, 120000, 60000);
+        } else {
+            // Seconds to milliseconds, held within what the component takes.
+            const long ms = t > 2147483L ? 2147483647L : t * 1000;
+            SetTimeouts(10000, 10000, ms, ms);
+        }
+    });
+    if (!a.blocking) WaitForResponse(t >= 1 ? t : 120);
+    if (a.keepCookies) savedCookies_ = CookieHeader();
+    return ResponseBody();
+}
+
+std::string WebClient::FetchText(std::string_view url, const TextRequestArguments& arguments) {
+    const TextRequestArguments& a = arguments;
+    const CommonArguments common{a.postText, a.proxy,   a.blocking,    a.postBytes,
+                                 a.referer,  a.cookies, a.contentType, a.userAgent};
+    const double x = a.timeout;
+    const bool keep = std::fabs(x + 1) <= kTolerance;
+    const bool belowOne = x - 1 < -kTolerance;
+    SendComposite(*this, url, common, savedCookies_, [&] {
+        if (keep) return;
+        if (belowOne) {
+            SetTimeouts(10000, 10000, 120000, 60000);
+        } else {
+            const double ms = std::trunc(std::fmin(x * 1000, 2147483647.0));
+            SetTimeouts(10000, 10000, static_cast<long>(ms), static_cast<long>(ms));
+        }
+    });
+    if (!a.blocking) {
+        WaitForResponse(belowOne ? 120 : static_cast<long>(std::trunc(std::fmin(x, 2147483.0))));
+    }
+    if (a.keepCookies) savedCookies_ = CookieHeader();
+    switch (a.selector) {
+        case -2:
+            return ResponseText();
+        case -1:
+            return text::TextOf(ResponseBody());
+        default:
+            return DecodeText({}, a.selector, ResponseBody(), {}).text;
+    }
+}
+
+}  // namespace zembrat::web
