@@ -13,7 +13,9 @@ int main(int argc, char** argv) {
     platform::SetProcessEventsHook([] { QApplication::processEvents(); });
     platform::SetKeepWindowPaintedHook([] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     platform::SetMessageHook(ui::ShowMessageRequest);
-    ui::MainWindow window;
+    web::WebClient web;
+    web.CreateRequest();
+    ui::MainWindow window(web);
     window.show();
     return app.exec();
 }

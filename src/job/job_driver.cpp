@@ -37,7 +37,7 @@ std::string ArticleStatusText(std::size_t count, std::size_t index, const std::s
     return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + text::BaseName(path);
 }
 
-JobDriver::JobDriver(JobWindow& window) : window_(window) {}
+JobDriver::JobDriver(JobWindow& window, web::WebClient& web) : window_(window), web_(web) {}
 
 void JobDriver::RequestStop() {
     window_.SetStartCaption(StoppingCaption());

@@ -7,6 +7,10 @@
 #include "job/article_listing.h"
 #include "job/job_window.h"
 
+namespace zembrat::web {
+class WebClient;
+}
+
 namespace zembrat::job {
 
 // The button's captions; the caption is the run's visible state and decides start or stop.
@@ -19,7 +23,8 @@ std::string ArticleStatusText(std::size_t count, std::size_t index, const std::s
 
 class JobDriver {
 public:
-    explicit JobDriver(JobWindow& window);
+    // The client downloads the images; both outlive the driver.
+    JobDriver(JobWindow& window, web::WebClient& web);
     JobDriver(const JobDriver&) = delete;
     JobDriver& operator=(const JobDriver&) = delete;
 
@@ -43,6 +48,7 @@ private:
     std::string Setting(EditBox box) const { return window_.EditText(box); }
 
     JobWindow& window_;
+    web::WebClient& web_;
     bool stopRequested_ = false;
     bool listing_ = false;
     bool running_ = false;

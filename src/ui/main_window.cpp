@@ -61,7 +61,8 @@ BannerAddresses DefaultBannerAddresses() {
             QStringLiteral("https://zembrat.invalid/contact"), QStringLiteral("https://zembrat.invalid/software")};
 }
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent), driver_(*this), statusIcons_(StatusIcons()) {
+MainWindow::MainWindow(web::WebClient& web, QWidget* parent)
+    : QWidget(parent), driver_(*this, web), statusIcons_(StatusIcons()) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     setWindowIcon(QIcon(AppIcon(64)));

@@ -8,6 +8,7 @@
 
 #include "job/job_driver.h"
 #include "job/job_window.h"
+#include "web/web_client.h"
 
 class QLabel;
 class QLineEdit;
@@ -32,7 +33,8 @@ BannerAddresses DefaultBannerAddresses();
 class MainWindow : public QWidget, public job::JobWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The web client is the program's one; it outlives the window.
+    explicit MainWindow(web::WebClient& web, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     job::JobDriver& driver() { return driver_; }

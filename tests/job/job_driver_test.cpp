@@ -10,6 +10,7 @@
 #include "recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
+#include "web/web_client.h"
 
 namespace zembrat::job {
 namespace {
@@ -21,7 +22,7 @@ using testing::TempDir;
 
 class JobDriverTest : public ::testing::Test {
 protected:
-    JobDriverTest() : driver(window) {
+    JobDriverTest() : driver(window, web) {
         articles = dir / "文章"_gbk;
         window.edits[EditBox::ArticleFolder] = articles;
     }
@@ -33,6 +34,7 @@ protected:
     TempDir dir;
     std::string articles;
     RecordingWindow window;
+    web::WebClient web;
     JobDriver driver;
 };
 

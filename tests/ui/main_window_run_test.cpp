@@ -46,7 +46,8 @@ protected:
     }
 
     TempDir dir;
-    MainWindow window;
+    web::WebClient web;
+    MainWindow window{web};
     std::string articles;
     QPushButton* start;
     QProgressBar* bar;

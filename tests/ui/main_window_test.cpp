@@ -35,7 +35,8 @@ struct Control {
 };
 
 TEST(MainWindowLayout, EveryControlAsDesigned) {
-    MainWindow window;
+    web::WebClient web;
+    MainWindow window{web};
     window.show();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     EXPECT_FALSE(window.minimumSize() != window.maximumSize()) << "the window has a fixed size";
@@ -101,7 +102,8 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
 }
 
 TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
-    MainWindow window;
+    web::WebClient web;
+    MainWindow window{web};
     auto* bar = Find<QProgressBar>(window, "进度条1");
     auto* label = Find<QLabel>(window, "透明标签1");
     // The label was laid onto the bar when the window was created.
@@ -120,7 +122,8 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
 }
 
 TEST(MainWindowLayout, StatusListColumnsAndIcons) {
-    MainWindow window;
+    web::WebClient web;
+    MainWindow window{web};
     auto* list = Find<QTreeWidget>(window, "列表框");
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("存放位置"));
