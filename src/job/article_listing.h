@@ -21,6 +21,13 @@ using EventPump = std::function<void()>;
 std::vector<std::string> ListArticles(std::string_view folder, std::string_view filter,
                                       ListingMethod method, const EventPump& pump);
 
+// Walks the folder's files through the file-system objects. An empty filter means "*". "*" and
+// "*.*" list every file; "*.ext" (no other "*") lists names ending in .ext, letter case ignored;
+// any other filter is a wildcard pattern (with "|" between alternatives) that may match
+// anywhere in the name, letter case ignored.
+std::vector<std::string> FolderObjectListing(std::string_view folder, std::string_view filter,
+                                             const EventPump& pump);
+
 // An empty filter means "*.*"; an empty piece between two "|" matches nothing; a name matching
 // two pieces is listed twice, the names of the first piece first.
 std::vector<std::string> FileSearchListing(std::string_view folder, std::string_view filter,

@@ -1,6 +1,9 @@
 #include "job/job_driver.h"
 
+#include "automation/regex_object.h"
 #include "job/folders.h"
+#include "job/image_download.h"
+#include "job/image_refs.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -57,6 +60,9 @@ void JobDriver::StartOrStop(ListingMethod method) {
     }
     method_ = method;
     closing_ = false;
+    // The run's two pattern objects live until it returns.
+    automation::PatternMatcher tags;
+    automation::PatternMatcher excludes;
 
     listing_ = true;
     articles_ = ListArticles(Setting(EditBox::ArticleFolder), Setting(EditBox::ArticleFilter),
@@ -77,6 +83,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
     window_.SetStatusLabelVisible(true);
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
     window_.SetProgressMaximum(static_cast<long>(articles_.size()));
+    tags.SetPattern(ImageTagPattern());
 
     const std::string resultFolder = ResultFolder(Setting(EditBox::ArticleFolder));
     if (!MakeFolders(resultFolder) || !platform::IsFolder(resultFolder)) {
@@ -86,7 +93,9 @@ void JobDriver::StartOrStop(ListingMethod method) {
         return;
     }
 
-    RunArticles(resultFolder);
+    excludes.SetPattern(
+        automation::PatternMatcher::WildcardToPattern(Setting(EditBox::ExcludedRanges)));
+    RunArticles(resultFolder, tags, excludes);
     Finish();
     if (closing_) return;
 
@@ -100,7 +109,8 @@ void JobDriver::StartOrStop(ListingMethod method) {
     }
 }
 
-void JobDriver::RunArticles(const std::string& resultFolder) {
+void JobDriver::RunArticles(const std::string& resultFolder, automation::PatternMatcher& tags,
+                            automation::PatternMatcher& excludes) {
     const std::size_t count = articles_.size();
     for (std::size_t i = 1; i <= count; ++i) {
         if (stopRequested_) break;
@@ -114,6 +124,8 @@ void JobDriver::RunArticles(const std::string& resultFolder) {
             ++failedWrites_;
             continue;
         }
+        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window_);
+        article = DownloadImages(std::move(article), refs, resultFolder, window_, web_, stopRequested_);
         if (!platform::WriteWholeFile(resultFolder + text::FileName(path), article)) {
             ++failedWrites_;
         }

@@ -7,6 +7,9 @@
 #include "job/article_listing.h"
 #include "job/job_window.h"
 
+namespace zembrat::automation {
+class PatternMatcher;
+}
 namespace zembrat::web {
 class WebClient;
 }
@@ -43,7 +46,8 @@ public:
 
 private:
     void RequestStop();
-    void RunArticles(const std::string& resultFolder);
+    void RunArticles(const std::string& resultFolder, automation::PatternMatcher& tags,
+                     automation::PatternMatcher& excludes);
     void Finish();
     std::string Setting(EditBox box) const { return window_.EditText(box); }
 

@@ -73,8 +73,10 @@ TEST_F(JobDriverTest, RunGoesThroughItsStatesAndCopiesEveryArticleWhole) {
         "maximum 2",
         "position 1",
         "label (2:1)a",
+        "clear rows",  // each article's references start from an empty list
         "position 2",
         "label (2:2)b",
+        "clear rows",
         "hide progress",
         "hide label",
         "enable NewPrefix",

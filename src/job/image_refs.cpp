@@ -1,0 +1,75 @@
+#include "job/image_refs.h"
+
+#include <unordered_map>
+
+#include "automation/regex_object.h"
+#include "text/codec.h"
+#include "text/gbk.h"
+
+namespace zembrat::job {
+
+using namespace text::literals;
+
+const std::string& ImageTagPattern() {
+    static const std::string pattern = R"(<img .*?src=("|'|)([^"'<> ]+)("|'|).*?>)";
+    return pattern;
+}
+
+std::vector<std::string> RemoveDuplicates(std::vector<std::string> list, const EventPump& pump) {
+    if (list.size() < 2) return list;
+    // One pass with the index of each text's last occurrence: comparing every pair would take
+    // a long article's thousands of tags into hundreds of millions of comparisons.
+    std::unordered_map<std::string_view, std::size_t> last;
+    last.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) last[list[i]] = i;
+    std::vector<std::string> kept;
+    kept.reserve(last.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (last[list[i]] == i) kept.push_back(list[i]);
+        if (pump) pump();
+    }
+    return kept;
+}
+
+void AddQueuedRow(JobWindow& window, const std::string& address) {
+    window.InsertRow(0, StatusIcon::Queued);
+    window.SetCellText(0, 0, "队列中.."_gbk);
+    window.SetCellText(0, 1, address);
+}
+
+std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
+                                       automation::PatternMatcher& excludes, JobWindow& window) {
+    const int n = tags.Execute(article);
+    std::vector<std::string> sources;
+    sources.reserve(static_cast<std::size_t>(n));
+    for (int j = 1; j <= n; ++j) sources.push_back(tags.SubMatchText(j, 2));
+    sources = RemoveDuplicates(std::move(sources), [&window] { window.ProcessEvents(); });
+    window.ClearRows();
+
+    // Walked from the last to the first, so that rows inserted at the top end in article order.
+    std::vector<bool> kept(sources.size(), false);
+    std::vector<std::string> addresses(sources.size());
+    for (std::size_t k = sources.size(); k-- > 0;) {
+        std::string a = text::Trim(sources[k]);
+        if (a.empty()) continue;
+        if (a[0] == '/') {
+            const std::string oldPrefix = window.EditText(EditBox::OldPrefix);
+            if (oldPrefix.empty()) continue;
+            a = "http://" + oldPrefix + a;
+        }
+        if (text::AsciiLower(a.substr(0, 7)) != "http://") continue;
+        if (!window.EditText(EditBox::ExcludedRanges).empty() && excludes.Execute(a) > 0) continue;
+        AddQueuedRow(window, a);
+        window.ProcessEvents();
+        kept[k] = true;
+        addresses[k] = std::move(a);
+    }
+
+    std::vector<ImageRef> refs;
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        if (kept[k]) refs.push_back({std::move(sources[k]), std::move(addresses[k])});
+    }
+    return refs;
+}
+
+}  // namespace zembrat::job

@@ -1,0 +1,41 @@
+// Finding the image references of an article and deciding which of them a run re-hosts.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "job/article_listing.h"
+#include "job/job_window.h"
+
+namespace zembrat::automation {
+class PatternMatcher;
+}
+
+namespace zembrat::job {
+
+// One kept reference of the current article.
+struct ImageRef {
+    std::string sourceValue;  // the tag's source text as found; what the rewrite replaces
+    std::string address;      // the absolute "http://" address that is downloaded
+
+    friend bool operator==(const ImageRef&, const ImageRef&) = default;
+};
+
+// The image-tag pattern: group 2 is the source value.
+const std::string& ImageTagPattern();
+
+// The texts of the list, each kept only at its last occurrence, in the order those last
+// occurrences stand. pump runs once for each element examined.
+std::vector<std::string> RemoveDuplicates(std::vector<std::string> list, const EventPump& pump);
+
+// Inserts a queued row for address at the top of the status list.
+void AddQueuedRow(JobWindow& window, const std::string& address);
+
+// The kept references of the article in article order. Empties the status list and queues one
+// row per kept reference. tags holds ImageTagPattern(); excludes the compiled excluded ranges.
+// OldPrefix and ExcludedRanges are read from the window as they are needed.
+std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
+                                       automation::PatternMatcher& excludes, JobWindow& window);
+
+}  // namespace zembrat::job
