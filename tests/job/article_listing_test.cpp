@@ -68,3 +68,59 @@ TEST(ListArticles, ChineseNamesComeBackAsTheyAre) {
 
 }  // namespace
 }  // namespace zembrat::job
+
+namespace zembrat::job {
+namespace {
+
+class FolderObjectListingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"a.htm", "B.HTM", "old.html", "mynews1.htm", "news.html",
+                                 "news2.htm.bak", "note.txt", "x.htmx"}) {
+            dir.Write(name, "x");
+        }
+        std::filesystem::create_directory(platform::NativePath(dir / "news-images.htm"));
+    }
+    V List(std::string_view filter) {
+        pumps = 0;
+        return FolderObjectListing(dir.path(), filter, [this] { ++pumps; });
+    }
+    std::string P(const std::string& name) const { return dir / name; }
+
+    TempDir dir;
+    int pumps = 0;
+};
+
+TEST_F(FolderObjectListingTest, ExtensionModeComparesTheEndWithoutCase) {
+    EXPECT_EQ(List("*.htm"), (V{P("a.htm"), P("B.HTM"), P("mynews1.htm")}));
+    EXPECT_EQ(pumps, 8);  // once per file examined, listed or not; the folder is not one
+    EXPECT_EQ(List("*.HTML"), (V{P("news.html"), P("old.html")}));
+}
+
+TEST_F(FolderObjectListingTest, PatternModeMatchesAnywhereInTheName) {
+    EXPECT_EQ(List("news*.htm"), (V{P("mynews1.htm"), P("news.html"), P("news2.htm.bak")}));
+    // A second "*" makes it pattern mode: every name containing .htm or .txt.
+    EXPECT_EQ(List("*.htm|*.txt"), (V{P("a.htm"), P("B.HTM"), P("mynews1.htm"), P("news.html"),
+                                      P("news2.htm.bak"), P("note.txt"), P("old.html"), P("x.htmx")}));
+    // "?" stands for zero or one character here.
+    EXPECT_EQ(List("a?.htm"), (V{P("a.htm")}));
+}
+
+TEST_F(FolderObjectListingTest, AllNamesForStarsAndEmptyFilters) {
+    const V all = {P("a.htm"),     P("B.HTM"),    P("mynews1.htm"), P("news.html"),
+                   P("news2.htm.bak"), P("note.txt"), P("old.html"),    P("x.htmx")};
+    EXPECT_EQ(List(""), all);
+    EXPECT_EQ(List("*"), all);
+    EXPECT_EQ(List("*.*"), all);
+}
+
+TEST(FolderObjectListing, MissingFolderAndChineseNames) {
+    TempDir dir;
+    EXPECT_EQ(FolderObjectListing(dir / "missing", "*.htm", nullptr), V{});
+    dir.Write("新闻.HTM"_gbk, "x");
+    EXPECT_EQ(ListArticles(dir.path() + "/", "*.htm", ListingMethod::FolderObject, nullptr),
+              V{dir / "新闻.HTM"_gbk});
+}
+
+}  // namespace
+}  // namespace zembrat::job

@@ -1,0 +1,201 @@
+#include "job/image_download.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "automation/regex_object.h"
+#include "job/folders.h"
+#include "job/image_names.h"
+#include "platform/files.h"
+#include "recording_window.h"
+#include "support/http_server.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+#include "web/web_client.h"
+
+namespace zembrat::job {
+namespace {
+using namespace text::literals;
+using testing::HttpServer;
+using testing::ReadFileOrMissing;
+using testing::RecordingWindow;
+using testing::Reply;
+using testing::TempDir;
+
+const std::string kGif = std::string("GIF89a\x01\x00\x01\x00", 10) + "gif-bytes";
+const std::string kPng = "\x89PNG\r\n\x1A\n png-bytes";
+const std::string kJpg = "\xFF\xD8\xFF jpeg-bytes";
+
+class DownloadImagesTest : public ::testing::Test {
+protected:
+    DownloadImagesTest() {
+        web.CreateRequest();
+        tags.SetPattern(ImageTagPattern());
+        result = dir.path() + "/result/";
+        std::filesystem::create_directories(platform::NativePath(result));
+    }
+    std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
+    // Collects the references and runs the download walk over them, as a run does per article.
+    std::string Run(const std::string& article) {
+        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window);
+        window.log.clear();
+        eventsBeforeDownloads = window.processEventsCalls;
+        return DownloadImages(article, refs, result, window, web, stop);
+    }
+    std::string Stored(const std::string& bytes, const std::string& ext) {
+        return "files/img/" + ContentName(bytes) + "." + ext;
+    }
+
+    TempDir dir;
+    HttpServer server;
+    web::WebClient web;
+    RecordingWindow window;
+    automation::PatternMatcher tags, excludes;
+    std::string result;
+    bool stop = false;
+    int eventsBeforeDownloads = 0;
+};
+
+TEST_F(DownloadImagesTest, ThreeImagesAreStoredByContentAndRewrittenInOrder) {
+    server.Set("/1.gif", Reply::Ok(kGif, "image/gif"));
+    server.Set("/2.PNG", Reply::Ok(kPng, "image/png"));
+    server.Set("/3.jpeg", Reply::Ok(kJpg, "image/jpeg"));
+    const std::string article = "前言"_gbk + Tag("/1.gif") + "中"_gbk + Tag("/2.PNG") + Tag("/3.jpeg") +
+                                "<a href=\"" + server.Url("/1.gif") + "\">原图</a>"_gbk;
+    const std::string out = Run(article);
+
+    EXPECT_EQ(out, "前言<img src=\"/"_gbk + Stored(kGif, "gif") + "\">" + "中"_gbk + "<img src=\"/" +
+                       Stored(kPng, "png") + "\"><img src=\"/" + Stored(kJpg, "jpg") + "\"><a href=\"/" +
+                       Stored(kGif, "gif") + "\">" + "原图</a>"_gbk);
+    EXPECT_EQ(ReadFileOrMissing(result + Stored(kGif, "gif")), kGif);
+    EXPECT_EQ(ReadFileOrMissing(result + Stored(kPng, "png")), kPng);
+    EXPECT_EQ(ReadFileOrMissing(result + Stored(kJpg, "jpg")), kJpg);
+    // Each row goes queued -> downloading -> saved, the top row first.
+    const std::vector<std::string> expected = {
+        "scroll 0", "icon 0 3", "cell 0,0 正在下载到 files/img", "icon 0 0", "cell 0,0 " + Stored(kGif, "gif"),
+        "scroll 1", "icon 1 3", "cell 1,0 正在下载到 files/img", "icon 1 0", "cell 1,0 " + Stored(kPng, "png"),
+        "scroll 2", "icon 2 3", "cell 2,0 正在下载到 files/img", "icon 2 0", "cell 2,0 " + Stored(kJpg, "jpg"),
+    };
+    EXPECT_EQ(window.log, expected);
+    EXPECT_EQ(window.rows[1].cells[1], server.Url("/2.PNG"));
+    EXPECT_EQ(server.RequestCount(), 3u);
+}
+
+TEST_F(DownloadImagesTest, NewPrefixMakesAbsoluteAddresses) {
+    server.Set("/1.gif", Reply::Ok(kGif));
+    window.edits[EditBox::NewPrefix] = "www.my.cn";
+    window.edits[EditBox::ImageFolder] = "pics\\2024";
+    EXPECT_EQ(Run(Tag("/1.gif")), "<img src=\"http://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
+    EXPECT_EQ(ReadFileOrMissing(result + "pics/2024/" + ContentName(kGif) + ".gif"), kGif);
+    EXPECT_EQ(window.rows[0].cells[0], "pics/2024/" + ContentName(kGif) + ".gif");
+}
+
+TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {
+    Reply flaky = Reply::Ok(kGif);
+    flaky.failFirst = 1;
+    flaky.failStatus = 200;  // an empty body counts as nothing usable
+    server.Set("/flaky.gif", flaky);
+    server.Set("/gone.gif", Reply::Status(404, "<html>not found</html>"));
+    server.Set("/broken.gif", Reply::Status(500, "<html>error</html>"));
+    const std::string article = Tag("/flaky.gif") + Tag("/gone.gif") + Tag("/broken.gif");
+    const auto start = std::chrono::steady_clock::now();
+    const std::string out = Run(article);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(out, "<img src=\"/" + Stored(kGif, "gif") + "\">" + Tag("/gone.gif") + Tag("/broken.gif"));
+    EXPECT_EQ(window.rows[0].icon, StatusIcon::Saved);
+    EXPECT_EQ(window.rows[1].icon, StatusIcon::Failed);
+    EXPECT_EQ(window.rows[1].cells[0], "下载失败 "_gbk);
+    EXPECT_EQ(window.rows[2].icon, StatusIcon::Failed);
+    // Every image was asked for twice but the one that worked the second time; each retry
+    // waited a second, processing events 100 times.
+    EXPECT_EQ(server.RequestsTo("/flaky.gif").size(), 2u);
+    EXPECT_EQ(server.RequestsTo("/gone.gif").size(), 2u);
+    EXPECT_EQ(server.RequestsTo("/broken.gif").size(), 2u);
+    EXPECT_EQ(window.processEventsCalls - eventsBeforeDownloads, 300);
+    EXPECT_GE(elapsed, std::chrono::seconds(3));
+    EXPECT_FALSE(platform::PathExists(result + "files/img/" + ContentName("<html>not found</html>") + ".gif"));
+}
+
+TEST_F(DownloadImagesTest, StopIsCheckedBeforeEachImage) {
+    std::string article;
+    for (int i = 1; i <= 5; ++i) {
+        const std::string path = "/" + std::to_string(i) + ".png";
+        server.Set(path, Reply::Ok(kPng + std::to_string(i)));
+        article += Tag(path);
+    }
+    window.onLog = [this](const std::string& line) {
+        if (line == "icon 1 0") stop = true;  // the press lands while the second image is stored
+    };
+    const std::string out = Run(article);
+    EXPECT_EQ(server.RequestCount(), 2u);
+    for (int row = 2; row < 5; ++row) {
+        EXPECT_EQ(window.rows[static_cast<std::size_t>(row)].icon, StatusIcon::Queued);
+        EXPECT_EQ(window.rows[static_cast<std::size_t>(row)].cells[0], "队列中.."_gbk);
+    }
+    EXPECT_EQ(out.find(server.Url("/1.png")), std::string::npos);
+    EXPECT_EQ(out.find(server.Url("/2.png")), std::string::npos);
+    EXPECT_NE(out.find(server.Url("/3.png")), std::string::npos);
+    // A stop before the first image leaves the article as it was.
+    window.onLog = nullptr;
+    EXPECT_EQ(Run(article), article);
+}
+
+TEST_F(DownloadImagesTest, SameBytesFromTwoAddressesShareOneFile) {
+    server.Set("/a.jpg", Reply::Ok(kJpg));
+    server.Set("/b.jpg", Reply::Ok(kJpg));
+    const std::string out = Run(Tag("/a.jpg") + Tag("/b.jpg"));
+    EXPECT_EQ(out, "<img src=\"/" + Stored(kJpg, "jpg") + "\"><img src=\"/" + Stored(kJpg, "jpg") + "\">");
+    std::size_t files = 0;
+    for (auto& e : std::filesystem::directory_iterator(platform::NativePath(result + "files/img"))) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(DownloadImagesTest, AnotherPictureAtTheNameGetsTheNextFreeName) {
+    server.Set("/a.gif", Reply::Ok(kGif));
+    const std::string name = ContentName(kGif);
+    const std::string taken = result + "files/img/" + name + ".gif";
+    MakeFolders(taken);
+    ASSERT_TRUE(platform::WriteWholeFile(taken, "another picture"));
+    std::filesystem::create_directory(platform::NativePath(result + "files/img/" + name + "_2.gif"));
+    EXPECT_EQ(Run(Tag("/a.gif")), "<img src=\"/files/img/" + name + "_3.gif\">");
+    EXPECT_EQ(ReadFileOrMissing(taken), "another picture");
+    EXPECT_EQ(ReadFileOrMissing(result + "files/img/" + name + "_3.gif"), kGif);
+    // Next time the same bytes are found under that name and reused.
+    EXPECT_EQ(Run(Tag("/a.gif")), "<img src=\"/files/img/" + name + "_3.gif\">");
+    EXPECT_EQ(window.rows[0].cells[0], "files/img/" + name + "_3.gif");
+}
+
+TEST_F(DownloadImagesTest, ImagesThatCannotBeStoredKeepTheirReference) {
+    server.Set("/a.gif", Reply::Ok(kGif));
+    // The image folder's first level is a file.
+    ASSERT_TRUE(platform::WriteWholeFile(result + "files", "in the way"));
+    const std::string article = "中"_gbk + Tag("/a.gif");
+    EXPECT_EQ(Run(article), article);
+    EXPECT_EQ(window.rows[0].icon, StatusIcon::Failed);
+    EXPECT_EQ(window.rows[0].cells[0], "保存失败 "_gbk);
+}
+
+TEST_F(DownloadImagesTest, DeepImageFoldersAreMade) {
+    server.Set("/a.gif", Reply::Ok(kGif));
+    window.edits[EditBox::ImageFolder] = "a/b/c/图片"_gbk;
+    Run(Tag("/a.gif"));
+    EXPECT_EQ(ReadFileOrMissing(result + "a/b/c/图片/"_gbk + ContentName(kGif) + ".gif"), kGif);
+}
+
+TEST_F(DownloadImagesTest, UntouchedBytesOfAGbkArticleStayIdentical) {
+    server.Set("/1.gif", Reply::Ok(kGif));
+    // Chinese text, a lone lead byte, invalid sequences and CR LF around the tag.
+    const std::string before = "<p>中文，测试。\r\n\x81\x20\xFF</p><img alt=\"图\" src=\""_gbk;
+    const std::string after = "\" title='说明'>\r\n尾\xB0"_gbk;
+    const std::string out = Run(before + server.Url("/1.gif") + after);
+    EXPECT_EQ(out, before + "/" + Stored(kGif, "gif") + after);
+}
+
+}  // namespace
+}  // namespace zembrat::job
