@@ -8,6 +8,11 @@
 #include <deque>
 #include <functional>
 
+#include <ostream>
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace zembrat::testing {
 
 // Answers the application's modal message boxes as they appear, in order, and records what
