@@ -9,6 +9,7 @@
 #include "job/image_names.h"
 #include "platform/files.h"
 #include "text/codec.h"
+#include "text/gbk.h"
 #include "web/web_client.h"
 
 namespace zembrat::job {
@@ -54,7 +55,8 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
             if (HoldsBytes(full, bytes)) return rel;
             continue;
         }
-        if (!MakeFolders(full)) return std::nullopt;
+        // Folders are made once; later images find them there with a single look.
+        if (!platform::IsFolder(text::DirectoryPart(full)) && !MakeFolders(full)) return std::nullopt;
         if (!platform::WriteWholeFile(full, bytes)) {
             std::error_code ec;
             std::filesystem::remove(platform::NativePath(full), ec);

@@ -2,6 +2,7 @@
 // settings rows. It is the job's window.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QVector>
 #include <QWidget>
@@ -72,6 +73,7 @@ private:
     void LayStatusLabelOntoProgressBar();
 
     job::JobDriver driver_;
+    QElapsedTimer sinceEvents_;
     QVector<QIcon> statusIcons_;
 
     QWidget* banner_ = nullptr;  // 图片框1

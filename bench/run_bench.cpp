@@ -1,0 +1,165 @@
+// A whole run on the real main window, offscreen: a generated corpus of GBK articles with
+// images served from a loopback server, against a plain sequential FetchBytes loop over the
+// same image addresses in the same process.
+//
+//     run_bench [articles] [images per article]     (default 200 and 20)
+//
+// Prints images per second for the run and for the plain loop, their ratio (the aim is at
+// least 0.6) and the process's peak memory.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "job/folders.h"
+#include "platform/events.h"
+#include "platform/files.h"
+#include "support/http_server.h"
+#include "text/codec.h"
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+#include "web/web_client.h"
+
+namespace {
+using namespace zembrat;
+using namespace zembrat::text::literals;
+using Clock = std::chrono::steady_clock;
+
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+// About 50 KB of Chinese filler with the given image tags spread through it.
+std::string Article(std::mt19937& random, const std::vector<std::string>& urls) {
+    static const std::string filler = "这是一段用来测试的中文文章内容，包含标点符号和一些数字12345。"_gbk;
+    std::string article = "<html><head><meta charset=gbk><title>"_gbk + "测试"_gbk + "</title></head><body>\r\n";
+    const std::size_t perTag = 50000 / (urls.size() + 1);
+    for (std::size_t k = 0; k < urls.size(); ++k) {
+        const std::string& url = urls[k];
+        while (article.size() < perTag * (k + 1)) article += filler;
+        article += "<p><img alt=\"图\" src=\""_gbk + url + "\" width=" + std::to_string(random() % 900) + "></p>\r\n";
+    }
+    while (article.size() < 50000) article += filler;
+    return article + "</body></html>";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int articleCount = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int imagesPerArticle = argc > 2 ? std::atoi(argv[2]) : 20;
+
+    testing::HttpServer server;
+    if (!server.started()) return 1;
+    // A pool of distinct images; every fourth reference is one shared with other articles.
+    std::mt19937 random(7);
+    const int distinct = articleCount * imagesPerArticle * 3 / 4 + 1;
+    std::vector<std::string> pool;
+    for (int i = 0; i < distinct; ++i) {
+        std::string body(20 * 1024, '\0');
+        for (char& c : body) c = static_cast<char>(random());
+        const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
+        server.Set(path, testing::Reply::Ok(body, "image/jpeg"));
+        pool.push_back(server.Url(path));
+    }
+
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zembrat-run-bench-" + std::to_string(getpid()));
+    const std::string folder = platform::GbkFromNative(root) + "/文章"_gbk;
+    std::filesystem::create_directories(platform::NativePath(folder));
+    std::vector<std::string> fetched;  // every address the run downloads, in order
+    int next = 0;
+    for (int a = 0; a < articleCount; ++a) {
+        std::vector<std::string> urls;
+        for (int k = 0; k < imagesPerArticle; ++k) {
+            urls.push_back(k % 4 == 3 ? pool[random() % pool.size()] : pool[static_cast<std::size_t>(next++ % distinct)]);
+        }
+        // Duplicates inside one article are fetched once.
+        std::vector<std::string> once;
+        for (std::size_t k = 0; k < urls.size(); ++k) {
+            bool later = false;
+            for (std::size_t j = k + 1; j < urls.size(); ++j) later = later || urls[j] == urls[k];
+            if (!later) once.push_back(urls[k]);
+        }
+        fetched.insert(fetched.end(), once.begin(), once.end());
+        char name[32];
+        std::snprintf(name, sizeof name, "/%04d.htm", a);
+        platform::WriteWholeFile(folder + name, Article(random, urls));
+    }
+
+    platform::SetProcessEventsHook([] { QApplication::processEvents(); });
+    platform::SetKeepWindowPaintedHook([] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+
+    // The baseline: the same downloads in a plain sequential loop, measured before and after
+    // the run (the better one counts, so the run is not compared with a cold start).
+    auto plainLoop = [&fetched] {
+        web::WebClient plain;
+        plain.CreateRequest();
+        std::size_t images = 0;
+        const auto start = Clock::now();
+        for (const std::string& url : fetched) images += plain.FetchBytes(url).empty() ? 0 : 1;
+        return std::make_pair(images, std::chrono::duration<double>(Clock::now() - start).count());
+    };
+    const auto before = plainLoop();
+
+    web::WebClient web;
+    web.CreateRequest();
+    ui::MainWindow window(web);
+    window.show();
+    window.editBox(job::EditBox::ArticleFolder)->setText(ui::ToQString(folder));
+    // Answers the completion question at once.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (QAbstractButton* no = box->button(QMessageBox::No)) no->click();
+        }
+    });
+    answer.start(1);
+
+    const std::size_t requestsBefore = server.RequestCount();
+    const auto runStart = Clock::now();
+    window.driver().StartOrStop(job::ListingMethod::FolderObject);
+    const double runSeconds = std::chrono::duration<double>(Clock::now() - runStart).count();
+    const std::size_t runImages = server.RequestCount() - requestsBefore;
+    const long runPeak = PeakKiB();
+
+    const auto after = plainLoop();
+    const auto& best = before.second < after.second ? before : after;
+    const std::size_t loopImages = best.first;
+    const double loopSeconds = best.second;
+
+    std::size_t stored = 0;
+    for (auto& e : std::filesystem::directory_iterator(platform::NativePath(job::ResultFolder(folder) + "files/img"))) {
+        (void)e;
+        ++stored;
+    }
+    std::filesystem::remove_all(root);
+
+    const double runRate = runImages / runSeconds, loopRate = loopImages / loopSeconds;
+    std::printf("Corpus: %d GBK articles of about 50 KB, %d image tags each, %d distinct 20 KB images\n",
+                articleCount, imagesPerArticle, distinct);
+    std::printf("Whole run:  %zu images in %.2f s = %.0f images/s (%zu files stored)\n", runImages, runSeconds,
+                runRate, stored);
+    std::printf("Plain loop: %zu images in %.2f s = %.0f images/s\n", loopImages, loopSeconds, loopRate);
+    std::printf("Run / plain loop: %.2f (aim: at least 0.6)\n", runRate / loopRate);
+    std::printf("Peak memory (VmHWM) after the run: %.1f MiB\n", runPeak / 1024.0);
+    return runImages == fetched.size() ? 0 : 2;
+}
