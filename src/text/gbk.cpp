@@ -57,10 +57,12 @@ std::string TextOf(std::string_view bytes) {
     return std::string(bytes.data(), static_cast<const char*>(zero) - bytes.data());
 }
 
-std::size_t Find(std::string_view s, std::string_view needle, std::size_t from) {
-    if (from > s.size()) return kNotFound;
-    if (needle.empty()) return from;
-    BoundaryTracker boundaries(s, from);
+namespace {
+
+// The first occurrence at or after from that starts on a character boundary, judged by
+// boundaries (which knows a boundary at or before from).
+std::size_t FindWith(BoundaryTracker& boundaries, std::string_view s, std::string_view needle,
+                     std::size_t from) {
     std::size_t at = from;
     while (at + needle.size() <= s.size()) {
         const void* hit = memmem(s.data() + at, s.size() - at, needle.data(), needle.size());
@@ -70,6 +72,15 @@ std::size_t Find(std::string_view s, std::string_view needle, std::size_t from) 
         at = p + 1;
     }
     return kNotFound;
+}
+
+}  // namespace
+
+std::size_t Find(std::string_view s, std::string_view needle, std::size_t from) {
+    if (from > s.size()) return kNotFound;
+    if (needle.empty()) return from;
+    BoundaryTracker boundaries(s, from);
+    return FindWith(boundaries, s, needle, from);
 }
 
 std::size_t FindNoCase(std::string_view s, std::string_view needle, std::size_t from) {
@@ -126,16 +137,19 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
 
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
     if (from.empty()) return std::string(s);
-    std::string out;
-    std::size_t done = 0;
-    std::size_t hit = Find(s, from, 0);
+    // One tracker from the start of the text: an occurrence that ends on a lone lead byte does
+    // not make the byte behind it the start of a character.
+    BoundaryTracker boundaries(s, 0);
+    std::size_t hit = FindWith(boundaries, s, from, 0);
     if (hit == kNotFound) return std::string(s);
+    std::string out;
     out.reserve(s.size());
+    std::size_t done = 0;
     while (hit != kNotFound) {
         out.append(s, done, hit - done);
         out.append(to);
         done = hit + from.size();
-        hit = Find(s, from, done);
+        hit = FindWith(boundaries, s, from, done);
     }
     out.append(s, done, s.size() - done);
     return out;
@@ -148,9 +162,10 @@ std::vector<std::string> Split(std::string_view s, std::string_view separator) {
         pieces.emplace_back(s);
         return pieces;
     }
+    BoundaryTracker boundaries(s, 0);
     std::size_t start = 0;
-    for (std::size_t hit = Find(s, separator, 0); hit != kNotFound;
-         hit = Find(s, separator, start)) {
+    for (std::size_t hit = FindWith(boundaries, s, separator, 0); hit != kNotFound;
+         hit = FindWith(boundaries, s, separator, start)) {
         pieces.emplace_back(s.substr(start, hit - start));
         start = hit + separator.size();
     }

@@ -51,6 +51,9 @@ TEST(GbkReplace, LeftToRightWithoutRescanningInsertedText) {
     EXPECT_EQ(ReplaceAll("aaaa", "aa", "x"), "xx");  // occurrences do not overlap
     EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
     EXPECT_EQ(ReplaceAll("x" + kTrailBackslash + "\\", "\\", "/"), "x" + kTrailBackslash + "/");
+    // A text ending in a lone lead byte: the byte behind an occurrence of it is still the
+    // second byte of that pair, never the start of another occurrence.
+    EXPECT_EQ(ReplaceAll("a\x81" "a\x81" "b", "a\x81", "X"), "X" "a\x81" "b");
 }
 
 TEST(GbkSplit, PiecesBetweenSeparators) {

@@ -1,0 +1,135 @@
+// One article's text pipeline on random bytes: the GBK helpers, finding the image references
+// (with a window that only counts rows) and rewriting them with random new addresses. Every
+// rewrite is checked against a plain character-by-character reference: bytes outside the
+// replaced occurrences stay as they were, and no occurrence starts on a second byte.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "automation/regex_object.h"
+#include "job/image_names.h"
+#include "job/image_refs.h"
+#include "text/gbk.h"
+
+namespace {
+using namespace zembrat;
+
+class CountingWindow : public job::JobWindow {
+public:
+    std::map<job::EditBox, std::string> edits;
+    int rows = 0;
+    std::string StartCaption() const override { return {}; }
+    void SetStartCaption(const std::string&) override {}
+    std::string EditText(job::EditBox box) const override {
+        auto it = edits.find(box);
+        return it == edits.end() ? std::string() : it->second;
+    }
+    void SetEditEnabled(job::EditBox, bool) override {}
+    void SetProgressVisible(bool) override {}
+    void SetStatusLabelVisible(bool) override {}
+    void SetProgressMaximum(long) override {}
+    void SetProgressPosition(long) override {}
+    void SetStatusText(const std::string&) override {}
+    void ClearRows() override { rows = 0; }
+    void InsertRow(int, job::StatusIcon) override { ++rows; }
+    void SetCellText(int row, int column, const std::string&) override {
+        if (row < 0 || row >= rows || column < 0 || column > 1) std::abort();
+    }
+    void SetRowIcon(int, job::StatusIcon) override {}
+    void ScrollToRow(int) override {}
+    int RowCount() const override { return rows; }
+    void ProcessEvents() override {}
+    platform::MessageAnswer ShowMessage(const std::string&, platform::MessageButtons) override {
+        return platform::MessageAnswer::Ok;
+    }
+    void OpenInFileManager(const std::string&) override {}
+};
+
+// Character starts of s, stepping a byte of 0x80 or more together with the byte after it.
+std::vector<bool> Starts(const std::string& s) {
+    std::vector<bool> start(s.size() + 1, false);
+    for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) start[i] = true;
+    start[s.size()] = true;
+    return start;
+}
+
+std::string ReferenceReplace(const std::string& s, const std::string& from, const std::string& to) {
+    if (from.empty()) return s;
+    const std::vector<bool> start = Starts(s);
+    std::string out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        if (start[i] && s.compare(i, from.size(), from) == 0) {
+            out += to;
+            i += from.size();
+        } else {
+            out += s[i++];
+        }
+    }
+    return out;
+}
+
+void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 64 * 1024) return 0;
+    // The first bytes pick the settings; the rest is the article.
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::size_t split = input.empty() ? 0 : static_cast<unsigned char>(input[0]) % 32;
+    const std::string settings = input.substr(std::min<std::size_t>(1, input.size()), split);
+    const std::string article = input.substr(std::min(input.size(), split + 1));
+
+    // The helpers' own rules.
+    const std::vector<bool> start = Starts(article);
+    for (const char* needle : {"<img", "\\", "|", "src=", "\xA1\xA1"}) {
+        for (std::size_t p = text::Find(article, needle); p != text::kNotFound;
+             p = text::Find(article, needle, p + std::char_traits<char>::length(needle))) {
+            Check(start[p]);
+        }
+    }
+    const std::string trimmed = text::Trim(article);
+    Check(text::Trim(trimmed) == trimmed);
+    Check(text::ReplaceAll(article, settings, settings) == article);
+    const std::vector<std::string> pieces = text::Split(article, "|");
+    std::string joined;
+    for (std::size_t i = 0; i < pieces.size(); ++i) joined += (i ? "|" : "") + pieces[i];
+    Check(joined == article);
+
+    // Finding the references.
+    CountingWindow window;
+    window.edits[job::EditBox::OldPrefix] = settings.size() % 2 ? "old.example" : "";
+    window.edits[job::EditBox::ExcludedRanges] = settings.size() % 3 == 1 ? settings : "";
+    window.edits[job::EditBox::ImageFolder] = "files/img";
+    static automation::PatternMatcher tags;
+    static bool ready = tags.SetPattern(job::ImageTagPattern());
+    (void)ready;
+    automation::PatternMatcher excludes;
+    excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
+    const std::vector<job::ImageRef> refs = job::CollectImageRefs(article, tags, excludes, window);
+    Check(static_cast<int>(refs.size()) == window.rows);
+    for (const job::ImageRef& ref : refs) {
+        Check(!ref.sourceValue.empty());
+        Check(text::Find(article, ref.sourceValue) != text::kNotFound);
+        Check(text::AsciiLower(ref.address.substr(0, 7)) == "http://");
+    }
+
+    // Rewriting them one after another with random new addresses.
+    std::string text = article;
+    std::size_t k = 0;
+    for (const job::ImageRef& ref : refs) {
+        const std::string name = job::ContentName(settings + std::to_string(k++));
+        const std::string address = job::NewAddress(job::ImageRelPath("files/img", name, job::ImageExtension(ref.address)),
+                                                    settings.size() % 5 == 2 ? settings : "");
+        const std::string expected = ReferenceReplace(text, ref.sourceValue, address);
+        text = job::Rewrite(text, ref.sourceValue, address);
+        Check(text == expected);
+    }
+    return 0;
+}
