@@ -5,6 +5,14 @@
 #include <memory>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "text/codec.h"
 
 namespace zembrat::platform {
@@ -22,6 +30,7 @@ std::string GbkFromNative(const fs::path& path) {
 
 namespace {
 
+#ifdef _WIN32
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -29,25 +38,47 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File OpenFile(std::string_view path, const char* mode) {
     if (path.empty()) return nullptr;
-#ifdef _WIN32
     const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
     return File(_wfopen(NativePath(path).c_str(), wmode.c_str()));
-#else
-    return File(std::fopen(NativePath(path).c_str(), mode));
-#endif
 }
+
+#endif
 
 }  // namespace
 
 bool ReadWholeFile(std::string_view path, text::Bytes& out) {
     out.clear();
+    if (path.empty()) return false;
+#ifndef _WIN32
+    // Only regular files: a FIFO would block the open, a link to a device could never end.
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        if (n == 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+#else
     std::error_code ec;
     const fs::path native = NativePath(path);
-    if (path.empty() || fs::is_directory(native, ec)) return false;
+    if (!fs::is_regular_file(native, ec)) return false;
     File f = OpenFile(path, "rb");
     if (!f) return false;
-    const auto size = fs::file_size(native, ec);
-    if (!ec && size > 0) out.reserve(static_cast<std::size_t>(size));
     char buffer[65536];
     for (;;) {
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
@@ -59,15 +90,38 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out) {
         return false;
     }
     return true;
+#endif
 }
 
 bool WriteWholeFile(std::string_view path, std::string_view bytes) {
+    if (path.empty()) return false;
+#ifndef _WIN32
+    // Never through a link at the name (it could lead back to a source article) and never
+    // blocking on a FIFO; only a regular file is truncated and written.
+    const int fd = ::open(NativePath(path).c_str(),
+                          O_WRONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ok = (::close(fd) == 0) && ok;
+    return ok;
+#else
     std::FILE* f = OpenFile(path, "wb").release();
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = (std::fflush(f) == 0) && ok;
     ok = (std::fclose(f) == 0) && ok;
     return ok;
+#endif
 }
 
 bool PathExists(std::string_view path) {

@@ -18,9 +18,11 @@ std::filesystem::path NativePath(std::string_view gbkPath);
 // A file system name or path as GBK text.
 std::string GbkFromNative(const std::filesystem::path& path);
 
-// Reads the whole file; false (and empty bytes) when it cannot be read.
+// Reads the whole file; false (and empty bytes) when it cannot be read or is no regular file
+// (a link to a regular file is read through).
 bool ReadWholeFile(std::string_view path, text::Bytes& out);
-// Creates the file or replaces its whole content; false when anything failed.
+// Creates the file or replaces its whole content; false when anything failed. Only a regular
+// file is written: a link at the name is not followed, a FIFO or device is refused.
 bool WriteWholeFile(std::string_view path, std::string_view bytes);
 
 // Something (file, folder, or anything else) exists at path. A dangling link counts.

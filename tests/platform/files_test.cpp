@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "platform/events.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -32,6 +34,18 @@ TEST(Files, WholeFilesAreReadAndReplaced) {
     EXPECT_EQ(read, "");
     EXPECT_FALSE(ReadWholeFile(dir.path(), read));  // a folder is no file
     EXPECT_FALSE(WriteWholeFile(dir / "no/such/folder/x", "x"));
+    // Only regular files are read: a FIFO would block, a device could never end.
+    ASSERT_EQ(mkfifo(NativePath(dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadWholeFile(dir / "fifo", read));
+    std::filesystem::create_symlink("/dev/zero", NativePath(dir / "zero.htm"));
+    EXPECT_FALSE(ReadWholeFile(dir / "zero.htm", read));
+    std::filesystem::create_symlink(NativePath(path), NativePath(dir / "link.htm"));
+    EXPECT_TRUE(ReadWholeFile(dir / "link.htm", read));  // a link to a file is read through
+    EXPECT_EQ(read, "x");
+    EXPECT_FALSE(WriteWholeFile(dir / "link.htm", "through the link"));
+    EXPECT_FALSE(WriteWholeFile(dir / "fifo", "nobody reads"));
+    ASSERT_TRUE(ReadWholeFile(path, read));
+    EXPECT_EQ(read, "x");
 }
 
 TEST(Files, FoldersAreMadeOneLevelAtATime) {
