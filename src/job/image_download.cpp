@@ -71,6 +71,7 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
                            const std::string& resultFolder, JobWindow& window,
                            web::WebClient& web, const bool& stopRequested) {
     const int rows = std::min(window.RowCount(), static_cast<int>(refs.size()));
+    std::string scratch;
     for (int row = 0; row < rows; ++row) {
         if (stopRequested) break;
         const ImageRef& ref = refs[static_cast<std::size_t>(row)];
@@ -100,7 +101,7 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
         }
         window.SetRowIcon(row, StatusIcon::Saved);
         window.SetCellText(row, 0, *rel);
-        text = Rewrite(text, ref.sourceValue, NewAddress(*rel, window.EditText(EditBox::NewPrefix)));
+        RewriteInPlace(text, ref.sourceValue, NewAddress(*rel, window.EditText(EditBox::NewPrefix)), scratch);
     }
     return text;
 }

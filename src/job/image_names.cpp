@@ -39,4 +39,9 @@ std::string Rewrite(std::string_view text, std::string_view source, std::string_
     return text::ReplaceAll(text, source, newAddress);
 }
 
+void RewriteInPlace(std::string& text, std::string_view source, std::string_view newAddress,
+                    std::string& scratch) {
+    if (text::ReplaceAllInto(text, source, newAddress, scratch)) text.swap(scratch);
+}
+
 }  // namespace zembrat::job

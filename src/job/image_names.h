@@ -24,5 +24,9 @@ std::string NewAddress(std::string_view relPath, std::string_view newPrefix);
 // Every occurrence of source replaced by newAddress, left to right, never starting on the
 // second byte of a two-byte character and never searching the inserted text again.
 std::string Rewrite(std::string_view text, std::string_view source, std::string_view newAddress);
+// The same on text itself; scratch is working space kept between calls, so that rewriting a
+// long article again and again does not allocate it anew each time.
+void RewriteInPlace(std::string& text, std::string_view source, std::string_view newAddress,
+                    std::string& scratch);
 
 }  // namespace zembrat::job

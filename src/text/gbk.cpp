@@ -136,13 +136,19 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
 }
 
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
-    if (from.empty()) return std::string(s);
+    std::string out;
+    if (!ReplaceAllInto(s, from, to, out)) return std::string(s);
+    return out;
+}
+
+bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to, std::string& out) {
+    if (from.empty()) return false;
     // One tracker from the start of the text: an occurrence that ends on a lone lead byte does
     // not make the byte behind it the start of a character.
     BoundaryTracker boundaries(s, 0);
     std::size_t hit = FindWith(boundaries, s, from, 0);
-    if (hit == kNotFound) return std::string(s);
-    std::string out;
+    if (hit == kNotFound) return false;
+    out.clear();
     out.reserve(s.size());
     std::size_t done = 0;
     while (hit != kNotFound) {
@@ -152,7 +158,7 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
         hit = FindWith(boundaries, s, from, done);
     }
     out.append(s, done, s.size() - done);
-    return out;
+    return true;
 }
 
 std::vector<std::string> Split(std::string_view s, std::string_view separator) {

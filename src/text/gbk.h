@@ -63,6 +63,10 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 // again. An empty from changes nothing.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
 
+// The same into out, which keeps its capacity between calls (no fresh allocation for a long
+// text); false, with out untouched, when there is nothing to replace.
+bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to, std::string& out);
+
 // Pieces between the separators, in order. An empty text gives no pieces; an empty separator
 // gives the whole text as one piece.
 std::vector<std::string> Split(std::string_view s, std::string_view separator);

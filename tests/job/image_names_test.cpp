@@ -58,6 +58,12 @@ TEST(Rewrite, EveryOccurrenceLeftToRightWithoutRescanning) {
     // No occurrence starts on a trail byte: 81 2F... is no GBK, so take 81 68 ("乨" has trail 'h').
     EXPECT_EQ(Rewrite("\x81hxx hxx", "hxx", "Y"), "\x81hxx Y");
     EXPECT_EQ(Rewrite("abc", "", "Y"), "abc");
+    // In place, with working space kept between calls.
+    std::string text = "a.jpg b.jpg a.jpg", scratch;
+    RewriteInPlace(text, "a.jpg", "/N.jpg", scratch);
+    RewriteInPlace(text, "c.jpg", "/M.jpg", scratch);
+    RewriteInPlace(text, "b.jpg", "/M.jpg", scratch);
+    EXPECT_EQ(text, "/N.jpg /M.jpg /N.jpg");
 }
 
 }  // namespace
