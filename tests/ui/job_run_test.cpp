@@ -33,9 +33,10 @@ using testing::TempDir;
 class RowRecorder {
 public:
     explicit RowRecorder(QTreeWidget* list) : list_(list) {
-        QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
-                         [this](const QModelIndex& topLeft) { Record(topLeft.row()); });
+        connection_ = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
+                                       [this](const QModelIndex& topLeft) { Record(topLeft.row()); });
     }
+    ~RowRecorder() { QObject::disconnect(connection_); }
     std::vector<QString> States(const std::string& address) const {
         auto it = states_.find(ToQString(address));
         return it == states_.end() ? std::vector<QString>{} : it->second;
@@ -51,6 +52,7 @@ private:
         if (states.empty() || states.back().section(' ', 1) != state.section(' ', 1)) states.push_back(state);
     }
     QTreeWidget* list_;
+    QMetaObject::Connection connection_;
     std::map<QString, std::vector<QString>> states_;
 };
 
@@ -136,17 +138,20 @@ TEST_F(JobRun, AStopPressDuringADownloadIsNoticedBeforeTheNextImage) {
     QStringList queuedAtTheEnd;
     // Press the button while the second image is on its way.
     bool pressed = false;
-    QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, [&](const QModelIndex& index) {
+    const auto pressWatch = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, [&](const QModelIndex& index) {
         if (pressed || index.row() != 1) return;
         if (!list->topLevelItem(1)->text(0).startsWith(QStringLiteral("正在下载到"))) return;
         pressed = true;
         QTimer::singleShot(200, start, [this] { QTest::mouseClick(start, Qt::LeftButton); });
     });
-    QObject::connect(list->model(), &QAbstractItemModel::modelAboutToBeReset, list, [&] {
+    const auto resetWatch = QObject::connect(list->model(), &QAbstractItemModel::modelAboutToBeReset, list, [&] {
         for (int r = 0; r < list->topLevelItemCount(); ++r) queuedAtTheEnd << list->topLevelItem(r)->text(0);
     });
 
     QTest::mouseClick(start, Qt::LeftButton);
+    // The watches must not outlive this test's variables (the list empties again as it goes).
+    QObject::disconnect(pressWatch);
+    QObject::disconnect(resetWatch);
 
     ASSERT_TRUE(pressed);
     EXPECT_EQ(server.RequestsTo("/3.gif").size(), 0u);
