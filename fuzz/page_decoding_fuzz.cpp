@@ -56,6 +56,13 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
+// The characters of valid UTF-8: every byte but the continuation bytes starts one.
+std::size_t CodePoints(std::string_view utf8) {
+    std::size_t n = 0;
+    for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 const char* ConverterName(int selector) {
     switch (selector) {
         case web::kUtf8:
@@ -122,6 +129,10 @@ void CheckDecoding(std::string_view body) {
                 if (text::ConvertStrict(whole, "UTF-8", "GB18030")) {
                     const auto back = text::ConvertStrict(t, "GB18030", "UTF-8");
                     FUZZ_CHECK(back && *back == whole);
+                } else if (selector <= web::kUtf16Be) {
+                    // Each character without a form is one "?": none is lost or doubled.
+                    const auto units = text::ConvertStrict(t, "GB18030", "UTF-32LE");
+                    FUZZ_CHECK(units && units->size() / 4 == CodePoints(whole));
                 }
             }
         } else {
