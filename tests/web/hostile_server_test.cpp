@@ -3,9 +3,11 @@
 // carries a small timeout argument (or meets a server that ends by itself), so none of them can
 // lean on the 120 s wait of a plain FetchBytes(address).
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "platform/http_request.h"
@@ -291,6 +293,77 @@ TEST_F(HostileServer, ErrorPagesComeBackAsTheyCameWithTheirStatus) {
     // A path the server does not know at all.
     EXPECT_EQ(client_.FetchBytes(server.Url("/unknown.png"), {.timeout = 3}), "");
     EXPECT_EQ(client_.Status(), 404);
+}
+
+// A gzip stream of size zero bytes.
+std::string GzippedZeros(std::uint64_t size) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string zeros(kMiB, '\0'), out, buffer(64 * 1024, '\0');
+    std::uint64_t left = size;
+    int flush = Z_NO_FLUSH;
+    while (flush != Z_FINISH) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+        left -= n;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+        z.avail_in = static_cast<uInt>(n);
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            z.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&z, flush);
+            out.append(buffer.data(), buffer.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Chunked(std::string_view body) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", body.size());
+    return size + std::string(body) + "\r\n0\r\n\r\n";
+}
+
+TEST_F(HostileServer, CompressedAnswersAreUnpackedOnlyAsFarAsTheCap) {
+    const std::string hello = GzippedZeros(5);
+    // Unpacked, this is more than the body limit, from a few hundred kilobytes on the wire.
+    const std::string bomb = GzippedZeros(HttpRequest::kDefaultBodyLimit + kMiB);
+    ASSERT_LT(bomb.size(), 2 * kMiB);
+    RawServer server([&](RawConnection& c) {
+        const std::string path = PathOf(c.ReadRequestHead());
+        if (path == "/content.png") {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                   std::to_string(hello.size()) + "\r\n\r\n" + hello);
+        } else {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n" +
+                   Chunked(path == "/bomb.png" ? bomb : hello));
+        }
+    });
+    ASSERT_TRUE(server.started());
+
+    // Nothing asked for a compressed body, so one that comes all the same is handed over as
+    // it came.
+    EXPECT_EQ(client_.FetchBytes(server.Url("/content.png"), {.timeout = 3}), hello);
+    EXPECT_EQ(client_.Status(), 200);
+    ASSERT_FALSE(server.RequestHeads().empty());
+    EXPECT_EQ(server.RequestHeads().at(0).find("Accept-Encoding"), std::string::npos);
+
+    // A transfer coding belongs to the connection and is undone, but the body limit counts
+    // what it unpacks to.
+    EXPECT_EQ(client_.FetchBytes(server.Url("/transfer.png"), {.timeout = 3}),
+              std::string(5, '\0'));
+    const std::uint64_t residentBefore = testing::ResidentKb();
+    const bool canResetPeak = testing::ResetPeakResident();
+    EXPECT_EQ(client_.FetchBytes(server.Url("/bomb.png"), {.timeout = 10}), "");
+    EXPECT_EQ(client_.Status(), 0);
+    if (canResetPeak) {
+        const std::uint64_t capKb = HttpRequest::kDefaultBodyLimit / 1024;
+        EXPECT_LT(testing::PeakResidentKb() - residentBefore,
+                  (kSanitized ? 3 : 2) * capKb + 64 * kKiBPerMiB);
+    }
+    ExpectClientGoesOn();
 }
 
 TEST_F(HostileServer, AddressesWithLineBreaksAreNeverSentSpacesAreTrimmedOrEncoded) {
