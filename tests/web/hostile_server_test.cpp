@@ -188,9 +188,16 @@ TEST_F(HostileServer, AnswersThatAreNotHttpGiveNothing) {
 }
 
 TEST_F(HostileServer, AMegabyteOfHeadersIsRefusedWithoutKeepingIt) {
-    std::atomic<std::uint64_t> endlessSent{0};
-    RawServer server([&endlessSent](RawConnection& c) {
+    std::atomic<std::uint64_t> endlessSent{0}, interimSent{0};
+    RawServer server([&endlessSent, &interimSent](RawConnection& c) {
         const std::string path = PathOf(c.ReadRequestHead());
+        if (path == "/interim") {
+            // One interim answer after another, each a fresh start for the headers.
+            const std::string interim =
+                "HTTP/1.1 100 Continue\r\nX-Padding: " + std::string(1000, 'i') + "\r\n\r\n";
+            while (c.Send(interim)) interimSent = c.sent();
+            return;
+        }
         if (!c.Send("HTTP/1.1 200 OK\r\n")) return;
         const std::string line = "X-Padding: " + std::string(1000, 'h') + "\r\n";
         if (path == "/many") {
@@ -201,6 +208,7 @@ TEST_F(HostileServer, AMegabyteOfHeadersIsRefusedWithoutKeepingIt) {
             c.Send("X-Long: " + std::string(kMiB, 'l') + "\r\nContent-Length: 4\r\n\r\nbody");
         } else if (path == "/endless") {
             while (c.Send(line)) endlessSent = c.sent();
+
         } else {
             // 100 KiB of headers: large, but within what a real server may send.
             std::string block;
@@ -212,13 +220,14 @@ TEST_F(HostileServer, AMegabyteOfHeadersIsRefusedWithoutKeepingIt) {
     const std::uint64_t residentBefore = testing::ResidentKb();
     const bool canResetPeak = testing::ResetPeakResident();
 
-    for (const char* path : {"/many", "/one", "/endless"}) {
+    for (const char* path : {"/many", "/one", "/endless", "/interim"}) {
         EXPECT_EQ(client_.FetchBytes(server.Url(path), {.timeout = 3}), "") << path;
         EXPECT_EQ(client_.Status(), 0) << path;
         EXPECT_EQ(client_.GetAllResponseHeaders(), "") << path;
     }
     // Refused after some hundreds of kilobytes, not read on until the server gave up.
     EXPECT_LT(endlessSent.load(), 16 * kMiB);
+    EXPECT_LT(interimSent.load(), 16 * kMiB);
     if (canResetPeak) {
         EXPECT_LT(testing::PeakResidentKb() - residentBefore, 64 * kKiBPerMiB);
     }
