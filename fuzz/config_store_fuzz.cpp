@@ -1,6 +1,8 @@
 // Random sequences of store operations on random starting bytes. After every operation the file
 // must hold exactly the store's mirror, and the change must be confined to the entry, header or
-// section the operation named: every other line of the file stays as it was.
+// section the operation named: every other line of the file stays as it was. The listings are
+// held against the lines of the file, and changes made from the event hook while an operation
+// runs must come out as if they had been made one after the other, right after it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 
 #include "config/config_store.h"
 #include "config/value_forms.h"
+#include "platform/events.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "text/codec.h"
@@ -43,6 +46,77 @@ const std::string& SettingsPath() {
     }();
     return path;
 }
+
+// A second store's file, for replaying operations one after the other.
+const std::string& TwinPath() {
+    static const std::string path = SettingsPath() + ".twin";
+    return path;
+}
+
+// The lines a listing reads: the file up to a zero byte or a Ctrl-Z, cut at LF, with a CR
+// before the LF dropped.
+std::vector<std::string> ListingLines(std::string bytes) {
+    bytes = bytes.substr(0, bytes.find_first_of(std::string("\0\x1A", 2)));
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    while (from < bytes.size()) {
+        std::size_t lf = bytes.find('\n', from);
+        const bool last = lf == std::string::npos;
+        if (last) lf = bytes.size();
+        std::string line = bytes.substr(from, lf - from);
+        if (!last && !line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        from = lf + 1;
+    }
+    return lines;
+}
+
+bool IsHeaderLine(const std::string& line) {
+    return zembrat::text::StartsWith(line, "[") && zembrat::text::EndsWith(line, "]");
+}
+
+bool Passes(const std::string& s, const std::string& include, const std::string& exclude) {
+    return (include.empty() || zembrat::text::Find(s, include) != zembrat::text::kNotFound) &&
+           (exclude.empty() || zembrat::text::Find(s, exclude) == zembrat::text::kNotFound);
+}
+
+// A change the event hook makes while an operation runs.
+struct Mutation {
+    int kind = 0;  // 0 SetValue, 1 DeleteEntry, 2 RenameSection, 3 RenameKey, 4 WriteText
+    std::string a, b, c;
+};
+
+int Apply(ConfigStore& store, const Mutation& m) {
+    switch (m.kind) {
+        case 0:
+            return store.SetValue(m.a, m.b, m.c);
+        case 1:
+            return store.DeleteEntry(m.a, m.b);
+        case 2:
+            return store.RenameSection(m.a, m.b);
+        case 3:
+            return store.RenameKey(m.a, m.b, m.c);
+        default:
+            return store.WriteText(m.a, m.b) ? 1 : 0;
+    }
+}
+
+// What the event hook does while armed: the next change of its script, one per call, never
+// from inside a change it is making itself.
+struct HookScript {
+    ConfigStore* store = nullptr;
+    std::vector<Mutation> changes;
+    std::vector<int> results;
+    bool inside = false;
+
+    void OnEvents() {
+        if (!store || inside || results.size() >= changes.size()) return;
+        inside = true;
+        results.push_back(Apply(*store, changes[results.size()]));
+        inside = false;
+    }
+};
+HookScript* armedScript = nullptr;
 
 std::vector<std::string> SplitLines(const std::string& s) {
     std::vector<std::string> lines;
@@ -118,7 +192,7 @@ class Run {
 
     void Step(FuzzedDataProvider& in) {
         const std::string before = store_.ContentBytes();
-        const int op = in.ConsumeIntegralInRange(0, 13);
+        const int op = in.ConsumeIntegralInRange(0, 15);
         if (std::getenv("ZEMBRAT_FUZZ_TRACE"))
             std::fprintf(stderr, "op %d on [%s]\n", op, Escaped(before).c_str());
         switch (op) {
@@ -202,8 +276,18 @@ class Run {
             }
             case 7: {
                 std::vector<std::string> out;
-                store_.ListSections(out, Name(in), in.ConsumeBool() ? "" : Name(in));
-                store_.ListKeys(out, Name(in), "", in.ConsumeBool() ? "" : "r", Name(in));
+                const std::string include = in.ConsumeBool() ? "" : Name(in);
+                const std::string exclude = in.ConsumeBool() ? "" : Name(in);
+                const int count = store_.ListSections(out, include, exclude);
+                FUZZ_CHECK(count == static_cast<int>(out.size()));
+                FUZZ_CHECK(out == ExpectedSections(before, include, exclude));
+                const std::string keyInclude = in.ConsumeBool() ? "" : Name(in);
+                const std::string restrict = in.ConsumeBool() ? "" : "r";
+                const std::string sectionInclude = in.ConsumeBool() ? "" : Name(in);
+                const std::string sectionExclude = in.ConsumeBool() ? "" : Name(in);
+                store_.ListKeys(out, keyInclude, "", restrict, sectionInclude, sectionExclude);
+                FUZZ_CHECK(out == ExpectedKeys(before, keyInclude, restrict, sectionInclude,
+                                               sectionExclude));
                 FUZZ_CHECK(store_.ContentBytes() == before);
                 break;
             }
@@ -250,6 +334,9 @@ class Run {
                     FUZZ_CHECK(store_.ContentBytes() == before);
                 break;
             }
+            case 14:
+                ChangesFromTheEventHook(in, before);
+                break;
             default: {
                 const std::string section = Name(in), key = Name(in);
                 store_.SetSection(section);
@@ -262,6 +349,104 @@ class Run {
     }
 
   private:
+    static std::vector<std::string> ExpectedSections(const std::string& file,
+                                                     const std::string& include,
+                                                     const std::string& exclude) {
+        std::vector<std::string> names;
+        for (const std::string& line : ListingLines(file)) {
+            if (!IsHeaderLine(line) || !Passes(line, include, exclude)) continue;
+            const std::size_t close = zembrat::text::Find(line, "]", 1);
+            names.push_back(line.substr(1, close - 1));
+        }
+        return names;
+    }
+
+    static std::vector<std::string> ExpectedKeys(const std::string& file,
+                                                 const std::string& include,
+                                                 const std::string& restrict,
+                                                 const std::string& sectionInclude,
+                                                 const std::string& sectionExclude) {
+        std::vector<std::string> keys;
+        bool inSection = false;
+        for (const std::string& line : ListingLines(file)) {
+            if (IsHeaderLine(line)) {
+                if (restrict.empty()) continue;
+                if (inSection) break;  // only the first section that passes is listed
+                inSection = Passes(line, sectionInclude, sectionExclude);
+                continue;
+            }
+            if (!restrict.empty() && !inSection) continue;
+            const std::size_t eq = zembrat::text::Find(line, "=");
+            const std::string key = line.substr(0, eq == zembrat::text::kNotFound ? 0 : eq);
+            if (!key.empty() && Passes(key, include, "")) keys.push_back(key);
+        }
+        return keys;
+    }
+
+    static Mutation RandomMutation(FuzzedDataProvider& in) {
+        Mutation m;
+        m.kind = in.ConsumeIntegralInRange(0, 4);
+        m.a = Name(in);
+        m.b = Name(in);
+        m.c = m.kind == 0 ? WithoutLineBreaks(in.ConsumeRandomLengthString(8)) : Name(in);
+        return m;
+    }
+
+    // An operation during which the event hook makes up to three changes. The result must be
+    // what a second store gets from the same calls made one after the other: the operation,
+    // then the hook's changes in the order they were made.
+    void ChangesFromTheEventHook(FuzzedDataProvider& in, const std::string& before) {
+        const int outer = in.ConsumeIntegralInRange(0, 6);
+        const Mutation change = RandomMutation(in);
+        const std::string include = Name(in);
+        HookScript script;
+        const std::size_t count = in.ConsumeIntegralInRange<std::size_t>(1, 3);
+        for (std::size_t i = 0; i < count; ++i) script.changes.push_back(RandomMutation(in));
+        const std::string section = store_.CurrentSection();
+
+        // The same start, without the hook.
+        if (!zembrat::platform::WriteWholeFile(TwinPath(), before)) std::abort();
+        ConfigStore twin;
+        FUZZ_CHECK(twin.Open(TwinPath(), zembrat::config::DiskFile));
+        twin.SetSection(section);
+
+        std::vector<std::string> listed, twinListed;
+        int result = 0, twinResult = 0;
+        const bool reads = outer >= 5;
+        const auto runOuter = [&](ConfigStore& store, std::vector<std::string>& out) {
+            if (outer == 5) return store.ListSections(out, include);
+            if (outer == 6) return store.SectionsWithKey(include, out);
+            Mutation m = change;
+            m.kind = outer;
+            return Apply(store, m);
+        };
+        script.store = &store_;
+        armedScript = &script;
+        result = runOuter(store_, listed);
+        armedScript = nullptr;
+
+        FUZZ_CHECK(!store_.Busy() && store_.PendingQueue().empty());
+        twinResult = runOuter(twin, twinListed);
+        FUZZ_CHECK(result == twinResult);
+        FUZZ_CHECK(listed == twinListed);  // a listing works on what was there when it began
+        for (std::size_t i = 0; i < script.results.size(); ++i) {
+            const int direct = Apply(twin, script.changes[i]);
+            if (reads) {
+                FUZZ_CHECK(script.results[i] == direct);  // nothing runs then: done at once
+            } else {
+                // Queued behind the running operation (a typed write reports it not done).
+                FUZZ_CHECK(script.results[i] ==
+                           (script.changes[i].kind == 4 ? 0 : zembrat::config::kStoreQueued));
+            }
+        }
+        if (std::getenv("ZEMBRAT_FUZZ_TRACE")) {
+            std::fprintf(stderr, "outer %d, %zu hook changes, now [%s], one by one [%s]\n", outer,
+                         script.results.size(), Escaped(store_.ContentBytes()).c_str(),
+                         Escaped(twin.ContentBytes()).c_str());
+        }
+        FUZZ_CHECK(store_.ContentBytes() == twin.ContentBytes());
+    }
+
     void FileMatchesMirror() {
         zembrat::text::Bytes bytes;
         FUZZ_CHECK(zembrat::platform::ReadWholeFile(SettingsPath(), bytes));
@@ -355,6 +540,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = [] {
         zembrat::platform::SetMessageHook([](const zembrat::platform::MessageRequest&) {
             return zembrat::platform::MessageAnswer::Ok;
+        });
+        zembrat::platform::SetProcessEventsHook([] {
+            if (armedScript) armedScript->OnEvents();
         });
         return true;
     }();

@@ -192,7 +192,9 @@ struct HttpRequest::State {
         status = 0;
         statusText.clear();
         headerLines.clear();
-        body.clear();
+        // Give the memory back: a refused body may have grown up to the body limit, and
+        // clear() would keep all of it for the rest of the component's life.
+        text::Bytes().swap(body);
     }
 
     void ClearRequest() {

@@ -43,11 +43,31 @@ const char* ConverterName(int selector) {
 
 // How many bytes an invalid sequence that starts at s takes up.
 using InvalidLength = std::size_t (*)(std::string_view s);
-std::size_t OneByte(std::string_view) {
-    return 1;
-}
 std::size_t OneUnit(std::string_view) {
     return 2;
+}
+// UTF-8: a whole character that has no GB18030 form is one bad character; any other invalid
+// byte is one on its own.
+std::size_t Utf8Character(std::string_view s) {
+    const auto at = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = 1;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    }
+    if (length == 1 || s.size() < length || at(1) < low || at(1) > high) return 1;
+    for (std::size_t i = 2; i < length; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF) return 1;
+    return length;
 }
 // Big5: a lead byte takes its trail byte with it, as one bad character.
 std::size_t LeadAndTrail(std::string_view s) {
@@ -90,7 +110,7 @@ std::string ConvertReplacing(std::string_view input, const char* from, InvalidLe
 std::string SecondDecoder(int detected, std::string_view bytes) {
     switch (detected) {
         case kUtf8:
-            return text::TextOf(ConvertReplacing(bytes, "UTF-8", OneByte));
+            return text::TextOf(ConvertReplacing(bytes, "UTF-8", Utf8Character));
         case kUtf16Le:
         case kUtf16Be:
             // Each in its own byte order (a big-endian body read as little-endian would only

@@ -28,7 +28,7 @@ struct DecodedText {
 // empty, else sourceText. Selector 0 detects the encoding (byte-order mark, then a charset
 // declared in a "<meta" tag of the head, then a trial as UTF-8); any value outside 0 to 6
 // acts as 1. What cannot be converted comes back unconverted, so the text is empty only for an
-// empty or unreadable source.
+// empty or unreadable source and, as text ends at a zero byte, for some that start with one.
 DecodedText DecodeText(std::string_view fileName, int selector, std::string_view sourceBytes,
                        std::string_view sourceText);
 
