@@ -28,7 +28,9 @@
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "text/codec.h"
+#include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
 #include "web/web_client.h"
 
@@ -122,7 +124,9 @@ int main(int argc, char** argv) {
 
     web::WebClient web;
     web.CreateRequest();
-    ui::MainWindow window(web);
+    config::ConfigStore settings;  // bound to no file
+    ui::TextDialogRequest textDialog;
+    ui::MainWindow window(settings, textDialog, web);
     window.show();
     window.editBox(job::EditBox::ArticleFolder)->setText(ui::ToQString(folder));
     // Answers the completion question at once.

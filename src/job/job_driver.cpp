@@ -69,6 +69,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
                              method_, [this] { window_.ProcessEvents(); });
     listing_ = false;
     if (articles_.empty()) {
+        if (closing_) return;  // the window is closing: no message for it
         window_.ShowMessage("在这个目录下‘"_gbk + Setting(EditBox::ArticleFolder) + "’找不到‘"_gbk +
                                 Setting(EditBox::ArticleFilter) + "’类型的文件！"_gbk,
                             MessageButtons::Ok);
@@ -78,6 +79,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
     running_ = true;
     window_.SetStartCaption(StopCaption());
     stopRequested_ = false;
+    if (closing_) RequestStop();  // the window began to close while the articles were listed
     failedWrites_ = 0;
     window_.SetProgressVisible(true);
     window_.SetStatusLabelVisible(true);

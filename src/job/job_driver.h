@@ -37,7 +37,8 @@ public:
     // listed are ignored.
     void StartOrStop(ListingMethod method);
 
-    // The window is closing: stop after the current article and skip the completion question.
+    // The window is closing: stop after the current article (or before the first one, when the
+    // articles are still being listed) and skip the completion question.
     void StopForClose();
 
     bool running() const { return running_; }

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFrame>
 #include <QHeaderView>
@@ -8,11 +9,15 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <algorithm>
 #include <limits>
 
+#include "config/config_store.h"
+#include "text/codec.h"
 #include "ui/fonts.h"
+#include "ui/help.h"
 #include "ui/icons.h"
 #include "ui/qt_text.h"
 #include "ui/shell.h"
@@ -20,6 +25,8 @@
 
 namespace zembrat::ui {
 namespace {
+
+using namespace text::literals;
 
 // The client area that the designed 716 x 645 window with a fixed border leaves.
 constexpr int kClientWidth = 710;
@@ -48,6 +55,27 @@ QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geomet
     return edit;
 }
 
+// The settings: section and keys in the order they are loaded and saved, with their boxes.
+const std::string& SettingsSection() {
+    static const std::string section = "基本配置"_gbk;
+    return section;
+}
+
+struct SettingKey {
+    const char* utf8Key;
+    job::EditBox box;
+};
+
+constexpr SettingKey kSettingKeys[] = {
+    {"文章目录", job::EditBox::ArticleFolder},   {"文章过滤", job::EditBox::ArticleFilter},
+    {"图片存放目录", job::EditBox::ImageFolder}, {"旧的域名前缀", job::EditBox::OldPrefix},
+    {"新的域名前缀", job::EditBox::NewPrefix},   {"排除地址范围", job::EditBox::ExcludedRanges},
+};
+
+std::string GbkKey(const SettingKey& key) {
+    return text::GbkFromUtf8(key.utf8Key);
+}
+
 QFont LinkFont() {
     QFont font = SimSun(12);
     font.setUnderline(true);
@@ -57,12 +85,26 @@ QFont LinkFont() {
 }  // namespace
 
 BannerAddresses DefaultBannerAddresses() {
-    return {QStringLiteral("https://zembrat.invalid/"), QStringLiteral("https://zembrat.invalid/zembrat"),
-            QStringLiteral("https://zembrat.invalid/contact"), QStringLiteral("https://zembrat.invalid/software")};
+    QString page = HelpFilePath();
+    // Where a copy of the program keeps it; opening a missing page reports nothing.
+    if (page.isEmpty())
+        page = QDir(QCoreApplication::applicationDirPath())
+                   .filePath(QStringLiteral("zembrat-help.html"));
+    auto section = [&page](const char* anchor) {
+        QUrl url = QUrl::fromLocalFile(page);
+        url.setFragment(QString::fromLatin1(anchor));
+        return url.toString();
+    };
+    return {section("home"), section("product"), section("contact"), section("software")};
 }
 
-MainWindow::MainWindow(web::WebClient& web, QWidget* parent)
-    : QWidget(parent), driver_(*this, web), statusIcons_(StatusIcons()) {
+MainWindow::MainWindow(config::ConfigStore& settings, TextDialogRequest& textDialog,
+                       web::WebClient& web, QWidget* parent)
+    : QWidget(parent),
+      settings_(settings),
+      textDialog_(textDialog),
+      driver_(*this, web),
+      statusIcons_(StatusIcons()) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     setWindowIcon(QIcon(AppIcon(64)));
@@ -185,9 +227,9 @@ void MainWindow::BuildControls() {
 
 void MainWindow::Connect() {
     connect(startButton_, &QPushButton::clicked, this,
-            [this] { driver_.StartOrStop(job::ListingMethod::FolderObject); });
+            [this] { StartOrStop(job::ListingMethod::FolderObject); });
     connect(startButton_, &PushButton::rightPressed, this,
-            [this] { driver_.StartOrStop(job::ListingMethod::FileSearch); });
+            [this] { StartOrStop(job::ListingMethod::FileSearch); });
     connect(chooseButton_, &QPushButton::clicked, this, [this] {
         const QString folder = PickFolder(articleFolder_->text());
         if (!folder.isEmpty()) articleFolder_->setText(folder);
@@ -200,6 +242,90 @@ void MainWindow::Connect() {
     connect(updateButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(updateLink_->address()); });
     connect(chatButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(chatLink_->address()); });
     connect(softwareButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(softwareLink_->address()); });
+
+    // The save link reacts when the button goes down, so moving off before the release still saves.
+    connect(saveLink_, &TextLink::pressed, this, [this] { SaveFromEntry(); });
+    connect(saveButton_, &QAbstractButton::clicked, this, [this] { SaveFromEntry(); });
+    connect(helpLink_, &TextLink::pressed, this, [this] { ShowHelp(); });
+    connect(helpButton_, &QAbstractButton::clicked, this, [this] { ShowHelp(); });
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !settingsLoaded_) {
+        // Marked first: the store lets events through while it reads, which may activate again.
+        settingsLoaded_ = true;
+        LoadSettings();
+    }
+    return QWidget::event(event);
+}
+
+void MainWindow::LoadSettings() {
+    settings_.SetSection(SettingsSection());
+    for (const SettingKey& key : kSettingKeys) {
+        QLineEdit* box = editBox(key.box);
+        box->setText(ToQString(settings_.ReadText(GbkKey(key), ToGbk(box->text()))));
+    }
+}
+
+bool MainWindow::SaveSettings() {
+    settings_.SetSection(SettingsSection());
+    bool stored = true;
+    for (const SettingKey& key : kSettingKeys) {
+        // A save made while the store is busy (from one of its event points) is queued and runs
+        // right after the current one, so its write reports false without having failed.
+        const bool queued = settings_.Busy();
+        const bool written = settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
+        stored = stored && (written || queued);
+    }
+    return stored && settings_.WritesReachDisk();
+}
+
+QString MainWindow::SaveFailedText() const {
+    return QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings_.FileName());
+}
+
+void MainWindow::SaveFromEntry() {
+    if (SaveSettings()) {
+        ui::ShowMessage(QStringLiteral("保存完毕！"));
+    } else {
+        ui::ShowMessage(SaveFailedText());
+    }
+}
+
+void MainWindow::ShowHelp() {
+    ShowTextDialog(textDialog_, HelpText(), QString());
+}
+
+void MainWindow::StartOrStop(job::ListingMethod method) {
+    ++jobDepth_;
+    driver_.StartOrStop(method);
+    --jobDepth_;
+    if (jobDepth_ == 0 && closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (jobDepth_ > 0) {
+        // The run is on the stack below this handler: let it stop after its current article and
+        // close when it has returned.
+        closeAfterRun_ = true;
+        driver_.StopForClose();
+        event->ignore();
+        return;
+    }
+    if (!settingsLoaded_) {
+        // Never activated, so the boxes still hold the designed texts, not the user's settings:
+        // saving them would replace what is stored.
+        event->accept();
+        return;
+    }
+    if (!SaveSettings() && !closeFailureShown_) {
+        closeFailureShown_ = true;
+        ui::ShowMessage(SaveFailedText());
+    }
+    event->accept();
 }
 
 void MainWindow::LayStatusLabelOntoProgressBar() {

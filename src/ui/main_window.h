@@ -7,9 +7,16 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
 #include "job/job_driver.h"
 #include "job/job_window.h"
+#include "ui/text_dialog.h"
 #include "web/web_client.h"
+
+namespace zembrat::config {
+class ConfigStore;
+}
 
 class QLabel;
 class QLineEdit;
@@ -22,7 +29,8 @@ class ImageButton;
 class PushButton;
 class TextLink;
 
-// Where the banner's entries lead; the image buttons read them from their links when clicked.
+// Where the banner's entries lead: the sections of the offline help page shipped beside the
+// program (file:// addresses). The image buttons read them from their links when clicked.
 struct BannerAddresses {
     QString home;      // the maker's home page (the logo)
     QString product;   // this program's page ("软件主页")
@@ -34,12 +42,23 @@ BannerAddresses DefaultBannerAddresses();
 class MainWindow : public QWidget, public job::JobWindow {
     Q_OBJECT
 public:
-    // The web client is the program's one; it outlives the window.
-    explicit MainWindow(web::WebClient& web, QWidget* parent = nullptr);
+    // The settings store, the text dialog's request record and the web client are the
+    // program's; they outlive the window.
+    MainWindow(config::ConfigStore& settings, TextDialogRequest& textDialog, web::WebClient& web,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     job::JobDriver& driver() { return driver_; }
     QLineEdit* editBox(job::EditBox box) const;
+
+    // The six settings, section "基本配置", each read with its box's current text as the
+    // default. Loaded on the first activation only.
+    void LoadSettings();
+    // Writes the six boxes' texts; true when every change reached the settings file.
+    bool SaveSettings();
+    // The help text in the text dialog, with the default title; returns when it is closed.
+    void ShowHelp();
+    bool settingsLoaded() const { return settingsLoaded_; }
 
     // job::JobWindow
     std::string StartCaption() const override;
@@ -65,15 +84,33 @@ public:
     // The icon index a row shows (job::StatusIcon), -1 for no such row.
     int RowIcon(int row) const;
 
+protected:
+    bool event(QEvent* event) override;
+    // Saves the settings and closes; during a run it asks the run to stop and closes when the
+    // run has returned.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void BuildBanner();
     void BuildControls();
     void Connect();
     // The created handler: lays the status label onto the progress bar.
     void LayStatusLabelOntoProgressBar();
+    // The save entries: save, then say whether it worked.
+    void SaveFromEntry();
+    QString SaveFailedText() const;
+    // Runs the job's entry, then closes the window if a close came in meanwhile.
+    void StartOrStop(job::ListingMethod method);
+    // A close that came while the articles were still being listed could not stop the run yet.
 
+    config::ConfigStore& settings_;
+    TextDialogRequest& textDialog_;
     job::JobDriver driver_;
     QElapsedTimer sinceEvents_;
+    bool settingsLoaded_ = false;
+    int jobDepth_ = 0;              // StartOrStop calls on the stack
+    bool closeAfterRun_ = false;    // a close came during a run
+    bool closeFailureShown_ = false;
     QVector<QIcon> statusIcons_;
 
     QWidget* banner_ = nullptr;  // 图片框1

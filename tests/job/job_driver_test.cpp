@@ -190,3 +190,29 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
 
 }  // namespace
 }  // namespace zembrat::job
+
+namespace zembrat::job {
+namespace {
+
+TEST_F(JobDriverTest, ClosingWhileTheArticlesAreListedStopsBeforeTheFirst) {
+    Article("1.htm", "1");
+    Article("2.htm", "2");
+    window.onProcessEvents = [this](int call) {
+        if (call == 1) driver.StopForClose();
+    };
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_EQ(ReadFileOrMissing(Result("1.htm")), "<missing>");
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(window.caption, StartCaption());
+    EXPECT_FALSE(driver.running());
+
+    // A close before a run does not carry over into the next one.
+    JobDriverTest::window.edits[EditBox::ArticleFilter] = "*.none";
+    window.onProcessEvents = nullptr;
+    driver.StopForClose();
+    driver.StartOrStop(ListingMethod::FileSearch);
+    EXPECT_EQ(window.messages.size(), 1u);  // a new run is no longer closing
+}
+
+}  // namespace
+}  // namespace zembrat::job

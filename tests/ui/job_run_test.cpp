@@ -16,7 +16,9 @@
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
+#include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
 
 namespace zembrat::ui {
@@ -85,7 +87,9 @@ protected:
     TempDir dir;
     HttpServer server;
     web::WebClient web;
-    MainWindow window{web};
+    config::ConfigStore settings;  // bound to no file
+    TextDialogRequest textDialog;
+    MainWindow window{settings, textDialog, web};
     std::string articles;
     QPushButton* start;
     QTreeWidget* list;

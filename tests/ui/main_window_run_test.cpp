@@ -13,7 +13,9 @@
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
+#include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
 
 namespace zembrat::ui {
@@ -47,7 +49,9 @@ protected:
 
     TempDir dir;
     web::WebClient web;
-    MainWindow window{web};
+    config::ConfigStore settings;  // bound to no file
+    TextDialogRequest textDialog;
+    MainWindow window{settings, textDialog, web};
     std::string articles;
     QPushButton* start;
     QProgressBar* bar;

@@ -1,4 +1,6 @@
+#include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/text_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +38,9 @@ struct Control {
 
 TEST(MainWindowLayout, EveryControlAsDesigned) {
     web::WebClient web;
-    MainWindow window{web};
+    config::ConfigStore settings;  // bound to no file
+    TextDialogRequest textDialog;
+    MainWindow window{settings, textDialog, web};
     window.show();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     EXPECT_FALSE(window.minimumSize() != window.maximumSize()) << "the window has a fixed size";
@@ -103,7 +107,9 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
 
 TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
     web::WebClient web;
-    MainWindow window{web};
+    config::ConfigStore settings;  // bound to no file
+    TextDialogRequest textDialog;
+    MainWindow window{settings, textDialog, web};
     auto* bar = Find<QProgressBar>(window, "进度条1");
     auto* label = Find<QLabel>(window, "透明标签1");
     // The label was laid onto the bar when the window was created.
@@ -123,7 +129,9 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
 
 TEST(MainWindowLayout, StatusListColumnsAndIcons) {
     web::WebClient web;
-    MainWindow window{web};
+    config::ConfigStore settings;  // bound to no file
+    TextDialogRequest textDialog;
+    MainWindow window{settings, textDialog, web};
     auto* list = Find<QTreeWidget>(window, "列表框");
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("存放位置"));

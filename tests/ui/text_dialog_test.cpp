@@ -98,7 +98,18 @@ TEST(TextDialog, HintHeightRule) {
     TextDialog dialog(request);
     dialog.show();
     dialog.resize(410, 300);
-    EXPECT_EQ(Child<QPlainTextEdit>(dialog, "编辑框正文")->y(), 5 + 24 + 5);
+    auto* hint = Child<QPlainTextEdit>(dialog, "编辑框提示");
+    auto* content = Child<QPlainTextEdit>(dialog, "编辑框正文");
+    EXPECT_EQ(hint->height(), 24);
+    EXPECT_EQ(content->y(), 5 + 24 + 5);
+    EXPECT_EQ(content->height(), 300 - 34 - 34);
+    // Wider, the hint fits on one row and the content box grows upwards.
+    dialog.resize(800, 300);
+    EXPECT_EQ(hint->geometry(), QRect(5, 5, 790, 12));
+    EXPECT_EQ(content->geometry(), QRect(5, 22, 790, 300 - 22 - 34));
+    // 240 pixels hold 40 cells a row: two rows again.
+    dialog.resize(250, 300);
+    EXPECT_EQ(hint->height(), 24);
 }
 
 TEST(ShowTextDialog, FillsTheRequestAndRefusesASecondDialog) {

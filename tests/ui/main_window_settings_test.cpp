@@ -1,0 +1,238 @@
+// The main window's settings, save and help entries and closing, on a real settings file.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "config/config_store.h"
+#include "job/folders.h"
+#include "platform/files.h"
+#include "support/gui_helpers.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+#include "ui/help.h"
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+#include "ui/text_dialog.h"
+#include "ui/widgets.h"
+
+namespace zembrat::ui {
+namespace {
+using namespace text::literals;
+using testing::MessageBoxAnswerer;
+using testing::ReadFileOrMissing;
+using testing::TempDir;
+
+// The settings file as six saves leave it: the keys stand in reverse order under the header.
+std::string SavedSettings(const std::string& folder, const std::string& filter,
+                          const std::string& images, const std::string& oldPrefix,
+                          const std::string& newPrefix, const std::string& excluded) {
+    return "[基本配置]"_gbk + "\r\n排除地址范围="_gbk + excluded + "\r\n新的域名前缀="_gbk +
+           newPrefix + "\r\n旧的域名前缀="_gbk + oldPrefix + "\r\n图片存放目录="_gbk + images +
+           "\r\n文章过滤="_gbk + filter + "\r\n文章目录="_gbk + folder;
+}
+
+class WindowWithSettings : public ::testing::Test {
+  protected:
+    WindowWithSettings() : path(dir / "Zembrat.ini") {}
+
+    // Opens the store on path and makes a shown window over it.
+    MainWindow& Start() {
+        store.Open(path, config::DiskFile);
+        window = std::make_unique<MainWindow>(store, request, web);
+        window->show();
+        return *window;
+    }
+    void Fill(MainWindow& w) {
+        w.editBox(job::EditBox::ArticleFolder)->setText(ToQString(dir / "文章目录"_gbk));
+        w.editBox(job::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
+        w.editBox(job::EditBox::ImageFolder)->setText(QStringLiteral("图片"));
+        w.editBox(job::EditBox::OldPrefix)->setText(QStringLiteral("old.example"));
+        w.editBox(job::EditBox::NewPrefix)->setText(QStringLiteral("new.example"));
+        w.editBox(job::EditBox::ExcludedRanges)->setText(QStringLiteral("a.example|b.example/x"));
+    }
+    std::string Filled() const {
+        return SavedSettings(dir / "文章目录"_gbk, "*.txt", "图片"_gbk, "old.example",
+                             "new.example", "a.example|b.example/x");
+    }
+    template <class T>
+    T* Child(const char* name) {
+        return window->findChild<T*>(QString::fromUtf8(name));
+    }
+
+    TempDir dir;
+    std::string path;
+    config::ConfigStore store;
+    TextDialogRequest request;
+    web::WebClient web;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
+    MainWindow& w = Start();
+    Fill(w);
+    MessageBoxAnswerer answerer;
+    std::string onDiskWhenAsked;
+    answerer.onBox = [&](QMessageBox*) { onDiskWhenAsked = ReadFileOrMissing(path); };
+
+    // The link saves when the button goes down: a release elsewhere changes nothing.
+    auto* link = Child<TextLink>("超级链接框保存");
+    QTest::mousePress(link, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_EQ(answerer.texts.size(), 1);
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("保存完毕！"));
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("信息："));
+    EXPECT_EQ(onDiskWhenAsked, Filled()) << "saved before the message";
+    QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(300, 300));
+    EXPECT_EQ(answerer.texts.size(), 1);
+
+    // The picture above it saves on a click; a second save replaces the values in place.
+    w.editBox(job::EditBox::OldPrefix)->clear();
+    QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
+    ASSERT_EQ(answerer.texts.size(), 2);
+    EXPECT_EQ(answerer.texts[1], QStringLiteral("保存完毕！"));
+    EXPECT_EQ(ReadFileOrMissing(path), SavedSettings(dir / "文章目录"_gbk, "*.txt", "图片"_gbk, "",
+                                                     "new.example", "a.example|b.example/x"));
+}
+
+TEST_F(WindowWithSettings, HelpEntriesOpenTheHelpTextWithTheDefaultTitle) {
+    Start();
+    QStringList titles, contents;
+    auto closeHelp = [&](QWidget* modal) {
+        auto* dialog = qobject_cast<TextDialog*>(modal);
+        if (!dialog) return false;
+        titles << dialog->windowTitle();
+        contents << dialog->findChild<QPlainTextEdit*>(QStringLiteral("编辑框正文"))->toPlainText();
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("按钮取消")),
+                          Qt::LeftButton);
+        return true;
+    };
+    testing::WhenModalAppears(closeHelp);
+    QTest::mousePress(Child<TextLink>("超级链接框操作"), Qt::LeftButton);  // on mouse-down
+    testing::WhenModalAppears(closeHelp);
+    QTest::mouseClick(Child<QWidget>("图片框操作"), Qt::LeftButton);
+    ASSERT_EQ(titles.size(), 2);
+    const QString shown = QString(HelpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(titles[i], QStringLiteral("Qorv："));
+        EXPECT_EQ(contents[i], shown);
+    }
+    // The window's request record keeps the last texts.
+    EXPECT_EQ(request.content, HelpText());
+    EXPECT_TRUE(request.title.isEmpty());
+}
+
+TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce) {
+    // Another holder keeps the settings file, so this window's store gets no file handle.
+    dir.Write("Zembrat.ini", SavedSettings("f", "*.htm", "i", "", "", ""));
+    config::ConfigStore holder;
+    ASSERT_TRUE(holder.Open(path, config::DiskFile));
+    MainWindow& w = Start();
+    ASSERT_FALSE(store.HasFileHandle());
+    Fill(w);
+    MessageBoxAnswerer answerer;
+    const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path);
+
+    QTest::mousePress(Child<TextLink>("超级链接框保存"), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
+    ASSERT_EQ(answerer.texts, (QStringList{failed, failed}));
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("信息："));
+
+    EXPECT_TRUE(w.close());
+    ASSERT_EQ(answerer.texts.size(), 3);
+    EXPECT_EQ(answerer.texts[2], failed);
+    w.show();
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(answerer.texts.size(), 3) << "the close reports the failure once";
+    EXPECT_EQ(ReadFileOrMissing(path), SavedSettings("f", "*.htm", "i", "", "", ""));
+
+    // A store that could not open its file at all names the path it was given.
+    config::ConfigStore nowhere;
+    const std::string missing = dir / "no/such/folder/Zembrat.ini";
+    nowhere.Open(missing, config::DiskFile);
+    MainWindow lost(nowhere, request, web);
+    lost.show();
+    QTest::mouseClick(lost.findChild<QWidget*>(QStringLiteral("图片框保存")), Qt::LeftButton);
+    ASSERT_EQ(answerer.texts.size(), 4);
+    EXPECT_EQ(answerer.texts[3],
+              QStringLiteral("保存失败！无法写入配置文件：") + ToQString(missing));
+}
+
+TEST_F(WindowWithSettings, ClosingDuringARunStopsItAndClosesOnceItHasReturned) {
+    MainWindow& w = Start();
+    Fill(w);
+    const std::string articles = dir / "文章目录"_gbk;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        dir.Write("文章目录/"_gbk + name, name);
+    MessageBoxAnswerer answerer;
+    bool visibleAtClose = false;
+    // The close arrives at the run's first event point, while the articles are listed.
+    QTimer::singleShot(0, &w, [&] {
+        w.close();
+        visibleAtClose = w.isVisible();
+    });
+    QTest::mouseClick(Child<QPushButton>("按钮开始下载"), Qt::LeftButton);
+
+    EXPECT_TRUE(visibleAtClose) << "the window waits for the run";
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(answerer.texts.isEmpty())
+        << "no completion question: " << answerer.texts.join(" | ").toStdString();
+    EXPECT_FALSE(w.driver().running());
+    EXPECT_EQ(w.driver().articles().size(), 4u);
+    int written = 0;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+        written += platform::PathExists(job::ResultFolder(articles) + name) ? 1 : 0;
+    }
+    EXPECT_LT(written, 4) << "the run stopped";
+    EXPECT_EQ(ReadFileOrMissing(path), Filled()) << "saved when it closed";
+    EXPECT_EQ(Child<QPushButton>("按钮开始下载")->text(), QStringLiteral("开始下载并替换图片地址"));
+}
+
+TEST(MainWindowAlone, ClosingBeforeTheFirstActivationKeepsTheStoredSettings) {
+    TempDir dir;
+    const std::string stored = SavedSettings("f", "*.htm", "i", "o", "n", "x");
+    const std::string path = dir.Write("Zembrat.ini", stored);
+    config::ConfigStore store;
+    ASSERT_TRUE(store.Open(path, config::DiskFile));
+    TextDialogRequest request;
+    web::WebClient web;
+    MainWindow window(store, request, web);
+    window.setAttribute(Qt::WA_ShowWithoutActivating);
+    window.show();
+    EXPECT_FALSE(window.settingsLoaded());
+    EXPECT_TRUE(window.close());
+    // The designed texts it showed were never the user's settings.
+    EXPECT_EQ(ReadFileOrMissing(path), stored);
+}
+
+TEST(BannerAddresses, SectionsOfTheHelpPageBesideTheProgram) {
+    const QString page = HelpFilePath();
+    ASSERT_FALSE(page.isEmpty()) << "the build puts the page beside the program";
+    const QString html =
+        QString::fromUtf8(QByteArray::fromStdString(ReadFileOrMissing(ToGbk(page))));
+    const BannerAddresses a = DefaultBannerAddresses();
+    for (const auto& [address, anchor] : {std::pair{a.home, "home"},
+                                          {a.product, "product"},
+                                          {a.chat, "contact"},
+                                          {a.software, "software"}}) {
+        SCOPED_TRACE(anchor);
+        const QUrl url(address);
+        EXPECT_TRUE(url.isLocalFile());
+        EXPECT_EQ(url.toLocalFile(), page);
+        EXPECT_EQ(url.fragment(), QString::fromLatin1(anchor));
+        EXPECT_TRUE(html.contains(QStringLiteral("id=\"%1\"").arg(QString::fromLatin1(anchor))));
+    }
+    // The links hold them, so the image buttons beside them open the same places.
+    web::WebClient web;
+    config::ConfigStore store;
+    TextDialogRequest request;
+    MainWindow window(store, request, web);
+    EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框更新"))->address(), a.product);
+    EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框QQ"))->address(), a.chat);
+    EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框软件"))->address(), a.software);
+}
+
+}  // namespace
+}  // namespace zembrat::ui
