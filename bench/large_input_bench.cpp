@@ -18,6 +18,7 @@
 #include "job/job_driver.h"
 #include "platform/files.h"
 #include "support/http_server.h"
+#include "support/quiet_window.h"
 #include "text/codec.h"
 #include "web/web_client.h"
 
@@ -45,34 +46,6 @@ double Seconds(F f) {
     f();
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// A window that keeps only what the run asks back.
-class QuietWindow : public job::JobWindow {
-public:
-    std::map<job::EditBox, std::string> edits;
-    std::string caption = job::StartCaption();
-    int rows = 0;
-    std::string StartCaption() const override { return caption; }
-    void SetStartCaption(const std::string& c) override { caption = c; }
-    std::string EditText(job::EditBox box) const override { return edits.count(box) ? edits.at(box) : ""; }
-    void SetEditEnabled(job::EditBox, bool) override {}
-    void SetProgressVisible(bool) override {}
-    void SetStatusLabelVisible(bool) override {}
-    void SetProgressMaximum(long) override {}
-    void SetProgressPosition(long) override {}
-    void SetStatusText(const std::string&) override {}
-    void ClearRows() override { rows = 0; }
-    void InsertRow(int, job::StatusIcon) override { ++rows; }
-    void SetCellText(int, int, const std::string&) override {}
-    void SetRowIcon(int, job::StatusIcon) override {}
-    void ScrollToRow(int) override {}
-    int RowCount() const override { return rows; }
-    void ProcessEvents() override {}
-    platform::MessageAnswer ShowMessage(const std::string&, platform::MessageButtons) override {
-        return platform::MessageAnswer::No;
-    }
-    void OpenInFileManager(const std::string&) override {}
-};
 
 }  // namespace
 
@@ -112,7 +85,7 @@ int main(int argc, char** argv) {
     ResetPeak();
     web::WebClient web;
     web.CreateRequest();
-    QuietWindow window;
+    testing::QuietWindow window;
     window.edits[job::EditBox::ArticleFolder] = folder;
     window.edits[job::EditBox::ArticleFilter] = "*.htm";
     window.edits[job::EditBox::ImageFolder] = "files/img";

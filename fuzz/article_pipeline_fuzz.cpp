@@ -4,49 +4,18 @@
 // replaced occurrences stay as they were, and no occurrence starts on a second byte.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "automation/regex_object.h"
+#include "fuzz_support.h"
 #include "job/image_names.h"
 #include "job/image_refs.h"
+#include "support/quiet_window.h"
 #include "text/gbk.h"
 
 namespace {
 using namespace zembrat;
-
-class CountingWindow : public job::JobWindow {
-public:
-    std::map<job::EditBox, std::string> edits;
-    int rows = 0;
-    std::string StartCaption() const override { return {}; }
-    void SetStartCaption(const std::string&) override {}
-    std::string EditText(job::EditBox box) const override {
-        auto it = edits.find(box);
-        return it == edits.end() ? std::string() : it->second;
-    }
-    void SetEditEnabled(job::EditBox, bool) override {}
-    void SetProgressVisible(bool) override {}
-    void SetStatusLabelVisible(bool) override {}
-    void SetProgressMaximum(long) override {}
-    void SetProgressPosition(long) override {}
-    void SetStatusText(const std::string&) override {}
-    void ClearRows() override { rows = 0; }
-    void InsertRow(int, job::StatusIcon) override { ++rows; }
-    void SetCellText(int row, int column, const std::string&) override {
-        if (row < 0 || row >= rows || column < 0 || column > 1) std::abort();
-    }
-    void SetRowIcon(int, job::StatusIcon) override {}
-    void ScrollToRow(int) override {}
-    int RowCount() const override { return rows; }
-    void ProcessEvents() override {}
-    platform::MessageAnswer ShowMessage(const std::string&, platform::MessageButtons) override {
-        return platform::MessageAnswer::Ok;
-    }
-    void OpenInFileManager(const std::string&) override {}
-};
 
 // Character starts of s, stepping a byte of 0x80 or more together with the byte after it.
 std::vector<bool> Starts(const std::string& s) {
@@ -72,10 +41,6 @@ std::string ReferenceReplace(const std::string& s, const std::string& from, cons
     return out;
 }
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -91,19 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* needle : {"<img", "\\", "|", "src=", "\xA1\xA1"}) {
         for (std::size_t p = text::Find(article, needle); p != text::kNotFound;
              p = text::Find(article, needle, p + std::char_traits<char>::length(needle))) {
-            Check(start[p]);
+            FUZZ_CHECK(start[p]);
         }
     }
     const std::string trimmed = text::Trim(article);
-    Check(text::Trim(trimmed) == trimmed);
-    Check(text::ReplaceAll(article, settings, settings) == article);
+    FUZZ_CHECK(text::Trim(trimmed) == trimmed);
+    FUZZ_CHECK(text::ReplaceAll(article, settings, settings) == article);
     const std::vector<std::string> pieces = text::Split(article, "|");
     std::string joined;
     for (std::size_t i = 0; i < pieces.size(); ++i) joined += (i ? "|" : "") + pieces[i];
-    Check(joined == article);
+    FUZZ_CHECK(joined == article);
 
     // Finding the references.
-    CountingWindow window;
+    testing::QuietWindow window;
     window.edits[job::EditBox::OldPrefix] = settings.size() % 2 ? "old.example" : "";
     window.edits[job::EditBox::ExcludedRanges] = settings.size() % 3 == 1 ? settings : "";
     window.edits[job::EditBox::ImageFolder] = "files/img";
@@ -113,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     automation::PatternMatcher excludes;
     excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
     const std::vector<job::ImageRef> refs = job::CollectImageRefs(article, tags, excludes, window);
-    Check(static_cast<int>(refs.size()) == window.rows);
+    FUZZ_CHECK(static_cast<int>(refs.size()) == window.rows);
     for (const job::ImageRef& ref : refs) {
-        Check(!ref.sourceValue.empty());
-        Check(text::Find(article, ref.sourceValue) != text::kNotFound);
-        Check(text::AsciiLower(ref.address.substr(0, 7)) == "http://");
+        FUZZ_CHECK(!ref.sourceValue.empty());
+        FUZZ_CHECK(text::Find(article, ref.sourceValue) != text::kNotFound);
+        FUZZ_CHECK(text::AsciiLower(ref.address.substr(0, 7)) == "http://");
     }
 
     // Rewriting them one after another with random new addresses.
@@ -129,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                     settings.size() % 5 == 2 ? settings : "");
         const std::string expected = ReferenceReplace(text, ref.sourceValue, address);
         text = job::Rewrite(text, ref.sourceValue, address);
-        Check(text == expected);
+        FUZZ_CHECK(text == expected);
     }
     return 0;
 }

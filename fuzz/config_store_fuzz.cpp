@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "config/config_store.h"
 #include "config/value_forms.h"
 #include "platform/events.h"
@@ -24,26 +25,8 @@ namespace {
 using zembrat::config::ConfigStore;
 using namespace zembrat::text::literals;
 
-#define FUZZ_CHECK(cond)                                                            \
-    do {                                                                            \
-        if (!(cond)) {                                                              \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
-            __builtin_trap();                                                       \
-        }                                                                           \
-    } while (0)
-
 const std::string& SettingsPath() {
-    static const std::string path = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        static const std::string folder = pattern;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(folder, ec);
-        });
-        return pattern + "/f.ini";
-    }();
+    static const std::string path = zembrat::fuzzing::ScratchPath("f.ini");
     return path;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_support.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -23,26 +24,8 @@ using zembrat::web::DecodeText;
 namespace text = zembrat::text;
 namespace web = zembrat::web;
 
-#define FUZZ_CHECK(cond)                                                            \
-    do {                                                                            \
-        if (!(cond)) {                                                              \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
-            __builtin_trap();                                                       \
-        }                                                                           \
-    } while (0)
-
 const std::string& ScratchFile() {
-    static const std::string path = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        static const std::string folder = pattern;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(folder, ec);
-        });
-        return pattern + "/page.htm";
-    }();
+    static const std::string path = zembrat::fuzzing::ScratchPath("page.htm");
     return path;
 }
 
