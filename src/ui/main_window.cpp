@@ -388,7 +388,18 @@ int MainWindow::RowIcon(int row) const {
 }
 
 void MainWindow::ScrollToRow(int row) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row)) list_->scrollToItem(item);
+    // Scrolling lays the whole list out again, and only shows at the next paint: it is done
+    // once, for the latest row asked, when events are next processed.
+    const bool queued = scrollRow_ >= 0;
+    scrollRow_ = row;
+    if (queued) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (QTreeWidgetItem* item = list_->topLevelItem(scrollRow_)) list_->scrollToItem(item);
+            scrollRow_ = -1;
+        },
+        Qt::QueuedConnection);
 }
 
 int MainWindow::RowCount() const { return list_->topLevelItemCount(); }

@@ -107,6 +107,7 @@ private:
     TextDialogRequest& textDialog_;
     job::JobDriver driver_;
     QElapsedTimer sinceEvents_;
+    int scrollRow_ = -1;  // a scroll waiting for the next event pass
     bool settingsLoaded_ = false;
     int jobDepth_ = 0;              // StartOrStop calls on the stack
     bool closeAfterRun_ = false;    // a close came during a run

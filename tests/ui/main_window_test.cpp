@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFrame>
 #include <QHeaderView>
@@ -158,6 +159,17 @@ TEST(MainWindowLayout, StatusListColumnsAndIcons) {
     }
     window.ClearRows();
     EXPECT_EQ(window.RowCount(), 0);
+
+    // Scrolling to a row far down shows it once events have been processed.
+    window.show();
+    for (int i = 0; i < 60; ++i) window.InsertRow(i, job::StatusIcon::Queued);
+    window.ScrollToRow(10);
+    window.ScrollToRow(55);
+    QApplication::processEvents();
+    const QRect shown = list->visualItemRect(list->topLevelItem(55));
+    EXPECT_TRUE(list->viewport()->rect().contains(shown)) << shown.y();
+    window.ScrollToRow(70);  // no such row: nothing happens
+    QApplication::processEvents();
 }
 
 }  // namespace
