@@ -83,7 +83,7 @@ void ImageTagsThroughPatternMatcher(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * article.size()));
 }
 
-// The codec's decode of the whole text at once, for comparison: the wrapper decodes in slices.
+// The codec's decode of the whole text with its byte map, for comparison.
 void CodecDecodeWholeText(benchmark::State& state) {
     const std::string& article = Article();
     for (auto _ : state) {

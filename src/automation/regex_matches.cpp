@@ -16,7 +16,7 @@ int GbkMatches::Execute(platform::RegexComponent& component, std::string_view su
     if (!found) return 0;
     matches_ = ObjectHolder(std::move(found));
     subject_.assign(subject);
-    byteOffset_ = std::move(decoded.byteOffset);
+    mapping_ = std::move(decoded);
     return Count();
 }
 
@@ -24,8 +24,7 @@ void GbkMatches::Clear() {
     matches_.Release();
     subject_.clear();
     subject_.shrink_to_fit();
-    byteOffset_.clear();
-    byteOffset_.shrink_to_fit();
+    mapping_ = text::MappedUtf16();
 }
 
 int GbkMatches::Count() const {
@@ -57,8 +56,8 @@ VariantValue GbkMatches::Value(int i, int j) const {
 std::string GbkMatches::Text(int i, int j) const {
     const platform::RegexSpan span = Span(i, j);
     if (!span.matched()) return {};
-    const std::uint32_t from = byteOffset_[span.begin];
-    return subject_.substr(from, byteOffset_[span.end] - from);
+    const std::size_t from = mapping_.ByteOffset(subject_, span.begin);
+    return subject_.substr(from, mapping_.ByteOffset(subject_, span.end) - from);
 }
 
 int GbkMatches::UnitLength(int i, int j) const {
@@ -68,12 +67,12 @@ int GbkMatches::UnitLength(int i, int j) const {
 int GbkMatches::ByteLength(int i, int j) const {
     const platform::RegexSpan span = Span(i, j);
     if (!span.matched()) return 0;
-    return static_cast<int>(byteOffset_[span.end] - byteOffset_[span.begin]);
+    return static_cast<int>(mapping_.ByteOffset(subject_, span.end) - mapping_.ByteOffset(subject_, span.begin));
 }
 
 std::int64_t GbkMatches::BytePosition(int i, int j) const {
     const platform::RegexSpan span = Span(i, j);
-    return span.matched() ? static_cast<std::int64_t>(byteOffset_[span.begin]) : -2;
+    return span.matched() ? static_cast<std::int64_t>(mapping_.ByteOffset(subject_, span.begin)) : -2;
 }
 
 }  // namespace zembrat::automation

@@ -9,6 +9,7 @@
 #include "automation/object_holder.h"
 #include "automation/variant_value.h"
 #include "platform/regex_component.h"
+#include "text/codec.h"
 
 namespace zembrat::automation {
 
@@ -46,7 +47,7 @@ private:
 
     ObjectHolder matches_;
     std::string subject_;
-    std::vector<std::uint32_t> byteOffset_;
+    text::MappedUtf16 mapping_;  // the subject's units back to its bytes
 };
 
 }  // namespace zembrat::automation

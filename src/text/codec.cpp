@@ -110,44 +110,43 @@ private:
     std::vector<char32_t> pair_;
 };
 
-// Decodes GB18030, handing each code point with the offset of its first byte to emit. An
-// invalid byte gives U+FFFD and decoding goes on with the next byte.
+struct DecodedChar {
+    char32_t cp;
+    std::size_t length;  // bytes
+};
+
+// The character that starts at byte i of GB18030 text; an invalid byte is U+FFFD of length 1.
+DecodedChar DecodeAt(const GbkTable& table, std::string_view gbk, std::size_t i) {
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t n = gbk.size();
+    const unsigned char c = s[i];
+    if (c < 0x80) return {c, 1};
+    if (i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9') {
+        if (i + 3 < n && table.ok()) {
+            Converter& conv = Cached(kUtf32, kGbk);
+            char32_t four = 0;
+            const char* in = gbk.data() + i;
+            std::size_t inLeft = 4;
+            char* out = reinterpret_cast<char*>(&four);
+            std::size_t outLeft = sizeof four;
+            if (conv.run(in, inLeft, out, outLeft) && inLeft == 0 && outLeft == 0) return {four, 4};
+        }
+    } else if (i + 1 < n) {
+        if (const char32_t pair = table.Pair(c, s[i + 1])) return {pair, 2};
+    }
+    return {table.Single(c) ? table.Single(c) : kReplacement, 1};
+}
+
+std::size_t Utf16Units(char32_t cp) { return (cp >= 0x10000 && cp <= 0x10FFFF) ? 2 : 1; }
+
+// Decodes GB18030, handing each code point with the offset of its first byte to emit.
 template <class Emit>
 void DecodeGbk(std::string_view gbk, Emit&& emit) {
     const GbkTable& table = GbkTable::Get();
-    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
-    const std::size_t n = gbk.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            emit(static_cast<char32_t>(c), i);
-            ++i;
-            continue;
-        }
-        char32_t cp = kReplacement;
-        std::size_t len = 1;
-        if (i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9') {
-            if (i + 3 < n && table.ok()) {
-                Converter& conv = Cached(kUtf32, kGbk);
-                char32_t four = 0;
-                const char* in = gbk.data() + i;
-                std::size_t inLeft = 4;
-                char* out = reinterpret_cast<char*>(&four);
-                std::size_t outLeft = sizeof four;
-                if (conv.run(in, inLeft, out, outLeft) && inLeft == 0 && outLeft == 0) {
-                    cp = four;
-                    len = 4;
-                }
-            }
-        } else if (i + 1 < n) {
-            if (const char32_t pair = table.Pair(c, s[i + 1])) {
-                cp = pair;
-                len = 2;
-            }
-        }
-        if (len == 1 && table.Single(c)) cp = table.Single(c);
-        emit(cp, i);
-        i += len;
+    for (std::size_t i = 0; i < gbk.size();) {
+        const DecodedChar ch = DecodeAt(table, gbk, i);
+        emit(ch.cp, i);
+        i += ch.length;
     }
 }
 
@@ -200,30 +199,42 @@ constexpr std::string_view kGbkReplacement = "\x84\x31\xA4\x37";
 }  // namespace
 
 MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
-    // Every byte gives at most one UTF-16 unit, so the buffers are sized once and trimmed.
+    // Every byte gives at most one UTF-16 unit, so the text is sized once and trimmed.
     MappedUtf16 result;
     result.text.resize(gbk.size());
-    result.byteOffset.resize(gbk.size() + 1);
     char16_t* unit = result.text.data();
-    std::uint32_t* offset = result.byteOffset.data();
+    std::size_t units = 0;
     DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
-        const auto start = static_cast<std::uint32_t>(at);
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        const std::size_t n = Utf16Units(cp);
+        if (units + n > result.checkpoints_.size() * MappedUtf16::kCheckpointUnits) {
+            result.checkpoints_.push_back({static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(at)});
+        }
+        if (n == 2) {
             cp -= 0x10000;
             *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
             *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-            *offset++ = start;
-            *offset++ = start;
         } else {
             *unit++ = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
-            *offset++ = start;
         }
+        units += n;
     });
-    const std::size_t units = static_cast<std::size_t>(unit - result.text.data());
-    *offset = static_cast<std::uint32_t>(gbk.size());
     result.text.resize(units);
-    result.byteOffset.resize(units + 1);
+    result.units_ = units;
     return result;
+}
+
+std::size_t MappedUtf16::ByteOffset(std::string_view gbk, std::size_t unit) const {
+    if (unit >= units_ || checkpoints_.empty()) return gbk.size();
+    const Checkpoint& from = checkpoints_[std::min(unit / kCheckpointUnits, checkpoints_.size() - 1)];
+    const GbkTable& table = GbkTable::Get();
+    std::size_t at = from.unit, byte = from.byte;
+    for (;;) {
+        const DecodedChar ch = DecodeAt(table, gbk, byte);
+        const std::size_t n = Utf16Units(ch.cp);
+        if (at + n > unit) return byte;
+        at += n;
+        byte += ch.length;
+    }
 }
 
 std::u16string Utf16FromGbk(std::string_view gbk) {

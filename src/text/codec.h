@@ -18,12 +18,28 @@ std::string GbkFromUtf16(std::u16string_view utf16);
 std::string Utf8FromGbk(std::string_view gbk);
 std::string GbkFromUtf8(std::string_view utf8);
 
-// UTF-16 text together with, for every code unit, the offset of the GBK byte its character
-// starts at; byteOffset has one more element than text, holding the input's length, so that
-// the bytes of units [a, b) are gbk.substr(byteOffset[a], byteOffset[b] - byteOffset[a]).
-struct MappedUtf16 {
+// UTF-16 text that remembers where in the GBK input each unit's character starts: a
+// checkpoint every kCheckpointUnits units, and a short walk over the GBK bytes from there.
+class MappedUtf16 {
+public:
+    static constexpr std::size_t kCheckpointUnits = 64;
+
     std::u16string text;
-    std::vector<std::uint32_t> byteOffset;
+
+    // The offset in gbk (the text this was decoded from) of the first byte of the character
+    // that unit belongs to; gbk.size() for the unit after the last. Both halves of a surrogate
+    // pair belong to one character. Still valid after text has been moved away.
+    std::size_t ByteOffset(std::string_view gbk, std::size_t unit) const;
+    std::size_t units() const { return units_; }
+
+private:
+    friend MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
+    struct Checkpoint {
+        std::uint32_t unit;  // at or before a multiple of kCheckpointUnits, at a character start
+        std::uint32_t byte;
+    };
+    std::vector<Checkpoint> checkpoints_;
+    std::size_t units_ = 0;
 };
 MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
 

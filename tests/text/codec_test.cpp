@@ -38,15 +38,17 @@ TEST(Codec, MappedDecodingPointsEveryUnitAtItsBytes) {
     const std::string gbk = "a" + "中"_gbk + "\xFF" + GbkFromUtf8("\xF0\x9F\x98\x80") + "z";
     const MappedUtf16 mapped = Utf16FromGbkMapped(gbk);
     EXPECT_EQ(mapped.text, u"a中\uFFFD\U0001F600z");
-    ASSERT_EQ(mapped.byteOffset.size(), mapped.text.size() + 1);
-    const std::vector<std::uint32_t> expected = {0, 1, 3, 4, 4, 8, 9};
-    EXPECT_EQ(mapped.byteOffset, expected);
+    const std::vector<std::size_t> expected = {0, 1, 3, 4, 4, 8, 9};
+    std::vector<std::size_t> offsets;
+    for (std::size_t u = 0; u <= mapped.text.size(); ++u) offsets.push_back(mapped.ByteOffset(gbk, u));
+    EXPECT_EQ(offsets, expected);
     // Long inputs are converted in one pass with the same offsets.
     std::string big;
     for (int i = 0; i < 5000; ++i) big += "x" + "图"_gbk;
     const MappedUtf16 bigMapped = Utf16FromGbkMapped(big);
     ASSERT_EQ(bigMapped.text.size(), 10000u);
-    EXPECT_EQ(bigMapped.byteOffset[9999], 3u * 4999 + 1);
+    EXPECT_EQ(bigMapped.ByteOffset(big, 9999), 3u * 4999 + 1);
+    EXPECT_EQ(bigMapped.ByteOffset(big, 64), 3u * 32);
 }
 
 TEST(Codec, LongTextsDecodeTheSameAcrossSliceEdges) {
@@ -62,14 +64,20 @@ TEST(Codec, LongTextsDecodeTheSameAcrossSliceEdges) {
     std::u16string piece = Utf16FromGbk(unit.substr(0, unit.size() - 2));
     for (int i = 0; i < 4; ++i) expected += piece + u"\uFFFDx";
     EXPECT_EQ(mapped.text, expected);
-    ASSERT_EQ(mapped.byteOffset.size(), mapped.text.size() + 1);
-    for (std::size_t k = 1; k < mapped.byteOffset.size(); ++k) {
-        ASSERT_LE(mapped.byteOffset[k - 1], mapped.byteOffset[k]) << k;
+    // Offsets never go back, and agree with a walk from the start over whole characters.
+    std::size_t previous = 0;
+    for (std::size_t k = 0; k <= mapped.text.size(); k += 37) {
+        const std::size_t at = mapped.ByteOffset(big, k);
+        ASSERT_LE(previous, at) << k;
+        previous = at;
     }
     // Every unit starts where its character's bytes start.
     const std::size_t unitUnits = piece.size() + 2;
-    EXPECT_EQ(mapped.byteOffset[unitUnits], unit.size());
-    EXPECT_EQ(mapped.byteOffset[unitUnits - 2], unit.size() - 2);  // the bad byte
+    EXPECT_EQ(mapped.ByteOffset(big, unitUnits), unit.size());
+    EXPECT_EQ(mapped.ByteOffset(big, unitUnits - 2), unit.size() - 2);  // the bad byte
+    EXPECT_EQ(mapped.ByteOffset(big, unitUnits - 4), unit.size() - 6);  // a surrogate pair
+    EXPECT_EQ(mapped.ByteOffset(big, unitUnits - 3), unit.size() - 6);  // its second half
+    EXPECT_EQ(mapped.ByteOffset(big, 4 * unitUnits), big.size());
     EXPECT_EQ(GbkFromUtf16(Utf16FromGbk(unit.substr(0, unit.size() - 2))), unit.substr(0, unit.size() - 2));
 }
 
