@@ -15,7 +15,7 @@ fail() {
     exit 1
 }
 
-for tool in desktop-file-validate appstreamcli file identify; do
+for tool in desktop-file-validate appstreamcli file identify convert compare; do
     command -v "$tool" >/dev/null || fail "$tool is missing (tools/setup.sh deps installs it)"
 done
 
@@ -58,8 +58,18 @@ for size in 16 22 24 32 48 64 128 256; do
     colours="$(identify -format '%k' "$prefix/$png")"
     ((colours > 2)) || fail "$png has $colours colours"
 done
-identify -format '%w x %h' "$prefix/share/icons/hicolor/scalable/apps/$id.svg" | grep -q '^64 x 64$' ||
-    fail "the SVG icon does not render as 64 x 64"
+svg="$prefix/share/icons/hicolor/scalable/apps/$id.svg"
+identify -format '%w x %h' "$svg" | grep -q '^64 x 64$' || fail "the SVG icon does not render as 64 x 64"
+# The scalable icon is the same picture as the drawn ones: rendered finely and brought down to
+# 64 x 64, it stays close to the 64 x 64 PNG (a missing part of the picture shows as 0.06 or more).
+convert -density 384 -background white "$svg" -flatten -resize 64x64 "$tmp/svg64.png"
+convert "$prefix/share/icons/hicolor/64x64/apps/$id.png" -background white -flatten "$tmp/png64.png"
+# compare exits 1 whenever the pictures are not identical; its figure is what counts.
+difference="$( (compare -metric RMSE "$tmp/svg64.png" "$tmp/png64.png" null: 2>&1 || true) |
+    sed -n 's/.*(\(.*\)).*/\1/p')"
+[[ -n "$difference" ]] || fail "cannot compare the SVG icon with the PNG one"
+awk -v d="$difference" 'BEGIN { exit !(d < 0.05) }' ||
+    fail "the SVG icon and the 64 x 64 PNG differ (RMSE $difference)"
 expect_file share/zembrat/zembrat-help.html
 cmp -s "$prefix/share/zembrat/zembrat-help.html" "$source/docs/zembrat-help.html" ||
     fail "the installed help page differs from docs/zembrat-help.html"
