@@ -3,7 +3,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <memory>
 
 #include "config/config_store.h"
@@ -67,6 +75,84 @@ class ToolkitHooks {
     platform::MessageHook messages_;
 };
 
+// A request from outside to end the program (the session ending, `kill`, Ctrl+C in a terminal)
+// closes the main window as its close button does, so the settings are saved. A second request
+// ends the program at once, as it would without this.
+class CloseOnTermination {
+  public:
+    explicit CloseOnTermination(QWidget& window) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_.data()) != 0) return;
+        ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+        ::fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+        writeEnd_ = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &window] {
+            char drained[16];
+            while (::read(fds_[0], drained, sizeof drained) > 0) {
+            }
+            // An open message box or text dialog would keep the program alive behind a closed
+            // window.
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+            window.close();
+        });
+        struct sigaction action {};
+        action.sa_handler = &CloseOnTermination::Handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &old_[i]);
+        installed_ = true;
+    }
+    CloseOnTermination(const CloseOnTermination&) = delete;
+    CloseOnTermination& operator=(const CloseOnTermination&) = delete;
+    ~CloseOnTermination() {
+        if (installed_) {
+            for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &old_[i], nullptr);
+        }
+        notifier_.reset();
+        writeEnd_ = -1;
+        for (int fd : fds_) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+
+  private:
+    static constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
+
+    static void Handle(int) {
+        const int saved = errno;
+        const char byte = 1;
+        if (writeEnd_ >= 0 && ::write(writeEnd_, &byte, 1) < 0) {
+            // A full socket already holds a request, which is all that is needed.
+        }
+        errno = saved;
+    }
+
+    static inline volatile sig_atomic_t writeEnd_ = -1;
+    std::array<int, 2> fds_ = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::array<struct sigaction, 3> old_{};
+    bool installed_ = false;
+};
+
+// The folders where packages put programs. Root can write them, so a copy there is recognised
+// by its place and not by whether its folder can be written.
+constexpr const char* kSystemProgramFolders[] = {"/usr/bin",   "/usr/local/bin",   "/bin",
+                                                 "/usr/games", "/usr/local/games", "/usr/sbin",
+                                                 "/sbin"};
+
+// An installed copy keeps its settings per user, even where its folder can be written (by root,
+// or in an install below the home folder): it is one in a system program folder, or one whose
+// prefix holds the program's data folder, <prefix>/share/zembrat, which the install puts there.
+bool IsInstalledCopy(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty()) return false;
+    for (const char* system : kSystemProgramFolders) {
+        const QString systemFolder = QFileInfo(QString::fromLatin1(system)).canonicalFilePath();
+        if (!systemFolder.isEmpty() && canonical == systemFolder) return true;
+    }
+    return QFileInfo(QDir(canonical).filePath(QStringLiteral("../share/zembrat"))).isDir();
+}
+
 bool CanWriteThere(const QString& folder) {
     const QFileInfo info(folder);
     if (!info.isDir() || !info.isWritable()) return false;
@@ -89,7 +175,7 @@ std::string ProgramFolder() {
 
 std::string SettingsPath(const std::string& programFolder) {
     const QString folder = ui::ToQString(programFolder);
-    if (CanWriteThere(folder)) return ui::ToGbk(QDir(folder).filePath(kSettingsName));
+    if (!IsInstalledCopy(folder) && CanWriteThere(folder)) return ui::ToGbk(QDir(folder).filePath(kSettingsName));
     const QString fallback = UserConfigFolder() + QStringLiteral("/zembrat");
     QDir().mkpath(fallback);
     return ui::ToGbk(fallback + QStringLiteral("/") + kSettingsName);
@@ -105,12 +191,15 @@ int RunProgram(const std::string& programFolder) {
 
     const ToolkitHooks hooks;
     ui::RegisterFontSubstitutes();
+    // Ties the windows to the installed menu entry and icon (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zembrat.Zembrat"));
 
     // Whether the file could be opened is not looked at here: a save that cannot reach it says
     // so itself.
     objects.settings->Open(SettingsPath(programFolder), config::DiskFile);
 
     ui::MainWindow window(*objects.settings, *objects.textDialog, *objects.web);
+    const CloseOnTermination closeOnTermination(window);
     window.show();
     window.raise();
     window.activateWindow();

@@ -11,15 +11,20 @@ namespace zembrat::app {
 std::string ProgramFolder();
 
 // The settings file of a program in programFolder (GBK): programFolder + "/Zembrat.ini",
-// whatever the executable is called. When that folder cannot be written (an installed copy),
+// whatever the executable is called, for a copy run where it was built or unpacked. An
+// installed copy, and one whose folder cannot be written, uses
 // $XDG_CONFIG_HOME/zembrat/Zembrat.ini (~/.config when unset or not absolute), with its folder
-// created.
+// created. Installed means: programFolder is a system program folder (/usr/bin, /usr/local/bin,
+// /bin, /usr/games, ...), or programFolder/../share/zembrat exists (what `cmake --install` and
+// the package put beside bin), so root, or an install below the home folder, still gets
+// per-user settings.
 std::string SettingsPath(const std::string& programFolder);
 
 // Runs the program with its settings beside programFolder: creates the settings store, the
 // text dialog's request record and the web client, opens the settings file, shows the main
 // window and runs the event loop until the window has closed; then the exit routine destroys
-// the three objects in the order they were made. Reads no command-line arguments. Needs the
+// the three objects in the order they were made. SIGTERM, SIGINT or SIGHUP closes the main
+// window as its close button does (the settings are saved); a second one ends the program. Reads no command-line arguments. Needs the
 // QApplication; returns the event loop's exit code.
 int RunProgram(const std::string& programFolder);
 

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots under an X server of its own: the main window during a run
+# against a slow image server on 127.0.0.1 (rows saved, failed, downloading and queued), and
+# the help dialog. Writes docs/screenshots/main-window.png and help-dialog.png.
+#   tools/take-screenshots.sh [program]     (default: build/release/src/app/zembrat)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+program="${1:-$here/build/release/src/app/zembrat}"
+[[ -x "$program" ]] || { echo "no program at $program: build it first (cmake --preset release)" >&2; exit 1; }
+out="$here/docs/screenshots"
+mkdir -p "$out"
+
+tmp="$(mktemp -d)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# A copy outside any prefix keeps its settings beside itself, so the run's settings go there.
+mkdir -p "$tmp/zembrat" "$tmp/home"
+cp "$program" "$tmp/zembrat/zembrat"
+
+# The image server: /slow/ answers after a minute, /gone/ with 404, the rest at once.
+cat >"$tmp/server.py" <<'PY'
+import http.server, sys, time
+class Images(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        if self.path.startswith("/gone/"):
+            self.send_error(404)
+            return
+        if self.path.startswith("/slow/"):
+            time.sleep(60)
+        body = b"\x89PNG\r\n\x1a\n" + self.path.encode() * 40
+        self.send_response(200)
+        self.send_header("Content-Type", "image/png")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Images)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+PY
+python3 "$tmp/server.py" >"$tmp/port" &
+pids+=($!)
+for _ in $(seq 50); do [[ -s "$tmp/port" ]] && break; sleep 0.1; done
+port="$(head -n 1 "$tmp/port")"
+site="http://127.0.0.1:$port"
+
+# Three articles and the settings, in GBK as the program reads them.
+articles="$tmp/文章目录"
+ARTICLES="$articles" SITE="$site" SETTINGS="$tmp/zembrat/Zembrat.ini" python3 - <<'PY'
+import os
+folder, site = os.environ["ARTICLES"], os.environ["SITE"]
+os.makedirs(folder, exist_ok=True)
+def article(name, title, images):
+    tags = "\n".join(f'<p><img src="{site}/{path}"></p>' for path in images)
+    text = f"<html><head><title>{title}</title></head><body><h1>{title}</h1>\n{tags}\n</body></html>\n"
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(text.encode("gbk"))
+article("2026-03-01.htm", "春天的花园", ["photos/garden-1.jpg", "photos/garden-2.jpg"])
+article("2026-03-02.htm", "城市夜景",
+        ["photos/night-1.jpg", "photos/night-2.jpg", "gone/night-3.jpg", "slow/night-4.jpg",
+         "photos/night-5.jpg", "photos/night-6.jpg"])
+article("2026-03-03.htm", "海边小镇", ["photos/sea-1.jpg"])
+settings = ("[基本配置]\r\n排除地址范围=\r\n新的域名前缀=www.my-site.example\r\n旧的域名前缀=\r\n"
+            "图片存放目录=files/img\r\n文章过滤=*.htm\r\n文章目录=" + folder)
+with open(os.environ["SETTINGS"], "wb") as f:
+    f.write(settings.encode("gbk"))
+PY
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^[0-9]\+$' "$tmp/display" 2>/dev/null && break; sleep 0.1; done
+export DISPLAY=":$(cat "$tmp/display")"
+
+# Starts the copy and sets `window` to its main window once that has the focus, and `running`
+# to the program's process.
+start_program() {
+    (cd "$tmp" && exec env -u QT_QPA_PLATFORM HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
+        "$tmp/zembrat/zembrat") >/dev/null 2>&1 &
+    running=$!
+    pids+=("$running")
+    window=""
+    for _ in $(seq 100); do
+        window="$(xdotool search --onlyvisible --name '^Zembrat v' 2>/dev/null | head -n 1 || true)"
+        [[ -n "$window" ]] && break
+        sleep 0.1
+    done
+    [[ -n "$window" ]] || { echo "no main window" >&2; exit 1; }
+    for _ in $(seq 50); do
+        [[ "$(xdotool getwindowfocus 2>/dev/null || true)" == "$window" ]] && break
+        sleep 0.1
+    done
+    sleep 0.5
+}
+
+shrink() {
+    # Small PNGs for the repository: a palette of 256 colours, no metadata.
+    convert "$1" -strip -colors 256 PNG8:"$2"
+}
+
+# The main window: the start button runs the three articles; the second one is caught at its
+# slow image.
+start_program
+xdotool mousemove --window "$window" 356 412 click 1
+sleep 3
+import -window "$window" "$tmp/main.png"
+shrink "$tmp/main.png" "$out/main-window.png"
+# It is waiting for the slow image; its settings need no saving.
+kill -KILL "$running"
+sleep 0.5
+
+# The help dialog, opened from the banner's help link.
+start_program
+xdotool mousemove --window "$window" 128 76 click 1
+dialog=""
+for _ in $(seq 50); do
+    dialog="$(xdotool search --onlyvisible --name '.' 2>/dev/null | grep -v -x "$window" | while read -r w; do
+        [[ "$(xdotool getwindowname "$w" 2>/dev/null)" != Zembrat* ]] && echo "$w"; done | tail -n 1 || true)"
+    [[ -n "$dialog" ]] && break
+    sleep 0.1
+done
+[[ -n "$dialog" ]] || { echo "no help dialog" >&2; exit 1; }
+sleep 0.5
+import -window "$dialog" "$tmp/help.png"
+shrink "$tmp/help.png" "$out/help-dialog.png"
+ls -l "$out"
