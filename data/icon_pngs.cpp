@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         const QString sub = QStringLiteral("%1x%1/apps").arg(size);
-        const QString file = QDir(folder).filePath(sub + QStringLiteral("/") + name + QStringLiteral(".png"));
-        if (!QDir(folder).mkpath(sub) || !zembrat::ui::AppIcon(static_cast<int>(size)).save(file, "PNG")) {
+        const QString file =
+            QDir(folder).filePath(sub + QStringLiteral("/") + name + QStringLiteral(".png"));
+        if (!QDir(folder).mkpath(sub) ||
+            !zembrat::ui::AppIcon(static_cast<int>(size)).save(file, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
             return 1;
         }

@@ -99,14 +99,16 @@ class CloseOnTermination {
         action.sa_handler = &CloseOnTermination::Handle;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART | SA_RESETHAND;
-        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &old_[i]);
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            ::sigaction(kSignals[i], &action, &old_[i]);
         installed_ = true;
     }
     CloseOnTermination(const CloseOnTermination&) = delete;
     CloseOnTermination& operator=(const CloseOnTermination&) = delete;
     ~CloseOnTermination() {
         if (installed_) {
-            for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &old_[i], nullptr);
+            for (std::size_t i = 0; i < kSignals.size(); ++i)
+                ::sigaction(kSignals[i], &old_[i], nullptr);
         }
         notifier_.reset();
         writeEnd_ = -1;
@@ -136,9 +138,8 @@ class CloseOnTermination {
 
 // The folders where packages put programs. Root can write them, so a copy there is recognised
 // by its place and not by whether its folder can be written.
-constexpr const char* kSystemProgramFolders[] = {"/usr/bin",   "/usr/local/bin",   "/bin",
-                                                 "/usr/games", "/usr/local/games", "/usr/sbin",
-                                                 "/sbin"};
+constexpr const char* kSystemProgramFolders[] = {
+    "/usr/bin", "/usr/local/bin", "/bin", "/usr/games", "/usr/local/games", "/usr/sbin", "/sbin"};
 
 // An installed copy keeps its settings per user, even where its folder can be written (by root,
 // or in an install below the home folder): it is one in a system program folder, or one whose
@@ -175,7 +176,8 @@ std::string ProgramFolder() {
 
 std::string SettingsPath(const std::string& programFolder) {
     const QString folder = ui::ToQString(programFolder);
-    if (!IsInstalledCopy(folder) && CanWriteThere(folder)) return ui::ToGbk(QDir(folder).filePath(kSettingsName));
+    if (!IsInstalledCopy(folder) && CanWriteThere(folder))
+        return ui::ToGbk(QDir(folder).filePath(kSettingsName));
     const QString fallback = UserConfigFolder() + QStringLiteral("/zembrat");
     QDir().mkpath(fallback);
     return ui::ToGbk(fallback + QStringLiteral("/") + kSettingsName);

@@ -24,8 +24,8 @@ std::string SettingsPath(const std::string& programFolder);
 // text dialog's request record and the web client, opens the settings file, shows the main
 // window and runs the event loop until the window has closed; then the exit routine destroys
 // the three objects in the order they were made. SIGTERM, SIGINT or SIGHUP closes the main
-// window as its close button does (the settings are saved); a second one ends the program. Reads no command-line arguments. Needs the
-// QApplication; returns the event loop's exit code.
+// window as its close button does (the settings are saved); a second one ends the program. Reads no
+// command-line arguments. Needs the QApplication; returns the event loop's exit code.
 int RunProgram(const std::string& programFolder);
 
 }  // namespace zembrat::app

@@ -48,7 +48,9 @@ class ConfigHome {
     QByteArray old_;
 };
 
-void MakeFolder(const std::string& path) { ASSERT_TRUE(QDir().mkpath(ToQString(path))); }
+void MakeFolder(const std::string& path) {
+    ASSERT_TRUE(QDir().mkpath(ToQString(path)));
+}
 
 TEST(SettingsPlace, AnInstalledCopyUsesTheUserFolderEvenWhereItsFolderCanBeWritten) {
     TempDir dir;
@@ -118,7 +120,8 @@ int RunWithWindow(const std::string& programFolder, const std::function<void(Mai
 }
 
 std::string SavedWithArticleFolder(const std::string& folder) {
-    return "[基本配置]"_gbk + "\r\n排除地址范围=\r\n新的域名前缀=\r\n旧的域名前缀=\r\n图片存放目录="_gbk +
+    return "[基本配置]"_gbk +
+           "\r\n排除地址范围=\r\n新的域名前缀=\r\n旧的域名前缀=\r\n图片存放目录="_gbk +
            "files/img\r\n文章过滤=*.htm\r\n文章目录="_gbk + folder;
 }
 
