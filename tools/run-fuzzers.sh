@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang) and runs each for the given number of seconds on a copy
 # of its seed corpus (fuzz/corpus/<target>). A crash or leak input is kept under build/fuzz-findings.
+# ZEMBRAT_FUZZ_SEED fixes libFuzzer's random seed, so that a run repeats the same inputs in the
+# same order (CI uses one; a shorter run then tries a prefix of what a longer one tried).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds="${1:-60}"
 jobs="$(nproc 2>/dev/null || echo 2)"
+seed="${ZEMBRAT_FUZZ_SEED:-}"
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$jobs"
 shopt -s nullglob
@@ -21,8 +24,8 @@ for target in "${targets[@]}"; do
     work="build/fuzz-corpus/$name"
     rm -rf "$work" && mkdir -p "$work"
     [[ -d "fuzz/corpus/$name" ]] && cp -r "fuzz/corpus/$name/." "$work/"
-    echo "-- $name for ${seconds}s"
-    if ! "$target" -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=1 \
+    echo "-- $name for ${seconds}s${seed:+ from seed $seed}"
+    if ! "$target" -max_total_time="$seconds" ${seed:+-seed="$seed"} -rss_limit_mb=4096 -print_final_stats=1 \
             -artifact_prefix="build/fuzz-findings/$name-" "$work" > "build/fuzz-findings/$name.log" 2>&1; then
         echo "FAILED: $name (see build/fuzz-findings/$name.log)"
         tail -40 "build/fuzz-findings/$name.log"
