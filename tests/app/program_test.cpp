@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "config/config_store.h"
+#include "program_runner.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -26,6 +27,8 @@ using namespace text::literals;
 using job::EditBox;
 using testing::MessageBoxAnswerer;
 using testing::ReadFileOrMissing;
+using testing::RunWithWindow;
+using testing::ScopedEnv;
 using testing::TempDir;
 using ui::MainWindow;
 using ui::ToGbk;
@@ -55,58 +58,6 @@ void SetTexts(MainWindow& w, const std::vector<std::string>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i)
         w.editBox(kBoxes[i])->setText(ToQString(texts[i]));
 }
-
-// Runs the program as main() does and hands its main window to `use` once the window has been
-// activated; `use` closes it. A window that never comes ends the loop and fails the test.
-int RunWithWindow(const std::string& programFolder, const std::function<void(MainWindow&)>& use) {
-    bool used = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (used) return;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* window = qobject_cast<MainWindow*>(w);
-            if (!window || !window->isVisible() || !window->settingsLoaded()) continue;
-            used = true;
-            use(*window);
-            return;
-        }
-    });
-    poll.start(10);
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        ADD_FAILURE() << "the main window did not close";
-        QApplication::closeAllWindows();
-        QApplication::exit(1);
-    });
-    guard.start(30000);
-    const int code = RunProgram(programFolder);
-    EXPECT_TRUE(used) << "the main window never came up";
-    return code;
-}
-
-// Sets or clears an environment variable for the life of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const QByteArray* value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
 
 TEST(StartUp, FirstRunShowsTheDesignedTextsAndClosingWritesTheSettingsFile) {
     TempDir dir;

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/program.h"
+#include "program_runner.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "ui/main_window.h"
@@ -25,6 +26,7 @@ namespace zembrat::app {
 namespace {
 using namespace text::literals;
 using testing::ReadFileOrMissing;
+using testing::RunWithWindow;
 using testing::TempDir;
 using ui::MainWindow;
 using ui::ToQString;
@@ -33,19 +35,11 @@ using ui::ToQString;
 class ConfigHome {
   public:
     explicit ConfigHome(const std::string& folder)
-        : had_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")), old_(qgetenv("XDG_CONFIG_HOME")) {
-        qputenv("XDG_CONFIG_HOME", ToQString(folder).toUtf8());
-    }
-    ~ConfigHome() {
-        if (had_)
-            qputenv("XDG_CONFIG_HOME", old_);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-    }
+        : value_(ToQString(folder).toUtf8()), env_("XDG_CONFIG_HOME", &value_) {}
 
   private:
-    bool had_;
-    QByteArray old_;
+    QByteArray value_;
+    testing::ScopedEnv env_;
 };
 
 void MakeFolder(const std::string& path) {
@@ -88,35 +82,6 @@ TEST(SettingsPlace, ASystemProgramFolderUsesTheUserFolderEvenForRoot) {
         EXPECT_EQ(SettingsPath(system), dir / "zembrat/Zembrat.ini") << system;
         EXPECT_EQ(QFileInfo::exists(QString::fromLatin1(system) + "/Zembrat.ini"), hadFile);
     }
-}
-
-// Runs the program in programFolder and hands its main window to `use` once the settings are in
-// it; a window that does not close ends the loop and fails the test.
-int RunWithWindow(const std::string& programFolder, const std::function<void(MainWindow&)>& use) {
-    bool used = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (used) return;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* window = qobject_cast<MainWindow*>(w);
-            if (!window || !window->isVisible() || !window->settingsLoaded()) continue;
-            used = true;
-            use(*window);
-            return;
-        }
-    });
-    poll.start(10);
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        ADD_FAILURE() << "the program did not end";
-        QApplication::closeAllWindows();
-        QApplication::exit(1);
-    });
-    guard.start(30000);
-    const int code = RunProgram(programFolder);
-    EXPECT_TRUE(used) << "the main window never came up";
-    return code;
 }
 
 std::string SavedWithArticleFolder(const std::string& folder) {
