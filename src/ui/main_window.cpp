@@ -42,8 +42,8 @@ QLabel* Caption(const QString& name, const QString& text, const QRect& geometry,
     return label;
 }
 
-QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geometry, const QFont& font,
-                   QWidget* parent) {
+QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geometry,
+                   const QFont& font, QWidget* parent) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
     edit->setGeometry(geometry);
@@ -106,7 +106,8 @@ MainWindow::MainWindow(config::ConfigStore& settings, TextDialogRequest& textDia
       driver_(*this, web),
       statusIcons_(StatusIcons()) {
     setObjectName(QStringLiteral("主窗口"));
-    setWindowTitle(QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
+    setWindowTitle(
+        QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     setWindowIcon(QIcon(AppIcon(64)));
     setFixedSize(kClientWidth, kClientHeight);
     move(50, 50);
@@ -128,37 +129,44 @@ void MainWindow::BuildBanner() {
     banner_->setPalette(pal);
 
     const BannerAddresses addresses = DefaultBannerAddresses();
-    auto button = [this](const QString& name, const QPixmap& normal, const QPixmap& alternate, const QRect& r) {
+    auto button = [this](const QString& name, const QPixmap& normal, const QPixmap& alternate,
+                         const QRect& r) {
         auto* b = new ImageButton(normal, alternate, banner_);
         b->setObjectName(name);
         b->setGeometry(r);
         return b;
     };
-    auto link = [this](const QString& name, const QString& caption, const QString& address, const QRect& r) {
+    auto link = [this](const QString& name, const QString& caption, const QString& address,
+                       const QRect& r) {
         auto* l = new TextLink(caption, address, banner_);
         l->setObjectName(name);
         l->setGeometry(r);
         l->setFont(LinkFont());
         return l;
     };
-    homeButton_ = button(QStringLiteral("图片框官网"), Logo(false), Logo(true), QRect(488, 12, 145, 64));
+    homeButton_ =
+        button(QStringLiteral("图片框官网"), Logo(false), Logo(true), QRect(488, 12, 145, 64));
     saveButton_ = button(QStringLiteral("图片框保存"), BannerIcon(BannerPicture::Save, false),
                          BannerIcon(BannerPicture::Save, true), QRect(16, 0, 64, 64));
-    saveLink_ = link(QStringLiteral("超级链接框保存"), QStringLiteral("保存配置"), QString(), QRect(16, 64, 64, 24));
+    saveLink_ = link(QStringLiteral("超级链接框保存"), QStringLiteral("保存配置"), QString(),
+                     QRect(16, 64, 64, 24));
     helpButton_ = button(QStringLiteral("图片框操作"), BannerIcon(BannerPicture::Help, false),
                          BannerIcon(BannerPicture::Help, true), QRect(96, 0, 64, 64));
-    helpLink_ = link(QStringLiteral("超级链接框操作"), QStringLiteral("疑点说明"), QString(), QRect(96, 64, 64, 24));
+    helpLink_ = link(QStringLiteral("超级链接框操作"), QStringLiteral("疑点说明"), QString(),
+                     QRect(96, 64, 64, 24));
     updateButton_ = button(QStringLiteral("图片框更新"), BannerIcon(BannerPicture::Update, false),
                            BannerIcon(BannerPicture::Update, true), QRect(176, 0, 64, 64));
-    updateLink_ = link(QStringLiteral("超级链接框更新"), QStringLiteral("软件主页"), addresses.product,
-                       QRect(176, 64, 64, 24));
+    updateLink_ = link(QStringLiteral("超级链接框更新"), QStringLiteral("软件主页"),
+                       addresses.product, QRect(176, 64, 64, 24));
     chatButton_ = button(QStringLiteral("图片框QQ"), BannerIcon(BannerPicture::Chat, false),
                          BannerIcon(BannerPicture::Chat, true), QRect(256, 0, 64, 64));
-    chatLink_ = link(QStringLiteral("超级链接框QQ"), QStringLiteral("联系作者"), addresses.chat, QRect(256, 64, 64, 24));
-    softwareButton_ = button(QStringLiteral("图片框软件"), BannerIcon(BannerPicture::Software, false),
-                             BannerIcon(BannerPicture::Software, true), QRect(336, 0, 64, 64));
-    softwareLink_ = link(QStringLiteral("超级链接框软件"), QStringLiteral("更多软件"), addresses.software,
-                         QRect(336, 64, 64, 24));
+    chatLink_ = link(QStringLiteral("超级链接框QQ"), QStringLiteral("联系作者"), addresses.chat,
+                     QRect(256, 64, 64, 24));
+    softwareButton_ =
+        button(QStringLiteral("图片框软件"), BannerIcon(BannerPicture::Software, false),
+               BannerIcon(BannerPicture::Software, true), QRect(336, 0, 64, 64));
+    softwareLink_ = link(QStringLiteral("超级链接框软件"), QStringLiteral("更多软件"),
+                         addresses.software, QRect(336, 64, 64, 24));
 
     auto* rule = new QFrame(this);
     rule->setObjectName(QStringLiteral("标签13"));
@@ -167,11 +175,13 @@ void MainWindow::BuildBanner() {
 }
 
 void MainWindow::BuildControls() {
-    Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32), SimHei(21), this);
-    articleFolder_ = EditBox(QStringLiteral("编辑框文章目录"), QDir::homePath() + QStringLiteral("/文章目录"),
-                             QRect(128, 104, 512, 32), SimHei(21), this);
-    articleFilter_ = EditBox(QStringLiteral("编辑框过滤"), QStringLiteral("*.htm"), QRect(576, 108, 58, 24),
-                             SimSun(15), this);
+    Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32),
+            SimHei(21), this);
+    articleFolder_ =
+        EditBox(QStringLiteral("编辑框文章目录"), QDir::homePath() + QStringLiteral("/文章目录"),
+                QRect(128, 104, 512, 32), SimHei(21), this);
+    articleFilter_ = EditBox(QStringLiteral("编辑框过滤"), QStringLiteral("*.htm"),
+                             QRect(576, 108, 58, 24), SimSun(15), this);
     articleFilter_->raise();  // set into the right end of the folder box
     chooseButton_ = new PushButton(QStringLiteral("选择"), this);
     chooseButton_->setObjectName(QStringLiteral("按钮选择"));
@@ -211,16 +221,22 @@ void MainWindow::BuildControls() {
     startButton_->setGeometry(16, 392, 680, 40);
     startButton_->setFont(SimHei(21, true));
 
-    Caption(QStringLiteral("标签2"), QStringLiteral("图片存放目录："), QRect(16, 440, 112, 32), SimSun(15), this);
+    Caption(QStringLiteral("标签2"), QStringLiteral("图片存放目录："), QRect(16, 440, 112, 32),
+            SimSun(15), this);
     imageFolder_ = EditBox(QStringLiteral("编辑框图片存放目录"), QStringLiteral("files/img"),
                            QRect(128, 440, 568, 32), SimHei(21), this);
-    Caption(QStringLiteral("标签3"), QStringLiteral("旧的域名前缀："), QRect(16, 481, 112, 32), SimSun(15), this);
-    oldPrefix_ = EditBox(QStringLiteral("编辑框旧的域名前缀"), QString(), QRect(128, 481, 568, 32), SimHei(21), this);
-    Caption(QStringLiteral("标签5"), QStringLiteral("新的域名前缀："), QRect(16, 522, 112, 32), SimSun(15), this);
-    newPrefix_ = EditBox(QStringLiteral("编辑框新的域名前缀"), QString(), QRect(128, 522, 568, 32), SimHei(21), this);
-    Caption(QStringLiteral("标签4"), QStringLiteral("排除地址范围："), QRect(16, 563, 112, 32), SimSun(15), this);
-    excludedRanges_ =
-        EditBox(QStringLiteral("编辑框排除地址范围"), QString(), QRect(128, 563, 568, 32), SimHei(21), this);
+    Caption(QStringLiteral("标签3"), QStringLiteral("旧的域名前缀："), QRect(16, 481, 112, 32),
+            SimSun(15), this);
+    oldPrefix_ = EditBox(QStringLiteral("编辑框旧的域名前缀"), QString(), QRect(128, 481, 568, 32),
+                         SimHei(21), this);
+    Caption(QStringLiteral("标签5"), QStringLiteral("新的域名前缀："), QRect(16, 522, 112, 32),
+            SimSun(15), this);
+    newPrefix_ = EditBox(QStringLiteral("编辑框新的域名前缀"), QString(), QRect(128, 522, 568, 32),
+                         SimHei(21), this);
+    Caption(QStringLiteral("标签4"), QStringLiteral("排除地址范围："), QRect(16, 563, 112, 32),
+            SimSun(15), this);
+    excludedRanges_ = EditBox(QStringLiteral("编辑框排除地址范围"), QString(),
+                              QRect(128, 563, 568, 32), SimHei(21), this);
 
     progress_->raise();  // above the article-folder row
 }
@@ -238,10 +254,14 @@ void MainWindow::Connect() {
             [this] { ui::OpenInFileManager(articleFolder_->text()); });
 
     // The image buttons read their address from the neighbouring link at the moment of the click.
-    connect(homeButton_, &QAbstractButton::clicked, this, [] { OpenAddress(DefaultBannerAddresses().home); });
-    connect(updateButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(updateLink_->address()); });
-    connect(chatButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(chatLink_->address()); });
-    connect(softwareButton_, &QAbstractButton::clicked, this, [this] { OpenAddress(softwareLink_->address()); });
+    connect(homeButton_, &QAbstractButton::clicked, this,
+            [] { OpenAddress(DefaultBannerAddresses().home); });
+    connect(updateButton_, &QAbstractButton::clicked, this,
+            [this] { OpenAddress(updateLink_->address()); });
+    connect(chatButton_, &QAbstractButton::clicked, this,
+            [this] { OpenAddress(chatLink_->address()); });
+    connect(softwareButton_, &QAbstractButton::clicked, this,
+            [this] { OpenAddress(softwareLink_->address()); });
 
     // The save link reacts when the button goes down, so moving off before the release still saves.
     connect(saveLink_, &TextLink::pressed, this, [this] { SaveFromEntry(); });
@@ -251,10 +271,15 @@ void MainWindow::Connect() {
 }
 
 bool MainWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate && !settingsLoaded_) {
+    if (event->type() == QEvent::WindowActivate && !loadStarted_) {
         // Marked first: the store lets events through while it reads, which may activate again.
-        settingsLoaded_ = true;
+        loadStarted_ = true;
         LoadSettings();
+        settingsLoaded_ = true;
+        if (closeAfterLoad_) {
+            closeAfterLoad_ = false;
+            close();
+        }
     }
     return QWidget::event(event);
 }
@@ -315,6 +340,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (loadStarted_ && !settingsLoaded_) {
+        // The settings are being read (the store lets events through between keys): saving now
+        // would store the keys not read yet with their designed texts. Close once all are in.
+        closeAfterLoad_ = true;
+        event->ignore();
+        return;
+    }
     if (!settingsLoaded_) {
         // Never activated, so the boxes still hold the designed texts, not the user's settings:
         // saving them would replace what is stored.
@@ -336,33 +368,56 @@ void MainWindow::LayStatusLabelOntoProgressBar() {
 
 QLineEdit* MainWindow::editBox(job::EditBox box) const {
     switch (box) {
-        case job::EditBox::ArticleFolder: return articleFolder_;
-        case job::EditBox::ArticleFilter: return articleFilter_;
-        case job::EditBox::ImageFolder: return imageFolder_;
-        case job::EditBox::OldPrefix: return oldPrefix_;
-        case job::EditBox::NewPrefix: return newPrefix_;
-        case job::EditBox::ExcludedRanges: return excludedRanges_;
+        case job::EditBox::ArticleFolder:
+            return articleFolder_;
+        case job::EditBox::ArticleFilter:
+            return articleFilter_;
+        case job::EditBox::ImageFolder:
+            return imageFolder_;
+        case job::EditBox::OldPrefix:
+            return oldPrefix_;
+        case job::EditBox::NewPrefix:
+            return newPrefix_;
+        case job::EditBox::ExcludedRanges:
+            return excludedRanges_;
     }
     return nullptr;
 }
 
-std::string MainWindow::StartCaption() const { return ToGbk(startButton_->text()); }
-void MainWindow::SetStartCaption(const std::string& caption) { startButton_->setText(ToQString(caption)); }
-std::string MainWindow::EditText(job::EditBox box) const { return ToGbk(editBox(box)->text()); }
-void MainWindow::SetEditEnabled(job::EditBox box, bool enabled) { editBox(box)->setEnabled(enabled); }
-void MainWindow::SetProgressVisible(bool visible) { progress_->setVisible(visible); }
-void MainWindow::SetStatusLabelVisible(bool visible) { statusLabel_->setVisible(visible); }
+std::string MainWindow::StartCaption() const {
+    return ToGbk(startButton_->text());
+}
+void MainWindow::SetStartCaption(const std::string& caption) {
+    startButton_->setText(ToQString(caption));
+}
+std::string MainWindow::EditText(job::EditBox box) const {
+    return ToGbk(editBox(box)->text());
+}
+void MainWindow::SetEditEnabled(job::EditBox box, bool enabled) {
+    editBox(box)->setEnabled(enabled);
+}
+void MainWindow::SetProgressVisible(bool visible) {
+    progress_->setVisible(visible);
+}
+void MainWindow::SetStatusLabelVisible(bool visible) {
+    statusLabel_->setVisible(visible);
+}
 
 void MainWindow::SetProgressMaximum(long maximum) {
-    progress_->setRange(0, static_cast<int>(std::min<long>(maximum, std::numeric_limits<int>::max())));
+    progress_->setRange(0,
+                        static_cast<int>(std::min<long>(maximum, std::numeric_limits<int>::max())));
 }
 
 void MainWindow::SetProgressPosition(long position) {
     progress_->setValue(static_cast<int>(std::min<long>(position, progress_->maximum())));
 }
 
-void MainWindow::SetStatusText(const std::string& text) { statusLabel_->setText(ToQString(text)); }
-void MainWindow::ClearRows() { list_->clear(); }
+void MainWindow::SetStatusText(const std::string& text) {
+    statusLabel_->setText(ToQString(text));
+}
+void MainWindow::ClearRows() {
+    list_->clear();
+}
 
 void MainWindow::InsertRow(int row, job::StatusIcon icon) {
     auto* item = new QTreeWidgetItem;
@@ -402,7 +457,9 @@ void MainWindow::ScrollToRow(int row) {
         Qt::QueuedConnection);
 }
 
-int MainWindow::RowCount() const { return list_->topLevelItemCount(); }
+int MainWindow::RowCount() const {
+    return list_->topLevelItemCount();
+}
 void MainWindow::ProcessEvents() {
     // A run reaches its event points far more often than a screen refreshes, and every pass
     // repaints what changed; passes closer together than this are skipped, so pending input is
@@ -413,10 +470,13 @@ void MainWindow::ProcessEvents() {
     sinceEvents_.start();
 }
 
-platform::MessageAnswer MainWindow::ShowMessage(const std::string& text, platform::MessageButtons buttons) {
+platform::MessageAnswer MainWindow::ShowMessage(const std::string& text,
+                                                platform::MessageButtons buttons) {
     return ui::ShowMessage(ToQString(text), buttons);
 }
 
-void MainWindow::OpenInFileManager(const std::string& folder) { ui::OpenInFileManager(ToQString(folder)); }
+void MainWindow::OpenInFileManager(const std::string& folder) {
+    ui::OpenInFileManager(ToQString(folder));
+}
 
 }  // namespace zembrat::ui

@@ -41,7 +41,7 @@ BannerAddresses DefaultBannerAddresses();
 
 class MainWindow : public QWidget, public job::JobWindow {
     Q_OBJECT
-public:
+  public:
     // The settings store, the text dialog's request record and the web client are the
     // program's; they outlive the window.
     MainWindow(config::ConfigStore& settings, TextDialogRequest& textDialog, web::WebClient& web,
@@ -58,6 +58,7 @@ public:
     bool SaveSettings();
     // The help text in the text dialog, with the default title; returns when it is closed.
     void ShowHelp();
+    // True once the first activation has read the stored settings into the boxes, all of them.
     bool settingsLoaded() const { return settingsLoaded_; }
 
     // job::JobWindow
@@ -84,13 +85,13 @@ public:
     // The icon index a row shows (job::StatusIcon), -1 for no such row.
     int RowIcon(int row) const;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     // Saves the settings and closes; during a run it asks the run to stop and closes when the
     // run has returned.
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildBanner();
     void BuildControls();
     void Connect();
@@ -101,16 +102,17 @@ private:
     QString SaveFailedText() const;
     // Runs the job's entry, then closes the window if a close came in meanwhile.
     void StartOrStop(job::ListingMethod method);
-    // A close that came while the articles were still being listed could not stop the run yet.
 
     config::ConfigStore& settings_;
     TextDialogRequest& textDialog_;
     job::JobDriver driver_;
     QElapsedTimer sinceEvents_;
-    int scrollRow_ = -1;  // a scroll waiting for the next event pass
-    bool settingsLoaded_ = false;
-    int jobDepth_ = 0;              // StartOrStop calls on the stack
-    bool closeAfterRun_ = false;    // a close came during a run
+    int scrollRow_ = -1;           // a scroll waiting for the next event pass
+    bool loadStarted_ = false;     // the first activation began reading the settings
+    bool settingsLoaded_ = false;  // ... and has read them all
+    bool closeAfterLoad_ = false;  // a close came while they were being read
+    int jobDepth_ = 0;             // StartOrStop calls on the stack
+    bool closeAfterRun_ = false;   // a close came during a run
     bool closeFailureShown_ = false;
     QVector<QIcon> statusIcons_;
 

@@ -9,6 +9,7 @@
 
 #include "config/config_store.h"
 #include "job/folders.h"
+#include "platform/events.h"
 #include "platform/files.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
@@ -204,6 +205,44 @@ TEST(MainWindowAlone, ClosingBeforeTheFirstActivationKeepsTheStoredSettings) {
     EXPECT_FALSE(window.settingsLoaded());
     EXPECT_TRUE(window.close());
     // The designed texts it showed were never the user's settings.
+    EXPECT_EQ(ReadFileOrMissing(path), stored);
+}
+
+TEST(MainWindowAlone, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem) {
+    TempDir dir;
+    const std::string stored = SavedSettings("f", "*.txt", "i", "o", "n", "x");
+    const std::string path = dir.Write("Zembrat.ini", stored);
+    config::ConfigStore store;
+    ASSERT_TRUE(store.Open(path, config::DiskFile));
+    // As the program sets it: the store lets events through between the keys it reads.
+    const platform::EventHook previous =
+        platform::SetProcessEventsHook([] { QApplication::processEvents(); });
+    TextDialogRequest request;
+    web::WebClient web;
+    MainWindow window(store, request, web);
+    window.setAttribute(Qt::WA_ShowWithoutActivating);
+    window.show();
+
+    // The close (a termination request, say) arrives once the first box has been read.
+    bool asked = false, closedMidway = false;
+    QObject::connect(window.editBox(job::EditBox::ArticleFolder), &QLineEdit::textChanged, [&] {
+        if (asked) return;
+        asked = true;
+        QTimer::singleShot(0, &window, [&] {
+            // The last key is still unread.
+            closedMidway = window.editBox(job::EditBox::ExcludedRanges)->text() != "x";
+            window.close();
+        });
+    });
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&window, &activate);
+    platform::SetProcessEventsHook(previous);
+
+    ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
+    EXPECT_TRUE(window.settingsLoaded());
+    EXPECT_EQ(window.editBox(job::EditBox::ExcludedRanges)->text(), QStringLiteral("x"));
+    EXPECT_FALSE(window.isVisible()) << "closed once they were all in";
+    // What was saved is what was read, not the designed texts of the keys still unread.
     EXPECT_EQ(ReadFileOrMissing(path), stored);
 }
 
