@@ -56,7 +56,8 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
             continue;
         }
         // Folders are made once; later images find them there with a single look.
-        if (!platform::IsFolder(text::DirectoryPart(full)) && !MakeFolders(full)) return std::nullopt;
+        if (!platform::IsFolder(text::DirectoryPart(full)) && !MakeFolders(full))
+            return std::nullopt;
         if (!platform::WriteWholeFile(full, bytes)) {
             std::error_code ec;
             std::filesystem::remove(platform::NativePath(full), ec);
@@ -68,16 +69,20 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
 }
 
 std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
-                           const std::string& resultFolder, JobWindow& window,
-                           web::WebClient& web, const bool& stopRequested) {
+                           const std::string& resultFolder, JobWindow& window, web::WebClient& web,
+                           const bool& stopRequested) {
     const int rows = std::min(window.RowCount(), static_cast<int>(refs.size()));
+    // The boxes are locked for the run, so their texts are read once per article.
+    const std::string imageFolder = window.EditText(EditBox::ImageFolder);
+    const std::string newPrefix = window.EditText(EditBox::NewPrefix);
+    const std::string downloading = "正在下载到 "_gbk + imageFolder;
     std::string scratch;
     for (int row = 0; row < rows; ++row) {
         if (stopRequested) break;
         const ImageRef& ref = refs[static_cast<std::size_t>(row)];
         window.ScrollToRow(row);
         window.SetRowIcon(row, StatusIcon::Downloading);
-        window.SetCellText(row, 0, "正在下载到 "_gbk + window.EditText(EditBox::ImageFolder));
+        window.SetCellText(row, 0, downloading);
 
         text::Bytes bytes = FetchImage(web, ref.address);
         if (bytes.empty()) {
@@ -90,9 +95,8 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
             continue;
         }
 
-        const std::optional<std::string> rel =
-            StoreImage(resultFolder, window.EditText(EditBox::ImageFolder), ContentName(bytes),
-                       ImageExtension(ref.address), bytes);
+        const std::optional<std::string> rel = StoreImage(
+            resultFolder, imageFolder, ContentName(bytes), ImageExtension(ref.address), bytes);
         if (!rel) {
             // The article keeps its reference: it must never point at an image that is not there.
             window.SetRowIcon(row, StatusIcon::Failed);
@@ -101,7 +105,7 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
         }
         window.SetRowIcon(row, StatusIcon::Saved);
         window.SetCellText(row, 0, *rel);
-        RewriteInPlace(text, ref.sourceValue, NewAddress(*rel, window.EditText(EditBox::NewPrefix)), scratch);
+        RewriteInPlace(text, ref.sourceValue, NewAddress(*rel, newPrefix), scratch);
     }
     return text;
 }

@@ -1,5 +1,6 @@
 #include "job/image_refs.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "automation/regex_object.h"
@@ -46,29 +47,25 @@ std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::Pat
     sources = RemoveDuplicates(std::move(sources), [&window] { window.ProcessEvents(); });
     window.ClearRows();
 
+    // The boxes are locked for the run, so their texts are read once per article.
+    const std::string oldPrefix = window.EditText(EditBox::OldPrefix);
+    const bool excluding = !window.EditText(EditBox::ExcludedRanges).empty();
     // Walked from the last to the first, so that rows inserted at the top end in article order.
-    std::vector<bool> kept(sources.size(), false);
-    std::vector<std::string> addresses(sources.size());
+    std::vector<ImageRef> refs;
     for (std::size_t k = sources.size(); k-- > 0;) {
         std::string a = text::Trim(sources[k]);
         if (a.empty()) continue;
         if (a[0] == '/') {
-            const std::string oldPrefix = window.EditText(EditBox::OldPrefix);
             if (oldPrefix.empty()) continue;
             a = "http://" + oldPrefix + a;
         }
         if (text::AsciiLower(a.substr(0, 7)) != "http://") continue;
-        if (!window.EditText(EditBox::ExcludedRanges).empty() && excludes.Execute(a) > 0) continue;
+        if (excluding && excludes.Execute(a) > 0) continue;
         AddQueuedRow(window, a);
         window.ProcessEvents();
-        kept[k] = true;
-        addresses[k] = std::move(a);
+        refs.push_back({std::move(sources[k]), std::move(a)});
     }
-
-    std::vector<ImageRef> refs;
-    for (std::size_t k = 0; k < sources.size(); ++k) {
-        if (kept[k]) refs.push_back({std::move(sources[k]), std::move(addresses[k])});
-    }
+    std::reverse(refs.begin(), refs.end());
     return refs;
 }
 

@@ -34,7 +34,7 @@ void AddQueuedRow(JobWindow& window, const std::string& address);
 
 // The kept references of the article in article order. Empties the status list and queues one
 // row per kept reference. tags holds ImageTagPattern(); excludes the compiled excluded ranges.
-// OldPrefix and ExcludedRanges are read from the window as they are needed.
+// OldPrefix and ExcludedRanges are read from the window once (the run keeps them locked).
 std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
                                        automation::PatternMatcher& excludes, JobWindow& window);
 
