@@ -43,34 +43,21 @@ void WindowPlacement::SetRect(const config::WindowRect& rect) {
     window_.setGeometry(rect.left, rect.top, rect.width, rect.height);
 }
 
-std::string ActionState::KeyText() const {
-    return ToGbk(action_.text());
+template <class Control, class Widget>
+std::string CheckedState<Control, Widget>::KeyText() const {
+    return ToGbk(widget_.text());
 }
-bool ActionState::IsOn() const {
-    return action_.isChecked();
+template <class Control, class Widget>
+bool CheckedState<Control, Widget>::IsOn() const {
+    return widget_.isChecked();
 }
-void ActionState::SetOn(bool on) {
-    action_.setChecked(on);
-}
-
-std::string CheckBoxState::KeyText() const {
-    return ToGbk(box_.text());
-}
-bool CheckBoxState::IsOn() const {
-    return box_.isChecked();
-}
-void CheckBoxState::SetOn(bool on) {
-    box_.setChecked(on);
+template <class Control, class Widget>
+void CheckedState<Control, Widget>::SetOn(bool on) {
+    widget_.setChecked(on);
 }
 
-std::string RadioButtonState::KeyText() const {
-    return ToGbk(button_.text());
-}
-bool RadioButtonState::IsOn() const {
-    return button_.isChecked();
-}
-void RadioButtonState::SetOn(bool on) {
-    button_.setChecked(on);
-}
+template class CheckedState<config::CheckableMenuItem, QAction>;
+template class CheckedState<config::CheckBoxControl, QCheckBox>;
+template class CheckedState<config::RadioButtonControl, QRadioButton>;
 
 }  // namespace zembrat::ui

@@ -3,6 +3,8 @@
 // Each adapter refers to a live widget or action that outlives it.
 #pragma once
 
+#include <string>
+
 #include "config/geometry.h"
 
 class QAction;
@@ -28,42 +30,24 @@ class WindowPlacement : public config::PlacedWindow {
     QWidget& window_;
 };
 
-// A checkable menu entry, keyed by its text; on is checked. A menu entry that is not
-// checkable stays unchecked.
-class ActionState : public config::CheckableMenuItem {
+// An on/off control keyed by its text (a menu entry's or a button's caption); on is checked.
+// The same for the three kinds: a menu entry that is not checkable stays unchecked, and in an
+// exclusive group the checked radio button cannot be switched off by itself, which a restore
+// reports by reading the state back.
+template <class Control, class Widget>
+class CheckedState : public Control {
   public:
-    explicit ActionState(QAction& action) : action_(action) {}
+    explicit CheckedState(Widget& widget) : widget_(widget) {}
     std::string KeyText() const override;
     bool IsOn() const override;
     void SetOn(bool on) override;
 
   private:
-    QAction& action_;
+    Widget& widget_;
 };
 
-// A check box, keyed by its caption; on is checked.
-class CheckBoxState : public config::CheckBoxControl {
-  public:
-    explicit CheckBoxState(QCheckBox& box) : box_(box) {}
-    std::string KeyText() const override;
-    bool IsOn() const override;
-    void SetOn(bool on) override;
-
-  private:
-    QCheckBox& box_;
-};
-
-// A radio button, keyed by its caption; on is checked. In an exclusive group the checked one
-// cannot be switched off by itself, which a restore reports by reading the state back.
-class RadioButtonState : public config::RadioButtonControl {
-  public:
-    explicit RadioButtonState(QRadioButton& button) : button_(button) {}
-    std::string KeyText() const override;
-    bool IsOn() const override;
-    void SetOn(bool on) override;
-
-  private:
-    QRadioButton& button_;
-};
+using ActionState = CheckedState<config::CheckableMenuItem, QAction>;
+using CheckBoxState = CheckedState<config::CheckBoxControl, QCheckBox>;
+using RadioButtonState = CheckedState<config::RadioButtonControl, QRadioButton>;
 
 }  // namespace zembrat::ui
