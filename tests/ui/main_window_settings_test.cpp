@@ -47,6 +47,16 @@ class WindowWithSettings : public ::testing::Test {
         window->show();
         return *window;
     }
+    // Writes stored as the settings file, opens the store on it and shows a window over it
+    // that has not been activated yet, so it has not read the settings.
+    MainWindow& StartUnactivated(const std::string& stored) {
+        dir.Write("Zembrat.ini", stored);
+        EXPECT_TRUE(store.Open(path, config::DiskFile));
+        window = std::make_unique<MainWindow>(store, request, web);
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        return *window;
+    }
     void Fill(MainWindow& w) {
         w.editBox(job::EditBox::ArticleFolder)->setText(ToQString(dir / "文章目录"_gbk));
         w.editBox(job::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
@@ -191,57 +201,41 @@ TEST_F(WindowWithSettings, ClosingDuringARunStopsItAndClosesOnceItHasReturned) {
     EXPECT_EQ(Child<QPushButton>("按钮开始下载")->text(), QStringLiteral("开始下载并替换图片地址"));
 }
 
-TEST(MainWindowAlone, ClosingBeforeTheFirstActivationKeepsTheStoredSettings) {
-    TempDir dir;
+TEST_F(WindowWithSettings, ClosingBeforeTheFirstActivationKeepsTheStoredSettings) {
     const std::string stored = SavedSettings("f", "*.htm", "i", "o", "n", "x");
-    const std::string path = dir.Write("Zembrat.ini", stored);
-    config::ConfigStore store;
-    ASSERT_TRUE(store.Open(path, config::DiskFile));
-    TextDialogRequest request;
-    web::WebClient web;
-    MainWindow window(store, request, web);
-    window.setAttribute(Qt::WA_ShowWithoutActivating);
-    window.show();
-    EXPECT_FALSE(window.settingsLoaded());
-    EXPECT_TRUE(window.close());
+    MainWindow& w = StartUnactivated(stored);
+    EXPECT_FALSE(w.settingsLoaded());
+    EXPECT_TRUE(w.close());
     // The designed texts it showed were never the user's settings.
     EXPECT_EQ(ReadFileOrMissing(path), stored);
 }
 
-TEST(MainWindowAlone, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem) {
-    TempDir dir;
+TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem) {
     const std::string stored = SavedSettings("f", "*.txt", "i", "o", "n", "x");
-    const std::string path = dir.Write("Zembrat.ini", stored);
-    config::ConfigStore store;
-    ASSERT_TRUE(store.Open(path, config::DiskFile));
+    MainWindow& w = StartUnactivated(stored);
     // As the program sets it: the store lets events through between the keys it reads.
     const platform::EventHook previous =
         platform::SetProcessEventsHook([] { QApplication::processEvents(); });
-    TextDialogRequest request;
-    web::WebClient web;
-    MainWindow window(store, request, web);
-    window.setAttribute(Qt::WA_ShowWithoutActivating);
-    window.show();
 
     // The close (a termination request, say) arrives once the first box has been read.
     bool asked = false, closedMidway = false;
-    QObject::connect(window.editBox(job::EditBox::ArticleFolder), &QLineEdit::textChanged, [&] {
+    QObject::connect(w.editBox(job::EditBox::ArticleFolder), &QLineEdit::textChanged, [&] {
         if (asked) return;
         asked = true;
-        QTimer::singleShot(0, &window, [&] {
+        QTimer::singleShot(0, &w, [&] {
             // The last key is still unread.
-            closedMidway = window.editBox(job::EditBox::ExcludedRanges)->text() != "x";
-            window.close();
+            closedMidway = w.editBox(job::EditBox::ExcludedRanges)->text() != "x";
+            w.close();
         });
     });
     QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(&window, &activate);
+    QApplication::sendEvent(&w, &activate);
     platform::SetProcessEventsHook(previous);
 
     ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
-    EXPECT_TRUE(window.settingsLoaded());
-    EXPECT_EQ(window.editBox(job::EditBox::ExcludedRanges)->text(), QStringLiteral("x"));
-    EXPECT_FALSE(window.isVisible()) << "closed once they were all in";
+    EXPECT_TRUE(w.settingsLoaded());
+    EXPECT_EQ(w.editBox(job::EditBox::ExcludedRanges)->text(), QStringLiteral("x"));
+    EXPECT_FALSE(w.isVisible()) << "closed once they were all in";
     // What was saved is what was read, not the designed texts of the keys still unread.
     EXPECT_EQ(ReadFileOrMissing(path), stored);
 }
