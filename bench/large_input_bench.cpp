@@ -18,7 +18,7 @@
 #include "job/job_driver.h"
 #include "platform/files.h"
 #include "support/http_server.h"
-#include "support/quiet_window.h"
+#include "support/recording_window.h"
 #include "text/codec.h"
 #include "web/web_client.h"
 
@@ -85,11 +85,13 @@ int main(int argc, char** argv) {
     ResetPeak();
     web::WebClient web;
     web.CreateRequest();
-    testing::QuietWindow window;
+    testing::RecordingWindow window;
+    window.quiet = true;
     window.edits[job::EditBox::ArticleFolder] = folder;
     window.edits[job::EditBox::ArticleFilter] = "*.htm";
     window.edits[job::EditBox::ImageFolder] = "files/img";
-    job::JobDriver driver(window, web);
+    web.SetEventPoints(window);
+    job::JobDriver driver(window, web, window);
     const double runSeconds = Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
     const double runPeak = PeakMiB();
 

@@ -11,7 +11,7 @@
 #include "fuzz_support.h"
 #include "job/image_names.h"
 #include "job/image_refs.h"
-#include "support/quiet_window.h"
+#include "support/recording_window.h"
 #include "text/gbk.h"
 
 namespace {
@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(joined == article);
 
     // Finding the references.
-    testing::QuietWindow window;
+    testing::RecordingWindow window;
+    window.quiet = true;
     window.edits[job::EditBox::OldPrefix] = settings.size() % 2 ? "old.example" : "";
     window.edits[job::EditBox::ExcludedRanges] = settings.size() % 3 == 1 ? settings : "";
     window.edits[job::EditBox::ImageFolder] = "files/img";
@@ -77,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ready;
     automation::PatternMatcher excludes;
     excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
-    const std::vector<job::ImageRef> refs = job::CollectImageRefs(article, tags, excludes, window);
-    FUZZ_CHECK(static_cast<int>(refs.size()) == window.rows);
+    const std::vector<job::ImageRef> refs = job::CollectImageRefs(article, tags, excludes, window, window);
+    FUZZ_CHECK(static_cast<int>(refs.size()) == window.RowCount());
     for (const job::ImageRef& ref : refs) {
         FUZZ_CHECK(!ref.sourceValue.empty());
         FUZZ_CHECK(text::Find(article, ref.sourceValue) != text::kNotFound);

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -19,6 +21,7 @@
 #include "platform/messages.h"
 #include "ui/fonts.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_points.h"
 #include "ui/qt_text.h"
 #include "ui/shell.h"
 #include "ui/text_dialog.h"
@@ -56,11 +59,11 @@ class ExitRoutine {
 // Points the core's event, repaint and message hooks at Qt while the program runs.
 class ToolkitHooks {
   public:
-    ToolkitHooks()
-        : events_(platform::SetProcessEventsHook([] { QApplication::processEvents(); })),
-          painted_(platform::SetKeepWindowPaintedHook(
-              [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); })),
-          messages_(platform::SetMessageHook(ui::ShowMessageRequest)) {}
+    explicit ToolkitHooks(platform::EventPoints& points)
+        : events_(platform::SetProcessEventsHook([&points] { points.ProcessEvents(); })),
+          painted_(platform::SetKeepWindowPaintedHook([&points] { points.KeepPainted(); })),
+          messages_(platform::SetMessageHook(
+              [&points](const platform::MessageRequest& r) { return points.ShowMessage(r); })) {}
     ToolkitHooks(const ToolkitHooks&) = delete;
     ToolkitHooks& operator=(const ToolkitHooks&) = delete;
     ~ToolkitHooks() {
@@ -136,6 +139,14 @@ class CloseOnTermination {
     bool installed_ = false;
 };
 
+// Every caption of the window is Chinese, so Qt's own texts (the buttons of a message box, the
+// folder picker) are shown in Chinese too, whatever the locale.
+void LoadQtChineseTranslations(QTranslator& translator) {
+    if (translator.load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+}
+
 // The folders where packages put programs. Root can write them, so a copy there is recognised
 // by its place and not by whether its folder can be written.
 constexpr const char* kSystemProgramFolders[] = {
@@ -184,6 +195,8 @@ std::string SettingsPath(const std::string& programFolder) {
 }
 
 int RunProgram(const std::string& programFolder) {
+    // The way from the core to the window; made first, so it outlives every object that uses it.
+    ui::QtEventPoints events;
     ProgramObjects objects;
     objects.settings = std::make_unique<config::ConfigStore>();
     objects.textDialog = std::make_unique<ui::TextDialogRequest>();
@@ -191,7 +204,10 @@ int RunProgram(const std::string& programFolder) {
     objects.web->CreateRequest();
     const ExitRoutine exitRoutine(objects);
 
-    const ToolkitHooks hooks;
+    objects.web->SetEventPoints(events);
+    const ToolkitHooks hooks(events);
+    QTranslator qtTranslations;
+    LoadQtChineseTranslations(qtTranslations);
     ui::RegisterFontSubstitutes();
     // Ties the windows to the installed menu entry and icon (Wayland's app id).
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zembrat.Zembrat"));
@@ -200,7 +216,7 @@ int RunProgram(const std::string& programFolder) {
     // so itself.
     objects.settings->Open(SettingsPath(programFolder), config::DiskFile);
 
-    ui::MainWindow window(*objects.settings, *objects.textDialog, *objects.web);
+    ui::MainWindow window(*objects.settings, *objects.textDialog, *objects.web, events);
     const CloseOnTermination closeOnTermination(window);
     window.show();
     window.raise();

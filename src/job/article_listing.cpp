@@ -3,27 +3,28 @@
 #include "automation/collection_walker.h"
 #include "automation/file_system.h"
 #include "automation/regex_object.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/gbk.h"
 
 namespace zembrat::job {
 
 std::vector<std::string> FileSearchListing(std::string_view folder, std::string_view filter,
-                                           const EventPump& pump) {
+                                           platform::EventPoints& events) {
     const std::string dir = text::WithSeparator(folder);
     const std::string patterns = filter.empty() ? std::string("*.*") : std::string(filter);
     std::vector<std::string> articles;
     for (const std::string& pattern : text::Split(patterns, "|")) {
         for (const std::string& name : platform::SearchFiles(dir, pattern)) {
             articles.push_back(dir + name);
-            if (pump) pump();
+            events.ProcessEvents();
         }
     }
     return articles;
 }
 
 std::vector<std::string> FolderObjectListing(std::string_view folder, std::string_view filter,
-                                             const EventPump& pump) {
+                                             platform::EventPoints& events) {
     automation::FileSystem fileSystem;
     std::vector<std::string> articles;
     const std::string dir = text::WithSeparator(folder);
@@ -55,18 +56,18 @@ std::vector<std::string> FolderObjectListing(std::string_view folder, std::strin
             case Mode::Pattern: listed = pattern.Execute(name) >= 1; break;
         }
         if (listed) articles.push_back(dir + name);
-        if (pump) pump();
+        events.ProcessEvents();
     }
     return articles;
 }
 
 std::vector<std::string> ListArticles(std::string_view folder, std::string_view filter,
-                                      ListingMethod method, const EventPump& pump) {
+                                      ListingMethod method, platform::EventPoints& events) {
     switch (method) {
         case ListingMethod::FolderObject:
-            return FolderObjectListing(folder, filter, pump);
+            return FolderObjectListing(folder, filter, events);
         case ListingMethod::FileSearch:
-            return FileSearchListing(folder, filter, pump);
+            return FileSearchListing(folder, filter, events);
     }
     return {};
 }

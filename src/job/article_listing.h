@@ -1,10 +1,13 @@
 // Listing the article files of one folder (never its subfolders).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace zembrat::platform {
+class EventPoints;
+}
 
 namespace zembrat::job {
 
@@ -14,23 +17,22 @@ enum class ListingMethod {
     FileSearch,    // one directory search per "|"-separated wildcard of the filter
 };
 
-using EventPump = std::function<void()>;
-
 // Full paths of the matching files: the folder, a separator when it lacks one, the name.
-// Never fails: a missing or unreadable folder gives an empty list. pump runs after every entry.
+// Never fails: a missing or unreadable folder gives an empty list. Events are processed after
+// every entry.
 std::vector<std::string> ListArticles(std::string_view folder, std::string_view filter,
-                                      ListingMethod method, const EventPump& pump);
+                                      ListingMethod method, platform::EventPoints& events);
 
 // Walks the folder's files through the file-system objects. An empty filter means "*". "*" and
 // "*.*" list every file; "*.ext" (no other "*") lists names ending in .ext, letter case ignored;
 // any other filter is a wildcard pattern (with "|" between alternatives) that may match
 // anywhere in the name, letter case ignored.
 std::vector<std::string> FolderObjectListing(std::string_view folder, std::string_view filter,
-                                             const EventPump& pump);
+                                             platform::EventPoints& events);
 
 // An empty filter means "*.*"; an empty piece between two "|" matches nothing; a name matching
 // two pieces is listed twice, the names of the first piece first.
 std::vector<std::string> FileSearchListing(std::string_view folder, std::string_view filter,
-                                           const EventPump& pump);
+                                           platform::EventPoints& events);
 
 }  // namespace zembrat::job

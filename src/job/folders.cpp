@@ -8,11 +8,7 @@ namespace zembrat::job {
 
 bool MakeFolders(std::string_view path) {
     const std::string_view separator(&text::kPathSeparator, 1);
-#ifdef _WIN32
-    constexpr std::size_t kSkippedPrefix = 2;  // "C:"
-#else
     constexpr std::size_t kSkippedPrefix = 0;  // the root
-#endif
     for (std::size_t p = text::Find(path, separator); p != text::kNotFound;
          p = text::Find(path, separator, p + 1)) {
         const std::string_view prefix = path.substr(0, p);
@@ -20,6 +16,17 @@ bool MakeFolders(std::string_view path) {
         if (!platform::CreateOneFolder(prefix)) return false;
     }
     return true;
+}
+
+bool LeavesItsBase(std::string_view relative) {
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find_first_of("/\\", start);
+        if (end == std::string_view::npos) end = relative.size();
+        if (relative.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::string ResultFolder(std::string_view articleFolder) {

@@ -1,12 +1,11 @@
 #include "job/image_download.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
-#include "job/folders.h"
 #include "job/image_names.h"
+#include "platform/event_points.h"
+#include "platform/beneath.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -28,21 +27,20 @@ text::Bytes FetchImage(web::WebClient& web, const std::string& address) {
     return bytes;
 }
 
-// One second, in 10 ms sleeps, with events processed after each.
-void WaitBeforeRetry(JobWindow& window) {
-    for (int round = 0; round < 100; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        window.ProcessEvents();
+// One second, in 10 ms sleeps, with events processed after each; a stop ends it at once.
+void WaitBeforeRetry(platform::EventPoints& events, const std::stop_token& stop,
+                     SleepFunction sleep) {
+    for (int round = 0; round < 100 && !stop.stop_requested(); ++round) {
+        sleep(std::chrono::milliseconds(10));
+        events.ProcessEvents();
     }
 }
 
-bool HoldsBytes(const std::string& path, std::string_view bytes) {
-    if (platform::IsFolder(path)) return false;
-    text::Bytes existing;
-    return platform::ReadWholeFile(path, existing) && existing == bytes;
-}
-
 }  // namespace
+
+void RealSleep(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
 
 std::optional<std::string> StoreImage(const std::string& resultFolder, std::string_view imageFolder,
                                       const std::string& name, const std::string& extension,
@@ -50,27 +48,25 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
     for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
         const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
         const std::string rel = ImageRelPath(imageFolder, stem, extension);
-        const std::string full = resultFolder + rel;
-        if (platform::PathExists(full)) {
-            if (HoldsBytes(full, bytes)) return rel;
-            continue;
+        switch (platform::StoreBytesBeneath(resultFolder, rel, bytes)) {
+            case platform::StoreOutcome::Stored:
+            case platform::StoreOutcome::Same:
+                return rel;
+            case platform::StoreOutcome::Taken:
+                continue;
+            case platform::StoreOutcome::Failed:
+                return std::nullopt;
         }
-        // Folders are made once; later images find them there with a single look.
-        if (!platform::IsFolder(text::DirectoryPart(full)) && !MakeFolders(full))
-            return std::nullopt;
-        if (!platform::WriteWholeFile(full, bytes)) {
-            std::error_code ec;
-            std::filesystem::remove(platform::NativePath(full), ec);
-            return std::nullopt;
-        }
-        return rel;
     }
     return std::nullopt;
 }
 
-std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
-                           const std::string& resultFolder, JobWindow& window, web::WebClient& web,
-                           const bool& stopRequested) {
+DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
+                               const std::string& resultFolder, JobWindow& window,
+                               web::WebClient& web, platform::EventPoints& events,
+                               SleepFunction sleep) {
+    const std::stop_token stop = events.StopToken();
+    DownloadSummary summary;
     const int rows = std::min(window.RowCount(), static_cast<int>(refs.size()));
     // The boxes are locked for the run, so their texts are read once per article.
     const std::string imageFolder = window.EditText(EditBox::ImageFolder);
@@ -78,20 +74,29 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
     const std::string downloading = "正在下载到 "_gbk + imageFolder;
     std::string scratch;
     for (int row = 0; row < rows; ++row) {
-        if (stopRequested) break;
+        if (stop.stop_requested()) {
+            summary.complete = false;
+            break;
+        }
         const ImageRef& ref = refs[static_cast<std::size_t>(row)];
         window.ScrollToRow(row);
         window.SetRowIcon(row, StatusIcon::Downloading);
         window.SetCellText(row, 0, downloading);
 
         text::Bytes bytes = FetchImage(web, ref.address);
-        if (bytes.empty()) {
-            WaitBeforeRetry(window);
-            bytes = FetchImage(web, ref.address);
+        if (bytes.empty() && !stop.stop_requested()) {
+            WaitBeforeRetry(events, stop, sleep);
+            if (!stop.stop_requested()) bytes = FetchImage(web, ref.address);
+        }
+        if (stop.stop_requested()) {
+            // The download was abandoned: this image is not dealt with, nor is the article.
+            summary.complete = false;
+            break;
         }
         if (bytes.empty()) {
             window.SetRowIcon(row, StatusIcon::Failed);
             window.SetCellText(row, 0, "下载失败 "_gbk);
+            ++summary.failed;
             continue;
         }
 
@@ -101,13 +106,15 @@ std::string DownloadImages(std::string text, const std::vector<ImageRef>& refs,
             // The article keeps its reference: it must never point at an image that is not there.
             window.SetRowIcon(row, StatusIcon::Failed);
             window.SetCellText(row, 0, "保存失败 "_gbk);
+            ++summary.failed;
             continue;
         }
         window.SetRowIcon(row, StatusIcon::Saved);
         window.SetCellText(row, 0, *rel);
+        ++summary.stored;
         RewriteInPlace(text, ref.sourceValue, NewAddress(*rel, newPrefix), scratch);
     }
-    return text;
+    return summary;
 }
 
 }  // namespace zembrat::job

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "automation/regex_object.h"
+#include "platform/event_points.h"
 #include "text/codec.h"
 #include "text/gbk.h"
 
@@ -16,7 +17,8 @@ const std::string& ImageTagPattern() {
     return pattern;
 }
 
-std::vector<std::string> RemoveDuplicates(std::vector<std::string> list, const EventPump& pump) {
+std::vector<std::string> RemoveDuplicates(std::vector<std::string> list,
+                                          platform::EventPoints& events) {
     if (list.size() < 2) return list;
     // One pass with the index of each text's last occurrence: comparing every pair would take
     // a long article's thousands of tags into hundreds of millions of comparisons.
@@ -27,7 +29,7 @@ std::vector<std::string> RemoveDuplicates(std::vector<std::string> list, const E
     kept.reserve(last.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (last[list[i]] == i) kept.push_back(list[i]);
-        if (pump) pump();
+        events.ProcessEvents();
     }
     return kept;
 }
@@ -39,12 +41,13 @@ void AddQueuedRow(JobWindow& window, const std::string& address) {
 }
 
 std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
-                                       automation::PatternMatcher& excludes, JobWindow& window) {
+                                       automation::PatternMatcher& excludes, JobWindow& window,
+                                       platform::EventPoints& events) {
     const int n = tags.Execute(article);
     std::vector<std::string> sources;
     sources.reserve(static_cast<std::size_t>(n));
     for (int j = 1; j <= n; ++j) sources.push_back(tags.SubMatchText(j, 2));
-    sources = RemoveDuplicates(std::move(sources), [&window] { window.ProcessEvents(); });
+    sources = RemoveDuplicates(std::move(sources), events);
     window.ClearRows();
 
     // The boxes are locked for the run, so their texts are read once per article.
@@ -62,7 +65,7 @@ std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::Pat
         if (text::AsciiLower(a.substr(0, 7)) != "http://") continue;
         if (excluding && excludes.Execute(a) > 0) continue;
         AddQueuedRow(window, a);
-        window.ProcessEvents();
+        events.ProcessEvents();
         refs.push_back({std::move(sources[k]), std::move(a)});
     }
     std::reverse(refs.begin(), refs.end());

@@ -5,11 +5,13 @@
 #include <string_view>
 #include <vector>
 
-#include "job/article_listing.h"
 #include "job/job_window.h"
 
 namespace zembrat::automation {
 class PatternMatcher;
+}
+namespace zembrat::platform {
+class EventPoints;
 }
 
 namespace zembrat::job {
@@ -26,8 +28,9 @@ struct ImageRef {
 const std::string& ImageTagPattern();
 
 // The texts of the list, each kept only at its last occurrence, in the order those last
-// occurrences stand. pump runs once for each element examined.
-std::vector<std::string> RemoveDuplicates(std::vector<std::string> list, const EventPump& pump);
+// occurrences stand. Events are processed once for each element examined.
+std::vector<std::string> RemoveDuplicates(std::vector<std::string> list,
+                                          platform::EventPoints& events);
 
 // Inserts a queued row for address at the top of the status list.
 void AddQueuedRow(JobWindow& window, const std::string& address);
@@ -36,6 +39,7 @@ void AddQueuedRow(JobWindow& window, const std::string& address);
 // row per kept reference. tags holds ImageTagPattern(); excludes the compiled excluded ranges.
 // OldPrefix and ExcludedRanges are read from the window once (the run keeps them locked).
 std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
-                                       automation::PatternMatcher& excludes, JobWindow& window);
+                                       automation::PatternMatcher& excludes, JobWindow& window,
+                                       platform::EventPoints& events);
 
 }  // namespace zembrat::job

@@ -2,8 +2,9 @@
 
 #include "automation/regex_object.h"
 #include "job/folders.h"
-#include "job/image_download.h"
 #include "job/image_refs.h"
+#include "platform/event_points.h"
+#include "platform/beneath.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -18,6 +19,10 @@ using platform::MessageButtons;
 // The four boxes the run reads again and again; they stay disabled while it runs.
 constexpr EditBox kLockedBoxes[] = {EditBox::NewPrefix, EditBox::ExcludedRanges,
                                     EditBox::OldPrefix, EditBox::ImageFolder};
+
+std::string CountLine(std::size_t count, const std::string& what) {
+    return "有 "_gbk + std::to_string(count) + what + "\r\n";
+}
 
 }  // namespace
 
@@ -40,11 +45,30 @@ std::string ArticleStatusText(std::size_t count, std::size_t index, const std::s
     return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + text::BaseName(path);
 }
 
-JobDriver::JobDriver(JobWindow& window, web::WebClient& web) : window_(window), web_(web) {}
+std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder) {
+    std::string message = counts.stopped ? "已停止。"_gbk : "处理完成。"_gbk;
+    message += "处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
+    if (counts.unreadableArticles > 0)
+        message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
+    if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
+    if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
+    message += "请问是否打开它？"_gbk;
+    return message;
+}
+
+JobDriver::JobDriver(JobWindow& window, web::WebClient& web, platform::EventPoints& events)
+    : window_(window), web_(web), events_(events) {}
+
+platform::MessageAnswer JobDriver::Tell(const std::string& text, MessageButtons buttons) {
+    platform::MessageRequest request;
+    request.text = text;
+    request.buttons = buttons;
+    return events_.ShowMessage(request);
+}
 
 void JobDriver::RequestStop() {
     window_.SetStartCaption(StoppingCaption());
-    stopRequested_ = true;
+    stop_.request_stop();
 }
 
 void JobDriver::StopForClose() {
@@ -60,27 +84,40 @@ void JobDriver::StartOrStop(ListingMethod method) {
     }
     method_ = method;
     closing_ = false;
+
+    const std::string imageFolder = Setting(EditBox::ImageFolder);
+    if (LeavesItsBase(imageFolder)) {
+        Tell("图片存放目录不能超出结果目录："_gbk + imageFolder, MessageButtons::Ok);
+        return;
+    }
+
     // The run's two pattern objects live until it returns.
     automation::PatternMatcher tags;
     automation::PatternMatcher excludes;
 
     listing_ = true;
     articles_ = ListArticles(Setting(EditBox::ArticleFolder), Setting(EditBox::ArticleFilter),
-                             method_, [this] { window_.ProcessEvents(); });
+                             method_, events_);
     listing_ = false;
     if (articles_.empty()) {
         if (closing_) return;  // the window is closing: no message for it
-        window_.ShowMessage("在这个目录下‘"_gbk + Setting(EditBox::ArticleFolder) + "’找不到‘"_gbk +
-                                Setting(EditBox::ArticleFilter) + "’类型的文件！"_gbk,
-                            MessageButtons::Ok);
+        const std::string folder = Setting(EditBox::ArticleFolder);
+        if (!platform::IsFolder(folder)) {
+            Tell("文章目录不存在："_gbk + folder, MessageButtons::Ok);
+            return;
+        }
+        Tell("在这个目录下‘"_gbk + folder + "’找不到‘"_gbk + Setting(EditBox::ArticleFilter) +
+                 "’类型的文件！"_gbk,
+             MessageButtons::Ok);
         return;
     }
 
     running_ = true;
     window_.SetStartCaption(StopCaption());
-    stopRequested_ = false;
+    stop_ = std::stop_source();
+    events_.SetStopToken(stop_.get_token());
     if (closing_) RequestStop();  // the window began to close while the articles were listed
-    failedWrites_ = 0;
+    counts_ = RunCounts{};
     window_.SetProgressVisible(true);
     window_.SetStatusLabelVisible(true);
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
@@ -88,10 +125,10 @@ void JobDriver::StartOrStop(ListingMethod method) {
     tags.SetPattern(ImageTagPattern());
 
     const std::string resultFolder = ResultFolder(Setting(EditBox::ArticleFolder));
-    if (!MakeFolders(resultFolder) || !platform::IsFolder(resultFolder)) {
-        // Nothing could be written there: end before reading any article.
+    if (!MakeFolders(resultFolder) || !platform::IsRealFolder(resultFolder)) {
+        // Nothing could be written there (or only through a link): end before reading any article.
         Finish();
-        window_.ShowMessage("无法创建结果目录："_gbk + resultFolder, MessageButtons::Ok);
+        Tell("无法创建结果目录："_gbk + resultFolder, MessageButtons::Ok);
         return;
     }
 
@@ -101,21 +138,19 @@ void JobDriver::StartOrStop(ListingMethod method) {
     Finish();
     if (closing_) return;
 
-    std::string message = "处理完成。处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
-    if (failedWrites_ > 0) {
-        message += "有 "_gbk + std::to_string(failedWrites_) + " 篇文章未能写入。"_gbk + "\r\n";
-    }
-    message += "请问是否打开它？"_gbk;
-    if (window_.ShowMessage(message, MessageButtons::YesNo) == MessageAnswer::Yes) {
-        window_.OpenInFileManager(resultFolder);
+    if (Tell(CompletionMessage(counts_, resultFolder), MessageButtons::YesNo) ==
+            MessageAnswer::Yes &&
+        !window_.OpenInFileManager(resultFolder)) {
+        Tell("无法打开文件管理器："_gbk + resultFolder, MessageButtons::Ok);
     }
 }
 
 void JobDriver::RunArticles(const std::string& resultFolder, automation::PatternMatcher& tags,
                             automation::PatternMatcher& excludes) {
+    const std::stop_token stop = stop_.get_token();
     const std::size_t count = articles_.size();
     for (std::size_t i = 1; i <= count; ++i) {
-        if (stopRequested_) break;
+        if (stop.stop_requested()) break;
         const std::string path = articles_[i - 1];  // a copy: a nested run may replace the list
         window_.SetProgressPosition(static_cast<long>(i));
         window_.SetStatusText(ArticleStatusText(count, i, path));
@@ -123,15 +158,27 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
         text::Bytes article;
         if (!platform::ReadWholeFile(path, article)) {
             // Writing an empty result in its place would pass off a lost article as done.
-            ++failedWrites_;
+            ++counts_.unreadableArticles;
             continue;
         }
-        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window_);
-        article = DownloadImages(std::move(article), refs, resultFolder, window_, web_, stopRequested_);
-        if (!platform::WriteWholeFile(resultFolder + text::FileName(path), article)) {
-            ++failedWrites_;
+        const std::vector<ImageRef> refs =
+            CollectImageRefs(article, tags, excludes, window_, events_);
+        if (stop.stop_requested()) break;
+        const DownloadSummary summary =
+            DownloadImages(article, refs, resultFolder, window_, web_, events_);
+        counts_.imagesStored += summary.stored;
+        counts_.imagesFailed += summary.failed;
+        // An article cut short by a stop is not written: an earlier result of it stays as it was.
+        if (!summary.complete) break;
+        if (platform::WriteFileBeneath(resultFolder, text::FileName(path), article)) {
+            ++counts_.articlesWritten;
+        } else {
+            ++counts_.failedWrites;
         }
     }
+    counts_.stopped = stop.stop_requested() &&
+                      counts_.articlesWritten + counts_.failedWrites + counts_.unreadableArticles <
+                          count;
 }
 
 void JobDriver::Finish() {
@@ -140,6 +187,7 @@ void JobDriver::Finish() {
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, true);
     window_.SetStartCaption(StartCaption());
     window_.ClearRows();
+    events_.SetStopToken({});
     running_ = false;
 }
 

@@ -1,15 +1,21 @@
 // One run over the article folder, started and stopped from the start/stop button.
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "job/article_listing.h"
+#include "job/image_download.h"
 #include "job/job_window.h"
+#include "platform/messages.h"
 
 namespace zembrat::automation {
 class PatternMatcher;
 }
+namespace zembrat::platform {
+class EventPoints;
+}  // namespace zembrat::platform
 namespace zembrat::web {
 class WebClient;
 }
@@ -24,43 +30,63 @@ const std::string& StoppingCaption();  // "正在停止中.."
 // "(count:i)base": the status label while the i-th of count articles is processed.
 std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path);
 
+// What one run did, counted for the completion message.
+struct RunCounts {
+    std::size_t articlesWritten = 0;
+    std::size_t unreadableArticles = 0;  // could not be read, so not written
+    std::size_t failedWrites = 0;        // read and dealt with, but the result could not be written
+    std::size_t imagesStored = 0;        // rows that ended saved
+    std::size_t imagesFailed = 0;        // rows that ended failed
+    bool stopped = false;                // the run was stopped before its last article was done
+};
+
+// The completion message of a run whose results are in resultFolder: "处理完成。" (or "已停止。"
+// after a stop), the folder, one line per kind of failure, then the question.
+std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
+
 class JobDriver {
-public:
-    // The client downloads the images; both outlive the driver.
-    JobDriver(JobWindow& window, web::WebClient& web);
+  public:
+    // The client downloads the images and the event points are the run's way to the window;
+    // all three outlive the driver.
+    JobDriver(JobWindow& window, web::WebClient& web, platform::EventPoints& events);
     JobDriver(const JobDriver&) = delete;
     JobDriver& operator=(const JobDriver&) = delete;
 
     // The button's one entry. While no run is going it runs one over the articles the method
-    // lists and returns when the run has finished; during a run (called from the event
-    // processing inside it) it only requests a stop. Presses while the articles are being
-    // listed are ignored.
+    // lists and returns when the run has finished; during a run (called from an event point
+    // inside it) it only requests a stop, which the run takes at once: the download in flight is
+    // abandoned and the article it cut short is not written. Presses while the articles are
+    // being listed are ignored.
     void StartOrStop(ListingMethod method);
 
-    // The window is closing: stop after the current article (or before the first one, when the
-    // articles are still being listed) and skip the completion question.
+    // The window is closing: stop at once (or before the first article, when the articles are
+    // still being listed) and skip the completion question.
     void StopForClose();
 
     bool running() const { return running_; }
-    bool stopRequested() const { return stopRequested_; }
+    bool stopRequested() const { return stop_.stop_requested(); }
     const std::vector<std::string>& articles() const { return articles_; }
+    // The counts of the last run.
+    const RunCounts& counts() const { return counts_; }
 
-private:
+  private:
     void RequestStop();
     void RunArticles(const std::string& resultFolder, automation::PatternMatcher& tags,
                      automation::PatternMatcher& excludes);
     void Finish();
     std::string Setting(EditBox box) const { return window_.EditText(box); }
+    platform::MessageAnswer Tell(const std::string& text, platform::MessageButtons buttons);
 
     JobWindow& window_;
     web::WebClient& web_;
-    bool stopRequested_ = false;
+    platform::EventPoints& events_;
+    std::stop_source stop_{std::nostopstate};
     bool listing_ = false;
     bool running_ = false;
     bool closing_ = false;
     ListingMethod method_ = ListingMethod::FolderObject;
     std::vector<std::string> articles_;
-    std::size_t failedWrites_ = 0;
+    RunCounts counts_;
 };
 
 }  // namespace zembrat::job

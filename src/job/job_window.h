@@ -1,10 +1,10 @@
-// The job's view of the main window: exactly the window operations a run uses. The Qt main
-// window implements it; the job's tests use a recording fake.
+// The job's view of the main window: exactly the window state a run reads and changes. The Qt
+// main window implements it, the job's tests use a recording fake. Event passes, message boxes
+// and the stop reach the window through platform::EventPoints, not through this.
 #pragma once
 
 #include <string>
 
-#include "platform/messages.h"
 
 namespace zembrat::job {
 
@@ -41,13 +41,8 @@ public:
     virtual void ScrollToRow(int row) = 0;
     virtual int RowCount() const = 0;
 
-    // Lets the window system dispatch pending events once.
-    virtual void ProcessEvents() = 0;
-
-    // A message box titled "信息：" with the given buttons; returns the answer.
-    virtual platform::MessageAnswer ShowMessage(const std::string& text,
-                                                platform::MessageButtons buttons) = 0;
-    virtual void OpenInFileManager(const std::string& folder) = 0;
+    // Opens the folder in the file manager without waiting; false when it could not be started.
+    virtual bool OpenInFileManager(const std::string& folder) = 0;
 };
 
 }  // namespace zembrat::job

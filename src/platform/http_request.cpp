@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
 
@@ -152,6 +152,7 @@ struct HttpRequest::State {
     std::uint64_t bodyLimit = kDefaultBodyLimit;
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
+    EventPoints* points = &NoEventPoints();
 
     // Kept from request to request.
     long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;
@@ -522,8 +523,13 @@ struct HttpRequest::State {
             }
             if (deadline && now >= *deadline) return;
             if (now - lastPaint >= kPaintInterval) {
-                KeepWindowPainted();
+                points->KeepPainted();
                 lastPaint = Clock::now();
+                // A stop taken there abandons the transfer now, not at its time-out.
+                if (points->StopRequested()) {
+                    Abort();
+                    return;
+                }
             }
             Ms wait = kPaintInterval;
             if (deadline) wait = std::min(wait, std::chrono::ceil<Ms>(*deadline - Clock::now()));
@@ -685,6 +691,8 @@ bool HttpRequest::Send(std::string_view bodyText) {
 bool HttpRequest::SendBytes(std::string_view bodyBytes) {
     return s_->Start(bodyBytes, false);
 }
+
+void HttpRequest::SetEventPoints(EventPoints& points) { s_->points = &points; }
 
 bool HttpRequest::WaitForResponse(long timeoutSeconds) {
     State& s = *s_;

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "platform/component.h"
+#include "platform/event_points.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform {
@@ -152,6 +153,10 @@ class HttpRequest : public Component {
     // std::monostate; writing one, or writing a value of the wrong kind, fails.
     OptionValue Option(int option) const;
     bool SetOption(int option, const OptionValue& value);
+
+    // Where blocking waits let the window live: KeepPainted() about every 25 ms, and a stop
+    // requested there abandons the transfer at once. Without a call, NoEventPoints().
+    void SetEventPoints(EventPoints& points);
 
     // True while an asynchronous transfer is running.
     bool Pending() const;

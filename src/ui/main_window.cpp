@@ -99,11 +99,11 @@ BannerAddresses DefaultBannerAddresses() {
 }
 
 MainWindow::MainWindow(config::ConfigStore& settings, TextDialogRequest& textDialog,
-                       web::WebClient& web, QWidget* parent)
+                       web::WebClient& web, platform::EventPoints& events, QWidget* parent)
     : QWidget(parent),
       settings_(settings),
       textDialog_(textDialog),
-      driver_(*this, web),
+      driver_(*this, web, events),
       statusIcons_(StatusIcons()) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(
@@ -333,8 +333,8 @@ void MainWindow::StartOrStop(job::ListingMethod method) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (jobDepth_ > 0) {
-        // The run is on the stack below this handler: let it stop after its current article and
-        // close when it has returned.
+        // The run is on the stack below this handler: it stops at once, and the window closes
+        // when it has returned.
         closeAfterRun_ = true;
         driver_.StopForClose();
         event->ignore();
@@ -460,23 +460,8 @@ void MainWindow::ScrollToRow(int row) {
 int MainWindow::RowCount() const {
     return list_->topLevelItemCount();
 }
-void MainWindow::ProcessEvents() {
-    // A run reaches its event points far more often than a screen refreshes, and every pass
-    // repaints what changed; passes closer together than this are skipped, so pending input is
-    // taken at the next point at most that much later.
-    constexpr qint64 kMinimumIntervalMs = 15;
-    if (sinceEvents_.isValid() && !sinceEvents_.hasExpired(kMinimumIntervalMs)) return;
-    QApplication::processEvents();
-    sinceEvents_.start();
-}
-
-platform::MessageAnswer MainWindow::ShowMessage(const std::string& text,
-                                                platform::MessageButtons buttons) {
-    return ui::ShowMessage(ToQString(text), buttons);
-}
-
-void MainWindow::OpenInFileManager(const std::string& folder) {
-    ui::OpenInFileManager(ToQString(folder));
+bool MainWindow::OpenInFileManager(const std::string& folder) {
+    return ui::OpenInFileManager(ToQString(folder));
 }
 
 }  // namespace zembrat::ui

@@ -2,7 +2,6 @@
 // settings rows. It is the job's window.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QVector>
 #include <QWidget>
@@ -42,10 +41,10 @@ BannerAddresses DefaultBannerAddresses();
 class MainWindow : public QWidget, public job::JobWindow {
     Q_OBJECT
   public:
-    // The settings store, the text dialog's request record and the web client are the
-    // program's; they outlive the window.
+    // The settings store, the text dialog's request record, the web client and the event
+    // points are the program's; they outlive the window.
     MainWindow(config::ConfigStore& settings, TextDialogRequest& textDialog, web::WebClient& web,
-               QWidget* parent = nullptr);
+               platform::EventPoints& events, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     job::JobDriver& driver() { return driver_; }
@@ -77,10 +76,7 @@ class MainWindow : public QWidget, public job::JobWindow {
     void SetRowIcon(int row, job::StatusIcon icon) override;
     void ScrollToRow(int row) override;
     int RowCount() const override;
-    void ProcessEvents() override;
-    platform::MessageAnswer ShowMessage(const std::string& text,
-                                        platform::MessageButtons buttons) override;
-    void OpenInFileManager(const std::string& folder) override;
+    bool OpenInFileManager(const std::string& folder) override;
 
     // The icon index a row shows (job::StatusIcon), -1 for no such row.
     int RowIcon(int row) const;
@@ -106,7 +102,6 @@ class MainWindow : public QWidget, public job::JobWindow {
     config::ConfigStore& settings_;
     TextDialogRequest& textDialog_;
     job::JobDriver driver_;
-    QElapsedTimer sinceEvents_;
     int scrollRow_ = -1;           // a scroll waiting for the next event pass
     bool loadStarted_ = false;     // the first activation began reading the settings
     bool settingsLoaded_ = false;  // ... and has read them all

@@ -3,6 +3,7 @@
 #include <climits>
 #include <variant>
 
+#include "platform/event_points.h"
 #include "platform/http_request.h"
 
 namespace zembrat::web {
@@ -79,8 +80,16 @@ void WebClient::RecreateRequest() {
     CreateRequest();
 }
 
+WebClient::WebClient() : events_(&platform::NoEventPoints()) {}
+
+void WebClient::SetEventPoints(platform::EventPoints& events) {
+    events_ = &events;
+    if (HttpRequest* r = request_.As<HttpRequest>()) r->SetEventPoints(events);
+}
+
 void WebClient::CreateRequest() {
     request_ = automation::ObjectHolder::Make<HttpRequest>();
+    if (HttpRequest* r = request_.As<HttpRequest>()) r->SetEventPoints(*events_);
 }
 
 void WebClient::Open(std::string_view method, std::string& url, bool async) {

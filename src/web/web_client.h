@@ -16,6 +16,10 @@
 #include "automation/variant_value.h"
 #include "text/gbk.h"
 
+namespace zembrat::platform {
+class EventPoints;
+}
+
 namespace zembrat::web {
 
 // The optional arguments of FetchBytes, in their call order after the URL. Each may be left
@@ -68,7 +72,7 @@ inline constexpr char kDefaultContentType[] = "application/x-www-form-urlencoded
 class WebClient {
   public:
     // With no component: CreateRequest makes one.
-    WebClient() = default;
+    WebClient();
     // Copies share the component (one more reference) and copy SavedCookies.
     WebClient(const WebClient&) = default;
     WebClient& operator=(const WebClient&) = default;
@@ -126,8 +130,14 @@ class WebClient {
 
     const std::string& SavedCookies() const { return savedCookies_; }
 
+    // Where the client's waits let the window live (and see a stop); kept for the components
+    // it makes later. Without a call, the shared object that does nothing.
+    void SetEventPoints(platform::EventPoints& events);
+    platform::EventPoints& events() const { return *events_; }
+
   private:
     automation::ObjectHolder request_;
+    platform::EventPoints* events_;
     std::string savedCookies_;
 };
 

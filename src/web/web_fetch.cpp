@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "text/codec.h"
 #include "web/page_decoding.h"
 #include "web/web_client.h"
@@ -95,7 +95,7 @@ static void SendComposite(WebClient& client, std::string_view url, const CommonA
     if (a.proxy && *a.proxy != "-1") {
         std::string proxy = *a.proxy;
         if (proxy == "IE") proxy = SystemProxy();
-        platform::ProcessEvents();
+        client.events().ProcessEvents();
         client.SetProxy(proxy.empty() ? 0 : 2, proxy);
     }
     client.Send(a.postText, a.postBytes);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -13,6 +14,12 @@ namespace {
 using namespace text::literals;
 using testing::TempDir;
 using V = std::vector<std::string>;
+
+// Counts the event passes a listing takes.
+struct CountingEvents : platform::EventPoints {
+    void ProcessEvents() override { ++count; }
+    int count = 0;
+};
 
 class FileSearchListingTest : public ::testing::Test {
 protected:
@@ -24,18 +31,18 @@ protected:
         std::filesystem::create_directory(platform::NativePath(dir / "images.htm"));
     }
     V List(std::string_view filter, std::string folder = "") {
-        pumps = 0;
-        return FileSearchListing(folder.empty() ? dir.path() : folder, filter, [this] { ++pumps; });
+        pumps.count = 0;
+        return FileSearchListing(folder.empty() ? dir.path() : folder, filter, pumps);
     }
     std::string P(const std::string& name) const { return dir / name; }
 
     TempDir dir;
-    int pumps = 0;
+    CountingEvents pumps;
 };
 
 TEST_F(FileSearchListingTest, PatternsMatchWithoutCaseInNameOrder) {
     EXPECT_EQ(List("*.htm"), (V{P("a.htm"), P("B.HTM"), P("x1.htm"), P("xy1.htm")}));
-    EXPECT_EQ(pumps, 4);  // once per name found
+    EXPECT_EQ(pumps.count, 4);  // once per name found
     EXPECT_EQ(List("x?.htm"), (V{P("x1.htm")}));
     EXPECT_EQ(List("*.TXT"), (V{P("note.txt")}));
     // The folder may end with a separator or not.
@@ -56,13 +63,13 @@ TEST_F(FileSearchListingTest, EmptyFilterListsEveryFileButNoFolder) {
 
 TEST_F(FileSearchListingTest, MissingFolderGivesNothing) {
     EXPECT_EQ(List("*.htm", dir / "missing"), V{});
-    EXPECT_EQ(pumps, 0);
+    EXPECT_EQ(pumps.count, 0);
 }
 
 TEST(ListArticles, ChineseNamesComeBackAsTheyAre) {
     TempDir dir;
     dir.Write("新闻.htm"_gbk, "x");
-    EXPECT_EQ(ListArticles(dir.path(), "*.htm", ListingMethod::FileSearch, nullptr),
+    EXPECT_EQ(ListArticles(dir.path(), "*.htm", ListingMethod::FileSearch, platform::NoEventPoints()),
               V{dir / "新闻.htm"_gbk});
 }
 
@@ -82,18 +89,18 @@ protected:
         std::filesystem::create_directory(platform::NativePath(dir / "news-images.htm"));
     }
     V List(std::string_view filter) {
-        pumps = 0;
-        return FolderObjectListing(dir.path(), filter, [this] { ++pumps; });
+        pumps.count = 0;
+        return FolderObjectListing(dir.path(), filter, pumps);
     }
     std::string P(const std::string& name) const { return dir / name; }
 
     TempDir dir;
-    int pumps = 0;
+    CountingEvents pumps;
 };
 
 TEST_F(FolderObjectListingTest, ExtensionModeComparesTheEndWithoutCase) {
     EXPECT_EQ(List("*.htm"), (V{P("a.htm"), P("B.HTM"), P("mynews1.htm")}));
-    EXPECT_EQ(pumps, 8);  // once per file examined, listed or not; the folder is not one
+    EXPECT_EQ(pumps.count, 8);  // once per file examined, listed or not; the folder is not one
     EXPECT_EQ(List("*.HTML"), (V{P("news.html"), P("old.html")}));
 }
 
@@ -116,9 +123,9 @@ TEST_F(FolderObjectListingTest, AllNamesForStarsAndEmptyFilters) {
 
 TEST(FolderObjectListing, MissingFolderAndChineseNames) {
     TempDir dir;
-    EXPECT_EQ(FolderObjectListing(dir / "missing", "*.htm", nullptr), V{});
+    EXPECT_EQ(FolderObjectListing(dir / "missing", "*.htm", platform::NoEventPoints()), V{});
     dir.Write("新闻.HTM"_gbk, "x");
-    EXPECT_EQ(ListArticles(dir.path() + "/", "*.htm", ListingMethod::FolderObject, nullptr),
+    EXPECT_EQ(ListArticles(dir.path() + "/", "*.htm", ListingMethod::FolderObject, platform::NoEventPoints()),
               V{dir / "新闻.HTM"_gbk});
 }
 

@@ -15,7 +15,7 @@
 #include "job/image_names.h"
 #include "job/job_driver.h"
 #include "platform/files.h"
-#include "recording_window.h"
+#include "support/recording_window.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -53,7 +53,7 @@ private:
 
 class BadInputRun : public ::testing::Test {
 protected:
-    BadInputRun() : driver(window, web) {
+    BadInputRun() : driver(window, web, window) {
         web.CreateRequest();
         articles = dir / "文章"_gbk;
         fs::create_directories(platform::NativePath(articles));
@@ -159,7 +159,7 @@ TEST_F(BadInputRun, ArticlesThatCannotBeReadAreCountedNotWrittenEmpty) {
     for (const char* name : {"fifo.htm", "zero.htm", "gone.htm"}) {
         EXPECT_FALSE(platform::PathExists(Result(name))) << name;
     }
-    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 3 篇文章未能写入。"), std::string::npos);
+    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 3 篇文章无法读取。\r\n请问"), std::string::npos);
 }
 
 TEST_F(BadInputRun, AnImageFolderThatIsAFileKeepsEveryReference) {

@@ -8,7 +8,7 @@
 #include "job/image_names.h"
 #include "job/job_driver.h"
 #include "platform/files.h"
-#include "recording_window.h"
+#include "support/recording_window.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"
 #include "support/temp_dir.h"
@@ -72,7 +72,7 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
     window.onLog = [&](const std::string& line) {
         if (line == "hide progress") finalRows = window.rows;
     };
-    JobDriver driver(window, web);
+    JobDriver driver(window, web, window);
     driver.StartOrStop(ListingMethod::FolderObject);
 
     ASSERT_EQ(window.messages.size(), 1u);

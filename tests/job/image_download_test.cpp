@@ -9,7 +9,7 @@
 #include "job/folders.h"
 #include "job/image_names.h"
 #include "platform/files.h"
-#include "recording_window.h"
+#include "support/recording_window.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -32,6 +32,7 @@ class DownloadImagesTest : public ::testing::Test {
 protected:
     DownloadImagesTest() {
         web.CreateRequest();
+        web.SetEventPoints(window);
         tags.SetPattern(ImageTagPattern());
         result = dir.path() + "/result/";
         std::filesystem::create_directories(platform::NativePath(result));
@@ -39,11 +40,17 @@ protected:
     std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
     // Collects the references and runs the download walk over them, as a run does per article.
     std::string Run(const std::string& article) {
-        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window);
+        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window, window);
         window.log.clear();
         eventsBeforeDownloads = window.processEventsCalls;
-        return DownloadImages(article, refs, result, window, web, stop);
+        std::string text = article;
+        window.SetStopToken(stop.get_token());
+        summary = DownloadImages(text, refs, result, window, web, window, CountSleep);
+        return text;
     }
+    // The retry wait's sleeps, added up instead of slept.
+    static void CountSleep(std::chrono::milliseconds duration) { slept += duration; }
+    static inline std::chrono::milliseconds slept{0};
     std::string Stored(const std::string& bytes, const std::string& ext) {
         return "files/img/" + ContentName(bytes) + "." + ext;
     }
@@ -54,7 +61,8 @@ protected:
     RecordingWindow window;
     automation::PatternMatcher tags, excludes;
     std::string result;
-    bool stop = false;
+    std::stop_source stop;
+    DownloadSummary summary;
     int eventsBeforeDownloads = 0;
 };
 
@@ -100,9 +108,8 @@ TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {
     server.Set("/gone.gif", Reply::Status(404, "<html>not found</html>"));
     server.Set("/broken.gif", Reply::Status(500, "<html>error</html>"));
     const std::string article = Tag("/flaky.gif") + Tag("/gone.gif") + Tag("/broken.gif");
-    const auto start = std::chrono::steady_clock::now();
+    slept = {};
     const std::string out = Run(article);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
 
     EXPECT_EQ(out, "<img src=\"/" + Stored(kGif, "gif") + "\">" + Tag("/gone.gif") + Tag("/broken.gif"));
     EXPECT_EQ(window.rows[0].icon, StatusIcon::Saved);
@@ -115,7 +122,10 @@ TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {
     EXPECT_EQ(server.RequestsTo("/gone.gif").size(), 2u);
     EXPECT_EQ(server.RequestsTo("/broken.gif").size(), 2u);
     EXPECT_EQ(window.processEventsCalls - eventsBeforeDownloads, 300);
-    EXPECT_GE(elapsed, std::chrono::seconds(3));
+    EXPECT_EQ(slept, std::chrono::seconds(3));
+    EXPECT_EQ(summary.stored, 1u);
+    EXPECT_EQ(summary.failed, 2u);
+    EXPECT_TRUE(summary.complete);
     EXPECT_FALSE(platform::PathExists(result + "files/img/" + ContentName("<html>not found</html>") + ".gif"));
 }
 
@@ -127,7 +137,7 @@ TEST_F(DownloadImagesTest, StopIsCheckedBeforeEachImage) {
         article += Tag(path);
     }
     window.onLog = [this](const std::string& line) {
-        if (line == "icon 1 0") stop = true;  // the press lands while the second image is stored
+        if (line == "icon 1 0") stop.request_stop();  // the press lands while the second image is stored
     };
     const std::string out = Run(article);
     EXPECT_EQ(server.RequestCount(), 2u);
@@ -138,9 +148,29 @@ TEST_F(DownloadImagesTest, StopIsCheckedBeforeEachImage) {
     EXPECT_EQ(out.find(server.Url("/1.png")), std::string::npos);
     EXPECT_EQ(out.find(server.Url("/2.png")), std::string::npos);
     EXPECT_NE(out.find(server.Url("/3.png")), std::string::npos);
+    EXPECT_FALSE(summary.complete);
     // A stop before the first image leaves the article as it was.
     window.onLog = nullptr;
     EXPECT_EQ(Run(article), article);
+}
+
+TEST_F(DownloadImagesTest, AStopDuringADownloadWaitAbandonsItWithoutRetry) {
+    Reply held = Reply::Ok(kPng);
+    held.delay = std::chrono::seconds(30);  // an answer that does not come
+    server.Set("/held.png", held);
+    server.Set("/next.png", Reply::Ok(kJpg));
+    window.onKeepPainted = [this](int call) {
+        if (call == 3) stop.request_stop();  // the press, taken inside the download's wait
+    };
+    const std::string article = Tag("/held.png") + Tag("/next.png");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(article), article);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(window.keepPaintedCalls, 3);  // the wait ended at the point that took the stop
+    EXPECT_EQ(server.RequestCount(), 1u);   // no retry, no next image
+    EXPECT_FALSE(summary.complete);
+    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(window.rows[1].icon, StatusIcon::Queued);
 }
 
 TEST_F(DownloadImagesTest, SameBytesFromTwoAddressesShareOneFile) {

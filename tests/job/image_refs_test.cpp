@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "automation/regex_object.h"
-#include "recording_window.h"
+#include "support/recording_window.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
@@ -18,7 +18,7 @@ protected:
     Refs Collect(const std::string& article) {
         excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(
             window.EditText(EditBox::ExcludedRanges)));
-        return CollectImageRefs(article, tags, excludes, window);
+        return CollectImageRefs(article, tags, excludes, window, window);
     }
     std::vector<std::string> RowAddresses() const {
         std::vector<std::string> out;
@@ -112,15 +112,14 @@ TEST_F(CollectImageRefsTest, ChineseTextAroundTheTagsLeavesTheSourceBytesExact) 
 
 TEST(RemoveDuplicates, LastOccurrencesInTheirOrder) {
     using V = std::vector<std::string>;
-    int pumps = 0;
-    const auto pump = [&] { ++pumps; };
-    EXPECT_EQ(RemoveDuplicates({"a", "b", "a", "c", "b", "a"}, pump), (V{"c", "b", "a"}));
-    EXPECT_EQ(pumps, 6);
-    EXPECT_EQ(RemoveDuplicates({"A", "a"}, pump), (V{"A", "a"}));  // letter case counts
-    pumps = 0;
-    EXPECT_EQ(RemoveDuplicates({"x"}, pump), (V{"x"}));
-    EXPECT_EQ(RemoveDuplicates({}, pump), V{});
-    EXPECT_EQ(pumps, 0);
+    testing::RecordingWindow events;
+    EXPECT_EQ(RemoveDuplicates({"a", "b", "a", "c", "b", "a"}, events), (V{"c", "b", "a"}));
+    EXPECT_EQ(events.processEventsCalls, 6);
+    EXPECT_EQ(RemoveDuplicates({"A", "a"}, events), (V{"A", "a"}));  // letter case counts
+    events.processEventsCalls = 0;
+    EXPECT_EQ(RemoveDuplicates({"x"}, events), (V{"x"}));
+    EXPECT_EQ(RemoveDuplicates({}, events), V{});
+    EXPECT_EQ(events.processEventsCalls, 0);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "job/folders.h"
 
 #include "platform/files.h"
-#include "recording_window.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -22,7 +22,7 @@ using testing::TempDir;
 
 class JobDriverTest : public ::testing::Test {
 protected:
-    JobDriverTest() : driver(window, web) {
+    JobDriverTest() : driver(window, web, window) {
         articles = dir / "文章"_gbk;
         window.edits[EditBox::ArticleFolder] = articles;
     }
@@ -101,23 +101,27 @@ TEST_F(JobDriverTest, NoOnTheQuestionOpensNothing) {
     EXPECT_TRUE(window.openedFolders.empty());
 }
 
-TEST_F(JobDriverTest, StopIsNoticedBeforeTheNextArticleAndASecondRunClearsIt) {
+TEST_F(JobDriverTest, StopIsTakenAtOnceAndASecondRunClearsIt) {
     for (const char* name : {"1.htm", "2.htm", "3.htm", "4.htm", "5.htm"}) Article(name, name);
+    // An earlier run's result of the article the stop cuts short stays as it was.
+    dir.Write("文章/转存结果/3.htm"_gbk, "earlier result");
     // The user presses the button while the third article is being processed.
     window.onLog = [this](const std::string& line) {
         if (line == "label (5:3)3") driver.StartOrStop(ListingMethod::FileSearch);
     };
     driver.StartOrStop(ListingMethod::FileSearch);
     EXPECT_TRUE(driver.stopRequested());
-    EXPECT_EQ(ReadFileOrMissing(Result("3.htm")), "3.htm");
+    EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "2.htm");
+    EXPECT_EQ(ReadFileOrMissing(Result("3.htm")), "earlier result");
     EXPECT_EQ(ReadFileOrMissing(Result("4.htm")), "<missing>");
     EXPECT_EQ(ReadFileOrMissing(Result("5.htm")), "<missing>");
-    // The press only changed the caption; the run then finished as usual.
     const auto captions = window.LogLines("caption");
     EXPECT_EQ(captions, (std::vector<std::string>{"caption 停止下载", "caption 正在停止中..",
                                                    "caption 开始下载并替换图片地址"}));
-    EXPECT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(text::Utf8FromGbk(window.messages[0]).rfind("处理完成。", 0), 0u);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(text::Utf8FromGbk(window.messages[0]),
+              "已停止。处理的结果保存在这个目录：" + text::Utf8FromGbk(ResultFolder(articles)) +
+                  "\r\n\r\n请问是否打开它？");
 
     // The next run starts afresh.
     window.onLog = nullptr;
@@ -165,7 +169,9 @@ TEST_F(JobDriverTest, FailedWritesAndUnreadableArticlesAreCounted) {
     const bool rootReadsAnything = platform::ReadWholeFile(articles + "/c.htm", probe);
     driver.StartOrStop(ListingMethod::FileSearch);
     ASSERT_EQ(window.messages.size(), 1u);
-    const std::string expectedCount = rootReadsAnything ? "有 1 篇文章未能写入。" : "有 2 篇文章未能写入。";
+    const std::string expectedCount = rootReadsAnything
+                                          ? "有 1 篇文章未能写入。"
+                                          : "有 1 篇文章无法读取。\r\n有 1 篇文章未能写入。";
     EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("\r\n\r\n" + expectedCount + "\r\n请问是否打开它？"),
               std::string::npos)
         << text::Utf8FromGbk(window.messages[0]);
@@ -179,13 +185,42 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
     Article("1.htm", "1");
     Article("2.htm", "2");
     window.onLog = [this](const std::string& line) {
-        if (line == "label (2:1)1") driver.StopForClose();
+        if (line == "label (2:2)2") driver.StopForClose();
     };
     driver.StartOrStop(ListingMethod::FileSearch);
     EXPECT_EQ(ReadFileOrMissing(Result("1.htm")), "1");
-    EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "<missing>");
+    EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "<missing>");  // cut short by the close
     EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(window.caption, StartCaption());
+}
+
+TEST_F(JobDriverTest, StartsThatCannotGoWellSaySoAndLeaveTheWindowIdle) {
+    // No such folder: said so, not "no files of that type".
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "文章目录不存在："_gbk + articles);
+
+    // An image folder that would lead out of the result folder: nothing is listed or made.
+    Article("a.htm", "<img src=\"http://127.0.0.1:9/a.png\">");
+    for (const char* folder : {"..", "files/../../x", "a\\..\\..\\b"}) {
+        window.edits[EditBox::ImageFolder] = folder;
+        window.messages.clear();
+        window.log.clear();
+        driver.StartOrStop(ListingMethod::FolderObject);
+        ASSERT_EQ(window.messages.size(), 1u) << folder;
+        EXPECT_EQ(window.messages[0], "图片存放目录不能超出结果目录："_gbk + folder);
+        EXPECT_TRUE(window.LogLines("caption").empty());
+        EXPECT_FALSE(platform::PathExists(ResultFolder(articles)));
+    }
+
+    // A file manager that cannot be started is reported with the folder.
+    window.edits[EditBox::ImageFolder] = "files..img";  // dots inside a name are fine
+    window.messages.clear();
+    window.answers = {MessageAnswer::Yes};
+    window.fileManagerStarts = false;
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages[1], "无法打开文件管理器："_gbk + ResultFolder(articles));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "recording_window.h"
+#include "support/recording_window.h"
 
 #include "job/job_driver.h"
 
@@ -78,7 +78,10 @@ void RecordingWindow::InsertRow(int row, job::StatusIcon icon) {
 }
 
 void RecordingWindow::SetCellText(int row, int column, const std::string& t) {
-    rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column)) = t;
+    std::string& cell =
+        rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column));
+    if (quiet) return;
+    cell = t;
     Log("cell " + std::to_string(row) + "," + std::to_string(column) + " " + U8(t));
 }
 
@@ -94,8 +97,14 @@ void RecordingWindow::ProcessEvents() {
     if (onProcessEvents) onProcessEvents(processEventsCalls);
 }
 
-platform::MessageAnswer RecordingWindow::ShowMessage(const std::string& t,
-                                                     platform::MessageButtons buttons) {
+void RecordingWindow::KeepPainted() {
+    ++keepPaintedCalls;
+    if (onKeepPainted) onKeepPainted(keepPaintedCalls);
+}
+
+platform::MessageAnswer RecordingWindow::ShowMessage(const platform::MessageRequest& request) {
+    const std::string& t = request.text;
+    const platform::MessageButtons buttons = request.buttons;
     messages.push_back(t);
     Log("message " + U8(t));
     if (!answers.empty()) {
@@ -107,12 +116,14 @@ platform::MessageAnswer RecordingWindow::ShowMessage(const std::string& t,
                                                       : platform::MessageAnswer::Ok;
 }
 
-void RecordingWindow::OpenInFileManager(const std::string& folder) {
+bool RecordingWindow::OpenInFileManager(const std::string& folder) {
     openedFolders.push_back(folder);
     Log("open " + U8(folder));
+    return fileManagerStarts;
 }
 
 void RecordingWindow::Log(std::string line) {
+    if (quiet) return;
     log.push_back(line);
     if (onLog) onLog(line);
 }

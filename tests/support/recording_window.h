@@ -1,4 +1,6 @@
-// A JobWindow that records what the job does to it, for the job's tests.
+// The job's window and event points as a recording fake: every change the job makes to the
+// window, every event point it reaches and every message it shows. With quiet set it keeps only
+// what a run reads back, for benchmarks and fuzz targets.
 #pragma once
 
 #include <array>
@@ -9,11 +11,12 @@
 #include <vector>
 
 #include "job/job_window.h"
+#include "platform/event_points.h"
 #include "text/codec.h"
 
 namespace zembrat::testing {
 
-class RecordingWindow : public job::JobWindow {
+class RecordingWindow : public job::JobWindow, public platform::EventPoints {
 public:
     struct Row {
         job::StatusIcon icon;
@@ -39,6 +42,11 @@ public:
     // Runs at every ProcessEvents call, with the call's number (from 1).
     std::function<void(int)> onProcessEvents;
     int processEventsCalls = 0;
+    // Runs at every KeepPainted call (a download waiting), with the call's number (from 1).
+    std::function<void(int)> onKeepPainted;
+    int keepPaintedCalls = 0;
+    // Keep no log and no cell texts.
+    bool quiet = false;
     // Runs after every log line is added, with that line.
     std::function<void(const std::string&)> onLog;
 
@@ -57,10 +65,14 @@ public:
     void SetRowIcon(int row, job::StatusIcon icon) override;
     void ScrollToRow(int row) override;
     int RowCount() const override { return static_cast<int>(rows.size()); }
+    bool OpenInFileManager(const std::string& folder) override;
+    // False: the file manager cannot be started.
+    bool fileManagerStarts = true;
+
+    // platform::EventPoints
     void ProcessEvents() override;
-    platform::MessageAnswer ShowMessage(const std::string& text,
-                                        platform::MessageButtons buttons) override;
-    void OpenInFileManager(const std::string& folder) override;
+    void KeepPainted() override;
+    platform::MessageAnswer ShowMessage(const platform::MessageRequest& request) override;
 
     // Log lines starting with prefix.
     std::vector<std::string> LogLines(const std::string& prefix) const;
