@@ -24,12 +24,12 @@
 #include <unistd.h>
 
 #include "job/folders.h"
-#include "platform/events.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "text/codec.h"
 #include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_points.h"
 #include "ui/text_dialog.h"
 #include "ui/qt_text.h"
 #include "web/web_client.h"
@@ -107,8 +107,7 @@ int main(int argc, char** argv) {
         platform::WriteWholeFile(folder + name, Article(random, urls));
     }
 
-    platform::SetProcessEventsHook([] { QApplication::processEvents(); });
-    platform::SetKeepWindowPaintedHook([] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    ui::QtEventPoints events;
 
     // The baseline: the same downloads in a plain sequential loop, measured before and after
     // the run (the better one counts, so the run is not compared with a cold start).
@@ -124,9 +123,10 @@ int main(int argc, char** argv) {
 
     web::WebClient web;
     web.CreateRequest();
+    web.SetEventPoints(events);
     config::ConfigStore settings;  // bound to no file
     ui::TextDialogRequest textDialog;
-    ui::MainWindow window(settings, textDialog, web);
+    ui::MainWindow window(settings, textDialog, web, events);
     window.show();
     window.editBox(job::EditBox::ArticleFolder)->setText(ui::ToQString(folder));
     // Answers the completion question at once.

@@ -19,12 +19,19 @@ using namespace text::literals;
 // Other pictures that happen to share a CRC-32 are rare; past this many, give up.
 constexpr int kMaxNameVariants = 1000;
 
-// The body of a 2xx answer; anything else is no usable image.
-text::Bytes FetchImage(web::WebClient& web, const std::string& address) {
+// The body of a 2xx answer; anything else is no usable image. The record keeps what came.
+text::Bytes FetchImage(web::WebClient& web, const std::string& address, ImageRecord& record) {
     text::Bytes bytes = web.FetchBytes(address);
-    const long status = web.Status();
-    if (status < 200 || status > 299) bytes.clear();
+    record.status = web.Status();
+    record.bytes = bytes.size();
+    if (record.status < 200 || record.status > 299) bytes.clear();
     return bytes;
+}
+
+FailReason WhyUnusable(const ImageRecord& record) {
+    if (record.status == 0) return FailReason::TimedOut;
+    if (record.status < 200 || record.status > 299) return FailReason::Status;
+    return FailReason::NotAnImage;
 }
 
 // One second, in 10 ms sleeps, with events processed after each; a stop ends it at once.
@@ -44,13 +51,15 @@ void RealSleep(std::chrono::milliseconds duration) {
 
 std::optional<std::string> StoreImage(const std::string& resultFolder, std::string_view imageFolder,
                                       const std::string& name, const std::string& extension,
-                                      std::string_view bytes) {
+                                      std::string_view bytes, bool* reused) {
     for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
         const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
         const std::string rel = ImageRelPath(imageFolder, stem, extension);
-        switch (platform::StoreBytesBeneath(resultFolder, rel, bytes)) {
+        const platform::StoreOutcome outcome = platform::StoreBytesBeneath(resultFolder, rel, bytes);
+        switch (outcome) {
             case platform::StoreOutcome::Stored:
             case platform::StoreOutcome::Same:
+                if (reused) *reused = platform::StoreOutcome::Same == outcome;
                 return rel;
             case platform::StoreOutcome::Taken:
                 continue;
@@ -67,6 +76,12 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
                                SleepFunction sleep) {
     const std::stop_token stop = events.StopToken();
     DownloadSummary summary;
+    summary.records.reserve(refs.size());
+    for (const ImageRef& ref : refs) {
+        ImageRecord& record = summary.records.emplace_back();
+        record.sourceValue = ref.sourceValue;
+        record.address = ref.address;
+    }
     const int rows = std::min(window.RowCount(), static_cast<int>(refs.size()));
     // The boxes are locked for the run, so their texts are read once per article.
     const std::string imageFolder = window.EditText(EditBox::ImageFolder);
@@ -79,40 +94,51 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
             break;
         }
         const ImageRef& ref = refs[static_cast<std::size_t>(row)];
+        ImageRecord& record = summary.records[static_cast<std::size_t>(row)];
         window.ScrollToRow(row);
         window.SetRowIcon(row, StatusIcon::Downloading);
         window.SetCellText(row, 0, downloading);
 
-        text::Bytes bytes = FetchImage(web, ref.address);
+        text::Bytes bytes = FetchImage(web, ref.address, record);
         if (bytes.empty() && !stop.stop_requested()) {
             WaitBeforeRetry(events, stop, sleep);
-            if (!stop.stop_requested()) bytes = FetchImage(web, ref.address);
+            if (!stop.stop_requested()) bytes = FetchImage(web, ref.address, record);
         }
         if (stop.stop_requested()) {
             // The download was abandoned: this image is not dealt with, nor is the article.
+            record.reason = FailReason::Stopped;
             summary.complete = false;
             break;
         }
         if (bytes.empty()) {
             window.SetRowIcon(row, StatusIcon::Failed);
             window.SetCellText(row, 0, "下载失败 "_gbk);
+            record.outcome = ImageOutcome::Failed;
+            record.reason = WhyUnusable(record);
             ++summary.failed;
             continue;
         }
 
-        const std::optional<std::string> rel = StoreImage(
-            resultFolder, imageFolder, ContentName(bytes), ImageExtension(ref.address), bytes);
+        bool reused = false;
+        const std::optional<std::string> rel =
+            StoreImage(resultFolder, imageFolder, ContentName(bytes), ImageExtension(ref.address),
+                       bytes, &reused);
         if (!rel) {
             // The article keeps its reference: it must never point at an image that is not there.
             window.SetRowIcon(row, StatusIcon::Failed);
             window.SetCellText(row, 0, "保存失败 "_gbk);
+            record.outcome = ImageOutcome::Failed;
+            record.reason = FailReason::CannotWrite;
             ++summary.failed;
             continue;
         }
         window.SetRowIcon(row, StatusIcon::Saved);
         window.SetCellText(row, 0, *rel);
         ++summary.stored;
-        RewriteInPlace(text, ref.sourceValue, NewAddress(*rel, newPrefix), scratch);
+        record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
+        record.storedPath = *rel;
+        record.newAddress = NewAddress(*rel, newPrefix);
+        RewriteInPlace(text, ref.sourceValue, record.newAddress, scratch);
     }
     return summary;
 }

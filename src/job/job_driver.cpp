@@ -155,25 +155,37 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
         window_.SetProgressPosition(static_cast<long>(i));
         window_.SetStatusText(ArticleStatusText(count, i, path));
 
+        auto tell = [&](RunObserver::ArticleEnd end, const std::vector<ImageRecord>& images) {
+            if (observer_) observer_->ArticleDone(path, end, images);
+        };
         text::Bytes article;
         if (!platform::ReadWholeFile(path, article)) {
             // Writing an empty result in its place would pass off a lost article as done.
             ++counts_.unreadableArticles;
+            tell(RunObserver::ArticleEnd::Unreadable, {});
             continue;
         }
         const std::vector<ImageRef> refs =
             CollectImageRefs(article, tags, excludes, window_, events_);
-        if (stop.stop_requested()) break;
+        if (stop.stop_requested()) {
+            tell(RunObserver::ArticleEnd::CutShort, {});
+            break;
+        }
         const DownloadSummary summary =
             DownloadImages(article, refs, resultFolder, window_, web_, events_);
         counts_.imagesStored += summary.stored;
         counts_.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.
-        if (!summary.complete) break;
+        if (!summary.complete) {
+            tell(RunObserver::ArticleEnd::CutShort, summary.records);
+            break;
+        }
         if (platform::WriteFileBeneath(resultFolder, text::FileName(path), article)) {
             ++counts_.articlesWritten;
+            tell(RunObserver::ArticleEnd::Written, summary.records);
         } else {
             ++counts_.failedWrites;
+            tell(RunObserver::ArticleEnd::NotWritten, summary.records);
         }
     }
     counts_.stopped = stop.stop_requested() &&

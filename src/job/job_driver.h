@@ -44,6 +44,16 @@ struct RunCounts {
 // after a stop), the folder, one line per kind of failure, then the question.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
+// What a front end learns as a run goes (a report, a console's progress): each article as it
+// ends, with what became of its kept references.
+class RunObserver {
+  public:
+    enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort };
+    virtual ~RunObserver() = default;
+    virtual void ArticleDone(const std::string& path, ArticleEnd end,
+                             const std::vector<ImageRecord>& images) = 0;
+};
+
 class JobDriver {
   public:
     // The client downloads the images and the event points are the run's way to the window;
@@ -68,6 +78,8 @@ class JobDriver {
     const std::vector<std::string>& articles() const { return articles_; }
     // The counts of the last run.
     const RunCounts& counts() const { return counts_; }
+    // Told about every article of the runs to come; nullptr for none.
+    void SetObserver(RunObserver* observer) { observer_ = observer; }
 
   private:
     void RequestStop();
@@ -87,6 +99,7 @@ class JobDriver {
     ListingMethod method_ = ListingMethod::FolderObject;
     std::vector<std::string> articles_;
     RunCounts counts_;
+    RunObserver* observer_ = nullptr;
 };
 
 }  // namespace zembrat::job

@@ -17,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_points.h"
 #include "ui/qt_text.h"
 #include "ui/text_dialog.h"
 #include "ui/widgets.h"
@@ -158,7 +159,8 @@ TEST(StartUp, ASecondInstanceOnTheSameFileKeepsNothingAndSaysSo) {
         EXPECT_FALSE(store.Open(SettingsPath(dir.path()), config::DiskFile));
         ui::TextDialogRequest request;
         web::WebClient web;
-        MainWindow other(store, request, web);
+        ui::QtEventPoints events;
+        MainWindow other(store, request, web, events);
         other.show();
         other.activateWindow();
         EXPECT_TRUE(QTest::qWaitFor([&] { return other.settingsLoaded(); }));

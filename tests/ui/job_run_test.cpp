@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <functional>
 #include <map>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,8 +12,8 @@
 
 #include "job/folders.h"
 #include "job/image_names.h"
-#include "platform/events.h"
 #include "support/gui_helpers.h"
+#include "window_run_fixture.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -58,42 +59,14 @@ private:
     std::map<QString, std::vector<QString>> states_;
 };
 
-class JobRun : public ::testing::Test {
+class JobRun : public testing::WindowRun {
 protected:
-    JobRun() {
-        web.CreateRequest();
-        // As the application sets them: full event processing, and repaint-only while blocked.
-        platform::SetProcessEventsHook([] { QApplication::processEvents(); });
-        platform::SetKeepWindowPaintedHook([this] {
-            ++paintedWhileBlocked;
-            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        });
-        window.show();
-        articles = dir / "文章"_gbk;
-        window.editBox(job::EditBox::ArticleFolder)->setText(ToQString(articles));
-        start = window.findChild<QPushButton*>(QStringLiteral("按钮开始下载"));
-        list = window.findChild<QTreeWidget*>(QStringLiteral("列表框"));
-    }
-    ~JobRun() override {
-        platform::SetProcessEventsHook(nullptr);
-        platform::SetKeepWindowPaintedHook(nullptr);
-    }
     std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
-    std::string Result(const std::string& rel) { return job::ResultFolder(articles) + rel; }
     static QString Saved(const std::string& bytes, const char* ext) {
         return QStringLiteral("0 files/img/") + ToQString(job::ContentName(bytes)) + "." + ext;
     }
 
-    TempDir dir;
     HttpServer server;
-    web::WebClient web;
-    config::ConfigStore settings;  // bound to no file
-    TextDialogRequest textDialog;
-    MainWindow window{settings, textDialog, web};
-    std::string articles;
-    QPushButton* start;
-    QTreeWidget* list;
-    int paintedWhileBlocked = 0;
 };
 
 TEST_F(JobRun, ThreeImagesGoFromQueuedToSavedAndTheArticleIsRewritten) {
@@ -123,51 +96,87 @@ TEST_F(JobRun, ThreeImagesGoFromQueuedToSavedAndTheArticleIsRewritten) {
                   job::ContentName("PNG two") + ".png\"><img src=\"/files/img/" + job::ContentName("JPG three") +
                   ".jpg\">");
     EXPECT_EQ(ReadFileOrMissing(articles + "/a.htm"), article);  // the source is untouched
-    EXPECT_GT(paintedWhileBlocked, 0);  // the window kept painting while the slow image came
+    EXPECT_GT(events.paintedWhileBlocked, 0);  // the window kept painting while the slow image came
     EXPECT_EQ(window.RowCount(), 0);    // emptied when the run finished
 }
 
-TEST_F(JobRun, AStopPressDuringADownloadIsNoticedBeforeTheNextImage) {
-    std::string article;
-    for (int i = 1; i <= 5; ++i) {
-        const std::string path = "/" + std::to_string(i) + ".gif";
-        Reply reply = Reply::Ok("image " + std::to_string(i));
-        if (i == 2) reply.delay = std::chrono::milliseconds(600);
-        server.Set(path, reply);
-        article += Tag(path);
+// Presses or closes once, from an event pass, when the first row of the list starts downloading
+// (the download's answer is held back by the server), and notes when that was.
+class ActWhenDownloading {
+public:
+    ActWhenDownloading(QTreeWidget* list, std::function<void()> act) {
+        watch_ = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, [this, list, act] {
+            if (acted_ || list->topLevelItemCount() == 0) return;
+            if (!list->topLevelItem(0)->text(0).startsWith(QStringLiteral("正在下载到"))) return;
+            acted_ = true;
+            QTimer::singleShot(100, list, [this, act] {
+                at = std::chrono::steady_clock::now();
+                act();
+            });
+        });
     }
+    ~ActWhenDownloading() { QObject::disconnect(watch_); }
+    std::chrono::steady_clock::time_point at{};
+
+private:
+    bool acted_ = false;
+    QMetaObject::Connection watch_;
+};
+
+TEST_F(JobRun, OneStopPressDuringAHeldDownloadEndsTheRunAtOnce) {
+    Reply held = Reply::Ok("never sent");
+    held.delay = std::chrono::seconds(60);
+    server.Set("/held.gif", held);
+    server.Set("/next.gif", Reply::Ok("GIF next"));
+    const std::string article = Tag("/held.gif") + Tag("/next.gif");
     dir.Write("文章/a.htm"_gbk, article);
-    dir.Write("文章/b.htm"_gbk, Tag("/1.gif"));
+    dir.Write("文章/b.htm"_gbk, Tag("/next.gif"));
+    dir.Write("文章/转存结果/a.htm"_gbk, "an earlier run's result");
+    QString captionAfterPress;
+    ActWhenDownloading press(list, [&] {
+        QTest::mouseClick(start, Qt::LeftButton);
+        captionAfterPress = start->text();
+    });
+    double secondsToQuestion = -1;
     MessageBoxAnswerer answerer({QMessageBox::No});
-    QStringList queuedAtTheEnd;
-    // Press the button while the second image is on its way.
-    bool pressed = false;
-    const auto pressWatch = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, [&](const QModelIndex& index) {
-        if (pressed || index.row() != 1) return;
-        if (!list->topLevelItem(1)->text(0).startsWith(QStringLiteral("正在下载到"))) return;
-        pressed = true;
-        QTimer::singleShot(200, start, [this] { QTest::mouseClick(start, Qt::LeftButton); });
-    });
-    const auto resetWatch = QObject::connect(list->model(), &QAbstractItemModel::modelAboutToBeReset, list, [&] {
-        for (int r = 0; r < list->topLevelItemCount(); ++r) queuedAtTheEnd << list->topLevelItem(r)->text(0);
-    });
+    answerer.onBox = [&](QMessageBox*) { secondsToQuestion = testing::SecondsSince(press.at); };
 
     QTest::mouseClick(start, Qt::LeftButton);
-    // The watches must not outlive this test's variables (the list empties again as it goes).
-    QObject::disconnect(pressWatch);
-    QObject::disconnect(resetWatch);
 
-    ASSERT_TRUE(pressed);
-    EXPECT_EQ(server.RequestsTo("/3.gif").size(), 0u);
-    const std::string out = ReadFileOrMissing(Result("a.htm"));
-    EXPECT_EQ(out.find(server.Url("/1.gif")), std::string::npos);
-    EXPECT_EQ(out.find(server.Url("/2.gif")), std::string::npos);
-    EXPECT_NE(out.find(server.Url("/3.gif")), std::string::npos);
-    EXPECT_EQ(ReadFileOrMissing(Result("b.htm")), "<missing>");  // the next article was not read
-    ASSERT_GE(queuedAtTheEnd.size(), 5);
-    EXPECT_EQ(queuedAtTheEnd.mid(2, 3), QStringList(3, QStringLiteral("队列中..")));
+    EXPECT_EQ(captionAfterPress, QStringLiteral("正在停止中.."));
     ASSERT_EQ(answerer.texts.size(), 1);
-    EXPECT_EQ(start->text(), QStringLiteral("开始下载并替换图片地址"));
+    EXPECT_TRUE(answerer.texts[0].startsWith(QStringLiteral("已停止。处理的结果保存在这个目录：")))
+        << answerer.texts[0].toStdString();
+    // Far sooner than the 60 s the server holds the answer, with no retry and nothing after it.
+    EXPECT_GE(secondsToQuestion, 0);
+    EXPECT_LT(secondsToQuestion, 5);
+    EXPECT_EQ(server.RequestsTo("/held.gif").size(), 1u);
+    EXPECT_EQ(server.RequestsTo("/next.gif").size(), 0u);
+    // The article cut short is not written, and the next one is not read.
+    EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "an earlier run's result");
+    EXPECT_EQ(ReadFileOrMissing(Result("b.htm")), "<missing>");
+    ExpectIdle();
+}
+
+TEST_F(JobRun, ACloseDuringTheLastArticlesDownloadClosesTheWindowWithoutTheQuestion) {
+    Reply held = Reply::Ok("never sent");
+    held.delay = std::chrono::seconds(60);
+    server.Set("/held.gif", held);
+    dir.Write("文章/only.htm"_gbk, Tag("/held.gif"));
+    const std::string ini = dir / "Zembrat.ini";
+    ASSERT_TRUE(settings.Open(ini, config::DiskFile));
+    ActWhenDownloading close(list, [&] { window.close(); });
+    MessageBoxAnswerer answerer;
+
+    QTest::mouseClick(start, Qt::LeftButton);
+
+    EXPECT_LT(testing::SecondsSince(close.at), 5);
+    EXPECT_TRUE(answerer.texts.isEmpty()) << answerer.texts.join("|").toStdString();
+    // Saved on the way out.
+    EXPECT_NE(ReadFileOrMissing(ini).find(articles), std::string::npos);
+    EXPECT_FALSE(window.isVisible()) << "the one close ended the window";
+    EXPECT_EQ(ReadFileOrMissing(Result("only.htm")), "<missing>");
+    EXPECT_EQ(server.RequestsTo("/held.gif").size(), 1u);
 }
 
 }  // namespace

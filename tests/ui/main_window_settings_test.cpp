@@ -16,6 +16,7 @@
 #include "text/codec.h"
 #include "ui/help.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_points.h"
 #include "ui/qt_text.h"
 #include "ui/text_dialog.h"
 #include "ui/widgets.h"
@@ -43,7 +44,7 @@ class WindowWithSettings : public ::testing::Test {
     // Opens the store on path and makes a shown window over it.
     MainWindow& Start() {
         store.Open(path, config::DiskFile);
-        window = std::make_unique<MainWindow>(store, request, web);
+        window = std::make_unique<MainWindow>(store, request, web, events);
         window->show();
         return *window;
     }
@@ -52,7 +53,7 @@ class WindowWithSettings : public ::testing::Test {
     MainWindow& StartUnactivated(const std::string& stored) {
         dir.Write("Zembrat.ini", stored);
         EXPECT_TRUE(store.Open(path, config::DiskFile));
-        window = std::make_unique<MainWindow>(store, request, web);
+        window = std::make_unique<MainWindow>(store, request, web, events);
         window->setAttribute(Qt::WA_ShowWithoutActivating);
         window->show();
         return *window;
@@ -78,6 +79,7 @@ class WindowWithSettings : public ::testing::Test {
     std::string path;
     config::ConfigStore store;
     TextDialogRequest request;
+    QtEventPoints events;
     web::WebClient web;
     std::unique_ptr<MainWindow> window;
 };
@@ -163,7 +165,7 @@ TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce
     config::ConfigStore nowhere;
     const std::string missing = dir / "no/such/folder/Zembrat.ini";
     nowhere.Open(missing, config::DiskFile);
-    MainWindow lost(nowhere, request, web);
+    MainWindow lost(nowhere, request, web, events);
     lost.show();
     QTest::mouseClick(lost.findChild<QWidget*>(QStringLiteral("图片框保存")), Qt::LeftButton);
     ASSERT_EQ(answerer.texts.size(), 4);
@@ -258,10 +260,11 @@ TEST(BannerAddresses, SectionsOfTheHelpPageBesideTheProgram) {
         EXPECT_TRUE(html.contains(QStringLiteral("id=\"%1\"").arg(QString::fromLatin1(anchor))));
     }
     // The links hold them, so the image buttons beside them open the same places.
+    QtEventPoints events;
     web::WebClient web;
     config::ConfigStore store;
     TextDialogRequest request;
-    MainWindow window(store, request, web);
+    MainWindow window(store, request, web, events);
     EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框更新"))->address(), a.product);
     EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框QQ"))->address(), a.chat);
     EXPECT_EQ(window.findChild<TextLink*>(QStringLiteral("超级链接框软件"))->address(), a.software);

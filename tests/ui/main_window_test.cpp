@@ -1,5 +1,6 @@
 #include "config/config_store.h"
 #include "ui/main_window.h"
+#include "ui/qt_event_points.h"
 #include "ui/text_dialog.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,8 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
     web::WebClient web;
     config::ConfigStore settings;  // bound to no file
     TextDialogRequest textDialog;
-    MainWindow window{settings, textDialog, web};
+    QtEventPoints events;
+    MainWindow window{settings, textDialog, web, events};
     window.show();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     EXPECT_FALSE(window.minimumSize() != window.maximumSize()) << "the window has a fixed size";
@@ -110,7 +112,8 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
     web::WebClient web;
     config::ConfigStore settings;  // bound to no file
     TextDialogRequest textDialog;
-    MainWindow window{settings, textDialog, web};
+    QtEventPoints events;
+    MainWindow window{settings, textDialog, web, events};
     auto* bar = Find<QProgressBar>(window, "进度条1");
     auto* label = Find<QLabel>(window, "透明标签1");
     // The label was laid onto the bar when the window was created.
@@ -132,7 +135,8 @@ TEST(MainWindowLayout, StatusListColumnsAndIcons) {
     web::WebClient web;
     config::ConfigStore settings;  // bound to no file
     TextDialogRequest textDialog;
-    MainWindow window{settings, textDialog, web};
+    QtEventPoints events;
+    MainWindow window{settings, textDialog, web, events};
     auto* list = Find<QTreeWidget>(window, "列表框");
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("存放位置"));

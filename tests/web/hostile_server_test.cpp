@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/http_request.h"
+#include "support/event_counter.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"
 #include "support/temp_dir.h"
@@ -22,7 +23,9 @@ namespace {
 
 using namespace text::literals;
 using platform::HttpRequest;
+using testing::EventCounter;
 using testing::HttpServer;
+using testing::SecondsSince;
 using testing::RawConnection;
 using testing::RawServer;
 using testing::Reply;
@@ -48,10 +51,6 @@ constexpr bool kSanitized = false;
 // while the buffer moves. A sanitizer holds freed blocks back and shadows all of them, so it
 // gets room for two more; a body without the limit would take many times that.
 constexpr std::uint64_t kPeakPerCap = kSanitized ? 4 : 2;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The path of a request head's first line ("GET /x HTTP/1.1" gives "/x").
 std::string PathOf(const std::string& head) {

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/events.h"
 #include "platform/http_request.h"
+#include "support/event_counter.h"
 #include "support/http_server.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -15,7 +15,9 @@ namespace {
 using namespace text::literals;
 using platform::HttpRequest;
 using testing::HttpProxyServer;
+using testing::EventCounter;
 using testing::HttpServer;
+using testing::SecondsSince;
 using testing::Reply;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -24,10 +26,6 @@ using Timeouts = HttpRequest::Timeouts;
 
 Timeouts TimeoutsOf(const WebClient& client) {
     return client.RequestObject().As<HttpRequest>()->CurrentTimeouts();
-}
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 WebClient Client() {
@@ -61,24 +59,13 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-struct EventCounter {
-    int painted = 0;
-    int processed = 0;
-    EventCounter() {
-        platform::SetKeepWindowPaintedHook([this] { ++painted; });
-        platform::SetProcessEventsHook([this] { ++processed; });
-    }
-    ~EventCounter() {
-        platform::SetKeepWindowPaintedHook(nullptr);
-        platform::SetProcessEventsHook(nullptr);
-    }
-};
 
 TEST(FetchBytes, TheUrlAloneSendsAGetWithThreeHeaders) {
     HttpServer server;
     server.Set("/img.png", Reply::Ok("PNG", "image/png"));
     WebClient client = Client();
     EventCounter events;
+    client.SetEventPoints(events);
     EXPECT_EQ(client.FetchBytes(server.Url("/img.png")), "PNG");
     ASSERT_EQ(server.RequestCount(), 1u);
     const auto req = server.Requests()[0];
@@ -224,6 +211,7 @@ TEST(FetchBytes, AServerThatNeverAnswersCostsOnlyTheTimeout) {
     server.Set("/a", Reply::Ok("A"));
     WebClient client = Client();
     EventCounter events;
+    client.SetEventPoints(events);
     auto start = Clock::now();
     EXPECT_EQ(client.FetchBytes(server.Url("/never"), {.timeout = 1}), "");
     EXPECT_LT(SecondsSince(start), 3.0);
@@ -239,6 +227,7 @@ TEST(FetchBytes, ProxyArgument) {
     ASSERT_TRUE(proxy.started());
     WebClient client = Client();
     EventCounter events;
+    client.SetEventPoints(events);
     const std::string url = origin.Url("/p");
 
     EXPECT_EQ(client.FetchBytes(url), "origin");

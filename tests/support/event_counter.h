@@ -1,0 +1,31 @@
+// Event points that count where the core lets the window live, for tests.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include "platform/event_points.h"
+
+namespace zembrat::testing {
+
+struct EventCounter : platform::EventPoints {
+    int processed = 0;  // ProcessEvents calls
+    int painted = 0;    // KeepPainted calls (a blocking wait)
+    // Run at each call, with its number (from 1).
+    std::function<void(int)> onProcess, onPainted;
+
+    void ProcessEvents() override {
+        ++processed;
+        if (onProcess) onProcess(processed);
+    }
+    void KeepPainted() override {
+        ++painted;
+        if (onPainted) onPainted(painted);
+    }
+};
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace zembrat::testing
