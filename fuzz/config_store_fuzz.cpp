@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "config/config_store.h"
 #include "config/value_forms.h"
-#include "platform/events.h"
+#include "fuzz_support.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "text/codec.h"
@@ -101,6 +101,23 @@ struct HookScript {
 };
 HookScript* armedScript = nullptr;
 
+// The store's event points: the armed script's next change, and messages answered at once.
+class ScriptPoints : public zembrat::platform::EventPoints {
+  public:
+    void ProcessEvents() override {
+        if (armedScript) armedScript->OnEvents();
+    }
+    zembrat::platform::MessageAnswer ShowMessage(
+        const zembrat::platform::MessageRequest&) override {
+        return zembrat::platform::MessageAnswer::Ok;
+    }
+};
+
+ScriptPoints& Points() {
+    static ScriptPoints points;
+    return points;
+}
+
 std::vector<std::string> SplitLines(const std::string& s) {
     std::vector<std::string> lines;
     std::size_t from = 0;
@@ -169,6 +186,7 @@ class Run {
   public:
     explicit Run(std::string initial) {
         if (!zembrat::platform::WriteWholeFile(SettingsPath(), initial)) std::abort();
+        store_.SetEventPoints(Points());
         FUZZ_CHECK(store_.Open(SettingsPath(), zembrat::config::DiskFile));
         FUZZ_CHECK(store_.ContentBytes() == initial);
     }
@@ -390,6 +408,7 @@ class Run {
         // The same start, without the hook.
         if (!zembrat::platform::WriteWholeFile(TwinPath(), before)) std::abort();
         ConfigStore twin;
+        twin.SetEventPoints(Points());
         FUZZ_CHECK(twin.Open(TwinPath(), zembrat::config::DiskFile));
         twin.SetSection(section);
 
@@ -520,16 +539,6 @@ class Run {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        zembrat::platform::SetMessageHook([](const zembrat::platform::MessageRequest&) {
-            return zembrat::platform::MessageAnswer::Ok;
-        });
-        zembrat::platform::SetProcessEventsHook([] {
-            if (armedScript) armedScript->OnEvents();
-        });
-        return true;
-    }();
-    (void)quiet;
     FuzzedDataProvider in(data, size);
     Run run(in.ConsumeRandomLengthString(1024));
     for (int i = 0; i < 24 && in.remaining_bytes() > 0; ++i) run.Step(in);

@@ -8,7 +8,7 @@
 #include "config/registry_standin.h"
 #include "config/store_file.h"
 #include "config/value_forms.h"
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "text/codec.h"
@@ -129,7 +129,7 @@ int IntFromReal(double v) {
 
 }  // namespace
 
-ConfigStore::ConfigStore() = default;
+ConfigStore::ConfigStore() : points_(&platform::NoEventPoints()) {}
 
 ConfigStore::~ConfigStore() {
     Close();
@@ -139,6 +139,7 @@ ConfigStore::ConfigStore(const ConfigStore& other)
     : mirror_(other.mirror_),
       file_(other.file_),
       fileName_(other.fileName_),
+      points_(other.points_),
       location_(other.location_),
       currentSection_(other.currentSection_),
       kind_(other.kind_),
@@ -155,6 +156,10 @@ ConfigStore& ConfigStore::operator=(const ConfigStore& other) {
 
 ConfigStore::ConfigStore(ConfigStore&&) noexcept = default;
 ConfigStore& ConfigStore::operator=(ConfigStore&&) noexcept = default;
+
+void ConfigStore::SetEventPoints(platform::EventPoints& points) {
+    points_ = &points;
+}
 
 void ConfigStore::Close() {
     file_.reset();
@@ -317,7 +322,7 @@ StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view 
     std::size_t from = 0;  // where the section search starts
     int appended = 0;
     for (;;) {
-        platform::ProcessEvents();
+        points_->ProcessEvents();
         const Header header = LocateSection(section, from);
         if (header.found()) {
             from = header.open;
@@ -343,10 +348,10 @@ StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view 
         warning.title = "Qorv："_gbk;
         warning.warning = true;
         warning.systemModal = true;
-        platform::ShowMessageThroughHook(warning);
+        points_->ShowMessage(warning);
         platform::MessageRequest content;
         content.text = GetContent();
-        platform::ShowMessageThroughHook(content);
+        points_->ShowMessage(content);
         return kStoreFailed;
     }
 }
@@ -383,7 +388,7 @@ StoreResult ConfigStore::RenameSection(std::string_view oldName, std::string_vie
 }
 
 StoreResult ConfigStore::RenameSectionNow(std::string_view oldName, std::string_view newName) {
-    platform::ProcessEvents();
+    points_->ProcessEvents();
     const Header header = LocateSection(oldName, 0);
     if (!header.found()) return kSectionNotFound;
     Replace(header.open + 1, oldName.size(), text::TextOf(newName));
@@ -400,7 +405,7 @@ StoreResult ConfigStore::RenameKey(std::string_view section, std::string_view ol
 
 StoreResult ConfigStore::RenameKeyNow(std::string_view section, std::string_view oldKey,
                                       std::string_view newKey) {
-    platform::ProcessEvents();
+    points_->ProcessEvents();
     const Header header = LocateSection(section, 0);
     if (!header.found()) return kSectionNotFound;
     const std::size_t cr = FindBytes(mirror_, "\r\n" + std::string(oldKey) + "=", header.close + 1);
@@ -414,7 +419,7 @@ StoreResult ConfigStore::RenameKeyNow(std::string_view section, std::string_view
 
 std::string ConfigStore::GetValue(std::string_view section, std::string_view key,
                                   std::string_view defaultValue, bool emptyIsMissing) {
-    platform::ProcessEvents();
+    points_->ProcessEvents();
     const Header header = LocateSection(section, 0);
     if (!header.found()) return std::string(defaultValue);
     const Entry entry = LocateKey(header, key);
@@ -431,7 +436,7 @@ int ConfigStore::SectionsWithKey(std::string_view key, std::vector<std::string>&
     std::size_t previous = kNotFound;
     for (std::size_t at = FindBytes(content, pattern, 0); at != kNotFound;
          at = FindBytes(content, pattern, at + 1)) {
-        platform::ProcessEvents();
+        points_->ProcessEvents();
         const auto [open, close] = EnclosingHeader(content, at, true);
         // A header lying before the previous occurrence was reached from it already.
         const bool seen = previous != kNotFound && open < previous;
@@ -448,7 +453,7 @@ int ConfigStore::KeysWithValue(std::string_view valuePrefix, std::vector<std::st
     const std::string pattern = valuePrefix.empty() ? "=\r\n" : "=" + std::string(valuePrefix);
     for (std::size_t at = FindBytes(content, pattern, 0); at != kNotFound;
          at = FindBytes(content, pattern, at + 1)) {
-        platform::ProcessEvents();
+        points_->ProcessEvents();
         if (!sectionFilter.empty()) {
             const auto [open, close] = EnclosingHeader(content, at, false);
             if (open == kNotFound ||
@@ -473,7 +478,7 @@ int ConfigStore::ListSections(std::vector<std::string>& names, std::string_view 
                               std::string_view exclude) {
     names.clear();
     for (const std::string& line : LinesOf(ReadFileForListing())) {
-        platform::ProcessEvents();
+        points_->ProcessEvents();
         if (IsHeaderLine(line) && Passes(line, include, exclude)) {
             names.push_back(text::TextBetweenMarkers(line, "[", "]"));
         }
@@ -488,7 +493,7 @@ int ConfigStore::ListKeys(std::vector<std::string>& keys, std::string_view inclu
     const bool restricted = !restrict.empty();
     bool inSection = false;
     for (const std::string& line : LinesOf(ReadFileForListing())) {
-        platform::ProcessEvents();
+        points_->ProcessEvents();
         const bool header = IsHeaderLine(line);
         if (restricted) {
             if (header) {

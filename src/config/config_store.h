@@ -24,6 +24,10 @@
 #include "text/gbk.h"
 #include "text/markers.h"
 
+namespace zembrat::platform {
+class EventPoints;
+}
+
 namespace zembrat::config {
 
 class StoreFile;
@@ -61,6 +65,10 @@ class ConfigStore {
     ConfigStore& operator=(const ConfigStore& other);
     ConfigStore(ConfigStore&&) noexcept;
     ConfigStore& operator=(ConfigStore&&) noexcept;
+
+    // The event points the store's searches and listings stop at (once per round, once per listed
+    // line), and through which it shows its messages. The object must outlive the store's use.
+    void SetEventPoints(platform::EventPoints& points);
 
     void Close();
     // Loads the file into the mirror and opens it (or a copy in memory). True when a file
@@ -184,6 +192,7 @@ class ConfigStore {
     std::string mirror_;
     std::shared_ptr<StoreFile> file_;
     std::string fileName_;
+    platform::EventPoints* points_;
     int busy_ = 0;
     std::deque<PendingOp> pending_;
     std::string location_;

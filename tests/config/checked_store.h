@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/config_store.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 
@@ -29,12 +32,29 @@ inline std::string Lines(std::initializer_list<std::string_view> lines) {
     return out;
 }
 
+// Event points that run a handler at each event point and keep the messages shown.
+class StorePoints : public platform::EventPoints {
+  public:
+    std::function<void()> onEvents;
+    std::vector<platform::MessageRequest> shown;
+
+    void ProcessEvents() override {
+        if (onEvents) onEvents();
+    }
+    platform::MessageAnswer ShowMessage(const platform::MessageRequest& request) override {
+        shown.push_back(request);
+        return platform::MessageAnswer::Ok;
+    }
+};
+
 class CheckedStore {
   public:
     // A store for the settings file dir/name; Open or OpenWith opens it.
     explicit CheckedStore(const zembrat::testing::TempDir& dir,
                           std::string_view name = "Zembrat.ini")
-        : path_(dir / name) {}
+        : path_(dir / name) {
+        store_.SetEventPoints(points_);
+    }
 
     bool Open() {
         const bool ok = store_.Open(path_, DiskFile);
@@ -64,6 +84,8 @@ class CheckedStore {
 
     // The store itself, for handing it to code that takes a store; check afterwards.
     ConfigStore& store() { return store_; }
+    // The event points the store was given.
+    StorePoints& points() { return points_; }
     const std::string& path() const { return path_; }
     std::string FileBytes() const { return zembrat::testing::ReadFileOrMissing(path_); }
 
@@ -74,6 +96,7 @@ class CheckedStore {
 
   private:
     std::string path_;
+    StorePoints points_;
     ConfigStore store_;
 };
 

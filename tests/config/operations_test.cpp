@@ -244,14 +244,9 @@ TEST(WholeContent, OpenRecordsTheLocationAndBinds) {
 }
 
 TEST(SetValue, ASectionThatCannotBeEstablishedIsReportedAfterElevenAppends) {
-    std::vector<platform::MessageRequest> shown;
-    const platform::MessageHook previous =
-        platform::SetMessageHook([&](const platform::MessageRequest& r) {
-            shown.push_back(r);
-            return platform::MessageAnswer::Ok;
-        });
     TempDir dir;
     CheckedStore s(dir);
+    std::vector<platform::MessageRequest>& shown = s.points().shown;
     ASSERT_TRUE(s.OpenWith("[A]\r\nk=1"));
     // The header written is the name's text, which stops at the zero byte, so the search for
     // the whole name never finds it.
@@ -272,6 +267,7 @@ TEST(SetValue, ASectionThatCannotBeEstablishedIsReportedAfterElevenAppends) {
 
     // In an empty file the first header has no line break before it.
     CheckedStore t(dir, "empty.ini");
+    t.store().SetEventPoints(s.points());
     ASSERT_TRUE(t.Open());
     t->SetSection(name);
     EXPECT_FALSE(t->WriteText("k", "v"));
@@ -283,7 +279,6 @@ TEST(SetValue, ASectionThatCannotBeEstablishedIsReportedAfterElevenAppends) {
     EXPECT_EQ(s->SetValue("A", std::string("k\0j", 3), "v"), kStoreFailed);
     EXPECT_EQ(s.FileBytes(), expected);
     EXPECT_TRUE(shown.empty());
-    platform::SetMessageHook(previous);
 }
 
 TEST(Markers, TheStoresHelperFindsTextBetweenDelimiters) {

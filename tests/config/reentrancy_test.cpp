@@ -1,10 +1,7 @@
 // Calls made into the store from event handlers while another call is running.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "checked_store.h"
-#include "platform/events.h"
 
 namespace zembrat::config {
 namespace {
@@ -12,19 +9,6 @@ namespace {
 using testing::CheckedStore;
 using testing::Lines;
 using zembrat::testing::TempDir;
-
-// Points the event-processing hook at a handler for the life of the object.
-class EventHandler {
-  public:
-    explicit EventHandler(std::function<void()> handler)
-        : previous_(platform::SetProcessEventsHook(std::move(handler))) {}
-    ~EventHandler() { platform::SetProcessEventsHook(previous_); }
-    EventHandler(const EventHandler&) = delete;
-    EventHandler& operator=(const EventHandler&) = delete;
-
-  private:
-    platform::EventHook previous_;
-};
 
 TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturns) {
     TempDir dir;
@@ -35,7 +19,7 @@ TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturn
     std::vector<StoreResult> inner;
     std::size_t queuedDuringHandler = 0;
     bool busyDuringHandler = false;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls != 1) return;
         busyDuringHandler = store.Busy();
         inner.push_back(store.SetValue("S", "from", "handler"));
@@ -45,7 +29,7 @@ TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturn
         queuedDuringHandler = store.PendingQueue().size();
         // Reads are not queued: they see the mirror as it is.
         inner.push_back(store.GetValue("S", "k") == "1" ? 0 : 99);
-    });
+    };
     EXPECT_EQ(s->SetValue("S", "k", "2"), kStoreDone);
     EXPECT_TRUE(busyDuringHandler);
     EXPECT_EQ(inner, (std::vector<StoreResult>{kStoreQueued, kStoreQueued, kStoreQueued,
@@ -66,9 +50,9 @@ TEST(Reentrancy, ATypedWriteQueuedBehindABusyStoreReportsFalseButIsDone) {
     store.SetSection("S");
     bool innerResult = true;
     int calls = 0;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls == 1) innerResult = store.WriteText("inner", "x");
-    });
+    };
     EXPECT_TRUE(s->WriteText("outer", "y"));
     EXPECT_FALSE(innerResult);
     EXPECT_EQ(s->ReadText("inner"), "x");
@@ -80,7 +64,7 @@ TEST(Reentrancy, EventsAreProcessedAtEachSearchRoundAndEachListedLine) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.OpenWith(Lines({"[S]", "k=1", "j=2", "[T]"})));
     int calls = 0;
-    EventHandler handler([&] { ++calls; });
+    s.points().onEvents = [&] { ++calls; };
     s->GetValue("S", "k");
     EXPECT_EQ(calls, 1);
     calls = 0;
@@ -107,9 +91,9 @@ TEST(Reentrancy, AHandlerReplacingTheContentDuringAListingDoesNoHarm) {
     ASSERT_TRUE(s.OpenWith(Lines({"[S]", "k=1", "[T]", "k=2", "[U]", "k=3"})));
     ConfigStore& store = s.store();
     int calls = 0;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls == 1) store.SetContent("x");
-    });
+    };
     std::vector<std::string> names;
     EXPECT_EQ(store.SectionsWithKey("k", names), 3);  // the content as it was when called
     s.Check();
