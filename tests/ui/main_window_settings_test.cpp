@@ -9,7 +9,7 @@
 
 #include "config/config_store.h"
 #include "job/folders.h"
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
@@ -214,8 +214,10 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     const std::string stored = SavedSettings("f", "*.txt", "i", "o", "n", "x");
     MainWindow& w = StartUnactivated(stored);
     // As the program sets it: the store lets events through between the keys it reads.
-    const platform::EventHook previous =
-        platform::SetProcessEventsHook([] { QApplication::processEvents(); });
+    struct ToolkitPoints : platform::EventPoints {
+        void ProcessEvents() override { QApplication::processEvents(); }
+    } points;
+    store.SetEventPoints(points);
 
     // The close (a termination request, say) arrives once the first box has been read.
     bool asked = false, closedMidway = false;
@@ -230,7 +232,7 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     });
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(&w, &activate);
-    platform::SetProcessEventsHook(previous);
+    store.SetEventPoints(platform::NoEventPoints());
 
     ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
     EXPECT_TRUE(w.settingsLoaded());
