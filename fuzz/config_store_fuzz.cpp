@@ -1,8 +1,9 @@
 // Random sequences of store operations on random starting bytes. After every operation the file
 // must hold exactly the store's mirror, and the change must be confined to the entry, header or
-// section the operation named: every other line of the file stays as it was. The listings are
-// held against the lines of the file, and changes made from the event hook while an operation
-// runs must come out as if they had been made one after the other, right after it.
+// section the operation named: every other line of the file stays as it was. A write must give
+// the bytes the layout functions say it gives, the listings must list what the layout functions
+// find in the file, and changes made from the event points while an operation runs must come
+// out as if they had been made one after the other, right after it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "config/ini_layout.h"
 #include "config/value_forms.h"
 #include "fuzz_support.h"
 #include "platform/event_points.h"
@@ -23,6 +25,7 @@
 namespace {
 
 using zembrat::config::ConfigStore;
+namespace ini = zembrat::config::ini;
 using namespace zembrat::text::literals;
 
 const std::string& SettingsPath() {
@@ -34,33 +37,6 @@ const std::string& SettingsPath() {
 const std::string& TwinPath() {
     static const std::string path = SettingsPath() + ".twin";
     return path;
-}
-
-// The lines a listing reads: the file up to a zero byte or a Ctrl-Z, cut at LF, with a CR
-// before the LF dropped.
-std::vector<std::string> ListingLines(std::string bytes) {
-    bytes = bytes.substr(0, bytes.find_first_of(std::string("\0\x1A", 2)));
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from < bytes.size()) {
-        std::size_t lf = bytes.find('\n', from);
-        const bool last = lf == std::string::npos;
-        if (last) lf = bytes.size();
-        std::string line = bytes.substr(from, lf - from);
-        if (!last && !line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        from = lf + 1;
-    }
-    return lines;
-}
-
-bool IsHeaderLine(const std::string& line) {
-    return zembrat::text::StartsWith(line, "[") && zembrat::text::EndsWith(line, "]");
-}
-
-bool Passes(const std::string& s, const std::string& include, const std::string& exclude) {
-    return (include.empty() || zembrat::text::Find(s, include) != zembrat::text::kNotFound) &&
-           (exclude.empty() || zembrat::text::Find(s, exclude) == zembrat::text::kNotFound);
 }
 
 // A change the event hook makes while an operation runs.
@@ -281,14 +257,14 @@ class Run {
                 const std::string exclude = in.ConsumeBool() ? "" : Name(in);
                 const int count = store_.ListSections(out, include, exclude);
                 FUZZ_CHECK(count == static_cast<int>(out.size()));
-                FUZZ_CHECK(out == ExpectedSections(before, include, exclude));
+                FUZZ_CHECK(out == ini::ListedSections(before, include, exclude));
                 const std::string keyInclude = in.ConsumeBool() ? "" : Name(in);
                 const std::string restrict = in.ConsumeBool() ? "" : "r";
                 const std::string sectionInclude = in.ConsumeBool() ? "" : Name(in);
                 const std::string sectionExclude = in.ConsumeBool() ? "" : Name(in);
                 store_.ListKeys(out, keyInclude, "", restrict, sectionInclude, sectionExclude);
-                FUZZ_CHECK(out == ExpectedKeys(before, keyInclude, restrict, sectionInclude,
-                                               sectionExclude));
+                FUZZ_CHECK(out == ini::ListedKeys(before, keyInclude, "", !restrict.empty(),
+                                                  sectionInclude, sectionExclude));
                 FUZZ_CHECK(store_.ContentBytes() == before);
                 break;
             }
@@ -350,40 +326,6 @@ class Run {
     }
 
   private:
-    static std::vector<std::string> ExpectedSections(const std::string& file,
-                                                     const std::string& include,
-                                                     const std::string& exclude) {
-        std::vector<std::string> names;
-        for (const std::string& line : ListingLines(file)) {
-            if (!IsHeaderLine(line) || !Passes(line, include, exclude)) continue;
-            const std::size_t close = zembrat::text::Find(line, "]", 1);
-            names.push_back(line.substr(1, close - 1));
-        }
-        return names;
-    }
-
-    static std::vector<std::string> ExpectedKeys(const std::string& file,
-                                                 const std::string& include,
-                                                 const std::string& restrict,
-                                                 const std::string& sectionInclude,
-                                                 const std::string& sectionExclude) {
-        std::vector<std::string> keys;
-        bool inSection = false;
-        for (const std::string& line : ListingLines(file)) {
-            if (IsHeaderLine(line)) {
-                if (restrict.empty()) continue;
-                if (inSection) break;  // only the first section that passes is listed
-                inSection = Passes(line, sectionInclude, sectionExclude);
-                continue;
-            }
-            if (!restrict.empty() && !inSection) continue;
-            const std::size_t eq = zembrat::text::Find(line, "=");
-            const std::string key = line.substr(0, eq == zembrat::text::kNotFound ? 0 : eq);
-            if (!key.empty() && Passes(key, include, "")) keys.push_back(key);
-        }
-        return keys;
-    }
-
     static Mutation RandomMutation(FuzzedDataProvider& in) {
         Mutation m;
         m.kind = in.ConsumeIntegralInRange(0, 4);
@@ -479,6 +421,7 @@ class Run {
                          Escaped(after).c_str());
         }
         FUZZ_CHECK(result == 0);
+        FUZZ_CHECK(ini::WithValue(before, section, key, value) == after);
         FUZZ_CHECK(store_.GetValue(section, key, "\x01", false) == value);
         const std::string line = key + "=" + value;
         if (before.empty()) {
@@ -511,12 +454,7 @@ class Run {
         }
         // One range went: the section from its first header at a line start, or one entry line
         // of it together with the line break before it.
-        const std::string header = "[" + section + "]";
-        std::size_t q = before.find(header);
-        while (q != std::string::npos && q != 0 &&
-               !(q >= 2 && before.compare(q - 2, 2, "\r\n") == 0)) {
-            q = before.find(header, q + 1);
-        }
+        const std::size_t q = ini::FindSection(before, section).open;
         FUZZ_CHECK(q != std::string::npos && after.size() < before.size());
         const std::size_t length = before.size() - after.size();
         const std::size_t first = key.empty() ? q : before.find("\r\n" + key + "=", q);

@@ -1,4 +1,6 @@
 // ConfigStore: the settings module.
+// The program itself calls Open (start-up), SetSection, ReadText, WriteText, WritesReachDisk and
+// FileName (the main window); the rest is the module's full set of operations.
 //
 // The store keeps the whole settings file as one byte sequence, the content mirror, and works by
 // byte search, insertion and deletion in it; it never parses the file. In the disk-file backend
@@ -30,6 +32,9 @@ class EventPoints;
 
 namespace zembrat::config {
 
+namespace ini {
+struct Edit;
+}
 class StoreFile;
 
 enum BackendKind : int { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
@@ -152,18 +157,6 @@ class ConfigStore {
     std::string BinaryValueFile(std::string_view key) const;
 
   private:
-    struct Header {
-        std::size_t open = text::kNotFound;   // the "["
-        std::size_t close = text::kNotFound;  // the "]"
-        bool found() const { return open != text::kNotFound; }
-    };
-    struct Entry {
-        std::size_t cr = text::kNotFound;  // the CR before the key
-        std::size_t value = 0;             // first byte of the value
-        std::size_t end = 0;               // one past its last byte
-        bool found() const { return cr != text::kNotFound; }
-    };
-
     StoreResult Enqueue(PendingOp op, bool* reachedFile);
     StoreResult RunPending(bool* reachedFile);
     StoreResult Execute(const PendingOp& op);
@@ -173,19 +166,15 @@ class ConfigStore {
     StoreResult RenameKeyNow(std::string_view section, std::string_view oldKey,
                              std::string_view newKey);
 
-    Header LocateSection(std::string_view name, std::size_t from) const;
-    Entry LocateKey(const Header& header, std::string_view key) const;
-    std::size_t NextHeader(std::size_t from, std::size_t limit) const;
-
     // Mirror and file patched in one step.
-    void Replace(std::size_t at, std::size_t count, std::string_view bytes);
-    void Insert(std::size_t at, std::string_view bytes);
-    void Erase(std::size_t at, std::size_t count);
+    void Patch(const ini::Edit& edit);
     void NoteFile(bool ok);
     std::string ReadFileForListing();
 
     bool WriteStored(std::string_view key, std::string_view stored);
     std::string ReadStored(std::string_view key, std::string_view storedDefault);
+    bool WriteRegistryStored(std::string_view key, std::string_view stored);
+    std::string ReadRegistryStored(std::string_view key, std::string_view storedDefault);
     bool SaveOnOff(const OnOffControl& control);
     bool RestoreOnOff(OnOffControl& control);
 
