@@ -22,11 +22,11 @@ bool HoldsZero(std::string_view s) {
 StoreResult ResultOf(ini::Lookup lookup) {
     switch (lookup) {
         case ini::Lookup::kNoSection:
-            return kSectionNotFound;
+            return StoreResult::kSectionNotFound;
         case ini::Lookup::kNoKey:
-            return kKeyNotFound;
+            return StoreResult::kKeyNotFound;
         default:
-            return kStoreDone;
+            return StoreResult::kDone;
     }
 }
 
@@ -96,25 +96,25 @@ void ConfigStore::Reload() {
 
 StoreResult ConfigStore::ProcessPending() {
     // Called from an event handler while an item runs: the running call will get to the rest.
-    if (busy_) return pending_.empty() ? kStoreFailed : kStoreQueued;
+    if (busy_) return pending_.empty() ? StoreResult::kFailed : StoreResult::kQueued;
     return RunPending(nullptr);
 }
 
 StoreResult ConfigStore::Enqueue(PendingOp op, bool* reachedFile) {
     pending_.push_back(std::move(op));
-    if (busy_) return kStoreQueued;
+    if (busy_) return StoreResult::kQueued;
     return RunPending(reachedFile);
 }
 
 StoreResult ConfigStore::RunPending(bool* reachedFile) {
-    if (pending_.empty()) return kStoreFailed;
-    busy_ = 1;
+    if (pending_.empty()) return StoreResult::kFailed;
+    busy_ = true;
     const PendingOp op = pending_.front();
     const std::size_t failuresBefore = fileFailures_;
     const StoreResult result = Execute(op);
     if (reachedFile) *reachedFile = fileFailures_ == failuresBefore;
     pending_.pop_front();
-    busy_ = 0;
+    busy_ = false;
     RunPending(nullptr);
     return result;
 }
@@ -124,17 +124,16 @@ StoreResult ConfigStore::Execute(const PendingOp& op) {
         return i < op.texts.size() ? std::string_view(op.texts[i]) : std::string_view();
     };
     switch (op.kind) {
-        case kPendingSetValue:
+        case PendingKind::kSetValue:
             return SetValueNow(text(0), text(1), text(2));
-        case kPendingDelete:
+        case PendingKind::kDelete:
             return DeleteEntryNow(text(0), text(1));
-        case kPendingRenameSection:
+        case PendingKind::kRenameSection:
             return RenameSectionNow(text(0), text(1));
-        case kPendingRenameKey:
+        case PendingKind::kRenameKey:
             return RenameKeyNow(text(0), text(1), text(2));
-        default:
-            return kStoreFailed;
     }
+    return StoreResult::kFailed;
 }
 
 // --- patching -------------------------------------------------------------------------------
@@ -166,21 +165,22 @@ bool ConfigStore::WritesReachDisk() const {
 StoreResult ConfigStore::SetValue(std::string_view section, std::string_view key,
                                   std::string_view value, bool executeNow) {
     if (executeNow) return SetValueNow(section, key, value);
-    return Enqueue({kPendingSetValue, {std::string(section), std::string(key), std::string(value)}},
-                   nullptr);
+    return Enqueue(
+        {PendingKind::kSetValue, {std::string(section), std::string(key), std::string(value)}},
+        nullptr);
 }
 
 StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view key,
                                      std::string_view value) {
     // The store never writes a zero byte; a key holding one could never be found again.
-    if (HoldsZero(key)) return kStoreFailed;
+    if (HoldsZero(key)) return StoreResult::kFailed;
     const std::string valueText = text::TextOf(value);
     ini::SetProgress progress;
     for (;;) {
         points_->ProcessEvents();
         const ini::SetRound round = ini::NextSetRound(mirror_, section, key, valueText, progress);
         Patch(round.edit);
-        if (round.done) return kStoreDone;
+        if (round.done) return StoreResult::kDone;
         if (progress.appended < ini::kMostHeaderAppends) continue;
         platform::MessageRequest warning;
         warning.text = "配置模块出现意外，可能导致无法正常保存！详情请咨询Qorv。"_gbk;
@@ -191,14 +191,14 @@ StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view 
         platform::MessageRequest content;
         content.text = GetContent();
         points_->ShowMessage(content);
-        return kStoreFailed;
+        return StoreResult::kFailed;
     }
 }
 
 StoreResult ConfigStore::DeleteEntry(std::string_view section, std::string_view key,
                                      bool executeNow) {
     if (executeNow) return DeleteEntryNow(section, key);
-    return Enqueue({kPendingDelete, {std::string(section), std::string(key)}}, nullptr);
+    return Enqueue({PendingKind::kDelete, {std::string(section), std::string(key)}}, nullptr);
 }
 
 StoreResult ConfigStore::DeleteEntryNow(std::string_view section, std::string_view key) {
@@ -210,7 +210,8 @@ StoreResult ConfigStore::DeleteEntryNow(std::string_view section, std::string_vi
 StoreResult ConfigStore::RenameSection(std::string_view oldName, std::string_view newName,
                                        bool executeNow) {
     if (executeNow) return RenameSectionNow(oldName, newName);
-    return Enqueue({kPendingRenameSection, {std::string(oldName), std::string(newName)}}, nullptr);
+    return Enqueue({PendingKind::kRenameSection, {std::string(oldName), std::string(newName)}},
+                   nullptr);
 }
 
 StoreResult ConfigStore::RenameSectionNow(std::string_view oldName, std::string_view newName) {
@@ -224,7 +225,7 @@ StoreResult ConfigStore::RenameKey(std::string_view section, std::string_view ol
                                    std::string_view newKey, bool executeNow) {
     if (executeNow) return RenameKeyNow(section, oldKey, newKey);
     return Enqueue(
-        {kPendingRenameKey, {std::string(section), std::string(oldKey), std::string(newKey)}},
+        {PendingKind::kRenameKey, {std::string(section), std::string(oldKey), std::string(newKey)}},
         nullptr);
 }
 
@@ -304,7 +305,7 @@ bool ConfigStore::SaveAs(std::string_view path) {
     return platform::WriteWholeFile(target, mirror_);
 }
 
-bool ConfigStore::Open(std::string_view location, int kind) {
+bool ConfigStore::Open(std::string_view location, BackendKind kind) {
     location_ = std::string(location);
     kind_ = kind;
     if (kind == RegistryBackend) {

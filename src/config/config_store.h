@@ -37,27 +37,37 @@ struct Edit;
 }
 class StoreFile;
 
-enum BackendKind : int { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
+enum class BackendKind { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
+// The backends are named as in the store's description of itself: config::DiskFile.
+using enum BackendKind;
 
 // Results of the mutating operations.
-using StoreResult = int;
-inline constexpr StoreResult kStoreDone = 0;
-inline constexpr StoreResult kSectionNotFound = 1;
-inline constexpr StoreResult kKeyNotFound = 2;
-inline constexpr StoreResult kStoreQueued = 3;  // the store is busy; the operation will still run
-inline constexpr StoreResult kStoreFailed = -1;
-
-enum PendingKind : int {
-    kPendingSetValue = 0,
-    kPendingDelete = 1,
-    kPendingRenameSection = 2,
-    kPendingRenameKey = 3
+enum class StoreResult {
+    kDone = 0,
+    kSectionNotFound = 1,
+    kKeyNotFound = 2,
+    kQueued = 3,  // the store is busy; the operation will still run
+    kFailed = -1,
 };
+
+// What a typed write (WriteText, WriteNumber, WriteBool, WriteDateTime) did.
+enum class WriteResult {
+    kWritten,  // stored; in the disk-file backend, in the file on disk
+    // The store was busy (the write came from one of its event points): the write runs right
+    // after the running operation. Whether it reached the file, WritesReachDisk() tells once
+    // that operation has returned.
+    kQueued,
+    kFailed,  // not stored where it must go (for the file backends: the file was left as it was)
+};
+
+enum class PendingKind { kSetValue = 0, kDelete = 1, kRenameSection = 2, kRenameKey = 3 };
 
 struct PendingOp {
-    int kind = kPendingSetValue;
+    PendingKind kind = PendingKind::kSetValue;
     std::vector<std::string> texts;
 };
+
+struct ConfigStoreTestAccess;
 
 class ConfigStore {
   public:
@@ -106,24 +116,23 @@ class ConfigStore {
     // The mirror as text (up to a zero byte, if the file holds one).
     std::string GetContent() const;
     void SetContent(std::string_view content, bool append = false);
-    bool Open(std::string_view location, int kind = DiskFile);
+    bool Open(std::string_view location, BackendKind kind = BackendKind::DiskFile);
     void SetSection(std::string_view name);
 
     text::Bytes ReadBinary(std::string_view key, std::string_view defaultBytes = {});
     bool WriteBinary(std::string_view key, std::string_view bytes);
-    // The typed writes report true when the change is stored: in the file backends, done now
-    // (not queued) and every file operation of it succeeded.
-    bool WriteText(std::string_view key, std::string_view value);
+    WriteResult WriteText(std::string_view key, std::string_view value);
     std::string ReadText(std::string_view key, std::string_view defaultValue = {});
-    bool WriteNumber(std::string_view key, double value);
+    WriteResult WriteNumber(std::string_view key, double value);
     double ReadNumber(std::string_view key, double defaultValue = 0);
-    bool WriteBool(std::string_view key, bool value);
+    WriteResult WriteBool(std::string_view key, bool value);
     bool ReadBool(std::string_view key, bool defaultValue = false);
     bool ReadBoolUnlessFalse(std::string_view key, bool defaultValue = false);
-    bool WriteDateTime(std::string_view key, const platform::DateTime& value);
+    WriteResult WriteDateTime(std::string_view key, const platform::DateTime& value);
     platform::DateTime ReadDateTime(std::string_view key,
                                     const platform::DateTime& defaultValue = {});
 
+    // True when the state was written (WriteResult::kWritten).
     bool SaveControlState(const CheckableMenuItem& control);
     bool RestoreControlState(CheckableMenuItem& control);
     bool SaveControlState(const CheckBoxControl& control);
@@ -140,23 +149,15 @@ class ConfigStore {
     static std::string TextBetweenMarkers(std::string_view source, std::string_view left,
                                           std::string_view right);
 
-    // State, for the application and for tests.
-    const std::string& ContentBytes() const { return mirror_; }
-    bool HasFileHandle() const { return file_ != nullptr; }
-    // Whether changes reach the disk: the disk-file backend with its file open and no file
-    // operation failed since it was opened. The memory-file backend reaches it only by SaveAs.
+    // Whether changes reach the disk: the disk-file backend with its file open and holding
+    // exactly what the store holds. The memory-file backend reaches it only by SaveAs.
     bool WritesReachDisk() const;
-    bool Busy() const { return busy_ != 0; }
-    const std::deque<PendingOp>& PendingQueue() const { return pending_; }
-    const std::string& CurrentSection() const { return currentSection_; }
-    const std::string& RegistryPath() const { return registryPath_; }
+    // The path the file backends were opened on.
     const std::string& FileName() const { return fileName_; }
-    int Backend() const { return kind_; }
-    // The binary value file of a key of the current section; empty when the names cannot form
-    // one file name.
-    std::string BinaryValueFile(std::string_view key) const;
 
   private:
+    friend struct ConfigStoreTestAccess;
+
     StoreResult Enqueue(PendingOp op, bool* reachedFile);
     StoreResult RunPending(bool* reachedFile);
     StoreResult Execute(const PendingOp& op);
@@ -171,7 +172,10 @@ class ConfigStore {
     void NoteFile(bool ok);
     std::string ReadFileForListing();
 
-    bool WriteStored(std::string_view key, std::string_view stored);
+    // The binary value file of a key of the current section; empty when the names cannot form
+    // one file name.
+    std::string BinaryValueFile(std::string_view key) const;
+    WriteResult WriteStored(std::string_view key, std::string_view stored);
     std::string ReadStored(std::string_view key, std::string_view storedDefault);
     bool WriteRegistryStored(std::string_view key, std::string_view stored);
     std::string ReadRegistryStored(std::string_view key, std::string_view storedDefault);
@@ -182,11 +186,11 @@ class ConfigStore {
     std::shared_ptr<StoreFile> file_;
     std::string fileName_;
     platform::EventPoints* points_;
-    int busy_ = 0;
+    bool busy_ = false;
     std::deque<PendingOp> pending_;
     std::string location_;
     std::string currentSection_;
-    int kind_ = DiskFile;
+    BackendKind kind_ = BackendKind::DiskFile;
     std::string registryPath_;
     std::size_t fileFailures_ = 0;  // file operations that failed or found no file
 };

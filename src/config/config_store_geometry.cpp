@@ -12,7 +12,7 @@ using namespace text::literals;
 // --- window geometry and control states -----------------------------------------------------
 
 bool ConfigStore::SaveOnOff(const OnOffControl& control) {
-    return WriteBool(control.KeyText(), control.IsOn());
+    return WriteBool(control.KeyText(), control.IsOn()) == WriteResult::kWritten;
 }
 
 bool ConfigStore::RestoreOnOff(OnOffControl& control) {

@@ -6,12 +6,16 @@
 
 namespace zembrat::config {
 
-bool ConfigStore::WriteStored(std::string_view key, std::string_view stored) {
-    if (kind_ == RegistryBackend) return WriteRegistryStored(key, stored);
+WriteResult ConfigStore::WriteStored(std::string_view key, std::string_view stored) {
+    if (kind_ == RegistryBackend) {
+        return WriteRegistryStored(key, stored) ? WriteResult::kWritten : WriteResult::kFailed;
+    }
     bool reached = false;
-    const StoreResult result = Enqueue(
-        {kPendingSetValue, {currentSection_, std::string(key), std::string(stored)}}, &reached);
-    return result == kStoreDone && reached;
+    const StoreResult result =
+        Enqueue({PendingKind::kSetValue, {currentSection_, std::string(key), std::string(stored)}},
+                &reached);
+    if (result == StoreResult::kQueued) return WriteResult::kQueued;
+    return result == StoreResult::kDone && reached ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
 std::string ConfigStore::ReadStored(std::string_view key, std::string_view storedDefault) {
@@ -19,7 +23,7 @@ std::string ConfigStore::ReadStored(std::string_view key, std::string_view store
     return GetValue(currentSection_, key, storedDefault, true);
 }
 
-bool ConfigStore::WriteText(std::string_view key, std::string_view value) {
+WriteResult ConfigStore::WriteText(std::string_view key, std::string_view value) {
     return WriteStored(key, TextToStored(text::TextOf(value)));
 }
 
@@ -27,7 +31,7 @@ std::string ConfigStore::ReadText(std::string_view key, std::string_view default
     return TextFromStored(ReadStored(key, TextToStored(defaultValue)));
 }
 
-bool ConfigStore::WriteNumber(std::string_view key, double value) {
+WriteResult ConfigStore::WriteNumber(std::string_view key, double value) {
     return WriteStored(key, NumberToStored(value));
 }
 
@@ -35,7 +39,7 @@ double ConfigStore::ReadNumber(std::string_view key, double defaultValue) {
     return NumberFromStored(ReadStored(key, NumberToStored(defaultValue)));
 }
 
-bool ConfigStore::WriteBool(std::string_view key, bool value) {
+WriteResult ConfigStore::WriteBool(std::string_view key, bool value) {
     return WriteStored(key, BoolToStored(value));
 }
 
@@ -47,7 +51,7 @@ bool ConfigStore::ReadBoolUnlessFalse(std::string_view key, bool defaultValue) {
     return ReadStored(key, BoolToStored(defaultValue)) != FalseText();
 }
 
-bool ConfigStore::WriteDateTime(std::string_view key, const platform::DateTime& value) {
+WriteResult ConfigStore::WriteDateTime(std::string_view key, const platform::DateTime& value) {
     return WriteStored(key, DateTimeToStored(value));
 }
 

@@ -14,9 +14,14 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "config/config_store_test_access.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
+
+namespace zembrat::config {
+using Probe = ConfigStoreTestAccess;
+}
 
 namespace zembrat::config::testing {
 
@@ -90,8 +95,8 @@ class CheckedStore {
     std::string FileBytes() const { return zembrat::testing::ReadFileOrMissing(path_); }
 
     void Check() const {
-        if (!store_.HasFileHandle()) return;  // nothing reaches the file then
-        EXPECT_EQ(FileBytes(), store_.ContentBytes()) << "file and mirror differ";
+        if (!Probe::HasFileHandle(store_)) return;  // nothing reaches the file then
+        EXPECT_EQ(FileBytes(), Probe::ContentBytes(store_)) << "file and mirror differ";
     }
 
   private:

@@ -21,40 +21,42 @@ TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturn
     bool busyDuringHandler = false;
     s.points().onEvents = [&] {
         if (++calls != 1) return;
-        busyDuringHandler = store.Busy();
+        busyDuringHandler = Probe::Busy(store);
         inner.push_back(store.SetValue("S", "from", "handler"));
         inner.push_back(store.RenameKey("S", "k", "key"));
         inner.push_back(store.DeleteEntry("S", "gone"));
         inner.push_back(store.ProcessPending());  // must not run the queue a second time
-        queuedDuringHandler = store.PendingQueue().size();
+        queuedDuringHandler = Probe::PendingQueue(store).size();
         // Reads are not queued: they see the mirror as it is.
-        inner.push_back(store.GetValue("S", "k") == "1" ? 0 : 99);
+        inner.push_back(store.GetValue("S", "k") == "1" ? StoreResult::kDone
+                                                        : StoreResult::kFailed);
     };
-    EXPECT_EQ(s->SetValue("S", "k", "2"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "k", "2"), StoreResult::kDone);
     EXPECT_TRUE(busyDuringHandler);
-    EXPECT_EQ(inner, (std::vector<StoreResult>{kStoreQueued, kStoreQueued, kStoreQueued,
-                                               kStoreQueued, 0}));
+    EXPECT_EQ(inner, (std::vector<StoreResult>{StoreResult::kQueued, StoreResult::kQueued,
+                                               StoreResult::kQueued, StoreResult::kQueued,
+                                               StoreResult::kDone}));
     EXPECT_EQ(queuedDuringHandler, 4u);  // the running item and the three queued behind it
-    EXPECT_FALSE(store.Busy());
-    EXPECT_TRUE(store.PendingQueue().empty());
+    EXPECT_FALSE(Probe::Busy(store));
+    EXPECT_TRUE(Probe::PendingQueue(store).empty());
     // The outer change, then the queued ones in order.
     EXPECT_EQ(s.FileBytes(), Lines({"[S]", "from=handler", "key=2"}));
-    EXPECT_EQ(store.ProcessPending(), kStoreFailed);  // nothing left to do
+    EXPECT_EQ(store.ProcessPending(), StoreResult::kFailed);  // nothing left to do
 }
 
-TEST(Reentrancy, ATypedWriteQueuedBehindABusyStoreReportsFalseButIsDone) {
+TEST(Reentrancy, ATypedWriteQueuedBehindABusyStoreSaysQueuedAndIsDone) {
     TempDir dir;
     CheckedStore s(dir);
     ASSERT_TRUE(s.Open());
     ConfigStore& store = s.store();
     store.SetSection("S");
-    bool innerResult = true;
+    WriteResult innerResult = WriteResult::kFailed;
     int calls = 0;
     s.points().onEvents = [&] {
         if (++calls == 1) innerResult = store.WriteText("inner", "x");
     };
-    EXPECT_TRUE(s->WriteText("outer", "y"));
-    EXPECT_FALSE(innerResult);
+    EXPECT_EQ(s->WriteText("outer", "y"), WriteResult::kWritten);
+    EXPECT_EQ(innerResult, WriteResult::kQueued);
     EXPECT_EQ(s->ReadText("inner"), "x");
     EXPECT_EQ(s.FileBytes(), Lines({"[S]", "inner=x", "outer=y"}));
 }

@@ -89,14 +89,14 @@ TEST(TwoProcesses, TheFirstHoldersValuesAreTheOnesStored) {
     EXPECT_FALSE(second.Open(path, DiskFile));
     second.SetSection("S");
     EXPECT_EQ(second.ReadText("k"), "first");  // it read the bytes the file had
-    EXPECT_FALSE(second.WriteText("k", "second"));
-    EXPECT_FALSE(second.WriteText("other", "x"));
+    EXPECT_EQ(second.WriteText("k", "second"), WriteResult::kFailed);
+    EXPECT_EQ(second.WriteText("other", "x"), WriteResult::kFailed);
     EXPECT_FALSE(second.WritesReachDisk());
     EXPECT_EQ(ReadFileOrMissing(path), "[S]\r\nk=first");
 
     EXPECT_EQ(first.Finish(), 0);
     // The first has ended; the second still has no handle and still reaches nothing.
-    EXPECT_FALSE(second.WriteText("k", "third"));
+    EXPECT_EQ(second.WriteText("k", "third"), WriteResult::kFailed);
     EXPECT_EQ(second.ReadText("k"), "third");
     EXPECT_EQ(ReadFileOrMissing(path), "[S]\r\nk=first");
     second.Close();

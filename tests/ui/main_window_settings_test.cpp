@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "config/config_store.h"
+#include "config/config_store_test_access.h"
 #include "job/folders.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
@@ -141,7 +142,7 @@ TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce
     config::ConfigStore holder;
     ASSERT_TRUE(holder.Open(path, config::DiskFile));
     MainWindow& w = Start();
-    ASSERT_FALSE(store.HasFileHandle());
+    ASSERT_FALSE(config::ConfigStoreTestAccess::HasFileHandle(store));
     Fill(w);
     MessageBoxAnswerer answerer;
     const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path);
