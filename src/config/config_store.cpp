@@ -47,7 +47,12 @@ ConfigStore::ConfigStore(const ConfigStore& other)
       currentSection_(other.currentSection_),
       kind_(other.kind_),
       registryPath_(other.registryPath_),
-      fileFailures_(other.fileFailures_) {}
+      fileFailures_(other.fileFailures_),
+      onDisk_(other.onDisk_),
+      // Made in the middle of an operation, the copy would not know the edits not yet written:
+      // its first save then writes all it holds.
+      inStep_(other.inStep_ && other.unwritten_.empty()),
+      lockedByAnother_(other.lockedByAnother_) {}
 
 ConfigStore& ConfigStore::operator=(const ConfigStore& other) {
     if (this != &other) {
@@ -67,31 +72,45 @@ void ConfigStore::SetEventPoints(platform::EventPoints& points) {
 void ConfigStore::Close() {
     file_.reset();
     mirror_.clear();
+    unwritten_.clear();
+    onDisk_.clear();
+    inStep_ = false;
 }
 
 bool ConfigStore::OpenFile(std::string_view path, bool inMemory) {
     Close();
     fileName_ = std::string(path);
     fileFailures_ = 0;
+    lockedByAnother_ = false;
     if (inMemory) {
         platform::ReadWholeFile(path, mirror_);
         file_ = MakeMemoryFile(mirror_);
         return true;
     }
     // Take the file first, so that the bytes loaded are the ones the store then patches.
-    file_ = OpenLockedDiskFile(path);
-    if (!file_ || !file_->ReadAll(mirror_)) platform::ReadWholeFile(path, mirror_);
+    DiskFileOpening opening = OpenLockedDiskFile(path);
+    file_ = std::move(opening.file);
+    lockedByAnother_ = opening.lockedByAnother;
+    if (file_ && file_->ReadAll(mirror_)) {
+        onDisk_ = mirror_;
+        inStep_ = true;
+    } else {
+        // A file that cannot be written is still read: its values are the user's.
+        platform::ReadWholeFile(path, mirror_);
+    }
     return file_ != nullptr;
 }
 
 void ConfigStore::Reload() {
     platform::ReadWholeFile(fileName_, mirror_);
-    if (kind_ == MemoryFile && file_) {
+    unwritten_.clear();
+    if (!file_) return;
+    if (kind_ == MemoryFile) {
         // The copy in memory follows, so that it keeps equal to the mirror.
-        std::size_t size = 0;
-        NoteFile(file_->Size(size) && file_->Seek(0) && file_->Delete(size) &&
-                 file_->Insert(mirror_));
+        NoteFile(file_->ReplaceAll(mirror_));
+        return;
     }
+    inStep_ = file_->StillNamed() && file_->ReadAll(onDisk_) && onDisk_ == mirror_;
 }
 
 StoreResult ConfigStore::ProcessPending() {
@@ -151,13 +170,63 @@ void ConfigStore::NoteFile(bool ok) {
 
 void ConfigStore::Patch(const ini::Edit& edit) {
     ini::ApplyEdit(mirror_, edit);
-    NoteFile(file_ && file_->Seek(edit.at) && file_->Delete(edit.remove) && file_->Seek(edit.at) &&
-             file_->Insert(edit.insert));
+    unwritten_.push_back(edit);
+}
+
+void ConfigStore::WriteThrough() {
+    if (unwritten_.empty()) return;
+    const std::vector<ini::Edit> edits = std::move(unwritten_);
+    unwritten_.clear();
+    NoteFile(file_ && (kind_ == MemoryFile ? PatchFile(edits) : WriteToDisk(edits)));
+}
+
+bool ConfigStore::PatchFile(const std::vector<ini::Edit>& edits) {
+    for (const ini::Edit& edit : edits) {
+        if (!file_->Seek(edit.at) || !file_->Delete(edit.remove) || !file_->Seek(edit.at) ||
+            !file_->Insert(edit.insert)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ConfigStore::WriteToDisk(const std::vector<ini::Edit>& edits) {
+    // A file that no longer has its name (renamed away, its folder removed) is no longer the
+    // settings file: writing it would save nothing, or change a file the user moved elsewhere.
+    if (!file_->StillNamed()) {
+        inStep_ = false;
+        return false;
+    }
+    std::string before;
+    if (!file_->ReadAll(before)) {
+        inStep_ = false;
+        return false;
+    }
+    bool ok = false;
+    if (inStep_) {
+        // The file holds what the store last wrote: patch it in place. When something else
+        // changed it, patches at the mirror's offsets would mix the two; fail, leaving it be.
+        ok = before == onDisk_ && PatchFile(edits);
+    } else {
+        // An earlier save failed: this one writes all the store holds.
+        ok = file_->ReplaceAll(mirror_);
+    }
+    if (ok) {
+        onDisk_ = mirror_;
+        inStep_ = true;
+        return true;
+    }
+    // A save that cannot complete leaves the file as it was. Its earlier bytes always fit: the
+    // file was that long, so writing them back needs no new space.
+    file_->ReplaceAll(before);
+    onDisk_ = std::move(before);
+    inStep_ = false;
+    return false;
 }
 
 bool ConfigStore::WritesReachDisk() const {
     if (kind_ == RegistryBackend) return true;  // every registry write reports for itself
-    return kind_ != MemoryFile && file_ && fileFailures_ == 0;
+    return kind_ == DiskFile && file_ && inStep_;
 }
 
 // --- mutating operations --------------------------------------------------------------------
@@ -180,8 +249,12 @@ StoreResult ConfigStore::SetValueNow(std::string_view section, std::string_view 
         points_->ProcessEvents();
         const ini::SetRound round = ini::NextSetRound(mirror_, section, key, valueText, progress);
         Patch(round.edit);
-        if (round.done) return StoreResult::kDone;
+        if (round.done) {
+            WriteThrough();
+            return StoreResult::kDone;
+        }
         if (progress.appended < ini::kMostHeaderAppends) continue;
+        WriteThrough();  // what was appended stays
         platform::MessageRequest warning;
         warning.text = "配置模块出现意外，可能导致无法正常保存！详情请咨询Qorv。"_gbk;
         warning.title = "Qorv："_gbk;
@@ -203,7 +276,10 @@ StoreResult ConfigStore::DeleteEntry(std::string_view section, std::string_view 
 
 StoreResult ConfigStore::DeleteEntryNow(std::string_view section, std::string_view key) {
     const ini::Change change = ini::Deletion(mirror_, section, key);
-    if (change.lookup == ini::Lookup::kFound) Patch(change.edit);
+    if (change.lookup == ini::Lookup::kFound) {
+        Patch(change.edit);
+        WriteThrough();
+    }
     return ResultOf(change.lookup);
 }
 
@@ -217,7 +293,10 @@ StoreResult ConfigStore::RenameSection(std::string_view oldName, std::string_vie
 StoreResult ConfigStore::RenameSectionNow(std::string_view oldName, std::string_view newName) {
     points_->ProcessEvents();
     const ini::Change change = ini::SectionRenaming(mirror_, oldName, text::TextOf(newName));
-    if (change.lookup == ini::Lookup::kFound) Patch(change.edit);
+    if (change.lookup == ini::Lookup::kFound) {
+        Patch(change.edit);
+        WriteThrough();
+    }
     return ResultOf(change.lookup);
 }
 
@@ -233,7 +312,10 @@ StoreResult ConfigStore::RenameKeyNow(std::string_view section, std::string_view
                                       std::string_view newKey) {
     points_->ProcessEvents();
     const ini::Change change = ini::KeyRenaming(mirror_, section, oldKey, text::TextOf(newKey));
-    if (change.lookup == ini::Lookup::kFound) Patch(change.edit);
+    if (change.lookup == ini::Lookup::kFound) {
+        Patch(change.edit);
+        WriteThrough();
+    }
     return ResultOf(change.lookup);
 }
 
@@ -297,6 +379,7 @@ void ConfigStore::SetContent(std::string_view content, bool append) {
     const std::string bytes = text::TextOf(content);
     if (!append) Patch({0, mirror_.size(), {}});
     Patch({mirror_.size(), 0, bytes});
+    WriteThrough();
 }
 
 bool ConfigStore::SaveAs(std::string_view path) {

@@ -4,10 +4,11 @@
 //
 // The store keeps the whole settings file as one byte sequence, the content mirror, and works by
 // byte search, insertion and deletion in it; it never parses the file. In the disk-file backend
-// every change is applied to the mirror and, at the same offset, to the open file, so the file
-// always equals the mirror and there is no save step. The memory-file backend patches a copy in
-// memory that reaches the disk only through SaveAs; the registry backend keeps the typed values
-// in the registry stand-in (config/registry_standin.h).
+// every change is applied to the mirror and, at the same offsets, to the open file when the
+// operation has made it, so the file equals the mirror and there is no save step. A change that
+// cannot be written whole (a full disk) leaves the file exactly as it was before it. The
+// memory-file backend patches a copy in memory that reaches the disk only through SaveAs; the
+// registry backend keeps the typed values in the registry stand-in (config/registry_standin.h).
 //
 // Positions handed in and out (NextHeaderBetween) are 1-based byte positions, -1 for none. All
 // texts are GBK. Mutating operations made while another one runs (from an event handler called
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "config/geometry.h"
+#include "config/ini_layout.h"
 #include "platform/datetime.h"
 #include "text/gbk.h"
 #include "text/markers.h"
@@ -32,9 +34,6 @@ class EventPoints;
 
 namespace zembrat::config {
 
-namespace ini {
-struct Edit;
-}
 class StoreFile;
 
 enum class BackendKind { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
@@ -149,9 +148,14 @@ class ConfigStore {
     static std::string TextBetweenMarkers(std::string_view source, std::string_view left,
                                           std::string_view right);
 
-    // Whether changes reach the disk: the disk-file backend with its file open and holding
-    // exactly what the store holds. The memory-file backend reaches it only by SaveAs.
+    // Whether changes reach the disk: the disk-file backend with its file open, still under its
+    // name, and holding exactly what the store holds (a failed save leaves the file as it was
+    // before it; the next save that succeeds writes all the store holds). The memory-file
+    // backend reaches the disk only by SaveAs.
     bool WritesReachDisk() const;
+    // Whether the last opening found the settings file held by another holder (another copy of
+    // the program): the store then got no file handle.
+    bool LockedByAnother() const { return lockedByAnother_; }
     // The path the file backends were opened on.
     const std::string& FileName() const { return fileName_; }
 
@@ -167,8 +171,12 @@ class ConfigStore {
     StoreResult RenameKeyNow(std::string_view section, std::string_view oldKey,
                              std::string_view newKey);
 
-    // Mirror and file patched in one step.
+    // An edit of the mirror; WriteThrough then takes the edits made so far to the file, once an
+    // operation has made all of its own.
     void Patch(const ini::Edit& edit);
+    void WriteThrough();
+    bool PatchFile(const std::vector<ini::Edit>& edits);
+    bool WriteToDisk(const std::vector<ini::Edit>& edits);
     void NoteFile(bool ok);
     std::string ReadFileForListing();
 
@@ -192,7 +200,13 @@ class ConfigStore {
     std::string currentSection_;
     BackendKind kind_ = BackendKind::DiskFile;
     std::string registryPath_;
-    std::size_t fileFailures_ = 0;  // file operations that failed or found no file
+    std::size_t fileFailures_ = 0;      // writes to the file that failed or found no file
+    std::vector<ini::Edit> unwritten_;  // edits of the mirror not yet taken to the file
+    // The bytes of the disk file as the store last saw or wrote them; in step when the mirror
+    // is onDisk_ with unwritten_ applied, so that the edits can be patched in place.
+    std::string onDisk_;
+    bool inStep_ = false;
+    bool lockedByAnother_ = false;
 };
 
 }  // namespace zembrat::config

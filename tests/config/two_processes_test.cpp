@@ -87,6 +87,7 @@ TEST(TwoProcesses, TheFirstHoldersValuesAreTheOnesStored) {
 
     ConfigStore second;
     EXPECT_FALSE(second.Open(path, DiskFile));
+    EXPECT_TRUE(second.LockedByAnother());
     second.SetSection("S");
     EXPECT_EQ(second.ReadText("k"), "first");  // it read the bytes the file had
     EXPECT_EQ(second.WriteText("k", "second"), WriteResult::kFailed);
@@ -105,6 +106,7 @@ TEST(TwoProcesses, TheFirstHoldersValuesAreTheOnesStored) {
     // Once nobody holds it, a new store takes it; a holder started then is shut out in turn.
     ConfigStore third;
     EXPECT_TRUE(third.Open(path, DiskFile));
+    EXPECT_FALSE(third.LockedByAnother());
     HolderProcess late(path, "k", "late");
     EXPECT_EQ(late.Report(), "handle=0 written=0\n");
     EXPECT_EQ(late.Finish(), 0);
