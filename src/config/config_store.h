@@ -37,7 +37,7 @@ namespace zembrat::config {
 class StoreFile;
 
 enum class BackendKind { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
-// The backends are named as in the store's description of itself: config::DiskFile.
+// Callers name a backend unqualified: config::DiskFile.
 using enum BackendKind;
 
 // Results of the mutating operations.
