@@ -297,10 +297,10 @@ bool MainWindow::SaveSettings() {
     bool stored = true;
     for (const SettingKey& key : kSettingKeys) {
         // A save made while the store is busy (from one of its event points) is queued and runs
-        // right after the current one, so its write reports false without having failed.
-        const bool queued = settings_.Busy();
-        const bool written = settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
-        stored = stored && (written || queued);
+        // right after the current one: queued is not failed.
+        const config::WriteResult result =
+            settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
+        stored = stored && result != config::WriteResult::kFailed;
     }
     return stored && settings_.WritesReachDisk();
 }

@@ -8,8 +8,9 @@
 #include <QTimer>
 
 #include "config/config_store.h"
+#include "config/config_store_test_access.h"
 #include "job/folders.h"
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
@@ -143,7 +144,7 @@ TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce
     config::ConfigStore holder;
     ASSERT_TRUE(holder.Open(path, config::DiskFile));
     MainWindow& w = Start();
-    ASSERT_FALSE(store.HasFileHandle());
+    ASSERT_FALSE(config::ConfigStoreTestAccess::HasFileHandle(store));
     Fill(w);
     MessageBoxAnswerer answerer;
     const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path);
@@ -216,8 +217,10 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     const std::string stored = SavedSettings("f", "*.txt", "i", "o", "n", "x");
     MainWindow& w = StartUnactivated(stored);
     // As the program sets it: the store lets events through between the keys it reads.
-    const platform::EventHook previous =
-        platform::SetProcessEventsHook([] { QApplication::processEvents(); });
+    struct ToolkitPoints : platform::EventPoints {
+        void ProcessEvents() override { QApplication::processEvents(); }
+    } points;
+    store.SetEventPoints(points);
 
     // The close (a termination request, say) arrives once the first box has been read.
     bool asked = false, closedMidway = false;
@@ -232,7 +235,7 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     });
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(&w, &activate);
-    platform::SetProcessEventsHook(previous);
+    store.SetEventPoints(platform::NoEventPoints());
 
     ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
     EXPECT_TRUE(w.settingsLoaded());
