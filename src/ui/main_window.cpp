@@ -306,7 +306,9 @@ bool MainWindow::SaveSettings() {
 }
 
 QString MainWindow::SaveFailedText() const {
-    return QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings_.FileName());
+    QString text = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings_.FileName());
+    if (settings_.LockedByAnother()) text += QStringLiteral("\r\n配置文件正被另一个程序使用。");
+    return text;
 }
 
 void MainWindow::SaveFromEntry() {
