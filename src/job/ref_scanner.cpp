@@ -249,6 +249,10 @@ TagKind ReadTagName(std::string_view article, std::size_t lt, bool htmlRules, st
     std::size_t i = lt + 1;
     const bool closing = i < article.size() && article[i] == '/';
     if (closing) ++i;
+    // Most "<" of an article begin other tags: one look at the first letter sends them away.
+    if (i >= article.size()) return TagKind::Other;
+    const char first = LowerAscii(article[i]);
+    if (first != 'i' && first != 's' && first != 'p') return TagKind::Other;
     const std::size_t nameStart = i;
     while (i < article.size() && IsAsciiAlnum(article[i])) ++i;
     const std::size_t nameLength = i - nameStart;
@@ -327,8 +331,24 @@ std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind 
 // The attributes of a tag read the plain way: "name=" right after a space, tab or quote,
 // the value after an optional quote up to a quote, "<", ">" or space (a quoted srcset is read
 // up to its closing quote); the tag ends at the first ">".
+// Sources already found, in article order, looked up with offsets that only grow.
+class KnownSources {
+  public:
+    explicit KnownSources(const Sources* known) : known_(known) {}
+    bool Has(std::size_t offset, std::size_t length) {
+        if (!known_) return false;
+        while (next_ < known_->size() && (*known_)[next_].offset < offset) ++next_;
+        return next_ < known_->size() && (*known_)[next_].offset == offset &&
+               (*known_)[next_].text.size() == length;
+    }
+
+  private:
+    const Sources* known_;
+    std::size_t next_ = 0;
+};
+
 std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind tag,
-                                bool inPicture, Sources& out) {
+                                bool inPicture, KnownSources& known, Sources& out) {
     const std::size_t n = article.size();
     const std::size_t end = std::min(n, article.find('>', i));
     // i follows the tag name's space, so it begins a name as well.
@@ -355,18 +375,21 @@ std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind
         } else {
             while (w < n && IsPlainValueByte(article[w])) ++w;
         }
-        AddValue(article, v, w, kind, false, ArticleEncoding::Utf8, out);
+        // The plain rule found most src values already; they are not made twice.
+        if (kind == AttrKind::Srcset || !known.Has(v, w - v))
+            AddValue(article, v, w, kind, false, ArticleEncoding::Utf8, out);
         at = w;
     }
     return end < n ? end + 1 : n;
 }
 
 // Every <img>, <source> and <picture> tag of the article, read the plain way or under HTML
-// rules. "<" never occurs inside a two-byte character, so every "<" found
-// begins a character.
+// rules, leaving out what known holds. "<" never occurs inside a two-byte character, so every
+// "<" found begins a character.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              Sources& out) {
+              const Sources* knownSources, Sources& out) {
     const std::size_t n = article.size();
+    KnownSources known(knownSources);
     bool inPicture = false;
     std::size_t i = 0;
     while (i < n) {
@@ -388,7 +411,7 @@ void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncodi
                 if (kind == TagKind::Source && !(lazy && inPicture)) break;
                 i = htmlRules
                         ? ReadHtmlAttributes(article, after, kind, lazy, inPicture, encoding, out)
-                        : ReadPlainAttributes(article, after + 1, kind, inPicture, out);
+                        : ReadPlainAttributes(article, after + 1, kind, inPicture, known, out);
                 continue;
             case TagKind::Other:
                 break;
@@ -625,15 +648,26 @@ class MarkdownReader {
     ArticleEncoding enc_;
 };
 
-void SortByOffset(Sources& sources) {
-    std::stable_sort(
-        sources.begin(), sources.end(),
-        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
-    sources.erase(std::unique(sources.begin(), sources.end(),
-                              [](const FoundSource& a, const FoundSource& b) {
-                                  return a.offset == b.offset && a.text == b.text;
-                              }),
-                  sources.end());
+bool ByOffset(const FoundSource& a, const FoundSource& b) {
+    return a.offset < b.offset;
+}
+
+// Two lists each in article order made one, a source found by both kept once.
+Sources MergeByOffset(Sources a, Sources b) {
+    if (b.empty()) return a;
+    if (a.empty()) return b;
+    Sources out;
+    out.reserve(a.size() + b.size());
+    std::size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+        if (j == b.size() || (i < a.size() && a[i].offset <= b[j].offset)) {
+            if (j < b.size() && a[i].offset == b[j].offset && a[i].text == b[j].text) ++j;
+            out.push_back(std::move(a[i++]));
+        } else {
+            out.push_back(std::move(b[j++]));
+        }
+    }
+    return out;
 }
 
 bool ValidUtf8(std::string_view s, bool& sawMultibyte) {
@@ -750,13 +784,21 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
                                      ArticleEncoding encoding, bool markdownArticle) {
     Sources out;
     if (options.htmlRules) {
-        ReadTags(article, true, options.lazyImages, encoding, out);
+        ReadTags(article, true, options.lazyImages, encoding, nullptr, out);
     } else {
         out = PlainSources(article, encoding);
-        if (options.lazyImages) ReadTags(article, false, true, encoding, out);
+        if (options.lazyImages) {
+            Sources tags;
+            ReadTags(article, false, true, encoding, &out, tags);
+            out = MergeByOffset(std::move(out), std::move(tags));
+        }
     }
-    if (options.markdown && markdownArticle) MarkdownReader(article, encoding).Read(out);
-    if (options.lazyImages || options.markdown) SortByOffset(out);
+    if (options.markdown && markdownArticle) {
+        Sources markdown;
+        MarkdownReader(article, encoding).Read(markdown);
+        std::stable_sort(markdown.begin(), markdown.end(), ByOffset);
+        out = MergeByOffset(std::move(out), std::move(markdown));
+    }
     return out;
 }
 
