@@ -167,12 +167,14 @@ class HttpsServer::Impl {
             return;
         }
         res.status = it->second.status;
+        if (!it->second.location.empty()) res.set_header("Location", it->second.location);
         res.set_content(it->second.body, it->second.contentType.c_str());
     }
 
     struct Answer_ {
         std::string body, contentType;
         int status;
+        std::string location;
     };
 
     Key key_;
@@ -205,7 +207,12 @@ std::string HttpsServer::Url(std::string_view path) const {
 
 void HttpsServer::Set(std::string path, std::string body, std::string contentType, int status) {
     std::lock_guard lock(impl_->mutex_);
-    impl_->answers_[std::move(path)] = {std::move(body), std::move(contentType), status};
+    impl_->answers_[std::move(path)] = {std::move(body), std::move(contentType), status, {}};
+}
+
+void HttpsServer::Redirect(std::string path, std::string location, int status) {
+    std::lock_guard lock(impl_->mutex_);
+    impl_->answers_[std::move(path)] = {{}, "text/plain", status, std::move(location)};
 }
 
 std::vector<RecordedRequest> HttpsServer::Requests() const {

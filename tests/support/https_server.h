@@ -42,6 +42,9 @@ class HttpsServer {
     void Set(std::string path, std::string body,
              std::string contentType = "application/octet-stream", int status = 200);
 
+    // The path answered with a redirect to location (for instance an http:// address).
+    void Redirect(std::string path, std::string location, int status = 302);
+
     // Requests that got through the handshake, in order (headers in name order).
     std::vector<RecordedRequest> Requests() const;
 

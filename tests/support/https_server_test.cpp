@@ -10,6 +10,7 @@ struct Fetched {
     CURLcode code = CURLE_OK;
     long status = 0;
     std::string body;
+    std::string location;
 };
 
 // One GET with plain libcurl, trusting only the test CA.
@@ -28,6 +29,9 @@ Fetched Fetch(const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &f.body);
     f.code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &f.status);
+    char* location = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
+        f.location = location;
     curl_easy_cleanup(curl);
     return f;
 }
@@ -43,8 +47,12 @@ TEST(HttpsServerTest, TrustedCertificateServesAndEachBadOneIsRefused) {
     EXPECT_EQ(ok.status, 200);
     EXPECT_EQ(ok.body, std::string("\x89PNG\r\n\x1A\n", 8));
     EXPECT_EQ(Fetch(trusted.Url("/missing")).status, 404);
+    trusted.Redirect("/moved", "http://127.0.0.1:9/a.png");
+    const Fetched moved = Fetch(trusted.Url("/moved"));
+    EXPECT_EQ(moved.status, 302);
+    EXPECT_EQ(moved.location, "http://127.0.0.1:9/a.png");
     const std::vector<RecordedRequest> seen = trusted.Requests();
-    ASSERT_EQ(seen.size(), 2u);
+    ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].method, "GET");
     EXPECT_EQ(seen[0].path, "/a.png");
     EXPECT_EQ(seen[0].target, "/a.png?x=1");
