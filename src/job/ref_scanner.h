@@ -36,7 +36,9 @@
 //
 // Positions step over characters as units: in a GBK article no match starts on the second
 // byte of a two-byte character (the image-tag pattern sees the same characters); in a UTF-8
-// article every ASCII byte is a character of its own.
+// article every ASCII byte is a character of its own. So PlainSources of UTF-8 bytes read as
+// Gbk equals the pattern on them; read as Utf8 it can also find an attribute right after a
+// Chinese character whose last byte GBK would pair with the attribute's first letter.
 #pragma once
 
 #include <cstddef>

@@ -9,6 +9,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "ui/fonts.h"
+
 namespace zembrat::ui {
 namespace {
 
@@ -41,6 +43,7 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     setObjectName(QStringLiteral("扩展选项窗口"));
     setWindowTitle(QStringLiteral("扩展选项"));
     setModal(true);
+    setFont(SimSun(12));  // the window's own font for its controls
     auto* layout = new QVBoxLayout(this);
 
     https_ =

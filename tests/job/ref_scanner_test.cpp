@@ -233,6 +233,14 @@ TEST(RefScannerTest, ChineseAroundAndInsideTagsUnderEveryOption) {
                   (Texts{in("http://a.com/\xCD\xBC/1.jpg"), in("http://a.com/\xC6\xAC.gif"),
                          in("http://a.com/\xCD\xBC.png")}));
     }
+    // Read as GBK (what the image-tag pattern sees), the third byte of a UTF-8 character and the
+    // "s" after it are one character; read as UTF-8 they are not.
+    const std::string glued = "<img \xE4\xB8\xADsrc=\"http://a.com/1.jpg\">";
+    EXPECT_EQ(Shown(glued, PlainSources(glued, ArticleEncoding::Gbk)), ThroughPattern(glued));
+    EXPECT_EQ(Shown(glued, PlainSources(glued, ArticleEncoding::Gbk)), Texts{});
+    EXPECT_EQ(Shown(glued, PlainSources(glued, ArticleEncoding::Utf8)),
+              Texts{"http://a.com/1.jpg"});
+
     EXPECT_EQ(DetectArticleEncoding(gbk), ArticleEncoding::Gbk);
     EXPECT_EQ(DetectArticleEncoding(utf8), ArticleEncoding::Utf8);
     EXPECT_EQ(DetectArticleEncoding("\xEF\xBB\xBF<img src=x>"), ArticleEncoding::Utf8);
