@@ -328,9 +328,6 @@ std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind 
     return n;
 }
 
-// The attributes of a tag read the plain way: "name=" right after a space, tab or quote,
-// the value after an optional quote up to a quote, "<", ">" or space (a quoted srcset is read
-// up to its closing quote); the tag ends at the first ">".
 // Sources already found, in article order, looked up with offsets that only grow.
 class KnownSources {
   public:
@@ -347,6 +344,9 @@ class KnownSources {
     std::size_t next_ = 0;
 };
 
+// The attributes of a tag read the plain way: "name=" right after a space, tab or quote,
+// the value after an optional quote up to a quote, "<", ">" or space (a quoted srcset is read
+// up to its closing quote); the tag ends at the first ">".
 std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind tag,
                                 bool inPicture, KnownSources& known, Sources& out) {
     const std::size_t n = article.size();
