@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "automation/regex_object.h"
@@ -83,6 +84,17 @@ TEST(RefScannerTest, PlainRuleGivesThePatternsSourcesOnACorpus) {
         "g src=x>",
         "<img src=\"http://a.com/q.jpg?a=1&amp;b=2\">",
         "\xE4\xB8\xAD<img src=\"http://a.com/utf8-\xE5\x9B\xBE.jpg\">",
+        "<img data-src=\"http://a.com/d.jpg\" srcset=\"http://a.com/1.jpg 1x, http://a.com/2.jpg "
+        "2x\">",
+        "<picture>",
+        "</picture>",
+        "<source srcset=\"http://a.com/s.webp\">",
+        "![a](http://a.com/m.png \"t\")",
+        "\n[id]: http://a.com/r.png\n",
+        "![b][id]",
+        "\x81]",
+        "![",
+        "<img\tSRC =\n'http://a.com/h.jpg'>",
     };
     // Each piece alone, then many random mixtures of them.
     for (const std::string& piece : pieces) {
@@ -101,6 +113,26 @@ TEST(RefScannerTest, PlainRuleGivesThePatternsSourcesOnACorpus) {
         const Texts expected = ThroughPattern(article);
         ASSERT_EQ(Shown(article, PlainSources(article, ArticleEncoding::Gbk)), expected);
         ASSERT_EQ(Scan(article, ExtensionOptions{}), expected);
+        // The lazy reading only adds: every plain source stands in it at its own offset.
+        const std::vector<FoundSource> plain = PlainSources(article, ArticleEncoding::Gbk);
+        const std::vector<FoundSource> lazy =
+            ScanSources(article, Lazy(), ArticleEncoding::Gbk, false);
+        for (const FoundSource& p : plain) {
+            EXPECT_NE(std::find(lazy.begin(), lazy.end(), p), lazy.end()) << p.text;
+        }
+        // Under any options every source is the article's own bytes, in article order.
+        for (int bits = 0; bits < 8; ++bits) {
+            ExtensionOptions o;
+            o.lazyImages = bits & 1;
+            o.htmlRules = bits & 2;
+            o.markdown = bits & 4;
+            const std::vector<FoundSource> found =
+                ScanSources(article, o, ArticleEncoding::Gbk, true);
+            Shown(article, found);
+            EXPECT_TRUE(std::is_sorted(
+                found.begin(), found.end(),
+                [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; }));
+        }
     }
 }
 
