@@ -383,40 +383,62 @@ std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind
     return end < n ? end + 1 : n;
 }
 
+class TagReader {
+  public:
+    TagReader(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
+              const Sources* known)
+        : article_(article),
+          htmlRules_(htmlRules),
+          lazy_(lazy),
+          encoding_(encoding),
+          known_(known) {}
+
+    // The tag at lt ("<"), if it is one of those read; where the search goes on.
+    std::size_t At(std::size_t lt, Sources& out) {
+        std::size_t after = lt + 1;
+        const TagKind kind = ReadTagName(article_, lt, htmlRules_, after);
+        switch (kind) {
+            case TagKind::PictureOpen:
+                inPicture_ = true;
+                break;
+            case TagKind::PictureClose:
+                inPicture_ = false;
+                break;
+            case TagKind::Img:
+            case TagKind::Source:
+                if (kind == TagKind::Source && !(lazy_ && inPicture_)) break;
+                return htmlRules_ ? ReadHtmlAttributes(article_, after, kind, lazy_, inPicture_,
+                                                       encoding_, out)
+                                  : ReadPlainAttributes(article_, after + 1, kind, inPicture_,
+                                                        known_, out);
+            case TagKind::Other:
+                break;
+        }
+        return lt + 1;
+    }
+
+  private:
+    std::string_view article_;
+    bool htmlRules_, lazy_;
+    ArticleEncoding encoding_;
+    KnownSources known_;
+    bool inPicture_ = false;
+};
+
+std::size_t NextLt(std::string_view s, std::size_t from) {
+    if (from >= s.size()) return s.size();
+    const void* hit = std::memchr(s.data() + from, '<', s.size() - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
+}
+
 // Every <img>, <source> and <picture> tag of the article, read the plain way or under HTML
 // rules, leaving out what known holds. "<" never occurs inside a two-byte character, so every
 // "<" found begins a character.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              const Sources* knownSources, Sources& out) {
-    const std::size_t n = article.size();
-    KnownSources known(knownSources);
-    bool inPicture = false;
-    std::size_t i = 0;
-    while (i < n) {
-        const void* hit = std::memchr(article.data() + i, '<', n - i);
-        if (!hit) break;
-        const std::size_t lt =
-            static_cast<std::size_t>(static_cast<const char*>(hit) - article.data());
-        std::size_t after = lt + 1;
-        const TagKind kind = ReadTagName(article, lt, htmlRules, after);
-        switch (kind) {
-            case TagKind::PictureOpen:
-                inPicture = true;
-                break;
-            case TagKind::PictureClose:
-                inPicture = false;
-                break;
-            case TagKind::Img:
-            case TagKind::Source:
-                if (kind == TagKind::Source && !(lazy && inPicture)) break;
-                i = htmlRules
-                        ? ReadHtmlAttributes(article, after, kind, lazy, inPicture, encoding, out)
-                        : ReadPlainAttributes(article, after + 1, kind, inPicture, known, out);
-                continue;
-            case TagKind::Other:
-                break;
-        }
-        i = lt + 1;
+              Sources& out) {
+    TagReader reader(article, htmlRules, lazy, encoding, nullptr);
+    for (std::size_t lt = NextLt(article, 0); lt < article.size();
+         lt = NextLt(article, reader.At(lt, out))) {
     }
 }
 
@@ -703,6 +725,70 @@ bool ValidUtf8(std::string_view s, bool& sawMultibyte) {
     return true;
 }
 
+// One attempt of the image-tag pattern at p, where "<img " stands: the source when it matches,
+// and where the search goes on.
+std::size_t PlainMatchAt(std::string_view s, std::size_t p, ArticleEncoding encoding,
+                         Sources& out) {
+    const std::size_t n = s.size();
+    // ".*?" between "<img " and "src=" stays on the line.
+    const void* lf = std::memchr(s.data() + p, '\n', n - p);
+    const std::size_t lineEnd =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - s.data()) : n;
+    // A value run once scanned, and a stretch known to hold no ">" before its line break:
+    // a later "src=" inside them gives the same result, so long lines stay linear.
+    std::size_t runStart = n, runEnd = n, noCloseFrom = n, noCloseTo = n;
+    for (std::size_t q = p + 5; q < lineEnd;) {
+        const void* eqHit = std::memchr(s.data() + q, '=', lineEnd - q);
+        if (!eqHit) break;
+        const std::size_t eq = static_cast<std::size_t>(static_cast<const char*>(eqHit) - s.data());
+        q = eq + 1;
+        if (eq < p + 8 || !HasNoCase(s, eq - 3, "src") || !StartsCharacter(s, eq - 3, encoding))
+            continue;
+        std::size_t v = eq + 1;
+        if (v < n && (s[v] == '"' || s[v] == '\'')) ++v;
+        std::size_t w;
+        if (v > runStart && v <= runEnd) {
+            w = runEnd;
+        } else {
+            w = v;
+            while (w < n && IsPlainValueByte(s[w])) ++w;
+            runStart = v;
+            runEnd = w;
+        }
+        if (w == v) continue;
+        if (w >= noCloseFrom && w <= noCloseTo) continue;
+        std::size_t close = w;
+        while (close < n && s[close] != '>' && s[close] != '\n') ++close;
+        if (close >= n || s[close] == '\n') {
+            noCloseFrom = w;
+            noCloseTo = close;
+            continue;
+        }
+        out.push_back(Found(s, v, w));
+        return close + 1;
+    }
+    // No "src=" on this line completes a match, and a later "<img " on it would find only
+    // those same ones.
+    return lineEnd;
+}
+
+bool IsImgTagStart(std::string_view s, std::size_t p) {
+    return HasNoCase(s, p, "<img ");
+}
+
+// The plain rule and the plain reading of the lazy attributes in one walk over the "<" of the
+// article: the plain rule first at each, so that the tag reading can leave out what it found.
+void PlainAndLazy(std::string_view s, ArticleEncoding encoding, Sources& plain, Sources& tags) {
+    TagReader reader(s, false, true, encoding, &plain);
+    std::size_t plainNext = 0, tagNext = 0;
+    for (std::size_t lt = NextLt(s, 0); lt < s.size();
+         lt = NextLt(s, std::min(plainNext, tagNext))) {
+        if (lt >= plainNext)
+            plainNext = IsImgTagStart(s, lt) ? PlainMatchAt(s, lt, encoding, plain) : lt + 1;
+        if (lt >= tagNext) tagNext = reader.At(lt, tags);
+    }
+}
+
 }  // namespace
 
 ArticleEncoding DetectArticleEncoding(std::string_view article) {
@@ -722,60 +808,8 @@ bool IsMarkdownName(std::string_view fileName) {
 
 std::vector<FoundSource> PlainSources(std::string_view s, ArticleEncoding encoding) {
     Sources out;
-    const std::size_t n = s.size();
-    std::size_t p = 0;
-    while (p + 5 <= n) {
-        const void* hit = std::memchr(s.data() + p, '<', n - p);
-        if (!hit) break;
-        p = static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
-        if (!HasNoCase(s, p, "<img ")) {
-            ++p;
-            continue;
-        }
-        // ".*?" between "<img " and "src=" stays on the line.
-        const void* lf = std::memchr(s.data() + p, '\n', n - p);
-        const std::size_t lineEnd =
-            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - s.data()) : n;
-        // A value run once scanned, and a stretch known to hold no ">" before its line break:
-        // a later "src=" inside them gives the same result, so long lines stay linear.
-        std::size_t runStart = n, runEnd = n, noCloseFrom = n, noCloseTo = n;
-        bool matched = false;
-        for (std::size_t q = p + 5; q < lineEnd;) {
-            const void* eqHit = std::memchr(s.data() + q, '=', lineEnd - q);
-            if (!eqHit) break;
-            const std::size_t eq =
-                static_cast<std::size_t>(static_cast<const char*>(eqHit) - s.data());
-            q = eq + 1;
-            if (eq < p + 8 || !HasNoCase(s, eq - 3, "src") || !StartsCharacter(s, eq - 3, encoding))
-                continue;
-            std::size_t v = eq + 1;
-            if (v < n && (s[v] == '"' || s[v] == '\'')) ++v;
-            std::size_t w;
-            if (v > runStart && v <= runEnd) {
-                w = runEnd;
-            } else {
-                w = v;
-                while (w < n && IsPlainValueByte(s[w])) ++w;
-                runStart = v;
-                runEnd = w;
-            }
-            if (w == v) continue;
-            if (w >= noCloseFrom && w <= noCloseTo) continue;
-            std::size_t close = w;
-            while (close < n && s[close] != '>' && s[close] != '\n') ++close;
-            if (close >= n || s[close] == '\n') {
-                noCloseFrom = w;
-                noCloseTo = close;
-                continue;
-            }
-            out.push_back(Found(s, v, w));
-            p = close + 1;
-            matched = true;
-            break;
-        }
-        // No "src=" on this line completes a match, and a later "<img " on it would find only
-        // those same ones.
-        if (!matched) p = lineEnd;
+    for (std::size_t p = NextLt(s, 0); p < s.size();
+         p = NextLt(s, IsImgTagStart(s, p) ? PlainMatchAt(s, p, encoding, out) : p + 1)) {
     }
     return out;
 }
@@ -784,13 +818,14 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
                                      ArticleEncoding encoding, bool markdownArticle) {
     Sources out;
     if (options.htmlRules) {
-        ReadTags(article, true, options.lazyImages, encoding, nullptr, out);
+        ReadTags(article, true, options.lazyImages, encoding, out);
     } else {
-        out = PlainSources(article, encoding);
         if (options.lazyImages) {
             Sources tags;
-            ReadTags(article, false, true, encoding, &out, tags);
+            PlainAndLazy(article, encoding, out, tags);
             out = MergeByOffset(std::move(out), std::move(tags));
+        } else {
+            out = PlainSources(article, encoding);
         }
     }
     if (options.markdown && markdownArticle) {
