@@ -3,6 +3,7 @@
 #include "automation/regex_object.h"
 #include "job/folders.h"
 #include "job/image_refs.h"
+#include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "platform/beneath.h"
 #include "platform/files.h"
@@ -84,6 +85,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
     }
     method_ = method;
     closing_ = false;
+    runOptions_ = options_;
 
     const std::string imageFolder = Setting(EditBox::ImageFolder);
     if (LeavesItsBase(imageFolder)) {
@@ -166,13 +168,14 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             continue;
         }
         const std::vector<ImageRef> refs =
-            CollectImageRefs(article, tags, excludes, window_, events_);
+            CollectImageRefs(article, tags, excludes, window_, events_, runOptions_,
+                             IsMarkdownName(text::FileName(path)));
         if (stop.stop_requested()) {
             tell(RunObserver::ArticleEnd::CutShort, {});
             break;
         }
         const DownloadSummary summary =
-            DownloadImages(article, refs, resultFolder, window_, web_, events_);
+            DownloadImages(article, refs, resultFolder, window_, web_, events_, runOptions_);
         counts_.imagesStored += summary.stored;
         counts_.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.

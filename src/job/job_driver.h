@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job/article_listing.h"
+#include "job/extension_options.h"
 #include "job/image_download.h"
 #include "job/job_window.h"
 #include "platform/messages.h"
@@ -78,6 +79,10 @@ class JobDriver {
     const std::vector<std::string>& articles() const { return articles_; }
     // The counts of the last run.
     const RunCounts& counts() const { return counts_; }
+    // The extension options of the runs to come (read once when a run starts); by default all
+    // off, the described run.
+    void SetOptions(const ExtensionOptions& options) { options_ = options; }
+    const ExtensionOptions& options() const { return options_; }
     // Told about every article of the runs to come; nullptr for none.
     void SetObserver(RunObserver* observer) { observer_ = observer; }
 
@@ -100,6 +105,8 @@ class JobDriver {
     std::vector<std::string> articles_;
     RunCounts counts_;
     RunObserver* observer_ = nullptr;
+    ExtensionOptions options_;
+    ExtensionOptions runOptions_;  // the options of the run in progress
 };
 
 }  // namespace zembrat::job
