@@ -16,6 +16,8 @@
 
 #include "config/config_store.h"
 #include "text/codec.h"
+#include "job/extension_options.h"
+#include "ui/extension_dialog.h"
 #include "ui/fonts.h"
 #include "ui/help.h"
 #include "ui/icons.h"
@@ -168,6 +170,12 @@ void MainWindow::BuildBanner() {
     softwareLink_ = link(QStringLiteral("超级链接框软件"), QStringLiteral("更多软件"),
                          addresses.software, QRect(336, 64, 64, 24));
 
+    optionsButton_ =
+        button(QStringLiteral("图片框扩展选项"), BannerIcon(BannerPicture::Options, false),
+               BannerIcon(BannerPicture::Options, true), QRect(416, 0, 64, 64));
+    optionsLink_ = link(QStringLiteral("超级链接框扩展选项"), QStringLiteral("扩展选项"), QString(),
+                        QRect(416, 64, 64, 24));
+
     auto* rule = new QFrame(this);
     rule->setObjectName(QStringLiteral("标签13"));
     rule->setGeometry(0, 88, 1000, 2);
@@ -268,6 +276,8 @@ void MainWindow::Connect() {
     connect(saveButton_, &QAbstractButton::clicked, this, [this] { SaveFromEntry(); });
     connect(helpLink_, &TextLink::pressed, this, [this] { ShowHelp(); });
     connect(helpButton_, &QAbstractButton::clicked, this, [this] { ShowHelp(); });
+    connect(optionsLink_, &TextLink::pressed, this, [this] { ShowExtensionOptions(); });
+    connect(optionsButton_, &QAbstractButton::clicked, this, [this] { ShowExtensionOptions(); });
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -290,6 +300,12 @@ void MainWindow::LoadSettings() {
         QLineEdit* box = editBox(key.box);
         box->setText(ToQString(settings_.ReadText(GbkKey(key), ToGbk(box->text()))));
     }
+    // Keys that are missing keep their defaults, so a file without the section reads as all off.
+    settings_.SetSection(job::ExtensionSection());
+    job::OptionTexts texts;
+    for (const auto& [key, value] : job::ExtensionOptionTexts(job::ExtensionOptions{}))
+        texts.emplace_back(key, settings_.ReadText(key, value));
+    driver_.SetOptions(job::ExtensionOptionsFromTexts(texts));
 }
 
 bool MainWindow::SaveSettings() {
@@ -301,6 +317,18 @@ bool MainWindow::SaveSettings() {
         const config::WriteResult result =
             settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
         stored = stored && result != config::WriteResult::kFailed;
+    }
+    // The section of the extension options appears once an option was set: a key is written
+    // when it differs from its default or is in the file already (so turning an option off
+    // again is saved), never otherwise.
+    settings_.SetSection(job::ExtensionSection());
+    const job::OptionTexts defaults = job::ExtensionOptionTexts(job::ExtensionOptions{});
+    const job::OptionTexts current = job::ExtensionOptionTexts(driver_.options());
+    const std::string absent = "\x01";  // no stored option text is this
+    for (std::size_t k = 0; k < current.size(); ++k) {
+        const auto& [key, value] = current[k];
+        if (value == defaults[k].second && settings_.ReadText(key, absent) == absent) continue;
+        stored = stored && settings_.WriteText(key, value) != config::WriteResult::kFailed;
     }
     return stored && settings_.WritesReachDisk();
 }
@@ -317,6 +345,12 @@ void MainWindow::SaveFromEntry() {
     } else {
         ui::ShowMessage(SaveFailedText());
     }
+}
+
+void MainWindow::ShowExtensionOptions() {
+    if (const std::optional<job::ExtensionOptions> chosen =
+            ExtensionDialog::Ask(driver_.options(), this))
+        driver_.SetOptions(*chosen);
 }
 
 void MainWindow::ShowHelp() {
