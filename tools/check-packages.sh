@@ -23,7 +23,7 @@ missing() {
 
 # The listed packages and everything they depend on (Depends and Pre-Depends, as installed).
 listed="$(grep -v -E '^[[:space:]]*(#|$)' tools/debian-packages.txt)"
-installed="$(dpkg-query -W -f='${db:Status-Status}\t${Package}\t${Provides}\t${Depends},${Pre-Depends}\n' |
+installed="$(dpkg-query -W -f='${db:Status-Status}\t${Package}\t${Provides}\t${Depends},${Pre-Depends}\t${Essential}\t${Priority}\n' |
     awk -F '\t' '$1 == "installed"')"
 for pkg in $listed; do
     grep -q -P "^installed\t\Q$pkg\E\t" <<<"$installed" ||
@@ -59,27 +59,15 @@ for pkg in $(awk -F '\t' -v listed="$listed" '
     closure[$pkg]=1
 done
 
-# Owner package of a file, following links (alternatives) to the real file; /bin and /usr/bin
-# are one folder, but dpkg may know the file under either.
-owner() {
-    local real
-    real="$(readlink -f "$1")"
-    { dpkg -S "$real" 2>/dev/null || dpkg -S "${real#/usr}" 2>/dev/null || dpkg -S "/usr$real" 2>/dev/null; } |
-        head -n 1 | sed 's/: .*//; s/:[a-z0-9]*$//; s/, .*//' || true
-}
 # What every Debian system has: the essential packages and those of priority "required".
-essential() {
-    [[ "$(dpkg-query -W -f='${Essential} ${Priority}' "$1" 2>/dev/null)" =~ ^yes|\ required$ ]]
-}
-check_file() {
-    local what="$1" path="$2" pkg
-    pkg="$(owner "$path")"
-    if [[ -z "$pkg" ]]; then
-        missing "$what ($path) belongs to no Debian package"
-    elif [[ -z "${closure[$pkg]:-}" ]] && ! essential "$pkg"; then
-        missing "$what comes from $pkg, which tools/debian-packages.txt does not list"
-    fi
-}
+declare -A base=()
+for pkg in $(awk -F '\t' '$5 == "yes" || $6 == "required" { print $2 }' <<<"$installed"); do
+    base[$pkg]=1
+done
+# Files to look up, by what they are; dpkg -S reads its whole database each time, so all are
+# looked up at once at the end. Links (alternatives) are followed to the real file.
+declare -A files=()
+check_file() { files[$1]="$(readlink -f "$2")"; }
 declare -A checked=()
 check_program() {
     local program="$1" required="$2" path
@@ -112,8 +100,8 @@ for word in $words; do
 done
 
 # ImageMagick's coders: listed by convert, and their modules from a listed package.
-if command -v convert >/dev/null; then
-    formats="$(convert -list format 2>/dev/null)"
+if [[ -x /usr/bin/convert ]]; then
+    formats="$(/usr/bin/convert -list format 2>/dev/null)"
     modules="$(dirname "$(dpkg -L libmagickcore-6.q16-6 2>/dev/null | grep '/coders/png\.so$' | head -n 1)")"
     for coder in "${coders[@]}"; do
         module="$(awk -v c="$coder" '{ f = $1; sub(/\*$/, "", f) } f == c { print tolower($2); exit }' <<<"$formats")"
@@ -121,6 +109,30 @@ if command -v convert >/dev/null; then
             missing "ImageMagick cannot handle $coder (convert -list format)"
         elif [[ -f "$modules/$module.so" ]]; then
             check_file "ImageMagick coder $coder" "$modules/$module.so"
+        fi
+    done
+fi
+
+# /bin and /usr/bin are one folder, but dpkg may know a file under either name.
+if ((${#files[@]})); then
+    declare -A owner=()
+    paths=()
+    for path in "${files[@]}"; do
+        paths+=("$path" "${path#/usr}" "/usr$path")
+    done
+    while IFS= read -r line; do
+        path="${line##*: }"
+        pkg="${line%%: *}"
+        pkg="${pkg%%,*}"
+        owner[$path]="${pkg%%:*}"
+    done < <(dpkg -S "${paths[@]}" 2>/dev/null || true)
+    for what in "${!files[@]}"; do
+        path="${files[$what]}"
+        pkg="${owner[$path]:-${owner[${path#/usr}]:-${owner[/usr$path]:-}}}"
+        if [[ -z "$pkg" ]]; then
+            missing "$what ($path) belongs to no Debian package"
+        elif [[ -z "${closure[$pkg]:-}${base[$pkg]:-}" ]]; then
+            missing "$what comes from $pkg, which tools/debian-packages.txt does not list"
         fi
     done
 fi
