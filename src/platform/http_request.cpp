@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/event_points.h"
 #include "platform/events.h"
 #include "platform/files.h"
 #include "text/codec.h"
@@ -152,6 +153,7 @@ struct HttpRequest::State {
     std::uint64_t bodyLimit = kDefaultBodyLimit;
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
+    EventPoints* points = &NoEventPoints();
 
     // Kept from request to request.
     long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;
@@ -522,8 +524,14 @@ struct HttpRequest::State {
             }
             if (deadline && now >= *deadline) return;
             if (now - lastPaint >= kPaintInterval) {
-                KeepWindowPainted();
+                points->KeepPainted();
+                // The process-wide hook still serves callers that hand in no points.
+                if (points == &NoEventPoints()) KeepWindowPainted();
                 lastPaint = Clock::now();
+                if (points->StopRequested()) {
+                    Abort();
+                    return;
+                }
             }
             Ms wait = kPaintInterval;
             if (deadline) wait = std::min(wait, std::chrono::ceil<Ms>(*deadline - Clock::now()));
@@ -562,6 +570,10 @@ HttpRequest::~HttpRequest() {
     s_->FreeHeaderList();
     if (s_->multi) curl_multi_cleanup(s_->multi);
     if (s_->easy) curl_easy_cleanup(s_->easy);
+}
+
+void HttpRequest::SetEventPoints(EventPoints& points) {
+    s_->points = &points;
 }
 
 bool HttpRequest::Open(std::string_view method, std::string_view url, bool async) {

@@ -25,8 +25,9 @@
 // http or https; a response body above the body limit (256 MiB). Redirects are followed by
 // default, at most 10 hops, to http and https only.
 //
-// Blocking waits (a synchronous Send, WaitForResponse) call platform::KeepWindowPainted() about
-// every 25 ms, so the window repaints while input stays queued.
+// Blocking waits (a synchronous Send, WaitForResponse) call KeepPainted() of the event points
+// given (SetEventPoints) about every 25 ms, so the window repaints while input stays queued;
+// when the points' stop is requested after such a call, the transfer is abandoned at once.
 #pragma once
 
 #include <chrono>
@@ -39,6 +40,7 @@
 #include <vector>
 
 #include "platform/component.h"
+#include "platform/event_points.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform {
@@ -97,6 +99,10 @@ class HttpRequest : public Component {
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
 
+    // The event points the blocking waits use; NoEventPoints() until set. The object must
+    // outlive the request (or be replaced before it goes).
+    void SetEventPoints(EventPoints& points);
+
     // Every member that can fail returns false (or the empty value) on failure, as the
     // original's failed member calls yield nothing.
 
@@ -130,7 +136,8 @@ class HttpRequest : public Component {
     bool Send(std::string_view bodyText);
     bool SendBytes(std::string_view bodyBytes);
     // Drives an asynchronous transfer for at most timeoutSeconds (-1: no limit). True when the
-    // response is complete; false when the time ran out (the transfer goes on) or it failed.
+    // response is complete; false when the time ran out (the transfer goes on), it failed, or
+    // the stop was requested (the transfer is then abandoned and there is no response).
     bool WaitForResponse(long timeoutSeconds);
     // Stops a running transfer; the request then has no response.
     void Abort();
