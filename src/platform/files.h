@@ -33,7 +33,7 @@ bool IsFolder(std::string_view path);
 bool CreateOneFolder(std::string_view path);
 
 struct FolderEntry {
-    std::string name;  // GBK
+    std::string name;       // GBK
     bool isFolder = false;  // a folder or a link to one
 };
 

@@ -11,16 +11,16 @@
 #include "platform/event_points.h"
 #include "platform/events.h"
 #include "platform/files.h"
+#include "platform/http_request_parts.h"
 #include "text/codec.h"
 
 namespace zembrat::platform {
+using namespace http_detail;
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
 constexpr Ms kPaintInterval{25};
-constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; Zembrat HTTP request)";
 
 // curl has no "no limit" for the connect phase (0 means its built-in 300 s), so a limit of
 // about 24 days stands for none.
@@ -116,22 +116,6 @@ bool IsGbkFamily(std::string_view charset) {
            charset == "x-gbk";
 }
 
-bool HostMatchesBypass(const std::string& host, std::string_view bypassList) {
-    std::string list(bypassList);
-    std::replace_if(
-        list.begin(), list.end(), [](char c) { return c == ';' || c == ',' || c == '\t'; }, ' ');
-    for (const std::string& pattern : text::Split(list, " ")) {
-        if (pattern.empty()) continue;
-        if (pattern == "<local>") {
-            if (host.find('.') == std::string::npos && host.find(':') == std::string::npos)
-                return true;
-        } else if (WildcardMatch(pattern, host)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 text::Bytes ByteStream::Read(std::size_t count) {
@@ -147,78 +131,14 @@ bool ByteStream::Seek(std::size_t position) {
     return true;
 }
 
-struct HttpRequest::State {
+struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     enum class Phase { Closed, Opened, Running, Done, Failed };
 
     std::uint64_t bodyLimit = kDefaultBodyLimit;
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
     EventPoints* points = &NoEventPoints();
-
-    // Kept from request to request.
-    long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;
-    int proxySetting = kProxyDefault;
-    std::string proxyServer, proxyBypass;
-    std::string clientCertificate;
-    int autoLogon = kAutoLogonOnlyIfBypassProxy;
-    std::string userAgent = kDefaultUserAgent;
-    bool followRedirects = true;
-
-    // The open request.
     Phase phase = Phase::Closed;
-    bool async = false;
-    bool refused = false;  // something unsafe was set: the request is never sent
-    std::string method, url, wireUrl, scheme, host;
-    std::vector<std::pair<std::string, std::string>> headers;
-    bool serverCredentials = false, proxyCredentials = false;
-    std::string user, password, proxyUser, proxyPassword;
-
-    // The running transfer.
-    curl_slist* headerList = nullptr;
-    std::string postBody;
-    bool cookiesStashed = false;
-    std::vector<std::string> stashedCookies;
-    bool requestSent = false;  // the connection is up and the request is going out
-    bool uploading = false;
-    curl_off_t lastUp = 0, lastDown = 0;
-    Clock::time_point lastActivity;
-    bool bodyTooLarge = false;
-
-    // The response.
-    long status = 0;
-    std::string statusText;
-    std::vector<std::string> headerLines;
-    text::Bytes body;
-
-    void ClearResponse() {
-        status = 0;
-        statusText.clear();
-        headerLines.clear();
-        // Give the memory back: a refused body may have grown up to the body limit, and
-        // clear() would keep all of it for the rest of the component's life.
-        text::Bytes().swap(body);
-    }
-
-    void ClearRequest() {
-        method.clear();
-        url.clear();
-        wireUrl.clear();
-        scheme.clear();
-        host.clear();
-        headers.clear();
-        serverCredentials = proxyCredentials = false;
-        user.clear();
-        password.clear();
-        proxyUser.clear();
-        proxyPassword.clear();
-        refused = false;
-    }
-
-    const std::string* FindHeader(std::string_view name) const {
-        for (const auto& [n, v] : headers)
-            if (text::EqualsNoCase(n, name)) return &v;
-        return nullptr;
-    }
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
@@ -272,51 +192,6 @@ struct HttpRequest::State {
         s->lastUp = s->lastDown = 0;
         s->lastActivity = Clock::now();
         return CURL_PREREQFUNC_OK;
-    }
-
-    // The proxy this request goes through; empty for a direct connection.
-    std::string ChosenProxy() const {
-        if (proxySetting != kProxyNamed || proxyServer.empty()) return {};
-        if (HostMatchesBypass(host, proxyBypass)) return {};
-        if (proxyServer.find('=') == std::string::npos) return proxyServer;
-        std::string list = proxyServer;
-        std::replace_if(
-            list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }, ';');
-        for (const std::string& entry : text::Split(list, ";")) {
-            const auto eq = entry.find('=');
-            if (eq != std::string::npos && text::EqualsNoCase(entry.substr(0, eq), scheme))
-                return entry.substr(eq + 1);
-        }
-        return {};
-    }
-
-    // Takes the engine's cookies out for a request that carries the caller's own Cookie header,
-    // so that header is the only one sent; they go back (with any new ones) afterwards.
-    void StashCookies() {
-        stashedCookies.clear();
-        curl_slist* list = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-            for (curl_slist* i = list; i; i = i->next) stashedCookies.emplace_back(i->data);
-            curl_slist_free_all(list);
-        }
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-        cookiesStashed = true;
-    }
-
-    void RestoreCookies() {
-        if (!cookiesStashed) return;
-        cookiesStashed = false;
-        std::vector<std::string> received;
-        curl_slist* list = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-            for (curl_slist* i = list; i; i = i->next) received.emplace_back(i->data);
-            curl_slist_free_all(list);
-        }
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-        for (const auto& line : stashedCookies)
-            curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
-        for (const auto& line : received) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
-        stashedCookies.clear();
     }
 
     void FreeHeaderList() {
@@ -374,7 +249,7 @@ struct HttpRequest::State {
 
         // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
         // so only a named proxy is ever used.
-        const std::string proxy = ChosenProxy();
+        const std::string proxy = ChosenProxy(*this, scheme, host);
         ok = ok && Set(CURLOPT_PROXY, proxy.c_str());
         const bool toProxy = proxyCredentials && !proxy.empty();
         const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
@@ -389,7 +264,7 @@ struct HttpRequest::State {
             const std::string u = text::Utf8FromGbk(user), p = text::Utf8FromGbk(password);
             ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
                  Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
-        } else if (AutoLogonAllowed(proxy)) {
+        } else if (AutoLogonAllowed(*this, proxy, host)) {
             ok = ok && Set(CURLOPT_USERPWD, ":") &&
                  Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
         } else {
@@ -432,17 +307,6 @@ struct HttpRequest::State {
         return ok;
     }
 
-    bool AutoLogonAllowed(const std::string& proxy) const {
-        static const bool spnego =
-            (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SPNEGO) != 0;
-        if (!spnego) return false;
-        if (autoLogon == kAutoLogonAlways) return true;
-        // "Only if the host bypasses the proxy": a named proxy is set and this host is on its
-        // bypass list. Without a proxy there is no way to tell an intranet host, so no.
-        return autoLogon == kAutoLogonOnlyIfBypassProxy && proxySetting == kProxyNamed &&
-               !proxyServer.empty() && proxy.empty() && HostMatchesBypass(host, proxyBypass);
-    }
-
     bool Start(std::string_view bodyBytes, bool textBody) {
         if (phase != Phase::Opened) return false;
         if (refused) {
@@ -456,13 +320,13 @@ struct HttpRequest::State {
             phase = Phase::Failed;
             return false;
         }
-        if (FindHeader("Cookie")) StashCookies();
+        if (FindHeader("Cookie")) cookies.Stash(easy);
         requestSent = uploading = bodyTooLarge = false;
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
         ClearResponse();
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-            RestoreCookies();
+            cookies.Restore(easy);
             FreeHeaderList();
             phase = Phase::Failed;
             return false;
@@ -480,7 +344,7 @@ struct HttpRequest::State {
 
     void Finish(CURLcode result) {
         curl_multi_remove_handle(multi, easy);
-        RestoreCookies();
+        cookies.Restore(easy);
         FreeHeaderList();
         if (result == CURLE_OK && !bodyTooLarge) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -545,7 +409,7 @@ struct HttpRequest::State {
     void Abort() {
         if (phase == Phase::Running) {
             curl_multi_remove_handle(multi, easy);
-            RestoreCookies();
+            cookies.Restore(easy);
             FreeHeaderList();
             ClearResponse();
             phase = Phase::Failed;

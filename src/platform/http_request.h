@@ -1,3 +1,7 @@
+// The program itself calls (through web::WebClient::FetchBytes and its redirect probe): Open,
+// SetTimeouts, SetProxy, SetRequestHeader, Send, SendBytes, WaitForResponse, Status,
+// GetResponseHeader, ResponseBody; the rest is the component's interface kept whole.
+//
 // The HTTP request component: our stand-in for the platform's scriptable HTTP request object,
 // built over libcurl.
 //

@@ -1,28 +1,8 @@
-#include "platform/file_system_internal.h"
-#include "platform/file_system_objects.h"
+#include "platform/item_collection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
-#include <random>
-#include <system_error>
-
-#include "platform/files.h"
-#include "text/codec.h"
-#include "text/gbk.h"
+#include <utility>
 
 namespace zembrat::platform {
-using namespace text::literals;
-using namespace fs_detail;
-
-// ---- enumerator and collection
 
 ItemEnumerator::ItemEnumerator(std::shared_ptr<const std::vector<ComponentPtr>> items)
     : items_(items ? std::move(items) : std::make_shared<const std::vector<ComponentPtr>>()) {}
