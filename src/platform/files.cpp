@@ -1,17 +1,12 @@
 #include "platform/files.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <system_error>
-
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#endif
+#include <system_error>
 
 #include "text/codec.h"
 
@@ -25,31 +20,13 @@ fs::path NativePath(std::string_view gbkPath) {
 
 std::string GbkFromNative(const fs::path& path) {
     const std::u8string utf8 = path.u8string();
-    return text::GbkFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+    return text::GbkFromUtf8(
+        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
-
-namespace {
-
-#ifdef _WIN32
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-File OpenFile(std::string_view path, const char* mode) {
-    if (path.empty()) return nullptr;
-    const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-    return File(_wfopen(NativePath(path).c_str(), wmode.c_str()));
-}
-
-#endif
-
-}  // namespace
 
 bool ReadWholeFile(std::string_view path, text::Bytes& out) {
     out.clear();
     if (path.empty()) return false;
-#ifndef _WIN32
     // Only regular files: a FIFO would block the open, a link to a device could never end.
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -73,29 +50,10 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out) {
     }
     ::close(fd);
     return true;
-#else
-    std::error_code ec;
-    const fs::path native = NativePath(path);
-    if (!fs::is_regular_file(native, ec)) return false;
-    File f = OpenFile(path, "rb");
-    if (!f) return false;
-    char buffer[65536];
-    for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
-        out.append(buffer, n);
-        if (n < sizeof buffer) break;
-    }
-    if (std::ferror(f.get())) {
-        out.clear();
-        return false;
-    }
-    return true;
-#endif
 }
 
 bool WriteWholeFile(std::string_view path, std::string_view bytes) {
     if (path.empty()) return false;
-#ifndef _WIN32
     // Never through a link at the name (it could lead back to a source article) and never
     // blocking on a FIFO; only a regular file is truncated and written.
     const int fd = ::open(NativePath(path).c_str(),
@@ -114,14 +72,6 @@ bool WriteWholeFile(std::string_view path, std::string_view bytes) {
     }
     ok = (::close(fd) == 0) && ok;
     return ok;
-#else
-    std::FILE* f = OpenFile(path, "wb").release();
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
-#endif
 }
 
 bool PathExists(std::string_view path) {
@@ -152,11 +102,12 @@ bool NameLess(std::string_view a, std::string_view b) {
 std::vector<FolderEntry> ListFolder(std::string_view folder) {
     std::vector<FolderEntry> entries;
     std::error_code ec;
-    fs::directory_iterator it(NativePath(folder), ec);
-    if (ec || folder.empty()) return entries;
-    for (const fs::directory_entry& entry : it) {
+    if (folder.empty()) return entries;
+    // increment(ec), not ++: an entry that cannot be read ends the listing instead of throwing.
+    for (fs::directory_iterator it(NativePath(folder), ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code typeError;
-        entries.push_back({GbkFromNative(entry.path().filename()), entry.is_directory(typeError)});
+        entries.push_back({GbkFromNative(it->path().filename()), it->is_directory(typeError)});
     }
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& x, const FolderEntry& y) { return NameLess(x.name, y.name); });
@@ -165,9 +116,12 @@ std::vector<FolderEntry> ListFolder(std::string_view folder) {
 
 namespace {
 
-inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
-bool SameChar(std::string_view p, std::size_t i, std::string_view n, std::size_t j, std::size_t len) {
+bool SameChar(std::string_view p, std::size_t i, std::string_view n, std::size_t j,
+              std::size_t len) {
     if (len == 1) return Lower(p[i]) == Lower(n[j]);
     return p.compare(i, len, n.substr(j, len)) == 0;
 }
@@ -187,7 +141,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
         }
         if (p < pattern.size()) {
             const std::size_t pLen = text::CharLength(pattern, p);
-            if ((pLen == 1 && pattern[p] == '?') || (pLen == nLen && SameChar(pattern, p, name, n, pLen))) {
+            if ((pLen == 1 && pattern[p] == '?') ||
+                (pLen == nLen && SameChar(pattern, p, name, n, pLen))) {
                 p += pLen;
                 n += nLen;
                 continue;

@@ -549,7 +549,7 @@ bool HttpRequest::Send(std::string_view bodyText) {
         } else if (auto converted =
                        charset.empty() || charset == "utf-8"
                            ? std::optional<std::string>()
-                           : text::ConvertStrict(bodyText, "GB18030", charset.c_str())) {
+                           : text::ConvertStrict(bodyText, text::kGbkCharset, charset.c_str())) {
             encoded = std::move(*converted);
         } else {
             encoded = text::Utf8FromGbk(bodyText);
@@ -610,8 +610,8 @@ std::string HttpRequest::ResponseText() const {
     const text::Bytes& body = s_->body;
     const std::string charset = CharsetOf(GetResponseHeader("Content-Type"));
     if (IsGbkFamily(charset)) return body;
-    if (auto converted =
-            text::ConvertStrict(body, charset.empty() ? "UTF-8" : charset.c_str(), "GB18030"))
+    if (auto converted = text::ConvertStrict(body, charset.empty() ? "UTF-8" : charset.c_str(),
+                                             text::kGbkCharset))
         return *converted;
     if (charset == "utf-8") return text::GbkFromUtf8(body);
     return body;

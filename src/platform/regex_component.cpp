@@ -27,7 +27,7 @@ bool IsDigit(char32_t c) {
 
 // One piece of a parsed replacement text.
 struct ReplacementPiece {
-    enum Kind { Text, Group, Before, After } kind = Text;
+    enum class Kind { Text, Group, Before, After } kind = Kind::Text;
     std::u16string text;
     std::size_t group = 0;  // 0: the whole match
 };
@@ -37,7 +37,8 @@ struct ReplacementPiece {
 std::vector<ReplacementPiece> ParseReplacement(std::u16string_view r, std::size_t groups) {
     std::vector<ReplacementPiece> pieces;
     auto text = [&](std::u16string_view t) {
-        if (pieces.empty() || pieces.back().kind != ReplacementPiece::Text) pieces.push_back({});
+        if (pieces.empty() || pieces.back().kind != ReplacementPiece::Kind::Text)
+            pieces.push_back({});
         pieces.back().text += t;
     };
     auto special = [&](ReplacementPiece::Kind kind, std::size_t group) {
@@ -53,26 +54,26 @@ std::vector<ReplacementPiece> ParseReplacement(std::u16string_view r, std::size_
             text(u"$");
             ++i;
         } else if (n == u'&') {
-            special(ReplacementPiece::Group, 0);
+            special(ReplacementPiece::Kind::Group, 0);
             ++i;
         } else if (n == u'`') {
-            special(ReplacementPiece::Before, 0);
+            special(ReplacementPiece::Kind::Before, 0);
             ++i;
         } else if (n == u'\'') {
-            special(ReplacementPiece::After, 0);
+            special(ReplacementPiece::Kind::After, 0);
             ++i;
         } else if (IsDigit(n)) {
             const std::size_t one = n - u'0';
             if (i + 2 < r.size() && IsDigit(r[i + 2])) {
                 const std::size_t two = one * 10 + (r[i + 2] - u'0');
                 if (two >= 1 && two <= groups) {
-                    special(ReplacementPiece::Group, two);
+                    special(ReplacementPiece::Kind::Group, two);
                     i += 2;
                     continue;
                 }
             }
             if (one >= 1 && one <= groups) {
-                special(ReplacementPiece::Group, one);
+                special(ReplacementPiece::Kind::Group, one);
                 ++i;
             } else {
                 text(u"$");
@@ -275,18 +276,18 @@ std::optional<std::u16string> RegexComponent::Replace(std::u16string_view subjec
         out.append(subject, copied, spans[0].begin - copied);
         for (const ReplacementPiece& piece : pieces) {
             switch (piece.kind) {
-                case ReplacementPiece::Text:
+                case ReplacementPiece::Kind::Text:
                     out += piece.text;
                     break;
-                case ReplacementPiece::Group:
+                case ReplacementPiece::Kind::Group:
                     if (spans[piece.group].matched()) {
                         out.append(subject, spans[piece.group].begin, spans[piece.group].length());
                     }
                     break;
-                case ReplacementPiece::Before:
+                case ReplacementPiece::Kind::Before:
                     out.append(subject, 0, spans[0].begin);
                     break;
-                case ReplacementPiece::After:
+                case ReplacementPiece::Kind::After:
                     out.append(subject, spans[0].end);
                     break;
             }

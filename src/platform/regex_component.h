@@ -135,10 +135,8 @@ class RegexComponent final : public Component {
     // True when the subject holds a match; false also when the pattern is invalid.
     bool Test(std::u16string_view subject);
 
-    // How many times "Pattern" has been written.
-    std::size_t PatternWrites() const { return patternWrites_; }
-
   private:
+    friend struct RegexComponentTestProbe;  // regex_component_test_probe.h
     struct Engine;
     // The compiled pattern for the current pattern and flags; nullptr when it is invalid.
     Engine* Compiled();
@@ -150,7 +148,7 @@ class RegexComponent final : public Component {
     bool ignoreCase_ = false;
     bool multiline_ = false;
     bool global_ = false;
-    std::size_t patternWrites_ = 0;
+    std::size_t patternWrites_ = 0;  // for RegexComponentTestProbe
     bool stale_ = true;  // pattern or a compile-time flag changed since the last compile
     std::unique_ptr<Engine> engine_;
 };
