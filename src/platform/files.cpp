@@ -1,12 +1,18 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <optional>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "text/codec.h"
 
@@ -164,6 +170,224 @@ std::vector<std::string> SearchFiles(std::string_view folder, std::string_view p
         if (!entry.isFolder && WildcardMatch(pattern, entry.name)) names.push_back(entry.name);
     }
     return names;
+}
+
+// ---- storing beneath a base folder
+
+namespace {
+
+// A file descriptor closed when it goes.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Fd() { Reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void Reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+int Retrying(auto call) {
+    int r;
+    do {
+        r = call();
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// The folder names and the final name of a relative GBK path, in the file system's form. Empty
+// names and "." are passed over; ".." or an absolute path gives nothing (it would leave the base).
+std::optional<std::vector<std::string>> PathNames(std::string_view relative) {
+    if (relative.empty() || relative.front() == text::kPathSeparator) return std::nullopt;
+    std::vector<std::string> names;
+    for (const std::string& part : text::Split(std::string(relative), "/")) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return std::nullopt;
+        names.push_back(NativePath(part).string());
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
+#ifdef SYS_openat2
+// One call for a folder path that is all there, where the kernel has openat2: beneath the base,
+// no link followed. ENOSYS (an older kernel) and ENOENT send the caller to the walk.
+int OpenBeneath(int base, const std::string& path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    return Retrying([&] {
+        return static_cast<int>(::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how));
+    });
+}
+#endif
+
+// The folder base/names[0..count), made where it is missing; no link is followed on the way.
+Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std::size_t count) {
+    Fd folder(Retrying(
+        [&] { return ::open(NativePath(base).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (!folder || count == 0) return folder;
+#ifdef SYS_openat2
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) path += (i ? "/" : "") + names[i];
+    const int whole = OpenBeneath(folder.get(), path);
+    if (whole >= 0) return Fd(whole);
+    if (errno != ENOSYS && errno != ENOENT) return Fd();
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* name = names[i].c_str();
+        auto open = [&] {
+            return Retrying([&] {
+                return ::openat(folder.get(), name,
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            });
+        };
+        int next = open();
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(folder.get(), name, 0777) != 0 && errno != EEXIST) return Fd();
+            next = open();
+        }
+        if (next < 0) return Fd();  // ENOTDIR or ELOOP: a file or a link in the way
+        folder = Fd(next);
+    }
+    return folder;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// What is at name in the folder, for a store: nothing, the same bytes, or something else.
+enum class Occupant { None, Same, Other, Unknown };
+
+Occupant OccupantOf(int folder, const char* name, std::string_view bytes) {
+    const Fd fd(Retrying(
+        [&] { return ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+    if (!fd) {
+        if (errno == ENOENT) return Occupant::None;
+        struct stat st {};
+        // A link (ELOOP) or anything else that is there but cannot be opened.
+        return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? Occupant::Other
+                                                                      : Occupant::Unknown;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return Occupant::Unknown;
+    if (!S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size())
+        return Occupant::Other;
+    char buffer[65536];
+    std::size_t at = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Occupant::Unknown;
+        if (n == 0) break;
+        const auto got = static_cast<std::size_t>(n);
+        if (at + got > bytes.size() || bytes.compare(at, got, std::string_view(buffer, got)) != 0)
+            return Occupant::Other;
+        at += got;
+    }
+    return at == bytes.size() ? Occupant::Same : Occupant::Other;
+}
+
+// A new, empty, uniquely named file in the folder; its name in name.
+Fd CreateTemporary(int folder, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = ".zembrat-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        Fd fd(Retrying([&] {
+            return ::openat(folder, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        }));
+        if (fd || errno != EEXIST) return fd;
+    }
+    return Fd();
+}
+
+// The bytes as a new file at name, which must be free: never seen half-written, never over
+// something that appeared meanwhile (EEXIST then).
+bool PlaceNewFile(int folder, const char* name, std::string_view bytes) {
+    Fd fd(Retrying([&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }));
+    if (fd) {
+        if (!WriteAll(fd.get(), bytes)) return false;
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+        return ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
+    }
+    // A file system without unnamed files: a named one, linked to the name and then let go.
+    std::string temporary;
+    fd = CreateTemporary(folder, temporary);
+    if (!fd) return false;
+    const bool ok =
+        WriteAll(fd.get(), bytes) && ::linkat(folder, temporary.c_str(), folder, name, 0) == 0;
+    const int error = errno;
+    ::unlinkat(folder, temporary.c_str(), 0);
+    errno = error;
+    return ok;
+}
+
+}  // namespace
+
+StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relativePath,
+                                   std::string_view bytes) {
+    const auto names = PathNames(relativePath);
+    if (!names || base.empty()) return StoreBytesResult::Failed;
+    const Fd folder = OpenFolders(base, *names, names->size() - 1);
+    if (!folder) return StoreBytesResult::Failed;
+    const char* name = names->back().c_str();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        switch (OccupantOf(folder.get(), name, bytes)) {
+            case Occupant::Same:
+                return StoreBytesResult::Same;
+            case Occupant::Other:
+                return StoreBytesResult::Taken;
+            case Occupant::Unknown:
+                return StoreBytesResult::Failed;
+            case Occupant::None:
+                if (PlaceNewFile(folder.get(), name, bytes)) return StoreBytesResult::Stored;
+                if (errno != EEXIST) return StoreBytesResult::Failed;
+                break;  // something came meanwhile: look at it
+        }
+    }
+    return StoreBytesResult::Failed;
+}
+
+bool WriteFileBeneath(std::string_view base, std::string_view relativeName,
+                      std::string_view bytes) {
+    const auto names = PathNames(relativeName);
+    if (!names || base.empty()) return false;
+    const Fd folder = OpenFolders(base, *names, names->size() - 1);
+    if (!folder) return false;
+    std::string temporary;
+    Fd fd = CreateTemporary(folder.get(), temporary);
+    if (!fd) return false;
+    bool ok = WriteAll(fd.get(), bytes);
+    fd.Reset();
+    // The rename replaces the entry itself: a link at the name is replaced, not written through.
+    ok =
+        ok && ::renameat(folder.get(), temporary.c_str(), folder.get(), names->back().c_str()) == 0;
+    if (!ok) ::unlinkat(folder.get(), temporary.c_str(), 0);
+    return ok;
 }
 
 }  // namespace zembrat::platform
