@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -76,26 +77,18 @@ std::string WireUrl(std::string_view gbkUrl) {
     return out;
 }
 
-// The host part of a URL curl accepts; empty when curl cannot parse it.
-bool ParseUrl(const std::string& wireUrl, std::string& scheme, std::string& host) {
-    CURLU* u = curl_url();
+// Parses the URL into u, which the transfer then uses as it is (no second parse), and gives its
+// host; false when curl cannot parse it.
+bool ParseUrl(CURLU* u, const std::string& wireUrl, std::string& host) {
     if (!u) return false;
     bool ok = curl_url_set(u, CURLUPART_URL, wireUrl.c_str(), 0) == CURLUE_OK;
     char* part = nullptr;
-    if (ok && curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
-        scheme = part;
-        curl_free(part);
-    } else {
-        ok = false;
-    }
-    part = nullptr;
     if (ok && curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
         host = part;
         curl_free(part);
     } else {
         ok = false;
     }
-    curl_url_cleanup(u);
     return ok;
 }
 
@@ -139,6 +132,16 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     CURLM* multi = nullptr;
     EventPoints* points = &NoEventPoints();
     Phase phase = Phase::Closed;
+    CURLU* parsedUrl = nullptr;
+    bool refuseHttpsDowngrade = false;
+    bool onHttps = false;  // the transfer has been at an https address
+
+    // The per-request options last given to the handle, by group, so that only what changed is
+    // set again.
+    long appliedFollow = -1, appliedConnectLimit = -1;
+    std::string appliedProxy, appliedAuth, appliedCertificate, appliedAgent;
+    bool proxyApplied = false, authApplied = false, certificateApplied = false,
+         agentApplied = false;
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
@@ -191,6 +194,15 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
         s->uploading = !s->postBody.empty();
         s->lastUp = s->lastDown = 0;
         s->lastActivity = Clock::now();
+        // Each hop of a redirect chain comes here before its request goes out.
+        char* at = nullptr;
+        curl_easy_getinfo(s->easy, CURLINFO_EFFECTIVE_URL, &at);
+        const std::string_view address = at ? at : "";
+        if (address.starts_with("https:")) {
+            s->onHttps = true;
+        } else if (s->onHttps && s->refuseHttpsDowngrade) {
+            return CURL_PREREQFUNC_ABORT;
+        }
         return CURL_PREREQFUNC_OK;
     }
 
@@ -212,11 +224,23 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
         return curl_easy_setopt(easy, option, v) == CURLE_OK;
     }
 
-    // What every request of this handle shares. The handle is never reset: a reset would drop
-    // curl's list of cookie files (a leak) and buys nothing, since Configure sets every other
-    // option each time.
+    // True (and key taken) when a group of options differs from what the handle has.
+    static bool Changed(bool& applied, std::string& last, std::string key) {
+        if (applied && last == key) return false;
+        applied = true;
+        last = std::move(key);
+        return true;
+    }
+
+    // What every request of this handle shares, set once. The handle is never reset: a reset
+    // would drop curl's list of cookie files (a leak); Configure sets again only what changed.
     bool SetUpHandle() {
-        return Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+        // Certificates are always verified, against the bundle the environment names if any.
+        const char* bundle = std::getenv("SSL_CERT_FILE");
+        if (!bundle || !*bundle) bundle = std::getenv("CURL_CA_BUNDLE");
+        if (bundle && *bundle && !Set(CURLOPT_CAINFO, bundle)) return false;
+        return Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
+               Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
                Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
                Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
                Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
@@ -235,8 +259,11 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     bool Configure(bool hasBody, bool textBody) {
         FreeHeaderList();
         const char* const none = nullptr;
-        bool ok = Set(CURLOPT_URL, wireUrl.c_str()) &&
-                  Set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+        bool ok = Set(CURLOPT_CURLU, parsedUrl);
+        if (appliedFollow != (followRedirects ? 1L : 0L)) {
+            appliedFollow = followRedirects ? 1L : 0L;
+            ok = ok && Set(CURLOPT_FOLLOWLOCATION, appliedFollow);
+        }
 
         // Time-outs. curl resolves the name inside its connect phase and has one limit for
         // both, so resolve + connect become that limit. Send and receive have no curl
@@ -245,37 +272,52 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
         const long connectLimit =
             connectMs > 0 ? std::min<long>(kNoLimitMs, (resolveMs > 0 ? resolveMs : 0) + connectMs)
                           : kNoLimitMs;
-        ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        if (connectLimit != appliedConnectLimit) {
+            appliedConnectLimit = connectLimit;
+            ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        }
 
         // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
         // so only a named proxy is ever used.
         const std::string proxy = ChosenProxy(*this, scheme, host);
-        ok = ok && Set(CURLOPT_PROXY, proxy.c_str());
         const bool toProxy = proxyCredentials && !proxy.empty();
         const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
         const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
-        ok = ok && Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
-             Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
-             Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
+        if (Changed(proxyApplied, appliedProxy,
+                    proxy + '\0' + (toProxy ? "1" : "0") + pu + '\0' + pp)) {
+            ok = ok && Set(CURLOPT_PROXY, proxy.c_str()) &&
+                 Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
+                 Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
+                 Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
+        }
 
         // Server sign-on: the credentials given, or else the login's own (SPNEGO) where the
         // auto-logon policy allows it. curl answers challenges; it sends nothing up front.
-        if (serverCredentials) {
-            const std::string u = text::Utf8FromGbk(user), p = text::Utf8FromGbk(password);
-            ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
-        } else if (AutoLogonAllowed(*this, proxy, host)) {
-            ok = ok && Set(CURLOPT_USERPWD, ":") &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
-        } else {
-            ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        const bool autoLogon = !serverCredentials && AutoLogonAllowed(*this, proxy, host);
+        const std::string u = serverCredentials ? text::Utf8FromGbk(user) : std::string();
+        const std::string p = serverCredentials ? text::Utf8FromGbk(password) : std::string();
+        if (Changed(authApplied, appliedAuth,
+                    std::string(serverCredentials ? "c"
+                                : autoLogon       ? "n"
+                                                  : "-") +
+                        u + '\0' + p)) {
+            if (serverCredentials) {
+                ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+            } else if (autoLogon) {
+                ok = ok && Set(CURLOPT_USERPWD, ":") &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
+            } else {
+                ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            }
         }
-        const std::string certificate =
-            clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
-        const char* cert = certificate.empty() ? none : certificate.c_str();
-        ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert) &&
-             Set(CURLOPT_SSLCERTTYPE, "PEM");
+        if (Changed(certificateApplied, appliedCertificate, clientCertificate)) {
+            const std::string certificate =
+                clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
+            const char* cert = certificate.empty() ? none : certificate.c_str();
+            ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert);
+        }
 
         // Method and body, from a plain GET on.
         ok = ok && Set(CURLOPT_NOBODY, 0L) && Set(CURLOPT_CUSTOMREQUEST, none) &&
@@ -302,9 +344,16 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
                  AddHeader(textBody ? "Content-Type: text/plain; Charset=UTF-8" : "Content-Type:");
         }
         const bool ownAgent = !FindHeader("User-Agent") && !userAgent.empty();
-        ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none) &&
-             Set(CURLOPT_HTTPHEADER, headerList);
+        if (Changed(agentApplied, appliedAgent, ownAgent ? "+" + userAgent : std::string("-")))
+            ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none);
+        ok = ok && Set(CURLOPT_HTTPHEADER, headerList);
+        if (!ok) ForgetApplied();  // an option may be half set: set all again next time
         return ok;
+    }
+
+    void ForgetApplied() {
+        appliedFollow = appliedConnectLimit = -1;
+        proxyApplied = authApplied = certificateApplied = agentApplied = false;
     }
 
     bool Start(std::string_view bodyBytes, bool textBody) {
@@ -321,7 +370,7 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
             return false;
         }
         if (FindHeader("Cookie")) cookies.Stash(easy);
-        requestSent = uploading = bodyTooLarge = false;
+        requestSent = uploading = bodyTooLarge = onHttps = false;
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
         ClearResponse();
@@ -422,6 +471,7 @@ HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()
     if (InitCurlOnce()) {
         s_->easy = curl_easy_init();
         s_->multi = curl_multi_init();
+        s_->parsedUrl = curl_url();
         if (s_->easy && !s_->SetUpHandle()) {
             curl_easy_cleanup(s_->easy);
             s_->easy = nullptr;
@@ -434,6 +484,7 @@ HttpRequest::~HttpRequest() {
     s_->FreeHeaderList();
     if (s_->multi) curl_multi_cleanup(s_->multi);
     if (s_->easy) curl_easy_cleanup(s_->easy);
+    curl_url_cleanup(s_->parsedUrl);
 }
 
 void HttpRequest::SetEventPoints(EventPoints& points) {
@@ -451,12 +502,12 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     const std::string lower = text::AsciiLower(url.substr(0, 8));
     if (!lower.starts_with("http://") && !lower.starts_with("https://")) return false;
     const std::string wire = WireUrl(url);
-    std::string scheme, host;
-    if (!ParseUrl(wire, scheme, host)) return false;
+    std::string host;
+    if (!ParseUrl(s.parsedUrl, wire, host)) return false;
     s.method = method;
     s.url = url;
     s.wireUrl = wire;
-    s.scheme = scheme;
+    s.scheme = lower.starts_with("https") ? "https" : "http";
     s.host = host;
     s.async = async;
     s.phase = State::Phase::Opened;
@@ -615,6 +666,14 @@ std::string HttpRequest::ResponseText() const {
         return *converted;
     if (charset == "utf-8") return text::GbkFromUtf8(body);
     return body;
+}
+
+text::Bytes HttpRequest::TakeResponseBody() {
+    return s_->phase == State::Phase::Done ? std::exchange(s_->body, {}) : text::Bytes();
+}
+
+void HttpRequest::SetRefuseHttpsDowngrade(bool refuse) {
+    s_->refuseHttpsDowngrade = refuse;
 }
 
 text::Bytes HttpRequest::ResponseBody() const {

@@ -27,7 +27,8 @@
 // Refused outright, so the request is never sent and its result is empty: a URL, method or
 // header holding a control character (CR, LF, any byte below 0x20, DEL); a scheme other than
 // http or https; a response body above the body limit (256 MiB). Redirects are followed by
-// default, at most 10 hops, to http and https only.
+// default, at most 10 hops, to http and https only. Server certificates are always verified,
+// against the CA bundle named by SSL_CERT_FILE or CURL_CA_BUNDLE when one is set.
 //
 // Blocking waits (a synchronous Send, WaitForResponse) call KeepPainted() of the event points
 // given (SetEventPoints) about every 25 ms, so the window repaints while input stays queued;
@@ -157,7 +158,13 @@ class HttpRequest : public Component {
     // body is valid UTF-8), as GBK text.
     std::string ResponseText() const;
     text::Bytes ResponseBody() const;
+    // The body, handed over without a copy; the response keeps no body afterwards.
+    text::Bytes TakeResponseBody();
     std::shared_ptr<ByteStream> ResponseStream() const;
+
+    // Refuses a redirect from an https address to an http one: the transfer then fails and
+    // gives nothing. Off by default.
+    void SetRefuseHttpsDowngrade(bool refuse);
 
     // Reads and writes the numbered options (HttpOption). Reading an unknown option gives
     // std::monostate; writing one, or writing a value of the wrong kind, fails.

@@ -265,6 +265,13 @@ TEST(HttpRequest, FollowsAtMostTenHttpRedirects) {
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_TRUE(r.SetOption(kOptionEnableRedirects, std::string("True")));
     EXPECT_EQ(std::get<bool>(r.Option(kOptionEnableRedirects)), true);
+
+    // Refusing https-to-http downgrades leaves http redirects alone; the body can be taken.
+    r.SetRefuseHttpsDowngrade(true);
+    ASSERT_TRUE(Get(r, server.Url("/hop1")));
+    EXPECT_EQ(r.TakeResponseBody(), "end");
+    EXPECT_EQ(r.ResponseBody(), "");
+    EXPECT_EQ(r.Status(), 200);
 }
 
 TEST(HttpRequest, OptionsKnownAndUnknown) {
