@@ -10,7 +10,7 @@
 
 #include "automation/object_holder.h"
 #include "automation/variant_value.h"
-#include "platform/file_system_objects.h"
+#include "platform/item_collection.h"
 
 namespace zembrat::automation {
 
@@ -22,7 +22,7 @@ inline constexpr StatusCode kStatusNoWalk = platform::kResultUnexpected;
 inline constexpr StatusCode kStatusInvalidArgument = platform::kResultInvalidArgument;
 
 class CollectionWalker {
-public:
+  public:
     CollectionWalker() = default;
     ~CollectionWalker();
 
@@ -54,7 +54,7 @@ public:
     StatusCode RawSkip(int count);
     StatusCode RawReset();
 
-private:
+  private:
     ObjectHolder enumerator_;
     // The enumerator's calls; none while no walk is in progress.
     platform::ItemEnumerator* table_ = nullptr;

@@ -6,7 +6,6 @@
 #include "job/content_type.h"
 #include "job/image_names.h"
 #include "platform/event_points.h"
-#include "platform/beneath.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -68,15 +67,15 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
     for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
         const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
         const std::string rel = ImageRelPath(imageFolder, stem, extension);
-        const platform::StoreOutcome outcome = platform::StoreBytesBeneath(resultFolder, rel, bytes);
+        const platform::StoreBytesResult outcome = platform::StoreBytesBeneath(resultFolder, rel, bytes);
         switch (outcome) {
-            case platform::StoreOutcome::Stored:
-            case platform::StoreOutcome::Same:
-                if (reused) *reused = platform::StoreOutcome::Same == outcome;
+            case platform::StoreBytesResult::Stored:
+            case platform::StoreBytesResult::Same:
+                if (reused) *reused = platform::StoreBytesResult::Same == outcome;
                 return rel;
-            case platform::StoreOutcome::Taken:
+            case platform::StoreBytesResult::Taken:
                 continue;
-            case platform::StoreOutcome::Failed:
+            case platform::StoreBytesResult::Failed:
                 return std::nullopt;
         }
     }

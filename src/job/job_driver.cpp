@@ -5,10 +5,10 @@
 #include "job/image_refs.h"
 #include "job/ref_scanner.h"
 #include "platform/event_points.h"
-#include "platform/beneath.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
+#include "web/web_client.h"
 
 namespace zembrat::job {
 namespace {
@@ -86,6 +86,8 @@ void JobDriver::StartOrStop(ListingMethod method) {
     method_ = method;
     closing_ = false;
     runOptions_ = options_;
+    // Fetched over TLS, an image never falls back to plain http on the way.
+    web_.SetRefuseHttpsDowngrade(runOptions_.https);
 
     const std::string imageFolder = Setting(EditBox::ImageFolder);
     if (LeavesItsBase(imageFolder)) {

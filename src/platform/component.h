@@ -5,10 +5,10 @@ namespace zembrat::platform {
 // Base of the stand-ins for the platform's scripting components (regular expressions, HTTP
 // requests, file-system objects), so that one counted holder can hold any of them.
 class Component {
-public:
+  public:
     virtual ~Component() = default;
 
-protected:
+  protected:
     Component() = default;
     Component(const Component&) = default;
     Component& operator=(const Component&) = default;

@@ -1,3 +1,6 @@
+// The program itself calls GetFolder of the article folder and that folder's Files, which it
+// walks; the rest (drives, text streams, copy, move, delete) is the interface kept whole.
+//
 // The file-system component and the objects it hands out: folders, files, drives, text streams,
 // and ordered collections of them with their enumerators.
 //
@@ -21,16 +24,9 @@
 
 #include "platform/component.h"
 #include "platform/datetime.h"
+#include "platform/item_collection.h"
 
 namespace zembrat::platform {
-
-// Result codes of enumerator calls, numbered as the component platform numbers them.
-using ResultCode = std::int32_t;
-inline constexpr ResultCode kResultOk = 0;
-inline constexpr ResultCode kResultFalse = 1;  // fewer elements than asked for
-inline constexpr ResultCode kResultNoInterface = static_cast<ResultCode>(0x80004002u);
-inline constexpr ResultCode kResultUnexpected = static_cast<ResultCode>(0x8000FFFFu);
-inline constexpr ResultCode kResultInvalidArgument = static_cast<ResultCode>(0x80070057u);
 
 // Attribute bits, as the scripting component numbers them.
 inline constexpr int kAttributeReadOnly = 1;
@@ -56,42 +52,6 @@ inline constexpr int kFormatSystemDefault = -2;  // GBK, the program's own text
 inline constexpr int kFormatUnicode = -1;        // UTF-16 LE, with a byte-order mark at the start
 inline constexpr int kFormatAscii = 0;           // GBK as well: the bytes as they stand
 
-using ComponentPtr = std::shared_ptr<Component>;
-
-// Walks an ordered sequence of items one or more at a time. Copies made by Clone share the
-// sequence but have their own position.
-class ItemEnumerator : public Component {
-public:
-    explicit ItemEnumerator(std::shared_ptr<const std::vector<ComponentPtr>> items);
-
-    // Hands out up to out.size() items from the current position; fetched tells how many.
-    // kResultOk when all were delivered, kResultFalse when the sequence ran out first.
-    ResultCode Next(std::span<ComponentPtr> out, std::size_t& fetched);
-    // kResultOk when count items were passed over, kResultFalse when the sequence ran out.
-    ResultCode Skip(std::size_t count);
-    ResultCode Reset();
-    std::shared_ptr<ItemEnumerator> Clone() const;
-
-private:
-    std::shared_ptr<const std::vector<ComponentPtr>> items_;
-    std::size_t position_ = 0;
-};
-
-// An ordered, fixed sequence of items (folders, files or drives), taken when it was made.
-class ItemCollection : public Component {
-public:
-    explicit ItemCollection(std::vector<ComponentPtr> items);
-
-    std::size_t Count() const;
-    // The item at index, or nullptr past the end.
-    ComponentPtr Item(std::size_t index) const;
-    // A new enumerator at the first item.
-    ComponentPtr NewEnum() const;
-
-private:
-    std::shared_ptr<const std::vector<ComponentPtr>> items_;
-};
-
 class FolderObject;
 class FileObject;
 class DriveObject;
@@ -100,7 +60,7 @@ class TextStreamObject;
 // A file system, seen from one path on it. Linux has no drive letters: a drive is the file
 // system mounted at a folder, found as the highest folder above the path on the same device.
 class DriveObject : public Component {
-public:
+  public:
     explicit DriveObject(std::string mountPoint);
 
     // The mount point.
@@ -127,14 +87,14 @@ public:
     std::optional<std::int32_t> SerialNumber() const;
     bool IsReady() const;
 
-private:
+  private:
     std::string mountPoint_;
 };
 
 // What folders and files share. Path, Name, ShortPath and ShortName are answered from the
 // stored path even when the entry has gone; everything else asks the file system.
 class FileSystemEntry : public Component {
-public:
+  public:
     const std::string& Path() const { return path_; }
     std::string Name() const;
     // Renames the entry inside its folder; false when the name holds a separator, is taken by
@@ -169,7 +129,7 @@ public:
     // Moves the entry; on success the object stands for it at its new place.
     bool Move(std::string_view destination);
 
-protected:
+  protected:
     explicit FileSystemEntry(std::string absolutePath) : path_(std::move(absolutePath)) {}
     virtual bool IsFolderKind() const = 0;
 
@@ -177,7 +137,7 @@ protected:
 };
 
 class FolderObject : public FileSystemEntry {
-public:
+  public:
     // path must be an absolute path in the stored form (see Normalized in the .cpp).
     explicit FolderObject(std::string absolutePath) : FileSystemEntry(std::move(absolutePath)) {}
 
@@ -190,17 +150,17 @@ public:
     std::shared_ptr<TextStreamObject> CreateTextFile(std::string_view path, bool overwrite,
                                                      bool unicode) const;
 
-protected:
+  protected:
     bool IsFolderKind() const override { return true; }
 };
 
 class FileObject : public FileSystemEntry {
-public:
+  public:
     explicit FileObject(std::string absolutePath) : FileSystemEntry(std::move(absolutePath)) {}
 
     std::shared_ptr<TextStreamObject> OpenAsTextStream(int ioMode, int format) const;
 
-protected:
+  protected:
     bool IsFolderKind() const override { return false; }
 };
 
@@ -208,7 +168,7 @@ protected:
 // stream's format decides the bytes on the file. Lines end in LF or CR LF when read and in
 // CR LF when written. Line and Column count from 1, Column in characters.
 class TextStreamObject : public Component {
-public:
+  public:
     enum class Mode { Read, Write };
 
     // Takes over the descriptor. bomAtStart: skip (reading) or write (writing) a UTF-16 LE
@@ -235,7 +195,7 @@ public:
     bool WriteBlankLines(int count);
     bool Close();
 
-private:
+  private:
     bool Fill();
     bool Available(std::size_t bytes);
     // Length of the character starting offset bytes after the position; 0 at the end.
@@ -262,7 +222,7 @@ private:
 // exists; a destination ending in a separator, or a pattern with wildcards, names a folder to put
 // the entries into.
 class FileSystemObject : public Component {
-public:
+  public:
     // The mounted file systems that hold folders and have a size, in name order of their mount
     // points (just "/" where the mount table cannot be read).
     std::shared_ptr<ItemCollection> Drives() const;

@@ -1,17 +1,18 @@
 #include "platform/files.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <system_error>
-
-#ifndef _WIN32
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#endif
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "text/codec.h"
 
@@ -25,31 +26,13 @@ fs::path NativePath(std::string_view gbkPath) {
 
 std::string GbkFromNative(const fs::path& path) {
     const std::u8string utf8 = path.u8string();
-    return text::GbkFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+    return text::GbkFromUtf8(
+        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
-
-namespace {
-
-#ifdef _WIN32
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-File OpenFile(std::string_view path, const char* mode) {
-    if (path.empty()) return nullptr;
-    const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-    return File(_wfopen(NativePath(path).c_str(), wmode.c_str()));
-}
-
-#endif
-
-}  // namespace
 
 bool ReadWholeFile(std::string_view path, text::Bytes& out) {
     out.clear();
     if (path.empty()) return false;
-#ifndef _WIN32
     // Only regular files: a FIFO would block the open, a link to a device could never end.
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -73,29 +56,10 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out) {
     }
     ::close(fd);
     return true;
-#else
-    std::error_code ec;
-    const fs::path native = NativePath(path);
-    if (!fs::is_regular_file(native, ec)) return false;
-    File f = OpenFile(path, "rb");
-    if (!f) return false;
-    char buffer[65536];
-    for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
-        out.append(buffer, n);
-        if (n < sizeof buffer) break;
-    }
-    if (std::ferror(f.get())) {
-        out.clear();
-        return false;
-    }
-    return true;
-#endif
 }
 
 bool WriteWholeFile(std::string_view path, std::string_view bytes) {
     if (path.empty()) return false;
-#ifndef _WIN32
     // Never through a link at the name (it could lead back to a source article) and never
     // blocking on a FIFO; only a regular file is truncated and written.
     const int fd = ::open(NativePath(path).c_str(),
@@ -114,20 +78,17 @@ bool WriteWholeFile(std::string_view path, std::string_view bytes) {
     }
     ok = (::close(fd) == 0) && ok;
     return ok;
-#else
-    std::FILE* f = OpenFile(path, "wb").release();
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
-#endif
 }
 
 bool PathExists(std::string_view path) {
     if (path.empty()) return false;
     std::error_code ec;
     return fs::exists(fs::symlink_status(NativePath(path), ec));
+}
+
+bool IsRealFolder(std::string_view path) {
+    struct stat st {};
+    return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsFolder(std::string_view path) {
@@ -152,11 +113,12 @@ bool NameLess(std::string_view a, std::string_view b) {
 std::vector<FolderEntry> ListFolder(std::string_view folder) {
     std::vector<FolderEntry> entries;
     std::error_code ec;
-    fs::directory_iterator it(NativePath(folder), ec);
-    if (ec || folder.empty()) return entries;
-    for (const fs::directory_entry& entry : it) {
+    if (folder.empty()) return entries;
+    // increment(ec), not ++: an entry that cannot be read ends the listing instead of throwing.
+    for (fs::directory_iterator it(NativePath(folder), ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code typeError;
-        entries.push_back({GbkFromNative(entry.path().filename()), entry.is_directory(typeError)});
+        entries.push_back({GbkFromNative(it->path().filename()), it->is_directory(typeError)});
     }
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& x, const FolderEntry& y) { return NameLess(x.name, y.name); });
@@ -165,9 +127,12 @@ std::vector<FolderEntry> ListFolder(std::string_view folder) {
 
 namespace {
 
-inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
-bool SameChar(std::string_view p, std::size_t i, std::string_view n, std::size_t j, std::size_t len) {
+bool SameChar(std::string_view p, std::size_t i, std::string_view n, std::size_t j,
+              std::size_t len) {
     if (len == 1) return Lower(p[i]) == Lower(n[j]);
     return p.compare(i, len, n.substr(j, len)) == 0;
 }
@@ -187,7 +152,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
         }
         if (p < pattern.size()) {
             const std::size_t pLen = text::CharLength(pattern, p);
-            if ((pLen == 1 && pattern[p] == '?') || (pLen == nLen && SameChar(pattern, p, name, n, pLen))) {
+            if ((pLen == 1 && pattern[p] == '?') ||
+                (pLen == nLen && SameChar(pattern, p, name, n, pLen))) {
                 p += pLen;
                 n += nLen;
                 continue;
@@ -209,6 +175,224 @@ std::vector<std::string> SearchFiles(std::string_view folder, std::string_view p
         if (!entry.isFolder && WildcardMatch(pattern, entry.name)) names.push_back(entry.name);
     }
     return names;
+}
+
+// ---- storing beneath a base folder
+
+namespace {
+
+// A file descriptor closed when it goes.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Fd() { Reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void Reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+int Retrying(auto call) {
+    int r;
+    do {
+        r = call();
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// The folder names and the final name of a relative GBK path, in the file system's form. Empty
+// names and "." are passed over; ".." or an absolute path gives nothing (it would leave the base).
+std::optional<std::vector<std::string>> PathNames(std::string_view relative) {
+    if (relative.empty() || relative.front() == text::kPathSeparator) return std::nullopt;
+    std::vector<std::string> names;
+    for (const std::string& part : text::Split(std::string(relative), "/")) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return std::nullopt;
+        names.push_back(NativePath(part).string());
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
+#ifdef SYS_openat2
+// One call for a folder path that is all there, where the kernel has openat2: beneath the base,
+// no link followed. ENOSYS (an older kernel) and ENOENT send the caller to the walk.
+int OpenBeneath(int base, const std::string& path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    return Retrying([&] {
+        return static_cast<int>(::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how));
+    });
+}
+#endif
+
+// The folder base/names[0..count), made where it is missing; no link is followed on the way.
+Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std::size_t count) {
+    Fd folder(Retrying(
+        [&] { return ::open(NativePath(base).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (!folder || count == 0) return folder;
+#ifdef SYS_openat2
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) path += (i ? "/" : "") + names[i];
+    const int whole = OpenBeneath(folder.get(), path);
+    if (whole >= 0) return Fd(whole);
+    if (errno != ENOSYS && errno != ENOENT) return Fd();
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* name = names[i].c_str();
+        auto open = [&] {
+            return Retrying([&] {
+                return ::openat(folder.get(), name,
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            });
+        };
+        int next = open();
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(folder.get(), name, 0777) != 0 && errno != EEXIST) return Fd();
+            next = open();
+        }
+        if (next < 0) return Fd();  // ENOTDIR or ELOOP: a file or a link in the way
+        folder = Fd(next);
+    }
+    return folder;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// What is at name in the folder, for a store: nothing, the same bytes, or something else.
+enum class Occupant { None, Same, Other, Unknown };
+
+Occupant OccupantOf(int folder, const char* name, std::string_view bytes) {
+    const Fd fd(Retrying(
+        [&] { return ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+    if (!fd) {
+        if (errno == ENOENT) return Occupant::None;
+        struct stat st {};
+        // A link (ELOOP) or anything else that is there but cannot be opened.
+        return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? Occupant::Other
+                                                                      : Occupant::Unknown;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return Occupant::Unknown;
+    if (!S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) != bytes.size())
+        return Occupant::Other;
+    char buffer[65536];
+    std::size_t at = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Occupant::Unknown;
+        if (n == 0) break;
+        const auto got = static_cast<std::size_t>(n);
+        if (at + got > bytes.size() || bytes.compare(at, got, std::string_view(buffer, got)) != 0)
+            return Occupant::Other;
+        at += got;
+    }
+    return at == bytes.size() ? Occupant::Same : Occupant::Other;
+}
+
+// A new, empty, uniquely named file in the folder; its name in name.
+Fd CreateTemporary(int folder, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = ".zembrat-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        Fd fd(Retrying([&] {
+            return ::openat(folder, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        }));
+        if (fd || errno != EEXIST) return fd;
+    }
+    return Fd();
+}
+
+// The bytes as a new file at name, which must be free: never seen half-written, never over
+// something that appeared meanwhile (EEXIST then).
+bool PlaceNewFile(int folder, const char* name, std::string_view bytes) {
+    Fd fd(Retrying([&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }));
+    if (fd) {
+        if (!WriteAll(fd.get(), bytes)) return false;
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+        return ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
+    }
+    // A file system without unnamed files: a named one, linked to the name and then let go.
+    std::string temporary;
+    fd = CreateTemporary(folder, temporary);
+    if (!fd) return false;
+    const bool ok =
+        WriteAll(fd.get(), bytes) && ::linkat(folder, temporary.c_str(), folder, name, 0) == 0;
+    const int error = errno;
+    ::unlinkat(folder, temporary.c_str(), 0);
+    errno = error;
+    return ok;
+}
+
+}  // namespace
+
+StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relativePath,
+                                   std::string_view bytes) {
+    const auto names = PathNames(relativePath);
+    if (!names || base.empty()) return StoreBytesResult::Failed;
+    const Fd folder = OpenFolders(base, *names, names->size() - 1);
+    if (!folder) return StoreBytesResult::Failed;
+    const char* name = names->back().c_str();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        switch (OccupantOf(folder.get(), name, bytes)) {
+            case Occupant::Same:
+                return StoreBytesResult::Same;
+            case Occupant::Other:
+                return StoreBytesResult::Taken;
+            case Occupant::Unknown:
+                return StoreBytesResult::Failed;
+            case Occupant::None:
+                if (PlaceNewFile(folder.get(), name, bytes)) return StoreBytesResult::Stored;
+                if (errno != EEXIST) return StoreBytesResult::Failed;
+                break;  // something came meanwhile: look at it
+        }
+    }
+    return StoreBytesResult::Failed;
+}
+
+bool WriteFileBeneath(std::string_view base, std::string_view relativeName,
+                      std::string_view bytes) {
+    const auto names = PathNames(relativeName);
+    if (!names || base.empty()) return false;
+    const Fd folder = OpenFolders(base, *names, names->size() - 1);
+    if (!folder) return false;
+    std::string temporary;
+    Fd fd = CreateTemporary(folder.get(), temporary);
+    if (!fd) return false;
+    bool ok = WriteAll(fd.get(), bytes);
+    fd.Reset();
+    // The rename replaces the entry itself: a link at the name is replaced, not written through.
+    ok =
+        ok && ::renameat(folder.get(), temporary.c_str(), folder.get(), names->back().c_str()) == 0;
+    if (!ok) ::unlinkat(folder.get(), temporary.c_str(), 0);
+    return ok;
 }
 
 }  // namespace zembrat::platform

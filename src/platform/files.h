@@ -25,15 +25,35 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out);
 // file is written: a link at the name is not followed, a FIFO or device is refused.
 bool WriteWholeFile(std::string_view path, std::string_view bytes);
 
+// What StoreBytesBeneath found and did.
+enum class StoreBytesResult {
+    Stored,  // a new file was made
+    Same,    // a regular file with the same bytes was already there
+    Taken,   // something else is there: other bytes, a folder, a link, a device
+    Failed,  // could not be written (or the path leaves the base); nothing half-written is left
+};
+// Stores the bytes at base/relativePath unless equal bytes are already there, making missing
+// folders on the way. Nothing beneath base is followed through a link and nothing is written
+// through one; the file appears whole or not at all. relativePath is GBK, "/"-separated, with
+// no ".." part.
+StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relativePath,
+                                   std::string_view bytes);
+// Writes base/relativeName as a new file made beside it and renamed over whatever entry is at
+// the name (a link there is replaced, never written through); missing folders are made, as
+// for StoreBytesBeneath. False on failure, with nothing half-written left.
+bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes);
+
 // Something (file, folder, or anything else) exists at path. A dangling link counts.
 bool PathExists(std::string_view path);
 // A folder, or a link to one, exists at path.
 bool IsFolder(std::string_view path);
+// A folder, not a link to one, exists at path.
+bool IsRealFolder(std::string_view path);
 // Creates one folder level; false when it could not be created.
 bool CreateOneFolder(std::string_view path);
 
 struct FolderEntry {
-    std::string name;  // GBK
+    std::string name;       // GBK
     bool isFolder = false;  // a folder or a link to one
 };
 

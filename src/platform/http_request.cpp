@@ -5,21 +5,22 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "platform/http_request_parts.h"
 #include "text/codec.h"
 
 namespace zembrat::platform {
+using namespace http_detail;
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
 constexpr Ms kPaintInterval{25};
-constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; Zembrat HTTP request)";
 
 // curl has no "no limit" for the connect phase (0 means its built-in 300 s), so a limit of
 // about 24 days stands for none.
@@ -75,26 +76,18 @@ std::string WireUrl(std::string_view gbkUrl) {
     return out;
 }
 
-// The host part of a URL curl accepts; empty when curl cannot parse it.
-bool ParseUrl(const std::string& wireUrl, std::string& scheme, std::string& host) {
-    CURLU* u = curl_url();
+// Parses the URL into u, which the transfer then uses as it is (no second parse), and gives its
+// host; false when curl cannot parse it.
+bool ParseUrl(CURLU* u, const std::string& wireUrl, std::string& host) {
     if (!u) return false;
     bool ok = curl_url_set(u, CURLUPART_URL, wireUrl.c_str(), 0) == CURLUE_OK;
     char* part = nullptr;
-    if (ok && curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
-        scheme = part;
-        curl_free(part);
-    } else {
-        ok = false;
-    }
-    part = nullptr;
     if (ok && curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
         host = part;
         curl_free(part);
     } else {
         ok = false;
     }
-    curl_url_cleanup(u);
     return ok;
 }
 
@@ -115,22 +108,6 @@ bool IsGbkFamily(std::string_view charset) {
            charset == "x-gbk";
 }
 
-bool HostMatchesBypass(const std::string& host, std::string_view bypassList) {
-    std::string list(bypassList);
-    std::replace_if(
-        list.begin(), list.end(), [](char c) { return c == ';' || c == ',' || c == '\t'; }, ' ');
-    for (const std::string& pattern : text::Split(list, " ")) {
-        if (pattern.empty()) continue;
-        if (pattern == "<local>") {
-            if (host.find('.') == std::string::npos && host.find(':') == std::string::npos)
-                return true;
-        } else if (WildcardMatch(pattern, host)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 text::Bytes ByteStream::Read(std::size_t count) {
@@ -146,78 +123,24 @@ bool ByteStream::Seek(std::size_t position) {
     return true;
 }
 
-struct HttpRequest::State {
+struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     enum class Phase { Closed, Opened, Running, Done, Failed };
 
     std::uint64_t bodyLimit = kDefaultBodyLimit;
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
     EventPoints* points = &NoEventPoints();
-
-    // Kept from request to request.
-    long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;
-    int proxySetting = kProxyDefault;
-    std::string proxyServer, proxyBypass;
-    std::string clientCertificate;
-    int autoLogon = kAutoLogonOnlyIfBypassProxy;
-    std::string userAgent = kDefaultUserAgent;
-    bool followRedirects = true;
-
-    // The open request.
     Phase phase = Phase::Closed;
-    bool async = false;
-    bool refused = false;  // something unsafe was set: the request is never sent
-    std::string method, url, wireUrl, scheme, host;
-    std::vector<std::pair<std::string, std::string>> headers;
-    bool serverCredentials = false, proxyCredentials = false;
-    std::string user, password, proxyUser, proxyPassword;
+    CURLU* parsedUrl = nullptr;
+    bool refuseHttpsDowngrade = false;
+    bool onHttps = false;  // the transfer has been at an https address
 
-    // The running transfer.
-    curl_slist* headerList = nullptr;
-    std::string postBody;
-    bool cookiesStashed = false;
-    std::vector<std::string> stashedCookies;
-    bool requestSent = false;  // the connection is up and the request is going out
-    bool uploading = false;
-    curl_off_t lastUp = 0, lastDown = 0;
-    Clock::time_point lastActivity;
-    bool bodyTooLarge = false;
-
-    // The response.
-    long status = 0;
-    std::string statusText;
-    std::vector<std::string> headerLines;
-    text::Bytes body;
-
-    void ClearResponse() {
-        status = 0;
-        statusText.clear();
-        headerLines.clear();
-        // Give the memory back: a refused body may have grown up to the body limit, and
-        // clear() would keep all of it for the rest of the component's life.
-        text::Bytes().swap(body);
-    }
-
-    void ClearRequest() {
-        method.clear();
-        url.clear();
-        wireUrl.clear();
-        scheme.clear();
-        host.clear();
-        headers.clear();
-        serverCredentials = proxyCredentials = false;
-        user.clear();
-        password.clear();
-        proxyUser.clear();
-        proxyPassword.clear();
-        refused = false;
-    }
-
-    const std::string* FindHeader(std::string_view name) const {
-        for (const auto& [n, v] : headers)
-            if (text::EqualsNoCase(n, name)) return &v;
-        return nullptr;
-    }
+    // The per-request options last given to the handle, by group, so that only what changed is
+    // set again.
+    long appliedFollow = -1, appliedConnectLimit = -1;
+    std::string appliedProxy, appliedAuth, appliedCertificate, appliedAgent;
+    bool proxyApplied = false, authApplied = false, certificateApplied = false,
+         agentApplied = false;
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
@@ -270,52 +193,16 @@ struct HttpRequest::State {
         s->uploading = !s->postBody.empty();
         s->lastUp = s->lastDown = 0;
         s->lastActivity = Clock::now();
+        // Each hop of a redirect chain comes here before its request goes out.
+        char* at = nullptr;
+        curl_easy_getinfo(s->easy, CURLINFO_EFFECTIVE_URL, &at);
+        const std::string_view address = at ? at : "";
+        if (address.starts_with("https:")) {
+            s->onHttps = true;
+        } else if (s->onHttps && s->refuseHttpsDowngrade) {
+            return CURL_PREREQFUNC_ABORT;
+        }
         return CURL_PREREQFUNC_OK;
-    }
-
-    // The proxy this request goes through; empty for a direct connection.
-    std::string ChosenProxy() const {
-        if (proxySetting != kProxyNamed || proxyServer.empty()) return {};
-        if (HostMatchesBypass(host, proxyBypass)) return {};
-        if (proxyServer.find('=') == std::string::npos) return proxyServer;
-        std::string list = proxyServer;
-        std::replace_if(
-            list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }, ';');
-        for (const std::string& entry : text::Split(list, ";")) {
-            const auto eq = entry.find('=');
-            if (eq != std::string::npos && text::EqualsNoCase(entry.substr(0, eq), scheme))
-                return entry.substr(eq + 1);
-        }
-        return {};
-    }
-
-    // Takes the engine's cookies out for a request that carries the caller's own Cookie header,
-    // so that header is the only one sent; they go back (with any new ones) afterwards.
-    void StashCookies() {
-        stashedCookies.clear();
-        curl_slist* list = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-            for (curl_slist* i = list; i; i = i->next) stashedCookies.emplace_back(i->data);
-            curl_slist_free_all(list);
-        }
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-        cookiesStashed = true;
-    }
-
-    void RestoreCookies() {
-        if (!cookiesStashed) return;
-        cookiesStashed = false;
-        std::vector<std::string> received;
-        curl_slist* list = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-            for (curl_slist* i = list; i; i = i->next) received.emplace_back(i->data);
-            curl_slist_free_all(list);
-        }
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-        for (const auto& line : stashedCookies)
-            curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
-        for (const auto& line : received) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
-        stashedCookies.clear();
     }
 
     void FreeHeaderList() {
@@ -336,11 +223,23 @@ struct HttpRequest::State {
         return curl_easy_setopt(easy, option, v) == CURLE_OK;
     }
 
-    // What every request of this handle shares. The handle is never reset: a reset would drop
-    // curl's list of cookie files (a leak) and buys nothing, since Configure sets every other
-    // option each time.
+    // True (and key taken) when a group of options differs from what the handle has.
+    static bool Changed(bool& applied, std::string& last, std::string key) {
+        if (applied && last == key) return false;
+        applied = true;
+        last = std::move(key);
+        return true;
+    }
+
+    // What every request of this handle shares, set once. The handle is never reset: a reset
+    // would drop curl's list of cookie files (a leak); Configure sets again only what changed.
     bool SetUpHandle() {
-        return Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+        // Certificates are always verified, against the bundle the environment names if any.
+        const char* bundle = std::getenv("SSL_CERT_FILE");
+        if (!bundle || !*bundle) bundle = std::getenv("CURL_CA_BUNDLE");
+        if (bundle && *bundle && !Set(CURLOPT_CAINFO, bundle)) return false;
+        return Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
+               Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
                Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
                Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
                Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
@@ -359,8 +258,11 @@ struct HttpRequest::State {
     bool Configure(bool hasBody, bool textBody) {
         FreeHeaderList();
         const char* const none = nullptr;
-        bool ok = Set(CURLOPT_URL, wireUrl.c_str()) &&
-                  Set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+        bool ok = Set(CURLOPT_CURLU, parsedUrl);
+        if (appliedFollow != (followRedirects ? 1L : 0L)) {
+            appliedFollow = followRedirects ? 1L : 0L;
+            ok = ok && Set(CURLOPT_FOLLOWLOCATION, appliedFollow);
+        }
 
         // Time-outs. curl resolves the name inside its connect phase and has one limit for
         // both, so resolve + connect become that limit. Send and receive have no curl
@@ -369,37 +271,52 @@ struct HttpRequest::State {
         const long connectLimit =
             connectMs > 0 ? std::min<long>(kNoLimitMs, (resolveMs > 0 ? resolveMs : 0) + connectMs)
                           : kNoLimitMs;
-        ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        if (connectLimit != appliedConnectLimit) {
+            appliedConnectLimit = connectLimit;
+            ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        }
 
         // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
         // so only a named proxy is ever used.
-        const std::string proxy = ChosenProxy();
-        ok = ok && Set(CURLOPT_PROXY, proxy.c_str());
+        const std::string proxy = ChosenProxy(*this, scheme, host);
         const bool toProxy = proxyCredentials && !proxy.empty();
         const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
         const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
-        ok = ok && Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
-             Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
-             Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
+        if (Changed(proxyApplied, appliedProxy,
+                    proxy + '\0' + (toProxy ? "1" : "0") + pu + '\0' + pp)) {
+            ok = ok && Set(CURLOPT_PROXY, proxy.c_str()) &&
+                 Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
+                 Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
+                 Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
+        }
 
         // Server sign-on: the credentials given, or else the login's own (SPNEGO) where the
         // auto-logon policy allows it. curl answers challenges; it sends nothing up front.
-        if (serverCredentials) {
-            const std::string u = text::Utf8FromGbk(user), p = text::Utf8FromGbk(password);
-            ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
-        } else if (AutoLogonAllowed(proxy)) {
-            ok = ok && Set(CURLOPT_USERPWD, ":") &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
-        } else {
-            ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
-                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        const bool autoLogon = !serverCredentials && AutoLogonAllowed(*this, proxy, host);
+        const std::string u = serverCredentials ? text::Utf8FromGbk(user) : std::string();
+        const std::string p = serverCredentials ? text::Utf8FromGbk(password) : std::string();
+        if (Changed(authApplied, appliedAuth,
+                    std::string(serverCredentials ? "c"
+                                : autoLogon       ? "n"
+                                                  : "-") +
+                        u + '\0' + p)) {
+            if (serverCredentials) {
+                ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+            } else if (autoLogon) {
+                ok = ok && Set(CURLOPT_USERPWD, ":") &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
+            } else {
+                ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
+                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            }
         }
-        const std::string certificate =
-            clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
-        const char* cert = certificate.empty() ? none : certificate.c_str();
-        ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert) &&
-             Set(CURLOPT_SSLCERTTYPE, "PEM");
+        if (Changed(certificateApplied, appliedCertificate, clientCertificate)) {
+            const std::string certificate =
+                clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
+            const char* cert = certificate.empty() ? none : certificate.c_str();
+            ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert);
+        }
 
         // Method and body, from a plain GET on.
         ok = ok && Set(CURLOPT_NOBODY, 0L) && Set(CURLOPT_CUSTOMREQUEST, none) &&
@@ -426,20 +343,16 @@ struct HttpRequest::State {
                  AddHeader(textBody ? "Content-Type: text/plain; Charset=UTF-8" : "Content-Type:");
         }
         const bool ownAgent = !FindHeader("User-Agent") && !userAgent.empty();
-        ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none) &&
-             Set(CURLOPT_HTTPHEADER, headerList);
+        if (Changed(agentApplied, appliedAgent, ownAgent ? "+" + userAgent : std::string("-")))
+            ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none);
+        ok = ok && Set(CURLOPT_HTTPHEADER, headerList);
+        if (!ok) ForgetApplied();  // an option may be half set: set all again next time
         return ok;
     }
 
-    bool AutoLogonAllowed(const std::string& proxy) const {
-        static const bool spnego =
-            (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SPNEGO) != 0;
-        if (!spnego) return false;
-        if (autoLogon == kAutoLogonAlways) return true;
-        // "Only if the host bypasses the proxy": a named proxy is set and this host is on its
-        // bypass list. Without a proxy there is no way to tell an intranet host, so no.
-        return autoLogon == kAutoLogonOnlyIfBypassProxy && proxySetting == kProxyNamed &&
-               !proxyServer.empty() && proxy.empty() && HostMatchesBypass(host, proxyBypass);
+    void ForgetApplied() {
+        appliedFollow = appliedConnectLimit = -1;
+        proxyApplied = authApplied = certificateApplied = agentApplied = false;
     }
 
     bool Start(std::string_view bodyBytes, bool textBody) {
@@ -455,13 +368,13 @@ struct HttpRequest::State {
             phase = Phase::Failed;
             return false;
         }
-        if (FindHeader("Cookie")) StashCookies();
-        requestSent = uploading = bodyTooLarge = false;
+        if (FindHeader("Cookie")) cookies.Stash(easy);
+        requestSent = uploading = bodyTooLarge = onHttps = false;
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
         ClearResponse();
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-            RestoreCookies();
+            cookies.Restore(easy);
             FreeHeaderList();
             phase = Phase::Failed;
             return false;
@@ -479,7 +392,7 @@ struct HttpRequest::State {
 
     void Finish(CURLcode result) {
         curl_multi_remove_handle(multi, easy);
-        RestoreCookies();
+        cookies.Restore(easy);
         FreeHeaderList();
         if (result == CURLE_OK && !bodyTooLarge) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -543,7 +456,7 @@ struct HttpRequest::State {
     void Abort() {
         if (phase == Phase::Running) {
             curl_multi_remove_handle(multi, easy);
-            RestoreCookies();
+            cookies.Restore(easy);
             FreeHeaderList();
             ClearResponse();
             phase = Phase::Failed;
@@ -556,6 +469,7 @@ HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()
     if (InitCurlOnce()) {
         s_->easy = curl_easy_init();
         s_->multi = curl_multi_init();
+        s_->parsedUrl = curl_url();
         if (s_->easy && !s_->SetUpHandle()) {
             curl_easy_cleanup(s_->easy);
             s_->easy = nullptr;
@@ -568,6 +482,11 @@ HttpRequest::~HttpRequest() {
     s_->FreeHeaderList();
     if (s_->multi) curl_multi_cleanup(s_->multi);
     if (s_->easy) curl_easy_cleanup(s_->easy);
+    curl_url_cleanup(s_->parsedUrl);
+}
+
+void HttpRequest::SetEventPoints(EventPoints& points) {
+    s_->points = &points;
 }
 
 bool HttpRequest::Open(std::string_view method, std::string_view url, bool async) {
@@ -581,12 +500,12 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     const std::string lower = text::AsciiLower(url.substr(0, 8));
     if (!lower.starts_with("http://") && !lower.starts_with("https://")) return false;
     const std::string wire = WireUrl(url);
-    std::string scheme, host;
-    if (!ParseUrl(wire, scheme, host)) return false;
+    std::string host;
+    if (!ParseUrl(s.parsedUrl, wire, host)) return false;
     s.method = method;
     s.url = url;
     s.wireUrl = wire;
-    s.scheme = scheme;
+    s.scheme = lower.starts_with("https") ? "https" : "http";
     s.host = host;
     s.async = async;
     s.phase = State::Phase::Opened;
@@ -679,7 +598,7 @@ bool HttpRequest::Send(std::string_view bodyText) {
         } else if (auto converted =
                        charset.empty() || charset == "utf-8"
                            ? std::optional<std::string>()
-                           : text::ConvertStrict(bodyText, "GB18030", charset.c_str())) {
+                           : text::ConvertStrict(bodyText, text::kGbkCharset, charset.c_str())) {
             encoded = std::move(*converted);
         } else {
             encoded = text::Utf8FromGbk(bodyText);
@@ -691,8 +610,6 @@ bool HttpRequest::Send(std::string_view bodyText) {
 bool HttpRequest::SendBytes(std::string_view bodyBytes) {
     return s_->Start(bodyBytes, false);
 }
-
-void HttpRequest::SetEventPoints(EventPoints& points) { s_->points = &points; }
 
 bool HttpRequest::WaitForResponse(long timeoutSeconds) {
     State& s = *s_;
@@ -742,11 +659,19 @@ std::string HttpRequest::ResponseText() const {
     const text::Bytes& body = s_->body;
     const std::string charset = CharsetOf(GetResponseHeader("Content-Type"));
     if (IsGbkFamily(charset)) return body;
-    if (auto converted =
-            text::ConvertStrict(body, charset.empty() ? "UTF-8" : charset.c_str(), "GB18030"))
+    if (auto converted = text::ConvertStrict(body, charset.empty() ? "UTF-8" : charset.c_str(),
+                                             text::kGbkCharset))
         return *converted;
     if (charset == "utf-8") return text::GbkFromUtf8(body);
     return body;
+}
+
+text::Bytes HttpRequest::TakeResponseBody() {
+    return s_->phase == State::Phase::Done ? std::exchange(s_->body, {}) : text::Bytes();
+}
+
+void HttpRequest::SetRefuseHttpsDowngrade(bool refuse) {
+    s_->refuseHttpsDowngrade = refuse;
 }
 
 text::Bytes HttpRequest::ResponseBody() const {

@@ -1,3 +1,7 @@
+// The program itself calls (through web::WebClient::FetchBytes and its redirect probe): Open,
+// SetTimeouts, SetProxy, SetRequestHeader, Send, SendBytes, WaitForResponse, Status,
+// GetResponseHeader, ResponseBody; the rest is the component's interface kept whole.
+//
 // The HTTP request component: our stand-in for the platform's scriptable HTTP request object,
 // built over libcurl.
 //
@@ -23,10 +27,12 @@
 // Refused outright, so the request is never sent and its result is empty: a URL, method or
 // header holding a control character (CR, LF, any byte below 0x20, DEL); a scheme other than
 // http or https; a response body above the body limit (256 MiB). Redirects are followed by
-// default, at most 10 hops, to http and https only.
+// default, at most 10 hops, to http and https only. Server certificates are always verified,
+// against the CA bundle named by SSL_CERT_FILE or CURL_CA_BUNDLE when one is set.
 //
-// Blocking waits (a synchronous Send, WaitForResponse) call platform::KeepWindowPainted() about
-// every 25 ms, so the window repaints while input stays queued.
+// Blocking waits (a synchronous Send, WaitForResponse) call KeepPainted() of the event points
+// given (SetEventPoints) about every 25 ms, so the window repaints and takes input;
+// when the points' stop is requested after such a call, the transfer is abandoned at once.
 #pragma once
 
 #include <chrono>
@@ -98,6 +104,10 @@ class HttpRequest : public Component {
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
 
+    // The event points the blocking waits use; NoEventPoints() until set. The object must
+    // outlive the request (or be replaced before it goes).
+    void SetEventPoints(EventPoints& points);
+
     // Every member that can fail returns false (or the empty value) on failure, as the
     // original's failed member calls yield nothing.
 
@@ -131,7 +141,8 @@ class HttpRequest : public Component {
     bool Send(std::string_view bodyText);
     bool SendBytes(std::string_view bodyBytes);
     // Drives an asynchronous transfer for at most timeoutSeconds (-1: no limit). True when the
-    // response is complete; false when the time ran out (the transfer goes on) or it failed.
+    // response is complete; false when the time ran out (the transfer goes on), it failed, or
+    // the stop was requested (the transfer is then abandoned and there is no response).
     bool WaitForResponse(long timeoutSeconds);
     // Stops a running transfer; the request then has no response.
     void Abort();
@@ -147,16 +158,18 @@ class HttpRequest : public Component {
     // body is valid UTF-8), as GBK text.
     std::string ResponseText() const;
     text::Bytes ResponseBody() const;
+    // The body, handed over without a copy; the response keeps no body afterwards.
+    text::Bytes TakeResponseBody();
     std::shared_ptr<ByteStream> ResponseStream() const;
+
+    // Refuses a redirect from an https address to an http one: the transfer then fails and
+    // gives nothing. Off by default.
+    void SetRefuseHttpsDowngrade(bool refuse);
 
     // Reads and writes the numbered options (HttpOption). Reading an unknown option gives
     // std::monostate; writing one, or writing a value of the wrong kind, fails.
     OptionValue Option(int option) const;
     bool SetOption(int option, const OptionValue& value);
-
-    // Where blocking waits let the window live: KeepPainted() about every 25 ms, and a stop
-    // requested there abandons the transfer at once. Without a call, NoEventPoints().
-    void SetEventPoints(EventPoints& points);
 
     // True while an asynchronous transfer is running.
     bool Pending() const;

@@ -1,8 +1,7 @@
-// The message box as the core sees it. The core never includes a toolkit: it asks through this
-// hook, which the application points at its ShowMessage.
+// The message box as the core sees it: what it asks and the answers. The core never includes a
+// toolkit; it asks through platform::EventPoints::ShowMessage.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace zembrat::platform {
@@ -19,11 +18,5 @@ struct MessageRequest {
     bool warning = false;      // show a warning icon
     bool systemModal = false;  // stays above every window
 };
-
-using MessageHook = std::function<MessageAnswer(const MessageRequest&)>;
-
-// Without a hook the message goes to standard error and the answer is Ok (or No for a question).
-MessageAnswer ShowMessageThroughHook(const MessageRequest& request);
-MessageHook SetMessageHook(MessageHook hook);
 
 }  // namespace zembrat::platform

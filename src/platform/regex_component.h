@@ -1,3 +1,6 @@
+// The program itself calls (through automation::RegexObject and RegexObjectCp936): the pattern
+// and flag setters and Execute with its matches and sub-matches; Replace and Test are unused.
+//
 // The regular-expression component: our own stand-in for the scripting "VBScript.RegExp"
 // object, over PCRE2 (16-bit library, UTF mode, JIT when the library has it).
 //
@@ -35,14 +38,14 @@ struct RegexSpan {
 // "SubMatches" of one match: the capture groups, 0-based here as the component counts them.
 // A view into its collection, valid while the collection lives.
 class RegexSubMatches {
-public:
+  public:
     std::size_t Count() const;
     // "Item"(j): the group's text; nullopt when j is out of range or the group did not take
     // part (the component's empty value), an empty text when it matched nothing.
     std::optional<std::u16string> Item(std::size_t j) const;
     RegexSpan Span(std::size_t j) const;
 
-private:
+  private:
     friend class RegexMatch;
     RegexSubMatches(const RegexMatchCollection* owner, std::size_t match)
         : owner_(owner), match_(match) {}
@@ -53,14 +56,14 @@ private:
 // One "Item" of a match collection. A view into its collection, valid while the collection
 // lives.
 class RegexMatch {
-public:
+  public:
     std::u16string Value() const;
     std::size_t FirstIndex() const;  // in UTF-16 units
     std::size_t Length() const;      // in UTF-16 units
     RegexSubMatches SubMatches() const { return RegexSubMatches(owner_, match_); }
     RegexSpan Span() const;
 
-private:
+  private:
     friend class RegexMatchCollection;
     RegexMatch(const RegexMatchCollection* owner, std::size_t match)
         : owner_(owner), match_(match) {}
@@ -71,7 +74,7 @@ private:
 // What "Execute" returns: every match in subject order, with its groups. It owns a copy of
 // the subject, so it stays readable after the component changes or goes.
 class RegexMatchCollection final : public Component {
-public:
+  public:
     RegexMatchCollection(std::u16string subject, std::size_t groupCount);
 
     std::size_t Count() const { return spans_.size() / Stride(); }
@@ -83,7 +86,7 @@ public:
     // Used while matching: one span per group, the whole match first.
     void Add(const RegexSpan* spans);
 
-private:
+  private:
     friend class RegexMatch;
     friend class RegexSubMatches;
     std::size_t Stride() const { return groupCount_ + 1; }
@@ -100,7 +103,7 @@ private:
 };
 
 class RegexComponent final : public Component {
-public:
+  public:
     // Limits that make a runaway match (catastrophic backtracking) fail instead of hanging:
     // steps of one search, backtracking depth, and heap for the backtracking frames.
     static constexpr std::uint32_t kMatchLimit = 10'000'000;
@@ -132,10 +135,8 @@ public:
     // True when the subject holds a match; false also when the pattern is invalid.
     bool Test(std::u16string_view subject);
 
-    // How many times "Pattern" has been written.
-    std::size_t PatternWrites() const { return patternWrites_; }
-
-private:
+  private:
+    friend struct RegexComponentTestProbe;  // regex_component_test_probe.h
     struct Engine;
     // The compiled pattern for the current pattern and flags; nullptr when it is invalid.
     Engine* Compiled();
@@ -147,7 +148,7 @@ private:
     bool ignoreCase_ = false;
     bool multiline_ = false;
     bool global_ = false;
-    std::size_t patternWrites_ = 0;
+    std::size_t patternWrites_ = 0;  // for RegexComponentTestProbe
     bool stale_ = true;  // pattern or a compile-time flag changed since the last compile
     std::unique_ptr<Engine> engine_;
 };

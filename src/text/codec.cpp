@@ -12,13 +12,13 @@ namespace zembrat::text {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr const char* kGbk = "GB18030";
+constexpr const char* kGbk = kGbkCharset;
 constexpr const char* kUtf32 = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
 // One open converter per direction and thread; iconv_open is costly next to short texts.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Converter() {
         if (ok()) iconv_close(cd_);
@@ -37,7 +37,7 @@ public:
         return r != static_cast<std::size_t>(-1);
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -60,7 +60,7 @@ Converter& Cached(const char* to, const char* from) {
 // Code points of the one- and two-byte GB18030 characters, asked of iconv once. 0 marks a
 // byte sequence that is no character; four-byte characters (rare in GBK text) go to iconv.
 class GbkTable {
-public:
+  public:
     static const GbkTable& Get() {
         static const GbkTable table;
         return table;
@@ -73,7 +73,7 @@ public:
         return pair_[(lead - 0x81) * 191 + (trail - 0x40)];
     }
 
-private:
+  private:
     GbkTable() : single_(256, 0), pair_(126 * 191, 0) {
         Converter conv(kUtf32, kGbk);
         ok_ = conv.ok();
@@ -137,7 +137,9 @@ DecodedChar DecodeAt(const GbkTable& table, std::string_view gbk, std::size_t i)
     return {table.Single(c) ? table.Single(c) : kReplacement, 1};
 }
 
-std::size_t Utf16Units(char32_t cp) { return (cp >= 0x10000 && cp <= 0x10FFFF) ? 2 : 1; }
+std::size_t Utf16Units(char32_t cp) {
+    return (cp >= 0x10000 && cp <= 0x10FFFF) ? 2 : 1;
+}
 
 // Decodes GB18030, handing each code point with the offset of its first byte to emit.
 template <class Emit>
@@ -160,41 +162,15 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
     }
 }
 
-// Encodes bytes of encoding `from` into encoding `to`; an input sequence the converter refuses is
-// replaced by `replacement` (already in `to`) and skipped by `badUnit` bytes.
-std::string ConvertLenient(std::string_view input, const char* from, const char* to,
-                           std::string_view replacement, std::size_t badUnit) {
-    std::string out;
-    Converter& conv = Cached(to, from);
-    if (!conv.ok()) return out;
-    out.resize(input.size() * 2 + 16);
-    const char* in = input.data();
-    std::size_t inLeft = input.size();
-    char* dst = out.data();
-    std::size_t outLeft = out.size();
-    while (inLeft > 0) {
-        if (conv.run(in, inLeft, dst, outLeft)) break;
-        if (errno == E2BIG || outLeft < replacement.size()) {
-            const std::size_t used = static_cast<std::size_t>(dst - out.data());
-            out.resize(out.size() * 2 + 16);
-            dst = out.data() + used;
-            outLeft = out.size() - used;
-            continue;
-        }
-        std::memcpy(dst, replacement.data(), replacement.size());
-        dst += replacement.size();
-        outLeft -= replacement.size();
-        const std::size_t skip = std::min(badUnit, inLeft);
-        in += skip;
-        inLeft -= skip;
-        conv.reset();
-    }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
-    return out;
-}
-
 // U+FFFD in GB18030.
 constexpr std::string_view kGbkReplacement = "\x84\x31\xA4\x37";
+
+std::size_t OneByte(std::string_view) {
+    return 1;
+}
+std::size_t TwoBytes(std::string_view) {
+    return 2;
+}
 
 }  // namespace
 
@@ -207,7 +183,8 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
     DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
         const std::size_t n = Utf16Units(cp);
         if (units + n > result.checkpoints_.size() * MappedUtf16::kCheckpointUnits) {
-            result.checkpoints_.push_back({static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(at)});
+            result.checkpoints_.push_back(
+                {static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(at)});
         }
         if (n == 2) {
             cp -= 0x10000;
@@ -225,7 +202,8 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
 
 std::size_t MappedUtf16::ByteOffset(std::string_view gbk, std::size_t unit) const {
     if (unit >= units_ || checkpoints_.empty()) return gbk.size();
-    const Checkpoint& from = checkpoints_[std::min(unit / kCheckpointUnits, checkpoints_.size() - 1)];
+    const Checkpoint& from =
+        checkpoints_[std::min(unit / kCheckpointUnits, checkpoints_.size() - 1)];
     const GbkTable& table = GbkTable::Get();
     std::size_t at = from.unit, byte = from.byte;
     for (;;) {
@@ -245,17 +223,52 @@ std::u16string Utf16FromGbk(std::string_view gbk) {
 }
 
 std::string GbkFromUtf16(std::u16string_view utf16) {
-    return ConvertLenient(
+    return ConvertReplacing(
         std::string_view(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2), kUtf16,
-        kGbk, kGbkReplacement, 2);
+        kGbk, {kGbkReplacement, TwoBytes});
 }
 
 std::string Utf8FromGbk(std::string_view gbk) {
-    return ConvertLenient(gbk, kGbk, "UTF-8", "\xEF\xBF\xBD", 1);
+    return ConvertReplacing(gbk, kGbk, "UTF-8", {"\xEF\xBF\xBD", OneByte});
 }
 
 std::string GbkFromUtf8(std::string_view utf8) {
-    return ConvertLenient(utf8, "UTF-8", kGbk, kGbkReplacement, 1);
+    return ConvertReplacing(utf8, "UTF-8", kGbk, {kGbkReplacement, OneByte});
+}
+
+std::string ConvertReplacing(std::string_view input, const char* from, const char* to,
+                             const Replacement& replacement) {
+    std::string out;
+    Converter& conv = Cached(to, from);
+    if (!conv.ok()) return out;
+    const std::string_view text = replacement.text;
+    out.resize(input.size() * 2 + 16);
+    const char* in = input.data();
+    std::size_t inLeft = input.size();
+    char* dst = out.data();
+    std::size_t outLeft = out.size();
+    while (inLeft > 0) {
+        if (conv.run(in, inLeft, dst, outLeft)) break;
+        const int error = errno;
+        if (error == E2BIG || outLeft < text.size()) {
+            const std::size_t used = static_cast<std::size_t>(dst - out.data());
+            out.resize(out.size() * 2 + 16);
+            dst = out.data() + used;
+            outLeft = out.size() - used;
+            continue;
+        }
+        std::memcpy(dst, text.data(), text.size());
+        dst += text.size();
+        outLeft -= text.size();
+        if (error == EINVAL && replacement.unfinishedEndIsOne) break;
+        const std::size_t skip =
+            std::min(replacement.badLength(std::string_view(in, inLeft)), inLeft);
+        in += skip;
+        inLeft -= skip;
+        conv.reset();
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+    return out;
 }
 
 std::optional<std::string> ConvertStrict(std::string_view input, const char* from, const char* to) {

@@ -13,6 +13,9 @@
 
 namespace zembrat::text {
 
+// The converter's name of the encoding the program's GBK text is read and written in.
+inline constexpr char kGbkCharset[] = "GB18030";
+
 std::u16string Utf16FromGbk(std::string_view gbk);
 std::string GbkFromUtf16(std::u16string_view utf16);
 std::string Utf8FromGbk(std::string_view gbk);
@@ -21,7 +24,7 @@ std::string GbkFromUtf8(std::string_view utf8);
 // UTF-16 text that remembers where in the GBK input each unit's character starts: a
 // checkpoint every kCheckpointUnits units, and a short walk over the GBK bytes from there.
 class MappedUtf16 {
-public:
+  public:
     static constexpr std::size_t kCheckpointUnits = 64;
 
     std::u16string text;
@@ -32,7 +35,7 @@ public:
     std::size_t ByteOffset(std::string_view gbk, std::size_t unit) const;
     std::size_t units() const { return units_; }
 
-private:
+  private:
     friend MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
     struct Checkpoint {
         std::uint32_t unit;  // at or before a multiple of kCheckpointUnits, at a character start
@@ -47,6 +50,20 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
 // "UTF-16LE", ...). Empty when the input holds an invalid or incomplete sequence, or when the
 // converter does not know one of the names.
 std::optional<std::string> ConvertStrict(std::string_view input, const char* from, const char* to);
+
+// What a conversion that never gives up puts in for a sequence the converter refuses.
+struct Replacement {
+    std::string_view text;  // in the target encoding
+    // The bytes a refused sequence at the start of rest takes up; they are skipped.
+    std::size_t (*badLength)(std::string_view rest);
+    // An unfinished sequence at the very end is replaced once and ends the conversion (instead
+    // of being skipped by badLength and converted on).
+    bool unfinishedEndIsOne = false;
+};
+// Conversion between two encodings (named as for ConvertStrict) that replaces each refused
+// sequence and goes on after it. Empty when the converter does not know one of the names.
+std::string ConvertReplacing(std::string_view input, const char* from, const char* to,
+                             const Replacement& replacement);
 
 }  // namespace zembrat::text
 

@@ -23,16 +23,14 @@ using Bytes = std::string;
 
 inline constexpr std::size_t kNotFound = std::string::npos;
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
 inline constexpr char kPathSeparator = '/';
-#endif
 
 // The full-width space, GBK A1 A1.
 inline constexpr std::string_view kFullWidthSpace = "\xA1\xA1";
 
-inline bool IsLeadByte(unsigned char c) { return c >= 0x80; }
+inline bool IsLeadByte(unsigned char c) {
+    return c >= 0x80;
+}
 
 // Length of the character that starts at i: 2 for a lead byte with a byte after it, else 1.
 inline std::size_t CharLength(std::string_view s, std::size_t i) {
@@ -65,7 +63,8 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 
 // The same into out, which keeps its capacity between calls (no fresh allocation for a long
 // text); false, with out untouched, when there is nothing to replace.
-bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to, std::string& out);
+bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to,
+                    std::string& out);
 
 // Pieces between the separators, in order. An empty text gives no pieces; an empty separator
 // gives the whole text as one piece.

@@ -20,22 +20,28 @@ using platform::MessageButtons;
 QString PickFolder(const QString& initialFolder, const QString& title) {
     const QString caption = title.isEmpty() ? QStringLiteral("请选择一个文件夹") : title;
     const QString chosen = QFileDialog::getExistingDirectory(
-        nullptr, caption, initialFolder, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        nullptr, caption, initialFolder,
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     return ToQString(text::Trim(ToGbk(chosen)));
 }
 
 MessageAnswer ShowMessage(const QString& text, MessageButtons buttons, const QString& title,
                           bool warning, bool stayOnTop) {
-    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    title.isEmpty() ? QStringLiteral("信息：") : title, text,
-                    buttons == MessageButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
+    QMessageBox box(
+        warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+        title.isEmpty() ? QStringLiteral("信息：") : title, text,
+        buttons == MessageButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     if (stayOnTop) box.setWindowFlag(Qt::WindowStaysOnTopHint);
     switch (box.exec()) {
-        case QMessageBox::Yes: return MessageAnswer::Yes;
-        case QMessageBox::No: return MessageAnswer::No;
-        case QMessageBox::Cancel: return MessageAnswer::Cancel;
-        default: return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        case QMessageBox::Cancel:
+            return MessageAnswer::Cancel;
+        default:
+            return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
 }
 
@@ -45,22 +51,14 @@ MessageAnswer ShowMessageRequest(const platform::MessageRequest& request) {
 }
 
 QString FileManagerProgram() {
-#ifdef _WIN32
-    return QStringLiteral("explorer");
-#else
     return QStringLiteral("xdg-open");
-#endif
 }
 
 bool OpenInFileManager(const QString& folder) {
     if (folder.right(4).toLower() == QStringLiteral(".exe")) return RunCommand(folder);
     // The folder goes as one argument, so that no quote or space in its name can change the
     // command.
-#ifdef _WIN32
-    const QStringList arguments = {QStringLiteral("/n,") + folder};
-#else
     const QStringList arguments = {folder};
-#endif
     return QProcess::startDetached(FileManagerProgram(), arguments);
 }
 
@@ -78,6 +76,8 @@ bool RunCommand(const QString& commandLine, bool wait, int showMode) {
     return true;
 }
 
-void OpenAddress(const QString& address) { QDesktopServices::openUrl(QUrl(address)); }
+void OpenAddress(const QString& address) {
+    QDesktopServices::openUrl(QUrl(address));
+}
 
 }  // namespace zembrat::ui

@@ -1,9 +1,6 @@
 #include "web/page_decoding.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 #include "platform/files.h"
@@ -46,7 +43,7 @@ using InvalidLength = std::size_t (*)(std::string_view s);
 std::size_t OneUnit(std::string_view) {
     return 2;
 }
-// UTF-8: a whole character that has no GB18030 form is one bad character; any other invalid
+// UTF-8: a whole character that has no GBK form is one bad character; any other invalid
 // byte is one on its own.
 std::size_t Utf8Character(std::string_view s) {
     const auto at = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -74,36 +71,11 @@ std::size_t LeadAndTrail(std::string_view s) {
     return static_cast<unsigned char>(s[0]) >= 0x81 && s.size() > 1 ? 2 : 1;
 }
 
-// Converts to GB18030 without giving up: each invalid or unfinished sequence becomes "?" and
-// the conversion goes on after it, as the platform's wide-character conversions do.
+// Converts to GBK without giving up: each invalid sequence becomes "?" and the conversion goes
+// on after it, as the platform's wide-character conversions do; an unfinished one at the end is
+// one "?".
 std::string ConvertReplacing(std::string_view input, const char* from, InvalidLength invalid) {
-    iconv_t cd = iconv_open("GB18030", from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string out;
-    std::string buffer(input.size() * 2 + 16, '\0');
-    char* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size();
-    while (inLeft > 0) {
-        char* o = buffer.data();
-        std::size_t oLeft = buffer.size();
-        const std::size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-        const int error = errno;
-        out.append(buffer.data(), buffer.size() - oLeft);
-        if (r != static_cast<std::size_t>(-1)) break;
-        if (error == E2BIG) continue;
-        out += '?';
-        if (error != EILSEQ) break;  // an unfinished sequence at the end
-        const std::size_t skip = std::min(invalid(std::string_view(in, inLeft)), inLeft);
-        in += skip;
-        inLeft -= skip;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    char* o = buffer.data();
-    std::size_t oLeft = buffer.size();
-    iconv(cd, nullptr, nullptr, &o, &oLeft);
-    out.append(buffer.data(), buffer.size() - oLeft);
-    iconv_close(cd);
-    return out;
+    return text::ConvertReplacing(input, from, text::kGbkCharset, {"?", invalid, true});
 }
 
 // The decoders that take over when the strict conversion of a known encoding gives nothing.
@@ -217,11 +189,11 @@ DecodedText DecodeText(std::string_view fileName, int selector, std::string_view
     const std::string_view rest = reader.Rest();
     std::string decoded;
     if (detected >= kUtf8 && detected <= kBig5Hkscs) {
-        if (auto converted = text::ConvertStrict(rest, ConverterName(detected), "GB18030"))
+        if (auto converted = text::ConvertStrict(rest, ConverterName(detected), text::kGbkCharset))
             decoded = text::TextOf(*converted);
         if (decoded.empty()) decoded = SecondDecoder(detected, rest);
     } else {
-        if (auto converted = text::ConvertStrict(rest, "UTF-8", "GB18030"))
+        if (auto converted = text::ConvertStrict(rest, "UTF-8", text::kGbkCharset))
             decoded = text::TextOf(*converted);
         if (!decoded.empty() && decoded.size() < rest.size()) detected = kUtf8;
     }

@@ -87,9 +87,17 @@ void WebClient::SetEventPoints(platform::EventPoints& events) {
     if (HttpRequest* r = request_.As<HttpRequest>()) r->SetEventPoints(events);
 }
 
+void WebClient::SetRefuseHttpsDowngrade(bool refuse) {
+    refuseDowngrade_ = refuse;
+    if (HttpRequest* r = request_.As<HttpRequest>()) r->SetRefuseHttpsDowngrade(refuse);
+}
+
 void WebClient::CreateRequest() {
     request_ = automation::ObjectHolder::Make<HttpRequest>();
-    if (HttpRequest* r = request_.As<HttpRequest>()) r->SetEventPoints(*events_);
+    if (HttpRequest* r = request_.As<HttpRequest>()) {
+        r->SetEventPoints(*events_);
+        r->SetRefuseHttpsDowngrade(refuseDowngrade_);
+    }
 }
 
 void WebClient::Open(std::string_view method, std::string& url, bool async) {

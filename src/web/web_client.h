@@ -134,10 +134,14 @@ class WebClient {
     // it makes later. Without a call, the shared object that does nothing.
     void SetEventPoints(platform::EventPoints& events);
     platform::EventPoints& events() const { return *events_; }
+    // Whether a redirect from an https address to an http one is refused (off by default);
+    // kept for the components it makes later.
+    void SetRefuseHttpsDowngrade(bool refuse);
 
   private:
     automation::ObjectHolder request_;
     platform::EventPoints* events_;
+    bool refuseDowngrade_ = false;
     std::string savedCookies_;
 };
 

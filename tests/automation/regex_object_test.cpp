@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/regex_component_test_probe.h"
 #include "text/codec.h"
 
 namespace zembrat::automation {
 namespace {
 using namespace text::literals;
+constexpr auto PatternWrites = platform::RegexComponentTestProbe::PatternWrites;
 
 // The job's image-tag pattern.
 constexpr const char* kImageTag = R"(<img .*?src=("|'|)([^"'<> ]+)("|'|).*?>)";
@@ -274,7 +276,7 @@ TEST(RegexObjectCp936, CreateMakesANewComponentEachTimeAndReleaseDropsIt) {
     EXPECT_FALSE(kept.made[1]->Global());
     EXPECT_TRUE(kept.made[0]->IgnoreCase());
     EXPECT_TRUE(kept.made[0]->Multiline());
-    EXPECT_EQ(kept.made[1]->PatternWrites(), 1u);
+    EXPECT_EQ(PatternWrites(*kept.made[1]), 1u);
     EXPECT_EQ(re.Execute("bbB"), 1);
     re.Release();
     EXPECT_EQ(kept.made[1].use_count(), 1);  // the wrapper let go of it
@@ -292,7 +294,7 @@ TEST(RegexObject, SetPatternReachesTheComponentOnlyWhenSomethingChanged) {
 
     EXPECT_TRUE(matcher.SetPattern("a+"));
     EXPECT_TRUE(matcher.SetPattern("a+"));
-    EXPECT_EQ(component.PatternWrites(), 1u);
+    EXPECT_EQ(PatternWrites(component), 1u);
     EXPECT_TRUE(component.IgnoreCase());
     EXPECT_TRUE(component.Multiline());
     EXPECT_TRUE(component.Global());
@@ -300,7 +302,7 @@ TEST(RegexObject, SetPatternReachesTheComponentOnlyWhenSomethingChanged) {
 
     // Other flags with the same pattern: sent again.
     EXPECT_TRUE(matcher.SetPattern("a+", false, true, false));
-    EXPECT_EQ(component.PatternWrites(), 2u);
+    EXPECT_EQ(PatternWrites(component), 2u);
     EXPECT_FALSE(component.IgnoreCase());
     EXPECT_FALSE(component.Global());
     EXPECT_EQ(matcher.Execute("Aa a"), 1);
@@ -308,19 +310,19 @@ TEST(RegexObject, SetPatternReachesTheComponentOnlyWhenSomethingChanged) {
 
     // An empty pattern keeps the old one and changes only the flags.
     EXPECT_TRUE(matcher.SetPattern(""));
-    EXPECT_EQ(component.PatternWrites(), 2u);
+    EXPECT_EQ(PatternWrites(component), 2u);
     EXPECT_EQ(matcher.GetPattern(), "a+");
     EXPECT_EQ(matcher.Execute("Aa a"), 2);
     EXPECT_EQ(matcher.MatchText(1), "Aa");
     EXPECT_TRUE(matcher.SetPattern(""));  // again: the flags, still no pattern
-    EXPECT_EQ(component.PatternWrites(), 2u);
+    EXPECT_EQ(PatternWrites(component), 2u);
     EXPECT_EQ(matcher.Execute("Aa a"), 2);
 
     // A fresh object: an empty pattern with all flags on sends the flags but no pattern.
     KeptComponents other;
     PatternMatcher fresh(other.Factory());
     EXPECT_TRUE(fresh.SetPattern(""));
-    EXPECT_EQ(other.made[0]->PatternWrites(), 0u);
+    EXPECT_EQ(PatternWrites(*other.made[0]), 0u);
     EXPECT_TRUE(other.made[0]->Global());
     EXPECT_EQ(fresh.GetPattern(), "");
 }

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -25,17 +25,16 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Counts the two event hooks while alive.
-struct EventCounter {
+// Counts the event points it is called at; requests the stop at the stopAt-th KeepPainted.
+struct EventCounter : EventPoints {
     int painted = 0;
     int processed = 0;
-    EventCounter() {
-        SetKeepWindowPaintedHook([this] { ++painted; });
-        SetProcessEventsHook([this] { ++processed; });
-    }
-    ~EventCounter() {
-        SetKeepWindowPaintedHook(nullptr);
-        SetProcessEventsHook(nullptr);
+    int stopAt = 0;
+    std::stop_source stop;
+    EventCounter() { SetStopToken(stop.get_token()); }
+    void ProcessEvents() override { ++processed; }
+    void KeepPainted() override {
+        if (++painted == stopAt) stop.request_stop();
     }
 };
 
@@ -266,6 +265,13 @@ TEST(HttpRequest, FollowsAtMostTenHttpRedirects) {
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_TRUE(r.SetOption(kOptionEnableRedirects, std::string("True")));
     EXPECT_EQ(std::get<bool>(r.Option(kOptionEnableRedirects)), true);
+
+    // Refusing https-to-http downgrades leaves http redirects alone; the body can be taken.
+    r.SetRefuseHttpsDowngrade(true);
+    ASSERT_TRUE(Get(r, server.Url("/hop1")));
+    EXPECT_EQ(r.TakeResponseBody(), "end");
+    EXPECT_EQ(r.ResponseBody(), "");
+    EXPECT_EQ(r.Status(), 200);
 }
 
 TEST(HttpRequest, OptionsKnownAndUnknown) {
@@ -435,6 +441,7 @@ TEST(HttpRequest, BlockingWaitsKeepTheWindowPaintedWithoutTakingInput) {
     server.Set("/late", late);
     EventCounter events;
     HttpRequest r;
+    r.SetEventPoints(events);
     ASSERT_TRUE(Get(r, server.Url("/late")));
     const int synchronous = events.painted;
     EXPECT_GE(synchronous, 4);  // about every 25 ms over 400 ms
@@ -443,6 +450,38 @@ TEST(HttpRequest, BlockingWaitsKeepTheWindowPaintedWithoutTakingInput) {
     EXPECT_TRUE(r.WaitForResponse(10));
     EXPECT_GE(events.painted - synchronous, 4);
     EXPECT_EQ(events.processed, 0);
+}
+
+TEST(HttpRequest, AStopRequestedWhileWaitingAbandonsTheTransfer) {
+    HttpServer server;
+    server.Set("/never", Reply::NeverAnswer());
+    server.Set("/a", Reply::Ok("A"));
+    EventCounter events;
+    events.stopAt = 3;
+    HttpRequest r;
+    r.SetEventPoints(events);
+    ASSERT_TRUE(r.Open("GET", server.Url("/never"), true));
+    ASSERT_TRUE(r.Send());
+    const auto start = Clock::now();
+    EXPECT_FALSE(r.WaitForResponse(-1));
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_EQ(events.painted, 3);
+    EXPECT_FALSE(r.Pending());
+    EXPECT_EQ(r.Status(), 0);
+    EXPECT_EQ(r.ResponseBody(), "");
+    EXPECT_EQ(r.GetAllResponseHeaders(), "");
+
+    // A synchronous send ends the same way; once the stop is gone the component works on.
+    events.painted = 0;
+    events.stop = std::stop_source();
+    events.SetStopToken(events.stop.get_token());
+    ASSERT_TRUE(r.Open("GET", server.Url("/never"), false));
+    EXPECT_FALSE(r.Send());
+    EXPECT_EQ(events.painted, 3);
+    EXPECT_EQ(r.Status(), 0);
+    events.SetStopToken({});
+    ASSERT_TRUE(Get(r, server.Url("/a")));
+    EXPECT_EQ(r.ResponseBody(), "A");
 }
 
 TEST(HttpRequest, BrokenAnswersGiveNothing) {

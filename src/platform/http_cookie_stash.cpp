@@ -1,0 +1,35 @@
+// The cookie engine's stash around a request that brings its own Cookie header.
+#include "platform/http_request_parts.h"
+
+namespace zembrat::platform::http_detail {
+namespace {
+
+std::vector<std::string> CookieLines(CURL* easy) {
+    std::vector<std::string> lines;
+    curl_slist* list = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+        for (curl_slist* i = list; i; i = i->next) lines.emplace_back(i->data);
+        curl_slist_free_all(list);
+    }
+    return lines;
+}
+
+}  // namespace
+
+void CookieStash::Stash(CURL* easy) {
+    lines_ = CookieLines(easy);
+    curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+    active_ = true;
+}
+
+void CookieStash::Restore(CURL* easy) {
+    if (!active_) return;
+    active_ = false;
+    const std::vector<std::string> received = CookieLines(easy);
+    curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+    for (const auto& line : lines_) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    for (const auto& line : received) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    lines_.clear();
+}
+
+}  // namespace zembrat::platform::http_detail
