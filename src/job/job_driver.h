@@ -1,6 +1,8 @@
 // One run over the article folder, started and stopped from the start/stop button.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -54,6 +56,16 @@ class RunObserver {
                              const std::vector<ImageRecord>& images) = 0;
 };
 
+// A run over given articles instead of the listed ones, for a front end that re-runs part of an
+// earlier run. Each article is read from its input (an earlier result, say) and written to the
+// result folder under its own name; only the references keep accepts are downloaded.
+struct RunPlan {
+    std::vector<std::string> articles;  // GBK paths, in run order
+    std::vector<std::string> inputs;    // one per article: the file its text is read from
+    // (article path, absolute address): whether the reference is downloaded; empty keeps all.
+    std::function<bool(const std::string&, const std::string&)> keep;
+};
+
 class JobDriver {
   public:
     // The client downloads the images and the event points are the run's way to the window;
@@ -80,6 +92,9 @@ class JobDriver {
     const RunCounts& counts() const { return counts_; }
     // Told about every article of the runs to come; nullptr for none.
     void SetObserver(RunObserver* observer) { observer_ = observer; }
+    // The runs to come follow the plan instead of listing the article folder; nullopt for the
+    // listed run.
+    void SetPlan(std::optional<RunPlan> plan) { plan_ = std::move(plan); }
 
   private:
     void RequestStop();
@@ -100,6 +115,7 @@ class JobDriver {
     std::vector<std::string> articles_;
     RunCounts counts_;
     RunObserver* observer_ = nullptr;
+    std::optional<RunPlan> plan_;
 };
 
 }  // namespace zembrat::job
