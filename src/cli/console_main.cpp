@@ -145,6 +145,7 @@ int RunJob(const CommandLine& line, std::map<EditBox, std::string> settings,
     const bool interrupted = InterruptCount() > 0;
     RestoreInterruptHandler();
     run.EndLine();
+    run.Complete();
     platform::SetProcessEventsHook(std::move(oldEvents));
     platform::SetKeepWindowPaintedHook(std::move(oldPainted));
     platform::SetMessageHook(std::move(oldMessages));

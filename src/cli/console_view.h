@@ -3,10 +3,15 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/run_report.h"
@@ -93,6 +98,9 @@ class ConsoleRun : public job::RunObserver {
     };
     ConsoleRun(Setup setup, const job::JobDriver& driver, ConsoleWindow& window,
                ConsoleEvents& events);
+    ~ConsoleRun();
+    ConsoleRun(const ConsoleRun&) = delete;
+    ConsoleRun& operator=(const ConsoleRun&) = delete;
 
     void ArticleDone(const std::string& path, ArticleEnd end,
                      const std::vector<job::ImageRecord>& images) override;
@@ -101,13 +109,31 @@ class ConsoleRun : public job::RunObserver {
     // Clears the terminal line (before a message) or ends it (after the run).
     void ClearLine();
     void EndLine();
+    // Waits for the decisions still being made and fills skipped and rows; after the run.
+    void Complete();
 
     std::size_t articlesDone = 0;
     std::size_t skipped = 0;  // references found but dropped, or never reached
     std::vector<ReportRow> rows;
 
   private:
+    struct Article {
+        std::string path;
+        ArticleEnd end;
+        std::vector<job::ImageRecord> images;
+        std::optional<std::vector<job::RefVerdict>> verdicts;  // set by the decider
+    };
     std::string Line() const;
+    // The second look at each article (its dropped references) is a pure function of its
+    // bytes: it runs beside the downloads, on a thread of its own, so the run does not wait.
+    void Decide();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Article> articles_;  // every article ended, in run order
+    std::size_t undecided_ = 0;     // index of the next article for the decider
+    bool closing_ = false;
+    std::thread decider_;
 
     Setup setup_;
     const job::JobDriver& driver_;
