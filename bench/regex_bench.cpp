@@ -10,6 +10,7 @@
 #include <string>
 
 #include "automation/regex_object.h"
+#include "job/ref_scanner.h"
 #include "text/codec.h"
 
 namespace {
@@ -112,7 +113,41 @@ void PlainScanForImgTag(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * article.size()));
 }
 
+// The reference scanner on the same bytes: the plain rule (the same sources as the pattern),
+// then the lazy and responsive rules, alone and under HTML rules.
+void ScanSourcesUnder(benchmark::State& state, const zembrat::job::ExtensionOptions& options) {
+    const std::string& article = Article();
+    std::size_t sourceBytes = 0;
+    for (auto _ : state) {
+        const auto found =
+            zembrat::job::ScanSources(article, options, zembrat::job::ArticleEncoding::Gbk, false);
+        if (found.size() != kTags) state.SkipWithError("wrong number of sources");
+        for (const auto& f : found) sourceBytes += f.text.size();
+        benchmark::DoNotOptimize(sourceBytes);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * article.size()));
+}
+
+void ScannerPlainRule(benchmark::State& state) {
+    ScanSourcesUnder(state, {});
+}
+
+void ScannerLazyAndResponsive(benchmark::State& state) {
+    zembrat::job::ExtensionOptions options;
+    options.lazyImages = true;
+    ScanSourcesUnder(state, options);
+}
+
+void ScannerLazyUnderHtmlRules(benchmark::State& state) {
+    zembrat::job::ExtensionOptions options;
+    options.lazyImages = options.htmlRules = true;
+    ScanSourcesUnder(state, options);
+}
+
 BENCHMARK(PlainScanForImgTag)->Unit(benchmark::kMillisecond);
+BENCHMARK(ScannerPlainRule)->Unit(benchmark::kMillisecond);
+BENCHMARK(ScannerLazyAndResponsive)->Unit(benchmark::kMillisecond);
+BENCHMARK(ScannerLazyUnderHtmlRules)->Unit(benchmark::kMillisecond);
 BENCHMARK(CodecDecodeWholeText)->Unit(benchmark::kMillisecond);
 BENCHMARK(ImageTagsThroughPatternMatcher)->Unit(benchmark::kMillisecond);
 
@@ -153,5 +188,21 @@ int main(int argc, char** argv) {
         std::printf("Plain scan / PatternMatcher: %.1f times as fast\n",
                     scan->second / tags->second);
     }
+    // Cost ratios (time of the first over time of the second); the lazy and responsive rules
+    // may cost at most twice the image-tag rule.
+    auto ratio = [&reporter](const char* slower, const char* faster) {
+        const auto a = reporter.bytesPerSecond.find(slower);
+        const auto b = reporter.bytesPerSecond.find(faster);
+        if (a == reporter.bytesPerSecond.end() || b == reporter.bytesPerSecond.end() ||
+            a->second <= 0)
+            return;
+        const double cost = b->second / a->second;
+        std::printf("%s / %s: %.2fx the cost%s\n", slower, faster, cost,
+                    cost <= 2.0 ? "" : "  (over the 2x budget)");
+    };
+    ratio("ScannerLazyAndResponsive", "ImageTagsThroughPatternMatcher");
+    ratio("ScannerLazyAndResponsive", "ScannerPlainRule");
+    ratio("ScannerLazyUnderHtmlRules", "ImageTagsThroughPatternMatcher");
+    ratio("ScannerLazyUnderHtmlRules", "ScannerPlainRule");
     return 0;
 }

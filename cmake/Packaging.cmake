@@ -21,8 +21,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "web")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zembrat.github.io/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The captions are Chinese: without a CJK font they show as boxes.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei")
+# The captions are Chinese: without a CJK font they show as boxes, and without Qt's own Chinese
+# translations the standard buttons and dialogs are English.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-utils")
 
 include(CPack)

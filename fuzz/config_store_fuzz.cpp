@@ -1,8 +1,9 @@
 // Random sequences of store operations on random starting bytes. After every operation the file
 // must hold exactly the store's mirror, and the change must be confined to the entry, header or
-// section the operation named: every other line of the file stays as it was. The listings are
-// held against the lines of the file, and changes made from the event hook while an operation
-// runs must come out as if they had been made one after the other, right after it.
+// section the operation named: every other line of the file stays as it was. A write must give
+// the bytes the layout functions say it gives, the listings must list what the layout functions
+// find in the file, and changes made from the event points while an operation runs must come
+// out as if they had been made one after the other, right after it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -11,10 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "config/config_store.h"
+#include "config/config_store_test_access.h"
+#include "config/ini_layout.h"
 #include "config/value_forms.h"
-#include "platform/events.h"
+#include "fuzz_support.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "text/codec.h"
@@ -23,6 +26,10 @@
 namespace {
 
 using zembrat::config::ConfigStore;
+using zembrat::config::StoreResult;
+using zembrat::config::WriteResult;
+using Probe = zembrat::config::ConfigStoreTestAccess;
+namespace ini = zembrat::config::ini;
 using namespace zembrat::text::literals;
 
 const std::string& SettingsPath() {
@@ -36,51 +43,41 @@ const std::string& TwinPath() {
     return path;
 }
 
-// The lines a listing reads: the file up to a zero byte or a Ctrl-Z, cut at LF, with a CR
-// before the LF dropped.
-std::vector<std::string> ListingLines(std::string bytes) {
-    bytes = bytes.substr(0, bytes.find_first_of(std::string("\0\x1A", 2)));
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from < bytes.size()) {
-        std::size_t lf = bytes.find('\n', from);
-        const bool last = lf == std::string::npos;
-        if (last) lf = bytes.size();
-        std::string line = bytes.substr(from, lf - from);
-        if (!last && !line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        from = lf + 1;
-    }
-    return lines;
-}
-
-bool IsHeaderLine(const std::string& line) {
-    return zembrat::text::StartsWith(line, "[") && zembrat::text::EndsWith(line, "]");
-}
-
-bool Passes(const std::string& s, const std::string& include, const std::string& exclude) {
-    return (include.empty() || zembrat::text::Find(s, include) != zembrat::text::kNotFound) &&
-           (exclude.empty() || zembrat::text::Find(s, exclude) == zembrat::text::kNotFound);
-}
-
 // A change the event hook makes while an operation runs.
 struct Mutation {
     int kind = 0;  // 0 SetValue, 1 DeleteEntry, 2 RenameSection, 3 RenameKey, 4 WriteText
     std::string a, b, c;
 };
 
+// Results as numbers: the store's own codes, and a typed write's written / queued / failed as
+// done / queued / failed.
+int Code(StoreResult result) {
+    return static_cast<int>(result);
+}
+int Code(WriteResult result) {
+    switch (result) {
+        case WriteResult::kWritten:
+            return Code(StoreResult::kDone);
+        case WriteResult::kQueued:
+            return Code(StoreResult::kQueued);
+        case WriteResult::kFailed:
+            break;
+    }
+    return Code(StoreResult::kFailed);
+}
+
 int Apply(ConfigStore& store, const Mutation& m) {
     switch (m.kind) {
         case 0:
-            return store.SetValue(m.a, m.b, m.c);
+            return Code(store.SetValue(m.a, m.b, m.c));
         case 1:
-            return store.DeleteEntry(m.a, m.b);
+            return Code(store.DeleteEntry(m.a, m.b));
         case 2:
-            return store.RenameSection(m.a, m.b);
+            return Code(store.RenameSection(m.a, m.b));
         case 3:
-            return store.RenameKey(m.a, m.b, m.c);
+            return Code(store.RenameKey(m.a, m.b, m.c));
         default:
-            return store.WriteText(m.a, m.b) ? 1 : 0;
+            return Code(store.WriteText(m.a, m.b));
     }
 }
 
@@ -100,6 +97,23 @@ struct HookScript {
     }
 };
 HookScript* armedScript = nullptr;
+
+// The store's event points: the armed script's next change, and messages answered at once.
+class ScriptPoints : public zembrat::platform::EventPoints {
+  public:
+    void ProcessEvents() override {
+        if (armedScript) armedScript->OnEvents();
+    }
+    zembrat::platform::MessageAnswer ShowMessage(
+        const zembrat::platform::MessageRequest&) override {
+        return zembrat::platform::MessageAnswer::Ok;
+    }
+};
+
+ScriptPoints& Points() {
+    static ScriptPoints points;
+    return points;
+}
 
 std::vector<std::string> SplitLines(const std::string& s) {
     std::vector<std::string> lines;
@@ -169,12 +183,13 @@ class Run {
   public:
     explicit Run(std::string initial) {
         if (!zembrat::platform::WriteWholeFile(SettingsPath(), initial)) std::abort();
+        store_.SetEventPoints(Points());
         FUZZ_CHECK(store_.Open(SettingsPath(), zembrat::config::DiskFile));
-        FUZZ_CHECK(store_.ContentBytes() == initial);
+        FUZZ_CHECK(Probe::ContentBytes(store_) == initial);
     }
 
     void Step(FuzzedDataProvider& in) {
-        const std::string before = store_.ContentBytes();
+        const std::string before = Probe::ContentBytes(store_);
         const int op = in.ConsumeIntegralInRange(0, 15);
         if (std::getenv("ZEMBRAT_FUZZ_TRACE"))
             std::fprintf(stderr, "op %d on [%s]\n", op, Escaped(before).c_str());
@@ -182,14 +197,14 @@ class Run {
             case 0: {
                 const std::string section = Name(in), key = Name(in);
                 const std::string value = WithoutLineBreaks(in.ConsumeRandomLengthString(16));
-                CheckSet(before, section, key, value, store_.SetValue(section, key, value));
+                CheckSet(before, section, key, value, Code(store_.SetValue(section, key, value)));
                 break;
             }
             case 1: {
                 const std::string section = Name(in), key = Name(in);
                 const std::string value = in.ConsumeRandomLengthString(16);
                 store_.SetSection(section);
-                const bool ok = store_.WriteText(key, value);
+                const bool ok = store_.WriteText(key, value) == WriteResult::kWritten;
                 const std::string stored =
                     zembrat::config::TextToStored(zembrat::text::TextOf(value));
                 // A name holding a zero byte is never written; such a section may still be found
@@ -209,22 +224,22 @@ class Run {
                 const std::string section = Name(in), key = Name(in);
                 const double value = in.ConsumeFloatingPoint<double>();
                 store_.SetSection(section);
-                const bool ok = store_.WriteNumber(key, value);
+                const bool ok = store_.WriteNumber(key, value) == WriteResult::kWritten;
                 CheckSet(before, section, key, zembrat::config::NumberToStored(value), ok ? 0 : -1);
                 break;
             }
             case 3: {
                 const std::string section = Name(in), key = in.ConsumeBool() ? "" : Name(in);
-                CheckDelete(before, section, key, store_.DeleteEntry(section, key));
+                CheckDelete(before, section, key, Code(store_.DeleteEntry(section, key)));
                 break;
             }
             case 4: {
                 const std::string from = Name(in), to = Name(in);
-                const int result = store_.RenameSection(from, to);
-                const LineDiff d = Diff(before, store_.ContentBytes());
+                const int result = Code(store_.RenameSection(from, to));
+                const LineDiff d = Diff(before, Probe::ContentBytes(store_));
                 if (result != 0 || from == zembrat::text::TextOf(to)) {
                     FUZZ_CHECK(result == 0 || result == 1);
-                    if (result != 0) FUZZ_CHECK(store_.ContentBytes() == before);
+                    if (result != 0) FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                     break;
                 }
                 FUZZ_CHECK(d.removed.size() == 1 && d.added.size() == 1);
@@ -235,13 +250,13 @@ class Run {
             }
             case 5: {
                 const std::string section = Name(in), from = Name(in), to = Name(in);
-                const int result = store_.RenameKey(section, from, to);
+                const int result = Code(store_.RenameKey(section, from, to));
                 FUZZ_CHECK(result >= 0 && result <= 2);
                 if (result != 0) {
-                    FUZZ_CHECK(store_.ContentBytes() == before);
+                    FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                     break;
                 }
-                const LineDiff d = Diff(before, store_.ContentBytes());
+                const LineDiff d = Diff(before, Probe::ContentBytes(store_));
                 if (d.removed.empty() && d.added.empty()) break;  // renamed to itself
                 FUZZ_CHECK(d.removed.size() == 1 && d.added.size() == 1);
                 FUZZ_CHECK(StartsWith(d.removed[0], from + "="));
@@ -253,7 +268,7 @@ class Run {
                 const std::string text = in.ConsumeRandomLengthString(64);
                 const bool append = in.ConsumeBool();
                 store_.SetContent(text, append);
-                FUZZ_CHECK(store_.ContentBytes() ==
+                FUZZ_CHECK(Probe::ContentBytes(store_) ==
                            (append ? before : std::string()) + zembrat::text::TextOf(text));
                 break;
             }
@@ -263,22 +278,22 @@ class Run {
                 const std::string exclude = in.ConsumeBool() ? "" : Name(in);
                 const int count = store_.ListSections(out, include, exclude);
                 FUZZ_CHECK(count == static_cast<int>(out.size()));
-                FUZZ_CHECK(out == ExpectedSections(before, include, exclude));
+                FUZZ_CHECK(out == ini::ListedSections(before, include, exclude));
                 const std::string keyInclude = in.ConsumeBool() ? "" : Name(in);
                 const std::string restrict = in.ConsumeBool() ? "" : "r";
                 const std::string sectionInclude = in.ConsumeBool() ? "" : Name(in);
                 const std::string sectionExclude = in.ConsumeBool() ? "" : Name(in);
                 store_.ListKeys(out, keyInclude, "", restrict, sectionInclude, sectionExclude);
-                FUZZ_CHECK(out == ExpectedKeys(before, keyInclude, restrict, sectionInclude,
-                                               sectionExclude));
-                FUZZ_CHECK(store_.ContentBytes() == before);
+                FUZZ_CHECK(out == ini::ListedKeys(before, keyInclude, "", !restrict.empty(),
+                                                  sectionInclude, sectionExclude));
+                FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                 break;
             }
             case 8: {
                 std::vector<std::string> out;
                 store_.SectionsWithKey(Name(in), out);
                 store_.KeysWithValue(Name(in), out, in.ConsumeBool() ? "" : Name(in));
-                FUZZ_CHECK(store_.ContentBytes() == before);
+                FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                 break;
             }
             case 9: {
@@ -298,12 +313,12 @@ class Run {
                 store_.ReadNumber(key, in.ConsumeFloatingPoint<double>());
                 store_.ReadDateTime(key);
                 store_.ReadBoolUnlessFalse(key);
-                FUZZ_CHECK(store_.ContentBytes() == before);
+                FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                 break;
             }
             case 11: {
                 store_.Reload();
-                FUZZ_CHECK(store_.ContentBytes() == before);
+                FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                 break;
             }
             case 12: {
@@ -312,9 +327,9 @@ class Run {
                 const std::string sentinel = "\x01";
                 const std::string current = store_.GetValue(section, key, sentinel, false);
                 if (current == sentinel) break;
-                FUZZ_CHECK(store_.SetValue(section, key, current) == 0);
+                FUZZ_CHECK(store_.SetValue(section, key, current) == StoreResult::kDone);
                 if (before.find('\0') == std::string::npos)
-                    FUZZ_CHECK(store_.ContentBytes() == before);
+                    FUZZ_CHECK(Probe::ContentBytes(store_) == before);
                 break;
             }
             case 14:
@@ -332,40 +347,6 @@ class Run {
     }
 
   private:
-    static std::vector<std::string> ExpectedSections(const std::string& file,
-                                                     const std::string& include,
-                                                     const std::string& exclude) {
-        std::vector<std::string> names;
-        for (const std::string& line : ListingLines(file)) {
-            if (!IsHeaderLine(line) || !Passes(line, include, exclude)) continue;
-            const std::size_t close = zembrat::text::Find(line, "]", 1);
-            names.push_back(line.substr(1, close - 1));
-        }
-        return names;
-    }
-
-    static std::vector<std::string> ExpectedKeys(const std::string& file,
-                                                 const std::string& include,
-                                                 const std::string& restrict,
-                                                 const std::string& sectionInclude,
-                                                 const std::string& sectionExclude) {
-        std::vector<std::string> keys;
-        bool inSection = false;
-        for (const std::string& line : ListingLines(file)) {
-            if (IsHeaderLine(line)) {
-                if (restrict.empty()) continue;
-                if (inSection) break;  // only the first section that passes is listed
-                inSection = Passes(line, sectionInclude, sectionExclude);
-                continue;
-            }
-            if (!restrict.empty() && !inSection) continue;
-            const std::size_t eq = zembrat::text::Find(line, "=");
-            const std::string key = line.substr(0, eq == zembrat::text::kNotFound ? 0 : eq);
-            if (!key.empty() && Passes(key, include, "")) keys.push_back(key);
-        }
-        return keys;
-    }
-
     static Mutation RandomMutation(FuzzedDataProvider& in) {
         Mutation m;
         m.kind = in.ConsumeIntegralInRange(0, 4);
@@ -385,11 +366,12 @@ class Run {
         HookScript script;
         const std::size_t count = in.ConsumeIntegralInRange<std::size_t>(1, 3);
         for (std::size_t i = 0; i < count; ++i) script.changes.push_back(RandomMutation(in));
-        const std::string section = store_.CurrentSection();
+        const std::string section = Probe::CurrentSection(store_);
 
         // The same start, without the hook.
         if (!zembrat::platform::WriteWholeFile(TwinPath(), before)) std::abort();
         ConfigStore twin;
+        twin.SetEventPoints(Points());
         FUZZ_CHECK(twin.Open(TwinPath(), zembrat::config::DiskFile));
         twin.SetSection(section);
 
@@ -408,7 +390,7 @@ class Run {
         result = runOuter(store_, listed);
         armedScript = nullptr;
 
-        FUZZ_CHECK(!store_.Busy() && store_.PendingQueue().empty());
+        FUZZ_CHECK(!Probe::Busy(store_) && Probe::PendingQueue(store_).empty());
         twinResult = runOuter(twin, twinListed);
         FUZZ_CHECK(result == twinResult);
         FUZZ_CHECK(listed == twinListed);  // a listing works on what was there when it began
@@ -417,29 +399,28 @@ class Run {
             if (reads) {
                 FUZZ_CHECK(script.results[i] == direct);  // nothing runs then: done at once
             } else {
-                // Queued behind the running operation (a typed write reports it not done).
-                FUZZ_CHECK(script.results[i] ==
-                           (script.changes[i].kind == 4 ? 0 : zembrat::config::kStoreQueued));
+                // Queued behind the running operation.
+                FUZZ_CHECK(script.results[i] == Code(StoreResult::kQueued));
             }
         }
         if (std::getenv("ZEMBRAT_FUZZ_TRACE")) {
             std::fprintf(stderr, "outer %d, %zu hook changes, now [%s], one by one [%s]\n", outer,
-                         script.results.size(), Escaped(store_.ContentBytes()).c_str(),
-                         Escaped(twin.ContentBytes()).c_str());
+                         script.results.size(), Escaped(Probe::ContentBytes(store_)).c_str(),
+                         Escaped(Probe::ContentBytes(twin)).c_str());
         }
-        FUZZ_CHECK(store_.ContentBytes() == twin.ContentBytes());
+        FUZZ_CHECK(Probe::ContentBytes(store_) == Probe::ContentBytes(twin));
     }
 
     void FileMatchesMirror() {
         zembrat::text::Bytes bytes;
         FUZZ_CHECK(zembrat::platform::ReadWholeFile(SettingsPath(), bytes));
-        FUZZ_CHECK(bytes == store_.ContentBytes());
+        FUZZ_CHECK(bytes == Probe::ContentBytes(store_));
         FUZZ_CHECK(store_.WritesReachDisk());
     }
 
     void CheckSet(const std::string& before, const std::string& section, const std::string& key,
                   const std::string& rawValue, int result) {
-        const std::string& after = store_.ContentBytes();
+        const std::string& after = Probe::ContentBytes(store_);
         const std::string value = zembrat::text::TextOf(rawValue);
         if (key.find('\0') != std::string::npos) {
             FUZZ_CHECK(result == -1 && after == before);
@@ -460,6 +441,7 @@ class Run {
                          Escaped(after).c_str());
         }
         FUZZ_CHECK(result == 0);
+        FUZZ_CHECK(ini::WithValue(before, section, key, value) == after);
         FUZZ_CHECK(store_.GetValue(section, key, "\x01", false) == value);
         const std::string line = key + "=" + value;
         if (before.empty()) {
@@ -484,7 +466,7 @@ class Run {
 
     void CheckDelete(const std::string& before, const std::string& section, const std::string& key,
                      int result) {
-        const std::string& after = store_.ContentBytes();
+        const std::string& after = Probe::ContentBytes(store_);
         FUZZ_CHECK(result >= 0 && result <= 2);
         if (result != 0) {
             FUZZ_CHECK(after == before);
@@ -492,12 +474,7 @@ class Run {
         }
         // One range went: the section from its first header at a line start, or one entry line
         // of it together with the line break before it.
-        const std::string header = "[" + section + "]";
-        std::size_t q = before.find(header);
-        while (q != std::string::npos && q != 0 &&
-               !(q >= 2 && before.compare(q - 2, 2, "\r\n") == 0)) {
-            q = before.find(header, q + 1);
-        }
+        const std::size_t q = ini::FindSection(before, section).open;
         FUZZ_CHECK(q != std::string::npos && after.size() < before.size());
         const std::size_t length = before.size() - after.size();
         const std::size_t first = key.empty() ? q : before.find("\r\n" + key + "=", q);
@@ -520,16 +497,6 @@ class Run {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        zembrat::platform::SetMessageHook([](const zembrat::platform::MessageRequest&) {
-            return zembrat::platform::MessageAnswer::Ok;
-        });
-        zembrat::platform::SetProcessEventsHook([] {
-            if (armedScript) armedScript->OnEvents();
-        });
-        return true;
-    }();
-    (void)quiet;
     FuzzedDataProvider in(data, size);
     Run run(in.ConsumeRandomLengthString(1024));
     for (int i = 0; i < 24 && in.remaining_bytes() > 0; ++i) run.Step(in);

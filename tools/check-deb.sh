@@ -67,7 +67,11 @@ depended="$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')"
 for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 libpcre2-16-0 zlib1g; do
     grep -q -x -F "$library" <<<"$depended" || fail "Depends lacks $library: $depends"
 done
-grep -q fonts-wqy-microhei <<<"$(field Recommends) $depends" || fail "no CJK font is asked for"
+# A CJK font, any of three, and Qt's Chinese translations are dependencies.
+tr ',' '\n' <<<"$depends" | sed 's/ *([^)]*)//g; s/^ *//; s/ *$//' |
+    grep -q -x -F 'fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk' ||
+    fail "Depends lacks the CJK font with its alternatives: $depends"
+grep -q -x -F qt6-translations-l10n <<<"$depended" || fail "Depends lacks qt6-translations-l10n: $depends"
 
 echo "== dpkg-deb --contents $(basename "$deb")"
 dpkg-deb --contents "$deb" | tee "$tmp/contents"

@@ -17,8 +17,6 @@
 #include <memory>
 
 #include "config/config_store.h"
-#include "platform/events.h"
-#include "platform/messages.h"
 #include "ui/fonts.h"
 #include "ui/main_window.h"
 #include "ui/qt_event_points.h"
@@ -54,28 +52,6 @@ class ExitRoutine {
 
   private:
     ProgramObjects& objects_;
-};
-
-// Points the core's event, repaint and message hooks at Qt while the program runs.
-class ToolkitHooks {
-  public:
-    explicit ToolkitHooks(platform::EventPoints& points)
-        : events_(platform::SetProcessEventsHook([&points] { points.ProcessEvents(); })),
-          painted_(platform::SetKeepWindowPaintedHook([&points] { points.KeepPainted(); })),
-          messages_(platform::SetMessageHook(
-              [&points](const platform::MessageRequest& r) { return points.ShowMessage(r); })) {}
-    ToolkitHooks(const ToolkitHooks&) = delete;
-    ToolkitHooks& operator=(const ToolkitHooks&) = delete;
-    ~ToolkitHooks() {
-        platform::SetProcessEventsHook(std::move(events_));
-        platform::SetKeepWindowPaintedHook(std::move(painted_));
-        platform::SetMessageHook(std::move(messages_));
-    }
-
-  private:
-    platform::EventHook events_;
-    platform::EventHook painted_;
-    platform::MessageHook messages_;
 };
 
 // A request from outside to end the program (the session ending, `kill`, Ctrl+C in a terminal)
@@ -165,11 +141,13 @@ bool IsInstalledCopy(const QString& folder) {
     return QFileInfo(QDir(canonical).filePath(QStringLiteral("../share/zembrat"))).isDir();
 }
 
-bool CanWriteThere(const QString& folder) {
+// The settings file beside the program is the one used when it exists, also when it cannot be
+// written (its values are the user's; a save then says it failed), or when it can be made there.
+bool KeepsItsSettingsThere(const QString& folder) {
     const QFileInfo info(folder);
-    if (!info.isDir() || !info.isWritable()) return false;
-    const QFileInfo file(QDir(folder).filePath(kSettingsName));
-    return !file.exists() || file.isWritable();
+    if (!info.isDir()) return false;
+    if (QFileInfo(QDir(folder).filePath(kSettingsName)).isFile()) return true;
+    return info.isWritable();
 }
 
 QString UserConfigFolder() {
@@ -187,7 +165,7 @@ std::string ProgramFolder() {
 
 std::string SettingsPath(const std::string& programFolder) {
     const QString folder = ui::ToQString(programFolder);
-    if (!IsInstalledCopy(folder) && CanWriteThere(folder))
+    if (!IsInstalledCopy(folder) && KeepsItsSettingsThere(folder))
         return ui::ToGbk(QDir(folder).filePath(kSettingsName));
     const QString fallback = UserConfigFolder() + QStringLiteral("/zembrat");
     QDir().mkpath(fallback);
@@ -205,7 +183,7 @@ int RunProgram(const std::string& programFolder) {
     const ExitRoutine exitRoutine(objects);
 
     objects.web->SetEventPoints(events);
-    const ToolkitHooks hooks(events);
+    objects.settings->SetEventPoints(events);
     QTranslator qtTranslations;
     LoadQtChineseTranslations(qtTranslations);
     ui::RegisterFontSubstitutes();

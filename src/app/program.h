@@ -11,8 +11,9 @@ namespace zembrat::app {
 std::string ProgramFolder();
 
 // The settings file of a program in programFolder (GBK): programFolder + "/Zembrat.ini",
-// whatever the executable is called, for a copy run where it was built or unpacked. An
-// installed copy, and one whose folder cannot be written, uses
+// whatever the executable is called, for a copy run where it was built or unpacked (also when
+// that file exists but cannot be written: it is read, and saves report that they failed). An
+// installed copy, and one whose folder cannot be written and holds no settings file, uses
 // $XDG_CONFIG_HOME/zembrat/Zembrat.ini (~/.config when unset or not absolute), with its folder
 // created. Installed means: programFolder is a system program folder (/usr/bin, /usr/local/bin,
 // /bin, /usr/games, ...), or programFolder/../share/zembrat exists (what `cmake --install` and

@@ -1,11 +1,14 @@
 // ConfigStore: the settings module.
+// The program itself calls Open (start-up), SetSection, ReadText, WriteText, WritesReachDisk and
+// FileName (the main window); the rest is the module's full set of operations.
 //
 // The store keeps the whole settings file as one byte sequence, the content mirror, and works by
 // byte search, insertion and deletion in it; it never parses the file. In the disk-file backend
-// every change is applied to the mirror and, at the same offset, to the open file, so the file
-// always equals the mirror and there is no save step. The memory-file backend patches a copy in
-// memory that reaches the disk only through SaveAs; the registry backend keeps the typed values
-// in the registry stand-in (config/registry_standin.h).
+// every change is applied to the mirror and, at the same offsets, to the open file when the
+// operation has made it, so the file equals the mirror and there is no save step. A change that
+// cannot be written whole (a full disk) leaves the file exactly as it was before it. The
+// memory-file backend patches a copy in memory that reaches the disk only through SaveAs; the
+// registry backend keeps the typed values in the registry stand-in (config/registry_standin.h).
 //
 // Positions handed in and out (NextHeaderBetween) are 1-based byte positions, -1 for none. All
 // texts are GBK. Mutating operations made while another one runs (from an event handler called
@@ -20,35 +23,50 @@
 #include <vector>
 
 #include "config/geometry.h"
+#include "config/ini_layout.h"
 #include "platform/datetime.h"
 #include "text/gbk.h"
 #include "text/markers.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
 
 namespace zembrat::config {
 
 class StoreFile;
 
-enum BackendKind : int { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
+enum class BackendKind { DiskFile = 0, MemoryFile = 1, RegistryBackend = 2 };
+// Callers name a backend unqualified: config::DiskFile.
+using enum BackendKind;
 
 // Results of the mutating operations.
-using StoreResult = int;
-inline constexpr StoreResult kStoreDone = 0;
-inline constexpr StoreResult kSectionNotFound = 1;
-inline constexpr StoreResult kKeyNotFound = 2;
-inline constexpr StoreResult kStoreQueued = 3;  // the store is busy; the operation will still run
-inline constexpr StoreResult kStoreFailed = -1;
-
-enum PendingKind : int {
-    kPendingSetValue = 0,
-    kPendingDelete = 1,
-    kPendingRenameSection = 2,
-    kPendingRenameKey = 3
+enum class StoreResult {
+    kDone = 0,
+    kSectionNotFound = 1,
+    kKeyNotFound = 2,
+    kQueued = 3,  // the store is busy; the operation will still run
+    kFailed = -1,
 };
+
+// What a typed write (WriteText, WriteNumber, WriteBool, WriteDateTime) did.
+enum class WriteResult {
+    kWritten,  // stored; in the disk-file backend, in the file on disk
+    // The store was busy (the write came from one of its event points): the write runs right
+    // after the running operation. Whether it reached the file, WritesReachDisk() tells once
+    // that operation has returned.
+    kQueued,
+    kFailed,  // not stored where it must go (for the file backends: the file was left as it was)
+};
+
+enum class PendingKind { kSetValue = 0, kDelete = 1, kRenameSection = 2, kRenameKey = 3 };
 
 struct PendingOp {
-    int kind = kPendingSetValue;
+    PendingKind kind = PendingKind::kSetValue;
     std::vector<std::string> texts;
 };
+
+struct ConfigStoreTestAccess;
 
 class ConfigStore {
   public:
@@ -61,6 +79,10 @@ class ConfigStore {
     ConfigStore& operator=(const ConfigStore& other);
     ConfigStore(ConfigStore&&) noexcept;
     ConfigStore& operator=(ConfigStore&&) noexcept;
+
+    // The event points the store's searches and listings stop at (once per round, once per listed
+    // line), and through which it shows its messages. The object must outlive the store's use.
+    void SetEventPoints(platform::EventPoints& points);
 
     void Close();
     // Loads the file into the mirror and opens it (or a copy in memory). True when a file
@@ -93,24 +115,23 @@ class ConfigStore {
     // The mirror as text (up to a zero byte, if the file holds one).
     std::string GetContent() const;
     void SetContent(std::string_view content, bool append = false);
-    bool Open(std::string_view location, int kind = DiskFile);
+    bool Open(std::string_view location, BackendKind kind = BackendKind::DiskFile);
     void SetSection(std::string_view name);
 
     text::Bytes ReadBinary(std::string_view key, std::string_view defaultBytes = {});
     bool WriteBinary(std::string_view key, std::string_view bytes);
-    // The typed writes report true when the change is stored: in the file backends, done now
-    // (not queued) and every file operation of it succeeded.
-    bool WriteText(std::string_view key, std::string_view value);
+    WriteResult WriteText(std::string_view key, std::string_view value);
     std::string ReadText(std::string_view key, std::string_view defaultValue = {});
-    bool WriteNumber(std::string_view key, double value);
+    WriteResult WriteNumber(std::string_view key, double value);
     double ReadNumber(std::string_view key, double defaultValue = 0);
-    bool WriteBool(std::string_view key, bool value);
+    WriteResult WriteBool(std::string_view key, bool value);
     bool ReadBool(std::string_view key, bool defaultValue = false);
     bool ReadBoolUnlessFalse(std::string_view key, bool defaultValue = false);
-    bool WriteDateTime(std::string_view key, const platform::DateTime& value);
+    WriteResult WriteDateTime(std::string_view key, const platform::DateTime& value);
     platform::DateTime ReadDateTime(std::string_view key,
                                     const platform::DateTime& defaultValue = {});
 
+    // True when the state was written (WriteResult::kWritten).
     bool SaveControlState(const CheckableMenuItem& control);
     bool RestoreControlState(CheckableMenuItem& control);
     bool SaveControlState(const CheckBoxControl& control);
@@ -127,34 +148,19 @@ class ConfigStore {
     static std::string TextBetweenMarkers(std::string_view source, std::string_view left,
                                           std::string_view right);
 
-    // State, for the application and for tests.
-    const std::string& ContentBytes() const { return mirror_; }
-    bool HasFileHandle() const { return file_ != nullptr; }
-    // Whether changes reach the disk: the disk-file backend with its file open and no file
-    // operation failed since it was opened. The memory-file backend reaches it only by SaveAs.
+    // Whether changes reach the disk: the disk-file backend with its file open, still under its
+    // name, and holding exactly what the store holds (a failed save leaves the file as it was
+    // before it; the next save that succeeds writes all the store holds). The memory-file
+    // backend reaches the disk only by SaveAs.
     bool WritesReachDisk() const;
-    bool Busy() const { return busy_ != 0; }
-    const std::deque<PendingOp>& PendingQueue() const { return pending_; }
-    const std::string& CurrentSection() const { return currentSection_; }
-    const std::string& RegistryPath() const { return registryPath_; }
+    // Whether the last opening found the settings file held by another holder (another copy of
+    // the program): the store then got no file handle.
+    bool LockedByAnother() const { return lockedByAnother_; }
+    // The path the file backends were opened on.
     const std::string& FileName() const { return fileName_; }
-    int Backend() const { return kind_; }
-    // The binary value file of a key of the current section; empty when the names cannot form
-    // one file name.
-    std::string BinaryValueFile(std::string_view key) const;
 
   private:
-    struct Header {
-        std::size_t open = text::kNotFound;   // the "["
-        std::size_t close = text::kNotFound;  // the "]"
-        bool found() const { return open != text::kNotFound; }
-    };
-    struct Entry {
-        std::size_t cr = text::kNotFound;  // the CR before the key
-        std::size_t value = 0;             // first byte of the value
-        std::size_t end = 0;               // one past its last byte
-        bool found() const { return cr != text::kNotFound; }
-    };
+    friend struct ConfigStoreTestAccess;
 
     StoreResult Enqueue(PendingOp op, bool* reachedFile);
     StoreResult RunPending(bool* reachedFile);
@@ -165,32 +171,42 @@ class ConfigStore {
     StoreResult RenameKeyNow(std::string_view section, std::string_view oldKey,
                              std::string_view newKey);
 
-    Header LocateSection(std::string_view name, std::size_t from) const;
-    Entry LocateKey(const Header& header, std::string_view key) const;
-    std::size_t NextHeader(std::size_t from, std::size_t limit) const;
-
-    // Mirror and file patched in one step.
-    void Replace(std::size_t at, std::size_t count, std::string_view bytes);
-    void Insert(std::size_t at, std::string_view bytes);
-    void Erase(std::size_t at, std::size_t count);
+    // An edit of the mirror; WriteThrough then takes the edits made so far to the file, once an
+    // operation has made all of its own.
+    void Patch(const ini::Edit& edit);
+    void WriteThrough();
+    bool PatchFile(const std::vector<ini::Edit>& edits);
+    bool WriteToDisk(const std::vector<ini::Edit>& edits);
     void NoteFile(bool ok);
     std::string ReadFileForListing();
 
-    bool WriteStored(std::string_view key, std::string_view stored);
+    // The binary value file of a key of the current section; empty when the names cannot form
+    // one file name.
+    std::string BinaryValueFile(std::string_view key) const;
+    WriteResult WriteStored(std::string_view key, std::string_view stored);
     std::string ReadStored(std::string_view key, std::string_view storedDefault);
+    bool WriteRegistryStored(std::string_view key, std::string_view stored);
+    std::string ReadRegistryStored(std::string_view key, std::string_view storedDefault);
     bool SaveOnOff(const OnOffControl& control);
     bool RestoreOnOff(OnOffControl& control);
 
     std::string mirror_;
     std::shared_ptr<StoreFile> file_;
     std::string fileName_;
-    int busy_ = 0;
+    platform::EventPoints* points_;
+    bool busy_ = false;
     std::deque<PendingOp> pending_;
     std::string location_;
     std::string currentSection_;
-    int kind_ = DiskFile;
+    BackendKind kind_ = BackendKind::DiskFile;
     std::string registryPath_;
-    std::size_t fileFailures_ = 0;  // file operations that failed or found no file
+    std::size_t fileFailures_ = 0;      // writes to the file that failed or found no file
+    std::vector<ini::Edit> unwritten_;  // edits of the mirror not yet taken to the file
+    // The bytes of the disk file as the store last saw or wrote them; in step when the mirror
+    // is onDisk_ with unwritten_ applied, so that the edits can be patched in place.
+    std::string onDisk_;
+    bool inStep_ = false;
+    bool lockedByAnother_ = false;
 };
 
 }  // namespace zembrat::config

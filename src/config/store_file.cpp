@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "platform/files.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 class DiskFile final : public StoreFile {
   public:
-    explicit DiskFile(int fd) : fd_(fd) {}
+    DiskFile(int fd, std::string nativePath) : fd_(fd), path_(std::move(nativePath)) {}
     ~DiskFile() override { ::close(fd_); }  // also drops the lock
     DiskFile(const DiskFile&) = delete;
     DiskFile& operator=(const DiskFile&) = delete;
@@ -89,6 +90,18 @@ class DiskFile final : public StoreFile {
         return true;
     }
 
+    bool ReplaceAll(std::string_view bytes) override {
+        return WriteAt(0, bytes.data(), bytes.size()) &&
+               ::ftruncate(fd_, static_cast<off_t>(bytes.size())) == 0;
+    }
+
+    bool StillNamed() override {
+        struct stat named {};
+        struct stat held {};
+        return ::stat(path_.c_str(), &named) == 0 && ::fstat(fd_, &held) == 0 &&
+               named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    }
+
   private:
     bool ReadAt(std::size_t offset, char* data, std::size_t count) {
         while (count > 0) {
@@ -115,6 +128,7 @@ class DiskFile final : public StoreFile {
     }
 
     int fd_;
+    std::string path_;
     std::size_t pos_ = 0;
 };
 
@@ -150,6 +164,10 @@ class MemoryFile final : public StoreFile {
         out = bytes_.size();
         return true;
     }
+    bool ReplaceAll(std::string_view bytes) override {
+        bytes_ = bytes;
+        return true;
+    }
 
   private:
     std::string bytes_;
@@ -158,17 +176,22 @@ class MemoryFile final : public StoreFile {
 
 }  // namespace
 
-std::shared_ptr<StoreFile> OpenLockedDiskFile(std::string_view gbkPath) {
-    if (gbkPath.empty()) return nullptr;
-    const int fd =
-        ::open(platform::NativePath(gbkPath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
+DiskFileOpening OpenLockedDiskFile(std::string_view gbkPath) {
+    if (gbkPath.empty()) return {};
+    std::string path = platform::NativePath(gbkPath).string();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return {};
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return nullptr;
+        return {};
     }
-    return std::make_shared<DiskFile>(fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return {nullptr, held};
+    }
+    return {std::make_shared<DiskFile>(fd, std::move(path)), false};
 }
 
 std::shared_ptr<StoreFile> MakeMemoryFile(std::string_view bytes) {

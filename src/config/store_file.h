@@ -27,12 +27,21 @@ class StoreFile {
     // The whole content, read from the start; false when it could not be read.
     virtual bool ReadAll(std::string& out) = 0;
     virtual bool Size(std::size_t& out) = 0;
+    // The content becomes exactly bytes (written from the start, then cut to their length).
+    virtual bool ReplaceAll(std::string_view bytes) = 0;
+    // Whether the file still has the name it was opened by (not removed, not renamed away).
+    virtual bool StillNamed() { return true; }
+};
+
+struct DiskFileOpening {
+    std::shared_ptr<StoreFile> file;  // null when none was obtained
+    bool lockedByAnother = false;     // the file was opened, but another holder has the lock
 };
 
 // Opens path for reading and writing (created when missing, never truncated) and takes an
-// exclusive advisory lock on it without waiting. Null when the file cannot be opened or another
+// exclusive advisory lock on it without waiting. No file when it cannot be opened or another
 // holder has the lock: writing by others is shut out while the store keeps the file.
-std::shared_ptr<StoreFile> OpenLockedDiskFile(std::string_view gbkPath);
+DiskFileOpening OpenLockedDiskFile(std::string_view gbkPath);
 
 // A file held in memory, starting with bytes and positioned at its start.
 std::shared_ptr<StoreFile> MakeMemoryFile(std::string_view bytes);

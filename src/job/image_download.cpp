@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "job/content_type.h"
 #include "job/image_names.h"
 #include "platform/event_points.h"
 #include "platform/beneath.h"
@@ -19,19 +20,31 @@ using namespace text::literals;
 // Other pictures that happen to share a CRC-32 are rare; past this many, give up.
 constexpr int kMaxNameVariants = 1000;
 
-// The body of a 2xx answer; anything else is no usable image. The record keeps what came.
-text::Bytes FetchImage(web::WebClient& web, const std::string& address, ImageRecord& record) {
-    text::Bytes bytes = web.FetchBytes(address);
+// The body of a 2xx answer that is not a web page; anything else is no usable image. The
+// record keeps what came.
+text::Bytes FetchImage(web::WebClient& web, const std::string& address,
+                       const ExtensionOptions& options, ImageRecord& record) {
+    web::RequestArguments arguments;
+    arguments.timeout = options.timeoutSeconds;  // 0: the usual waits
+    text::Bytes bytes = options.timeoutSeconds > 0 ? web.FetchBytes(address, arguments)
+                                                   : web.FetchBytes(address);
     record.status = web.Status();
     record.bytes = bytes.size();
-    if (record.status < 200 || record.status > 299) bytes.clear();
+    if (record.status < 200 || record.status > 299) {
+        bytes.clear();
+    } else if (!bytes.empty() && IsWebPage(web.GetResponseHeader("Content-Type"), bytes)) {
+        // An error page sent with a 2xx status ("图片不存在") must not be stored as the image.
+        bytes.clear();
+        record.reason = FailReason::NotAnImage;
+    }
     return bytes;
 }
 
 FailReason WhyUnusable(const ImageRecord& record) {
+    if (record.reason == FailReason::NotAnImage) return FailReason::NotAnImage;
     if (record.status == 0) return FailReason::TimedOut;
     if (record.status < 200 || record.status > 299) return FailReason::Status;
-    return FailReason::NotAnImage;
+    return FailReason::NotAnImage;  // an empty body
 }
 
 // One second, in 10 ms sleeps, with events processed after each; a stop ends it at once.
@@ -73,7 +86,7 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
                                const std::string& resultFolder, JobWindow& window,
                                web::WebClient& web, platform::EventPoints& events,
-                               SleepFunction sleep) {
+                               const ExtensionOptions& options, SleepFunction sleep) {
     const std::stop_token stop = events.StopToken();
     DownloadSummary summary;
     summary.records.reserve(refs.size());
@@ -99,10 +112,11 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
         window.SetRowIcon(row, StatusIcon::Downloading);
         window.SetCellText(row, 0, downloading);
 
-        text::Bytes bytes = FetchImage(web, ref.address, record);
+        text::Bytes bytes = FetchImage(web, ref.address, options, record);
         if (bytes.empty() && !stop.stop_requested()) {
             WaitBeforeRetry(events, stop, sleep);
-            if (!stop.stop_requested()) bytes = FetchImage(web, ref.address, record);
+            record.reason = FailReason::None;
+            if (!stop.stop_requested()) bytes = FetchImage(web, ref.address, options, record);
         }
         if (stop.stop_requested()) {
             // The download was abandoned: this image is not dealt with, nor is the article.
@@ -119,10 +133,19 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
             continue;
         }
 
+        if (options.checkContent && DetectImageType(bytes) == ImageType::None) {
+            window.SetRowIcon(row, StatusIcon::Failed);
+            window.SetCellText(row, 0, "不是图片 "_gbk);
+            record.outcome = ImageOutcome::Failed;
+            record.reason = FailReason::NotAnImage;
+            ++summary.failed;
+            continue;
+        }
+
         bool reused = false;
-        const std::optional<std::string> rel =
-            StoreImage(resultFolder, imageFolder, ContentName(bytes), ImageExtension(ref.address),
-                       bytes, &reused);
+        const std::optional<std::string> rel = StoreImage(
+            resultFolder, imageFolder, ContentName(bytes),
+            StoredExtension(ref.address, bytes, options.checkContent), bytes, &reused);
         if (!rel) {
             // The article keeps its reference: it must never point at an image that is not there.
             window.SetRowIcon(row, StatusIcon::Failed);

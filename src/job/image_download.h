@@ -64,10 +64,14 @@ void RealSleep(std::chrono::milliseconds duration);
 // For each row of the status list (one per reference, in order): download the image, with
 // one retry after a second, store it and rewrite its references in text; each row shows its
 // state. A stop (the event points' stop token) abandons the download in flight and ends the
-// walk at once.
+// walk at once. A 2xx answer that is a web page is no image (retried once, like an error
+// status). The options may bound each download's time, and check each body's first bytes:
+// a body that is no image fails its row with "不是图片 ", and the stored file's extension
+// follows the bytes.
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
                                const std::string& resultFolder, JobWindow& window,
                                web::WebClient& web, platform::EventPoints& events,
+                               const ExtensionOptions& options = {},
                                SleepFunction sleep = RealSleep);
 
 }  // namespace zembrat::job

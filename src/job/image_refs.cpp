@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "automation/regex_object.h"
+#include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -40,14 +41,33 @@ void AddQueuedRow(JobWindow& window, const std::string& address) {
     window.SetCellText(0, 1, address);
 }
 
+bool ReadsReferencesDifferently(const ExtensionOptions& options) {
+    return options.https || options.lazyImages || options.htmlRules || options.markdown;
+}
+
 std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
                                        automation::PatternMatcher& excludes, JobWindow& window,
-                                       platform::EventPoints& events) {
-    const int n = tags.Execute(article);
+                                       platform::EventPoints& events,
+                                       const ExtensionOptions& options, bool markdownArticle) {
+    // Each found source: the text the rewrite replaces, and what is fetched when it differs.
     std::vector<std::string> sources;
-    sources.reserve(static_cast<std::size_t>(n));
-    for (int j = 1; j <= n; ++j) sources.push_back(tags.SubMatchText(j, 2));
-    sources = RemoveDuplicates(std::move(sources), events);
+    std::vector<std::string> fetched;
+    if (ReadsReferencesDifferently(options)) {
+        std::vector<FoundSource> found = KeepLastOccurrences(ScanSources(
+            article, options, DetectArticleEncoding(article), markdownArticle));
+        sources.reserve(found.size());
+        fetched.reserve(found.size());
+        for (FoundSource& source : found) {
+            events.ProcessEvents();
+            fetched.push_back(source.Fetched());
+            sources.push_back(std::move(source.text));
+        }
+    } else {
+        const int n = tags.Execute(article);
+        sources.reserve(static_cast<std::size_t>(n));
+        for (int j = 1; j <= n; ++j) sources.push_back(tags.SubMatchText(j, 2));
+        sources = RemoveDuplicates(std::move(sources), events);
+    }
     window.ClearRows();
 
     // The boxes are locked for the run, so their texts are read once per article.
@@ -56,13 +76,19 @@ std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::Pat
     // Walked from the last to the first, so that rows inserted at the top end in article order.
     std::vector<ImageRef> refs;
     for (std::size_t k = sources.size(); k-- > 0;) {
-        std::string a = text::Trim(sources[k]);
+        std::string a = text::Trim(fetched.empty() ? sources[k] : fetched[k]);
         if (a.empty()) continue;
-        if (a[0] == '/') {
-            if (oldPrefix.empty()) continue;
-            a = "http://" + oldPrefix + a;
+        if (fetched.empty()) {
+            if (a[0] == '/') {
+                if (oldPrefix.empty()) continue;
+                a = "http://" + oldPrefix + a;
+            }
+            if (text::AsciiLower(a.substr(0, 7)) != "http://") continue;
+        } else {
+            std::optional<std::string> completed = CompleteAddress(a, oldPrefix, options.https);
+            if (!completed) continue;
+            a = std::move(*completed);
         }
-        if (text::AsciiLower(a.substr(0, 7)) != "http://") continue;
         if (excluding && excludes.Execute(a) > 0) continue;
         AddQueuedRow(window, a);
         events.ProcessEvents();

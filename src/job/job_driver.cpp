@@ -3,6 +3,7 @@
 #include "automation/regex_object.h"
 #include "job/folders.h"
 #include "job/image_refs.h"
+#include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "platform/beneath.h"
 #include "platform/files.h"
@@ -84,6 +85,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
     }
     method_ = method;
     closing_ = false;
+    runOptions_ = options_;
 
     const std::string imageFolder = Setting(EditBox::ImageFolder);
     if (LeavesItsBase(imageFolder)) {
@@ -167,7 +169,9 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             tell(RunObserver::ArticleEnd::Unreadable, {});
             continue;
         }
-        std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window_, events_);
+        std::vector<ImageRef> refs =
+            CollectImageRefs(article, tags, excludes, window_, events_, runOptions_,
+                             IsMarkdownName(text::FileName(path)));
         if (plan_ && plan_->keep) {
             std::erase_if(refs, [&](const ImageRef& r) { return !plan_->keep(path, r.address); });
             // The rows follow the kept references one to one, as the downloads expect.
@@ -179,7 +183,7 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             break;
         }
         const DownloadSummary summary =
-            DownloadImages(article, refs, resultFolder, window_, web_, events_);
+            DownloadImages(article, refs, resultFolder, window_, web_, events_, runOptions_);
         counts_.imagesStored += summary.stored;
         counts_.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.

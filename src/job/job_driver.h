@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job/article_listing.h"
+#include "job/extension_options.h"
 #include "job/image_download.h"
 #include "job/job_window.h"
 #include "platform/messages.h"
@@ -90,6 +91,10 @@ class JobDriver {
     const std::vector<std::string>& articles() const { return articles_; }
     // The counts of the last run.
     const RunCounts& counts() const { return counts_; }
+    // The extension options of the runs to come (read once when a run starts); by default all
+    // off, the described run.
+    void SetOptions(const ExtensionOptions& options) { options_ = options; }
+    const ExtensionOptions& options() const { return options_; }
     // Told about every article of the runs to come; nullptr for none.
     void SetObserver(RunObserver* observer) { observer_ = observer; }
     // The runs to come follow the plan instead of listing the article folder; nullopt for the
@@ -115,6 +120,8 @@ class JobDriver {
     std::vector<std::string> articles_;
     RunCounts counts_;
     RunObserver* observer_ = nullptr;
+    ExtensionOptions options_;
+    ExtensionOptions runOptions_;  // the options of the run in progress
     std::optional<RunPlan> plan_;
 };
 

@@ -1,5 +1,7 @@
 #include "ui/icons.h"
 
+#include <cmath>
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -100,6 +102,23 @@ void DrawSoftware(QPainter& p) {
     }
 }
 
+// A gear: the extension options.
+void DrawOptions(QPainter& p) {
+    const QPointF centre(32, 32);
+    QPolygonF teeth;
+    constexpr int kTeeth = 8;
+    for (int i = 0; i < kTeeth * 4; ++i) {
+        const double angle = (i / 4.0) * 2 * M_PI / kTeeth - M_PI / kTeeth / 2;
+        const double radius = (i % 4 == 1 || i % 4 == 2) ? 24 : 18;
+        teeth << centre + QPointF(radius * std::cos(angle), radius * std::sin(angle));
+    }
+    p.setPen(QPen(QColor(0x4a, 0x55, 0x66), 1.5));
+    p.setBrush(QColor(0x8a, 0x97, 0xaa));
+    p.drawPolygon(teeth);
+    p.setBrush(Qt::white);
+    p.drawEllipse(centre, 7, 7);
+}
+
 // A framed picture with an arrow, the program's sign.
 void DrawPicture(QPainter& p, qreal s) {
     p.scale(s / 64.0, s / 64.0);
@@ -178,6 +197,7 @@ QPixmap BannerIcon(BannerPicture picture, bool alternate) {
         case BannerPicture::Update: DrawUpdate(p); break;
         case BannerPicture::Chat: DrawChat(p); break;
         case BannerPicture::Software: DrawSoftware(p); break;
+        case BannerPicture::Options: DrawOptions(p); break;
     }
     return pixmap;
 }

@@ -7,7 +7,7 @@
 
 namespace zembrat::ui {
 
-enum class BannerPicture { Save, Help, Update, Chat, Software };
+enum class BannerPicture { Save, Help, Update, Chat, Software, Options };
 
 // A 64 x 64 banner picture; the alternate one is shown while the mouse is over the button.
 QPixmap BannerIcon(BannerPicture picture, bool alternate);

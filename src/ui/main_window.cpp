@@ -16,6 +16,8 @@
 
 #include "config/config_store.h"
 #include "text/codec.h"
+#include "job/extension_options.h"
+#include "ui/extension_dialog.h"
 #include "ui/fonts.h"
 #include "ui/help.h"
 #include "ui/icons.h"
@@ -168,6 +170,12 @@ void MainWindow::BuildBanner() {
     softwareLink_ = link(QStringLiteral("超级链接框软件"), QStringLiteral("更多软件"),
                          addresses.software, QRect(336, 64, 64, 24));
 
+    optionsButton_ =
+        button(QStringLiteral("图片框扩展选项"), BannerIcon(BannerPicture::Options, false),
+               BannerIcon(BannerPicture::Options, true), QRect(416, 0, 64, 64));
+    optionsLink_ = link(QStringLiteral("超级链接框扩展选项"), QStringLiteral("扩展选项"), QString(),
+                        QRect(416, 64, 64, 24));
+
     auto* rule = new QFrame(this);
     rule->setObjectName(QStringLiteral("标签13"));
     rule->setGeometry(0, 88, 1000, 2);
@@ -268,6 +276,8 @@ void MainWindow::Connect() {
     connect(saveButton_, &QAbstractButton::clicked, this, [this] { SaveFromEntry(); });
     connect(helpLink_, &TextLink::pressed, this, [this] { ShowHelp(); });
     connect(helpButton_, &QAbstractButton::clicked, this, [this] { ShowHelp(); });
+    connect(optionsLink_, &TextLink::pressed, this, [this] { ShowExtensionOptions(); });
+    connect(optionsButton_, &QAbstractButton::clicked, this, [this] { ShowExtensionOptions(); });
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -290,6 +300,12 @@ void MainWindow::LoadSettings() {
         QLineEdit* box = editBox(key.box);
         box->setText(ToQString(settings_.ReadText(GbkKey(key), ToGbk(box->text()))));
     }
+    // Keys that are missing keep their defaults, so a file without the section reads as all off.
+    settings_.SetSection(job::ExtensionSection());
+    job::OptionTexts texts;
+    for (const auto& [key, value] : job::ExtensionOptionTexts(job::ExtensionOptions{}))
+        texts.emplace_back(key, settings_.ReadText(key, value));
+    driver_.SetOptions(job::ExtensionOptionsFromTexts(texts));
 }
 
 bool MainWindow::SaveSettings() {
@@ -297,16 +313,30 @@ bool MainWindow::SaveSettings() {
     bool stored = true;
     for (const SettingKey& key : kSettingKeys) {
         // A save made while the store is busy (from one of its event points) is queued and runs
-        // right after the current one, so its write reports false without having failed.
-        const bool queued = settings_.Busy();
-        const bool written = settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
-        stored = stored && (written || queued);
+        // right after the current one: queued is not failed.
+        const config::WriteResult result =
+            settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
+        stored = stored && result != config::WriteResult::kFailed;
+    }
+    // The section of the extension options appears once an option was set: a key is written
+    // when it differs from its default or is in the file already (so turning an option off
+    // again is saved), never otherwise.
+    settings_.SetSection(job::ExtensionSection());
+    const job::OptionTexts defaults = job::ExtensionOptionTexts(job::ExtensionOptions{});
+    const job::OptionTexts current = job::ExtensionOptionTexts(driver_.options());
+    const std::string absent = "\x01";  // no stored option text is this
+    for (std::size_t k = 0; k < current.size(); ++k) {
+        const auto& [key, value] = current[k];
+        if (value == defaults[k].second && settings_.ReadText(key, absent) == absent) continue;
+        stored = stored && settings_.WriteText(key, value) != config::WriteResult::kFailed;
     }
     return stored && settings_.WritesReachDisk();
 }
 
 QString MainWindow::SaveFailedText() const {
-    return QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings_.FileName());
+    QString text = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings_.FileName());
+    if (settings_.LockedByAnother()) text += QStringLiteral("\r\n配置文件正被另一个程序使用。");
+    return text;
 }
 
 void MainWindow::SaveFromEntry() {
@@ -315,6 +345,12 @@ void MainWindow::SaveFromEntry() {
     } else {
         ui::ShowMessage(SaveFailedText());
     }
+}
+
+void MainWindow::ShowExtensionOptions() {
+    if (const std::optional<job::ExtensionOptions> chosen =
+            ExtensionDialog::Ask(driver_.options(), this))
+        driver_.SetOptions(*chosen);
 }
 
 void MainWindow::ShowHelp() {

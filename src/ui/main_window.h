@@ -57,6 +57,9 @@ class MainWindow : public QWidget, public job::JobWindow {
     bool SaveSettings();
     // The help text in the text dialog, with the default title; returns when it is closed.
     void ShowHelp();
+    // The extension options' dialog; OK makes its options those of the runs to come (saved
+    // with the rest of the settings).
+    void ShowExtensionOptions();
     // True once the first activation has read the stored settings into the boxes, all of them.
     bool settingsLoaded() const { return settingsLoaded_; }
 
@@ -118,11 +121,13 @@ class MainWindow : public QWidget, public job::JobWindow {
     ImageButton* updateButton_ = nullptr;
     ImageButton* chatButton_ = nullptr;
     ImageButton* softwareButton_ = nullptr;
+    ImageButton* optionsButton_ = nullptr;
     TextLink* saveLink_ = nullptr;
     TextLink* helpLink_ = nullptr;
     TextLink* updateLink_ = nullptr;
     TextLink* chatLink_ = nullptr;
     TextLink* softwareLink_ = nullptr;
+    TextLink* optionsLink_ = nullptr;
     QLineEdit* articleFolder_ = nullptr;
     QLineEdit* articleFilter_ = nullptr;
     PushButton* chooseButton_ = nullptr;

@@ -171,7 +171,8 @@ TEST(StartUp, ASecondInstanceOnTheSameFileKeepsNothingAndSaysSo) {
         other.close();
         w.close();
     });
-    const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings);
+    const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(settings) +
+                           QStringLiteral("\r\n配置文件正被另一个程序使用。");
     EXPECT_EQ(answerer.texts, (QStringList{failed, failed}));
     EXPECT_EQ(secondShown, Designed()) << "the file was empty when the second copy started";
     EXPECT_EQ(ReadFileOrMissing(settings), SavedSettings(first));

@@ -32,7 +32,8 @@ void WriteSettings(const std::string& file, const std::map<std::string, std::str
     ASSERT_TRUE(store.Open(file, config::DiskFile));
     store.SetSection("基本配置"_gbk);
     for (const auto& [key, value] : utf8)
-        ASSERT_TRUE(store.WriteText(text::GbkFromUtf8(key), text::GbkFromUtf8(value)));
+        ASSERT_EQ(store.WriteText(text::GbkFromUtf8(key), text::GbkFromUtf8(value)),
+                  config::WriteResult::kWritten);
 }
 
 std::vector<cli::ReportRow> ReadReport(const std::string& file) {

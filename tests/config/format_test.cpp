@@ -23,7 +23,8 @@ TEST(SettingsFile, SixSettingsWrittenIntoAMissingFileComeOutByteForByte) {
     const char* first[] = {"/home/u/文章目录", "*.htm",       "files/img",
                            "old.example",      "new.example", "ad.|track."};
     for (int i = 0; i < 6; ++i)
-        EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
+        EXPECT_EQ(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])),
+                  WriteResult::kWritten);
     const std::string expected =
         Lines({"[基本配置]"_gbk, "排除地址范围=ad.|track."_gbk, "新的域名前缀=new.example"_gbk,
                "旧的域名前缀=old.example"_gbk, "图片存放目录=files/img"_gbk, "文章过滤=*.htm"_gbk,
@@ -32,12 +33,14 @@ TEST(SettingsFile, SixSettingsWrittenIntoAMissingFileComeOutByteForByte) {
 
     // Writing the same values again leaves every byte as it was.
     for (int i = 0; i < 6; ++i)
-        EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])));
+        EXPECT_EQ(s->WriteText(text::GbkFromUtf8(keys[i]), text::GbkFromUtf8(first[i])),
+                  WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(), expected);
 
     // A second save with other values replaces each value in place, in the same order.
     const char* second[] = {"D", "*.html|*.txt", "", "o2", "n2", "x"};
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(s->WriteText(text::GbkFromUtf8(keys[i]), second[i]));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(s->WriteText(text::GbkFromUtf8(keys[i]), second[i]), WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(), Lines({"[基本配置]"_gbk, "排除地址范围=x"_gbk, "新的域名前缀=n2"_gbk,
                                     "旧的域名前缀=o2"_gbk, "图片存放目录="_gbk,
                                     "文章过滤=*.html|*.txt"_gbk, "文章目录=D"_gbk}));
@@ -54,7 +57,7 @@ TEST(SettingsFile, EditedRowsAboveTheHeaderOrWithBlanksAreNotSeen) {
                                   "文章目录 = spaced"_gbk})));
     s->SetSection("基本配置"_gbk);
     EXPECT_EQ(s->ReadText("文章目录"_gbk, "default"), "default");
-    EXPECT_TRUE(s->WriteText("文章目录"_gbk, "new"));
+    EXPECT_EQ(s->WriteText("文章目录"_gbk, "new"), WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(), Lines({"文章目录=row one"_gbk, "[基本配置]"_gbk, "文章目录=new"_gbk,
                                     "文章过滤=*.htm"_gbk, "文章目录 = spaced"_gbk}));
     EXPECT_EQ(s->ReadText("文章目录"_gbk), "new");
@@ -66,11 +69,11 @@ TEST(SettingsFile, EmptyFileGetsTheHeaderWithoutALeadingLineBreak) {
     ASSERT_TRUE(s.OpenWith(""));
     s->SetSection("S");
     EXPECT_EQ(s->ReadText("k", "d"), "d");
-    EXPECT_EQ(s->SetValue("S", "k", "v"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "k", "v"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(), "[S]\r\nk=v");
     // A second key goes above the first, right under the header; a new section goes at the end.
-    EXPECT_EQ(s->SetValue("S", "j", "w"), kStoreDone);
-    EXPECT_EQ(s->SetValue("T", "k", "x"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "j", "w"), StoreResult::kDone);
+    EXPECT_EQ(s->SetValue("T", "k", "x"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(), "[S]\r\nj=w\r\nk=v\r\n[T]\r\nk=x");
 }
 
@@ -81,7 +84,7 @@ TEST(SettingsFile, HeadersCountOnlyAtALineStart) {
     ASSERT_TRUE(s.OpenWith(Lines({"[A]", "k=a", "x[B]", "k=notB", "v=[B]", "k=alsoNotB"})));
     EXPECT_EQ(s->GetValue("A", "k"), "a");
     EXPECT_EQ(s->GetValue("B", "k", "none"), "none");
-    EXPECT_EQ(s->SetValue("B", "k", "b"), kStoreDone);
+    EXPECT_EQ(s->SetValue("B", "k", "b"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(),
               Lines({"[A]", "k=a", "x[B]", "k=notB", "v=[B]", "k=alsoNotB", "[B]", "k=b"}));
     EXPECT_EQ(s->GetValue("B", "k"), "b");
@@ -92,16 +95,16 @@ TEST(SettingsFile, AHeaderFollowedByOtherBytesIsTheSectionsHeaderAndKeepsThem) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.OpenWith(Lines({"[S] ; note", "k=1"})));
     EXPECT_EQ(s->GetValue("S", "k"), "1");
-    EXPECT_EQ(s->SetValue("S", "k", "2"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "k", "2"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(), Lines({"[S] ; note", "k=2"}));
     // A new key goes under the header line; what followed the "]" stays on it.
-    EXPECT_EQ(s->SetValue("S", "j", "3"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "j", "3"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(), Lines({"[S] ; note", "j=3", "k=2"}));
 
     TempDir other;
     CheckedStore t(other);
     ASSERT_TRUE(t.OpenWith("[S]tail"));
-    EXPECT_EQ(t->SetValue("S", "k", "v"), kStoreDone);
+    EXPECT_EQ(t->SetValue("S", "k", "v"), StoreResult::kDone);
     EXPECT_EQ(t.FileBytes(), "[S]tail\r\nk=v");
 }
 
@@ -118,9 +121,9 @@ TEST(SettingsFile, ValuesRunFromTheEqualsSignToTheLineEnd) {
     EXPECT_EQ(s->ReadText("br"), "[x] y ");
     // A value at the very end of the file is read whole and replaced whole.
     EXPECT_EQ(s->ReadText("last"), "tail");
-    EXPECT_TRUE(s->WriteText("last", "T"));
-    EXPECT_TRUE(s->WriteText("two", "c"));
-    EXPECT_TRUE(s->WriteText("empty", "filled"));
+    EXPECT_EQ(s->WriteText("last", "T"), WriteResult::kWritten);
+    EXPECT_EQ(s->WriteText("two", "c"), WriteResult::kWritten);
+    EXPECT_EQ(s->WriteText("empty", "filled"), WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(),
               Lines({"[S]", "empty=filled", "eq==x", "two=c", "br=[x] y ", "last=T"}));
 }
@@ -133,8 +136,8 @@ TEST(SettingsFile, OnlyTheFirstHeaderOfANameAndItsOwnEntriesCount) {
     // b and c exist only behind a later header: not in the first S.
     EXPECT_EQ(s->GetValue("S", "b", "none"), "none");
     EXPECT_EQ(s->GetValue("S", "c", "none"), "none");
-    EXPECT_EQ(s->SetValue("S", "c", "5"), kStoreDone);
-    EXPECT_EQ(s->SetValue("S", "b", "6"), kStoreDone);
+    EXPECT_EQ(s->SetValue("S", "c", "5"), StoreResult::kDone);
+    EXPECT_EQ(s->SetValue("S", "b", "6"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(),
               Lines({"[S]", "b=6", "c=5", "a=1", "[T]", "b=2", "[S]", "b=3", "c=4"}));
     EXPECT_EQ(s->GetValue("T", "b"), "2");
@@ -145,11 +148,11 @@ TEST(SettingsFile, LineBreaksInTextsAreKeptAsTokens) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.Open());
     s->SetSection("S");
-    EXPECT_TRUE(s->WriteText("k", "one\r\ntwo\r\nthree"));
+    EXPECT_EQ(s->WriteText("k", "one\r\ntwo\r\nthree"), WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(), "[S]\r\nk=one┊*┊two┊*┊three"_gbk);
     EXPECT_EQ(s->ReadText("k"), "one\r\ntwo\r\nthree");
     // A lone CR or LF is an ordinary byte; a token written by the user becomes a line break.
-    EXPECT_TRUE(s->WriteText("k", "a\nb\rc┊*┊d"_gbk));
+    EXPECT_EQ(s->WriteText("k", "a\nb\rc┊*┊d"_gbk), WriteResult::kWritten);
     EXPECT_EQ(s->ReadText("k"), "a\nb\rc\r\nd");
     // The default goes through the same conversion.
     EXPECT_EQ(s->ReadText("missing", "x\r\ny"), "x\r\ny");
@@ -162,11 +165,11 @@ TEST(SettingsFile, AStrayLeadByteNeverHidesALineBreak) {
     ASSERT_TRUE(s.OpenWith(Lines({"[A]", "k=\x81", "j=1"})));
     // The value ends at the CR LF although the byte before it could start a character.
     EXPECT_EQ(s->GetValue("A", "k"), "\x81");
-    EXPECT_EQ(s->SetValue("A", "k", "2"), kStoreDone);
+    EXPECT_EQ(s->SetValue("A", "k", "2"), StoreResult::kDone);
     EXPECT_EQ(s.FileBytes(), Lines({"[A]", "k=2", "j=1"}));
     // A text with such a byte before its line break is still stored on one line.
     s->SetSection("A");
-    EXPECT_TRUE(s->WriteText("k", "\nk=\x81\r\nj=x"));
+    EXPECT_EQ(s->WriteText("k", "\nk=\x81\r\nj=x"), WriteResult::kWritten);
     EXPECT_EQ(s.FileBytes(), Lines({"[A]", "k=\nk=\x81" + "┊*┊j=x"_gbk, "j=1"}));
     EXPECT_EQ(s->ReadText("k"), "\nk=\x81\r\nj=x");
     EXPECT_EQ(s->ReadText("j"), "1");
@@ -181,7 +184,7 @@ TEST(SettingsFile, TwoByteCharactersWithBracketTrailBytesAreNotHeaderEnds) {
     std::vector<std::string> names;
     EXPECT_EQ(s->ListSections(names), 1);
     // A name ending in it still works as a name.
-    EXPECT_EQ(s->SetValue("乚"_gbk, "k", "2"), kStoreDone);
+    EXPECT_EQ(s->SetValue("乚"_gbk, "k", "2"), StoreResult::kDone);
     EXPECT_EQ(s->GetValue("乚"_gbk, "k"), "2");
 }
 

@@ -66,7 +66,7 @@ TEST(WindowGeometry, NormalWindowsKeepTheirRectangleOthersOnlyTheirState) {
     EXPECT_EQ(next.PlacementState(), kPlacementMaximised);
     EXPECT_EQ(next.Rect(), (WindowRect{5, 5, 50, 50}));
     EXPECT_EQ(next.moves(), 0);
-    EXPECT_EQ(s->CurrentSection(), "主界面.尺寸"_gbk);
+    EXPECT_EQ(Probe::CurrentSection(s.store()), "主界面.尺寸"_gbk);
 }
 
 TEST(WindowGeometry, RestoringWithoutASavedSectionKeepsTheWindowAsItIs) {

@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     zembrat::config::ConfigStore store;
     const bool handle = store.Open(argv[1], zembrat::config::DiskFile);
     store.SetSection(argv[2]);
-    const bool written = store.WriteText(argv[3], argv[4]);
+    const bool written =
+        store.WriteText(argv[3], argv[4]) == zembrat::config::WriteResult::kWritten;
     std::printf("handle=%d written=%d\n", handle ? 1 : 0, written ? 1 : 0);
     std::fflush(stdout);
     std::string line;

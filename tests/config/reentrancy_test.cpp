@@ -1,10 +1,7 @@
 // Calls made into the store from event handlers while another call is running.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "checked_store.h"
-#include "platform/events.h"
 
 namespace zembrat::config {
 namespace {
@@ -12,19 +9,6 @@ namespace {
 using testing::CheckedStore;
 using testing::Lines;
 using zembrat::testing::TempDir;
-
-// Points the event-processing hook at a handler for the life of the object.
-class EventHandler {
-  public:
-    explicit EventHandler(std::function<void()> handler)
-        : previous_(platform::SetProcessEventsHook(std::move(handler))) {}
-    ~EventHandler() { platform::SetProcessEventsHook(previous_); }
-    EventHandler(const EventHandler&) = delete;
-    EventHandler& operator=(const EventHandler&) = delete;
-
-  private:
-    platform::EventHook previous_;
-};
 
 TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturns) {
     TempDir dir;
@@ -35,42 +19,44 @@ TEST(Reentrancy, AWriteFromAnEventHandlerIsQueuedAndDoneBeforeTheOuterCallReturn
     std::vector<StoreResult> inner;
     std::size_t queuedDuringHandler = 0;
     bool busyDuringHandler = false;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls != 1) return;
-        busyDuringHandler = store.Busy();
+        busyDuringHandler = Probe::Busy(store);
         inner.push_back(store.SetValue("S", "from", "handler"));
         inner.push_back(store.RenameKey("S", "k", "key"));
         inner.push_back(store.DeleteEntry("S", "gone"));
         inner.push_back(store.ProcessPending());  // must not run the queue a second time
-        queuedDuringHandler = store.PendingQueue().size();
+        queuedDuringHandler = Probe::PendingQueue(store).size();
         // Reads are not queued: they see the mirror as it is.
-        inner.push_back(store.GetValue("S", "k") == "1" ? 0 : 99);
-    });
-    EXPECT_EQ(s->SetValue("S", "k", "2"), kStoreDone);
+        inner.push_back(store.GetValue("S", "k") == "1" ? StoreResult::kDone
+                                                        : StoreResult::kFailed);
+    };
+    EXPECT_EQ(s->SetValue("S", "k", "2"), StoreResult::kDone);
     EXPECT_TRUE(busyDuringHandler);
-    EXPECT_EQ(inner, (std::vector<StoreResult>{kStoreQueued, kStoreQueued, kStoreQueued,
-                                               kStoreQueued, 0}));
+    EXPECT_EQ(inner, (std::vector<StoreResult>{StoreResult::kQueued, StoreResult::kQueued,
+                                               StoreResult::kQueued, StoreResult::kQueued,
+                                               StoreResult::kDone}));
     EXPECT_EQ(queuedDuringHandler, 4u);  // the running item and the three queued behind it
-    EXPECT_FALSE(store.Busy());
-    EXPECT_TRUE(store.PendingQueue().empty());
+    EXPECT_FALSE(Probe::Busy(store));
+    EXPECT_TRUE(Probe::PendingQueue(store).empty());
     // The outer change, then the queued ones in order.
     EXPECT_EQ(s.FileBytes(), Lines({"[S]", "from=handler", "key=2"}));
-    EXPECT_EQ(store.ProcessPending(), kStoreFailed);  // nothing left to do
+    EXPECT_EQ(store.ProcessPending(), StoreResult::kFailed);  // nothing left to do
 }
 
-TEST(Reentrancy, ATypedWriteQueuedBehindABusyStoreReportsFalseButIsDone) {
+TEST(Reentrancy, ATypedWriteQueuedBehindABusyStoreSaysQueuedAndIsDone) {
     TempDir dir;
     CheckedStore s(dir);
     ASSERT_TRUE(s.Open());
     ConfigStore& store = s.store();
     store.SetSection("S");
-    bool innerResult = true;
+    WriteResult innerResult = WriteResult::kFailed;
     int calls = 0;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls == 1) innerResult = store.WriteText("inner", "x");
-    });
-    EXPECT_TRUE(s->WriteText("outer", "y"));
-    EXPECT_FALSE(innerResult);
+    };
+    EXPECT_EQ(s->WriteText("outer", "y"), WriteResult::kWritten);
+    EXPECT_EQ(innerResult, WriteResult::kQueued);
     EXPECT_EQ(s->ReadText("inner"), "x");
     EXPECT_EQ(s.FileBytes(), Lines({"[S]", "inner=x", "outer=y"}));
 }
@@ -80,7 +66,7 @@ TEST(Reentrancy, EventsAreProcessedAtEachSearchRoundAndEachListedLine) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.OpenWith(Lines({"[S]", "k=1", "j=2", "[T]"})));
     int calls = 0;
-    EventHandler handler([&] { ++calls; });
+    s.points().onEvents = [&] { ++calls; };
     s->GetValue("S", "k");
     EXPECT_EQ(calls, 1);
     calls = 0;
@@ -107,9 +93,9 @@ TEST(Reentrancy, AHandlerReplacingTheContentDuringAListingDoesNoHarm) {
     ASSERT_TRUE(s.OpenWith(Lines({"[S]", "k=1", "[T]", "k=2", "[U]", "k=3"})));
     ConfigStore& store = s.store();
     int calls = 0;
-    EventHandler handler([&] {
+    s.points().onEvents = [&] {
         if (++calls == 1) store.SetContent("x");
-    });
+    };
     std::vector<std::string> names;
     EXPECT_EQ(store.SectionsWithKey("k", names), 3);  // the content as it was when called
     s.Check();

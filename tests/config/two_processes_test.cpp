@@ -87,16 +87,17 @@ TEST(TwoProcesses, TheFirstHoldersValuesAreTheOnesStored) {
 
     ConfigStore second;
     EXPECT_FALSE(second.Open(path, DiskFile));
+    EXPECT_TRUE(second.LockedByAnother());
     second.SetSection("S");
     EXPECT_EQ(second.ReadText("k"), "first");  // it read the bytes the file had
-    EXPECT_FALSE(second.WriteText("k", "second"));
-    EXPECT_FALSE(second.WriteText("other", "x"));
+    EXPECT_EQ(second.WriteText("k", "second"), WriteResult::kFailed);
+    EXPECT_EQ(second.WriteText("other", "x"), WriteResult::kFailed);
     EXPECT_FALSE(second.WritesReachDisk());
     EXPECT_EQ(ReadFileOrMissing(path), "[S]\r\nk=first");
 
     EXPECT_EQ(first.Finish(), 0);
     // The first has ended; the second still has no handle and still reaches nothing.
-    EXPECT_FALSE(second.WriteText("k", "third"));
+    EXPECT_EQ(second.WriteText("k", "third"), WriteResult::kFailed);
     EXPECT_EQ(second.ReadText("k"), "third");
     EXPECT_EQ(ReadFileOrMissing(path), "[S]\r\nk=first");
     second.Close();
@@ -105,6 +106,7 @@ TEST(TwoProcesses, TheFirstHoldersValuesAreTheOnesStored) {
     // Once nobody holds it, a new store takes it; a holder started then is shut out in turn.
     ConfigStore third;
     EXPECT_TRUE(third.Open(path, DiskFile));
+    EXPECT_FALSE(third.LockedByAnother());
     HolderProcess late(path, "k", "late");
     EXPECT_EQ(late.Report(), "handle=0 written=0\n");
     EXPECT_EQ(late.Finish(), 0);

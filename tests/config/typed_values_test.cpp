@@ -25,8 +25,8 @@ TEST(TypedValues, BooleansAreTrueAndFalseTextsReadTwoWays) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.OpenWith(Lines({"[S]", "other=yes", "blank="})));
     s->SetSection("S");
-    EXPECT_TRUE(s->WriteBool("on", true));
-    EXPECT_TRUE(s->WriteBool("off", false));
+    EXPECT_EQ(s->WriteBool("on", true), WriteResult::kWritten);
+    EXPECT_EQ(s->WriteBool("off", false), WriteResult::kWritten);
     EXPECT_EQ(s->GetValue("S", "on"), "真"_gbk);
     EXPECT_EQ(s->GetValue("S", "off"), "假"_gbk);
     EXPECT_TRUE(s->ReadBool("on"));
@@ -60,7 +60,7 @@ TEST(TypedValues, NumbersAreStoredWithThirteenSignificantDigits) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.Open());
     s->SetSection("N");
-    EXPECT_TRUE(s->WriteNumber("third", 1.0 / 3));
+    EXPECT_EQ(s->WriteNumber("third", 1.0 / 3), WriteResult::kWritten);
     EXPECT_EQ(s->GetValue("N", "third"), "0.3333333333333");
     EXPECT_DOUBLE_EQ(s->ReadNumber("third"), 0.3333333333333);
     // The default goes through the stored form too.
@@ -108,7 +108,7 @@ TEST(TypedValues, DateTimesRoundTripInTheirShortestForm) {
     for (const DateTime& value : {DateTime{2024, 3, 9, 0, 0, 0}, DateTime{1999, 12, 31, 23, 59, 59},
                                   DateTime{2000, 2, 29, 0, 1, 0}, DateTime{100, 1, 1, 5, 0, 0},
                                   DateTime{9999, 12, 31, 0, 0, 1}}) {
-        EXPECT_TRUE(s->WriteDateTime("when", value));
+        EXPECT_EQ(s->WriteDateTime("when", value), WriteResult::kWritten);
         EXPECT_EQ(s->ReadDateTime("when"), value);
     }
     const DateTime earliest{};
@@ -118,7 +118,7 @@ TEST(TypedValues, DateTimesRoundTripInTheirShortestForm) {
     // Not a date-time, or an impossible one: the earliest value, not the default.
     for (const char* bad : {"yesterday", "2024年3月", "2023年2月29日", "2024年13月1日",
                             "2024年3月9日25时", "2024年3月9日8时extra", "99年1月1日"}) {
-        EXPECT_TRUE(s->WriteText("bad", text::GbkFromUtf8(bad)));
+        EXPECT_EQ(s->WriteText("bad", text::GbkFromUtf8(bad)), WriteResult::kWritten);
         EXPECT_EQ(s->ReadDateTime("bad", fallback), earliest) << bad;
     }
 }
@@ -129,7 +129,7 @@ TEST(TypedValues, BinaryValuesLiveInFilesBesideTheSettingsFile) {
     ASSERT_TRUE(s.OpenWith("[S]\r\nk=v"));
     s->SetSection("U");
     const std::string expectedFile = dir / "inibin/U-P.ibn";
-    EXPECT_EQ(s->BinaryValueFile("P"), expectedFile);
+    EXPECT_EQ(Probe::BinaryValueFile(s.store(), "P"), expectedFile);
     EXPECT_EQ(s->ReadBinary("P", "dflt"), "dflt");
     const std::string bytes("\0\x01\xFF\r\nxyz", 8);
     EXPECT_TRUE(s->WriteBinary("P", bytes));
@@ -154,7 +154,7 @@ TEST(TypedValues, BinaryValuesLiveInFilesBesideTheSettingsFile) {
     CheckedStore odd(dir, "odd\x81/Zembrat.ini");
     ASSERT_TRUE(odd.Open());
     odd->SetSection("S");
-    EXPECT_EQ(odd->BinaryValueFile("k"), dir / "odd\x81/inibin/S-k.ibn");
+    EXPECT_EQ(Probe::BinaryValueFile(odd.store(), "k"), dir / "odd\x81/inibin/S-k.ibn");
     EXPECT_TRUE(odd->WriteBinary("k", "odd"));
     EXPECT_EQ(odd->ReadBinary("k"), "odd");
 
@@ -173,33 +173,33 @@ TEST(TypedValues, WritesReportWhetherTheirChangeReachedTheFile) {
     CheckedStore s(dir);
     ASSERT_TRUE(s.Open());
     s->SetSection("S");
-    EXPECT_TRUE(s->WriteText("k", "1"));
+    EXPECT_EQ(s->WriteText("k", "1"), WriteResult::kWritten);
     EXPECT_TRUE(s->WritesReachDisk());
 
     // Another holder of the file: no handle, the bytes are still read, nothing reaches the disk.
     ConfigStore second;
     EXPECT_FALSE(second.Open(s.path(), DiskFile));
-    EXPECT_FALSE(second.HasFileHandle());
+    EXPECT_FALSE(Probe::HasFileHandle(second));
     EXPECT_FALSE(second.WritesReachDisk());
     second.SetSection("S");
     EXPECT_EQ(second.ReadText("k"), "1");
-    EXPECT_FALSE(second.WriteText("k", "2"));
-    EXPECT_FALSE(second.WriteNumber("n", 3));
-    EXPECT_FALSE(second.WriteBool("b", true));
-    EXPECT_FALSE(second.WriteDateTime("d", {}));
+    EXPECT_EQ(second.WriteText("k", "2"), WriteResult::kFailed);
+    EXPECT_EQ(second.WriteNumber("n", 3), WriteResult::kFailed);
+    EXPECT_EQ(second.WriteBool("b", true), WriteResult::kFailed);
+    EXPECT_EQ(second.WriteDateTime("d", {}), WriteResult::kFailed);
     EXPECT_EQ(second.ReadText("k"), "2");  // the mirror took it
     EXPECT_EQ(s.FileBytes(), "[S]\r\nk=1");
 
     // Someone shortens the file behind the store's back: the next patch fails and says so.
     s.WriteFile("");
-    EXPECT_FALSE(s.store().WriteText("k", "longer value"));
+    EXPECT_EQ(s.store().WriteText("k", "longer value"), WriteResult::kFailed);
     EXPECT_FALSE(s.store().WritesReachDisk());
 
     // A path that cannot be opened.
     ConfigStore nowhere;
     EXPECT_FALSE(nowhere.Open(dir / "no/such/folder/x.ini", DiskFile));
-    EXPECT_EQ(nowhere.ContentBytes(), "");
-    EXPECT_FALSE(nowhere.WriteText("k", "v"));
+    EXPECT_EQ(Probe::ContentBytes(nowhere), "");
+    EXPECT_EQ(nowhere.WriteText("k", "v"), WriteResult::kFailed);
     EXPECT_FALSE(nowhere.WritesReachDisk());
 }
 
@@ -211,8 +211,8 @@ TEST(MemoryBackend, ChangesReachTheDiskOnlyThroughSaveAs) {
     EXPECT_FALSE(store.WritesReachDisk());
     store.SetSection("S");
     EXPECT_EQ(store.ReadText("k"), "1");
-    EXPECT_TRUE(store.WriteText("k", "2"));
-    EXPECT_TRUE(store.WriteText("j", "3"));
+    EXPECT_EQ(store.WriteText("k", "2"), WriteResult::kWritten);
+    EXPECT_EQ(store.WriteText("j", "3"), WriteResult::kWritten);
     EXPECT_EQ(ReadFileOrMissing(path), "[S]\r\nk=1");
     // The listings read the copy in memory, which follows every change.
     std::vector<std::string> keys;
@@ -239,7 +239,7 @@ TEST(MemoryBackend, ChangesReachTheDiskOnlyThroughSaveAs) {
     ConfigStore fresh;
     EXPECT_TRUE(fresh.Open(dir / "absent.ini", MemoryFile));
     fresh.SetSection("S");
-    EXPECT_TRUE(fresh.WriteText("k", "v"));
+    EXPECT_EQ(fresh.WriteText("k", "v"), WriteResult::kWritten);
     EXPECT_EQ(fresh.GetContent(), "[S]\r\nk=v");
     EXPECT_FALSE(platform::PathExists(dir / "absent.ini"));
 }
@@ -273,25 +273,25 @@ TEST_F(RegistryBackendTest, ValuesAreFilesUnderTheRegistryPath) {
     EXPECT_TRUE(store.Open(program_ / "Zembrat.ini", RegistryBackend));
     EXPECT_FALSE(platform::PathExists(program_ / "Zembrat.ini"));  // nothing is opened
     store.SetSection("基本配置"_gbk);
-    EXPECT_EQ(store.RegistryPath(), "Qorv软件\\Zembrat\\基本配置\\"_gbk);
+    EXPECT_EQ(Probe::RegistryPath(store), "Qorv软件\\Zembrat\\基本配置\\"_gbk);
 
     EXPECT_EQ(store.ReadText("k", "d"), "d");
-    EXPECT_TRUE(store.WriteText("k", "a\r\nb"));
+    EXPECT_EQ(store.WriteText("k", "a\r\nb"), WriteResult::kWritten);
     EXPECT_EQ(ReadFileOrMissing(ValueFile("基本配置"_gbk, "k")), "a┊*┊b"_gbk);
     EXPECT_EQ(store.ReadText("k", "d"), "a\r\nb");
-    EXPECT_TRUE(store.WriteNumber("n", 2.5));
+    EXPECT_EQ(store.WriteNumber("n", 2.5), WriteResult::kWritten);
     EXPECT_EQ(ReadFileOrMissing(ValueFile("基本配置"_gbk, "n")), "2.5");
     EXPECT_EQ(store.ReadNumber("n"), 2.5);
-    EXPECT_TRUE(store.WriteBool("b", false));
+    EXPECT_EQ(store.WriteBool("b", false), WriteResult::kWritten);
     EXPECT_FALSE(store.ReadBool("b", true));
-    EXPECT_TRUE(store.WriteDateTime("t", {2024, 1, 2, 3, 0, 0}));
+    EXPECT_EQ(store.WriteDateTime("t", {2024, 1, 2, 3, 0, 0}), WriteResult::kWritten);
     EXPECT_EQ(store.ReadDateTime("t"), (DateTime{2024, 1, 2, 3, 0, 0}));
     // An existing empty value reads as empty text, unlike an empty entry of the settings file.
-    EXPECT_TRUE(store.WriteText("e", ""));
+    EXPECT_EQ(store.WriteText("e", ""), WriteResult::kWritten);
     EXPECT_EQ(store.ReadText("e", "d"), "");
     EXPECT_TRUE(store.ReadBoolUnlessFalse("e", false));
     // The settings file stays untouched; binary values still go beside it.
-    EXPECT_EQ(store.ContentBytes(), "");
+    EXPECT_EQ(Probe::ContentBytes(store), "");
     EXPECT_TRUE(store.WriteBinary("bin", "xy"));
     EXPECT_EQ(ReadFileOrMissing(program_ / "inibin/基本配置-bin.ibn"_gbk), "xy");
     EXPECT_TRUE(store.WritesReachDisk());
@@ -301,9 +301,9 @@ TEST_F(RegistryBackendTest, NamesStayInsideTheirKeysFolder) {
     ConfigStore store;
     EXPECT_TRUE(store.Open("Zembrat.ini", RegistryBackend));
     store.SetSection("S");
-    EXPECT_TRUE(store.WriteText("../../escape", "x"));
-    EXPECT_TRUE(store.WriteText("", "default value"));
-    EXPECT_TRUE(store.WriteText("50%", "p"));
+    EXPECT_EQ(store.WriteText("../../escape", "x"), WriteResult::kWritten);
+    EXPECT_EQ(store.WriteText("", "default value"), WriteResult::kWritten);
+    EXPECT_EQ(store.WriteText("50%", "p"), WriteResult::kWritten);
     EXPECT_EQ(store.ReadText("../../escape"), "x");
     EXPECT_EQ(store.ReadText(""), "default value");
     EXPECT_EQ(store.ReadText("50%"), "p");
@@ -312,19 +312,19 @@ TEST_F(RegistryBackendTest, NamesStayInsideTheirKeysFolder) {
     EXPECT_EQ(ReadFileOrMissing(ValueFile("S", "..%2F..%2Fescape")), "x");
     EXPECT_EQ(ReadFileOrMissing(ValueFile("S", "50%25")), "p");
     // A "\" in a key names a sub-key, as in the registry.
-    EXPECT_TRUE(store.WriteText("sub\\leaf", "l"));
+    EXPECT_EQ(store.WriteText("sub\\leaf", "l"), WriteResult::kWritten);
     EXPECT_EQ(ReadFileOrMissing(ValueFile("S", "sub/leaf")), "l");
     store.SetSection("\x81");  // a section name that is no valid GBK still round-trips
-    EXPECT_TRUE(store.WriteText("k", "stray"));
+    EXPECT_EQ(store.WriteText("k", "stray"), WriteResult::kWritten);
     EXPECT_EQ(store.ReadText("k"), "stray");
     store.SetSection("..");
-    EXPECT_TRUE(store.WriteText("k", "dots"));
+    EXPECT_EQ(store.WriteText("k", "dots"), WriteResult::kWritten);
     EXPECT_EQ(ReadFileOrMissing(ValueFile("%2E%2E", "k")), "dots");
 
     // A root that cannot hold folders: writes report false, reads give the default.
     const std::string blocked = root_.Write("file", "x");
     setenv("XDG_CONFIG_HOME", text::Utf8FromGbk(blocked).c_str(), 1);
-    EXPECT_FALSE(store.WriteText("k", "v"));
+    EXPECT_EQ(store.WriteText("k", "v"), WriteResult::kFailed);
     EXPECT_EQ(store.ReadText("k", "d"), "d");
 }
 

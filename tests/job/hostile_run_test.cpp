@@ -82,19 +82,21 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
         EXPECT_EQ(finalRows[i].cells[0], "下载失败 "_gbk) << failing[i];
     }
     EXPECT_EQ(finalRows[failing.size()].icon, StatusIcon::Saved);
-    // A page delivered with 200 for an image address is stored like an image.
-    EXPECT_EQ(finalRows[failing.size() + 1].icon, StatusIcon::Saved);
+    // A page delivered with 200 for an image address is no image: asked for twice, then failed.
+    EXPECT_EQ(finalRows[failing.size() + 1].icon, StatusIcon::Failed);
+    EXPECT_EQ(server.RequestsTo("/page.gif").size(), 2u);
 
     std::string expected = "<p>"_gbk + "开头"_gbk + "</p>";
     for (const auto& url : failing) expected += "<img src=\"" + url + "\">";
-    expected += "<img src=\"/files/img/" + ContentName("GIF good") + ".gif\"><img src=\"/files/img/" +
-                ContentName("<html>an error page</html>") + ".gif\">";
+    expected += "<img src=\"/files/img/" + ContentName("GIF good") + ".gif\"><img src=\"" +
+                server.Url("/page.gif") + "\">";
     EXPECT_EQ(ReadFileOrMissing(ResultFolder(articles) + "a.htm"), expected);
     EXPECT_EQ(ReadFileOrMissing(articles + "/a.htm"), article);
     // Nothing reached file:// or the ftp port; nothing from the broken answers was stored.
     std::size_t stored = 0;
     for (const auto& e : platform::ListFolder(ResultFolder(articles) + "files/img")) stored += e.isFolder ? 0 : 1;
-    EXPECT_EQ(stored, 2u);
+    EXPECT_EQ(stored, 1u);
+    EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("有 10 张图片未能转存。"), std::string::npos);
 }
 
 }  // namespace

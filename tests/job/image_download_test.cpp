@@ -40,12 +40,13 @@ protected:
     std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
     // Collects the references and runs the download walk over them, as a run does per article.
     std::string Run(const std::string& article) {
-        const std::vector<ImageRef> refs = CollectImageRefs(article, tags, excludes, window, window);
+        const std::vector<ImageRef> refs =
+            CollectImageRefs(article, tags, excludes, window, window, options, markdown);
         window.log.clear();
         eventsBeforeDownloads = window.processEventsCalls;
         std::string text = article;
         window.SetStopToken(stop.get_token());
-        summary = DownloadImages(text, refs, result, window, web, window, CountSleep);
+        summary = DownloadImages(text, refs, result, window, web, window, options, CountSleep);
         return text;
     }
     // The retry wait's sleeps, added up instead of slept.
@@ -63,6 +64,8 @@ protected:
     std::string result;
     std::stop_source stop;
     DownloadSummary summary;
+    ExtensionOptions options;
+    bool markdown = false;
     int eventsBeforeDownloads = 0;
 };
 

@@ -418,8 +418,9 @@ class HttpServer::Impl : public httplib::Server {
                                                 "Transfer-Encoding"};
         if (currentConnection.stream) {
             for (const auto& [name, value] : ParseHead(currentConnection.stream->consumed())) {
-                const bool hop = std::any_of(std::begin(kHopByHop), std::end(kHopByHop),
-                                             [&](const char* h) { return EqualsNoCase(name, h); });
+                const bool hop =
+                    std::any_of(std::begin(kHopByHop), std::end(kHopByHop),
+                                [&key = name](const char* h) { return EqualsNoCase(key, h); });
                 if (!hop) out.headers.emplace(name, value);
             }
         }

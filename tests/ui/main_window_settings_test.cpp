@@ -1,6 +1,8 @@
 // The main window's settings, save and help entries and closing, on a real settings file.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -8,8 +10,9 @@
 #include <QTimer>
 
 #include "config/config_store.h"
+#include "config/config_store_test_access.h"
 #include "job/folders.h"
-#include "platform/events.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
@@ -110,6 +113,46 @@ TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
                                                      "new.example", "a.example|b.example/x"));
 }
 
+TEST_F(WindowWithSettings, ExtensionOptionsAreSetInTheirDialogAndKeptInTheirOwnSection) {
+    MainWindow& w = Start();
+    Fill(w);
+    // Nobody set an option: the file is exactly the six settings.
+    ASSERT_TRUE(w.SaveSettings());
+    EXPECT_EQ(ReadFileOrMissing(path), Filled());
+
+    auto tick = [](const char* box, bool on) {
+        testing::WhenModalAppears([box, on](QWidget* dialog) {
+            if (dialog->objectName() != QStringLiteral("扩展选项窗口")) return false;
+            dialog->findChild<QCheckBox*>(QString::fromUtf8(box))->setChecked(on);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("按钮确定")),
+                              Qt::LeftButton);
+            return true;
+        });
+    };
+    tick("复选框延迟加载", true);
+    QTest::mousePress(Child<TextLink>("超级链接框扩展选项"), Qt::LeftButton);
+    EXPECT_TRUE(w.driver().options().lazyImages);
+    ASSERT_TRUE(w.SaveSettings());
+    const std::string section = "\r\n[扩展选项]\r\n识别延迟加载和响应式图片=1"_gbk;
+    EXPECT_EQ(ReadFileOrMissing(path), Filled() + section);
+
+    // A window started later over the same file takes the option.
+    window.reset();
+    store.Close();
+    MainWindow& again = Start();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&again, &activate);
+    EXPECT_TRUE(again.driver().options().lazyImages);
+    EXPECT_FALSE(again.driver().options().https);
+
+    // Turned off again, the key says so; the other options stay out of the file.
+    tick("复选框延迟加载", false);
+    QTest::mouseClick(Child<QWidget>("图片框扩展选项"), Qt::LeftButton);
+    ASSERT_TRUE(again.SaveSettings());
+    EXPECT_EQ(ReadFileOrMissing(path),
+              Filled() + "\r\n[扩展选项]\r\n识别延迟加载和响应式图片=0"_gbk);
+}
+
 TEST_F(WindowWithSettings, HelpEntriesOpenTheHelpTextWithTheDefaultTitle) {
     Start();
     QStringList titles, contents;
@@ -143,10 +186,12 @@ TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce
     config::ConfigStore holder;
     ASSERT_TRUE(holder.Open(path, config::DiskFile));
     MainWindow& w = Start();
-    ASSERT_FALSE(store.HasFileHandle());
+    ASSERT_FALSE(config::ConfigStoreTestAccess::HasFileHandle(store));
     Fill(w);
     MessageBoxAnswerer answerer;
-    const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path);
+    // The other holder is named as the reason.
+    const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path) +
+                           QStringLiteral("\r\n配置文件正被另一个程序使用。");
 
     QTest::mousePress(Child<TextLink>("超级链接框保存"), Qt::LeftButton);
     QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
@@ -216,8 +261,10 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     const std::string stored = SavedSettings("f", "*.txt", "i", "o", "n", "x");
     MainWindow& w = StartUnactivated(stored);
     // As the program sets it: the store lets events through between the keys it reads.
-    const platform::EventHook previous =
-        platform::SetProcessEventsHook([] { QApplication::processEvents(); });
+    struct ToolkitPoints : platform::EventPoints {
+        void ProcessEvents() override { QApplication::processEvents(); }
+    } points;
+    store.SetEventPoints(points);
 
     // The close (a termination request, say) arrives once the first box has been read.
     bool asked = false, closedMidway = false;
@@ -232,7 +279,7 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
     });
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(&w, &activate);
-    platform::SetProcessEventsHook(previous);
+    store.SetEventPoints(platform::NoEventPoints());
 
     ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
     EXPECT_TRUE(w.settingsLoaded());

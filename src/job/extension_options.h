@@ -1,0 +1,157 @@
+// The extension options of a run: read once when a run starts (from the settings section or
+// the command line) and passed down. Every member's default keeps the program's plain
+// behaviour, so a default-constructed value changes nothing anywhere.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "text/codec.h"
+
+namespace zembrat::job {
+
+struct ExtensionOptions {
+    static constexpr int kMinDownloadsAtOnce = 1;
+    static constexpr int kMaxDownloadsAtOnce = 16;
+    // The longest time-out a user can set, one hour; anything above is taken as a typing slip.
+    static constexpr int kMaxTimeoutSeconds = 3600;
+
+    bool https = false;         // keep and fetch https:// images; //host/path becomes https:
+    bool lazyImages = false;    // data-src and friends, srcset, <picture><source srcset>
+    bool htmlRules = false;     // read tags as a browser does
+    bool checkContent = false;  // the body's first bytes decide whether it is an image
+    bool markdown = false;      // the images of Markdown articles
+    int timeoutSeconds = 0;     // one download from connect to last byte; 0: the usual waits
+    int downloadsAtOnce = 1;    // kMinDownloadsAtOnce..kMaxDownloadsAtOnce
+    bool writeReport = false;   // a report of every reference after the run
+
+    friend bool operator==(const ExtensionOptions&, const ExtensionOptions&) = default;
+};
+
+// Key/text pairs as they stand in the settings section, texts in GBK.
+using OptionTexts = std::vector<std::pair<std::string, std::string>>;
+
+// The settings section that holds the options, "扩展选项".
+inline const std::string& ExtensionSection() {
+    using namespace text::literals;
+    static const std::string section = "扩展选项"_gbk;
+    return section;
+}
+
+namespace extension_keys {
+using namespace text::literals;
+inline const std::string& Https() {
+    static const std::string k = "转存https图片"_gbk;
+    return k;
+}
+inline const std::string& LazyImages() {
+    static const std::string k = "识别延迟加载和响应式图片"_gbk;
+    return k;
+}
+inline const std::string& HtmlRules() {
+    static const std::string k = "按网页规则读取标签"_gbk;
+    return k;
+}
+inline const std::string& CheckContent() {
+    static const std::string k = "检查图片内容"_gbk;
+    return k;
+}
+inline const std::string& Markdown() {
+    static const std::string k = "处理Markdown图片"_gbk;
+    return k;
+}
+inline const std::string& Timeout() {
+    static const std::string k = "下载超时"_gbk;
+    return k;
+}
+inline const std::string& DownloadsAtOnce() {
+    static const std::string k = "同时下载数"_gbk;
+    return k;
+}
+inline const std::string& WriteReport() {
+    static const std::string k = "运行后写出报告"_gbk;
+    return k;
+}
+}  // namespace extension_keys
+
+namespace detail {
+
+// A whole text of ASCII digits with a value in [low, high]; anything else gives fallback.
+inline int NumberOrDefault(std::string_view text, int low, int high, int fallback) {
+    if (text.empty() || text.size() > 9) return fallback;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return fallback;
+        value = value * 10 + (c - '0');
+    }
+    return value >= low && value <= high ? value : fallback;
+}
+
+inline bool FlagOrDefault(std::string_view text, bool fallback) {
+    if (text == "1") return true;
+    if (text == "0") return false;
+    return fallback;
+}
+
+}  // namespace detail
+
+// Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal.
+inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
+    namespace k = extension_keys;
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+    return {{k::Https(), flag(o.https)},
+            {k::LazyImages(), flag(o.lazyImages)},
+            {k::HtmlRules(), flag(o.htmlRules)},
+            {k::CheckContent(), flag(o.checkContent)},
+            {k::Markdown(), flag(o.markdown)},
+            {k::Timeout(), std::to_string(o.timeoutSeconds)},
+            {k::DownloadsAtOnce(), std::to_string(o.downloadsAtOnce)},
+            {k::WriteReport(), flag(o.writeReport)}};
+}
+
+// Only the pairs whose value differs from the default's: what a settings file needs to hold,
+// so that a file in which no option was changed gets no section at all.
+inline OptionTexts ChangedExtensionOptionTexts(const ExtensionOptions& o) {
+    const OptionTexts defaults = ExtensionOptionTexts(ExtensionOptions{});
+    OptionTexts all = ExtensionOptionTexts(o);
+    OptionTexts changed;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].second != defaults[i].second) changed.push_back(std::move(all[i]));
+    }
+    return changed;
+}
+
+// The options the pairs give. Keys not among the options are ignored; a missing key, or a
+// value that is not of the key's form or outside its range, leaves that option at its default.
+// When a key comes twice, the last one counts.
+inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
+    namespace k = extension_keys;
+    ExtensionOptions o;
+    const ExtensionOptions d;
+    for (const auto& [key, value] : texts) {
+        if (key == k::Https())
+            o.https = detail::FlagOrDefault(value, d.https);
+        else if (key == k::LazyImages())
+            o.lazyImages = detail::FlagOrDefault(value, d.lazyImages);
+        else if (key == k::HtmlRules())
+            o.htmlRules = detail::FlagOrDefault(value, d.htmlRules);
+        else if (key == k::CheckContent())
+            o.checkContent = detail::FlagOrDefault(value, d.checkContent);
+        else if (key == k::Markdown())
+            o.markdown = detail::FlagOrDefault(value, d.markdown);
+        else if (key == k::Timeout())
+            o.timeoutSeconds = detail::NumberOrDefault(
+                value, 0, ExtensionOptions::kMaxTimeoutSeconds, d.timeoutSeconds);
+        else if (key == k::DownloadsAtOnce())
+            o.downloadsAtOnce =
+                detail::NumberOrDefault(value, ExtensionOptions::kMinDownloadsAtOnce,
+                                        ExtensionOptions::kMaxDownloadsAtOnce, d.downloadsAtOnce);
+        else if (key == k::WriteReport())
+            o.writeReport = detail::FlagOrDefault(value, d.writeReport);
+    }
+    return o;
+}
+
+}  // namespace zembrat::job

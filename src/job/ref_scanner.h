@@ -1,0 +1,94 @@
+// Finding the source values of an article's images under the extension options: pure
+// functions over the article's bytes. They find; keeping, completing and excluding is the
+// filter walk's (see CompleteAddress for the part the https option changes).
+//
+// How tags are read:
+// - The plain rule (every option off) gives exactly the source values of ImageTagPattern():
+//   "<img " then, on the same line, the first "src=" that is followed by an optional quote and
+//   a value of characters other than quotes, "<", ">" and space, with a ">" after it on the
+//   value's last line. Letter case is ignored; a match may run over several tags.
+// - Lazy and responsive images add, in "<img " tags, the values of src, data-src,
+//   data-original, data-lazy-src, data-actualsrc, srcset and data-srcset, and in "<source "
+//   tags between "<picture" and "</picture>" the srcset, to what the plain rule finds, so the
+//   option only ever adds references. Such a tag runs from its name (followed by a space) to
+//   the first ">", over line breaks too; an attribute is "name=" right after a space, tab or
+//   quote, with no space around "=", and its value is read as the plain rule reads it (so the
+//   src of a tag that the plain rule misses because of a line break is found here). A quoted
+//   srcset is read whole up to its closing quote (its candidates are separated by spaces and
+//   commas); each candidate's address is a source of its own, its descriptor ("2x", "640w") is
+//   not part of it and stays in the article as it is.
+// - HTML rules read every tag as a browser does: any white space (space, tab, line feed,
+//   carriage return, form feed) after the tag name, between attributes and around "=",
+//   attribute names in any letter case and matched whole (data-src is not src), quoted values
+//   read whole up to the matching quote, spaces and ">" included, unquoted values up to white
+//   space or ">". The source text is the value without leading and trailing white space; the
+//   address fetched has its character references decoded (&amp; is fetched as &) and inner
+//   spaces written as %20, as a browser asks for it. Under these rules the src values also come
+//   from this reading (the plain rule is not used), and only the first of two attributes of the
+//   same name counts, as in a browser.
+// - Markdown articles: ![alt](url), ![alt](url "title") (or 'title', (title)), ![alt](<url>),
+//   and ![alt][id] / ![alt][] with the definition "[id]: url" (labels compared without regard
+//   to ASCII letter case and runs of white space; the first definition of a label counts; only
+//   definitions an image uses are sources). Backslash escapes and character references are
+//   decoded in the fetched address, as a Markdown renderer does. Raw <img> tags in the article
+//   are read under the other options as in any article. Code spans and blocks are not told
+//   apart from text.
+//
+// Positions step over characters as units: in a GBK article no match starts on the second
+// byte of a two-byte character (the image-tag pattern sees the same characters); in a UTF-8
+// article every ASCII byte is a character of its own. So PlainSources of UTF-8 bytes read as
+// Gbk equals the pattern on them; read as Utf8 it can also find an attribute right after a
+// Chinese character whose last byte GBK would pair with the attribute's first letter.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "job/extension_options.h"
+
+namespace zembrat::job {
+
+enum class ArticleEncoding { Gbk, Utf8 };
+
+// Utf8 when the article begins with the UTF-8 byte-order mark, or holds bytes of 0x80 and
+// above that all form valid UTF-8 sequences; otherwise Gbk.
+ArticleEncoding DetectArticleEncoding(std::string_view article);
+
+// True for file names ending in ".md" or ".markdown", in any letter case.
+bool IsMarkdownName(std::string_view fileName);
+
+// One found source, a contiguous piece of the article.
+struct FoundSource {
+    std::size_t offset = 0;  // where text begins in the article
+    std::string text;        // the value as written: what the rewrite replaces
+    std::string address;     // what is fetched when it differs from text; empty otherwise
+
+    const std::string& Fetched() const { return address.empty() ? text : address; }
+    friend bool operator==(const FoundSource&, const FoundSource&) = default;
+};
+
+// The source values the image-tag pattern gives, in article order, duplicates included.
+std::vector<FoundSource> PlainSources(std::string_view article, ArticleEncoding encoding);
+
+// The sources under the options, in article order (by offset), duplicates included; with
+// default options exactly PlainSources. markdownArticle says the article's name is a Markdown
+// one (IsMarkdownName); Markdown is read only when options.markdown is set as well.
+std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOptions& options,
+                                     ArticleEncoding encoding, bool markdownArticle);
+
+// Each text kept only at its last occurrence, in the order those last occurrences stand (the
+// rule RemoveDuplicates applies to texts).
+std::vector<FoundSource> KeepLastOccurrences(std::vector<FoundSource> sources);
+
+// The part of the filter walk that the https option changes, on an address already trimmed:
+// the absolute address to fetch, or nothing when the reference is dropped. Without https: a
+// site-relative "/..." address is joined to "http://" + oldPrefix (dropped when oldPrefix is
+// empty), and only "http://" addresses (any letter case) are kept. With https: "//host/path"
+// becomes "https://host/path" whatever oldPrefix holds, and "https://" addresses are kept too.
+std::optional<std::string> CompleteAddress(std::string_view trimmed, std::string_view oldPrefix,
+                                           bool https);
+
+}  // namespace zembrat::job

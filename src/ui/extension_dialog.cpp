@@ -1,0 +1,154 @@
+#include "ui/extension_dialog.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "ui/fonts.h"
+
+namespace zembrat::ui {
+namespace {
+
+// The explanation under an option, in a smaller grey line indented below its control.
+QLabel* Explanation(QWidget* parent, const QString& name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setWordWrap(true);
+    label->setContentsMargins(22, 0, 0, 6);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
+    label->setPalette(palette);
+    return label;
+}
+
+QCheckBox* Option(QWidget* parent, QVBoxLayout* layout, const QString& name, const QString& caption,
+                  const QString& explanationName, const QString& explanation, bool checked) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setChecked(checked);
+    layout->addWidget(box);
+    layout->addWidget(Explanation(parent, explanationName, explanation));
+    return box;
+}
+
+}  // namespace
+
+ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("扩展选项窗口"));
+    setWindowTitle(QStringLiteral("扩展选项"));
+    setModal(true);
+    setFont(SimSun(12));  // the window's own font for its controls
+    auto* layout = new QVBoxLayout(this);
+
+    https_ =
+        Option(this, layout, QStringLiteral("复选框转存https图片"),
+               QStringLiteral("转存 https 图片"), QStringLiteral("标签说明https"),
+               QStringLiteral(
+                   "以 https:// 开头的图片也转存，并校验网站证书；以 // 开头的地址补上 https:。"),
+               o.https);
+    lazyImages_ = Option(
+        this, layout, QStringLiteral("复选框延迟加载"), QStringLiteral("识别延迟加载和响应式图片"),
+        QStringLiteral("标签说明延迟加载"),
+        QStringLiteral(
+            "除 src 外，还读取 data-src、data-original 等属性和 srcset 里的每一张候选图片。"),
+        o.lazyImages);
+    htmlRules_ = Option(
+        this, layout, QStringLiteral("复选框网页规则"), QStringLiteral("按网页规则读取标签"),
+        QStringLiteral("标签说明网页规则"),
+        QStringLiteral(
+            "像浏览器一样读取标签：属性间可有空格和换行，引号里的值整段读取，&amp; 等按字符下载。"),
+        o.htmlRules);
+    checkContent_ =
+        Option(this, layout, QStringLiteral("复选框检查内容"), QStringLiteral("检查图片内容"),
+               QStringLiteral("标签说明检查内容"),
+               QStringLiteral(
+                   "按下载内容的开头判断是不是图片，不是图片的不保存；扩展名按实际的图片类型。"),
+               o.checkContent);
+    markdown_ = Option(
+        this, layout, QStringLiteral("复选框Markdown"), QStringLiteral("处理 Markdown 图片"),
+        QStringLiteral("标签说明Markdown"),
+        QStringLiteral("在 .md 和 .markdown 文章里识别 ![说明](地址) 和引用式图片。"), o.markdown);
+
+    auto* timeoutRow = new QHBoxLayout;
+    auto* timeoutLabel = new QLabel(QStringLiteral("下载超时（秒）："), this);
+    timeoutLabel->setObjectName(QStringLiteral("标签下载超时"));
+    timeout_ = new QLineEdit(this);
+    timeout_->setObjectName(QStringLiteral("编辑框下载超时"));
+    timeout_->setValidator(
+        new QIntValidator(1, job::ExtensionOptions::kMaxTimeoutSeconds, timeout_));
+    timeout_->setMaximumWidth(80);
+    if (o.timeoutSeconds > 0) timeout_->setText(QString::number(o.timeoutSeconds));
+    timeoutLabel->setBuddy(timeout_);
+    timeoutRow->addWidget(timeoutLabel);
+    timeoutRow->addWidget(timeout_);
+    timeoutRow->addStretch();
+    layout->addLayout(timeoutRow);
+    layout->addWidget(Explanation(
+        this, QStringLiteral("标签说明下载超时"),
+        QStringLiteral("一张图片从连接到收完最多等待的秒数；留空则按原来的等待时间。")));
+
+    auto* downloadsRow = new QHBoxLayout;
+    auto* downloadsLabel = new QLabel(QStringLiteral("同时下载数："), this);
+    downloadsLabel->setObjectName(QStringLiteral("标签同时下载数"));
+    downloadsAtOnce_ = new QSpinBox(this);
+    downloadsAtOnce_->setObjectName(QStringLiteral("数字框同时下载数"));
+    downloadsAtOnce_->setRange(job::ExtensionOptions::kMinDownloadsAtOnce,
+                               job::ExtensionOptions::kMaxDownloadsAtOnce);
+    downloadsAtOnce_->setValue(o.downloadsAtOnce);
+    downloadsLabel->setBuddy(downloadsAtOnce_);
+    downloadsRow->addWidget(downloadsLabel);
+    downloadsRow->addWidget(downloadsAtOnce_);
+    downloadsRow->addStretch();
+    layout->addLayout(downloadsRow);
+    layout->addWidget(
+        Explanation(this, QStringLiteral("标签说明同时下载数"),
+                    QStringLiteral("同时下载的图片数，1 到 16；1 为一张接一张地下载。")));
+
+    writeReport_ = Option(this, layout, QStringLiteral("复选框写出报告"),
+                          QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
+                          QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setObjectName(QStringLiteral("按钮确定"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    cancel->setObjectName(QStringLiteral("按钮取消"));
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+job::ExtensionOptions ExtensionDialog::options() const {
+    job::ExtensionOptions o;
+    o.https = https_->isChecked();
+    o.lazyImages = lazyImages_->isChecked();
+    o.htmlRules = htmlRules_->isChecked();
+    o.checkContent = checkContent_->isChecked();
+    o.markdown = markdown_->isChecked();
+    bool number = false;
+    const int seconds = timeout_->text().trimmed().toInt(&number);
+    o.timeoutSeconds =
+        number && seconds > 0 && seconds <= job::ExtensionOptions::kMaxTimeoutSeconds ? seconds : 0;
+    o.downloadsAtOnce = downloadsAtOnce_->value();
+    o.writeReport = writeReport_->isChecked();
+    return o;
+}
+
+std::optional<job::ExtensionOptions> ExtensionDialog::Ask(const job::ExtensionOptions& current,
+                                                          QWidget* parent) {
+    ExtensionDialog dialog(current, parent);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.options();
+}
+
+}  // namespace zembrat::ui

@@ -1,0 +1,40 @@
+// The small modal dialog in which the user turns the extension options on and off.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+#include "job/extension_options.h"
+
+class QCheckBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace zembrat::ui {
+
+class ExtensionDialog : public QDialog {
+  public:
+    // The dialog showing options; nothing is kept until OK is pressed.
+    explicit ExtensionDialog(const job::ExtensionOptions& options, QWidget* parent = nullptr);
+
+    // The options as the controls show them now. An empty time-out box gives 0 (the usual
+    // waits).
+    job::ExtensionOptions options() const;
+
+    // Shows the dialog modally over parent: the options set when OK was pressed, nothing when
+    // the dialog was cancelled or closed.
+    static std::optional<job::ExtensionOptions> Ask(const job::ExtensionOptions& current,
+                                                    QWidget* parent = nullptr);
+
+  private:
+    QCheckBox* https_;
+    QCheckBox* lazyImages_;
+    QCheckBox* htmlRules_;
+    QCheckBox* checkContent_;
+    QCheckBox* markdown_;
+    QLineEdit* timeout_;
+    QSpinBox* downloadsAtOnce_;
+    QCheckBox* writeReport_;
+};
+
+}  // namespace zembrat::ui

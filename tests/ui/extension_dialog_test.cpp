@@ -1,0 +1,93 @@
+#include "ui/extension_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+namespace zembrat::ui {
+namespace {
+
+template <class T>
+T* Child(QWidget& w, const char* name) {
+    T* child = w.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+// Clicks a button of the modal dialog once it is up.
+void ClickWhenShown(const char* button) {
+    QTimer::singleShot(0, [button] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        if (auto* b = dialog->findChild<QPushButton*>(QString::fromUtf8(button))) b->click();
+    });
+}
+
+TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
+    job::ExtensionOptions start;
+    start.markdown = true;
+    start.timeoutSeconds = 45;
+    start.downloadsAtOnce = 3;
+    ExtensionDialog dialog(start);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("扩展选项"));
+    EXPECT_TRUE(dialog.isModal());
+    EXPECT_EQ(dialog.options(), start);
+    EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
+    EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
+              QStringLiteral("转存 https 图片"));
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 6);
+    EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
+              8);
+    auto* downloads = Child<QSpinBox>(dialog, "数字框同时下载数");
+    EXPECT_EQ(downloads->minimum(), 1);
+    EXPECT_EQ(downloads->maximum(), 16);
+
+    Child<QCheckBox>(dialog, "复选框转存https图片")->setChecked(true);
+    Child<QCheckBox>(dialog, "复选框延迟加载")->setChecked(true);
+    Child<QCheckBox>(dialog, "复选框网页规则")->setChecked(true);
+    Child<QCheckBox>(dialog, "复选框检查内容")->setChecked(true);
+    Child<QCheckBox>(dialog, "复选框Markdown")->setChecked(false);
+    Child<QCheckBox>(dialog, "复选框写出报告")->setChecked(true);
+    auto* timeout = Child<QLineEdit>(dialog, "编辑框下载超时");
+    timeout->clear();
+    QTest::keyClicks(timeout, QStringLiteral("9x0"));  // the box takes digits only
+    downloads->setValue(20);                           // kept within 1..16
+    Child<QPushButton>(dialog, "按钮确定")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    job::ExtensionOptions expected;
+    expected.https = expected.lazyImages = expected.htmlRules = expected.checkContent = true;
+    expected.writeReport = true;
+    expected.timeoutSeconds = 90;
+    expected.downloadsAtOnce = 16;
+    EXPECT_EQ(dialog.options(), expected);
+
+    timeout->clear();  // empty: the usual waits
+    EXPECT_EQ(dialog.options().timeoutSeconds, 0);
+}
+
+TEST(ExtensionDialog, AskGivesTheSetOptionsOnOkAndNothingOnCancel) {
+    job::ExtensionOptions start;
+    start.https = true;
+    ClickWhenShown("按钮确定");
+    EXPECT_EQ(ExtensionDialog::Ask(start), start);
+
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QCheckBox*>(QStringLiteral("复选框检查内容"))->setChecked(true);
+        dialog->findChild<QPushButton*>(QStringLiteral("按钮取消"))->click();
+    });
+    EXPECT_EQ(ExtensionDialog::Ask(start), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zembrat::ui
