@@ -100,8 +100,9 @@ void JobDriver::StartOrStop(ListingMethod method) {
     automation::PatternMatcher excludes;
 
     listing_ = true;
-    articles_ = ListArticles(Setting(EditBox::ArticleFolder), Setting(EditBox::ArticleFilter),
-                             method_, events_);
+    articles_ = plan_ ? plan_->articles
+                      : ListArticles(Setting(EditBox::ArticleFolder),
+                                     Setting(EditBox::ArticleFilter), method_, events_);
     listing_ = false;
     if (articles_.empty()) {
         if (closing_) return;  // the window is closing: no message for it
@@ -163,15 +164,22 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             if (observer_) observer_->ArticleDone(path, end, images);
         };
         text::Bytes article;
-        if (!platform::ReadWholeFile(path, article)) {
+        const std::string input = plan_ ? plan_->inputs.at(i - 1) : path;
+        if (!platform::ReadWholeFile(input, article)) {
             // Writing an empty result in its place would pass off a lost article as done.
             ++counts_.unreadableArticles;
             tell(RunObserver::ArticleEnd::Unreadable, {});
             continue;
         }
-        const std::vector<ImageRef> refs =
+        std::vector<ImageRef> refs =
             CollectImageRefs(article, tags, excludes, window_, events_, runOptions_,
                              IsMarkdownName(text::FileName(path)));
+        if (plan_ && plan_->keep) {
+            std::erase_if(refs, [&](const ImageRef& r) { return !plan_->keep(path, r.address); });
+            // The rows follow the kept references one to one, as the downloads expect.
+            window_.ClearRows();
+            for (auto r = refs.rbegin(); r != refs.rend(); ++r) AddQueuedRow(window_, r->address);
+        }
         if (stop.stop_requested()) {
             tell(RunObserver::ArticleEnd::CutShort, {});
             break;

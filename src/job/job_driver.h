@@ -1,6 +1,8 @@
 // One run over the article folder, started and stopped from the start/stop button.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -55,6 +57,16 @@ class RunObserver {
                              const std::vector<ImageRecord>& images) = 0;
 };
 
+// A run over given articles instead of the listed ones, for a front end that re-runs part of an
+// earlier run. Each article is read from its input (an earlier result, say) and written to the
+// result folder under its own name; only the references keep accepts are downloaded.
+struct RunPlan {
+    std::vector<std::string> articles;  // GBK paths, in run order
+    std::vector<std::string> inputs;    // one per article: the file its text is read from
+    // (article path, absolute address): whether the reference is downloaded; empty keeps all.
+    std::function<bool(const std::string&, const std::string&)> keep;
+};
+
 class JobDriver {
   public:
     // The client downloads the images and the event points are the run's way to the window;
@@ -85,6 +97,9 @@ class JobDriver {
     const ExtensionOptions& options() const { return options_; }
     // Told about every article of the runs to come; nullptr for none.
     void SetObserver(RunObserver* observer) { observer_ = observer; }
+    // The runs to come follow the plan instead of listing the article folder; nullopt for the
+    // listed run.
+    void SetPlan(std::optional<RunPlan> plan) { plan_ = std::move(plan); }
 
   private:
     void RequestStop();
@@ -107,6 +122,7 @@ class JobDriver {
     RunObserver* observer_ = nullptr;
     ExtensionOptions options_;
     ExtensionOptions runOptions_;  // the options of the run in progress
+    std::optional<RunPlan> plan_;
 };
 
 }  // namespace zembrat::job

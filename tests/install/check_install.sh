@@ -73,9 +73,15 @@ awk -v d="$difference" 'BEGIN { exit !(d < 0.05) }' ||
 expect_file share/zembrat/zembrat-help.html
 cmp -s "$prefix/share/zembrat/zembrat-help.html" "$source/docs/zembrat-help.html" ||
     fail "the installed help page differs from docs/zembrat-help.html"
+expect_file share/man/man1/zembrat.1
+cmp -s "$prefix/share/man/man1/zembrat.1" "$source/docs/zembrat.1" ||
+    fail "the installed manual page differs from docs/zembrat.1"
+# The page formats without a warning from groff.
+man_warnings="$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/zembrat.1" 2>&1 >/dev/null)"
+[[ -z "$man_warnings" ]] || fail "man -l warns about the manual page: $man_warnings"
 # Nothing of the test suite, the benchmarks or the icon tool is installed.
 unexpected="$(cd "$prefix" && find . -type f | sed 's|^\./||' |
-    grep -v -E "^(bin/zembrat|share/applications/$id\.desktop|share/metainfo/$id\.metainfo\.xml|share/icons/hicolor/[^/]+/apps/$id\.(png|svg)|share/zembrat/zembrat-help\.html)$" || true)"
+    grep -v -E "^(bin/zembrat|share/applications/$id\.desktop|share/metainfo/$id\.metainfo\.xml|share/icons/hicolor/[^/]+/apps/$id\.(png|svg)|share/zembrat/zembrat-help\.html|share/man/man1/zembrat\.1)$" || true)"
 [[ -z "$unexpected" ]] || fail "unexpected files installed: $unexpected"
 
 echo "== desktop-file-validate"

@@ -1,0 +1,303 @@
+#include "cli/run_report.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "text/codec.h"
+
+namespace zembrat::cli {
+namespace {
+
+using ArticleEnd = job::RunObserver::ArticleEnd;
+
+constexpr std::array<const char*, 10> kColumns = {
+    "article", "source",      "address",     "outcome", "http_status",
+    "bytes",   "stored_name", "new_address", "reason",  "article_result"};
+
+std::array<std::string, 10> Fields(const ReportRow& r) {
+    return {r.article,
+            r.source,
+            r.address,
+            r.outcome,
+            std::to_string(r.status),
+            std::to_string(r.bytes),
+            r.storedName,
+            r.newAddress,
+            r.reason,
+            r.articleEnd};
+}
+
+std::string CsvField(const std::string& field) {
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+    std::string out = "\"";
+    for (char c : field) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+ReportRow RowOf(const std::string& article, const char* end, const job::ImageRecord& record) {
+    ReportRow row;
+    row.article = article;
+    row.source = text::Utf8FromGbk(record.sourceValue);
+    row.address = text::Utf8FromGbk(record.address);
+    row.outcome = OutcomeText(record.outcome);
+    row.status = record.status;
+    row.bytes = record.bytes;
+    row.storedName = text::Utf8FromGbk(record.storedPath);
+    row.newAddress = text::Utf8FromGbk(record.newAddress);
+    row.reason = FailReasonText(record.reason);
+    row.articleEnd = end;
+    return row;
+}
+
+}  // namespace
+
+const char* ArticleEndText(ArticleEnd end) {
+    switch (end) {
+        case ArticleEnd::Written:
+            return "written";
+        case ArticleEnd::Unreadable:
+            return "unreadable";
+        case ArticleEnd::NotWritten:
+            return "not written";
+        case ArticleEnd::CutShort:
+            return "cut short";
+    }
+    return "";
+}
+
+const char* OutcomeText(job::ImageOutcome outcome) {
+    switch (outcome) {
+        case job::ImageOutcome::Stored:
+            return "stored";
+        case job::ImageOutcome::Reused:
+            return "reused";
+        case job::ImageOutcome::Failed:
+            return "failed";
+        case job::ImageOutcome::NotReached:
+            return "not reached";
+    }
+    return "";
+}
+
+const char* FailReasonText(job::FailReason reason) {
+    switch (reason) {
+        case job::FailReason::None:
+            return "";
+        case job::FailReason::Status:
+            return "status";
+        case job::FailReason::TimedOut:
+            return "time-out";
+        case job::FailReason::NotAnImage:
+            return "not an image";
+        case job::FailReason::CannotWrite:
+            return "cannot be written";
+        case job::FailReason::Stopped:
+            return "stopped";
+    }
+    return "";
+}
+
+std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
+                                   const std::vector<job::RefVerdict>& verdicts,
+                                   const std::vector<job::ImageRecord>& records) {
+    const std::string article = text::Utf8FromGbk(path);
+    const char* endText = ArticleEndText(end);
+    std::vector<ReportRow> rows;
+    if (verdicts.empty()) {
+        for (const job::ImageRecord& record : records)
+            rows.push_back(RowOf(article, endText, record));
+        if (rows.empty() && end == ArticleEnd::Unreadable) {
+            ReportRow row;
+            row.article = article;
+            row.articleEnd = endText;
+            rows.push_back(row);
+        }
+        return rows;
+    }
+    std::size_t next = 0;
+    for (const job::RefVerdict& v : verdicts) {
+        if (v.decision == job::RefDecision::Download) {
+            if (next < records.size()) {
+                rows.push_back(RowOf(article, endText, records[next++]));
+                continue;
+            }
+            // Never reached: the run stopped before it queued the article's downloads.
+            job::ImageRecord unreached;
+            unreached.sourceValue = v.sourceValue;
+            unreached.address = v.address;
+            rows.push_back(RowOf(article, endText, unreached));
+            continue;
+        }
+        ReportRow row;
+        row.article = article;
+        row.source = text::Utf8FromGbk(v.sourceValue);
+        row.address = text::Utf8FromGbk(v.address);
+        row.outcome = "dropped";
+        row.reason = text::Utf8FromGbk(job::DecisionText(v));
+        row.articleEnd = endText;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string CsvReport(const std::vector<ReportRow>& rows) {
+    std::string out = "\xEF\xBB\xBF";
+    for (std::size_t c = 0; c < kColumns.size(); ++c) {
+        if (c) out += ',';
+        out += kColumns[c];
+    }
+    out += "\r\n";
+    for (const ReportRow& row : rows) {
+        const auto fields = Fields(row);
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            if (c) out += ',';
+            out += CsvField(fields[c]);
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string JsonReport(const std::vector<ReportRow>& rows) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ReportRow& r = rows[i];
+        out += i ? ",\n  {" : "\n  {";
+        const auto fields = Fields(r);
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            if (c) out += ", ";
+            out += JsonString(kColumns[c]);
+            out += ": ";
+            // Numbers stay numbers.
+            out += (c == 4 || c == 5) ? fields[c] : JsonString(fields[c]);
+        }
+        out += "}";
+    }
+    out += rows.empty() ? "]\n" : "\n]\n";
+    return out;
+}
+
+bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std::string& error) {
+    std::size_t at = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    bool fieldStarted = false;
+    for (; at < bytes.size(); ++at) {
+        const char c = bytes[at];
+        if (quoted) {
+            if (c == '"') {
+                if (at + 1 < bytes.size() && bytes[at + 1] == '"') {
+                    field += '"';
+                    ++at;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field += c;
+            }
+            continue;
+        }
+        if (c == '"' && !fieldStarted) {
+            quoted = fieldStarted = true;
+        } else if (c == ',') {
+            record.push_back(std::move(field));
+            field.clear();
+            fieldStarted = false;
+        } else if (c == '\r' || c == '\n') {
+            if (c == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') ++at;
+            record.push_back(std::move(field));
+            records.push_back(std::move(record));
+            field.clear();
+            record.clear();
+            fieldStarted = false;
+        } else {
+            field += c;
+            fieldStarted = true;
+        }
+    }
+    if (quoted) {
+        error = "a quoted field is not closed";
+        return false;
+    }
+    if (fieldStarted || !record.empty()) {
+        record.push_back(std::move(field));
+        records.push_back(std::move(record));
+    }
+    if (records.empty()) {
+        error = "the report is empty";
+        return false;
+    }
+    std::array<int, kColumns.size()> index{};
+    for (std::size_t c = 0; c < kColumns.size(); ++c) {
+        index[c] = -1;
+        for (std::size_t k = 0; k < records[0].size(); ++k) {
+            if (records[0][k] == kColumns[c]) index[c] = static_cast<int>(k);
+        }
+        if (index[c] < 0) {
+            error = std::string("the report has no column ") + kColumns[c];
+            return false;
+        }
+    }
+    rows.clear();
+    for (std::size_t r = 1; r < records.size(); ++r) {
+        const auto& f = records[r];
+        if (f.size() == 1 && f[0].empty()) continue;  // a blank line
+        auto get = [&](std::size_t c) -> std::string {
+            const auto k = static_cast<std::size_t>(index[c]);
+            return k < f.size() ? f[k] : std::string();
+        };
+        ReportRow row;
+        row.article = get(0);
+        row.source = get(1);
+        row.address = get(2);
+        row.outcome = get(3);
+        row.status = std::strtol(get(4).c_str(), nullptr, 10);
+        row.bytes = std::strtoul(get(5).c_str(), nullptr, 10);
+        row.storedName = get(6);
+        row.newAddress = get(7);
+        row.reason = get(8);
+        row.articleEnd = get(9);
+        rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+}  // namespace zembrat::cli

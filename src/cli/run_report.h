@@ -1,0 +1,47 @@
+// The run report: one row per image reference of a run, written as CSV or JSON, and the
+// failed rows read back from a CSV report for a retry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "job/image_download.h"
+#include "job/job_driver.h"
+#include "job/ref_decisions.h"
+
+namespace zembrat::cli {
+
+// One reference; every text UTF-8.
+struct ReportRow {
+    std::string article;     // the article's path
+    std::string source;      // the source text as found
+    std::string address;     // the address fetched (or resolved, for a drop)
+    std::string outcome;     // stored, reused, failed, dropped, not reached
+    long status = 0;         // HTTP status, 0 for none
+    std::size_t bytes = 0;   // bytes of the answer
+    std::string storedName;  // relative to the result folder
+    std::string newAddress;  // what the article now says
+    std::string reason;      // of a failure or a drop
+    std::string articleEnd;  // written, unreadable, not written, cut short
+};
+
+const char* ArticleEndText(job::RunObserver::ArticleEnd end);
+const char* OutcomeText(job::ImageOutcome outcome);
+const char* FailReasonText(job::FailReason reason);
+
+// The rows of one article (path GBK): its verdicts in article order, each kept one with the
+// record of its download (records in the order of the kept verdicts). With no verdicts (a
+// re-run's article) the rows are the records alone.
+std::vector<ReportRow> ArticleRows(const std::string& path, job::RunObserver::ArticleEnd end,
+                                   const std::vector<job::RefVerdict>& verdicts,
+                                   const std::vector<job::ImageRecord>& records);
+
+// CSV: UTF-8 with a byte-order mark, a header line, fields quoted as RFC 4180 says, CR LF.
+std::string CsvReport(const std::vector<ReportRow>& rows);
+// JSON: one array of objects with the CSV's column names as keys.
+std::string JsonReport(const std::vector<ReportRow>& rows);
+
+// The rows of a CSV report; false (with why) when it cannot be parsed or lacks a column.
+bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std::string& error);
+
+}  // namespace zembrat::cli

@@ -1,0 +1,318 @@
+// The command line end to end: the real executable, a loopback server, real folders.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "child_process.h"
+#include "cli/run_report.h"
+#include "config/config_store.h"
+#include "job/image_names.h"
+#include "platform/files.h"
+#include "support/event_counter.h"
+#include "support/http_server.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::testing {
+namespace {
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+const std::string kProgram = ZEMBRAT_EXECUTABLE;
+const std::string kPng1 = "\x89PNG\r\n\x1a\n first picture";
+const std::string kJpg2 = "\xFF\xD8\xFF second picture";
+
+// Writes the six settings the way the window saves them.
+void WriteSettings(const std::string& file, const std::map<std::string, std::string>& utf8) {
+    config::ConfigStore store;
+    ASSERT_TRUE(store.Open(file, config::DiskFile));
+    store.SetSection("基本配置"_gbk);
+    for (const auto& [key, value] : utf8)
+        ASSERT_EQ(store.WriteText(text::GbkFromUtf8(key), text::GbkFromUtf8(value)),
+                  config::WriteResult::kWritten);
+}
+
+std::vector<cli::ReportRow> ReadReport(const std::string& file) {
+    const std::string bytes = ReadFileOrMissing(file);
+    EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
+    std::vector<cli::ReportRow> rows;
+    std::string error;
+    EXPECT_TRUE(cli::ParseCsvReport(bytes, rows, error)) << error;
+    return rows;
+}
+
+std::vector<cli::ReportRow> RowsOf(const std::vector<cli::ReportRow>& rows,
+                                   const std::string& article) {
+    std::vector<cli::ReportRow> out;
+    for (const auto& r : rows) {
+        if (r.article == article) out.push_back(r);
+    }
+    return out;
+}
+
+// Every file below a folder with its bytes.
+std::map<std::string, std::string> Tree(const std::string& folder) {
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        tree[e.path().string()] =
+            e.is_regular_file() ? std::string(std::istreambuf_iterator<char>(in), {}) : "<dir>";
+    }
+    return tree;
+}
+
+class CliRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        server.Set("/ok1.png", Reply::Ok(kPng1, "image/png"));
+        server.Set("/ok2.jpg", Reply::Ok(kJpg2, "image/jpeg"));
+        articles = dir / "articles";
+        result = articles + "/转存结果"_gbk;
+        settings = dir / "Zembrat.ini";
+        WriteSettings(settings, {{"文章目录", "/nowhere"},
+                                 {"文章过滤", "*.htm"},
+                                 {"图片存放目录", "files/img"},
+                                 {"新的域名前缀", "new.site"},
+                                 {"排除地址范围", "*ads.example*"}});
+    }
+    std::string Url(const std::string& path) const { return server.Url(path); }
+
+    HttpServer server;
+    TempDir dir;
+    std::string articles, result, settings;
+};
+
+TEST_F(CliRunTest, WholeRunWritesResultsReportAndStatus) {
+    dir.Write("articles/a.htm", "<p>一</p>"_gbk + "<img src=\"" + Url("/ok1.png") +
+                                    "\"><img src=\"/rel.png\"><img src=\"" + Url("/missing.png") +
+                                    "\"><img src='ftp://x/y.png'><img src=\"" + Url("/ok1.png") +
+                                    "\"><img src=http://ads.example/z.png>");
+    dir.Write("articles/文章二.htm"_gbk,
+              "<img src=\"" + Url("/ok2.jpg") + "\"><img src=\"" + Url("/ok1.png") + "\">");
+    dir.Write("articles/skip.txt", "<img src=\"" + Url("/ok2.jpg") + "\">");
+    const std::string settingsBefore = ReadFileOrMissing(settings);
+    const std::string report = dir / "report.csv";
+
+    std::string out, err;
+    const int status =
+        RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", report},
+                 dir.path(), &out, &err);
+    EXPECT_EQ(status, 1) << err;  // one image failed
+    EXPECT_EQ(ReadFileOrMissing(settings), settingsBefore);
+
+    const std::string n1 = "files/img/" + job::ContentName(kPng1) + ".png";
+    const std::string n2 = "files/img/" + job::ContentName(kJpg2) + ".jpg";
+    EXPECT_EQ(ReadFileOrMissing(result + "/" + n1), kPng1);
+    EXPECT_EQ(ReadFileOrMissing(result + "/" + n2), kJpg2);
+    const std::string writtenA = ReadFileOrMissing(result + "/a.htm");
+    EXPECT_EQ(writtenA.find(Url("/ok1.png")), std::string::npos);
+    EXPECT_NE(writtenA.find("\"http://new.site/" + n1 + "\""), std::string::npos);
+    EXPECT_NE(writtenA.find(Url("/missing.png")), std::string::npos);
+    EXPECT_EQ(ReadFileOrMissing(result + "/skip.txt"), "<missing>");
+    EXPECT_EQ(server.RequestsTo("/missing.png").size(), 2u);  // the one retry
+    EXPECT_EQ(server.RequestsTo("/ok1.png").size(), 2u);      // once per article
+
+    // Standard error is no terminal here: one line per article; the summary on standard output.
+    EXPECT_NE(err.find("[1/2] "), std::string::npos) << err;
+    EXPECT_NE(err.find("[2/2] "), std::string::npos) << err;
+    EXPECT_NE(out.find("2 of 2 articles written, 3 images stored, 1 failed, 4 skipped"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(text::Utf8FromGbk(result)), std::string::npos) << out;
+
+    const auto rows = ReadReport(report);
+    ASSERT_EQ(rows.size(), 8u);
+    const auto ra = RowsOf(rows, text::Utf8FromGbk(articles) + "/a.htm");
+    ASSERT_EQ(ra.size(), 6u);
+    EXPECT_EQ(ra[0].outcome, "dropped");
+    EXPECT_EQ(ra[0].reason, "duplicate in the article");
+    EXPECT_EQ(ra[1].outcome, "dropped");
+    EXPECT_EQ(ra[1].reason, "relative with no old prefix");
+    EXPECT_EQ(ra[1].source, "/rel.png");
+    EXPECT_EQ(ra[2].outcome, "failed");
+    EXPECT_EQ(ra[2].reason, "status");
+    EXPECT_EQ(ra[2].status, 404);
+    EXPECT_EQ(ra[2].address, Url("/missing.png"));
+    EXPECT_EQ(ra[2].storedName, "");
+    EXPECT_EQ(ra[3].reason, "not http");
+    EXPECT_EQ(ra[4].outcome, "stored");
+    EXPECT_EQ(ra[4].status, 200);
+    EXPECT_EQ(ra[4].bytes, kPng1.size());
+    EXPECT_EQ(ra[4].storedName, n1);
+    EXPECT_EQ(ra[4].newAddress, "http://new.site/" + n1);
+    EXPECT_EQ(ra[5].outcome, "dropped");
+    EXPECT_EQ(ra[5].reason, "excluded by *ads.example*");
+    for (const auto& r : ra) EXPECT_EQ(r.articleEnd, "written");
+    const auto rb = RowsOf(rows, text::Utf8FromGbk(articles) + "/文章二.htm");
+    ASSERT_EQ(rb.size(), 2u);
+    EXPECT_EQ(rb[0].outcome, "stored");
+    EXPECT_EQ(rb[0].storedName, n2);
+    EXPECT_EQ(rb[1].outcome, "reused");
+    EXPECT_EQ(rb[1].storedName, n1);
+
+    // The same run with every image answered: status 0, a JSON report.
+    server.Set("/missing.png", Reply::Ok(kPng1, "image/png"));
+    const std::string json = dir / "report.json";
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", json, "--quiet"},
+                 dir.path(), &out, &err),
+        0)
+        << err;
+    EXPECT_EQ(err, "");  // --quiet: only the summary, on standard output
+    const std::string j = ReadFileOrMissing(json);
+    EXPECT_EQ(j.substr(0, 4), "[\n  ");
+    EXPECT_NE(j.find("\"outcome\": \"reused\", \"http_status\": 200"), std::string::npos) << j;
+    EXPECT_NE(j.find("\"article\": \"" + text::Utf8FromGbk(articles) + "/文章二.htm\""),
+              std::string::npos);
+}
+
+TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
+    std::string out, err;
+    EXPECT_EQ(RunToEnd(kProgram, {"--version"}, dir.path(), &out), 0);
+    EXPECT_EQ(out, "zembrat 1.03\n");
+    EXPECT_EQ(RunToEnd(kProgram, {"--help"}, dir.path(), &out), 0);
+    EXPECT_NE(out.find("--retry-failed REPORT"), std::string::npos);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--jobs", "17"}, dir.path(), &out, &err), 2);
+    EXPECT_NE(err.find("--jobs"), std::string::npos);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--bogus"}, dir.path()), 2);
+    EXPECT_EQ(RunToEnd(kProgram, {"--filter", "*.htm"}, dir.path()), 2);  // no --run
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--report", dir / "r.txt"}, dir.path()), 2);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--settings", dir / "none.ini"}, dir.path()), 2);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--settings", dir.path()}, dir.path()), 2);
+    // A folder that is not there: the job says so, and the run failed.
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", dir / "absent", "--settings", settings}, dir.path(),
+                       &out, &err),
+              1);
+    EXPECT_NE(err.find("文章目录不存在："), std::string::npos) << err;
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(CliRunTest, DryRunWritesNothingAndSendsNothing) {
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\"><img src=\"/rel.png\">" +
+                                    "<img src=\"http://ads.example/1.png\">");
+    dir.Write("articles/b.htm", "<img src=\"/p/2.png\"><img src=\"/p/2.png\">");
+    const auto before = Tree(dir.path());
+    std::string out, err;
+    EXPECT_EQ(RunToEnd(kProgram,
+                       {"--dry-run", articles, "--settings", settings, "--old-prefix", "old.site"},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    // Only the child's two output files are new.
+    auto after = Tree(dir.path());
+    after.erase(dir / "stdout.txt");
+    after.erase(dir / "stderr.txt");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_NE(out.find("  download  " + Url("/ok1.png") + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  download  http://old.site/rel.png\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  dropped   excluded by *ads.example*: http://ads.example/1.png\n"),
+              std::string::npos);
+    EXPECT_NE(out.find(articles + "/b.htm\n  dropped   duplicate in the article: /p/2.png\n"
+                                  "  download  http://old.site/p/2.png\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Dry run: 2 articles, 3 images to download, 2 references dropped"),
+              std::string::npos);
+
+    // Without --settings, the settings beside a copy of the program that was not installed.
+    const std::string bin = dir / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(kProgram, bin + "/zembrat");
+    WriteSettings(bin + "/Zembrat.ini", {{"文章目录", articles}, {"文章过滤", "b.htm"}});
+    EXPECT_EQ(RunToEnd(bin + "/zembrat", {"--dry-run"}, dir.path(), &out, &err), 0) << err;
+    EXPECT_NE(out.find("Dry run: 1 articles, 0 images to download, 2 references dropped"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(platform::PathExists(result));
+}
+
+TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
+    server.Set("/held.png", Reply::NeverAnswer());
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/held.png") + "\">");
+    const std::string report = dir / "report.csv";
+    ChildProcess child(kProgram, {"--run", articles, "--settings", settings, "--report", report},
+                       dir.path());
+    const auto start = std::chrono::steady_clock::now();
+    while (server.RequestsTo("/held.png").empty() && SecondsSince(start) < 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << child.Err();
+    const auto signalled = std::chrono::steady_clock::now();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(std::chrono::seconds(10)), 130) << child.Err();
+    EXPECT_LT(SecondsSince(signalled), 3.0);
+    EXPECT_TRUE(platform::IsFolder(result));
+    EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"), "<missing>");
+    EXPECT_NE(child.Out().find("Stopped: 0 of 1 articles written"), std::string::npos)
+        << child.Out();
+    const auto rows = ReadReport(report);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "not reached");
+    EXPECT_EQ(rows[0].reason, "stopped");
+    EXPECT_EQ(rows[0].articleEnd, "cut short");
+    EXPECT_EQ(server.RequestsTo("/held.png").size(), 1u);  // abandoned, not tried again
+
+    // Two Ctrl+C in a row end it just as well, with the same status.
+    ChildProcess again(kProgram, {"--run", articles, "--settings", settings}, dir.path());
+    while (server.RequestsTo("/held.png").size() < 2 && SecondsSince(start) < 40)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    again.Signal(SIGINT);
+    again.Signal(SIGINT);
+    EXPECT_EQ(again.Wait(std::chrono::seconds(10)), 130);
+}
+
+TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) {
+    Reply flaky = Reply::Ok(kJpg2, "image/jpeg");
+    flaky.failFirst = 2;  // the first run's request and its retry
+    server.Set("/flaky.jpg", flaky);
+    dir.Write("articles/a.htm",
+              "<img src=\"" + Url("/ok1.png") + "\"><img src=\"" + Url("/flaky.jpg") + "\">");
+    dir.Write("articles/b.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+    const std::string report = dir / "first.csv";
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", report},
+                       dir.path()),
+              1);
+    const auto first = ReadReport(report);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[1].outcome, "failed");
+    EXPECT_EQ(first[1].status, 503);
+    const std::string bBefore = ReadFileOrMissing(result + "/b.htm");
+    server.ClearRequests();
+
+    const std::string second = dir / "second.csv";
+    std::string out, err;
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--retry-failed", report, "--settings", settings, "--report", second},
+                 dir.path(), &out, &err),
+        0)
+        << err;
+    // Only the failed image was asked for, in the one article that had it.
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].path, "/flaky.jpg");
+    const std::string a = ReadFileOrMissing(result + "/a.htm");
+    EXPECT_EQ(a, "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) +
+                     ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
+                     ".jpg\">");
+    EXPECT_EQ(ReadFileOrMissing(result + "/b.htm"), bBefore);
+    EXPECT_NE(out.find("1 of 1 articles written, 1 images stored, 0 failed"), std::string::npos)
+        << out;
+    const auto rows = ReadReport(second);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "stored");
+    EXPECT_EQ(rows[0].address, Url("/flaky.jpg"));
+
+    // A report with nothing failed leaves nothing to do.
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--retry-failed", second, "--settings", settings}, dir.path(), &out),
+        0);
+    EXPECT_NE(out.find("Nothing to retry"), std::string::npos);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+}  // namespace
+}  // namespace zembrat::testing
