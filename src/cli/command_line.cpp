@@ -102,12 +102,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             if (!error && !ParseInt(*number, 1, 3600, seconds))
                 error = "--timeout takes a whole number of seconds from 1 to 3600";
             if (!error) line.extensions.timeoutSeconds = seconds;
-        } else if (name == "--jobs") {
-            error = value(number);
-            int jobs = 0;
-            if (!error && !ParseInt(*number, 1, 16, jobs))
-                error = "--jobs takes a number from 1 to 16";
-            if (!error) line.extensions.jobs = jobs;
         } else {
             error = "unknown option " + name;
         }
@@ -185,7 +179,6 @@ const std::string& HelpText() {
         "Extension options (off unless given):\n"
         "  --https --lazy --html-rules --check-content --markdown\n"
         "  --timeout SECONDS     1..3600\n"
-        "  --jobs N              1..16\n"
         "\n"
         "  --help                this text\n"
         "  --version             the version\n"

@@ -16,7 +16,6 @@ struct ExtensionSwitches {
     bool checkContent = false;          // --check-content
     bool markdown = false;              // --markdown
     std::optional<int> timeoutSeconds;  // --timeout SECONDS
-    std::optional<int> jobs;            // --jobs N, 1..16
 };
 
 struct CommandLine {

@@ -12,14 +12,15 @@
 
 #include "cli/command_line.h"
 #include "cli/console_view.h"
-#include "cli/run_report.h"
+#include "job/run_report.h"
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/folders.h"
+#include "job/extension_options.h"
+#include "job/image_refs.h"
 #include "job/job_driver.h"
 #include "job/ref_decisions.h"
 #include "platform/event_points.h"
-#include "platform/events.h"
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -66,11 +67,12 @@ int Usage(const std::string& error) {
     return kBadUsage;
 }
 
-// The six settings from the file, read only: the store keeps a copy in memory, takes no lock
-// and writes nothing back.
+// The six settings and the extension options from the file, read only: the store keeps a copy in
+// memory, takes no lock and writes nothing back.
 bool ReadSettings(const std::string& path, bool mustExist, std::map<EditBox, std::string>& values,
-                  std::string& error) {
+                  job::ExtensionOptions& options, std::string& error) {
     values = DefaultSettings();
+    options = {};
     if (!platform::PathExists(path)) {
         if (!mustExist) return true;
         error = "the settings file does not exist: " + text::Utf8FromGbk(path);
@@ -88,6 +90,11 @@ bool ReadSettings(const std::string& path, bool mustExist, std::map<EditBox, std
         std::string& value = values[key.box];
         value = store.ReadText(text::GbkFromUtf8(key.utf8Key), value);
     }
+    store.SetSection(job::ExtensionSection());
+    job::OptionTexts texts;
+    for (const auto& [key, value] : job::ExtensionOptionTexts(job::ExtensionOptions{}))
+        texts.emplace_back(key, store.ReadText(key, value));
+    options = job::ExtensionOptionsFromTexts(texts);
     return true;
 }
 
@@ -113,27 +120,24 @@ bool WriteReport(const std::string& file, const std::vector<ReportRow>& rows) {
 
 // Runs the job as the start button does, with the console as its window.
 int RunJob(const CommandLine& line, std::map<EditBox, std::string> settings,
-           std::optional<job::RunPlan> plan) {
+           const job::ExtensionOptions& options, std::optional<job::RunPlan> plan) {
     const bool retry = plan.has_value();
     ConsoleWindow window(settings);
     ConsoleEvents events(window);
     web::WebClient web;
     web.CreateRequest();
     web.SetEventPoints(events);
-    // Code that reaches the event points through the global hooks finds the same object.
-    platform::EventHook oldEvents = platform::SetProcessEventsHook([&] { events.ProcessEvents(); });
-    platform::EventHook oldPainted =
-        platform::SetKeepWindowPaintedHook([&] { events.KeepPainted(); });
-    platform::MessageHook oldMessages = platform::SetMessageHook(
-        [&](const platform::MessageRequest& r) { return events.ShowMessage(r); });
 
     job::JobDriver driver(window, web, events);
+    driver.SetOptions(options);
     events.SetDriver(&driver);
     ConsoleRun::Setup setup;
     setup.quiet = line.quiet;
     setup.terminal = ::isatty(STDERR_FILENO) == 1;
     setup.keepRows = line.reportFile.has_value();
-    setup.decideDropped = !retry;
+    // Dropped references are told by the described reading; under options that read
+    // references otherwise the report lists the kept ones only.
+    setup.decideDropped = !retry && !job::ReadsReferencesDifferently(options);
     setup.oldPrefix = settings[EditBox::OldPrefix];
     setup.excludedRanges = settings[EditBox::ExcludedRanges];
     ConsoleRun run(setup, driver, window, events);
@@ -146,9 +150,6 @@ int RunJob(const CommandLine& line, std::map<EditBox, std::string> settings,
     RestoreInterruptHandler();
     run.EndLine();
     run.Complete();
-    platform::SetProcessEventsHook(std::move(oldEvents));
-    platform::SetKeepWindowPaintedHook(std::move(oldPainted));
-    platform::SetMessageHook(std::move(oldMessages));
 
     const std::size_t total = driver.articles().size();
     const job::RunCounts& counts = driver.counts();
@@ -211,7 +212,8 @@ int DryRun(const std::map<EditBox, std::string>& settings) {
     return unreadable ? kSomethingFailed : kAllDone;
 }
 
-int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings) {
+int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings,
+                const job::ExtensionOptions& options) {
     std::ifstream in(std::filesystem::path(*line.retryReport), std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
@@ -252,7 +254,7 @@ int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings
         const auto it = failed.find(article);
         return it != failed.end() && it->second.contains(address);
     };
-    return RunJob(line, std::move(settings), std::move(plan));
+    return RunJob(line, std::move(settings), options, std::move(plan));
 }
 
 }  // namespace
@@ -272,11 +274,19 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     }
 
     std::map<EditBox, std::string> settings;
+    job::ExtensionOptions options;
     std::string error;
     const std::string settingsPath =
         line.settingsFile ? text::GbkFromUtf8(*line.settingsFile) : defaultSettingsPath();
-    if (!ReadSettings(settingsPath, line.settingsFile.has_value(), settings, error))
+    if (!ReadSettings(settingsPath, line.settingsFile.has_value(), settings, options, error))
         return Usage(error);
+    const ExtensionSwitches& x = line.extensions;
+    options.https = options.https || x.https;
+    options.lazyImages = options.lazyImages || x.lazy;
+    options.htmlRules = options.htmlRules || x.htmlRules;
+    options.checkContent = options.checkContent || x.checkContent;
+    options.markdown = options.markdown || x.markdown;
+    if (x.timeoutSeconds) options.timeoutSeconds = *x.timeoutSeconds;
     auto apply = [&](const std::optional<std::string>& typed, EditBox box) {
         if (typed) settings[box] = text::GbkFromUtf8(*typed);
     };
@@ -287,9 +297,16 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     apply(line.exclude, EditBox::ExcludedRanges);
     if (line.folder) settings[EditBox::ArticleFolder] = AbsoluteFolder(*line.folder);
 
-    if (line.dryRun) return DryRun(settings);
-    if (line.retryReport) return RetryFailed(line, std::move(settings));
-    return RunJob(line, std::move(settings), std::nullopt);
+    if (line.dryRun) {
+        // The dry run tells each reference's fate by the described reading.
+        if (job::ReadsReferencesDifferently(options))
+            return Usage("--dry-run reads references by the described rules only: leave out "
+                         "--https, --lazy, --html-rules and --markdown (and turn them off in "
+                         "the settings)");
+        return DryRun(settings);
+    }
+    if (line.retryReport) return RetryFailed(line, std::move(settings), options);
+    return RunJob(line, std::move(settings), options, std::nullopt);
 }
 
 }  // namespace zembrat::cli

@@ -14,12 +14,22 @@
 #include <thread>
 #include <vector>
 
-#include "cli/run_report.h"
+#include "job/run_report.h"
 #include "job/job_driver.h"
 #include "job/job_window.h"
 #include "platform/event_points.h"
 
 namespace zembrat::cli {
+
+// The run report is the job's; the console writes it.
+using job::ArticleEndText;
+using job::ArticleRows;
+using job::CsvReport;
+using job::FailReasonText;
+using job::JsonReport;
+using job::OutcomeText;
+using job::ParseCsvReport;
+using job::ReportRow;
 
 // Ctrl+C: the first SIGINT is noted for the run to take as a stop; the second ends the
 // program at once with status 130.

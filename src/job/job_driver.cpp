@@ -3,7 +3,9 @@
 #include "automation/regex_object.h"
 #include "job/folders.h"
 #include "job/image_refs.h"
+#include "job/ref_decisions.h"
 #include "job/ref_scanner.h"
+#include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
@@ -46,6 +48,11 @@ std::string ArticleStatusText(std::size_t count, std::size_t index, const std::s
     return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + text::BaseName(path);
 }
 
+const std::string& ReportFileName() {
+    static const std::string name = "转存报告.csv"_gbk;
+    return name;
+}
+
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder) {
     std::string message = counts.stopped ? "已停止。"_gbk : "处理完成。"_gbk;
     message += "处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
@@ -53,6 +60,7 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
         message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
     if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
     if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
+    if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
     message += "请问是否打开它？"_gbk;
     return message;
 }
@@ -154,16 +162,30 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
                             automation::PatternMatcher& excludes) {
     const std::stop_token stop = stop_.get_token();
     const std::size_t count = articles_.size();
+    // The report tells drops by the described reading; under options that read otherwise it
+    // lists the kept references.
+    std::vector<ReportRow> report;
+    const bool reporting = runOptions_.writeReport;
+    const bool decideDrops = reporting && !ReadsReferencesDifferently(runOptions_);
     for (std::size_t i = 1; i <= count; ++i) {
         if (stop.stop_requested()) break;
         const std::string path = articles_[i - 1];  // a copy: a nested run may replace the list
         window_.SetProgressPosition(static_cast<long>(i));
         window_.SetStatusText(ArticleStatusText(count, i, path));
 
+        text::Bytes article;
         auto tell = [&](RunObserver::ArticleEnd end, const std::vector<ImageRecord>& images) {
             if (observer_) observer_->ArticleDone(path, end, images);
+            if (!reporting) return;
+            const std::vector<RefVerdict> verdicts =
+                decideDrops && end != RunObserver::ArticleEnd::Unreadable
+                    ? DecideImageRefs(article, Setting(EditBox::OldPrefix),
+                                      Setting(EditBox::ExcludedRanges))
+                    : std::vector<RefVerdict>{};
+            std::vector<ReportRow> rows = ArticleRows(path, end, verdicts, images);
+            report.insert(report.end(), std::make_move_iterator(rows.begin()),
+                          std::make_move_iterator(rows.end()));
         };
-        text::Bytes article;
         const std::string input = plan_ ? plan_->inputs.at(i - 1) : path;
         if (!platform::ReadWholeFile(input, article)) {
             // Writing an empty result in its place would pass off a lost article as done.
@@ -201,6 +223,8 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             tell(RunObserver::ArticleEnd::NotWritten, summary.records);
         }
     }
+    if (reporting && platform::WriteFileBeneath(resultFolder, ReportFileName(), CsvReport(report)))
+        counts_.reportPath = resultFolder + ReportFileName();
     counts_.stopped = stop.stop_requested() &&
                       counts_.articlesWritten + counts_.failedWrites + counts_.unreadableArticles <
                           count;

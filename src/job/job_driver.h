@@ -41,7 +41,11 @@ struct RunCounts {
     std::size_t imagesStored = 0;        // rows that ended saved
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
+    std::string reportPath;              // the run report written into the result folder, if any
 };
+
+// The name of the run report the window writes into the result folder: "转存报告.csv".
+const std::string& ReportFileName();
 
 // The completion message of a run whose results are in resultFolder: "处理完成。" (or "已停止。"
 // after a stop), the folder, one line per kind of failure, then the question.

@@ -8,7 +8,6 @@
 
 class QCheckBox;
 class QLineEdit;
-class QSpinBox;
 
 namespace zembrat::ui {
 
@@ -33,7 +32,7 @@ class ExtensionDialog : public QDialog {
     QCheckBox* checkContent_;
     QCheckBox* markdown_;
     QLineEdit* timeout_;
-    QSpinBox* downloadsAtOnce_;
+    int downloadsAtOnce_;
     QCheckBox* writeReport_;
 };
 

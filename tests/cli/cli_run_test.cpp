@@ -8,7 +8,7 @@
 #include <map>
 
 #include "child_process.h"
-#include "cli/run_report.h"
+#include "job/run_report.h"
 #include "config/config_store.h"
 #include "job/image_names.h"
 #include "platform/files.h"
@@ -36,18 +36,18 @@ void WriteSettings(const std::string& file, const std::map<std::string, std::str
                   config::WriteResult::kWritten);
 }
 
-std::vector<cli::ReportRow> ReadReport(const std::string& file) {
+std::vector<job::ReportRow> ReadReport(const std::string& file) {
     const std::string bytes = ReadFileOrMissing(file);
     EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
-    std::vector<cli::ReportRow> rows;
+    std::vector<job::ReportRow> rows;
     std::string error;
-    EXPECT_TRUE(cli::ParseCsvReport(bytes, rows, error)) << error;
+    EXPECT_TRUE(job::ParseCsvReport(bytes, rows, error)) << error;
     return rows;
 }
 
-std::vector<cli::ReportRow> RowsOf(const std::vector<cli::ReportRow>& rows,
+std::vector<job::ReportRow> RowsOf(const std::vector<job::ReportRow>& rows,
                                    const std::string& article) {
-    std::vector<cli::ReportRow> out;
+    std::vector<job::ReportRow> out;
     for (const auto& r : rows) {
         if (r.article == article) out.push_back(r);
     }
@@ -177,8 +177,8 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_EQ(out, "zembrat 1.03\n");
     EXPECT_EQ(RunToEnd(kProgram, {"--help"}, dir.path(), &out), 0);
     EXPECT_NE(out.find("--retry-failed REPORT"), std::string::npos);
-    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--jobs", "17"}, dir.path(), &out, &err), 2);
-    EXPECT_NE(err.find("--jobs"), std::string::npos);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--timeout", "0"}, dir.path(), &out, &err), 2);
+    EXPECT_NE(err.find("--timeout"), std::string::npos);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--bogus"}, dir.path()), 2);
     EXPECT_EQ(RunToEnd(kProgram, {"--filter", "*.htm"}, dir.path()), 2);  // no --run
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--report", dir / "r.txt"}, dir.path()), 2);

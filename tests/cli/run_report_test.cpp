@@ -1,10 +1,10 @@
-#include "cli/run_report.h"
+#include "job/run_report.h"
 
 #include <gtest/gtest.h>
 
 #include "text/codec.h"
 
-namespace zembrat::cli {
+namespace zembrat::job {
 namespace {
 using namespace text::literals;
 
@@ -73,4 +73,4 @@ TEST(RunReportTest, CsvQuotesAsRfc4180AndReadsBack) {
 }
 
 }  // namespace
-}  // namespace zembrat::cli
+}  // namespace zembrat::job

@@ -194,6 +194,28 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
     EXPECT_EQ(window.caption, StartCaption());
 }
 
+TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
+    Article("a.htm", "<img src=\"/rel.png\"><img src=\"http://127.0.0.1:9/gone.png\">");
+    // Off: the result folder holds the articles only.
+    driver.StartOrStop(ListingMethod::FolderObject);
+    EXPECT_EQ(ReadFileOrMissing(Result("转存报告.csv"_gbk)), "<missing>");
+
+    ExtensionOptions options;
+    options.writeReport = true;
+    driver.SetOptions(options);
+    window.messages.clear();
+    driver.StartOrStop(ListingMethod::FolderObject);
+    const std::string report = ReadFileOrMissing(Result("转存报告.csv"_gbk));  // UTF-8
+    EXPECT_EQ(report.rfind("\xEF\xBB\xBF", 0), 0u);  // UTF-8 with its byte-order mark
+    EXPECT_NE(report.find("/rel.png"), std::string::npos);
+    EXPECT_NE(report.find("dropped"), std::string::npos);
+    EXPECT_NE(report.find("http://127.0.0.1:9/gone.png"), std::string::npos);
+    EXPECT_NE(report.find("failed"), std::string::npos);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_NE(window.messages[0].find("\r\n转存报告："_gbk + Result("转存报告.csv"_gbk) + "\r\n"),
+              std::string::npos);
+}
+
 TEST_F(JobDriverTest, StartsThatCannotGoWellSaySoAndLeaveTheWindowIdle) {
     // No such folder: said so, not "no files of that type".
     driver.StartOrStop(ListingMethod::FolderObject);

@@ -1,4 +1,4 @@
-#include "cli/run_report.h"
+#include "job/run_report.h"
 
 #include <array>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "text/codec.h"
 
-namespace zembrat::cli {
+namespace zembrat::job {
 namespace {
 
 using ArticleEnd = job::RunObserver::ArticleEnd;
@@ -300,4 +300,4 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
     return true;
 }
 
-}  // namespace zembrat::cli
+}  // namespace zembrat::job

@@ -9,7 +9,7 @@
 #include "job/job_driver.h"
 #include "job/ref_decisions.h"
 
-namespace zembrat::cli {
+namespace zembrat::job {
 
 // One reference; every text UTF-8.
 struct ReportRow {
@@ -44,4 +44,4 @@ std::string JsonReport(const std::vector<ReportRow>& rows);
 // The rows of a CSV report; false (with why) when it cannot be parsed or lacks a column.
 bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std::string& error);
 
-}  // namespace zembrat::cli
+}  // namespace zembrat::job
