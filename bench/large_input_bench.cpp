@@ -16,9 +16,9 @@
 #include "job/article_listing.h"
 #include "job/folders.h"
 #include "job/job_driver.h"
+#include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/http_server.h"
-#include "platform/event_points.h"
 #include "support/recording_window.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -34,12 +34,15 @@ double PeakMiB() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10) / 1024.0;
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10) / 1024.0;
     }
     return -1;
 }
 
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 template <class F>
 double Seconds(F f) {
@@ -77,7 +80,8 @@ int main(int argc, char** argv) {
 
     ResetPeak();
     text::Bytes bytes;
-    const double readSeconds = Seconds([&] { platform::ReadWholeFile(folder + "/big.htm", bytes); });
+    const double readSeconds =
+        Seconds([&] { platform::ReadWholeFile(folder + "/big.htm", bytes); });
     const double readPeak = PeakMiB();
     const double size = static_cast<double>(bytes.size()) / (1 << 20);
     bytes.clear();
@@ -93,13 +97,15 @@ int main(int argc, char** argv) {
     window.edits[job::EditBox::ImageFolder] = "files/img";
     web.SetEventPoints(window);
     job::JobDriver driver(window, web, window);
-    const double runSeconds = Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
+    const double runSeconds =
+        Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
     const double runPeak = PeakMiB();
 
     std::printf("Article: %.1f MB, 10000 image tags over 50 pictures\n", size);
     std::printf("Plain read:  %7.3f s, peak %7.1f MiB\n", readSeconds, readPeak);
-    std::printf("Whole run:   %7.3f s, peak %7.1f MiB  (%.0f times the read's time, %.1f times its peak)\n",
-                runSeconds, runPeak, runSeconds / readSeconds, runPeak / readPeak);
+    std::printf(
+        "Whole run:   %7.3f s, peak %7.1f MiB  (%.0f times the read's time, %.1f times its peak)\n",
+        runSeconds, runPeak, runSeconds / readSeconds, runPeak / readPeak);
 
     // The listing.
     const std::string many = platform::GbkFromNative(root) + "/many";
@@ -115,11 +121,18 @@ int main(int argc, char** argv) {
             if (entry.is_regular_file()) ++plainCount;
         }
     });
-    const double object = Seconds([&] { objectCount = job::FolderObjectListing(many, "*.htm", platform::NoEventPoints()).size(); });
-    const double search = Seconds([&] { searchCount = job::FileSearchListing(many, "*.htm", platform::NoEventPoints()).size(); });
-    std::printf("Listing %ld files: directory_iterator %.3f s (%zu files); folder objects %.3f s (%zu listed, "
-                "%.1f times); directory search %.3f s (%zu listed, %.1f times)\n",
-                files, plain, plainCount, object, objectCount, object / plain, search, searchCount, search / plain);
+    const double object = Seconds([&] {
+        objectCount = job::FolderObjectListing(many, "*.htm", platform::NoEventPoints()).size();
+    });
+    const double search = Seconds([&] {
+        searchCount = job::FileSearchListing(many, "*.htm", platform::NoEventPoints()).size();
+    });
+    std::printf(
+        "Listing %ld files: directory_iterator %.3f s (%zu files); folder objects %.3f s (%zu "
+        "listed, "
+        "%.1f times); directory search %.3f s (%zu listed, %.1f times)\n",
+        files, plain, plainCount, object, objectCount, object / plain, search, searchCount,
+        search / plain);
     fs::remove_all(root);
     return 0;
 }

@@ -153,7 +153,7 @@ BENCHMARK(ImageTagsThroughPatternMatcher)->Unit(benchmark::kMillisecond);
 
 // Prints as usual and keeps each benchmark's throughput for the summary.
 class ThroughputReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> bytesPerSecond;
 
     void ReportRuns(const std::vector<Run>& runs) override {

@@ -23,15 +23,15 @@
 
 #include <unistd.h>
 
+#include "config/config_store.h"
 #include "job/folders.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "text/codec.h"
-#include "config/config_store.h"
 #include "ui/main_window.h"
 #include "ui/qt_event_points.h"
-#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
+#include "ui/text_dialog.h"
 #include "web/web_client.h"
 
 namespace {
@@ -50,13 +50,16 @@ long PeakKiB() {
 
 // About 50 KB of Chinese filler with the given image tags spread through it.
 std::string Article(std::mt19937& random, const std::vector<std::string>& urls) {
-    static const std::string filler = "这是一段用来测试的中文文章内容，包含标点符号和一些数字12345。"_gbk;
-    std::string article = "<html><head><meta charset=gbk><title>"_gbk + "测试"_gbk + "</title></head><body>\r\n";
+    static const std::string filler =
+        "这是一段用来测试的中文文章内容，包含标点符号和一些数字12345。"_gbk;
+    std::string article =
+        "<html><head><meta charset=gbk><title>"_gbk + "测试"_gbk + "</title></head><body>\r\n";
     const std::size_t perTag = 50000 / (urls.size() + 1);
     for (std::size_t k = 0; k < urls.size(); ++k) {
         const std::string& url = urls[k];
         while (article.size() < perTag * (k + 1)) article += filler;
-        article += "<p><img alt=\"图\" src=\""_gbk + url + "\" width=" + std::to_string(random() % 900) + "></p>\r\n";
+        article += "<p><img alt=\"图\" src=\""_gbk + url +
+                   "\" width=" + std::to_string(random() % 900) + "></p>\r\n";
     }
     while (article.size() < 50000) article += filler;
     return article + "</body></html>";
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
         pool.push_back(server.Url(path));
     }
 
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zembrat-run-bench-" + std::to_string(getpid()));
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("zembrat-run-bench-" + std::to_string(getpid()));
     const std::string folder = platform::GbkFromNative(root) + "/文章"_gbk;
     std::filesystem::create_directories(platform::NativePath(folder));
     std::vector<std::string> fetched;  // every address the run downloads, in order
@@ -92,7 +96,8 @@ int main(int argc, char** argv) {
     for (int a = 0; a < articleCount; ++a) {
         std::vector<std::string> urls;
         for (int k = 0; k < imagesPerArticle; ++k) {
-            urls.push_back(k % 4 == 3 ? pool[random() % pool.size()] : pool[static_cast<std::size_t>(next++ % distinct)]);
+            urls.push_back(k % 4 == 3 ? pool[random() % pool.size()]
+                                      : pool[static_cast<std::size_t>(next++ % distinct)]);
         }
         // Duplicates inside one article are fetched once.
         std::vector<std::string> once;
@@ -151,18 +156,21 @@ int main(int argc, char** argv) {
     const double loopSeconds = best.second;
 
     std::size_t stored = 0;
-    for (auto& e : std::filesystem::directory_iterator(platform::NativePath(job::ResultFolder(folder) + "files/img"))) {
+    for (auto& e : std::filesystem::directory_iterator(
+             platform::NativePath(job::ResultFolder(folder) + "files/img"))) {
         (void)e;
         ++stored;
     }
     std::filesystem::remove_all(root);
 
     const double runRate = runImages / runSeconds, loopRate = loopImages / loopSeconds;
-    std::printf("Corpus: %d GBK articles of about 50 KB, %d image tags each, %d distinct 20 KB images\n",
-                articleCount, imagesPerArticle, distinct);
-    std::printf("Whole run:  %zu images in %.2f s = %.0f images/s (%zu files stored)\n", runImages, runSeconds,
-                runRate, stored);
-    std::printf("Plain loop: %zu images in %.2f s = %.0f images/s\n", loopImages, loopSeconds, loopRate);
+    std::printf(
+        "Corpus: %d GBK articles of about 50 KB, %d image tags each, %d distinct 20 KB images\n",
+        articleCount, imagesPerArticle, distinct);
+    std::printf("Whole run:  %zu images in %.2f s = %.0f images/s (%zu files stored)\n", runImages,
+                runSeconds, runRate, stored);
+    std::printf("Plain loop: %zu images in %.2f s = %.0f images/s\n", loopImages, loopSeconds,
+                loopRate);
     std::printf("Run / plain loop: %.2f (aim: at least 0.6)\n", runRate / loopRate);
     std::printf("Peak memory (VmHWM) after the run: %.1f MiB\n", runPeak / 1024.0);
     return runImages == fetched.size() ? 0 : 2;

@@ -77,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static bool ready = tags.SetPattern(job::ImageTagPattern());
     (void)ready;
     automation::PatternMatcher excludes;
-    excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
-    const std::vector<job::ImageRef> refs = job::CollectImageRefs(article, tags, excludes, window, window);
+    excludes.SetPattern(
+        automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
+    const std::vector<job::ImageRef> refs =
+        job::CollectImageRefs(article, tags, excludes, window, window);
     FUZZ_CHECK(static_cast<int>(refs.size()) == window.RowCount());
     for (const job::ImageRef& ref : refs) {
         FUZZ_CHECK(!ref.sourceValue.empty());
@@ -91,8 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t k = 0;
     for (const job::ImageRef& ref : refs) {
         const std::string name = job::ContentName(settings + std::to_string(k++));
-        const std::string address = job::NewAddress(job::ImageRelPath("files/img", name, job::ImageExtension(ref.address)),
-                                                    settings.size() % 5 == 2 ? settings : "");
+        const std::string address =
+            job::NewAddress(job::ImageRelPath("files/img", name, job::ImageExtension(ref.address)),
+                            settings.size() % 5 == 2 ? settings : "");
         const std::string expected = ReferenceReplace(text, ref.sourceValue, address);
         text = job::Rewrite(text, ref.sourceValue, address);
         FUZZ_CHECK(text == expected);

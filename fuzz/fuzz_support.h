@@ -23,7 +23,8 @@ namespace zembrat::fuzzing {
 // name inside a temporary folder made once per process.
 inline std::string ScratchPath(const std::string& name) {
     static const std::string folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zembrat-fuzz-XXXXXX").string();
         if (!mkdtemp(pattern.data())) std::abort();
         return pattern;
     }();

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QTranslator>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <fcntl.h>
 #include <signal.h>

@@ -33,7 +33,7 @@ inline constexpr int kFormatUnicode = -1;        // UTF-16 LE
 inline constexpr int kFormatAscii = 0;           // GBK bytes as they stand
 
 class TextStreamItem {
-public:
+  public:
     TextStreamItem() = default;
 
     void Attach(const ObjectHolder& object);
@@ -58,12 +58,12 @@ public:
     void SkipLine() const;
     void Close() const;
 
-private:
+  private:
     ObjectHolder holder_;
 };
 
 class DriveItem {
-public:
+  public:
     DriveItem() = default;
 
     void Attach(const ObjectHolder& object);
@@ -83,13 +83,13 @@ public:
     int SerialNumber() const;
     bool IsReady() const;
 
-private:
+  private:
     ObjectHolder holder_;
 };
 
 // What folder and file wrappers share.
 class EntryItem {
-public:
+  public:
     void Attach(const ObjectHolder& object);
     const ObjectHolder& object() const { return holder_; }
 
@@ -111,7 +111,7 @@ public:
     void Copy(std::string_view destination, bool overwrite = true) const;
     void Move(std::string_view destination) const;
 
-protected:
+  protected:
     EntryItem() = default;
     void DeleteEntry(bool force) const;
 
@@ -119,7 +119,7 @@ protected:
 };
 
 class FolderItem : public EntryItem {
-public:
+  public:
     FolderItem() = default;
 
     bool IsRootFolder() const;
@@ -134,7 +134,7 @@ public:
 };
 
 class FileItem : public EntryItem {
-public:
+  public:
     FileItem() = default;
 
     void Delete(bool force) const { DeleteEntry(force); }
@@ -142,7 +142,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     // Creates the file-system component.
     FileSystem();
     // Stands in front of the given component (an empty holder gives a wrapper that answers
@@ -191,7 +191,7 @@ public:
     TextStreamItem GetStandardStream(int type, bool unicode) const;
     std::string GetFileVersion(std::string_view path) const;
 
-private:
+  private:
     ObjectHolder holder_;
 };
 

@@ -11,9 +11,10 @@ namespace zembrat::automation {
 // releases it. A call through an empty holder yields the empty value of its result; the
 // wrappers test for that with empty() or As<T>() == nullptr.
 class ObjectHolder {
-public:
+  public:
     ObjectHolder() = default;
-    explicit ObjectHolder(std::shared_ptr<platform::Component> object) : object_(std::move(object)) {}
+    explicit ObjectHolder(std::shared_ptr<platform::Component> object)
+        : object_(std::move(object)) {}
 
     template <class T, class... Args>
     static ObjectHolder Make(Args&&... args) {
@@ -23,7 +24,8 @@ public:
     bool empty() const { return !object_; }
     explicit operator bool() const { return !empty(); }
 
-    // The object as the component kind T, or nullptr when the holder is empty or holds another kind.
+    // The object as the component kind T, or nullptr when the holder is empty or holds another
+    // kind.
     template <class T>
     T* As() const {
         return dynamic_cast<T*>(object_.get());
@@ -34,9 +36,11 @@ public:
 
     void Release() { object_.reset(); }
 
-    friend bool operator==(const ObjectHolder& a, const ObjectHolder& b) { return a.object_ == b.object_; }
+    friend bool operator==(const ObjectHolder& a, const ObjectHolder& b) {
+        return a.object_ == b.object_;
+    }
 
-private:
+  private:
     std::shared_ptr<platform::Component> object_;
 };
 

@@ -67,12 +67,14 @@ int GbkMatches::UnitLength(int i, int j) const {
 int GbkMatches::ByteLength(int i, int j) const {
     const platform::RegexSpan span = Span(i, j);
     if (!span.matched()) return 0;
-    return static_cast<int>(mapping_.ByteOffset(subject_, span.end) - mapping_.ByteOffset(subject_, span.begin));
+    return static_cast<int>(mapping_.ByteOffset(subject_, span.end) -
+                            mapping_.ByteOffset(subject_, span.begin));
 }
 
 std::int64_t GbkMatches::BytePosition(int i, int j) const {
     const platform::RegexSpan span = Span(i, j);
-    return span.matched() ? static_cast<std::int64_t>(mapping_.ByteOffset(subject_, span.begin)) : -2;
+    return span.matched() ? static_cast<std::int64_t>(mapping_.ByteOffset(subject_, span.begin))
+                          : -2;
 }
 
 }  // namespace zembrat::automation

@@ -20,7 +20,7 @@ namespace zembrat::automation {
 //
 // Match numbers i are 1-based; group numbers j too, and j <= 0 means the whole match.
 class GbkMatches {
-public:
+  public:
     // Runs the component's "Execute" on the subject; the number of matches, 0 when it failed.
     int Execute(platform::RegexComponent& component, std::string_view subject);
     void Clear();
@@ -40,7 +40,7 @@ public:
     // group took no part.
     std::int64_t BytePosition(int i, int j) const;
 
-private:
+  private:
     const platform::RegexMatchCollection* Collection() const {
         return matches_.As<platform::RegexMatchCollection>();
     }

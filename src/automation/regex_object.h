@@ -29,7 +29,7 @@ ObjectHolder MakeRegexComponent();
 // The component driven with the component's own flag sense inverted: the flags given to
 // SetPattern are "case-sensitive", "single-line" and "first only", all off when omitted.
 class RegexObject {
-public:
+  public:
     RegexObject();
     // Creation tries the factory twice.
     explicit RegexObject(const RegexComponentFactory& factory);
@@ -65,7 +65,7 @@ public:
 
     bool HasComponent() const { return Component() != nullptr; }
 
-private:
+  private:
     platform::RegexComponent* Component() const {
         return component_.As<platform::RegexComponent>();
     }
@@ -79,7 +79,7 @@ private:
 // The job's pattern object: the escaping helpers, and a RegexObject whose flags read the
 // component's way round (ignore case, multiline, global; all on when omitted).
 class PatternMatcher {
-public:
+  public:
     PatternMatcher() = default;
     explicit PatternMatcher(const RegexComponentFactory& factory) : regex_(factory) {}
 
@@ -107,14 +107,14 @@ public:
 
     bool HasComponent() const { return regex_.HasComponent(); }
 
-private:
+  private:
     RegexObject regex_;
 };
 
 // The article filter's pattern object: the component is made by Create, and matches can
 // report their byte position in the subject.
 class RegexObjectCp936 {
-public:
+  public:
     RegexObjectCp936();
     explicit RegexObjectCp936(RegexComponentFactory factory);
     ~RegexObjectCp936();
@@ -151,7 +151,7 @@ public:
     std::string SubMatchTextAt(int i, int j, std::int64_t& bytePosition,
                                bool wantPosition = false) const;
 
-private:
+  private:
     platform::RegexComponent* Component() const {
         return component_.As<platform::RegexComponent>();
     }

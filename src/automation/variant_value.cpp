@@ -98,7 +98,8 @@ bool VariantValue::AsBoolean() const {
         case VariantKind::Boolean:
             return boolean_;
         case VariantKind::Text:
-            return text::EqualsNoCase(string_, "true") || std::strtod(string_.c_str(), nullptr) != 0;
+            return text::EqualsNoCase(string_, "true") ||
+                   std::strtod(string_.c_str(), nullptr) != 0;
         default:
             return false;
     }
@@ -136,7 +137,9 @@ ObjectHolder VariantValue::AsObject() const {
     return kind_ == VariantKind::Object ? object_ : ObjectHolder();
 }
 
-void VariantValue::Clear() { *this = VariantValue(); }
+void VariantValue::Clear() {
+    *this = VariantValue();
+}
 
 bool operator==(const VariantValue& a, const VariantValue& b) {
     if (a.kind_ != b.kind_) return false;

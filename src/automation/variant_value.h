@@ -13,7 +13,7 @@ enum class VariantKind { Empty, Integer, Real, Boolean, Text, Bytes, DateTime, O
 // The tagged value in which component members take and give values. Texts are GBK. The
 // conversions give the empty value of the asked type when the value cannot be taken as it.
 class VariantValue {
-public:
+  public:
     VariantValue() = default;
 
     static VariantValue Integer(std::int64_t v);
@@ -46,7 +46,7 @@ public:
 
     friend bool operator==(const VariantValue& a, const VariantValue& b);
 
-private:
+  private:
     VariantKind kind_ = VariantKind::Empty;
     std::int64_t integer_ = 0;
     double real_ = 0;

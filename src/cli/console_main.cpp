@@ -12,14 +12,14 @@
 
 #include "cli/command_line.h"
 #include "cli/console_view.h"
-#include "job/run_report.h"
 #include "config/config_store.h"
 #include "job/article_listing.h"
-#include "job/folders.h"
 #include "job/extension_options.h"
+#include "job/folders.h"
 #include "job/image_refs.h"
 #include "job/job_driver.h"
 #include "job/ref_decisions.h"
+#include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
@@ -300,9 +300,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (line.dryRun) {
         // The dry run tells each reference's fate by the described reading.
         if (job::ReadsReferencesDifferently(options))
-            return Usage("--dry-run reads references by the described rules only: leave out "
-                         "--https, --lazy, --html-rules and --markdown (and turn them off in "
-                         "the settings)");
+            return Usage(
+                "--dry-run reads references by the described rules only: leave out "
+                "--https, --lazy, --html-rules and --markdown (and turn them off in "
+                "the settings)");
         return DryRun(settings);
     }
     if (line.retryReport) return RetryFailed(line, std::move(settings), options);

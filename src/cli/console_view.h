@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "job/run_report.h"
 #include "job/job_driver.h"
 #include "job/job_window.h"
+#include "job/run_report.h"
 #include "platform/event_points.h"
 
 namespace zembrat::cli {

@@ -51,9 +51,15 @@ std::vector<std::string> FolderObjectListing(std::string_view folder, std::strin
         const std::string name = file.Name();
         bool listed = false;
         switch (mode) {
-            case Mode::AllNames: listed = true; break;
-            case Mode::Extension: listed = text::EndsWithNoCase(name, extension); break;
-            case Mode::Pattern: listed = pattern.Execute(name) >= 1; break;
+            case Mode::AllNames:
+                listed = true;
+                break;
+            case Mode::Extension:
+                listed = text::EndsWithNoCase(name, extension);
+                break;
+            case Mode::Pattern:
+                listed = pattern.Execute(name) >= 1;
+                break;
         }
         if (listed) articles.push_back(dir + name);
         events.ProcessEvents();

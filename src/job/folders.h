@@ -7,7 +7,8 @@ namespace zembrat::job {
 
 // Makes every folder of path that ends before a separator, one level at a time: a path that
 // ends with the separator makes its last folder, a file path the folders that hold the file.
-// The root (the empty prefix before a leading separator) is skipped. False as soon as a folder that did not exist cannot be made.
+// The root (the empty prefix before a leading separator) is skipped. False as soon as a folder that
+// did not exist cannot be made.
 bool MakeFolders(std::string_view path);
 
 // True when a path meant to stay below a folder has a ".." piece ("/" and "\\" both separate

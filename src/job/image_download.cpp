@@ -25,8 +25,8 @@ text::Bytes FetchImage(web::WebClient& web, const std::string& address,
                        const ExtensionOptions& options, ImageRecord& record) {
     web::RequestArguments arguments;
     arguments.timeout = options.timeoutSeconds;  // 0: the usual waits
-    text::Bytes bytes = options.timeoutSeconds > 0 ? web.FetchBytes(address, arguments)
-                                                   : web.FetchBytes(address);
+    text::Bytes bytes =
+        options.timeoutSeconds > 0 ? web.FetchBytes(address, arguments) : web.FetchBytes(address);
     record.status = web.Status();
     record.bytes = bytes.size();
     if (record.status < 200 || record.status > 299) {
@@ -67,7 +67,8 @@ std::optional<std::string> StoreImage(const std::string& resultFolder, std::stri
     for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
         const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
         const std::string rel = ImageRelPath(imageFolder, stem, extension);
-        const platform::StoreBytesResult outcome = platform::StoreBytesBeneath(resultFolder, rel, bytes);
+        const platform::StoreBytesResult outcome =
+            platform::StoreBytesBeneath(resultFolder, rel, bytes);
         switch (outcome) {
             case platform::StoreBytesResult::Stored:
             case platform::StoreBytesResult::Same:
@@ -142,9 +143,9 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
         }
 
         bool reused = false;
-        const std::optional<std::string> rel = StoreImage(
-            resultFolder, imageFolder, ContentName(bytes),
-            StoredExtension(ref.address, bytes, options.checkContent), bytes, &reused);
+        const std::optional<std::string> rel =
+            StoreImage(resultFolder, imageFolder, ContentName(bytes),
+                       StoredExtension(ref.address, bytes, options.checkContent), bytes, &reused);
         if (!rel) {
             // The article keeps its reference: it must never point at an image that is not there.
             window.SetRowIcon(row, StatusIcon::Failed);

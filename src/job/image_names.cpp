@@ -15,12 +15,14 @@ std::string ContentName(std::string_view bytes) {
 
 std::string ImageExtension(std::string_view address) {
     const std::size_t dot = text::FindLast(address, ".");
-    const std::string ext = dot == text::kNotFound ? std::string() : text::AsciiLower(address.substr(dot + 1));
+    const std::string ext =
+        dot == text::kNotFound ? std::string() : text::AsciiLower(address.substr(dot + 1));
     if (ext == "gif" || ext == "png" || ext == "ico" || ext == "bmp") return ext;
     return "jpg";
 }
 
-std::string ImageRelPath(std::string_view imageFolder, std::string_view name, std::string_view extension) {
+std::string ImageRelPath(std::string_view imageFolder, std::string_view name,
+                         std::string_view extension) {
     std::string rel = text::ReplaceAll(imageFolder, "\\", "/");
     rel += '/';
     rel += name;

@@ -15,7 +15,8 @@ std::string ImageExtension(std::string_view address);
 
 // The image's path relative to the result folder: the image folder (a "\" typed there read as
 // "/"), "/", the name, ".", the extension.
-std::string ImageRelPath(std::string_view imageFolder, std::string_view name, std::string_view extension);
+std::string ImageRelPath(std::string_view imageFolder, std::string_view name,
+                         std::string_view extension);
 
 // What replaces a reference in the article: "/" + the relative path with "/" separators,
 // behind "http://" + newPrefix when a new prefix is set.

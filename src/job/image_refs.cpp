@@ -53,8 +53,8 @@ std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::Pat
     std::vector<std::string> sources;
     std::vector<std::string> fetched;
     if (ReadsReferencesDifferently(options)) {
-        std::vector<FoundSource> found = KeepLastOccurrences(ScanSources(
-            article, options, DetectArticleEncoding(article), markdownArticle));
+        std::vector<FoundSource> found = KeepLastOccurrences(
+            ScanSources(article, options, DetectArticleEncoding(article), markdownArticle));
         sources.reserve(found.size());
         fetched.reserve(found.size());
         for (FoundSource& source : found) {

@@ -40,9 +40,10 @@ void AddQueuedRow(JobWindow& window, const std::string& address);
 // The kept references of the article in article order. With options that change the reading
 // (ReadsReferencesDifferently), the sources come from the scanner instead of the tag pattern,
 // and the address fetched may differ from the text replaced (a decoded "&amp;", a completed
-// "//host" address). markdownArticle: the article's name is a Markdown one. Empties the status list and queues one
-// row per kept reference. tags holds ImageTagPattern(); excludes the compiled excluded ranges.
-// OldPrefix and ExcludedRanges are read from the window once (the run keeps them locked).
+// "//host" address). markdownArticle: the article's name is a Markdown one. Empties the status list
+// and queues one row per kept reference. tags holds ImageTagPattern(); excludes the compiled
+// excluded ranges. OldPrefix and ExcludedRanges are read from the window once (the run keeps them
+// locked).
 std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::PatternMatcher& tags,
                                        automation::PatternMatcher& excludes, JobWindow& window,
                                        platform::EventPoints& events,

@@ -20,8 +20,8 @@ using platform::MessageAnswer;
 using platform::MessageButtons;
 
 // The four boxes the run reads again and again; they stay disabled while it runs.
-constexpr EditBox kLockedBoxes[] = {EditBox::NewPrefix, EditBox::ExcludedRanges,
-                                    EditBox::OldPrefix, EditBox::ImageFolder};
+constexpr EditBox kLockedBoxes[] = {EditBox::NewPrefix, EditBox::ExcludedRanges, EditBox::OldPrefix,
+                                    EditBox::ImageFolder};
 
 std::string CountLine(std::size_t count, const std::string& what) {
     return "有 "_gbk + std::to_string(count) + what + "\r\n";
@@ -225,9 +225,9 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
     }
     if (reporting && platform::WriteFileBeneath(resultFolder, ReportFileName(), CsvReport(report)))
         counts_.reportPath = resultFolder + ReportFileName();
-    counts_.stopped = stop.stop_requested() &&
-                      counts_.articlesWritten + counts_.failedWrites + counts_.unreadableArticles <
-                          count;
+    counts_.stopped =
+        stop.stop_requested() &&
+        counts_.articlesWritten + counts_.failedWrites + counts_.unreadableArticles < count;
 }
 
 void JobDriver::Finish() {

@@ -5,17 +5,23 @@
 
 #include <string>
 
-
 namespace zembrat::job {
 
 // The six edit boxes; each holds one setting, read as typed whenever the run needs it.
-enum class EditBox { ArticleFolder, ArticleFilter, ImageFolder, OldPrefix, NewPrefix, ExcludedRanges };
+enum class EditBox {
+    ArticleFolder,
+    ArticleFilter,
+    ImageFolder,
+    OldPrefix,
+    NewPrefix,
+    ExcludedRanges
+};
 
 // Indices into the status list's icon list.
 enum class StatusIcon { Saved = 0, Failed = 1, Queued = 2, Downloading = 3 };
 
 class JobWindow {
-public:
+  public:
     virtual ~JobWindow() = default;
 
     // Caption of the start/stop button, GBK.

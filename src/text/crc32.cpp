@@ -12,7 +12,8 @@ std::uint32_t Crc32(std::string_view bytes) {
     const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
     std::size_t left = bytes.size();
     while (left > 0) {  // zlib takes a uInt length
-        const auto n = static_cast<uInt>(std::min<std::size_t>(left, std::numeric_limits<uInt>::max()));
+        const auto n =
+            static_cast<uInt>(std::min<std::size_t>(left, std::numeric_limits<uInt>::max()));
         crc = crc32(crc, data, n);
         data += n;
         left -= n;

@@ -9,15 +9,19 @@ inline unsigned char Byte(std::string_view s, std::size_t i) {
     return static_cast<unsigned char>(s[i]);
 }
 
-inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+inline char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 // Tells whether positions are character boundaries, scanning backwards from a candidate no
 // further than the last boundary it already knows. Every byte below 0x80 ends a character
 // (as a single byte or as a trail byte), so the byte after it is a boundary; after that,
 // lead bytes pair up. Keeping the known boundary moving forward makes a whole search linear.
 class BoundaryTracker {
-public:
+  public:
     explicit BoundaryTracker(std::string_view s, std::size_t known) : s_(s), known_(known) {}
 
     bool IsBoundary(std::size_t p) {
@@ -29,7 +33,7 @@ public:
         return boundary;
     }
 
-private:
+  private:
     std::string_view s_;
     std::size_t known_;
 };
@@ -99,8 +103,8 @@ std::size_t FindLastImpl(std::string_view s, std::string_view needle, std::size_
     if (end > s.size()) end = s.size();
     std::size_t last = kNotFound;
     for (std::size_t i = 0; i + needle.size() <= end; i += CharLength(s, i)) {
-        const bool hit = noCase ? EqualNoCaseAt(s, i, needle)
-                                : s.compare(i, needle.size(), needle) == 0;
+        const bool hit =
+            noCase ? EqualNoCaseAt(s, i, needle) : s.compare(i, needle.size(), needle) == 0;
         if (hit) last = i;
         if (i == s.size()) break;  // an empty needle at the very end
     }
@@ -141,7 +145,8 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
     return out;
 }
 
-bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to, std::string& out) {
+bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to,
+                    std::string& out) {
     if (from.empty()) return false;
     // One tracker from the start of the text: an occurrence that ends on a lone lead byte does
     // not make the byte behind it the start of a character.
@@ -205,7 +210,9 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, keep));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+    return TrimRight(TrimLeft(s));
+}
 
 std::string AsciiLower(std::string_view s) {
     std::string out(s);
@@ -246,7 +253,9 @@ std::string DirectoryPart(std::string_view path) {
     return std::string(at == kNotFound ? std::string_view() : path.substr(0, at));
 }
 
-bool EndsWithSeparator(std::string_view path) { return EndsWith(path, kSeparator); }
+bool EndsWithSeparator(std::string_view path) {
+    return EndsWith(path, kSeparator);
+}
 
 std::string WithSeparator(std::string_view path) {
     std::string out(path);

@@ -13,8 +13,8 @@ struct Found {
     std::size_t right = kNotFound;  // 0-based
 };
 
-Found Locate(std::string_view source, std::string_view left, std::string_view right,
-             long start, bool backward) {
+Found Locate(std::string_view source, std::string_view left, std::string_view right, long start,
+             bool backward) {
     Found f;
     if (!backward) {
         const std::size_t from = start > 1 ? static_cast<std::size_t>(start - 1) : 0;

@@ -27,7 +27,9 @@ void RegisterFontSubstitutes() {
     QFont::insertSubstitutions(QStringLiteral("SimHei"), CjkFallbacks());
 }
 
-QFont SimSun(int pixels) { return Designed(QStringLiteral("SimSun"), pixels); }
+QFont SimSun(int pixels) {
+    return Designed(QStringLiteral("SimSun"), pixels);
+}
 
 QFont SimHei(int pixels, bool bold) {
     QFont font = Designed(QStringLiteral("SimHei"), pixels);

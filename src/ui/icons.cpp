@@ -157,8 +157,8 @@ void DrawPicture(QPainter& p, qreal s) {
 }
 
 void DrawStatus(QPainter& p, int index) {
-    const QColor fill[] = {QColor(0x2e, 0xa0, 0x43), QColor(0xd6, 0x32, 0x2b), QColor(0x8c, 0x8c, 0x8c),
-                           QColor(0x24, 0x78, 0xd8)};
+    const QColor fill[] = {QColor(0x2e, 0xa0, 0x43), QColor(0xd6, 0x32, 0x2b),
+                           QColor(0x8c, 0x8c, 0x8c), QColor(0x24, 0x78, 0xd8)};
     p.setPen(QPen(fill[index].darker(130), 1));
     p.setBrush(fill[index]);
     p.drawEllipse(QRectF(1.5, 1.5, 21, 21));
@@ -192,12 +192,24 @@ QPixmap BannerIcon(BannerPicture picture, bool alternate) {
     p.setRenderHint(QPainter::Antialiasing);
     Backdrop(p, QRectF(0, 0, 64, 64), alternate);
     switch (picture) {
-        case BannerPicture::Save: DrawSave(p); break;
-        case BannerPicture::Help: DrawHelp(p); break;
-        case BannerPicture::Update: DrawUpdate(p); break;
-        case BannerPicture::Chat: DrawChat(p); break;
-        case BannerPicture::Software: DrawSoftware(p); break;
-        case BannerPicture::Options: DrawOptions(p); break;
+        case BannerPicture::Save:
+            DrawSave(p);
+            break;
+        case BannerPicture::Help:
+            DrawHelp(p);
+            break;
+        case BannerPicture::Update:
+            DrawUpdate(p);
+            break;
+        case BannerPicture::Chat:
+            DrawChat(p);
+            break;
+        case BannerPicture::Software:
+            DrawSoftware(p);
+            break;
+        case BannerPicture::Options:
+            DrawOptions(p);
+            break;
     }
     return pixmap;
 }

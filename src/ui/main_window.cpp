@@ -15,8 +15,8 @@
 #include <limits>
 
 #include "config/config_store.h"
-#include "text/codec.h"
 #include "job/extension_options.h"
+#include "text/codec.h"
 #include "ui/extension_dialog.h"
 #include "ui/fonts.h"
 #include "ui/help.h"

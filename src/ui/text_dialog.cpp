@@ -22,7 +22,9 @@ constexpr int kDesignedHeight = 393;
 constexpr int kFrameWidth = 8;
 constexpr int kFrameHeight = 31;
 
-int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
+int Trunc(double v) {
+    return static_cast<int>(std::trunc(v));
+}
 
 }  // namespace
 

@@ -25,15 +25,15 @@ int HintHeight(const QString& hint, int width);
 
 class TextDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TextDialog(const TextDialogRequest& request, QWidget* parent = nullptr);
 
     int margin() const { return margin_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void Shape(const TextDialogRequest& request);
     void CentreOnScreen();
     void Layout();

@@ -17,7 +17,8 @@ ImageButton::ImageButton(const QPixmap& normal, const QPixmap& alternate, QWidge
 void ImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QPixmap& picture = (underMouse() || isDown()) ? alternate_ : normal_;
-    p.drawPixmap(QPoint((width() - picture.width()) / 2, (height() - picture.height()) / 2), picture);
+    p.drawPixmap(QPoint((width() - picture.width()) / 2, (height() - picture.height()) / 2),
+                 picture);
 }
 
 void ImageButton::enterEvent(QEnterEvent* event) {
@@ -51,7 +52,8 @@ void TextLink::mousePressEvent(QMouseEvent* event) {
 }
 
 void TextLink::mouseReleaseEvent(QMouseEvent* event) {
-    const bool completed = leftDown_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    const bool completed = leftDown_ && event->button() == Qt::LeftButton &&
+                           rect().contains(event->position().toPoint());
     if (event->button() == Qt::LeftButton) leftDown_ = false;
     QLabel::mouseReleaseEvent(event);
     if (completed) {

@@ -12,16 +12,16 @@ namespace zembrat::ui {
 // it is held down; the cursor over it is the hand.
 class ImageButton : public QAbstractButton {
     Q_OBJECT
-public:
+  public:
     ImageButton(const QPixmap& normal, const QPixmap& alternate, QWidget* parent);
     QSize sizeHint() const override { return normal_.size(); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
-private:
+  private:
     QPixmap normal_, alternate_;
 };
 
@@ -29,20 +29,20 @@ private:
 // it; clicked() on a completed left click. A link with an address opens it when clicked.
 class TextLink : public QLabel {
     Q_OBJECT
-public:
+  public:
     TextLink(const QString& caption, const QString& address, QWidget* parent);
     QString address() const { return address_; }
     void setAddress(const QString& address) { address_ = address; }
 
-signals:
+  signals:
     void pressed();
     void clicked();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QString address_;
     bool leftDown_ = false;
 };
@@ -50,13 +50,13 @@ private:
 // A push button that also reports the right mouse button going down over it.
 class PushButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     using QPushButton::QPushButton;
 
-signals:
+  signals:
     void rightPressed();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 

@@ -14,11 +14,11 @@ namespace {
 using namespace text::literals;
 
 class Counted : public platform::Component {
-public:
+  public:
     explicit Counted(int* alive) : alive_(alive) { ++*alive_; }
     ~Counted() override { --*alive_; }
 
-private:
+  private:
     int* alive_;
 };
 

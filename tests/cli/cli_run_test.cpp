@@ -8,9 +8,9 @@
 #include <map>
 
 #include "child_process.h"
-#include "job/run_report.h"
 #include "config/config_store.h"
 #include "job/image_names.h"
+#include "job/run_report.h"
 #include "platform/files.h"
 #include "support/event_counter.h"
 #include "support/http_server.h"

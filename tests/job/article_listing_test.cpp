@@ -22,10 +22,10 @@ struct CountingEvents : platform::EventPoints {
 };
 
 class FileSearchListingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        for (const char* name : {"a.htm", "B.HTM", "old.html", "note.txt", "c.htm.bak", "x1.htm",
-                                 "xy1.htm"}) {
+        for (const char* name :
+             {"a.htm", "B.HTM", "old.html", "note.txt", "c.htm.bak", "x1.htm", "xy1.htm"}) {
             dir.Write(name, "x");
         }
         std::filesystem::create_directory(platform::NativePath(dir / "images.htm"));
@@ -51,7 +51,8 @@ TEST_F(FileSearchListingTest, PatternsMatchWithoutCaseInNameOrder) {
 
 TEST_F(FileSearchListingTest, PiecesAreSearchedInTurnAndMayRepeatNames) {
     EXPECT_EQ(List("*.txt|a.*"), (V{P("note.txt"), P("a.htm")}));
-    EXPECT_EQ(List("a.htm|*.htm"), (V{P("a.htm"), P("a.htm"), P("B.HTM"), P("x1.htm"), P("xy1.htm")}));
+    EXPECT_EQ(List("a.htm|*.htm"),
+              (V{P("a.htm"), P("a.htm"), P("B.HTM"), P("x1.htm"), P("xy1.htm")}));
     EXPECT_EQ(List("|note.txt|"), (V{P("note.txt")}));  // empty pieces match nothing
 }
 
@@ -69,8 +70,9 @@ TEST_F(FileSearchListingTest, MissingFolderGivesNothing) {
 TEST(ListArticles, ChineseNamesComeBackAsTheyAre) {
     TempDir dir;
     dir.Write("新闻.htm"_gbk, "x");
-    EXPECT_EQ(ListArticles(dir.path(), "*.htm", ListingMethod::FileSearch, platform::NoEventPoints()),
-              V{dir / "新闻.htm"_gbk});
+    EXPECT_EQ(
+        ListArticles(dir.path(), "*.htm", ListingMethod::FileSearch, platform::NoEventPoints()),
+        V{dir / "新闻.htm"_gbk});
 }
 
 }  // namespace
@@ -80,7 +82,7 @@ namespace zembrat::job {
 namespace {
 
 class FolderObjectListingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* name : {"a.htm", "B.HTM", "old.html", "mynews1.htm", "news.html",
                                  "news2.htm.bak", "note.txt", "x.htmx"}) {
@@ -107,14 +109,15 @@ TEST_F(FolderObjectListingTest, ExtensionModeComparesTheEndWithoutCase) {
 TEST_F(FolderObjectListingTest, PatternModeMatchesAnywhereInTheName) {
     EXPECT_EQ(List("news*.htm"), (V{P("mynews1.htm"), P("news.html"), P("news2.htm.bak")}));
     // A second "*" makes it pattern mode: every name containing .htm or .txt.
-    EXPECT_EQ(List("*.htm|*.txt"), (V{P("a.htm"), P("B.HTM"), P("mynews1.htm"), P("news.html"),
-                                      P("news2.htm.bak"), P("note.txt"), P("old.html"), P("x.htmx")}));
+    EXPECT_EQ(List("*.htm|*.txt"),
+              (V{P("a.htm"), P("B.HTM"), P("mynews1.htm"), P("news.html"), P("news2.htm.bak"),
+                 P("note.txt"), P("old.html"), P("x.htmx")}));
     // "?" stands for zero or one character here.
     EXPECT_EQ(List("a?.htm"), (V{P("a.htm")}));
 }
 
 TEST_F(FolderObjectListingTest, AllNamesForStarsAndEmptyFilters) {
-    const V all = {P("a.htm"),     P("B.HTM"),    P("mynews1.htm"), P("news.html"),
+    const V all = {P("a.htm"),         P("B.HTM"),    P("mynews1.htm"), P("news.html"),
                    P("news2.htm.bak"), P("note.txt"), P("old.html"),    P("x.htmx")};
     EXPECT_EQ(List(""), all);
     EXPECT_EQ(List("*"), all);
@@ -125,7 +128,8 @@ TEST(FolderObjectListing, MissingFolderAndChineseNames) {
     TempDir dir;
     EXPECT_EQ(FolderObjectListing(dir / "missing", "*.htm", platform::NoEventPoints()), V{});
     dir.Write("新闻.HTM"_gbk, "x");
-    EXPECT_EQ(ListArticles(dir.path() + "/", "*.htm", ListingMethod::FolderObject, platform::NoEventPoints()),
+    EXPECT_EQ(ListArticles(dir.path() + "/", "*.htm", ListingMethod::FolderObject,
+                           platform::NoEventPoints()),
               V{dir / "新闻.HTM"_gbk});
 }
 

@@ -15,8 +15,8 @@
 #include "job/image_names.h"
 #include "job/job_driver.h"
 #include "platform/files.h"
-#include "support/recording_window.h"
 #include "support/http_server.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -33,8 +33,9 @@ using testing::TempDir;
 
 // A small tmpfs mounted for one test (needs the right to mount; the test skips otherwise).
 class TmpfsMount {
-public:
-    TmpfsMount(const std::string& gbkPath, const char* options) : path_(platform::NativePath(gbkPath)) {
+  public:
+    TmpfsMount(const std::string& gbkPath, const char* options)
+        : path_(platform::NativePath(gbkPath)) {
         fs::create_directories(path_);
         mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options) == 0;
     }
@@ -43,16 +44,17 @@ public:
     }
     bool mounted() const { return mounted_; }
     void RemountReadOnly() {
-        mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0 && mounted_;
+        mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0 &&
+                   mounted_;
     }
 
-private:
+  private:
     fs::path path_;
     bool mounted_ = false;
 };
 
 class BadInputRun : public ::testing::Test {
-protected:
+  protected:
     BadInputRun() : driver(window, web, window) {
         web.CreateRequest();
         articles = dir / "文章"_gbk;
@@ -75,7 +77,9 @@ protected:
         for (const auto& entry : platform::ListFolder(articles)) {
             if (entry.isFolder) continue;
             text::Bytes bytes;
-            files[entry.name] = platform::ReadWholeFile(articles + "/" + entry.name, bytes) ? bytes : "<unreadable>";
+            files[entry.name] = platform::ReadWholeFile(articles + "/" + entry.name, bytes)
+                                    ? bytes
+                                    : "<unreadable>";
         }
         return files;
     }
@@ -102,7 +106,8 @@ protected:
                  at = text.find("\"/files/img/", at + 1)) {
                 const std::size_t end = text.find('"', at + 1);
                 const std::string rel = text.substr(at + 2, end - at - 2);
-                EXPECT_TRUE(platform::PathExists(result + rel)) << entry.name << " points at " << rel;
+                EXPECT_TRUE(platform::PathExists(result + rel))
+                    << entry.name << " points at " << rel;
             }
         }
     }
@@ -143,7 +148,8 @@ TEST_F(BadInputRun, InvalidBytesAndOddNamesGoThroughWhole) {
         binaryOut.replace(30000, tag.size(), rewritten);
         EXPECT_EQ(ReadFileOrMissing(Result("binary.bin")), binaryOut);
         for (const auto& name : names) {
-            EXPECT_EQ(ReadFileOrMissing(Result(name)), "<b>" + rewritten + "</b>") << text::Utf8FromGbk(name);
+            EXPECT_EQ(ReadFileOrMissing(Result(name)), "<b>" + rewritten + "</b>")
+                << text::Utf8FromGbk(name);
         }
         EXPECT_EQ(text::Utf8FromGbk(window.messages.back()).find("未能写入"), std::string::npos);
     }
@@ -153,13 +159,15 @@ TEST_F(BadInputRun, ArticlesThatCannotBeReadAreCountedNotWrittenEmpty) {
     Article("good.htm", "good");
     ASSERT_EQ(::mkfifo(platform::NativePath(articles + "/fifo.htm").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", platform::NativePath(articles + "/zero.htm"));
-    fs::create_symlink(platform::NativePath(articles + "/gone"), platform::NativePath(articles + "/gone.htm"));
+    fs::create_symlink(platform::NativePath(articles + "/gone"),
+                       platform::NativePath(articles + "/gone.htm"));
     RunAndCheck(ListingMethod::FileSearch);
     EXPECT_EQ(ReadFileOrMissing(Result("good.htm")), "good");
     for (const char* name : {"fifo.htm", "zero.htm", "gone.htm"}) {
         EXPECT_FALSE(platform::PathExists(Result(name))) << name;
     }
-    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 3 篇文章无法读取。\r\n请问"), std::string::npos);
+    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 3 篇文章无法读取。\r\n请问"),
+              std::string::npos);
 }
 
 TEST_F(BadInputRun, AnImageFolderThatIsAFileKeepsEveryReference) {
@@ -183,7 +191,8 @@ TEST_F(BadInputRun, AReadOnlyResultFolderFailsEveryWriteButEndsTheRun) {
     result.RemountReadOnly();
     RunAndCheck();
     EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "<missing>");
-    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 1 篇文章未能写入。"), std::string::npos);
+    EXPECT_NE(text::Utf8FromGbk(window.messages.back()).find("有 1 篇文章未能写入。"),
+              std::string::npos);
 }
 
 TEST_F(BadInputRun, AFullDiskLeavesNoArticlePointingAtAMissingImage) {
@@ -199,15 +208,20 @@ TEST_F(BadInputRun, AFullDiskLeavesNoArticlePointingAtAMissingImage) {
     if (!result.mounted()) GTEST_SKIP() << "no right to mount a file system here";
     std::vector<std::string> rowTexts;
     window.onLog = [&](const std::string& line) {
-        if (line.find("保存失败") != std::string::npos || line.find("files/img/") != std::string::npos) rowTexts.push_back(line);
+        if (line.find("保存失败") != std::string::npos ||
+            line.find("files/img/") != std::string::npos)
+            rowTexts.push_back(line);
     };
     RunAndCheck();
-    const auto failed = std::count_if(rowTexts.begin(), rowTexts.end(),
-                                      [](const std::string& l) { return l.find("保存失败") != std::string::npos; });
+    const auto failed = std::count_if(rowTexts.begin(), rowTexts.end(), [](const std::string& l) {
+        return l.find("保存失败") != std::string::npos;
+    });
     EXPECT_GT(failed, 0);
     // Whatever was stored is whole.
     for (const auto& entry : platform::ListFolder(Result("files/img"))) {
-        EXPECT_EQ(fs::file_size(platform::NativePath(Result("files/img/" + entry.name))), 20u * 1024) << entry.name;
+        EXPECT_EQ(fs::file_size(platform::NativePath(Result("files/img/" + entry.name))),
+                  20u * 1024)
+            << entry.name;
     }
 }
 

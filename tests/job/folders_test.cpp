@@ -36,9 +36,11 @@ TEST(MakeFolders, FailsWhenALevelCannotBeMade) {
     // A file in the way is "something of that name": passed over, and the next level fails.
     EXPECT_FALSE(MakeFolders(dir / "file/sub/"));
     std::filesystem::create_directory(platform::NativePath(dir / "locked"));
-    std::filesystem::permissions(platform::NativePath(dir / "locked"), std::filesystem::perms::owner_read |
-                                                                          std::filesystem::perms::owner_exec);
-    if (platform::CreateOneFolder(dir / "locked/probe")) GTEST_SKIP() << "running with rights to write anywhere";
+    std::filesystem::permissions(
+        platform::NativePath(dir / "locked"),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    if (platform::CreateOneFolder(dir / "locked/probe"))
+        GTEST_SKIP() << "running with rights to write anywhere";
     EXPECT_FALSE(MakeFolders(dir / "locked/a/b/"));
 }
 

@@ -8,9 +8,9 @@
 #include "job/image_names.h"
 #include "job/job_driver.h"
 #include "platform/files.h"
-#include "support/recording_window.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -35,7 +35,8 @@ void Misbehave(RawConnection& c) {
         c.Reset();
     } else if (head.find(" /headers") != std::string::npos) {
         std::string headers = "HTTP/1.1 200 OK\r\n";
-        while (headers.size() < (1 << 20)) headers += "X-Filler: " + std::string(1000, 'h') + "\r\n";
+        while (headers.size() < (1 << 20))
+            headers += "X-Filler: " + std::string(1000, 'h') + "\r\n";
         c.Send(headers + "Content-Length: 3\r\n\r\nGIF");
     }
 }
@@ -46,7 +47,8 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
     RawServer raw(Misbehave);
     ASSERT_TRUE(server.started() && raw.started());
     server.Set("/good.gif", Reply::Ok("GIF good"));
-    server.Set("/endless.gif", Reply::Endless(std::string(64 * 1024, 'e'), std::chrono::milliseconds(0)));
+    server.Set("/endless.gif",
+               Reply::Endless(std::string(64 * 1024, 'e'), std::chrono::milliseconds(0)));
     server.Set("/loop.gif", Reply::Redirect(server.Url("/loop.gif")));
     server.Set("/file.gif", Reply::Redirect("file:///etc/passwd"));
     server.Set("/ftp.gif", Reply::Redirect("ftp://127.0.0.1:1/x.gif"));
@@ -54,13 +56,14 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
     server.Set("/page.gif", Reply::Ok("<html>an error page</html>", "text/html"));
 
     const std::vector<std::string> failing = {
-        server.Url("/endless.gif"), server.Url("/loop.gif"),   server.Url("/file.gif"),
+        server.Url("/endless.gif"), server.Url("/loop.gif"),    server.Url("/file.gif"),
         server.Url("/ftp.gif"),     server.Url("/missing.gif"), raw.Url("/garbage"),
         raw.Url("/reset"),          raw.Url("/headers"),        server.Url("/cr\r\nlf.gif"),
     };
     std::string article = "<p>"_gbk + "开头"_gbk + "</p>";
     for (const auto& url : failing) article += "<img src=\"" + url + "\">";
-    article += "<img src=\"" + server.Url("/good.gif") + "\"><img src=\"" + server.Url("/page.gif") + "\">";
+    article += "<img src=\"" + server.Url("/good.gif") + "\"><img src=\"" +
+               server.Url("/page.gif") + "\">";
     const std::string articles = dir / "文章"_gbk;
     dir.Write("文章/a.htm"_gbk, article);
 
@@ -94,9 +97,11 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
     EXPECT_EQ(ReadFileOrMissing(articles + "/a.htm"), article);
     // Nothing reached file:// or the ftp port; nothing from the broken answers was stored.
     std::size_t stored = 0;
-    for (const auto& e : platform::ListFolder(ResultFolder(articles) + "files/img")) stored += e.isFolder ? 0 : 1;
+    for (const auto& e : platform::ListFolder(ResultFolder(articles) + "files/img"))
+        stored += e.isFolder ? 0 : 1;
     EXPECT_EQ(stored, 1u);
-    EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("有 10 张图片未能转存。"), std::string::npos);
+    EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("有 10 张图片未能转存。"),
+              std::string::npos);
 }
 
 }  // namespace

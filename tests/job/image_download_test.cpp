@@ -9,8 +9,8 @@
 #include "job/folders.h"
 #include "job/image_names.h"
 #include "platform/files.h"
-#include "support/recording_window.h"
 #include "support/http_server.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -29,7 +29,7 @@ const std::string kPng = "\x89PNG\r\n\x1A\n png-bytes";
 const std::string kJpg = "\xFF\xD8\xFF jpeg-bytes";
 
 class DownloadImagesTest : public ::testing::Test {
-protected:
+  protected:
     DownloadImagesTest() {
         web.CreateRequest();
         web.SetEventPoints(window);
@@ -73,21 +73,35 @@ TEST_F(DownloadImagesTest, ThreeImagesAreStoredByContentAndRewrittenInOrder) {
     server.Set("/1.gif", Reply::Ok(kGif, "image/gif"));
     server.Set("/2.PNG", Reply::Ok(kPng, "image/png"));
     server.Set("/3.jpeg", Reply::Ok(kJpg, "image/jpeg"));
-    const std::string article = "前言"_gbk + Tag("/1.gif") + "中"_gbk + Tag("/2.PNG") + Tag("/3.jpeg") +
-                                "<a href=\"" + server.Url("/1.gif") + "\">原图</a>"_gbk;
+    const std::string article = "前言"_gbk + Tag("/1.gif") + "中"_gbk + Tag("/2.PNG") +
+                                Tag("/3.jpeg") + "<a href=\"" + server.Url("/1.gif") +
+                                "\">原图</a>"_gbk;
     const std::string out = Run(article);
 
-    EXPECT_EQ(out, "前言<img src=\"/"_gbk + Stored(kGif, "gif") + "\">" + "中"_gbk + "<img src=\"/" +
-                       Stored(kPng, "png") + "\"><img src=\"/" + Stored(kJpg, "jpg") + "\"><a href=\"/" +
-                       Stored(kGif, "gif") + "\">" + "原图</a>"_gbk);
+    EXPECT_EQ(out, "前言<img src=\"/"_gbk + Stored(kGif, "gif") + "\">" + "中"_gbk +
+                       "<img src=\"/" + Stored(kPng, "png") + "\"><img src=\"/" +
+                       Stored(kJpg, "jpg") + "\"><a href=\"/" + Stored(kGif, "gif") + "\">" +
+                       "原图</a>"_gbk);
     EXPECT_EQ(ReadFileOrMissing(result + Stored(kGif, "gif")), kGif);
     EXPECT_EQ(ReadFileOrMissing(result + Stored(kPng, "png")), kPng);
     EXPECT_EQ(ReadFileOrMissing(result + Stored(kJpg, "jpg")), kJpg);
     // Each row goes queued -> downloading -> saved, the top row first.
     const std::vector<std::string> expected = {
-        "scroll 0", "icon 0 3", "cell 0,0 正在下载到 files/img", "icon 0 0", "cell 0,0 " + Stored(kGif, "gif"),
-        "scroll 1", "icon 1 3", "cell 1,0 正在下载到 files/img", "icon 1 0", "cell 1,0 " + Stored(kPng, "png"),
-        "scroll 2", "icon 2 3", "cell 2,0 正在下载到 files/img", "icon 2 0", "cell 2,0 " + Stored(kJpg, "jpg"),
+        "scroll 0",
+        "icon 0 3",
+        "cell 0,0 正在下载到 files/img",
+        "icon 0 0",
+        "cell 0,0 " + Stored(kGif, "gif"),
+        "scroll 1",
+        "icon 1 3",
+        "cell 1,0 正在下载到 files/img",
+        "icon 1 0",
+        "cell 1,0 " + Stored(kPng, "png"),
+        "scroll 2",
+        "icon 2 3",
+        "cell 2,0 正在下载到 files/img",
+        "icon 2 0",
+        "cell 2,0 " + Stored(kJpg, "jpg"),
     };
     EXPECT_EQ(window.log, expected);
     EXPECT_EQ(window.rows[1].cells[1], server.Url("/2.PNG"));
@@ -98,7 +112,8 @@ TEST_F(DownloadImagesTest, NewPrefixMakesAbsoluteAddresses) {
     server.Set("/1.gif", Reply::Ok(kGif));
     window.edits[EditBox::NewPrefix] = "www.my.cn";
     window.edits[EditBox::ImageFolder] = "pics\\2024";
-    EXPECT_EQ(Run(Tag("/1.gif")), "<img src=\"http://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
+    EXPECT_EQ(Run(Tag("/1.gif")),
+              "<img src=\"http://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
     EXPECT_EQ(ReadFileOrMissing(result + "pics/2024/" + ContentName(kGif) + ".gif"), kGif);
     EXPECT_EQ(window.rows[0].cells[0], "pics/2024/" + ContentName(kGif) + ".gif");
 }
@@ -114,7 +129,8 @@ TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {
     slept = {};
     const std::string out = Run(article);
 
-    EXPECT_EQ(out, "<img src=\"/" + Stored(kGif, "gif") + "\">" + Tag("/gone.gif") + Tag("/broken.gif"));
+    EXPECT_EQ(out,
+              "<img src=\"/" + Stored(kGif, "gif") + "\">" + Tag("/gone.gif") + Tag("/broken.gif"));
     EXPECT_EQ(window.rows[0].icon, StatusIcon::Saved);
     EXPECT_EQ(window.rows[1].icon, StatusIcon::Failed);
     EXPECT_EQ(window.rows[1].cells[0], "下载失败 "_gbk);
@@ -129,7 +145,8 @@ TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {
     EXPECT_EQ(summary.stored, 1u);
     EXPECT_EQ(summary.failed, 2u);
     EXPECT_TRUE(summary.complete);
-    EXPECT_FALSE(platform::PathExists(result + "files/img/" + ContentName("<html>not found</html>") + ".gif"));
+    EXPECT_FALSE(platform::PathExists(result + "files/img/" +
+                                      ContentName("<html>not found</html>") + ".gif"));
 }
 
 TEST_F(DownloadImagesTest, StopIsCheckedBeforeEachImage) {
@@ -140,7 +157,8 @@ TEST_F(DownloadImagesTest, StopIsCheckedBeforeEachImage) {
         article += Tag(path);
     }
     window.onLog = [this](const std::string& line) {
-        if (line == "icon 1 0") stop.request_stop();  // the press lands while the second image is stored
+        if (line == "icon 1 0")
+            stop.request_stop();  // the press lands while the second image is stored
     };
     const std::string out = Run(article);
     EXPECT_EQ(server.RequestCount(), 2u);
@@ -180,9 +198,11 @@ TEST_F(DownloadImagesTest, SameBytesFromTwoAddressesShareOneFile) {
     server.Set("/a.jpg", Reply::Ok(kJpg));
     server.Set("/b.jpg", Reply::Ok(kJpg));
     const std::string out = Run(Tag("/a.jpg") + Tag("/b.jpg"));
-    EXPECT_EQ(out, "<img src=\"/" + Stored(kJpg, "jpg") + "\"><img src=\"/" + Stored(kJpg, "jpg") + "\">");
+    EXPECT_EQ(out, "<img src=\"/" + Stored(kJpg, "jpg") + "\"><img src=\"/" + Stored(kJpg, "jpg") +
+                       "\">");
     std::size_t files = 0;
-    for (auto& e : std::filesystem::directory_iterator(platform::NativePath(result + "files/img"))) {
+    for (auto& e :
+         std::filesystem::directory_iterator(platform::NativePath(result + "files/img"))) {
         (void)e;
         ++files;
     }
@@ -195,7 +215,8 @@ TEST_F(DownloadImagesTest, AnotherPictureAtTheNameGetsTheNextFreeName) {
     const std::string taken = result + "files/img/" + name + ".gif";
     MakeFolders(taken);
     ASSERT_TRUE(platform::WriteWholeFile(taken, "another picture"));
-    std::filesystem::create_directory(platform::NativePath(result + "files/img/" + name + "_2.gif"));
+    std::filesystem::create_directory(
+        platform::NativePath(result + "files/img/" + name + "_2.gif"));
     EXPECT_EQ(Run(Tag("/a.gif")), "<img src=\"/files/img/" + name + "_3.gif\">");
     EXPECT_EQ(ReadFileOrMissing(taken), "another picture");
     EXPECT_EQ(ReadFileOrMissing(result + "files/img/" + name + "_3.gif"), kGif);

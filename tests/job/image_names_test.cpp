@@ -29,24 +29,29 @@ TEST(ImageExtension, FourKeptExtensionsAndJpgForTheRest) {
     EXPECT_EQ(ImageExtension("http://a/b.bmp"), "bmp");
     EXPECT_EQ(ImageExtension("http://a/b.JPEG"), "jpg");
     EXPECT_EQ(ImageExtension("http://a/b.webp"), "jpg");
-    EXPECT_EQ(ImageExtension("http://a/img.php?id=3"), "jpg");  // the last dot counts, even before a query
+    EXPECT_EQ(ImageExtension("http://a/img.php?id=3"),
+              "jpg");  // the last dot counts, even before a query
     EXPECT_EQ(ImageExtension("http://a/x.gif?v=1.png"), "png");
-    EXPECT_EQ(ImageExtension("http://host.gif/path"), "jpg");    // ".gif/path"
+    EXPECT_EQ(ImageExtension("http://host.gif/path"), "jpg");  // ".gif/path"
     EXPECT_EQ(ImageExtension("noDot"), "jpg");
 }
 
 TEST(ImageAddresses, RelativePathAndNewAddress) {
     EXPECT_EQ(ImageRelPath("files/img", "ABC", "png"), "files/img/ABC.png");
-    EXPECT_EQ(ImageRelPath("files\\img", "ABC", "png"), "files/img/ABC.png");  // a typed "\" reads as "/"
-    EXPECT_EQ(ImageRelPath("图片"_gbk + "\x81\x5C", "A", "gif"), "图片"_gbk + "\x81\x5C/A.gif");  // a trail byte stays
+    EXPECT_EQ(ImageRelPath("files\\img", "ABC", "png"),
+              "files/img/ABC.png");  // a typed "\" reads as "/"
+    EXPECT_EQ(ImageRelPath("图片"_gbk + "\x81\x5C", "A", "gif"),
+              "图片"_gbk + "\x81\x5C/A.gif");  // a trail byte stays
     EXPECT_EQ(NewAddress("files/img/ABC.png", ""), "/files/img/ABC.png");
-    EXPECT_EQ(NewAddress("files/img/ABC.png", "www.mysite.cn"), "http://www.mysite.cn/files/img/ABC.png");
+    EXPECT_EQ(NewAddress("files/img/ABC.png", "www.mysite.cn"),
+              "http://www.mysite.cn/files/img/ABC.png");
     EXPECT_EQ(NewAddress("img/A.jpg", "my.cn/blog"), "http://my.cn/blog/img/A.jpg");
 }
 
 TEST(Rewrite, EveryOccurrenceLeftToRightWithoutRescanning) {
     const std::string src = "http://a.com/1.jpg";
-    const std::string article = "<img src=\"" + src + "\">" + "说明"_gbk + src + " <a href=" + src + ">";
+    const std::string article =
+        "<img src=\"" + src + "\">" + "说明"_gbk + src + " <a href=" + src + ">";
     EXPECT_EQ(Rewrite(article, src, "/img/X.jpg"),
               "<img src=\"/img/X.jpg\">" + "说明"_gbk + "/img/X.jpg <a href=/img/X.jpg>");
     // The inserted text is not searched again, even when it holds the source.

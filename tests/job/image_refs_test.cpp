@@ -13,7 +13,7 @@ using testing::RecordingWindow;
 using Refs = std::vector<ImageRef>;
 
 class CollectImageRefsTest : public ::testing::Test {
-protected:
+  protected:
     CollectImageRefsTest() { tags.SetPattern(ImageTagPattern()); }
     Refs Collect(const std::string& article) {
         excludes.SetPattern(automation::PatternMatcher::WildcardToPattern(
@@ -49,14 +49,15 @@ TEST_F(CollectImageRefsTest, TagFormsYieldTheBareSourceValue) {
                           {"http://a.com/3.jpg", "http://a.com/3.jpg"},
                           {"http://a.com/my", "http://a.com/my"}}));
     EXPECT_EQ(RowAddresses(), (std::vector<std::string>{"http://a.com/1.gif", "http://a.com/2.png",
-                                                         "http://a.com/3.jpg", "http://a.com/my"}));
+                                                        "http://a.com/3.jpg", "http://a.com/my"}));
 }
 
 TEST_F(CollectImageRefsTest, DuplicatesGiveOneReferenceAtTheLastOccurrence) {
     const Refs refs = Collect(
         "<img src=\"http://a/x.gif\"><img src=\"http://a/y.gif\">"
         "<img src=\"http://a/x.gif\"><img src=\"http://a/x.gif\">");
-    EXPECT_EQ(refs, (Refs{{"http://a/y.gif", "http://a/y.gif"}, {"http://a/x.gif", "http://a/x.gif"}}));
+    EXPECT_EQ(refs,
+              (Refs{{"http://a/y.gif", "http://a/y.gif"}, {"http://a/x.gif", "http://a/x.gif"}}));
     EXPECT_EQ(window.rows.size(), 2u);
     // The list was emptied before the rows were queued, and the window kept processing events.
     window.rows.push_back({StatusIcon::Saved, {"old", "old"}});
@@ -66,7 +67,8 @@ TEST_F(CollectImageRefsTest, DuplicatesGiveOneReferenceAtTheLastOccurrence) {
 }
 
 TEST_F(CollectImageRefsTest, OldPrefixCompletesSiteRelativeSources) {
-    const std::string article = "<img src=\"/pic/1.jpg\"><img src=\"//cdn.x/2.jpg\"><img src=\"pic/3.jpg\">";
+    const std::string article =
+        "<img src=\"/pic/1.jpg\"><img src=\"//cdn.x/2.jpg\"><img src=\"pic/3.jpg\">";
     EXPECT_EQ(Collect(article), Refs{});  // no old prefix: all dropped
     EXPECT_TRUE(window.rows.empty());
     window.edits[EditBox::OldPrefix] = "old.example.com";
@@ -96,7 +98,7 @@ TEST_F(CollectImageRefsTest, ExcludedRangesMatchAnywhereWithoutCase) {
     std::vector<std::string> kept;
     for (const auto& r : refs) kept.push_back(r.address);
     EXPECT_EQ(kept, (std::vector<std::string>{"http://Img.A.com/1.jpg", "http://b.net/2.jpg",
-                                               "http://c.org/4.jpg", "http://e.org/6.jpg"}));
+                                              "http://c.org/4.jpg", "http://e.org/6.jpg"}));
     // A "." in a range is a plain point, not any character.
     window.edits[EditBox::ExcludedRanges] = "e.org";
     window.edits[EditBox::OldPrefix] = "";

@@ -21,7 +21,7 @@ using testing::RecordingWindow;
 using testing::TempDir;
 
 class JobDriverTest : public ::testing::Test {
-protected:
+  protected:
     JobDriverTest() : driver(window, web, window) {
         articles = dir / "文章"_gbk;
         window.edits[EditBox::ArticleFolder] = articles;
@@ -43,7 +43,8 @@ TEST_F(JobDriverTest, EmptyListingOnlyShowsItsMessage) {
     window.edits[EditBox::ArticleFilter] = "*.txt";
     driver.StartOrStop(ListingMethod::FileSearch);
     ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0], "在这个目录下‘"_gbk + articles + "’找不到‘*.txt’类型的文件！"_gbk);
+    EXPECT_EQ(window.messages[0],
+              "在这个目录下‘"_gbk + articles + "’找不到‘*.txt’类型的文件！"_gbk);
     EXPECT_EQ(window.caption, StartCaption());
     EXPECT_EQ(window.LogLines("caption"), std::vector<std::string>{});
     EXPECT_FALSE(platform::PathExists(ResultFolder(articles)));
@@ -117,11 +118,11 @@ TEST_F(JobDriverTest, StopIsTakenAtOnceAndASecondRunClearsIt) {
     EXPECT_EQ(ReadFileOrMissing(Result("5.htm")), "<missing>");
     const auto captions = window.LogLines("caption");
     EXPECT_EQ(captions, (std::vector<std::string>{"caption 停止下载", "caption 正在停止中..",
-                                                   "caption 开始下载并替换图片地址"}));
+                                                  "caption 开始下载并替换图片地址"}));
     ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(text::Utf8FromGbk(window.messages[0]),
-              "已停止。处理的结果保存在这个目录：" + text::Utf8FromGbk(ResultFolder(articles)) +
-                  "\r\n\r\n请问是否打开它？");
+    EXPECT_EQ(text::Utf8FromGbk(window.messages[0]), "已停止。处理的结果保存在这个目录：" +
+                                                         text::Utf8FromGbk(ResultFolder(articles)) +
+                                                         "\r\n\r\n请问是否打开它？");
 
     // The next run starts afresh.
     window.onLog = nullptr;
@@ -164,7 +165,8 @@ TEST_F(JobDriverTest, FailedWritesAndUnreadableArticlesAreCounted) {
     Article("c.htm", "z");
     // b's result cannot be written: a folder stands at its name. c cannot be read.
     std::filesystem::create_directories(platform::NativePath(Result("b.htm")));
-    std::filesystem::permissions(platform::NativePath(articles + "/c.htm"), std::filesystem::perms::none);
+    std::filesystem::permissions(platform::NativePath(articles + "/c.htm"),
+                                 std::filesystem::perms::none);
     text::Bytes probe;
     const bool rootReadsAnything = platform::ReadWholeFile(articles + "/c.htm", probe);
     driver.StartOrStop(ListingMethod::FileSearch);
@@ -172,7 +174,8 @@ TEST_F(JobDriverTest, FailedWritesAndUnreadableArticlesAreCounted) {
     const std::string expectedCount = rootReadsAnything
                                           ? "有 1 篇文章未能写入。"
                                           : "有 1 篇文章无法读取。\r\n有 1 篇文章未能写入。";
-    EXPECT_NE(text::Utf8FromGbk(window.messages[0]).find("\r\n\r\n" + expectedCount + "\r\n请问是否打开它？"),
+    EXPECT_NE(text::Utf8FromGbk(window.messages[0])
+                  .find("\r\n\r\n" + expectedCount + "\r\n请问是否打开它？"),
               std::string::npos)
         << text::Utf8FromGbk(window.messages[0]);
     EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "x");

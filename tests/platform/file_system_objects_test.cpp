@@ -77,7 +77,7 @@ TEST(FileSystemObjects, ExistingNamesWinOverWildcards) {
 
 // A folder on another file system than the temporary folder, when the machine has one.
 class OtherFileSystem {
-public:
+  public:
     OtherFileSystem() {
         struct stat shm = {};
         struct stat tmp = {};
@@ -93,7 +93,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -14,7 +14,9 @@ MessageBoxAnswerer::MessageBoxAnswerer(std::deque<QMessageBox::StandardButton> a
     timer_.start(10);
 }
 
-MessageBoxAnswerer::~MessageBoxAnswerer() { timer_.stop(); }
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+    timer_.stop();
+}
 
 void MessageBoxAnswerer::Poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -48,11 +50,13 @@ void WhenModalAppears(const std::function<bool(QWidget*)>& action, int timeoutMs
     timer->start(10);
 }
 
-FakeProgram::FakeProgram(const QString& folder, const QString& name) : log_(folder + "/" + name + ".log") {
+FakeProgram::FakeProgram(const QString& folder, const QString& name)
+    : log_(folder + "/" + name + ".log") {
     const QString script = folder + "/" + name;
     QFile f(script);
     f.open(QIODevice::WriteOnly);
-    f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '%1'; done\nprintf -- '--\\n' >> '%1'\n")
+    f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '%1'; "
+                           "done\nprintf -- '--\\n' >> '%1'\n")
                 .arg(log_)
                 .toUtf8());
     f.close();
@@ -61,7 +65,9 @@ FakeProgram::FakeProgram(const QString& folder, const QString& name) : log_(fold
     qputenv("PATH", folder.toUtf8() + ":" + oldPath_);
 }
 
-FakeProgram::~FakeProgram() { qputenv("PATH", oldPath_); }
+FakeProgram::~FakeProgram() {
+    qputenv("PATH", oldPath_);
+}
 
 QStringList FakeProgram::Calls(int timeoutMs) const {
     QElapsedTimer clock;

@@ -11,14 +11,16 @@
 #include <ostream>
 
 // Readable QStrings in test failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace zembrat::testing {
 
 // Answers the application's modal message boxes as they appear, in order, and records what
 // they said. Boxes beyond the given answers are answered with their escape button.
 class MessageBoxAnswerer : public QObject {
-public:
+  public:
     explicit MessageBoxAnswerer(std::deque<QMessageBox::StandardButton> answers = {});
     ~MessageBoxAnswerer() override;
 
@@ -28,7 +30,7 @@ public:
     // Runs when a box is seen, before it is answered.
     std::function<void(QMessageBox*)> onBox;
 
-private:
+  private:
     void Poll();
 
     std::deque<QMessageBox::StandardButton> answers_;
@@ -42,13 +44,13 @@ void WhenModalAppears(const std::function<bool(QWidget*)>& action, int timeoutMs
 // Points PATH at a folder whose program `name` records each call's arguments, one per line,
 // into log; restores PATH when destroyed.
 class FakeProgram {
-public:
+  public:
     FakeProgram(const QString& folder, const QString& name);
     ~FakeProgram();
     // Arguments of the calls so far, waiting up to timeoutMs for the first one.
     QStringList Calls(int timeoutMs = 3000) const;
 
-private:
+  private:
     QString log_;
     QByteArray oldPath_;
 };

@@ -5,16 +5,24 @@
 namespace zembrat::testing {
 namespace {
 
-std::string U8(const std::string& gbk) { return text::Utf8FromGbk(gbk); }
+std::string U8(const std::string& gbk) {
+    return text::Utf8FromGbk(gbk);
+}
 
 const char* BoxName(job::EditBox box) {
     switch (box) {
-        case job::EditBox::ArticleFolder: return "ArticleFolder";
-        case job::EditBox::ArticleFilter: return "ArticleFilter";
-        case job::EditBox::ImageFolder: return "ImageFolder";
-        case job::EditBox::OldPrefix: return "OldPrefix";
-        case job::EditBox::NewPrefix: return "NewPrefix";
-        case job::EditBox::ExcludedRanges: return "ExcludedRanges";
+        case job::EditBox::ArticleFolder:
+            return "ArticleFolder";
+        case job::EditBox::ArticleFilter:
+            return "ArticleFilter";
+        case job::EditBox::ImageFolder:
+            return "ImageFolder";
+        case job::EditBox::OldPrefix:
+            return "OldPrefix";
+        case job::EditBox::NewPrefix:
+            return "NewPrefix";
+        case job::EditBox::ExcludedRanges:
+            return "ExcludedRanges";
     }
     return "?";
 }
@@ -90,7 +98,9 @@ void RecordingWindow::SetRowIcon(int row, job::StatusIcon icon) {
     Log("icon " + std::to_string(row) + " " + std::to_string(static_cast<int>(icon)));
 }
 
-void RecordingWindow::ScrollToRow(int row) { Log("scroll " + std::to_string(row)); }
+void RecordingWindow::ScrollToRow(int row) {
+    Log("scroll " + std::to_string(row));
+}
 
 void RecordingWindow::ProcessEvents() {
     ++processEventsCalls;

@@ -17,7 +17,7 @@
 namespace zembrat::testing {
 
 class RecordingWindow : public job::JobWindow, public platform::EventPoints {
-public:
+  public:
     struct Row {
         job::StatusIcon icon;
         std::array<std::string, 2> cells;  // GBK
@@ -77,7 +77,7 @@ public:
     // Log lines starting with prefix.
     std::vector<std::string> LogLines(const std::string& prefix) const;
 
-private:
+  private:
     void Log(std::string line);
 };
 

@@ -9,7 +9,7 @@
 namespace zembrat::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     // Writes a file below the folder, making its folders; returns its GBK path.
     std::string Write(std::string_view relative, std::string_view bytes) const;
 
-private:
+  private:
     std::string path_;
 };
 

@@ -15,21 +15,30 @@ TEST(Codec, GbkRoundTripsThroughUtf8AndUtf16) {
     EXPECT_EQ(Utf16FromGbk(gbk), u"文章目录");
     EXPECT_EQ(GbkFromUtf16(u"文章目录"), gbk);
     // Characters outside GBK survive as GB18030 four-byte sequences.
-    const std::string emoji = GbkFromUtf8("a\xF0\x9F\x98\x80" "b");  // U+1F600
+    const std::string emoji = GbkFromUtf8(
+        "a\xF0\x9F\x98\x80"
+        "b");  // U+1F600
     EXPECT_EQ(emoji.size(), 6u);
-    EXPECT_EQ(Utf8FromGbk(emoji), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(Utf8FromGbk(emoji),
+              "a\xF0\x9F\x98\x80"
+              "b");
     EXPECT_EQ(Utf16FromGbk(emoji), u"a\U0001F600b");
     EXPECT_EQ(GbkFromUtf8("€"), GbkFromUtf16(u"€"));
 }
 
 TEST(Codec, InvalidBytesBecomeReplacementsAndTheRestConverts) {
-    EXPECT_EQ(Utf16FromGbk("a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf16FromGbk("a\x80"
+                           "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Utf16FromGbk("ab\xB0"), u"ab\uFFFD");  // lone lead byte at the end
     EXPECT_EQ(Utf16FromGbk("\xFF\xFF"), u"\uFFFD\uFFFD");
     EXPECT_EQ(Utf8FromGbk("x\xFFy"), "x\xEF\xBF\xBDy");
     EXPECT_EQ(Utf16FromGbk(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
     // Invalid UTF-8 and a lone surrogate do not stop the conversion.
-    EXPECT_EQ(Utf8FromGbk(GbkFromUtf8("a\xC3" "b")), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8FromGbk(GbkFromUtf8("a\xC3"
+                                      "b")),
+              "a\xEF\xBF\xBD"
+              "b");
     const char16_t lone[] = {u'a', 0xD800, u'b'};
     EXPECT_EQ(Utf16FromGbk(GbkFromUtf16(std::u16string_view(lone, 3))), u"a\uFFFDb");
 }
@@ -40,7 +49,8 @@ TEST(Codec, MappedDecodingPointsEveryUnitAtItsBytes) {
     EXPECT_EQ(mapped.text, u"a中\uFFFD\U0001F600z");
     const std::vector<std::size_t> expected = {0, 1, 3, 4, 4, 8, 9};
     std::vector<std::size_t> offsets;
-    for (std::size_t u = 0; u <= mapped.text.size(); ++u) offsets.push_back(mapped.ByteOffset(gbk, u));
+    for (std::size_t u = 0; u <= mapped.text.size(); ++u)
+        offsets.push_back(mapped.ByteOffset(gbk, u));
     EXPECT_EQ(offsets, expected);
     // Long inputs are converted in one pass with the same offsets.
     std::string big;
@@ -78,7 +88,8 @@ TEST(Codec, LongTextsDecodeTheSameAcrossSliceEdges) {
     EXPECT_EQ(mapped.ByteOffset(big, unitUnits - 4), unit.size() - 6);  // a surrogate pair
     EXPECT_EQ(mapped.ByteOffset(big, unitUnits - 3), unit.size() - 6);  // its second half
     EXPECT_EQ(mapped.ByteOffset(big, 4 * unitUnits), big.size());
-    EXPECT_EQ(GbkFromUtf16(Utf16FromGbk(unit.substr(0, unit.size() - 2))), unit.substr(0, unit.size() - 2));
+    EXPECT_EQ(GbkFromUtf16(Utf16FromGbk(unit.substr(0, unit.size() - 2))),
+              unit.substr(0, unit.size() - 2));
 }
 
 TEST(Codec, StrictConversionFailsOnInvalidInput) {

@@ -37,8 +37,15 @@ TEST(GbkSearch, TrailBytesAreNeverMatchStarts) {
 TEST(GbkSearch, CaseInsensitiveForAsciiLettersOnly) {
     EXPECT_EQ(FindNoCase("xx<HEAD>", "<head>"), 2u);
     // A trail byte 'A' (0x41) is not the letter a.
-    EXPECT_EQ(FindNoCase("\x81" "Aa", "a"), 2u);
-    EXPECT_EQ(FindNoCase("\x81" "A", "\x81" "a"), kNotFound);
+    EXPECT_EQ(FindNoCase("\x81"
+                         "Aa",
+                         "a"),
+              2u);
+    EXPECT_EQ(FindNoCase("\x81"
+                         "A",
+                         "\x81"
+                         "a"),
+              kNotFound);
     EXPECT_EQ(FindLastNoCase("aXbxc", "X"), 3u);
     EXPECT_TRUE(EqualsNoCase("Note.TXT", "note.txt"));
     EXPECT_FALSE(EqualsNoCase("note", "notes"));
@@ -53,7 +60,13 @@ TEST(GbkReplace, LeftToRightWithoutRescanningInsertedText) {
     EXPECT_EQ(ReplaceAll("x" + kTrailBackslash + "\\", "\\", "/"), "x" + kTrailBackslash + "/");
     // A text ending in a lone lead byte: the byte behind an occurrence of it is still the
     // second byte of that pair, never the start of another occurrence.
-    EXPECT_EQ(ReplaceAll("a\x81" "a\x81" "b", "a\x81", "X"), "X" "a\x81" "b");
+    EXPECT_EQ(ReplaceAll("a\x81"
+                         "a\x81"
+                         "b",
+                         "a\x81", "X"),
+              "X"
+              "a\x81"
+              "b");
 }
 
 TEST(GbkSplit, PiecesBetweenSeparators) {
@@ -75,15 +88,21 @@ TEST(GbkTrim, AsciiAndFullWidthSpaces) {
     // be misread by a byte-wise trim.
     EXPECT_EQ(TrimRight("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
     EXPECT_EQ(TrimRight("x\xA1\xA1\xA1"), "x\xA1\xA1\xA1");  // ends in the pair A1 A1 + a lone A1
-    EXPECT_EQ(Trim("\t a\t"), "\t a\t");  // only spaces count
+    EXPECT_EQ(Trim("\t a\t"), "\t a\t");                     // only spaces count
 }
 
 TEST(GbkCase, OnlyAsciiLettersChange) {
     EXPECT_EQ(AsciiLower("HTTP://Host/A.JPG"), "http://host/a.jpg");
     EXPECT_EQ(AsciiUpper("abc"), "ABC");
     // The trail byte 0x41 ('A') of a two-byte character stays.
-    EXPECT_EQ(AsciiLower("\x81" "AB"), "\x81" "Ab");
-    EXPECT_EQ(AsciiUpper("\x81" "ab"), "\x81" "aB");
+    EXPECT_EQ(AsciiLower("\x81"
+                         "AB"),
+              "\x81"
+              "Ab");
+    EXPECT_EQ(AsciiUpper("\x81"
+                         "ab"),
+              "\x81"
+              "aB");
 }
 
 TEST(GbkPaths, NamesAndSeparators) {

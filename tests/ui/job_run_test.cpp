@@ -2,25 +2,25 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <functional>
-#include <map>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
+#include <map>
 
+#include "config/config_store.h"
 #include "job/folders.h"
 #include "job/image_names.h"
 #include "support/gui_helpers.h"
-#include "window_run_fixture.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
-#include "config/config_store.h"
 #include "ui/main_window.h"
-#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
+#include "ui/text_dialog.h"
+#include "window_run_fixture.h"
 
 namespace zembrat::ui {
 namespace {
@@ -34,10 +34,11 @@ using testing::TempDir;
 // What each row of the status list showed, in the order it changed, keyed by the row's
 // address (rows move down as new ones are inserted above them): "icon text".
 class RowRecorder {
-public:
+  public:
     explicit RowRecorder(QTreeWidget* list) : list_(list) {
-        connection_ = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
-                                       [this](const QModelIndex& topLeft) { Record(topLeft.row()); });
+        connection_ =
+            QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
+                             [this](const QModelIndex& topLeft) { Record(topLeft.row()); });
     }
     ~RowRecorder() { QObject::disconnect(connection_); }
     std::vector<QString> States(const std::string& address) const {
@@ -45,14 +46,16 @@ public:
         return it == states_.end() ? std::vector<QString>{} : it->second;
     }
 
-private:
+  private:
     void Record(int row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
         if (!item || item->text(1).isEmpty()) return;
-        const QString state = QString::number(item->data(0, Qt::UserRole).toInt()) + " " + item->text(0);
+        const QString state =
+            QString::number(item->data(0, Qt::UserRole).toInt()) + " " + item->text(0);
         // A state is complete when its text is set (the icon comes first).
         auto& states = states_[item->text(1)];
-        if (states.empty() || states.back().section(' ', 1) != state.section(' ', 1)) states.push_back(state);
+        if (states.empty() || states.back().section(' ', 1) != state.section(' ', 1))
+            states.push_back(state);
     }
     QTreeWidget* list_;
     QMetaObject::Connection connection_;
@@ -60,7 +63,7 @@ private:
 };
 
 class JobRun : public testing::WindowRun {
-protected:
+  protected:
     std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
     static QString Saved(const std::string& bytes, const char* ext) {
         return QStringLiteral("0 files/img/") + ToQString(job::ContentName(bytes)) + "." + ext;
@@ -84,41 +87,45 @@ TEST_F(JobRun, ThreeImagesGoFromQueuedToSavedAndTheArticleIsRewritten) {
 
     ASSERT_EQ(answerer.texts.size(), 1);
     EXPECT_TRUE(answerer.texts[0].startsWith(QStringLiteral("处理完成。")));
-    const std::vector<QString> expectedFirst = {QStringLiteral("2 队列中.."), QStringLiteral("3 正在下载到 files/img"),
+    const std::vector<QString> expectedFirst = {QStringLiteral("2 队列中.."),
+                                                QStringLiteral("3 正在下载到 files/img"),
                                                 Saved("GIF one", "gif")};
     EXPECT_EQ(rows.States(server.Url("/1.gif")), expectedFirst);
     EXPECT_EQ(rows.States(server.Url("/2.png")).back(), Saved("PNG two", "png"));
     EXPECT_EQ(rows.States(server.Url("/3.jpg")).back(), Saved("JPG three", "jpg"));
     EXPECT_EQ(rows.States(server.Url("/3.jpg")).front(), QStringLiteral("2 队列中.."));
-    EXPECT_EQ(ReadFileOrMissing(Result("files/img/" + job::ContentName("PNG two") + ".png")), "PNG two");
+    EXPECT_EQ(ReadFileOrMissing(Result("files/img/" + job::ContentName("PNG two") + ".png")),
+              "PNG two");
     EXPECT_EQ(ReadFileOrMissing(Result("a.htm")),
-              "<p>文章</p>"_gbk + "<img src=\"/files/img/" + job::ContentName("GIF one") + ".gif\"><img src=\"/files/img/" +
-                  job::ContentName("PNG two") + ".png\"><img src=\"/files/img/" + job::ContentName("JPG three") +
-                  ".jpg\">");
+              "<p>文章</p>"_gbk + "<img src=\"/files/img/" + job::ContentName("GIF one") +
+                  ".gif\"><img src=\"/files/img/" + job::ContentName("PNG two") +
+                  ".png\"><img src=\"/files/img/" + job::ContentName("JPG three") + ".jpg\">");
     EXPECT_EQ(ReadFileOrMissing(articles + "/a.htm"), article);  // the source is untouched
     EXPECT_GT(events.paintedWhileBlocked, 0);  // the window kept painting while the slow image came
-    EXPECT_EQ(window.RowCount(), 0);    // emptied when the run finished
+    EXPECT_EQ(window.RowCount(), 0);           // emptied when the run finished
 }
 
 // Presses or closes once, from an event pass, when the first row of the list starts downloading
 // (the download's answer is held back by the server), and notes when that was.
 class ActWhenDownloading {
-public:
+  public:
     ActWhenDownloading(QTreeWidget* list, std::function<void()> act) {
-        watch_ = QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, [this, list, act] {
-            if (acted_ || list->topLevelItemCount() == 0) return;
-            if (!list->topLevelItem(0)->text(0).startsWith(QStringLiteral("正在下载到"))) return;
-            acted_ = true;
-            QTimer::singleShot(100, list, [this, act] {
-                at = std::chrono::steady_clock::now();
-                act();
+        watch_ = QObject::connect(
+            list->model(), &QAbstractItemModel::dataChanged, list, [this, list, act] {
+                if (acted_ || list->topLevelItemCount() == 0) return;
+                if (!list->topLevelItem(0)->text(0).startsWith(QStringLiteral("正在下载到")))
+                    return;
+                acted_ = true;
+                QTimer::singleShot(100, list, [this, act] {
+                    at = std::chrono::steady_clock::now();
+                    act();
+                });
             });
-        });
     }
     ~ActWhenDownloading() { QObject::disconnect(watch_); }
     std::chrono::steady_clock::time_point at{};
 
-private:
+  private:
     bool acted_ = false;
     QMetaObject::Connection watch_;
 };

@@ -9,15 +9,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "config/config_store.h"
 #include "job/folders.h"
 #include "support/gui_helpers.h"
-#include "window_run_fixture.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
-#include "config/config_store.h"
 #include "ui/main_window.h"
-#include "ui/text_dialog.h"
 #include "ui/qt_text.h"
+#include "ui/text_dialog.h"
+#include "window_run_fixture.h"
 
 namespace zembrat::ui {
 namespace {
@@ -28,7 +28,7 @@ using testing::ReadFileOrMissing;
 using testing::TempDir;
 
 class MainWindowRun : public testing::WindowRun {
-protected:
+  protected:
     MainWindowRun() : WindowRun("文章目录"_gbk) {}
 };
 
@@ -40,7 +40,9 @@ TEST_F(MainWindowRun, ClickRunsOverTheArticlesAndYesOpensTheResultFolder) {
     FakeProgram fileManager(ToQString(dir.path()), QStringLiteral("xdg-open"));
     MessageBoxAnswerer answerer({QMessageBox::Yes});
     bool idleWhenAsked = false;
-    answerer.onBox = [&](QMessageBox*) { idleWhenAsked = start->text() == QStringLiteral("开始下载并替换图片地址"); };
+    answerer.onBox = [&](QMessageBox*) {
+        idleWhenAsked = start->text() == QStringLiteral("开始下载并替换图片地址");
+    };
     QSignalSpy positions(bar, &QProgressBar::valueChanged);
 
     QTest::mouseClick(start, Qt::LeftButton);
@@ -49,8 +51,9 @@ TEST_F(MainWindowRun, ClickRunsOverTheArticlesAndYesOpensTheResultFolder) {
     ASSERT_EQ(answerer.texts.size(), 1);
     EXPECT_EQ(answerer.titles[0], QStringLiteral("信息："));
     // The one image (at a port where nothing answers) failed, and the message says so.
-    EXPECT_EQ(answerer.texts[0], QStringLiteral("处理完成。处理的结果保存在这个目录：") + ToQString(result) +
-                                     QStringLiteral("\r\n\r\n有 1 张图片未能转存。\r\n请问是否打开它？"));
+    EXPECT_EQ(answerer.texts[0],
+              QStringLiteral("处理完成。处理的结果保存在这个目录：") + ToQString(result) +
+                  QStringLiteral("\r\n\r\n有 1 张图片未能转存。\r\n请问是否打开它？"));
     EXPECT_TRUE(idleWhenAsked);
     EXPECT_EQ(ReadFileOrMissing(result + "a.htm"), a);
     EXPECT_EQ(ReadFileOrMissing(result + "b.htm"), "b");

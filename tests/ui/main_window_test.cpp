@@ -1,5 +1,5 @@
-#include "config/config_store.h"
 #include "ui/main_window.h"
+#include "config/config_store.h"
 #include "ui/qt_event_points.h"
 #include "ui/text_dialog.h"
 
@@ -32,7 +32,7 @@ struct Control {
     const char* name;
     QRect geometry;
     bool visible;
-    const char* text;  // caption or initial text; nullptr: none to check
+    const char* text;    // caption or initial text; nullptr: none to check
     const char* family;  // requested font family; nullptr: no font of its own
     int pixels;
     bool bold;
@@ -45,7 +45,8 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
     QtEventPoints events;
     MainWindow window{settings, textDialog, web, events};
     window.show();
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
+    EXPECT_EQ(window.windowTitle(),
+              QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     EXPECT_FALSE(window.minimumSize() != window.maximumSize()) << "the window has a fixed size";
     const QString home = QDir::homePath();
     const Control controls[] = {
@@ -102,8 +103,8 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
     EXPECT_EQ(folder->text(), home + QStringLiteral("/文章目录"));
     EXPECT_EQ(folder->font().family(), QStringLiteral("SimHei"));
     // Image buttons and links show the hand cursor.
-    for (const char* name : {"图片框官网", "图片框保存", "图片框操作", "图片框更新", "图片框QQ", "图片框软件",
-                             "超级链接框保存", "超级链接框更新"}) {
+    for (const char* name : {"图片框官网", "图片框保存", "图片框操作", "图片框更新", "图片框QQ",
+                             "图片框软件", "超级链接框保存", "超级链接框更新"}) {
         EXPECT_EQ(Find<QWidget>(window, name)->cursor().shape(), Qt::PointingHandCursor) << name;
     }
 }

@@ -25,7 +25,8 @@ TEST(ShowMessage, DefaultTitleAndTheAnswerPressed) {
     EXPECT_EQ(ShowMessage(QStringLiteral("问题"), MessageButtons::YesNo), MessageAnswer::Yes);
     EXPECT_EQ(ShowMessage(QStringLiteral("问题"), MessageButtons::YesNo), MessageAnswer::No);
     EXPECT_EQ(ShowMessage(QStringLiteral("保存完毕！")), MessageAnswer::Ok);
-    EXPECT_EQ(answerer.titles, (QStringList{QStringLiteral("信息："), QStringLiteral("信息："), QStringLiteral("信息：")}));
+    EXPECT_EQ(answerer.titles, (QStringList{QStringLiteral("信息："), QStringLiteral("信息："),
+                                            QStringLiteral("信息：")}));
     EXPECT_EQ(answerer.texts[2], QStringLiteral("保存完毕！"));
     // A request from the core, with its own title and a warning icon.
     QMessageBox::Icon icon = QMessageBox::NoIcon;

@@ -10,8 +10,8 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "support/gui_helpers.h"
 #include <QRegularExpression>
+#include "support/gui_helpers.h"
 
 #include "ui/help.h"
 
@@ -90,7 +90,8 @@ TEST(TextDialog, HintHeightRule) {
     EXPECT_EQ(HintHeight(QString(67, 'x'), 400), 24);
     EXPECT_EQ(HintHeight(QString(33, QChar(0x4E2D)), 400), 12);
     EXPECT_EQ(HintHeight(QString(34, QChar(0x4E2D)), 400), 24);
-    EXPECT_EQ(HintHeight(QStringLiteral("a\r\n\r\nb"), 400), 36);  // an empty line still takes a row
+    EXPECT_EQ(HintHeight(QStringLiteral("a\r\n\r\nb"), 400),
+              36);                                        // an empty line still takes a row
     EXPECT_EQ(HintHeight(QStringLiteral("abc"), 3), 36);  // narrower than a cell: one byte a row
     // With a hint the content box moves down by its height.
     TextDialogRequest request;

@@ -25,10 +25,10 @@ using namespace text::literals;
 using platform::HttpRequest;
 using testing::EventCounter;
 using testing::HttpServer;
-using testing::SecondsSince;
 using testing::RawConnection;
 using testing::RawServer;
 using testing::Reply;
+using testing::SecondsSince;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 

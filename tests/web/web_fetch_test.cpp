@@ -14,11 +14,11 @@ namespace {
 
 using namespace text::literals;
 using platform::HttpRequest;
-using testing::HttpProxyServer;
 using testing::EventCounter;
+using testing::HttpProxyServer;
 using testing::HttpServer;
-using testing::SecondsSince;
 using testing::Reply;
+using testing::SecondsSince;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Names = std::vector<std::string>;
@@ -58,7 +58,6 @@ class ScopedEnv {
     const char* name_;
     std::optional<std::string> old_;
 };
-
 
 TEST(FetchBytes, TheUrlAloneSendsAGetWithThreeHeaders) {
     HttpServer server;
