@@ -4,6 +4,10 @@
 // that was not stored.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
+#include <fstream>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -250,6 +254,56 @@ TEST_F(BadInputRun, AHundredMegabyteArticleWithTenThousandTags) {
     const std::string out = ReadFileOrMissing(Result("big.htm"));
     EXPECT_EQ(out.size(), expected.size());
     EXPECT_TRUE(out == expected);
+}
+
+// Every file below root, outside skipped (the result folder), by path with its bytes; links
+// are listed by where they point.
+std::map<std::string, std::string> TreeBytes(const fs::path& root, const fs::path& skipped) {
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it) {
+        if (it->path() == skipped) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::string& bytes = tree[it->path().string()];
+        if (it->is_symlink()) {
+            bytes = "-> " + fs::read_symlink(it->path()).string();
+        } else if (it->is_regular_file()) {
+            std::ifstream in(it->path(), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return tree;
+}
+
+TEST_F(BadInputRun, NothingIsWrittenOutsideTheResultFolderNorThroughALink) {
+    const std::string tag = Image("/a.gif", "GIF a");
+    const std::string source = Article("a.htm", "<p>" + tag + "</p>");
+    Article("b.htm", "<p>" + Image("/b.gif", "GIF b") + "</p>");
+    fs::create_directories(platform::NativePath(dir / "outside"));
+    fs::create_directories(platform::NativePath(Result("")));
+    // The result of a is a hard link to the source article; the image folder of the second run
+    // is a link to a folder outside.
+    fs::create_hard_link(platform::NativePath(source), platform::NativePath(Result("a.htm")));
+    fs::create_directory_symlink(platform::NativePath(dir / "outside"),
+                                 platform::NativePath(Result("linked")));
+    const fs::path root = platform::NativePath(dir.path());
+    const fs::path result = platform::NativePath(Result("")).parent_path();
+    const auto before = TreeBytes(root, result);
+
+    RunAndCheck();
+    EXPECT_EQ(ReadFileOrMissing(Result("a.htm")),
+              "<p><img src=\"/files/img/" + ContentName("GIF a") + ".gif\"></p>");
+    // The link at the name was replaced, not written through.
+    EXPECT_EQ(ReadFileOrMissing(source), "<p>" + tag + "</p>");
+
+    window.edits[EditBox::ImageFolder] = "linked";
+    window.messages.clear();
+    driver.StartOrStop(ListingMethod::FolderObject);
+    // The image cannot be stored through the link: its row fails and the article keeps it.
+    EXPECT_NE(ReadFileOrMissing(Result("b.htm")).find(server.Url("/b.gif")), std::string::npos);
+    EXPECT_TRUE(platform::ListFolder(dir / "outside").empty());
+    EXPECT_EQ(TreeBytes(root, result), before) << "something outside the result folder changed";
 }
 
 }  // namespace
