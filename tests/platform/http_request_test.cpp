@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/event_points.h"
+#include "support/event_counter.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
@@ -21,22 +22,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Names = std::vector<std::string>;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Counts the event points it is called at; requests the stop at the stopAt-th KeepPainted.
-struct EventCounter : EventPoints {
-    int painted = 0;
-    int processed = 0;
-    int stopAt = 0;
-    std::stop_source stop;
-    EventCounter() { SetStopToken(stop.get_token()); }
-    void ProcessEvents() override { ++processed; }
-    void KeepPainted() override {
-        if (++painted == stopAt) stop.request_stop();
-    }
-};
+using testing::EventCounter;
+using testing::SecondsSince;
 
 bool Get(HttpRequest& r, const std::string& url) {
     return r.Open("GET", url, false) && r.Send();
@@ -457,7 +444,11 @@ TEST(HttpRequest, AStopRequestedWhileWaitingAbandonsTheTransfer) {
     server.Set("/never", Reply::NeverAnswer());
     server.Set("/a", Reply::Ok("A"));
     EventCounter events;
-    events.stopAt = 3;
+    std::stop_source stop;
+    events.SetStopToken(stop.get_token());
+    events.onPainted = [&stop](int call) {
+        if (call == 3) stop.request_stop();
+    };
     HttpRequest r;
     r.SetEventPoints(events);
     ASSERT_TRUE(r.Open("GET", server.Url("/never"), true));
@@ -473,8 +464,8 @@ TEST(HttpRequest, AStopRequestedWhileWaitingAbandonsTheTransfer) {
 
     // A synchronous send ends the same way; once the stop is gone the component works on.
     events.painted = 0;
-    events.stop = std::stop_source();
-    events.SetStopToken(events.stop.get_token());
+    stop = std::stop_source();
+    events.SetStopToken(stop.get_token());
     ASSERT_TRUE(r.Open("GET", server.Url("/never"), false));
     EXPECT_FALSE(r.Send());
     EXPECT_EQ(events.painted, 3);
