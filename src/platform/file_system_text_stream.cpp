@@ -24,16 +24,6 @@ using namespace fs_detail;
 
 namespace {
 
-bool WriteAllBytes(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 std::string Utf16LeBytes(std::u16string_view units) {
     std::string out;
     out.reserve(units.size() * 2);
@@ -52,7 +42,7 @@ TextStreamObject::TextStreamObject(int fd, Mode mode, bool unicode, bool bomAtSt
     : fd_(fd), mode_(mode), unicode_(unicode), atStart_(unicode && bomAtStart) {
     if (atStart_ && mode_ == Mode::Write) {
         atStart_ = false;
-        if (!WriteAllBytes(fd_, "\xFF\xFE")) Close();
+        if (!WriteAll(fd_, "\xFF\xFE")) Close();
     }
 }
 
@@ -201,8 +191,8 @@ bool TextStreamObject::SkipLine() {
 
 bool TextStreamObject::Write(std::string_view gbk) {
     if (!Writing()) return false;
-    const bool ok = unicode_ ? WriteAllBytes(fd_, Utf16LeBytes(text::Utf16FromGbk(gbk)))
-                             : WriteAllBytes(fd_, gbk);
+    const bool ok =
+        unicode_ ? WriteAll(fd_, Utf16LeBytes(text::Utf16FromGbk(gbk))) : WriteAll(fd_, gbk);
     Track(gbk);
     return ok;
 }

@@ -19,6 +19,16 @@
 namespace zembrat::platform {
 namespace fs = std::filesystem;
 
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 fs::path NativePath(std::string_view gbkPath) {
     const std::string utf8 = text::Utf8FromGbk(gbkPath);
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
@@ -272,16 +282,6 @@ Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std
         folder = Fd(next);
     }
     return folder;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // What is at name in the folder, for a store: nothing, the same bytes, or something else.

@@ -43,6 +43,9 @@ StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relat
 // for StoreBytesBeneath. False on failure, with nothing half-written left.
 bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes);
 
+// Writes all of bytes to an open file, again after an interruption; false when a write failed.
+bool WriteAll(int fd, std::string_view bytes);
+
 // Something (file, folder, or anything else) exists at path. A dangling link counts.
 bool PathExists(std::string_view path);
 // A folder, or a link to one, exists at path.

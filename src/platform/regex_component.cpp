@@ -15,16 +15,6 @@ namespace {
 constexpr std::size_t kJitStackStart = 32 * 1024;
 constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 
-bool IsHighSurrogate(char32_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char32_t u) {
-    return u >= 0xDC00 && u <= 0xDFFF;
-}
-bool IsDigit(char32_t c) {
-    return c >= '0' && c <= '9';
-}
-
 // One piece of a parsed replacement text.
 struct ReplacementPiece {
     enum class Kind { Text, Group, Before, After } kind = Kind::Text;

@@ -11,15 +11,6 @@ namespace {
 // as a maximum: no subject the program handles tells the difference.
 constexpr std::uint32_t kMaxRepeat = 65535;
 
-bool IsHighSurrogate(char32_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char32_t u) {
-    return u >= 0xDC00 && u <= 0xDFFF;
-}
-bool IsDigit(char32_t c) {
-    return c >= '0' && c <= '9';
-}
 bool IsAsciiLetter(char32_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }

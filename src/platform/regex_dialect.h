@@ -14,6 +14,17 @@
 
 namespace zembrat::platform {
 
+// Character tests shared by the translator and the component.
+inline bool IsHighSurrogate(char32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+inline bool IsLowSurrogate(char32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+inline bool IsDigit(char32_t c) {
+    return c >= '0' && c <= '9';
+}
+
 // The PCRE2 pattern that means what the dialect's pattern means (Multiline on or off), or none
 // where the dialect has a syntax error. Surrogate pairs are read as one character; a lone
 // surrogate is passed on for the compile to refuse.
