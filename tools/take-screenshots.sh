@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under an X server of its own: the main window during a run
 # against a slow image server on 127.0.0.1 (rows saved, failed, downloading and queued), and
-# the help dialog. Writes docs/screenshots/main-window.png and help-dialog.png.
+# the help dialog and the extension options dialog. Writes docs/screenshots/main-window.png,
+# help-dialog.png and extension-dialog.png.
 #   tools/take-screenshots.sh [program]     (default: build/release/src/app/zembrat)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -129,4 +130,25 @@ done
 sleep 0.5
 import -window "$dialog" "$tmp/help.png"
 shrink "$tmp/help.png" "$out/help-dialog.png"
+kill -KILL "$running"
+sleep 0.5
+
+# The extension options dialog, opened from the banner's sixth entry, with a few options set.
+SETTINGS="$tmp/zembrat/Zembrat.ini" python3 - <<'PY'
+import os
+with open(os.environ["SETTINGS"], "ab") as f:
+    f.write("\r\n[扩展选项]\r\n转存https图片=1\r\n识别延迟加载和响应式图片=1\r\n下载超时=30".encode("gbk"))
+PY
+start_program
+xdotool mousemove --window "$window" 448 32 click 1
+options=""
+for _ in $(seq 50); do
+    options="$(xdotool search --onlyvisible --name '^扩展选项$' 2>/dev/null | tail -n 1 || true)"
+    [[ -n "$options" ]] && break
+    sleep 0.1
+done
+[[ -n "$options" ]] || { echo "no extension options dialog" >&2; exit 1; }
+sleep 0.5
+import -window "$options" "$tmp/options.png"
+shrink "$tmp/options.png" "$out/extension-dialog.png"
 ls -l "$out"
