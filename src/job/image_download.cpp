@@ -55,6 +55,16 @@ void WaitBeforeRetry(platform::EventPoints& events, const std::stop_token& stop,
     }
 }
 
+// The stored image's new address. Under the https option a new domain prefix that names its
+// scheme ("https://example.com") is taken as written; otherwise "http://" goes in front.
+std::string AddressOnTheSite(const std::string& rel, const std::string& newPrefix,
+                             const ExtensionOptions& options) {
+    const std::string lower = text::AsciiLower(newPrefix.substr(0, 8));
+    if (options.https && (lower.starts_with("https://") || lower.starts_with("http://")))
+        return newPrefix + NewAddress(rel, "");
+    return NewAddress(rel, newPrefix);
+}
+
 }  // namespace
 
 void RealSleep(std::chrono::milliseconds duration) {
@@ -160,7 +170,7 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
         ++summary.stored;
         record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
         record.storedPath = *rel;
-        record.newAddress = NewAddress(*rel, newPrefix);
+        record.newAddress = AddressOnTheSite(*rel, newPrefix, options);
         RewriteInPlace(text, ref.sourceValue, record.newAddress, scratch);
     }
     return summary;

@@ -96,6 +96,7 @@ void JobDriver::StartOrStop(ListingMethod method) {
     runOptions_ = options_;
     // Fetched over TLS, an image never falls back to plain http on the way.
     web_.SetRefuseHttpsDowngrade(runOptions_.https);
+    web_.SetOpensHttps(runOptions_.https);
 
     const std::string imageFolder = Setting(EditBox::ImageFolder);
     if (LeavesItsBase(imageFolder)) {

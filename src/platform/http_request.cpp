@@ -259,6 +259,9 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
         FreeHeaderList();
         const char* const none = nullptr;
         bool ok = Set(CURLOPT_CURLU, parsedUrl);
+        // A transfer that starts at an https address may be told to stay on https.
+        ok = ok && Set(CURLOPT_REDIR_PROTOCOLS_STR,
+                       refuseHttpsDowngrade && scheme == "https" ? "https" : "http,https");
         if (appliedFollow != (followRedirects ? 1L : 0L)) {
             appliedFollow = followRedirects ? 1L : 0L;
             ok = ok && Set(CURLOPT_FOLLOWLOCATION, appliedFollow);

@@ -101,7 +101,9 @@ void WebClient::CreateRequest() {
 }
 
 void WebClient::Open(std::string_view method, std::string& url, bool async) {
-    if (!text::StartsWith(text::AsciiLower(url), "http://")) url = "http://" + url;
+    const std::string lower = text::AsciiLower(url.substr(0, 8));
+    const bool secure = opensHttps_ && text::StartsWith(lower, "https://");
+    if (!secure && !text::StartsWith(lower, "http://")) url = "http://" + url;
     if (HttpRequest* r = request_.As<HttpRequest>()) r->Open(method, url, async);
 }
 

@@ -137,11 +137,15 @@ class WebClient {
     // Whether a redirect from an https address to an http one is refused (off by default);
     // kept for the components it makes later.
     void SetRefuseHttpsDowngrade(bool refuse);
+    // Whether Open takes an "https://" address as it is (the https images option) instead of
+    // putting "http://" in front of it; off by default.
+    void SetOpensHttps(bool opens) { opensHttps_ = opens; }
 
   private:
     automation::ObjectHolder request_;
     platform::EventPoints* events_;
     bool refuseDowngrade_ = false;
+    bool opensHttps_ = false;
     std::string savedCookies_;
 };
 

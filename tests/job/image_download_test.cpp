@@ -116,6 +116,15 @@ TEST_F(DownloadImagesTest, NewPrefixMakesAbsoluteAddresses) {
               "<img src=\"http://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
     EXPECT_EQ(ReadFileOrMissing(result + "pics/2024/" + ContentName(kGif) + ".gif"), kGif);
     EXPECT_EQ(window.rows[0].cells[0], "pics/2024/" + ContentName(kGif) + ".gif");
+
+    // A scheme typed in the box: as described it is prefixed again; under the https option
+    // it is taken as written.
+    window.edits[EditBox::NewPrefix] = "https://www.my.cn";
+    EXPECT_EQ(Run(Tag("/1.gif")),
+              "<img src=\"http://https://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
+    options.https = true;
+    EXPECT_EQ(Run(Tag("/1.gif")),
+              "<img src=\"https://www.my.cn/pics/2024/" + ContentName(kGif) + ".gif\">");
 }
 
 TEST_F(DownloadImagesTest, OneRetryAfterASecondThenFailed) {

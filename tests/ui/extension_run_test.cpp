@@ -138,7 +138,11 @@ job::ExtensionOptions With(void (*set)(job::ExtensionOptions&)) {
 
 class ExtensionRun : public testing::WindowRun, public ::testing::WithParamInterface<Case> {
   protected:
-    static void SetUpTestSuite() { setenv("CURL_CA_BUNDLE", HttpsServer::CaFile().c_str(), 1); }
+    // The component takes SSL_CERT_FILE first, then CURL_CA_BUNDLE; the machine may set both.
+    static void SetUpTestSuite() {
+        setenv("SSL_CERT_FILE", HttpsServer::CaFile().c_str(), 1);
+        setenv("CURL_CA_BUNDLE", HttpsServer::CaFile().c_str(), 1);
+    }
 
     ExtensionRun() {
         Reply slow = Reply::Ok(kPng + "slow", "image/png");

@@ -53,6 +53,12 @@ TEST(WebClient, OpenPutsHttpInFrontOfAnythingElse) {
     std::string secure = "https://" + WithoutScheme(server.Url("/a"));
     client.Open("GET", secure);
     EXPECT_EQ(secure, "http://https://" + WithoutScheme(server.Url("/a")));
+    // Under the https images option an https address is opened as it is.
+    client.SetOpensHttps(true);
+    secure = "HTTPS://" + WithoutScheme(server.Url("/a"));
+    client.Open("GET", secure);
+    EXPECT_EQ(secure, "HTTPS://" + WithoutScheme(server.Url("/a")));
+    client.SetOpensHttps(false);
 
     std::string asyncUrl = server.Url("/late");
     client.Open("POST", asyncUrl, true);
