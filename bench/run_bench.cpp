@@ -29,6 +29,7 @@
 #include "config/config_store.h"
 #include "job/folders.h"
 #include "platform/files.h"
+#include "run_corpus.h"
 #include "support/http_server.h"
 #include "text/codec.h"
 #include "ui/main_window.h"
@@ -51,23 +52,6 @@ long PeakKiB() {
     return -1;
 }
 
-// About 50 KB of Chinese filler with the given image tags spread through it.
-std::string Article(std::mt19937& random, const std::vector<std::string>& urls) {
-    static const std::string filler =
-        "这是一段用来测试的中文文章内容，包含标点符号和一些数字12345。"_gbk;
-    std::string article =
-        "<html><head><meta charset=gbk><title>"_gbk + "测试"_gbk + "</title></head><body>\r\n";
-    const std::size_t perTag = 50000 / (urls.size() + 1);
-    for (std::size_t k = 0; k < urls.size(); ++k) {
-        const std::string& url = urls[k];
-        while (article.size() < perTag * (k + 1)) article += filler;
-        article += "<p><img alt=\"图\" src=\""_gbk + url +
-                   "\" width=" + std::to_string(random() % 900) + "></p>\r\n";
-    }
-    while (article.size() < 50000) article += filler;
-    return article + "</body></html>";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,42 +62,14 @@ int main(int argc, char** argv) {
 
     testing::HttpServer server;
     if (!server.started()) return 1;
-    // A pool of distinct images; every fourth reference is one shared with other articles.
-    std::mt19937 random(7);
-    const int distinct = articleCount * imagesPerArticle * 3 / 4 + 1;
-    std::vector<std::string> pool;
-    for (int i = 0; i < distinct; ++i) {
-        std::string body(20 * 1024, '\0');
-        for (char& c : body) c = static_cast<char>(random());
-        const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
-        server.Set(path, testing::Reply::Ok(body, "image/jpeg"));
-        pool.push_back(server.Url(path));
-    }
-
     const std::filesystem::path root =
         std::filesystem::temp_directory_path() / ("zembrat-run-bench-" + std::to_string(getpid()));
     const std::string folder = platform::GbkFromNative(root) + "/文章"_gbk;
     std::filesystem::create_directories(platform::NativePath(folder));
-    std::vector<std::string> fetched;  // every address the run downloads, in order
-    int next = 0;
-    for (int a = 0; a < articleCount; ++a) {
-        std::vector<std::string> urls;
-        for (int k = 0; k < imagesPerArticle; ++k) {
-            urls.push_back(k % 4 == 3 ? pool[random() % pool.size()]
-                                      : pool[static_cast<std::size_t>(next++ % distinct)]);
-        }
-        // Duplicates inside one article are fetched once.
-        std::vector<std::string> once;
-        for (std::size_t k = 0; k < urls.size(); ++k) {
-            bool later = false;
-            for (std::size_t j = k + 1; j < urls.size(); ++j) later = later || urls[j] == urls[k];
-            if (!later) once.push_back(urls[k]);
-        }
-        fetched.insert(fetched.end(), once.begin(), once.end());
-        char name[32];
-        std::snprintf(name, sizeof name, "/%04d.htm", a);
-        platform::WriteWholeFile(folder + name, Article(random, urls));
-    }
+    const bench::RunCorpus corpus =
+        bench::MakeRunCorpus(server, folder, articleCount, imagesPerArticle);
+    const std::vector<std::string>& fetched = corpus.fetched;
+    const int distinct = corpus.distinct;
 
     ui::QtEventPoints events;
 

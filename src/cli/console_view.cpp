@@ -113,34 +113,6 @@ ConsoleRun::ConsoleRun(Setup setup, const job::JobDriver& driver, ConsoleWindow&
     events_.beforeMessage = [this] { ClearLine(); };
 }
 
-ConsoleRun::~ConsoleRun() {
-    {
-        const std::lock_guard lock(mutex_);
-        closing_ = true;
-    }
-    wake_.notify_all();
-    if (decider_.joinable()) decider_.join();
-}
-
-void ConsoleRun::Decide() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-        wake_.wait(lock, [this] { return closing_ || undecided_ < articles_.size(); });
-        if (undecided_ >= articles_.size()) return;  // closing, and everything is decided
-        const std::size_t index = undecided_++;
-        const std::string path = articles_[index].path;  // deque elements stay where they are
-        const bool readable = articles_[index].end != ArticleEnd::Unreadable;
-        lock.unlock();
-        std::vector<job::RefVerdict> verdicts;
-        text::Bytes article;
-        if (readable && platform::ReadWholeFile(path, article))
-            verdicts = job::DecideImageRefs(article, setup_.oldPrefix, setup_.excludedRanges);
-        lock.lock();
-        articles_[index].verdicts = std::move(verdicts);
-        wake_.notify_all();
-    }
-}
-
 void ConsoleRun::ArticleDone(const std::string& path, ArticleEnd end,
                              const std::vector<job::ImageRecord>& images) {
     ++articlesDone;
@@ -151,15 +123,13 @@ void ConsoleRun::ArticleDone(const std::string& path, ArticleEnd end,
         else if (r.outcome == job::ImageOutcome::Failed)
             ++failed;
     }
-    {
-        const std::lock_guard lock(mutex_);
-        articles_.push_back({path, end, images, std::nullopt});
-        if (!setup_.decideDropped) articles_.back().verdicts.emplace();
-    }
-    if (setup_.decideDropped) {
-        if (!decider_.joinable()) decider_ = std::thread([this] { Decide(); });
-        wake_.notify_all();
-    }
+    // The dropped references: the article's decisions, read again from its bytes.
+    std::vector<job::RefVerdict> verdicts;
+    text::Bytes article;
+    if (setup_.decideDropped && end != ArticleEnd::Unreadable &&
+        platform::ReadWholeFile(path, article))
+        verdicts = job::DecideImageRefs(article, setup_.oldPrefix, setup_.excludedRanges);
+    articles_.push_back({path, end, images, std::move(verdicts)});
     if (!setup_.quiet) {
         if (setup_.terminal) {
             Draw(true);
@@ -174,20 +144,11 @@ void ConsoleRun::ArticleDone(const std::string& path, ArticleEnd end,
 }
 
 void ConsoleRun::Complete() {
-    {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] {
-            for (const Article& a : articles_) {
-                if (!a.verdicts) return false;
-            }
-            return true;
-        });
-    }
     skipped = 0;
     rows.clear();
     for (const Article& a : articles_) {
         std::size_t kept = 0;
-        for (const job::RefVerdict& v : *a.verdicts) {
+        for (const job::RefVerdict& v : a.verdicts) {
             if (v.decision == job::RefDecision::Download)
                 ++kept;
             else
@@ -199,7 +160,7 @@ void ConsoleRun::Complete() {
         // Kept references the run never queued (a stop while they were collected).
         if (kept > a.images.size()) skipped += kept - a.images.size();
         if (setup_.keepRows) {
-            std::vector<ReportRow> more = ArticleRows(a.path, a.end, *a.verdicts, a.images);
+            std::vector<ReportRow> more = ArticleRows(a.path, a.end, a.verdicts, a.images);
             rows.insert(rows.end(), std::make_move_iterator(more.begin()),
                         std::make_move_iterator(more.end()));
         }

@@ -3,15 +3,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "job/job_driver.h"
@@ -108,7 +104,6 @@ class ConsoleRun : public job::RunObserver {
     };
     ConsoleRun(Setup setup, const job::JobDriver& driver, ConsoleWindow& window,
                ConsoleEvents& events);
-    ~ConsoleRun();
     ConsoleRun(const ConsoleRun&) = delete;
     ConsoleRun& operator=(const ConsoleRun&) = delete;
 
@@ -119,7 +114,7 @@ class ConsoleRun : public job::RunObserver {
     // Clears the terminal line (before a message) or ends it (after the run).
     void ClearLine();
     void EndLine();
-    // Waits for the decisions still being made and fills skipped and rows; after the run.
+    // Fills skipped and rows from the articles ended; after the run.
     void Complete();
 
     std::size_t articlesDone = 0;
@@ -131,19 +126,10 @@ class ConsoleRun : public job::RunObserver {
         std::string path;
         ArticleEnd end;
         std::vector<job::ImageRecord> images;
-        std::optional<std::vector<job::RefVerdict>> verdicts;  // set by the decider
+        std::vector<job::RefVerdict> verdicts;  // empty when drops are not told
     };
     std::string Line() const;
-    // The second look at each article (its dropped references) is a pure function of its
-    // bytes: it runs beside the downloads, on a thread of its own, so the run does not wait.
-    void Decide();
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Article> articles_;  // every article ended, in run order
-    std::size_t undecided_ = 0;     // index of the next article for the decider
-    bool closing_ = false;
-    std::thread decider_;
+    std::vector<Article> articles_;  // every article ended, in run order
 
     Setup setup_;
     const job::JobDriver& driver_;

@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include <sys/mount.h>
-
 #include "checked_store.h"
+#include "support/tmpfs_mount.h"
 #include "text/codec.h"
 
 namespace zembrat::config {
@@ -20,28 +19,7 @@ using testing::Lines;
 using zembrat::testing::ReadFileOrMissing;
 using zembrat::testing::TempDir;
 
-// A small tmpfs mounted for one test (needs the right to mount; the test skips otherwise).
-class TmpfsMount {
-  public:
-    TmpfsMount(const std::string& gbkPath, const char* options)
-        : path_(platform::NativePath(gbkPath)) {
-        fs::create_directories(path_);
-        mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options) == 0;
-    }
-    ~TmpfsMount() {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-    }
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-    bool mounted() const { return mounted_; }
-    bool RemountReadOnly() {
-        return ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-  private:
-    fs::path path_;
-    bool mounted_ = false;
-};
+using zembrat::testing::TmpfsMount;
 
 // Writes a file until the disk takes no more.
 void FillDisk(const std::string& path) {

@@ -1,0 +1,73 @@
+// The whole-run benchmarks' corpus: GBK articles of about 50 KB with image tags spread through
+// them, over a pool of distinct 20 KB images served by a loopback server; every fourth reference
+// is one shared with other articles. The same seed gives the same corpus to every benchmark.
+#pragma once
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "support/http_server.h"
+#include "text/codec.h"
+
+namespace zembrat::bench {
+
+struct RunCorpus {
+    int distinct = 0;                  // images in the pool
+    std::vector<std::string> fetched;  // every address a run downloads, in order
+};
+
+// About 50 KB of Chinese filler with the given image tags spread through it.
+inline std::string CorpusArticle(std::mt19937& random, const std::vector<std::string>& urls) {
+    using namespace text::literals;
+    static const std::string filler =
+        "这是一段用来测试的中文文章内容，包含标点符号和一些数字12345。"_gbk;
+    std::string article =
+        "<html><head><meta charset=gbk><title>"_gbk + "测试"_gbk + "</title></head><body>\r\n";
+    const std::size_t perTag = 50000 / (urls.size() + 1);
+    for (std::size_t k = 0; k < urls.size(); ++k) {
+        while (article.size() < perTag * (k + 1)) article += filler;
+        article += "<p><img alt=\"图\" src=\""_gbk + urls[k] +
+                   "\" width=" + std::to_string(random() % 900) + "></p>\r\n";
+    }
+    while (article.size() < 50000) article += filler;
+    return article + "</body></html>";
+}
+
+// Serves the pool from server and writes the articles into folder (GBK), named 0000.htm on.
+inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& folder,
+                               int articleCount, int imagesPerArticle) {
+    RunCorpus corpus;
+    std::mt19937 random(7);
+    corpus.distinct = articleCount * imagesPerArticle * 3 / 4 + 1;
+    std::vector<std::string> pool;
+    for (int i = 0; i < corpus.distinct; ++i) {
+        std::string body(20 * 1024, '\0');
+        for (char& c : body) c = static_cast<char>(random());
+        const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
+        server.Set(path, testing::Reply::Ok(body, "image/jpeg"));
+        pool.push_back(server.Url(path));
+    }
+    int next = 0;
+    for (int a = 0; a < articleCount; ++a) {
+        std::vector<std::string> urls;
+        for (int k = 0; k < imagesPerArticle; ++k) {
+            urls.push_back(k % 4 == 3 ? pool[random() % pool.size()]
+                                      : pool[static_cast<std::size_t>(next++ % corpus.distinct)]);
+        }
+        // Duplicates inside one article are fetched once, at their last occurrence.
+        for (std::size_t k = 0; k < urls.size(); ++k) {
+            bool later = false;
+            for (std::size_t j = k + 1; j < urls.size(); ++j) later = later || urls[j] == urls[k];
+            if (!later) corpus.fetched.push_back(urls[k]);
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "/%04d.htm", a);
+        platform::WriteWholeFile(folder + name, CorpusArticle(random, urls));
+    }
+    return corpus;
+}
+
+}  // namespace zembrat::bench
