@@ -1,15 +1,23 @@
-// A run over one 100 MB article with 10,000 image tags against a plain read of the same file,
-// and the two article listings of a folder of 100,000 files against a plain
-// std::filesystem::directory_iterator over it. Prints times and peak memory of each phase.
+// Runs that grow, each beside an anchor measured in the same process:
+// - one 100 MB article with 10,000 image tags through the whole run, against a plain read of
+//   the same file, with the peak memory against its target (3 times the article plus 60 MB);
+// - runs over 100, 1,000 and 5,000 articles of about 50 KB with 20 image tags each (images
+//   repeat across articles), whose time per article should stay flat: against the 100-article
+//   run, and a plain read of the same articles;
+// - the two article listings of a folder of 100,000 files against a plain
+//   std::filesystem::directory_iterator over it.
+// Everything lives on /dev/shm, so the disk does not decide the figures.
 //
-//     large_input_bench [megabytes] [files]     (default 100 and 100000)
+//     large_input_bench [megabytes] [files] [articles]     (default 100, 100000 and 5000)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -18,6 +26,7 @@
 #include "job/job_driver.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "run_corpus.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"
 #include "text/codec.h"
@@ -51,14 +60,32 @@ double Seconds(F f) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// One whole run over the articles of folder (GBK), as the window starts it.
+double WholeRun(const std::string& folder) {
+    web::WebClient web;
+    web.CreateRequest();
+    testing::RecordingWindow window;
+    window.quiet = true;
+    window.edits[job::EditBox::ArticleFolder] = folder;
+    window.edits[job::EditBox::ArticleFilter] = "*.htm";
+    window.edits[job::EditBox::ImageFolder] = "files/img";
+    web.SetEventPoints(window);
+    job::JobDriver driver(window, web, window);
+    return Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const long megabytes = argc > 1 ? std::atol(argv[1]) : 100;
     const long files = argc > 2 ? std::atol(argv[2]) : 100000;
-    const fs::path root = fs::temp_directory_path() / ("zembrat-large-" + std::to_string(getpid()));
+    const int articles = argc > 3 ? std::atoi(argv[3]) : 5000;
+    const fs::path shm =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path root = shm / ("zembrat-large-" + std::to_string(getpid()));
     const std::string folder = platform::GbkFromNative(root) + "/文章"_gbk;
     fs::create_directories(platform::NativePath(folder));
+    std::printf("Machine: %ld cores; files on %s\n", sysconf(_SC_NPROCESSORS_ONLN), shm.c_str());
 
     // The article: 10,000 tags over 50 pictures in Chinese text.
     testing::HttpServer server;
@@ -88,24 +115,79 @@ int main(int argc, char** argv) {
     bytes.shrink_to_fit();
 
     ResetPeak();
-    web::WebClient web;
-    web.CreateRequest();
-    testing::RecordingWindow window;
-    window.quiet = true;
-    window.edits[job::EditBox::ArticleFolder] = folder;
-    window.edits[job::EditBox::ArticleFilter] = "*.htm";
-    window.edits[job::EditBox::ImageFolder] = "files/img";
-    web.SetEventPoints(window);
-    job::JobDriver driver(window, web, window);
-    const double runSeconds =
-        Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
+    const double runSeconds = WholeRun(folder);
     const double runPeak = PeakMiB();
+    const double peakTarget = 3 * size + 60;
 
     std::printf("Article: %.1f MB, 10000 image tags over 50 pictures\n", size);
     std::printf("Plain read:  %7.3f s, peak %7.1f MiB\n", readSeconds, readPeak);
     std::printf(
-        "Whole run:   %7.3f s, peak %7.1f MiB  (%.0f times the read's time, %.1f times its peak)\n",
+        "Whole run:   %7.3f s, peak %7.1f MiB  (%.1f times the read's time, %.1f times its peak)\n",
         runSeconds, runPeak, runSeconds / readSeconds, runPeak / readPeak);
+    std::printf("Peak target: 3 x article + 60 MB = %.1f MiB; peak / target = %.2f (aim <= 1)\n",
+                peakTarget, runPeak / peakTarget);
+    fs::remove_all(platform::NativePath(folder));
+    fs::remove_all(platform::NativePath(job::ResultFolder(folder)));
+
+    // Many articles: a pool of 400 distinct 4 KB images, so that images repeat across articles.
+    if (articles > 0) {
+        std::mt19937 random(7);
+        std::vector<std::string> pool;
+        for (int i = 0; i < 400; ++i) {
+            std::string body(4 * 1024, '\0');
+            for (char& c : body) c = static_cast<char>(random());
+            const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
+            server.Set(path, testing::Reply::Ok(body, "image/jpeg"));
+            pool.push_back(server.Url(path));
+        }
+        std::vector<int> counts;
+        for (int n : {100, 1000, 5000}) {
+            if (n <= articles) counts.push_back(n);
+        }
+        if (counts.empty() || counts.back() != articles) counts.push_back(articles);
+        std::printf("Many articles of about 50 KB, 20 image tags each over %zu distinct images:\n",
+                    pool.size());
+        double firstPerArticle = 0;
+        int first = 0;
+        for (int n : counts) {
+            const std::string corpus =
+                platform::GbkFromNative(root) + "/多篇"_gbk + std::to_string(n);
+            fs::create_directories(platform::NativePath(corpus));
+            for (int a = 0; a < n; ++a) {
+                std::vector<std::string> urls;
+                for (int k = 0; k < 20; ++k) urls.push_back(pool[random() % pool.size()]);
+                char name[32];
+                std::snprintf(name, sizeof name, "/%05d.htm", a);
+                platform::WriteWholeFile(corpus + name, bench::CorpusArticle(random, urls));
+            }
+            // The anchor: a plain read of the same articles.
+            std::size_t read = 0;
+            const double plain = Seconds([&] {
+                for (const auto& entry : fs::directory_iterator(platform::NativePath(corpus))) {
+                    text::Bytes content;
+                    platform::ReadWholeFile(platform::GbkFromNative(entry.path()), content);
+                    read += content.size();
+                }
+            });
+            server.ClearRequests();
+            ResetPeak();
+            const double run = WholeRun(corpus);
+            const double peak = PeakMiB();
+            const double perArticle = run / n * 1000;
+            if (first == 0) {
+                first = n;
+                firstPerArticle = perArticle;
+            }
+            std::printf(
+                "  %5d articles: %7.3f s, %6.3f ms per article (%zu images fetched), peak %6.1f "
+                "MiB; plain read %.3f ms per article; per article / %d articles' = %.2f (aim "
+                "near 1.0)\n",
+                n, run, perArticle, server.RequestCount(), peak, plain / n * 1000, first,
+                perArticle / firstPerArticle);
+            fs::remove_all(platform::NativePath(corpus));
+            fs::remove_all(platform::NativePath(job::ResultFolder(corpus)));
+        }
+    }
 
     // The listing.
     const std::string many = platform::GbkFromNative(root) + "/many";

@@ -20,6 +20,31 @@ int GbkMatches::Execute(platform::RegexComponent& component, std::string_view su
     return Count();
 }
 
+std::vector<std::string> GbkMatches::GroupTexts(platform::RegexComponent& component,
+                                                std::string_view subject, int j) {
+    Clear();
+    std::vector<std::string> texts;
+    if (subject.size() >= 0xFFFFFFFFu) return texts;  // byte offsets are 32-bit
+    text::MappedUtf16 decoded = text::Utf16FromGbkMapped(subject);
+    const std::shared_ptr<platform::RegexMatchCollection> found =
+        component.Execute(std::move(decoded.text));
+    if (!found) return texts;
+    const std::size_t group = j <= 0 ? 0 : static_cast<std::size_t>(j);
+    texts.reserve(found->Count());
+    for (std::size_t i = 0; i < found->Count(); ++i) {
+        const std::optional<platform::RegexMatch> match = found->Item(i);
+        const platform::RegexSpan span =
+            group == 0 ? match->Span() : match->SubMatches().Span(group - 1);
+        if (!span.matched()) {
+            texts.emplace_back();
+            continue;
+        }
+        const std::size_t from = decoded.ByteOffset(subject, span.begin);
+        texts.emplace_back(subject.substr(from, decoded.ByteOffset(subject, span.end) - from));
+    }
+    return texts;
+}
+
 void GbkMatches::Clear() {
     matches_.Release();
     subject_.clear();

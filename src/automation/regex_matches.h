@@ -23,6 +23,12 @@ class GbkMatches {
   public:
     // Runs the component's "Execute" on the subject; the number of matches, 0 when it failed.
     int Execute(platform::RegexComponent& component, std::string_view subject);
+    // The texts of group j (j <= 0: the whole match) of every match of the component on the
+    // subject, in order; a group that took no part gives an empty text. The subject is read
+    // where it lies and nothing of the search is kept: afterwards there are no matches, as
+    // after Clear. Empty when the search failed.
+    std::vector<std::string> GroupTexts(platform::RegexComponent& component,
+                                        std::string_view subject, int j);
     void Clear();
 
     int Count() const;

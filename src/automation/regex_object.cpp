@@ -84,6 +84,15 @@ std::string RegexObject::SubMatchText(int i, int j) const {
     return matches_.Text(i, j);
 }
 
+std::vector<std::string> RegexObject::GroupTexts(std::string_view subject, int j) {
+    platform::RegexComponent* component = Component();
+    if (!component) {
+        matches_.Clear();
+        return {};
+    }
+    return matches_.GroupTexts(*component, subject, j);
+}
+
 std::string RegexObject::Replace(std::string_view subject, std::string_view replacement) {
     platform::RegexComponent* component = Component();
     if (!component) return {};

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/object_holder.h"
 #include "automation/regex_escape.h"
@@ -50,6 +51,9 @@ class RegexObject {
     VariantValue MatchValue(int i, int j) const;
     std::string MatchText(int i, int j = 0) const;
     std::string SubMatchText(int i, int j) const;
+    // Execute and SubMatchText(i, j) of every match i, without keeping the subject or the
+    // matches: afterwards MatchCount() is 0. For long subjects read once.
+    std::vector<std::string> GroupTexts(std::string_view subject, int j);
     std::string Replace(std::string_view subject, std::string_view replacement);
     // The same after SetPattern(newPattern, flags...).
     std::string Replace(std::string_view subject, std::string_view replacement,
@@ -94,6 +98,10 @@ class PatternMatcher {
     std::string MatchText(int i) const { return regex_.MatchText(i, 0); }
     std::string SubMatchText(int i, int j) const { return regex_.SubMatchText(i, j); }
     int Execute(std::string_view subject) { return regex_.Execute(subject); }
+    // The texts of group j of every match, nothing of the search kept (see RegexObject).
+    std::vector<std::string> GroupTexts(std::string_view subject, int j) {
+        return regex_.GroupTexts(subject, j);
+    }
     std::string Replace(std::string_view subject, std::string_view replacement) {
         return regex_.Replace(subject, replacement);
     }

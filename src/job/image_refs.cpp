@@ -63,10 +63,8 @@ std::vector<ImageRef> CollectImageRefs(std::string_view article, automation::Pat
             sources.push_back(std::move(source.text));
         }
     } else {
-        const int n = tags.Execute(article);
-        sources.reserve(static_cast<std::size_t>(n));
-        for (int j = 1; j <= n; ++j) sources.push_back(tags.SubMatchText(j, 2));
-        sources = RemoveDuplicates(std::move(sources), events);
+        // The article is read where it lies and the search lets go of its decoded copy at once.
+        sources = RemoveDuplicates(tags.GroupTexts(article, 2), events);
     }
     window.ClearRows();
 

@@ -28,10 +28,10 @@ std::vector<RefVerdict> DecideImageRefs(std::string_view article, std::string_vi
                                         std::string_view excludedRanges) {
     automation::PatternMatcher tags;
     tags.SetPattern(ImageTagPattern());
-    const int n = tags.Execute(article);
+    std::vector<std::string> sources = tags.GroupTexts(article, 2);
     std::vector<RefVerdict> verdicts;
-    verdicts.reserve(static_cast<std::size_t>(n > 0 ? n : 0));
-    for (int j = 1; j <= n; ++j) verdicts.push_back({tags.SubMatchText(j, 2), {}, {}, {}});
+    verdicts.reserve(sources.size());
+    for (std::string& source : sources) verdicts.push_back({std::move(source), {}, {}, {}});
 
     std::unordered_map<std::string_view, std::size_t> last;
     for (std::size_t i = 0; i < verdicts.size(); ++i) last[verdicts[i].sourceValue] = i;

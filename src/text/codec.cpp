@@ -175,10 +175,16 @@ std::size_t TwoBytes(std::string_view) {
 }  // namespace
 
 MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
-    // Every byte gives at most one UTF-16 unit, so the text is sized once and trimmed.
+    // Every byte gives at most one UTF-16 unit, so room for that many is reserved once. The
+    // units are written through a small buffer rather than into a zero-filled text: reserved
+    // room that is never written is never touched, so a text of two-byte characters takes
+    // memory for its units only, not for twice its bytes.
     MappedUtf16 result;
-    result.text.resize(gbk.size());
-    char16_t* unit = result.text.data();
+    result.text.reserve(gbk.size());
+    result.checkpoints_.reserve(gbk.size() / MappedUtf16::kCheckpointUnits + 1);
+    constexpr std::size_t kChunk = 4096;
+    char16_t chunk[kChunk];
+    std::size_t filled = 0;
     std::size_t units = 0;
     DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
         const std::size_t n = Utf16Units(cp);
@@ -186,16 +192,20 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
             result.checkpoints_.push_back(
                 {static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(at)});
         }
+        if (filled + 2 > kChunk) {
+            result.text.append(chunk, filled);
+            filled = 0;
+        }
         if (n == 2) {
             cp -= 0x10000;
-            *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-            *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            chunk[filled++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            chunk[filled++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            *unit++ = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
+            chunk[filled++] = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
         }
         units += n;
     });
-    result.text.resize(units);
+    result.text.append(chunk, filled);
     result.units_ = units;
     return result;
 }

@@ -193,6 +193,28 @@ TEST(ImageTagPattern, LargeArticlesKeepEveryCharacterWhole) {
     EXPECT_EQ(fourByte.MatchText(7), "\x81\x30\x81\x30");
 }
 
+TEST(ImageTagPattern, GroupTextsAreTheSubMatchTextsWithNothingKept) {
+    const std::string article = "前<img alt=\"说\" src=\"图/一.jpg\">"_gbk +
+                                "\x81\x30\x81\x30\xFF" + "<IMG SRC=http://例.com/二.png>后"_gbk +
+                                "<img src='a'>";
+    PatternMatcher matcher;
+    matcher.SetPattern(kImageTag);
+    ASSERT_EQ(matcher.Execute(article), 3);
+    std::vector<std::string> expected, quotes;
+    for (int i = 1; i <= 3; ++i) expected.push_back(matcher.SubMatchText(i, 2));
+    for (int i = 1; i <= 3; ++i) quotes.push_back(matcher.SubMatchText(i, 1));
+    EXPECT_EQ(matcher.GroupTexts(article, 2), expected);
+    EXPECT_EQ(matcher.MatchCount(), 0);  // the search is not kept
+    EXPECT_EQ(matcher.SubMatchText(1, 2), "");
+    EXPECT_EQ(matcher.GroupTexts(article, 1), quotes);
+    EXPECT_EQ(matcher.GroupTexts(article, 0).at(2), "<img src='a'>");
+    EXPECT_TRUE(matcher.GroupTexts("no tags here", 2).empty());
+    // A group that takes no part gives an empty text.
+    PatternMatcher optional;
+    optional.SetPattern("a(x)?b");
+    EXPECT_EQ(optional.GroupTexts("ab axb", 1), (std::vector<std::string>{"", "x"}));
+}
+
 TEST(RegexObjectCp936, ArticleFilterMatchesWithoutCaseAndWithoutAnchor) {
     RegexObjectCp936 filter;
     ASSERT_TRUE(filter.Create(WildcardToPattern("*.txt")));
