@@ -64,14 +64,7 @@ int main(int argc, char** argv) {
     const std::string settings = (root / "Zembrat.ini").string();
     platform::WriteWholeFile(platform::GbkFromNative(root / "Zembrat.ini"), "");
 
-    auto plainLoop = [&fetched] {
-        web::WebClient plain;
-        plain.CreateRequest();
-        std::size_t images = 0;
-        const auto start = Clock::now();
-        for (const std::string& url : fetched) images += plain.FetchBytes(url).empty() ? 0 : 1;
-        return std::make_pair(images, std::chrono::duration<double>(Clock::now() - start).count());
-    };
+    auto plainLoop = [&fetched] { return bench::PlainFetchLoop(fetched); };
     const auto before = plainLoop();
 
     const std::size_t requestsBefore = server.RequestCount();

@@ -75,14 +75,7 @@ int main(int argc, char** argv) {
 
     // The baseline: the same downloads in a plain sequential loop, measured before and after
     // the run (the better one counts, so the run is not compared with a cold start).
-    auto plainLoop = [&fetched] {
-        web::WebClient plain;
-        plain.CreateRequest();
-        std::size_t images = 0;
-        const auto start = Clock::now();
-        for (const std::string& url : fetched) images += plain.FetchBytes(url).empty() ? 0 : 1;
-        return std::make_pair(images, std::chrono::duration<double>(Clock::now() - start).count());
-    };
+    auto plainLoop = [&fetched] { return bench::PlainFetchLoop(fetched); };
     // The true limit of a run that must store what it fetches: the same loop writing each body to
     // a new file (one open, one write, one close), on the same file system as the run.
     const std::string anchorFolder = (root / "anchor").string();

@@ -3,16 +3,31 @@
 // is one shared with other articles. The same seed gives the same corpus to every benchmark.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "text/codec.h"
+#include "web/web_client.h"
 
 namespace zembrat::bench {
+
+// The plain baseline of a run: the same downloads, one after another, on a client of its own.
+// The images that came and the seconds it took.
+inline std::pair<std::size_t, double> PlainFetchLoop(const std::vector<std::string>& urls) {
+    using Clock = std::chrono::steady_clock;
+    web::WebClient plain;
+    plain.CreateRequest();
+    std::size_t images = 0;
+    const auto start = Clock::now();
+    for (const std::string& url : urls) images += plain.FetchBytes(url).empty() ? 0 : 1;
+    return {images, std::chrono::duration<double>(Clock::now() - start).count()};
+}
 
 struct RunCorpus {
     int distinct = 0;                  // images in the pool
