@@ -208,6 +208,7 @@ class Fd {
     }
     ~Fd() { Reset(); }
     int get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
     void Reset() {
         if (fd_ >= 0) ::close(fd_);
@@ -330,25 +331,38 @@ Fd CreateTemporary(int folder, std::string& name) {
     return Fd();
 }
 
-// The bytes as a new file at name, which must be free: never seen half-written, never over
-// something that appeared meanwhile (EEXIST then).
+// The bytes as a new file at name, made with one create that neither replaces nor follows what
+// is there (EEXIST then). A write that fails takes the file away again.
 bool PlaceNewFile(int folder, const char* name, std::string_view bytes) {
-    Fd fd(Retrying([&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }));
-    if (fd) {
-        if (!WriteAll(fd.get(), bytes)) return false;
-        const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-        return ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
-    }
-    // A file system without unnamed files: a named one, linked to the name and then let go.
-    std::string temporary;
-    fd = CreateTemporary(folder, temporary);
+    Fd fd(Retrying([&] {
+        return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }));
     if (!fd) return false;
-    const bool ok =
-        WriteAll(fd.get(), bytes) && ::linkat(folder, temporary.c_str(), folder, name, 0) == 0;
+    const bool written = WriteAll(fd.get(), bytes);
     const int error = errno;
-    ::unlinkat(folder, temporary.c_str(), 0);
-    errno = error;
-    return ok;
+    if (::close(fd.Release()) == 0 && written) return true;
+    ::unlinkat(folder, name, 0);
+    errno = written ? EIO : error;
+    return false;
+}
+
+// Stores the bytes at name in an open folder.
+StoreBytesResult StoreInFolder(int folder, const char* name, std::string_view bytes) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (PlaceNewFile(folder, name, bytes)) return StoreBytesResult::Stored;
+        if (errno != EEXIST) return StoreBytesResult::Failed;
+        switch (OccupantOf(folder, name, bytes)) {
+            case Occupant::Same:
+                return StoreBytesResult::Same;
+            case Occupant::Other:
+                return StoreBytesResult::Taken;
+            case Occupant::Unknown:
+                return StoreBytesResult::Failed;
+            case Occupant::None:
+                break;  // gone meanwhile: try again
+        }
+    }
+    return StoreBytesResult::Failed;
 }
 
 }  // namespace
@@ -359,22 +373,37 @@ StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relat
     if (!names || base.empty()) return StoreBytesResult::Failed;
     const Fd folder = OpenFolders(base, *names, names->size() - 1);
     if (!folder) return StoreBytesResult::Failed;
-    const char* name = names->back().c_str();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        switch (OccupantOf(folder.get(), name, bytes)) {
-            case Occupant::Same:
-                return StoreBytesResult::Same;
-            case Occupant::Other:
-                return StoreBytesResult::Taken;
-            case Occupant::Unknown:
-                return StoreBytesResult::Failed;
-            case Occupant::None:
-                if (PlaceNewFile(folder.get(), name, bytes)) return StoreBytesResult::Stored;
-                if (errno != EEXIST) return StoreBytesResult::Failed;
-                break;  // something came meanwhile: look at it
-        }
+    return StoreInFolder(folder.get(), names->back().c_str(), bytes);
+}
+
+FolderBeneath::FolderBeneath(std::string_view base, std::string_view relativeFolder)
+    : base_(base), relative_(relativeFolder) {}
+
+FolderBeneath::~FolderBeneath() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderBeneath::Open() {
+    if (fd_ >= 0) return true;
+    if (base_.empty()) return false;
+    // The folder's names as StoreBytesBeneath reads the folder part of a file's path.
+    const auto names = PathNames(relative_ + "/_");
+    if (!names) return false;
+    fd_ = OpenFolders(base_, *names, names->size() - 1).Release();
+    return fd_ >= 0;
+}
+
+StoreBytesResult FolderBeneath::Store(std::string_view name, std::string_view bytes) {
+    const auto names = PathNames(name);
+    if (!names || names->size() != 1 || !Open()) return StoreBytesResult::Failed;
+    StoreBytesResult result = StoreInFolder(fd_, names->front().c_str(), bytes);
+    if (result == StoreBytesResult::Failed && errno == ENOENT) {
+        // The folder went away while it was held (removed by hand): make it again, once.
+        ::close(fd_);
+        fd_ = -1;
+        if (Open()) result = StoreInFolder(fd_, names->front().c_str(), bytes);
     }
-    return StoreBytesResult::Failed;
+    return result;
 }
 
 bool WriteFileBeneath(std::string_view base, std::string_view relativeName,

@@ -34,10 +34,31 @@ enum class StoreBytesResult {
 };
 // Stores the bytes at base/relativePath unless equal bytes are already there, making missing
 // folders on the way. Nothing beneath base is followed through a link and nothing is written
-// through one; the file appears whole or not at all. relativePath is GBK, "/"-separated, with
-// no ".." part.
+// through one; a write that fails leaves nothing behind. relativePath is GBK, "/"-separated,
+// with no ".." part.
 StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relativePath,
                                    std::string_view bytes);
+
+// A folder beneath a base folder, held open for storing many files into it: Store(name, bytes)
+// does what StoreBytesBeneath(base, relativeFolder + "/" + name, bytes) does, with the folder
+// opened (and made where missing) once instead of per file.
+class FolderBeneath {
+  public:
+    // Nothing is opened or made until the first Store.
+    FolderBeneath(std::string_view base, std::string_view relativeFolder);
+    ~FolderBeneath();
+    FolderBeneath(const FolderBeneath&) = delete;
+    FolderBeneath& operator=(const FolderBeneath&) = delete;
+
+    // name is one GBK file name (no "/"); the result as StoreBytesBeneath gives it.
+    StoreBytesResult Store(std::string_view name, std::string_view bytes);
+
+  private:
+    bool Open();
+    std::string base_;
+    std::string relative_;
+    int fd_ = -1;
+};
 // Writes base/relativeName as a new file made beside it and renamed over whatever entry is at
 // the name (a link there is replaced, never written through); missing folders are made, as
 // for StoreBytesBeneath. False on failure, with nothing half-written left.

@@ -155,6 +155,32 @@ TEST(Files, StoreBytesBeneathMakesANewFileOnlyWhereNothingIsYet) {
     EXPECT_EQ(StoreBytesBeneath(base, "0 files/empty/a.png", "x"), StoreBytesResult::Failed);
 }
 
+TEST(Files, AHeldFolderStoresAsStoreBytesBeneathAndIsMadeAgainWhenRemoved) {
+    TempDir dir;
+    const std::string base = dir / "结果"_gbk;
+    ASSERT_TRUE(CreateOneFolder(base));
+    FolderBeneath folder(base, "files\\..\\x/图"_gbk);  // a backslash is part of a name here
+    EXPECT_FALSE(PathExists(base + "/files\\..\\x"));   // nothing is made before a store
+    EXPECT_EQ(folder.Store("a.png", "PNG1"), StoreBytesResult::Stored);
+    EXPECT_EQ(folder.Store("a.png", "PNG1"), StoreBytesResult::Same);
+    EXPECT_EQ(folder.Store("a.png", "PNG2"), StoreBytesResult::Taken);
+    EXPECT_EQ(folder.Store("sub/b.png", "x"), StoreBytesResult::Failed);  // one name only
+    EXPECT_EQ(Disk(base + "/files\\..\\x/图/a.png"_gbk), "PNG1");
+    // Removed by hand while held: made again at the next store.
+    std::filesystem::remove_all(NativePath(base + "/files\\..\\x"));
+    EXPECT_EQ(folder.Store("c.png", "PNG3"), StoreBytesResult::Stored);
+    EXPECT_EQ(Disk(base + "/files\\..\\x/图/c.png"_gbk), "PNG3");
+
+    // The same refusals as StoreBytesBeneath: a way out, a linked folder on the way.
+    EXPECT_EQ(FolderBeneath(base, "../out").Store("a.png", "x"), StoreBytesResult::Failed);
+    EXPECT_EQ(FolderBeneath(base, "").Store("a.png", "x"), StoreBytesResult::Failed);
+    ASSERT_TRUE(CreateOneFolder(dir / "elsewhere"));
+    std::filesystem::create_directory_symlink(NativePath(dir / "elsewhere"),
+                                              NativePath(base + "/linked"));
+    EXPECT_EQ(FolderBeneath(base, "linked/new").Store("a.png", "x"), StoreBytesResult::Failed);
+    EXPECT_TRUE(ListFolder(dir / "elsewhere").empty());
+}
+
 TEST(Files, WriteFileBeneathReplacesWhatIsAtTheNameWithoutWritingThroughIt) {
     TempDir dir;
     const std::string base = dir / "结果"_gbk;
