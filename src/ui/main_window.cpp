@@ -202,6 +202,9 @@ void MainWindow::BuildControls() {
     progress_->setTextVisible(false);
     progress_->setRange(0, 0);
     progress_->setMaximum(100);
+    // The bar covers the article-folder row while a run shows it: filling its own background
+    // keeps every repaint of the bar from repainting the boxes beneath it as well.
+    progress_->setAutoFillBackground(true);
     progress_->hide();
     statusLabel_ = new QLabel(this);
     statusLabel_->setObjectName(QStringLiteral("透明标签1"));
@@ -445,7 +448,11 @@ void MainWindow::SetProgressMaximum(long maximum) {
 }
 
 void MainWindow::SetProgressPosition(long position) {
+    // A progress bar repaints at once on every step it can show; the run's changes show at its
+    // next event point instead, with everything else that changed.
+    progress_->setUpdatesEnabled(false);
     progress_->setValue(static_cast<int>(std::min<long>(position, progress_->maximum())));
+    progress_->setUpdatesEnabled(true);
 }
 
 void MainWindow::SetStatusText(const std::string& text) {
