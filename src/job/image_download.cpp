@@ -19,14 +19,16 @@ using namespace text::literals;
 // Other pictures that happen to share a CRC-32 are rare; past this many, give up.
 constexpr int kMaxNameVariants = 1000;
 
-// The body of a 2xx answer that is not a web page; anything else is no usable image. The
-// record keeps what came.
-text::Bytes FetchImage(web::WebClient& web, const std::string& address,
-                       const ExtensionOptions& options, ImageRecord& record) {
+web::RequestArguments FetchArguments(const ExtensionOptions& options) {
     web::RequestArguments arguments;
     arguments.timeout = options.timeoutSeconds;  // 0: the usual waits
-    text::Bytes bytes =
-        options.timeoutSeconds > 0 ? web.FetchBytes(address, arguments) : web.FetchBytes(address);
+    return arguments;
+}
+
+// The body of a 2xx answer that is not a web page, once the fetch that StartFetchBytes began has
+// ended; anything else is no usable image. The record keeps what came.
+text::Bytes FinishImage(web::WebClient& web, const ExtensionOptions& options, ImageRecord& record) {
+    text::Bytes bytes = web.FinishFetchBytes(FetchArguments(options));
     record.status = web.Status();
     record.bytes = bytes.size();
     if (record.status < 200 || record.status > 299) {
@@ -37,6 +39,12 @@ text::Bytes FetchImage(web::WebClient& web, const std::string& address,
         record.reason = FailReason::NotAnImage;
     }
     return bytes;
+}
+
+text::Bytes FetchImage(web::WebClient& web, const std::string& address,
+                       const ExtensionOptions& options, ImageRecord& record) {
+    web.StartFetchBytes(address, FetchArguments(options));
+    return FinishImage(web, options, record);
 }
 
 FailReason WhyUnusable(const ImageRecord& record) {
@@ -71,19 +79,22 @@ void RealSleep(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
 }
 
-std::optional<std::string> StoreImage(const std::string& resultFolder, std::string_view imageFolder,
+platform::FolderBeneath ImageStoreFolder(const std::string& resultFolder,
+                                         std::string_view imageFolder) {
+    return platform::FolderBeneath(resultFolder, text::ReplaceAll(imageFolder, "\\", "/"));
+}
+
+std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::string_view imageFolder,
                                       const std::string& name, const std::string& extension,
                                       std::string_view bytes, bool* reused) {
     for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
         const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
-        const std::string rel = ImageRelPath(imageFolder, stem, extension);
-        const platform::StoreBytesResult outcome =
-            platform::StoreBytesBeneath(resultFolder, rel, bytes);
+        const platform::StoreBytesResult outcome = folder.Store(stem + "." + extension, bytes);
         switch (outcome) {
             case platform::StoreBytesResult::Stored:
             case platform::StoreBytesResult::Same:
                 if (reused) *reused = platform::StoreBytesResult::Same == outcome;
-                return rel;
+                return ImageRelPath(imageFolder, stem, extension);
             case platform::StoreBytesResult::Taken:
                 continue;
             case platform::StoreBytesResult::Failed:
@@ -110,7 +121,9 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
     const std::string imageFolder = window.EditText(EditBox::ImageFolder);
     const std::string newPrefix = window.EditText(EditBox::NewPrefix);
     const std::string downloading = "正在下载到 "_gbk + imageFolder;
+    platform::FolderBeneath store = ImageStoreFolder(resultFolder, imageFolder);
     std::string scratch;
+    bool started = false;  // the row's download was started while the one before was dealt with
     for (int row = 0; row < rows; ++row) {
         if (stop.stop_requested()) {
             summary.complete = false;
@@ -122,7 +135,9 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
         window.SetRowIcon(row, StatusIcon::Downloading);
         window.SetCellText(row, 0, downloading);
 
-        text::Bytes bytes = FetchImage(web, ref.address, options, record);
+        text::Bytes bytes = started ? FinishImage(web, options, record)
+                                    : FetchImage(web, ref.address, options, record);
+        started = false;
         if (bytes.empty() && !stop.stop_requested()) {
             WaitBeforeRetry(events, stop, sleep);
             record.reason = FailReason::None;
@@ -133,6 +148,14 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
             record.reason = FailReason::Stopped;
             summary.complete = false;
             break;
+        }
+        if (!bytes.empty() && row + 1 < rows) {
+            // This image's download is over: the next one's request goes out now, so that its
+            // answer travels while this image is checked, stored and rewritten. Still one
+            // download at a time, on one connection.
+            web.StartFetchBytes(refs[static_cast<std::size_t>(row) + 1].address,
+                                FetchArguments(options));
+            started = true;
         }
         if (bytes.empty()) {
             window.SetRowIcon(row, StatusIcon::Failed);
@@ -154,7 +177,7 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
 
         bool reused = false;
         const std::optional<std::string> rel =
-            StoreImage(resultFolder, imageFolder, ContentName(bytes),
+            StoreImage(store, imageFolder, ContentName(bytes),
                        StoredExtension(ref.address, bytes, options.checkContent), bytes, &reused);
         if (!rel) {
             // The article keeps its reference: it must never point at an image that is not there.
@@ -173,6 +196,7 @@ DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& r
         record.newAddress = AddressOnTheSite(*rel, newPrefix, options);
         RewriteInPlace(text, ref.sourceValue, record.newAddress, scratch);
     }
+    if (started) web.Abort();  // a walk ended by a stop leaves no request behind
     return summary;
 }
 

@@ -9,6 +9,7 @@
 
 #include "job/image_refs.h"
 #include "job/job_window.h"
+#include "platform/files.h"
 
 namespace zembrat::platform {
 class EventPoints;
@@ -39,13 +40,17 @@ struct ImageRecord {
     std::string newAddress;  // what the article now says
 };
 
-// Stores bytes below the result folder at the image folder under name.ext and returns the path
-// relative to the result folder. A file already there is reused only when it holds the same
-// bytes; otherwise name_2, name_3, ... is tried: the first that is free or holds the same bytes.
-// Nothing is written outside the result folder or through a link. Empty when the folders or the
-// file cannot be made or written (nothing half-written is left).
+// The image folder below the result folder, where the images of a run are stored.
+platform::FolderBeneath ImageStoreFolder(const std::string& resultFolder,
+                                         std::string_view imageFolder);
+
+// Stores bytes in the image folder (imageFolder, below the result folder, held by folder) under
+// name.ext and returns the path relative to the result folder. A file already there is reused
+// only when it holds the same bytes; otherwise name_2, name_3, ... is tried: the first that is
+// free or holds the same bytes. Nothing is written outside the result folder or through a link.
+// Empty when the folders or the file cannot be made or written (nothing half-written is left).
 // reused, when given, tells whether the bytes were already there.
-std::optional<std::string> StoreImage(const std::string& resultFolder, std::string_view imageFolder,
+std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::string_view imageFolder,
                                       const std::string& name, const std::string& extension,
                                       std::string_view bytes, bool* reused = nullptr);
 

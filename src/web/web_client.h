@@ -119,6 +119,11 @@ class WebClient {
     std::string SetCookieLines();
     std::string FetchText(std::string_view url, const TextRequestArguments& arguments = {});
     text::Bytes FetchBytes(std::string_view url, const RequestArguments& arguments = {});
+    // FetchBytes in two halves, for a caller with work to do while the answer travels: the first
+    // sends the request (and returns at once unless it is blocking), the second waits for the
+    // answer as FetchBytes does and hands its body over; the response keeps no body afterwards.
+    void StartFetchBytes(std::string_view url, const RequestArguments& arguments = {});
+    text::Bytes FinishFetchBytes(const RequestArguments& arguments = {});
     void ClearCookies() { savedCookies_.clear(); }
     // The redirect probe built from the operations above, with the URL fix-up; not blocking, it
     // opens asynchronously and waits up to 25 s.

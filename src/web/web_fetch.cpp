@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/event_points.h"
+#include "platform/http_request.h"
 #include "text/codec.h"
 #include "web/page_decoding.h"
 #include "web/web_client.h"
@@ -101,7 +102,7 @@ static void SendComposite(WebClient& client, std::string_view url, const CommonA
     client.Send(a.postText, a.postBytes);
 }
 
-text::Bytes WebClient::FetchBytes(std::string_view url, const RequestArguments& arguments) {
+void WebClient::StartFetchBytes(std::string_view url, const RequestArguments& arguments) {
     const RequestArguments& a = arguments;
     const CommonArguments common{a.postText, a.proxy,   a.blocking,    a.postBytes,
                                  a.referer,  a.cookies, a.contentType, a.userAgent};
@@ -116,8 +117,23 @@ text::Bytes WebClient::FetchBytes(std::string_view url, const RequestArguments& 
             SetTimeouts(10000, 10000, ms, ms);
         }
     });
-    if (!a.blocking) WaitForResponse(t >= 1 ? t : 120);
-    if (a.keepCookies) savedCookies_ = CookieHeader();
+}
+
+// The wait and the cookie step of FetchBytes.
+static void AwaitFetch(WebClient& client, const RequestArguments& a, std::string& savedCookies) {
+    if (!a.blocking) client.WaitForResponse(a.timeout >= 1 ? a.timeout : 120);
+    if (a.keepCookies) savedCookies = client.CookieHeader();
+}
+
+text::Bytes WebClient::FinishFetchBytes(const RequestArguments& arguments) {
+    AwaitFetch(*this, arguments, savedCookies_);
+    platform::HttpRequest* r = request_.As<platform::HttpRequest>();
+    return r ? r->TakeResponseBody() : text::Bytes();
+}
+
+text::Bytes WebClient::FetchBytes(std::string_view url, const RequestArguments& arguments) {
+    StartFetchBytes(url, arguments);
+    AwaitFetch(*this, arguments, savedCookies_);
     return ResponseBody();
 }
 
