@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "plain_curl.h"
 #include "platform/files.h"
 #include "run_corpus.h"
 #include "support/http_server.h"
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     const std::string settings = (root / "Zembrat.ini").string();
     platform::WriteWholeFile(platform::GbkFromNative(root / "Zembrat.ini"), "");
 
-    auto plainLoop = [&fetched] { return bench::PlainFetchLoop(fetched); };
+    auto plainLoop = [&fetched] { return bench::PlainLoop(fetched); };
     const auto before = plainLoop();
 
     const std::size_t requestsBefore = server.RequestCount();
@@ -76,17 +77,17 @@ int main(int argc, char** argv) {
     const std::size_t runImages = server.RequestCount() - requestsBefore;
 
     const auto after = plainLoop();
-    const auto& best = before.second < after.second ? before : after;
+    const auto& best = before.seconds < after.seconds ? before : after;
     std::filesystem::remove_all(root);
 
-    const double runRate = runImages / runSeconds, loopRate = best.first / best.second;
+    const double runRate = runImages / runSeconds, loopRate = best.Rate();
     std::printf(
         "Corpus: %d GBK articles of about 50 KB, %d image tags each, %d distinct 20 KB images\n",
         articleCount, imagesPerArticle, distinct);
     std::printf(
         "Command line: %zu images in %.2f s = %.0f images/s (exit status %d, with start-up)\n",
         runImages, runSeconds, runRate, status);
-    std::printf("Plain loop:   %zu images in %.2f s = %.0f images/s\n", best.first, best.second,
+    std::printf("Plain loop:   %zu images in %.2f s = %.0f images/s\n", best.images, best.seconds,
                 loopRate);
     std::printf("Command line / plain loop: %.2f\n", runRate / loopRate);
     return status == 0 && runImages == fetched.size() ? 0 : 2;

@@ -13,21 +13,8 @@
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "text/codec.h"
-#include "web/web_client.h"
 
 namespace zembrat::bench {
-
-// The plain baseline of a run: the same downloads, one after another, on a client of its own.
-// The images that came and the seconds it took.
-inline std::pair<std::size_t, double> PlainFetchLoop(const std::vector<std::string>& urls) {
-    using Clock = std::chrono::steady_clock;
-    web::WebClient plain;
-    plain.CreateRequest();
-    std::size_t images = 0;
-    const auto start = Clock::now();
-    for (const std::string& url : urls) images += plain.FetchBytes(url).empty() ? 0 : 1;
-    return {images, std::chrono::duration<double>(Clock::now() - start).count()};
-}
 
 struct RunCorpus {
     int distinct = 0;                  // images in the pool
@@ -51,9 +38,11 @@ inline std::string CorpusArticle(std::mt19937& random, const std::vector<std::st
     return article + "</body></html>";
 }
 
-// Serves the pool from server and writes the articles into folder (GBK), named 0000.htm on.
+// Serves the pool from server, each answer delay late, and writes the articles into folder (GBK),
+// named 0000.htm on.
 inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& folder,
-                               int articleCount, int imagesPerArticle) {
+                               int articleCount, int imagesPerArticle,
+                               std::chrono::milliseconds delay = {}) {
     RunCorpus corpus;
     std::mt19937 random(7);
     corpus.distinct = articleCount * imagesPerArticle * 3 / 4 + 1;
@@ -62,7 +51,9 @@ inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& f
         std::string body(20 * 1024, '\0');
         for (char& c : body) c = static_cast<char>(random());
         const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
-        server.Set(path, testing::Reply::Ok(body, "image/jpeg"));
+        testing::Reply reply = testing::Reply::Ok(body, "image/jpeg");
+        reply.delay = delay;
+        server.Set(path, reply);
         pool.push_back(server.Url(path));
     }
     int next = 0;

@@ -13,36 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "plain_curl.h"
 #include "support/http_server.h"
 #include "web/web_client.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-size_t Append(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
-
-// The baseline: one reused easy handle, nothing else.
-class PlainCurl {
-  public:
-    PlainCurl() : easy_(curl_easy_init()) {
-        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Append);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &body_);
-    }
-    ~PlainCurl() { curl_easy_cleanup(easy_); }
-    std::size_t Fetch(const std::string& url) {
-        body_.clear();
-        curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
-        return curl_easy_perform(easy_) == CURLE_OK ? body_.size() : 0;
-    }
-
-  private:
-    CURL* easy_;
-    std::string body_;
-};
 
 // Seconds for urls[from, to), or a negative value when a download came back wrong.
 template <class Fetch>
@@ -75,7 +52,7 @@ int main(int argc, char** argv) {
     // Both sides keep their connection for the whole run. Each round runs all URLs on both
     // sides in alternating batches of 100, so a change in the machine's load hits both alike;
     // the best round of each side counts.
-    PlainCurl plain;
+    zembrat::bench::PlainCurl plain;
     zembrat::web::WebClient client;
     client.CreateRequest();
     const std::size_t batch = 100;
