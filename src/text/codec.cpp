@@ -186,11 +186,34 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
     char16_t chunk[kChunk];
     std::size_t filled = 0;
     std::size_t units = 0;
-    DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
+    // A checkpoint is kept for the character whose units reach past the next multiple of
+    // kCheckpointUnits.
+    std::size_t nextMark = 0;
+    const GbkTable& table = GbkTable::Get();
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t size = gbk.size();
+    for (std::size_t at = 0; at < size;) {
+        // ASCII and the two-byte characters (all in the Basic Multilingual Plane) are read here;
+        // four-byte and invalid sequences go the long way.
+        const unsigned char c = s[at];
+        char32_t cp = c;
+        std::size_t length = 1;
+        if (c >= 0x80) {
+            const bool pair = at + 1 < size && (s[at + 1] < '0' || s[at + 1] > '9');
+            cp = pair ? table.Pair(c, s[at + 1]) : 0;
+            if (cp != 0) {
+                length = 2;
+            } else {
+                const DecodedChar ch = DecodeAt(table, gbk, at);
+                cp = ch.cp;
+                length = ch.length;
+            }
+        }
         const std::size_t n = Utf16Units(cp);
-        if (units + n > result.checkpoints_.size() * MappedUtf16::kCheckpointUnits) {
+        if (units + n > nextMark) {
             result.checkpoints_.push_back(
                 {static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(at)});
+            nextMark += MappedUtf16::kCheckpointUnits;
         }
         if (filled + 2 > kChunk) {
             result.text.append(chunk, filled);
@@ -204,7 +227,8 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
             chunk[filled++] = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
         }
         units += n;
-    });
+        at += length;
+    }
     result.text.append(chunk, filled);
     result.units_ = units;
     return result;

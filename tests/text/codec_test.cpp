@@ -1,6 +1,7 @@
 #include "text/codec.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "text/crc32.h"
 
@@ -104,6 +105,23 @@ TEST(Crc32, MatchesTheZipChecksum) {
     EXPECT_EQ(Crc32(""), 0u);
     EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
     EXPECT_EQ(Crc32(std::string("\0\0\0\0", 4)), 0x2144DF1Cu);
+    // Long inputs take the folding path: every length around its 16- and 64-byte steps, at
+    // every alignment, and an image-sized body, against zlib byte by byte.
+    std::string bytes(20 * 1024 + 77, '\0');
+    std::uint32_t seed = 12345;
+    for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    auto zlibCrc = [](std::string_view s) {
+        return static_cast<std::uint32_t>(
+            crc32(0L, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+    };
+    for (std::size_t offset = 0; offset < 16; ++offset) {
+        for (std::size_t length = 0; length < 300; ++length) {
+            const std::string_view piece(bytes.data() + offset, length);
+            ASSERT_EQ(Crc32(piece), zlibCrc(piece)) << offset << " " << length;
+        }
+    }
+    EXPECT_EQ(Crc32(bytes), zlibCrc(bytes));
+    EXPECT_EQ(Crc32(std::string(4096, '\xFF')), zlibCrc(std::string(4096, '\xFF')));
 }
 
 }  // namespace
