@@ -96,48 +96,76 @@ inline LoopResult PlainLoop(const std::vector<std::string>& urls, const std::str
     return result;
 }
 
-// The downloads at most `parallel` at once over one multi handle, in order of the list, each
-// body written to a new file in folder when it has come.
-inline LoopResult ParallelLoop(const std::vector<std::string>& urls, int parallel,
+// One multi handle over `atOnce` reused easy handles, a new address on each that ends; its
+// connections stay alive from run to run.
+class PlainMulti {
+  public:
+    explicit PlainMulti(std::size_t atOnce) : multi_(curl_multi_init()), bodies_(atOnce) {
+        // As many idle connections kept as a batch uses, so none is closed between batches.
+        curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(4 * atOnce));
+        for (std::size_t i = 0; i < atOnce; ++i) {
+            CURL* easy = curl_easy_init();
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &AppendBody);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies_[i]);
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, reinterpret_cast<char*>(i));
+            easy_.push_back(easy);
+        }
+    }
+    ~PlainMulti() {
+        for (CURL* easy : easy_) curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi_);
+    }
+    PlainMulti(const PlainMulti&) = delete;
+    PlainMulti& operator=(const PlainMulti&) = delete;
+
+    // Downloads every address; done(body) for each that came, in the order they end. The number
+    // of transfers that ended well.
+    template <class Done>
+    std::size_t Run(const std::vector<std::string>& urls, Done done) {
+        std::size_t next = 0, good = 0, running = 0;
+        auto start = [&](std::size_t i) {
+            bodies_[i].clear();
+            curl_easy_setopt(easy_[i], CURLOPT_URL, urls[next++].c_str());
+            curl_multi_add_handle(multi_, easy_[i]);
+            ++running;
+        };
+        for (std::size_t i = 0; i < easy_.size() && next < urls.size(); ++i) start(i);
+        while (running > 0) {
+            int still = 0;
+            curl_multi_perform(multi_, &still);
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+                if (msg->msg != CURLMSG_DONE) continue;
+                CURL* easy = msg->easy_handle;
+                char* tag = nullptr;
+                curl_easy_getinfo(easy, CURLINFO_PRIVATE, &tag);
+                const auto i = reinterpret_cast<std::size_t>(tag);
+                if (msg->data.result == CURLE_OK && done(bodies_[i])) ++good;
+                curl_multi_remove_handle(multi_, easy);
+                --running;
+                if (next < urls.size()) start(i);
+            }
+            if (running > 0) curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        }
+        return good;
+    }
+
+  private:
+    CURLM* multi_;
+    std::vector<CURL*> easy_;
+    std::vector<std::string> bodies_;
+};
+
+// The downloads `parallel` at once, each body written to a new file in folder when it has come.
+inline LoopResult ParallelLoop(PlainMulti& multi, const std::vector<std::string>& urls,
                                const std::string& folder, const std::string& prefix) {
     using Clock = std::chrono::steady_clock;
-    CURLM* multi = curl_multi_init();
-    std::vector<std::unique_ptr<PlainCurl>> pool;
-    std::vector<PlainCurl*> idle;
-    for (int i = 0; i < parallel; ++i) {
-        pool.push_back(std::make_unique<PlainCurl>());
-        curl_easy_setopt(pool.back()->handle(), CURLOPT_PRIVATE, pool.back().get());
-        idle.push_back(pool.back().get());
-    }
     LoopResult result;
-    std::size_t next = 0;
-    int running = 0;
     const auto start = Clock::now();
-    while (next < urls.size() || running > 0) {
-        while (next < urls.size() && !idle.empty()) {
-            PlainCurl* curl = idle.back();
-            idle.pop_back();
-            curl->buffer().clear();
-            curl_easy_setopt(curl->handle(), CURLOPT_URL, urls[next++].c_str());
-            curl_multi_add_handle(multi, curl->handle());
-        }
-        curl_multi_perform(multi, &running);
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-            if (msg->msg != CURLMSG_DONE) continue;
-            PlainCurl* curl = nullptr;
-            curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &curl);
-            const bool ok = msg->data.result == CURLE_OK;
-            curl_multi_remove_handle(multi, msg->easy_handle);
-            if (ok && WriteNewFile(folder, prefix + std::to_string(result.images), curl->body()))
-                ++result.images;
-            idle.push_back(curl);
-        }
-        if (running > 0) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
-    }
+    result.images = multi.Run(urls, [&](const std::string& body) {
+        return WriteNewFile(folder, prefix + std::to_string(result.images), body);
+    });
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    pool.clear();
-    curl_multi_cleanup(multi);
     return result;
 }
 

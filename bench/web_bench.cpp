@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "image_server.h"
 #include "plain_curl.h"
 #include "support/http_server.h"
 #include "web/web_client.h"
@@ -38,16 +39,10 @@ int main(int argc, char** argv) {
     const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     zembrat::testing::HttpServer server;
-    if (!server.started()) {
-        std::fprintf(stderr, "the loopback server did not start\n");
-        return 1;
-    }
-    std::string image(20 * 1024, '\0');
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 % 251);
-    server.Set("/img.jpg", zembrat::testing::Reply::Ok(image, "image/jpeg"));
-    std::vector<std::string> urls;
-    for (int i = 0; i < requests; ++i)
-        urls.push_back(server.Url("/img.jpg?n=" + std::to_string(i)));
+    const auto served = zembrat::bench::ServeImage(server, requests);
+    if (!served) return 1;
+    const std::vector<std::string>& urls = served->urls;
+    const std::size_t imageSize = served->imageSize;
 
     // Both sides keep their connection for the whole run. Each round runs all URLs on both
     // sides in alternating batches of 100, so a change in the machine's load hits both alike;
@@ -61,9 +56,9 @@ int main(int argc, char** argv) {
         double plainTotal = 0, ourTotal = 0;
         for (std::size_t from = 0; from < urls.size(); from += batch) {
             const std::size_t to = std::min(urls.size(), from + batch);
-            const double p = Time(urls, from, to, image.size(),
+            const double p = Time(urls, from, to, imageSize,
                                   [&](const std::string& u) { return plain.Fetch(u); });
-            const double o = Time(urls, from, to, image.size(), [&](const std::string& u) {
+            const double o = Time(urls, from, to, imageSize, [&](const std::string& u) {
                 return client.FetchBytes(u).size();
             });
             if (p < 0 || o < 0) {

@@ -26,11 +26,6 @@ constexpr Ms kPaintInterval{25};
 // about 24 days stands for none.
 constexpr long kNoLimitMs = INT_MAX;
 
-bool InitCurlOnce() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
-
 bool HasControlCharacter(std::string_view s) {
     return std::any_of(s.begin(), s.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
@@ -110,6 +105,11 @@ bool IsGbkFamily(std::string_view charset) {
 
 }  // namespace
 
+bool http_detail::InitCurlOnce() {
+    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ok;
+}
+
 text::Bytes ByteStream::Read(std::size_t count) {
     const std::size_t n = std::min(count, bytes_.size() - position_);
     text::Bytes out = bytes_.substr(position_, n);
@@ -123,12 +123,16 @@ bool ByteStream::Seek(std::size_t position) {
     return true;
 }
 
-struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
+struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, LoopMember {
     enum class Phase { Closed, Opened, Running, Done, Failed };
 
+    explicit State(HttpRequest& owner) : self(owner) {}
+
+    HttpRequest& self;
     std::uint64_t bodyLimit = kDefaultBodyLimit;
     CURL* easy = nullptr;
-    CURLM* multi = nullptr;
+    std::unique_ptr<TransferLoop> ownLoop;  // a lone request's; none for a group's member
+    TransferLoop* loop = nullptr;           // where the transfers run
     EventPoints* points = &NoEventPoints();
     Phase phase = Phase::Closed;
     CURLU* parsedUrl = nullptr;
@@ -371,22 +375,22 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
             phase = Phase::Failed;
             return false;
         }
-        if (FindHeader("Cookie")) cookies.Stash(easy);
+        if (FindHeader("Cookie")) cookies.Stash(easy, loop->cookieShare());
         requestSent = uploading = bodyTooLarge = onHttps = false;
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
+        abandonAt.reset();
         ClearResponse();
-        if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-            cookies.Restore(easy);
+        if (!loop->Add(easy, *this)) {
+            cookies.Restore(easy, loop->cookieShare());
             FreeHeaderList();
             phase = Phase::Failed;
             return false;
         }
         phase = Phase::Running;
         if (async) {
-            int running = 0;
-            curl_multi_perform(multi, &running);
-            CheckDone();
+            // A group's member leaves the driving to the group, which starts many at a time.
+            if (ownLoop) loop->Perform();
             return true;
         }
         Drive(std::nullopt);
@@ -394,8 +398,8 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     }
 
     void Finish(CURLcode result) {
-        curl_multi_remove_handle(multi, easy);
-        cookies.Restore(easy);
+        loop->Remove(easy, *this);
+        cookies.Restore(easy, loop->cookieShare());
         FreeHeaderList();
         if (result == CURLE_OK && !bodyTooLarge) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -404,18 +408,31 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
             ClearResponse();
             phase = Phase::Failed;
         }
+        loop->NoteEnded(*this);
     }
 
-    bool CheckDone() {
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                Finish(msg->data.result);
-                return true;
-            }
-        }
-        return false;
+    void TransferDone(CURLcode result) override {
+        if (phase == Phase::Running) Finish(result);
     }
+
+    void EndIfPastLimit(Clock::time_point now) override {
+        if (phase != Phase::Running) return;
+        const long pauseLimit = PauseLimitMs();
+        if ((pauseLimit > 0 && now - lastActivity >= Ms(pauseLimit)) ||
+            (abandonAt && now >= *abandonAt))
+            Finish(CURLE_OPERATION_TIMEDOUT);
+    }
+
+    std::optional<Clock::time_point> NextLimit() const override {
+        std::optional<Clock::time_point> next = abandonAt;
+        if (const long pauseLimit = PauseLimitMs(); pauseLimit > 0) {
+            const Clock::time_point pauseEnd = lastActivity + Ms(pauseLimit);
+            if (!next || pauseEnd < *next) next = pauseEnd;
+        }
+        return next;
+    }
+
+    HttpRequest& Owner() override { return self; }
 
     // The pause limit that applies now; 0 when none does.
     long PauseLimitMs() const {
@@ -424,19 +441,14 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
         return limit > 0 ? limit : 0;
     }
 
-    // Runs the transfer until it ends or the deadline passes, keeping the window painted.
+    // Runs the transfer (with the rest of its group) until it ends or the deadline passes,
+    // keeping the window painted.
     void Drive(std::optional<Clock::time_point> deadline) {
         Clock::time_point lastPaint = Clock::now();
         while (phase == Phase::Running) {
-            int running = 0;
-            curl_multi_perform(multi, &running);
-            if (CheckDone()) return;
+            loop->Perform();
+            if (phase != Phase::Running) return;
             const Clock::time_point now = Clock::now();
-            const long pauseLimit = PauseLimitMs();
-            if (pauseLimit > 0 && now - lastActivity >= Ms(pauseLimit)) {
-                Finish(CURLE_OPERATION_TIMEDOUT);
-                return;
-            }
             if (deadline && now >= *deadline) return;
             if (now - lastPaint >= kPaintInterval) {
                 points->KeepPainted();
@@ -449,17 +461,14 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
             }
             Ms wait = kPaintInterval;
             if (deadline) wait = std::min(wait, std::chrono::ceil<Ms>(*deadline - Clock::now()));
-            if (pauseLimit > 0)
-                wait = std::min(wait, std::chrono::ceil<Ms>(lastActivity + Ms(pauseLimit) - now));
-            wait = std::max(wait, Ms(0));
-            curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+            loop->Poll(std::max(wait, Ms(0)));
         }
     }
 
     void Abort() {
         if (phase == Phase::Running) {
-            curl_multi_remove_handle(multi, easy);
-            cookies.Restore(easy);
+            loop->Remove(easy, *this);
+            cookies.Restore(easy, loop->cookieShare());
             FreeHeaderList();
             ClearResponse();
             phase = Phase::Failed;
@@ -467,11 +476,12 @@ struct HttpRequest::State : Settings, OpenRequest, Transfer, Response {
     }
 };
 
-HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()) {
+HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>(*this)) {
+    s_->ownLoop = std::make_unique<TransferLoop>(0, 0, false, false);
+    s_->loop = s_->ownLoop.get();
     s_->bodyLimit = bodyLimit;
     if (InitCurlOnce()) {
         s_->easy = curl_easy_init();
-        s_->multi = curl_multi_init();
         s_->parsedUrl = curl_url();
         if (s_->easy && !s_->SetUpHandle()) {
             curl_easy_cleanup(s_->easy);
@@ -480,10 +490,27 @@ HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>()
     }
 }
 
+HttpRequest::HttpRequest(HttpTransferGroup& group, std::uint64_t bodyLimit)
+    : s_(std::make_unique<State>(*this)) {
+    s_->loop = group.loop_.get();
+    s_->bodyLimit = bodyLimit;
+    if (InitCurlOnce() && s_->loop->ok()) {
+        s_->easy = curl_easy_init();
+        s_->parsedUrl = curl_url();
+        // The group's cookie jar takes the place of the handle's own.
+        if (s_->easy &&
+            (!s_->SetUpHandle() ||
+             curl_easy_setopt(s_->easy, CURLOPT_SHARE, s_->loop->cookieShare()) != CURLE_OK)) {
+            curl_easy_cleanup(s_->easy);
+            s_->easy = nullptr;
+        }
+    }
+}
+
 HttpRequest::~HttpRequest() {
     s_->Abort();
+    s_->loop->Forget(*s_);
     s_->FreeHeaderList();
-    if (s_->multi) curl_multi_cleanup(s_->multi);
     if (s_->easy) curl_easy_cleanup(s_->easy);
     curl_url_cleanup(s_->parsedUrl);
 }
@@ -498,7 +525,7 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     s.ClearResponse();
     s.ClearRequest();
     s.phase = State::Phase::Closed;
-    if (!s.easy || !s.multi) return false;
+    if (!s.easy || !s.loop->ok()) return false;
     if (!IsToken(method) || HasControlCharacter(url)) return false;
     const std::string lower = text::AsciiLower(url.substr(0, 8));
     if (!lower.starts_with("http://") && !lower.starts_with("https://")) return false;
@@ -675,6 +702,21 @@ text::Bytes HttpRequest::TakeResponseBody() {
 
 void HttpRequest::SetRefuseHttpsDowngrade(bool refuse) {
     s_->refuseHttpsDowngrade = refuse;
+}
+
+void HttpRequest::AdoptSettings(const HttpRequest& other) {
+    static_cast<Settings&>(*s_) = static_cast<const Settings&>(*other.s_);
+    s_->refuseHttpsDowngrade = other.s_->refuseHttpsDowngrade;
+}
+
+void HttpRequest::AbandonAfter(long seconds) {
+    State& s = *s_;
+    if (s.phase != State::Phase::Running) return;
+    if (seconds < 0) {
+        s.abandonAt.reset();
+    } else {
+        s.abandonAt = Clock::now() + std::chrono::seconds(seconds);
+    }
 }
 
 text::Bytes HttpRequest::ResponseBody() const {

@@ -7,7 +7,9 @@
 //
 // One instance owns one curl easy handle and one multi handle for its whole life, so the
 // connections it opens stay alive across requests, and it keeps the cookies its responses set
-// in memory (curl's cookie engine, never written to disk) until it is destroyed.
+// in memory (curl's cookie engine, never written to disk) until it is destroyed. Instances made
+// in an HttpTransferGroup run their transfers at once in the group's multi handle instead, and
+// share the group's connections and cookies.
 //
 // Texts are the program's GBK text on both sides: URLs, header names and values, credentials,
 // response headers and the response text. At the wire:
@@ -93,6 +95,45 @@ class ByteStream : public Component {
     std::size_t position_ = 0;
 };
 
+namespace http_detail {
+class TransferLoop;
+}
+class HttpRequest;
+
+// Requests whose transfers run at once over one curl multi handle, driven from the calling
+// thread: the connections they open are reused among them, and they share one cookie engine (the
+// cookies an answer sets go with the later requests of every member, as within one request
+// object). Members are made with HttpRequest(group); the group must outlive them.
+class HttpTransferGroup {
+  public:
+    // maxHostConnections: curl opens at most that many connections to one host (0: no limit).
+    // keptConnections: how many idle connections stay open for reuse (0: curl's own rule, four
+    // per transfer in the handle, which closes connections as the transfers end and leave it).
+    explicit HttpTransferGroup(long maxHostConnections = 0, long keptConnections = 0);
+    ~HttpTransferGroup();
+    HttpTransferGroup(const HttpTransferGroup&) = delete;
+    HttpTransferGroup& operator=(const HttpTransferGroup&) = delete;
+
+    // False when curl could not give the group its handles; its members then send nothing.
+    bool ok() const;
+    // Runs every member's transfer as far as it goes without waiting, and ends the transfers
+    // that are complete, failed, or past one of their limits (connect, send and receive pauses,
+    // AbandonAfter).
+    void Perform();
+    // Waits until a member's connection is ready to go on, for at most limit and no longer than
+    // until the nearest limit of a member passes (with nothing running: the whole limit).
+    void Poll(std::chrono::milliseconds limit);
+    // The members whose transfers ended by themselves since the last call, in the order they
+    // ended; aborted transfers are not among them.
+    std::vector<HttpRequest*> TakeEnded();
+    // Members whose transfer is running.
+    std::size_t Running() const;
+
+  private:
+    friend class HttpRequest;
+    std::unique_ptr<http_detail::TransferLoop> loop_;
+};
+
 class HttpRequest : public Component {
   public:
     static constexpr std::uint64_t kDefaultBodyLimit = 256ull * 1024 * 1024;
@@ -100,6 +141,10 @@ class HttpRequest : public Component {
 
     // bodyLimit: the largest response body accepted, in bytes.
     explicit HttpRequest(std::uint64_t bodyLimit = kDefaultBodyLimit);
+    // A member of group. Its asynchronous Send only adds the transfer to the group, whose
+    // Perform drives it; a synchronous Send or WaitForResponse drives the whole group until this
+    // member's transfer has ended.
+    explicit HttpRequest(HttpTransferGroup& group, std::uint64_t bodyLimit = kDefaultBodyLimit);
     ~HttpRequest() override;
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
@@ -165,6 +210,13 @@ class HttpRequest : public Component {
     // Refuses a redirect from an https address to an http one: the transfer then fails and
     // gives nothing. Off by default.
     void SetRefuseHttpsDowngrade(bool refuse);
+    // Takes over from other what carries over from request to request: the time-outs, the
+    // proxy, the client certificate, the sign-on policy, the options and the downgrade refusal.
+    void AdoptSettings(const HttpRequest& other);
+    // The running transfer is dropped unanswered, as a WaitForResponse(seconds) that ran out
+    // would leave it, when it has not ended within seconds from now (-1: no such limit). Needed
+    // where a group, not a WaitForResponse, drives the transfer.
+    void AbandonAfter(long seconds);
 
     // Reads and writes the numbered options (HttpOption). Reading an unknown option gives
     // std::monostate; writing one, or writing a value of the wrong kind, fails.

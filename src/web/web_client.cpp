@@ -5,6 +5,7 @@
 
 #include "platform/event_points.h"
 #include "platform/http_request.h"
+#include "web/request_steps.h"
 
 namespace zembrat::web {
 namespace {
@@ -100,11 +101,20 @@ void WebClient::CreateRequest() {
     }
 }
 
-void WebClient::Open(std::string_view method, std::string& url, bool async) {
+void steps::FixUpUrl(std::string& url, bool opensHttps) {
     const std::string lower = text::AsciiLower(url.substr(0, 8));
-    const bool secure = opensHttps_ && text::StartsWith(lower, "https://");
+    const bool secure = opensHttps && text::StartsWith(lower, "https://");
     if (!secure && !text::StartsWith(lower, "http://")) url = "http://" + url;
-    if (HttpRequest* r = request_.As<HttpRequest>()) r->Open(method, url, async);
+}
+
+void steps::Open(HttpRequest* r, std::string_view method, std::string& url, bool async,
+                 bool opensHttps) {
+    FixUpUrl(url, opensHttps);
+    if (r) r->Open(method, url, async);
+}
+
+void WebClient::Open(std::string_view method, std::string& url, bool async) {
+    steps::Open(request_.As<HttpRequest>(), method, url, async, opensHttps_);
 }
 
 automation::ObjectHolder WebClient::RequestObject() const {
@@ -177,8 +187,7 @@ std::string WebClient::GetAllResponseHeaders() {
     return r ? r->GetAllResponseHeaders() : std::string();
 }
 
-void WebClient::Send(std::string_view bodyText, std::string_view bodyBytes) {
-    HttpRequest* r = request_.As<HttpRequest>();
+void steps::Send(HttpRequest* r, std::string_view bodyText, std::string_view bodyBytes) {
     if (!r) return;
     if (!bodyBytes.empty()) {
         r->SendBytes(bodyBytes);
@@ -187,6 +196,10 @@ void WebClient::Send(std::string_view bodyText, std::string_view bodyBytes) {
     } else {
         r->Send();
     }
+}
+
+void WebClient::Send(std::string_view bodyText, std::string_view bodyBytes) {
+    steps::Send(request_.As<HttpRequest>(), bodyText, bodyBytes);
 }
 
 bool WebClient::WaitForResponse(long timeoutSeconds) {
@@ -198,12 +211,15 @@ void WebClient::Abort() {
     if (HttpRequest* r = request_.As<HttpRequest>()) r->Abort();
 }
 
-void WebClient::SetTimeouts(long resolve, long connect, long send, long receive) {
+void steps::SetTimeouts(HttpRequest* r, long resolve, long connect, long send, long receive) {
     if (connect < 1) connect = resolve;
     if (send < 1) send = resolve;
     if (receive < 1) receive = resolve;
-    if (HttpRequest* r = request_.As<HttpRequest>())
-        r->SetTimeouts(resolve, connect, send, receive);
+    if (r) r->SetTimeouts(resolve, connect, send, receive);
+}
+
+void WebClient::SetTimeouts(long resolve, long connect, long send, long receive) {
+    steps::SetTimeouts(request_.As<HttpRequest>(), resolve, connect, send, receive);
 }
 
 void WebClient::SetClientCertificate(std::string_view certificate) {

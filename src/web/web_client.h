@@ -18,7 +18,8 @@
 
 namespace zembrat::platform {
 class EventPoints;
-}
+class HttpRequest;
+}  // namespace zembrat::platform
 
 namespace zembrat::web {
 
@@ -147,6 +148,12 @@ class WebClient {
     void SetOpensHttps(bool opens) { opensHttps_ = opens; }
 
   private:
+    // FetchGroup sends the requests of FetchBytes on the components of its pool.
+    friend class FetchGroup;
+    // Steps 1 to 10 of FetchBytes, on request r (null: nothing is sent).
+    void SendFetchBytes(platform::HttpRequest* r, std::string_view url,
+                        const RequestArguments& arguments);
+
     automation::ObjectHolder request_;
     platform::EventPoints* events_;
     bool refuseDowngrade_ = false;

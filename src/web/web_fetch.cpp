@@ -6,6 +6,7 @@
 #include "platform/http_request.h"
 #include "text/codec.h"
 #include "web/page_decoding.h"
+#include "web/request_steps.h"
 #include "web/web_client.h"
 
 namespace zembrat::web {
@@ -21,6 +22,14 @@ struct CommonArguments {
     const std::string& cookies;
     const std::string& contentType;
     const std::string& userAgent;
+};
+
+// The component a composite request goes out on, and what it takes from the client.
+struct RequestTarget {
+    platform::HttpRequest* request;
+    bool opensHttps;
+    platform::EventPoints& events;
+    const std::string& savedCookies;
 };
 
 constexpr double kTolerance = 1e-7;
@@ -45,9 +54,9 @@ std::string SystemProxy() {
     return {};
 }
 
-std::string WebClient::SetCookieLines() {
+std::string steps::SetCookieLinesOf(std::string_view allHeaders) {
     std::string kept;
-    for (const std::string& line : text::Split(GetAllResponseHeaders(), "\r\n")) {
+    for (const std::string& line : text::Split(allHeaders, "\r\n")) {
         if (text::StartsWith(line, "Set-Cookie:")) {
             kept += line;
             kept += "\r\n";
@@ -56,10 +65,18 @@ std::string WebClient::SetCookieLines() {
     return kept;
 }
 
-std::string WebClient::CookieHeader() {
-    std::string s = SetCookieLines();
+std::string steps::CookieHeaderOf(std::string_view allHeaders) {
+    std::string s = SetCookieLinesOf(allHeaders);
     s = text::ReplaceAll(s, "Set-Cookie: ", "");
     return text::ReplaceAll(s, "\r\n", "; ");
+}
+
+std::string WebClient::SetCookieLines() {
+    return steps::SetCookieLinesOf(GetAllResponseHeaders());
+}
+
+std::string WebClient::CookieHeader() {
+    return steps::CookieHeaderOf(GetAllResponseHeaders());
 }
 
 std::string WebClient::CookieValue(std::string_view name) {
@@ -72,23 +89,26 @@ std::string WebClient::CookieValue(std::string_view name) {
 // Steps 1 to 7 and 9 to 10 of a composite request; the caller sets the time-outs between
 // (step 8 runs before the proxy is looked up, hence the callback).
 template <class SetTimeoutsStep>
-static void SendComposite(WebClient& client, std::string_view url, const CommonArguments& a,
-                          const std::string& savedCookies, SetTimeoutsStep setTimeouts) {
+static void SendComposite(const RequestTarget& on, std::string_view url, const CommonArguments& a,
+                          SetTimeoutsStep setTimeouts) {
+    platform::HttpRequest* const r = on.request;
+    const auto setHeader = [r](std::string_view name, std::string_view value) {
+        if (r) r->SetRequestHeader(name, value);
+    };
     const bool post = !a.postText.empty() || !a.postBytes.empty();
     const std::string target = text::Trim(url);
     std::string opened = target;
-    client.Open(post ? "POST" : "GET", opened, !a.blocking);
-    client.SetRequestHeader("Referer", a.referer.empty() ? target : a.referer);
-    client.SetRequestHeader("Content-Type",
-                            a.contentType.empty() ? kDefaultContentType : a.contentType);
-    client.SetRequestHeader("User-Agent", a.userAgent.empty() ? kDefaultUserAgent : a.userAgent);
+    steps::Open(r, post ? "POST" : "GET", opened, !a.blocking, on.opensHttps);
+    setHeader("Referer", a.referer.empty() ? target : a.referer);
+    setHeader("Content-Type", a.contentType.empty() ? kDefaultContentType : a.contentType);
+    setHeader("User-Agent", a.userAgent.empty() ? kDefaultUserAgent : a.userAgent);
 
     std::string cookies = a.cookies;
-    if (!savedCookies.empty() && cookies.empty()) cookies = savedCookies;
+    if (!on.savedCookies.empty() && cookies.empty()) cookies = on.savedCookies;
     if (cookies == "-1") {
-        client.SetRequestHeader("Cookie", "");
+        setHeader("Cookie", "");
     } else if (!cookies.empty()) {
-        client.SetRequestHeader("Cookie", cookies);
+        setHeader("Cookie", cookies);
     }
 
     setTimeouts();
@@ -96,32 +116,37 @@ static void SendComposite(WebClient& client, std::string_view url, const CommonA
     if (a.proxy && *a.proxy != "-1") {
         std::string proxy = *a.proxy;
         if (proxy == "IE") proxy = SystemProxy();
-        client.events().ProcessEvents();
-        client.SetProxy(proxy.empty() ? 0 : 2, proxy);
+        on.events.ProcessEvents();
+        if (r) r->SetProxy(proxy.empty() ? 0 : 2, proxy, {});
     }
-    client.Send(a.postText, a.postBytes);
+    steps::Send(r, a.postText, a.postBytes);
 }
 
-void WebClient::StartFetchBytes(std::string_view url, const RequestArguments& arguments) {
+void WebClient::SendFetchBytes(platform::HttpRequest* r, std::string_view url,
+                               const RequestArguments& arguments) {
     const RequestArguments& a = arguments;
     const CommonArguments common{a.postText, a.proxy,   a.blocking,    a.postBytes,
                                  a.referer,  a.cookies, a.contentType, a.userAgent};
     const long t = a.timeout;
-    SendComposite(*this, url, common, savedCookies_, [&] {
+    SendComposite({r, opensHttps_, *events_, savedCookies_}, url, common, [&] {
         if (t == -1) return;
         if (t < 1) {
-            SetTimeouts(10000, 10000, 120000, 60000);
+            steps::SetTimeouts(r, 10000, 10000, 120000, 60000);
         } else {
             // Seconds to milliseconds, held within what the component takes.
             const long ms = t > 2147483L ? 2147483647L : t * 1000;
-            SetTimeouts(10000, 10000, ms, ms);
+            steps::SetTimeouts(r, 10000, 10000, ms, ms);
         }
     });
 }
 
+void WebClient::StartFetchBytes(std::string_view url, const RequestArguments& arguments) {
+    SendFetchBytes(request_.As<platform::HttpRequest>(), url, arguments);
+}
+
 // The wait and the cookie step of FetchBytes.
 static void AwaitFetch(WebClient& client, const RequestArguments& a, std::string& savedCookies) {
-    if (!a.blocking) client.WaitForResponse(a.timeout >= 1 ? a.timeout : 120);
+    if (!a.blocking) client.WaitForResponse(steps::FetchBytesWaitSeconds(a.timeout));
     if (a.keepCookies) savedCookies = client.CookieHeader();
 }
 
@@ -144,13 +169,14 @@ std::string WebClient::FetchText(std::string_view url, const TextRequestArgument
     const double x = a.timeout;
     const bool keep = std::fabs(x + 1) <= kTolerance;
     const bool belowOne = x - 1 < -kTolerance;
-    SendComposite(*this, url, common, savedCookies_, [&] {
+    platform::HttpRequest* const r = request_.As<platform::HttpRequest>();
+    SendComposite({r, opensHttps_, *events_, savedCookies_}, url, common, [&] {
         if (keep) return;
         if (belowOne) {
-            SetTimeouts(10000, 10000, 120000, 60000);
+            steps::SetTimeouts(r, 10000, 10000, 120000, 60000);
         } else {
             const double ms = std::trunc(std::fmin(x * 1000, 2147483647.0));
-            SetTimeouts(10000, 10000, static_cast<long>(ms), static_cast<long>(ms));
+            steps::SetTimeouts(r, 10000, 10000, static_cast<long>(ms), static_cast<long>(ms));
         }
     });
     if (!a.blocking) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <stop_token>
 
 #include "platform/event_points.h"
 
@@ -21,6 +22,19 @@ struct EventCounter : platform::EventPoints {
     void KeepPainted() override {
         ++painted;
         if (onPainted) onPainted(painted);
+    }
+
+    // The stop token becomes stop's, whose stop is requested at the call-th KeepPainted (from
+    // now on); stoppedAt tells when.
+    std::stop_source stop;
+    std::chrono::steady_clock::time_point stoppedAt;
+    void StopAtPaint(int call) {
+        SetStopToken(stop.get_token());
+        onPainted = [this, call](int n) {
+            if (n != call) return;
+            stop.request_stop();
+            stoppedAt = std::chrono::steady_clock::now();
+        };
     }
 };
 

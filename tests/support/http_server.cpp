@@ -204,6 +204,9 @@ class HttpServer::Impl : public httplib::Server {
 
         port_ = bind_to_any_port("127.0.0.1");
         if (port_ <= 0) return;
+        // The library listens with a backlog of 5: more connections opened at once than that
+        // lose their SYN and wait a second for curl's retry. Listening again raises it.
+        ::listen(svr_sock_, 128);
         listener_ = std::thread([this] { listen_after_bind(); });
         // stop() only works on a running server, so wait until it runs.
         const auto until = Clock::now() + Ms(5000);
@@ -273,8 +276,10 @@ class HttpServer::Impl : public httplib::Server {
         return !wake_.wait_for(lock, span, [this] { return stopping_.load(); });
     }
 
-    void Record(const httplib::Request& req) {
+    void Record(const httplib::Request& req, int inProgress) {
         RecordedRequest r;
+        r.arrived = Clock::now();
+        r.inProgress = inProgress;
         r.method = req.method;
         r.target = req.target;
         r.path = req.path;
@@ -285,8 +290,23 @@ class HttpServer::Impl : public httplib::Server {
         requests_.push_back(std::move(r));
     }
 
+    // Counts a request as in progress for the life of its handler.
+    class InProgress {
+      public:
+        explicit InProgress(std::atomic<int>& count) : count_(count), now_(++count) {}
+        ~InProgress() { --count_; }
+        InProgress(const InProgress&) = delete;
+        InProgress& operator=(const InProgress&) = delete;
+        int now() const { return now_; }
+
+      private:
+        std::atomic<int>& count_;
+        int now_;
+    };
+
     void Dispatch(const httplib::Request& req, httplib::Response& res) {
-        Record(req);
+        const InProgress inProgress(inProgress_);
+        Record(req, inProgress.now());
         if (proxy_) {
             Forward(req, res);
             return;
@@ -449,6 +469,7 @@ class HttpServer::Impl : public httplib::Server {
     std::thread listener_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> inProgress_{0};
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::map<std::string, Route> routes_;

@@ -32,6 +32,11 @@ struct RecordedRequest {
     HeaderList headers;  // in wire order, names and values as sent (values trimmed)
     std::string body;
     int connection = 0;  // 1 for the first TCP connection the server accepted, 2 for the next...
+    std::chrono::steady_clock::time_point arrived;  // when its head had been read
+    // Requests the server was answering when this one arrived, this one included: a request
+    // counts from its arrival until its answer is handed over (a streamed body may still be
+    // going out then). The largest value over all requests is the most there were at once.
+    int inProgress = 0;
 
     bool HasHeader(std::string_view name) const;
     // The first header of that name (ASCII case ignored); empty when there is none.

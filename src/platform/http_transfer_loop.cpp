@@ -1,0 +1,131 @@
+// The multi handle that runs the HTTP request component's transfers: a lone request's own, or a
+// transfer group's, shared by its members.
+#include <algorithm>
+#include <thread>
+
+#include "platform/http_request.h"
+#include "platform/http_request_parts.h"
+
+namespace zembrat::platform {
+namespace http_detail {
+
+using Ms = std::chrono::milliseconds;
+
+TransferLoop::TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies,
+                           bool noteEnded)
+    : wantShare_(shareCookies), noteEnded_(noteEnded) {
+    if (!InitCurlOnce()) return;
+    multi_ = curl_multi_init();
+    if (multi_ && maxHostConnections > 0)
+        curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, maxHostConnections);
+    if (multi_ && keptConnections > 0)
+        curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, keptConnections);
+    if (shareCookies) {
+        share_ = curl_share_init();
+        if (share_ &&
+            curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+            curl_share_cleanup(share_);
+            share_ = nullptr;
+        }
+    }
+}
+
+TransferLoop::~TransferLoop() {
+    // The members have left by now: each one leaves before it goes.
+    if (multi_) curl_multi_cleanup(multi_);
+    if (share_) curl_share_cleanup(share_);
+}
+
+bool TransferLoop::Add(CURL* easy, LoopMember& member) {
+    if (!multi_) return false;
+    Forget(member);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(&member));
+    if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
+    members_.emplace_back(easy, &member);
+    return true;
+}
+
+void TransferLoop::Remove(CURL* easy, LoopMember& member) {
+    curl_multi_remove_handle(multi_, easy);
+    std::erase_if(members_, [&member](const auto& m) { return m.second == &member; });
+}
+
+void TransferLoop::NoteEnded(LoopMember& member) {
+    if (noteEnded_) ended_.push_back(&member);
+}
+
+void TransferLoop::Forget(LoopMember& member) {
+    std::erase(ended_, &member);
+}
+
+void TransferLoop::Perform() {
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        char* member = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &member);
+        // The member removes its handle, which frees msg: read the result first.
+        const CURLcode result = msg->data.result;
+        if (member) static_cast<LoopMember*>(static_cast<void*>(member))->TransferDone(result);
+    }
+    const Clock::time_point now = Clock::now();
+    // Backwards, as a member that ends here leaves the list.
+    for (std::size_t i = members_.size(); i-- > 0;) {
+        if (i < members_.size()) members_[i].second->EndIfPastLimit(now);
+    }
+}
+
+void TransferLoop::Poll(Ms limit) {
+    Ms wait = limit;
+    const Clock::time_point now = Clock::now();
+    for (const auto& m : members_) {
+        if (const auto at = m.second->NextLimit())
+            wait = std::min(wait, std::chrono::ceil<Ms>(*at - now));
+    }
+    wait = std::max(wait, Ms(0));
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+}
+
+std::vector<HttpRequest*> TransferLoop::TakeEnded() {
+    std::vector<HttpRequest*> out;
+    out.reserve(ended_.size());
+    for (LoopMember* m : ended_) out.push_back(&m->Owner());
+    ended_.clear();
+    return out;
+}
+
+}  // namespace http_detail
+
+HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections)
+    : loop_(std::make_unique<http_detail::TransferLoop>(maxHostConnections, keptConnections, true,
+                                                        true)) {}
+
+HttpTransferGroup::~HttpTransferGroup() = default;
+
+bool HttpTransferGroup::ok() const {
+    return loop_->ok();
+}
+
+void HttpTransferGroup::Perform() {
+    if (loop_->ok()) loop_->Perform();
+}
+
+void HttpTransferGroup::Poll(std::chrono::milliseconds limit) {
+    if (loop_->ok()) {
+        loop_->Poll(limit);
+    } else {
+        std::this_thread::sleep_for(limit);  // still a wait, as the caller's retry pause needs
+    }
+}
+
+std::vector<HttpRequest*> HttpTransferGroup::TakeEnded() {
+    return loop_->TakeEnded();
+}
+
+std::size_t HttpTransferGroup::Running() const {
+    return loop_->Running();
+}
+
+}  // namespace zembrat::platform
