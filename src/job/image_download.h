@@ -16,7 +16,8 @@ class EventPoints;
 }
 namespace zembrat::web {
 class WebClient;
-}
+class FetchGroup;
+}  // namespace zembrat::web
 
 namespace zembrat::job {
 
@@ -73,10 +74,12 @@ void RealSleep(std::chrono::milliseconds duration);
 // status). The options may bound each download's time, and check each body's first bytes:
 // a body that is no image fails its row with "不是图片 ", and the stored file's extension
 // follows the bytes.
+// With atOnce, the downloads run several at a time through it (the downloads-at-once option),
+// each with its own retry; the text comes out as from the one-at-a-time walk.
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
                                const std::string& resultFolder, JobWindow& window,
                                web::WebClient& web, platform::EventPoints& events,
                                const ExtensionOptions& options = {},
-                               SleepFunction sleep = RealSleep);
+                               SleepFunction sleep = RealSleep, web::FetchGroup* atOnce = nullptr);
 
 }  // namespace zembrat::job

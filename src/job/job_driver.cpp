@@ -1,5 +1,7 @@
 #include "job/job_driver.h"
 
+#include <optional>
+
 #include "automation/regex_object.h"
 #include "job/folders.h"
 #include "job/image_refs.h"
@@ -10,6 +12,7 @@
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
+#include "web/fetch_group.h"
 #include "web/web_client.h"
 
 namespace zembrat::job {
@@ -168,6 +171,9 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
     std::vector<ReportRow> report;
     const bool reporting = runOptions_.writeReport;
     const bool decideDrops = reporting && !ReadsReferencesDifferently(runOptions_);
+    // Downloads at once share one pool of connections for the whole run.
+    std::optional<web::FetchGroup> atOnce;
+    if (runOptions_.downloadsAtOnce > 1) atOnce.emplace(web_, runOptions_.downloadsAtOnce);
     for (std::size_t i = 1; i <= count; ++i) {
         if (stop.stop_requested()) break;
         const std::string path = articles_[i - 1];  // a copy: a nested run may replace the list
@@ -208,7 +214,8 @@ void JobDriver::RunArticles(const std::string& resultFolder, automation::Pattern
             break;
         }
         const DownloadSummary summary =
-            DownloadImages(article, refs, resultFolder, window_, web_, events_, runOptions_);
+            DownloadImages(article, refs, resultFolder, window_, web_, events_, runOptions_,
+                           RealSleep, atOnce ? &*atOnce : nullptr);
         counts_.imagesStored += summary.stored;
         counts_.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.

@@ -13,6 +13,7 @@
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
+#include "web/fetch_group.h"
 #include "web/web_client.h"
 
 namespace zembrat::job {
@@ -46,7 +47,8 @@ class DownloadImagesTest : public ::testing::Test {
         eventsBeforeDownloads = window.processEventsCalls;
         std::string text = article;
         window.SetStopToken(stop.get_token());
-        summary = DownloadImages(text, refs, result, window, web, window, options, CountSleep);
+        summary =
+            DownloadImages(text, refs, result, window, web, window, options, CountSleep, group);
         return text;
     }
     // The retry wait's sleeps, added up instead of slept.
@@ -67,6 +69,7 @@ class DownloadImagesTest : public ::testing::Test {
     ExtensionOptions options;
     bool markdown = false;
     int eventsBeforeDownloads = 0;
+    web::FetchGroup* group = nullptr;  // set: downloads at once through it
 };
 
 TEST_F(DownloadImagesTest, ThreeImagesAreStoredByContentAndRewrittenInOrder) {
@@ -260,6 +263,87 @@ TEST_F(DownloadImagesTest, UntouchedBytesOfAGbkArticleStayIdentical) {
     const std::string after = "\" title='说明'>\r\n尾\xB0"_gbk;
     const std::string out = Run(before + server.Url("/1.gif") + after);
     EXPECT_EQ(out, before + "/" + Stored(kGif, "gif") + after);
+}
+
+TEST_F(DownloadImagesTest, DownloadsAtOnceComeOutAsOneAtATime) {
+    // Answers 50 ms late. One image fails once, one for good, one is a web page, two addresses
+    // give the same bytes, and one address is the start of another.
+    auto late = [](Reply reply) {
+        reply.delay = std::chrono::milliseconds(50);
+        return reply;
+    };
+    Reply flaky = late(Reply::Ok(kPng));
+    flaky.failFirst = 1;
+    server.Set("/a.jpg", late(Reply::Ok(kJpg)));
+    server.Set("/flaky.png", flaky);
+    server.Set("/gone.gif", late(Reply::Status(404, "gone")));
+    server.Set("/page.gif", late(Reply::Ok("<html>图片不存在</html>"_gbk, "text/html")));
+    Reply b = Reply::Ok(kGif);
+    b.delay = std::chrono::milliseconds(150);  // c's equal bytes come first when at once
+    server.Set("/b.gif", b);
+    server.Set("/c.gif", Reply::Ok(kGif));
+    const std::string article = "图"_gbk + Tag("/a.jpg") + Tag("/a.jpg?x=1") + Tag("/flaky.png") +
+                                Tag("/gone.gif") + Tag("/page.gif") + Tag("/b.gif") +
+                                Tag("/c.gif") + server.Url("/b.gif");
+
+    const std::string oneAtATime = Run(article);
+    const std::vector<RecordingWindow::Row> rows = window.rows;
+    const DownloadSummary before = summary;
+    const std::size_t requests = server.RequestCount();
+    server.ClearRequests();
+    server.Set("/flaky.png", flaky);  // fails once again
+
+    result = dir.path() + "/again/";
+    std::filesystem::create_directories(platform::NativePath(result));
+    web::FetchGroup atOnce(web, 4);
+    group = &atOnce;
+    EXPECT_EQ(Run(article), oneAtATime);
+    EXPECT_NE(oneAtATime, article);
+    ASSERT_EQ(window.rows.size(), rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(window.rows[r].icon, rows[r].icon) << r;
+        EXPECT_EQ(window.rows[r].cells, rows[r].cells) << r;
+        EXPECT_EQ(summary.records[r].outcome, before.records[r].outcome) << r;
+        EXPECT_EQ(summary.records[r].reason, before.records[r].reason) << r;
+        EXPECT_EQ(summary.records[r].newAddress, before.records[r].newAddress) << r;
+    }
+    EXPECT_EQ(summary.stored, before.stored);
+    EXPECT_EQ(summary.failed, before.failed);
+    EXPECT_TRUE(summary.complete);
+    // The same images asked for as often (each failure once more), several at a time but never
+    // more than the group takes; the same files stored.
+    EXPECT_EQ(server.RequestCount(), requests);
+    EXPECT_EQ(server.RequestsTo("/gone.gif").size(), 2u);
+    int most = 0;
+    for (const auto& request : server.Requests()) most = std::max(most, request.inProgress);
+    EXPECT_GT(most, 1);
+    EXPECT_LE(most, 4);
+    EXPECT_EQ(platform::ListFolder(result + "files/img").size(),
+              platform::ListFolder(dir.path() + "/result/files/img").size());
+    EXPECT_EQ(ReadFileOrMissing(result + Stored(kGif, "gif")), kGif);
+}
+
+TEST_F(DownloadImagesTest, AStopAbandonsEveryDownloadInFlightAtOnce) {
+    std::string article;
+    for (int i = 0; i < 5; ++i) {
+        server.Set("/held" + std::to_string(i) + ".png", Reply::NeverAnswer());
+        article += Tag("/held" + std::to_string(i) + ".png");
+    }
+    web::FetchGroup atOnce(web, 3);
+    group = &atOnce;
+    window.onKeepPainted = [this](int call) {
+        if (call == 3) stop.request_stop();  // the press, taken while three answers are held
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(article), article);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(summary.complete);
+    EXPECT_EQ(atOnce.Running(), 0u);
+    EXPECT_EQ(server.RequestCount(), 3u);  // none tried again, nothing more asked for
+    for (std::size_t row = 0; row < 5; ++row) {
+        EXPECT_EQ(window.rows[row].icon, row < 3 ? StatusIcon::Downloading : StatusIcon::Queued);
+        EXPECT_EQ(summary.records[row].reason, row < 3 ? FailReason::Stopped : FailReason::None);
+    }
 }
 
 }  // namespace
