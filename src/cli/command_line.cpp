@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "job/extension_options.h"
+
 namespace zembrat::cli {
 namespace {
 
@@ -102,6 +104,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             if (!error && !ParseInt(*number, 1, 3600, seconds))
                 error = "--timeout takes a whole number of seconds from 1 to 3600";
             if (!error) line.extensions.timeoutSeconds = seconds;
+        } else if (name == "--jobs") {
+            error = value(number);
+            int jobs = 0;
+            if (!error && !ParseInt(*number, job::ExtensionOptions::kMinDownloadsAtOnce,
+                                    job::ExtensionOptions::kMaxDownloadsAtOnce, jobs))
+                error = "--jobs takes a whole number of downloads at once from 1 to 16";
+            if (!error) line.extensions.jobs = jobs;
         } else {
             error = "unknown option " + name;
         }
@@ -179,6 +188,8 @@ const std::string& HelpText() {
         "Extension options (off unless given):\n"
         "  --https --lazy --html-rules --check-content --markdown\n"
         "  --timeout SECONDS     1..3600\n"
+        "  --jobs N              downloads at once, 1..16 (at most 8 from one site);\n"
+        "                        the articles come out as with one at a time\n"
         "\n"
         "  --help                this text\n"
         "  --version             the version\n"

@@ -16,6 +16,7 @@ struct ExtensionSwitches {
     bool checkContent = false;          // --check-content
     bool markdown = false;              // --markdown
     std::optional<int> timeoutSeconds;  // --timeout SECONDS
+    std::optional<int> jobs;            // --jobs N: downloads at once
 };
 
 struct CommandLine {

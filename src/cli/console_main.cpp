@@ -287,6 +287,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     options.checkContent = options.checkContent || x.checkContent;
     options.markdown = options.markdown || x.markdown;
     if (x.timeoutSeconds) options.timeoutSeconds = *x.timeoutSeconds;
+    if (x.jobs) options.downloadsAtOnce = *x.jobs;
     auto apply = [&](const std::optional<std::string>& typed, EditBox box) {
         if (typed) settings[box] = text::GbkFromUtf8(*typed);
     };

@@ -155,14 +155,18 @@ TEST_F(CliRunTest, WholeRunWritesResultsReportAndStatus) {
     EXPECT_EQ(rb[1].outcome, "reused");
     EXPECT_EQ(rb[1].storedName, n1);
 
-    // The same run with every image answered: status 0, a JSON report.
+    // The same run with every image answered and three downloads at once: status 0, a JSON
+    // report.
     server.Set("/missing.png", Reply::Ok(kPng1, "image/png"));
     const std::string json = dir / "report.json";
-    EXPECT_EQ(
-        RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", json, "--quiet"},
-                 dir.path(), &out, &err),
-        0)
+    EXPECT_EQ(RunToEnd(kProgram,
+                       {"--run", articles, "--settings", settings, "--report", json, "--quiet",
+                        "--jobs", "3"},
+                       dir.path(), &out, &err),
+              0)
         << err;
+    EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"),
+              text::ReplaceAll(writtenA, Url("/missing.png"), "http://new.site/" + n1));
     EXPECT_EQ(err, "");  // --quiet: only the summary, on standard output
     const std::string j = ReadFileOrMissing(json);
     EXPECT_EQ(j.substr(0, 4), "[\n  ");
@@ -179,6 +183,8 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_NE(out.find("--retry-failed REPORT"), std::string::npos);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--timeout", "0"}, dir.path(), &out, &err), 2);
     EXPECT_NE(err.find("--timeout"), std::string::npos);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--jobs", "17"}, dir.path(), &out, &err), 2);
+    EXPECT_NE(err.find("--jobs"), std::string::npos);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--bogus"}, dir.path()), 2);
     EXPECT_EQ(RunToEnd(kProgram, {"--filter", "*.htm"}, dir.path()), 2);  // no --run
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--report", dir / "r.txt"}, dir.path()), 2);
@@ -264,6 +270,22 @@ TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
     again.Signal(SIGINT);
     again.Signal(SIGINT);
     EXPECT_EQ(again.Wait(std::chrono::seconds(10)), 130);
+
+    // With downloads at once, one Ctrl+C abandons every download in flight.
+    dir.Write("more/b.htm",
+              "<img src=\"" + Url("/held.png?b") + "\"><img src=\"" + Url("/held.png?c") + "\">");
+    const std::size_t asked = server.RequestsTo("/held.png").size();
+    ChildProcess atOnce(kProgram, {"--run", dir / "more", "--settings", settings, "--jobs", "4"},
+                        dir.path());
+    while (server.RequestsTo("/held.png").size() < asked + 2 && SecondsSince(start) < 60)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(server.RequestsTo("/held.png").size(), asked + 2) << atOnce.Err();
+    const auto stopped = std::chrono::steady_clock::now();
+    atOnce.Signal(SIGINT);
+    EXPECT_EQ(atOnce.Wait(std::chrono::seconds(10)), 130) << atOnce.Err();
+    EXPECT_LT(SecondsSince(stopped), 3.0);
+    EXPECT_EQ(server.RequestsTo("/held.png").size(), asked + 2);  // none tried again
+    EXPECT_EQ(ReadFileOrMissing(dir / "more/转存结果/b.htm"_gbk), "<missing>");
 }
 
 TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) {
