@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/fonts.h"
@@ -38,7 +39,7 @@ QCheckBox* Option(QWidget* parent, QVBoxLayout* layout, const QString& name, con
 }  // namespace
 
 ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent)
-    : QDialog(parent), downloadsAtOnce_(o.downloadsAtOnce) {
+    : QDialog(parent) {
     setObjectName(QStringLiteral("扩展选项窗口"));
     setWindowTitle(QStringLiteral("扩展选项"));
     setModal(true);
@@ -92,6 +93,25 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
         this, QStringLiteral("标签说明下载超时"),
         QStringLiteral("一张图片从连接到收完最多等待的秒数；留空则按原来的等待时间。")));
 
+    auto* atOnceRow = new QHBoxLayout;
+    auto* atOnceLabel = new QLabel(QStringLiteral("同时下载数："), this);
+    atOnceLabel->setObjectName(QStringLiteral("标签同时下载数"));
+    downloadsAtOnce_ = new QSpinBox(this);
+    downloadsAtOnce_->setObjectName(QStringLiteral("微调框同时下载数"));
+    downloadsAtOnce_->setRange(job::ExtensionOptions::kMinDownloadsAtOnce,
+                               job::ExtensionOptions::kMaxDownloadsAtOnce);
+    downloadsAtOnce_->setValue(o.downloadsAtOnce);
+    downloadsAtOnce_->setMaximumWidth(80);
+    atOnceLabel->setBuddy(downloadsAtOnce_);
+    atOnceRow->addWidget(atOnceLabel);
+    atOnceRow->addWidget(downloadsAtOnce_);
+    atOnceRow->addStretch();
+    layout->addLayout(atOnceRow);
+    layout->addWidget(Explanation(
+        this, QStringLiteral("标签说明同时下载数"),
+        QStringLiteral("同时下载几张图片（1 到 16，同一网站最多 8 张）；1 为一张接一张。"
+                       "文章的转存结果与一张接一张时相同。")));
+
     writeReport_ = Option(this, layout, QStringLiteral("复选框写出报告"),
                           QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
                           QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
@@ -121,7 +141,7 @@ job::ExtensionOptions ExtensionDialog::options() const {
     const int seconds = timeout_->text().trimmed().toInt(&number);
     o.timeoutSeconds =
         number && seconds > 0 && seconds <= job::ExtensionOptions::kMaxTimeoutSeconds ? seconds : 0;
-    o.downloadsAtOnce = downloadsAtOnce_;  // not offered here: the one-at-a-time run
+    o.downloadsAtOnce = downloadsAtOnce_->value();
     o.writeReport = writeReport_->isChecked();
     return o;
 }

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace zembrat::ui {
 
@@ -32,7 +33,7 @@ class ExtensionDialog : public QDialog {
     QCheckBox* checkContent_;
     QCheckBox* markdown_;
     QLineEdit* timeout_;
-    int downloadsAtOnce_;
+    QSpinBox* downloadsAtOnce_;
     QCheckBox* writeReport_;
 };
 

@@ -45,7 +45,11 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
               QStringLiteral("转存 https 图片"));
     EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 6);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              7);
+              8);
+    auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
+    EXPECT_EQ(atOnce->value(), 3);
+    EXPECT_EQ(atOnce->minimum(), 1);
+    EXPECT_EQ(atOnce->maximum(), 16);
 
     Child<QCheckBox>(dialog, "复选框转存https图片")->setChecked(true);
     Child<QCheckBox>(dialog, "复选框延迟加载")->setChecked(true);
@@ -56,6 +60,7 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     auto* timeout = Child<QLineEdit>(dialog, "编辑框下载超时");
     timeout->clear();
     QTest::keyClicks(timeout, QStringLiteral("9x0"));  // the box takes digits only
+    atOnce->setValue(40);                              // held within 1..16
     Child<QPushButton>(dialog, "按钮确定")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
@@ -63,7 +68,7 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     expected.https = expected.lazyImages = expected.htmlRules = expected.checkContent = true;
     expected.writeReport = true;
     expected.timeoutSeconds = 90;
-    expected.downloadsAtOnce = 3;  // carried through as it came
+    expected.downloadsAtOnce = 16;
     EXPECT_EQ(dialog.options(), expected);
 
     timeout->clear();  // empty: the usual waits

@@ -293,6 +293,13 @@ const Case kCases[] = {
          o.https = o.lazyImages = o.htmlRules = o.checkContent = o.markdown = true;
          o.timeoutSeconds = 1;
      })},
+    // Downloads at once come out byte for byte as one at a time.
+    {"DownloadsAtOnce", With([](job::ExtensionOptions& o) { o.downloadsAtOnce = 4; })},
+    {"AllTogetherAtOnce", With([](job::ExtensionOptions& o) {
+         o.https = o.lazyImages = o.htmlRules = o.checkContent = o.markdown = true;
+         o.timeoutSeconds = 1;
+         o.downloadsAtOnce = 16;
+     })},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, ExtensionRun, ::testing::ValuesIn(kCases),
