@@ -196,15 +196,12 @@ void MainWindow::BuildControls() {
     chooseButton_->setGeometry(640, 104, 56, 32);
     chooseButton_->setFont(SimHei(21));
 
-    progress_ = new QProgressBar(this);
+    progress_ = new FlatProgressBar(this);
     progress_->setObjectName(QStringLiteral("进度条1"));
     progress_->setGeometry(16, 104, 680, 32);
     progress_->setTextVisible(false);
     progress_->setRange(0, 0);
     progress_->setMaximum(100);
-    // The bar covers the article-folder row while a run shows it: filling its own background
-    // keeps every repaint of the bar from repainting the boxes beneath it as well.
-    progress_->setAutoFillBackground(true);
     progress_->hide();
     statusLabel_ = new QLabel(this);
     statusLabel_->setObjectName(QStringLiteral("透明标签1"));

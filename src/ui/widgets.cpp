@@ -67,4 +67,23 @@ void PushButton::mousePressEvent(QMouseEvent* event) {
     QPushButton::mousePressEvent(event);
 }
 
+FlatProgressBar::FlatProgressBar(QWidget* parent) : QProgressBar(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void FlatProgressBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRect frame = rect();
+    painter.fillRect(frame, palette().base());
+    const qint64 span = qint64(maximum()) - minimum();
+    if (span > 0 && value() > minimum()) {
+        const QRect inside = frame.adjusted(1, 1, -1, -1);
+        const auto done = static_cast<int>((qint64(value()) - minimum()) * inside.width() / span);
+        painter.fillRect(QRect(inside.topLeft(), QSize(done, inside.height())),
+                         palette().highlight());
+    }
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
+}
+
 }  // namespace zembrat::ui
