@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
             server, folder, delayedArticles, imagesPerArticle, std::chrono::milliseconds(20));
         const std::vector<std::string>& urls = corpus.fetched;
 
-        auto eightWay = [&] { return bench::ParallelLoop(urls, 8, anchorFolder, prefix()); };
+        bench::PlainMulti multi(8);
+        auto eightWay = [&] { return bench::ParallelLoop(multi, urls, anchorFolder, prefix()); };
         const bench::LoopResult anchorBefore = eightWay();
         job::ExtensionOptions atOnce;
         atOnce.downloadsAtOnce = 8;
