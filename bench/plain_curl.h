@@ -161,9 +161,10 @@ inline LoopResult ParallelLoop(PlainMulti& multi, const std::vector<std::string>
                                const std::string& folder, const std::string& prefix) {
     using Clock = std::chrono::steady_clock;
     LoopResult result;
+    std::size_t written = 0;
     const auto start = Clock::now();
     result.images = multi.Run(urls, [&](const std::string& body) {
-        return WriteNewFile(folder, prefix + std::to_string(result.images), body);
+        return WriteNewFile(folder, prefix + std::to_string(written++), body);
     });
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return result;

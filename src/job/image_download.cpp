@@ -304,7 +304,6 @@ void AtOnce(ArticleWalk& walk, std::string& text, web::FetchGroup& group,
             ++done;
             walk.Settle(row, bytes);
         }
-        events.ProcessEvents();  // the rows just changed show, and a stop press is taken
     }
     if (done < rows) {
         // Stopped: what was in flight is abandoned; the article is not dealt with.

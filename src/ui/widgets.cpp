@@ -68,6 +68,8 @@ void PushButton::mousePressEvent(QMouseEvent* event) {
 }
 
 FlatProgressBar::FlatProgressBar(QWidget* parent) : QProgressBar(parent) {
+    // What decides that the controls it covers need no painting when it changes.
+    setAutoFillBackground(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
