@@ -137,7 +137,7 @@ sleep 0.5
 SETTINGS="$tmp/zembrat/Zembrat.ini" python3 - <<'PY'
 import os
 with open(os.environ["SETTINGS"], "ab") as f:
-    f.write("\r\n[扩展选项]\r\n转存https图片=1\r\n识别延迟加载和响应式图片=1\r\n下载超时=30".encode("gbk"))
+    f.write("\r\n[扩展选项]\r\n转存https图片=1\r\n识别延迟加载和响应式图片=1\r\n下载超时=30\r\n同时下载数=4".encode("gbk"))
 PY
 start_program
 xdotool mousemove --window "$window" 448 32 click 1

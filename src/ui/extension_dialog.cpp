@@ -45,6 +45,9 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     setModal(true);
     setFont(SimSun(12));  // the window's own font for its controls
     auto* layout = new QVBoxLayout(this);
+    // The dialog takes the size its wrapped explanations need, so none is cut (a window sized
+    // from its hint is otherwise held to two thirds of the screen).
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     https_ =
         Option(this, layout, QStringLiteral("复选框转存https图片"),

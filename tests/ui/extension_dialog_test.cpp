@@ -75,6 +75,19 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(dialog.options().timeoutSeconds, 0);
 }
 
+TEST(ExtensionDialog, EveryExplanationShowsWhole) {
+    ExtensionDialog dialog(job::ExtensionOptions{});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const auto labels =
+        dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
+    ASSERT_EQ(labels.size(), 8);
+    for (QLabel* label : labels) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+            << label->objectName().toStdString();
+    }
+}
+
 TEST(ExtensionDialog, AskGivesTheSetOptionsOnOkAndNothingOnCancel) {
     job::ExtensionOptions start;
     start.https = true;
