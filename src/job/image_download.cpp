@@ -324,8 +324,8 @@ void AtOnce(ArticleWalk& walk, std::string& text, web::FetchGroup& group,
     }
     for (ImageRecord& record : walk.Summary().records) {
         if (made.contains(record.storedPath))
-            record.outcome =
-                first.insert(record.storedPath).second ? ImageOutcome::Stored : ImageOutcome::Reused;
+            record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
+                                                                    : ImageOutcome::Reused;
     }
     for (int row = 0; row < rows; ++row) {
         if (!walk.Record(row).newAddress.empty()) walk.Rewrite(text, row);
