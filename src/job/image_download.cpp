@@ -256,38 +256,50 @@ void AtOnce(ArticleWalk& walk, std::string& text, web::FetchGroup& group,
     };
     std::vector<RowState> state(static_cast<std::size_t>(rows));
     const web::RequestArguments arguments = FetchArguments(options);
-    int firstNotStarted = 0;  // rows before it have all been started
+    // Each row's site, as the group counts its places; the rows not started yet, in order; the
+    // rows waiting for their retry.
+    std::vector<std::string> hosts;
+    std::vector<int> notStarted, waiting;
+    for (int row = 0; row < rows; ++row) {
+        hosts.push_back(web::FetchGroup::HostKey(walk.Ref(row).address, options.https));
+        notStarted.push_back(row);
+    }
     int done = 0;
     while (done < rows) {
         if (stop.stop_requested()) break;
-        // A retry that is due goes first, then new rows in order; a row whose site has its
-        // fill of downloads waits and lets later rows of other sites go ahead.
+        // A retry that is due goes first, then new rows in order; a row whose site has its fill
+        // of downloads waits and lets later rows of other sites go ahead.
+        std::set<std::string_view> full;  // sites found without a free place this round
+        auto start = [&](int row) {
+            if (group.Running() >= group.MaxAtOnce() ||
+                full.contains(hosts[static_cast<std::size_t>(row)]))
+                return false;
+            if (!group.CanStart(walk.Ref(row).address)) {
+                full.insert(hosts[static_cast<std::size_t>(row)]);
+                return false;
+            }
+            group.Start(static_cast<std::size_t>(row), walk.Ref(row).address, arguments);
+            RowState& s = state[static_cast<std::size_t>(row)];
+            s.phase = Phase::Fetching;
+            ++s.attempts;
+            return true;
+        };
         const Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> nextRetry;
-        for (int row = 0; row < rows; ++row) {
-            RowState& s = state[static_cast<std::size_t>(row)];
-            if (s.phase != Phase::Waiting) continue;
-            if (s.retryAt > now) {
-                if (!nextRetry || s.retryAt < *nextRetry) nextRetry = s.retryAt;
-            } else if (group.CanStart(walk.Ref(row).address)) {
-                walk.Record(row).reason = FailReason::None;
-                group.Start(static_cast<std::size_t>(row), walk.Ref(row).address, arguments);
-                s.phase = Phase::Fetching;
-                ++s.attempts;
-            }  // else due, but its place frees only when a download ends
-        }
-        for (int row = firstNotStarted; row < rows; ++row) {
-            RowState& s = state[static_cast<std::size_t>(row)];
-            if (s.phase != Phase::NotStarted) continue;
-            if (!group.CanStart(walk.Ref(row).address)) continue;
+        std::erase_if(waiting, [&](int row) {
+            const Clock::time_point due = state[static_cast<std::size_t>(row)].retryAt;
+            if (due > now) {
+                if (!nextRetry || due < *nextRetry) nextRetry = due;
+                return false;
+            }
+            walk.Record(row).reason = FailReason::None;
+            return start(row);  // else due, but its place frees only when a download ends
+        });
+        std::erase_if(notStarted, [&](int row) {
+            if (!start(row)) return false;
             walk.ShowDownloading(row);
-            group.Start(static_cast<std::size_t>(row), walk.Ref(row).address, arguments);
-            s.phase = Phase::Fetching;
-            s.attempts = 1;
-        }
-        while (firstNotStarted < rows &&
-               state[static_cast<std::size_t>(firstNotStarted)].phase != Phase::NotStarted)
-            ++firstNotStarted;
+            return true;
+        });
 
         for (web::GroupFetchResult& result : group.Wait(nextRetry)) {
             const int row = static_cast<int>(result.tag);
@@ -298,6 +310,7 @@ void AtOnce(ArticleWalk& walk, std::string& text, web::FetchGroup& group,
             if (bytes.empty() && s.attempts == 1) {
                 s.phase = Phase::Waiting;
                 s.retryAt = Clock::now() + std::chrono::seconds(1);
+                waiting.push_back(row);
                 continue;
             }
             s.phase = Phase::Done;

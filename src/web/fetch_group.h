@@ -62,6 +62,8 @@ class FetchGroup {
     std::vector<GroupFetchResult> Wait(std::optional<std::chrono::steady_clock::time_point> until);
     // Transfers started whose result has not been returned yet.
     std::size_t Running() const;
+    // How many it runs at once at the most.
+    std::size_t MaxAtOnce() const { return static_cast<std::size_t>(maxAtOnce_); }
     void AbandonAll();
 
     // The host a place is counted against: the fixed-up address's host name, lower-cased,
