@@ -89,11 +89,6 @@ void RealSleep(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
 }
 
-platform::FolderBeneath ImageStoreFolder(const std::string& resultFolder,
-                                         std::string_view imageFolder) {
-    return platform::FolderBeneath(resultFolder, text::ReplaceAll(imageFolder, "\\", "/"));
-}
-
 std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::string_view imageFolder,
                                       const std::string& name, const std::string& extension,
                                       std::string_view bytes, bool* reused) {
@@ -128,7 +123,8 @@ class ArticleWalk {
           imageFolder_(window.EditText(EditBox::ImageFolder)),
           newPrefix_(window.EditText(EditBox::NewPrefix)),
           downloading_("正在下载到 "_gbk + imageFolder_),
-          store_(ImageStoreFolder(resultFolder, imageFolder_)) {
+          // The image folder below the result folder, a typed "\\" read as "/".
+          store_(resultFolder, text::ReplaceAll(imageFolder_, "\\", "/")) {
         summary_.records.reserve(refs.size());
         for (const ImageRef& ref : refs) {
             ImageRecord& record = summary_.records.emplace_back();

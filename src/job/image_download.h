@@ -41,10 +41,6 @@ struct ImageRecord {
     std::string newAddress;  // what the article now says
 };
 
-// The image folder below the result folder, where the images of a run are stored.
-platform::FolderBeneath ImageStoreFolder(const std::string& resultFolder,
-                                         std::string_view imageFolder);
-
 // Stores bytes in the image folder (imageFolder, below the result folder, held by folder) under
 // name.ext and returns the path relative to the result folder. A file already there is reused
 // only when it holds the same bytes; otherwise name_2, name_3, ... is tried: the first that is

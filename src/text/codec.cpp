@@ -145,7 +145,24 @@ std::size_t Utf16Units(char32_t cp) {
 template <class Emit>
 void DecodeGbk(std::string_view gbk, Emit&& emit) {
     const GbkTable& table = GbkTable::Get();
-    for (std::size_t i = 0; i < gbk.size();) {
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t size = gbk.size();
+    for (std::size_t i = 0; i < size;) {
+        // ASCII and the two-byte characters are read here; four-byte and invalid sequences go
+        // the long way.
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            emit(char32_t{c}, i);
+            ++i;
+            continue;
+        }
+        if (i + 1 < size && (s[i + 1] < '0' || s[i + 1] > '9')) {
+            if (const char32_t pair = table.Pair(c, s[i + 1])) {
+                emit(pair, i);
+                i += 2;
+                continue;
+            }
+        }
         const DecodedChar ch = DecodeAt(table, gbk, i);
         emit(ch.cp, i);
         i += ch.length;
@@ -189,26 +206,7 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
     // A checkpoint is kept for the character whose units reach past the next multiple of
     // kCheckpointUnits.
     std::size_t nextMark = 0;
-    const GbkTable& table = GbkTable::Get();
-    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
-    const std::size_t size = gbk.size();
-    for (std::size_t at = 0; at < size;) {
-        // ASCII and the two-byte characters (all in the Basic Multilingual Plane) are read here;
-        // four-byte and invalid sequences go the long way.
-        const unsigned char c = s[at];
-        char32_t cp = c;
-        std::size_t length = 1;
-        if (c >= 0x80) {
-            const bool pair = at + 1 < size && (s[at + 1] < '0' || s[at + 1] > '9');
-            cp = pair ? table.Pair(c, s[at + 1]) : 0;
-            if (cp != 0) {
-                length = 2;
-            } else {
-                const DecodedChar ch = DecodeAt(table, gbk, at);
-                cp = ch.cp;
-                length = ch.length;
-            }
-        }
+    DecodeGbk(gbk, [&](char32_t cp, std::size_t at) {
         const std::size_t n = Utf16Units(cp);
         if (units + n > nextMark) {
             result.checkpoints_.push_back(
@@ -227,8 +225,7 @@ MappedUtf16 Utf16FromGbkMapped(std::string_view gbk) {
             chunk[filled++] = static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
         }
         units += n;
-        at += length;
-    }
+    });
     result.text.append(chunk, filled);
     result.units_ = units;
     return result;

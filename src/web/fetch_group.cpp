@@ -58,17 +58,19 @@ std::size_t FetchGroup::Running() const {
         std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.busy; }));
 }
 
-bool FetchGroup::CanStart(std::string_view address) const {
+bool FetchGroup::HasPlaceFor(const std::string& host) const {
     return Running() < static_cast<std::size_t>(maxAtOnce_) &&
-           BusyFor(HostKey(address, client_.opensHttps_)) < static_cast<std::size_t>(maxPerHost_);
+           BusyFor(host) < static_cast<std::size_t>(maxPerHost_);
+}
+
+bool FetchGroup::CanStart(std::string_view address) const {
+    return HasPlaceFor(HostKey(address, client_.opensHttps_));
 }
 
 bool FetchGroup::Start(std::size_t tag, std::string_view address,
                        const RequestArguments& arguments) {
     std::string host = HostKey(address, client_.opensHttps_);
-    if (Running() >= static_cast<std::size_t>(maxAtOnce_) ||
-        BusyFor(host) >= static_cast<std::size_t>(maxPerHost_))
-        return false;
+    if (!HasPlaceFor(host)) return false;
     auto free = std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
     if (free == slots_.end()) {
         slots_.emplace_back().request = std::make_unique<HttpRequest>(group_);

@@ -81,6 +81,8 @@ class FetchGroup {
     };
 
     std::size_t BusyFor(const std::string& host) const;
+    // A free place overall and for host.
+    bool HasPlaceFor(const std::string& host) const;
     GroupFetchResult TakeResult(Slot& slot);
 
     WebClient& client_;
