@@ -23,7 +23,7 @@
 
 #include "job/article_listing.h"
 #include "job/folders.h"
-#include "job/job_driver.h"
+#include "ui/job_driver.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "run_corpus.h"
@@ -66,11 +66,11 @@ double WholeRun(const std::string& folder) {
     web.CreateRequest();
     testing::RecordingWindow window;
     window.quiet = true;
-    window.edits[job::EditBox::ArticleFolder] = folder;
-    window.edits[job::EditBox::ArticleFilter] = "*.htm";
-    window.edits[job::EditBox::ImageFolder] = "files/img";
+    window.edits[ui::EditBox::ArticleFolder] = folder;
+    window.edits[ui::EditBox::ArticleFilter] = "*.htm";
+    window.edits[ui::EditBox::ImageFolder] = "files/img";
     web.SetEventPoints(window);
-    job::JobDriver driver(window, web, window);
+    ui::JobDriver driver(window, web, window);
     return Seconds([&] { driver.StartOrStop(job::ListingMethod::FolderObject); });
 }
 

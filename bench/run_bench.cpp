@@ -79,7 +79,7 @@ bench::LoopResult WindowRun(testing::HttpServer& server, const std::string& fold
     ui::TextDialogRequest textDialog;
     ui::MainWindow window(settings, textDialog, web, events);
     window.show();
-    window.editBox(job::EditBox::ArticleFolder)->setText(ui::ToQString(folder));
+    window.editBox(ui::EditBox::ArticleFolder)->setText(ui::ToQString(folder));
     window.driver().SetOptions(options);
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [] {

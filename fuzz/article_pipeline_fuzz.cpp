@@ -1,5 +1,5 @@
-// One article's text pipeline on random bytes: the GBK helpers, finding the image references
-// (with a window that only counts rows) and rewriting them with random new addresses. Every
+// One article's text pipeline on random bytes: the GBK helpers, deciding the image references
+// and rewriting them with random new addresses. Every
 // rewrite is checked against a plain character-by-character reference: bytes outside the
 // replaced occurrences stay as they were, and no occurrence starts on a second byte.
 #include <cstddef>
@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "automation/regex_object.h"
 #include "fuzz_support.h"
 #include "job/image_names.h"
-#include "job/image_refs.h"
-#include "support/recording_window.h"
+#include "job/references.h"
+#include "platform/event_points.h"
 #include "text/gbk.h"
 
 namespace {
@@ -67,21 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < pieces.size(); ++i) joined += (i ? "|" : "") + pieces[i];
     FUZZ_CHECK(joined == article);
 
-    // Finding the references.
-    testing::RecordingWindow window;
-    window.quiet = true;
-    window.edits[job::EditBox::OldPrefix] = settings.size() % 2 ? "old.example" : "";
-    window.edits[job::EditBox::ExcludedRanges] = settings.size() % 3 == 1 ? settings : "";
-    window.edits[job::EditBox::ImageFolder] = "files/img";
-    static automation::PatternMatcher tags;
-    static bool ready = tags.SetPattern(job::ImageTagPattern());
-    (void)ready;
-    automation::PatternMatcher excludes;
-    excludes.SetPattern(
-        automation::PatternMatcher::WildcardToPattern(window.edits[job::EditBox::ExcludedRanges]));
-    const std::vector<job::ImageRef> refs =
-        job::CollectImageRefs(article, tags, excludes, window, window);
-    FUZZ_CHECK(static_cast<int>(refs.size()) == window.RowCount());
+    // Deciding the references.
+    job::ReferenceDecider decider(
+        {settings.size() % 2 ? "old.example" : "", settings.size() % 3 == 1 ? settings : "", {}});
+    const std::vector<job::RefVerdict> verdicts =
+        decider.Decide(article, false, platform::NoEventPoints());
+    const std::vector<job::ImageRef> refs = job::KeptReferences(verdicts);
+    FUZZ_CHECK(refs.size() <= verdicts.size());
     for (const job::ImageRef& ref : refs) {
         FUZZ_CHECK(!ref.sourceValue.empty());
         FUZZ_CHECK(text::Find(article, ref.sourceValue) != text::kNotFound);

@@ -19,6 +19,16 @@ bool ParseInt(const std::string& text, int low, int high, int& out) {
 
 }  // namespace
 
+void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options) {
+    if (switches.https) options.https = *switches.https;
+    if (switches.lazy) options.lazyImages = *switches.lazy;
+    if (switches.htmlRules) options.htmlRules = *switches.htmlRules;
+    if (switches.checkContent) options.checkContent = *switches.checkContent;
+    if (switches.markdown) options.markdown = *switches.markdown;
+    if (switches.timeoutSeconds) options.timeoutSeconds = *switches.timeoutSeconds;
+    if (switches.jobs) options.downloadsAtOnce = *switches.jobs;
+}
+
 bool WantsConsole(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--", 2) == 0 || std::strcmp(argv[i], "-h") == 0) return true;
@@ -32,6 +42,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     bool help = false;
     bool version = false;
     std::vector<std::string> positional;
+    bool on = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
@@ -89,15 +100,20 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--retry-failed") {
             error = value(line.retryReport);
         } else if (name == "--https") {
-            error = flag(line.extensions.https);
+            error = flag(on);
+            line.extensions.https = on;
         } else if (name == "--lazy") {
-            error = flag(line.extensions.lazy);
+            error = flag(on);
+            line.extensions.lazy = on;
         } else if (name == "--html-rules") {
-            error = flag(line.extensions.htmlRules);
+            error = flag(on);
+            line.extensions.htmlRules = on;
         } else if (name == "--check-content") {
-            error = flag(line.extensions.checkContent);
+            error = flag(on);
+            line.extensions.checkContent = on;
         } else if (name == "--markdown") {
-            error = flag(line.extensions.markdown);
+            error = flag(on);
+            line.extensions.markdown = on;
         } else if (name == "--timeout") {
             error = value(number);
             int seconds = 0;

@@ -5,19 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "job/extension_options.h"
+
 namespace zembrat::cli {
 
 // Options that go beyond the window's settings, kept for the job's extension options; each
 // is off (or unset) unless given.
 struct ExtensionSwitches {
-    bool https = false;                 // --https
-    bool lazy = false;                  // --lazy
-    bool htmlRules = false;             // --html-rules
-    bool checkContent = false;          // --check-content
-    bool markdown = false;              // --markdown
-    std::optional<int> timeoutSeconds;  // --timeout SECONDS
-    std::optional<int> jobs;            // --jobs N: downloads at once
+    std::optional<bool> https, lazy, htmlRules, checkContent, markdown;  // unset: the settings'
+    std::optional<int> timeoutSeconds;                                   // --timeout SECONDS
+    std::optional<int> jobs;  // --jobs N: downloads at once
 };
+
+// Sets every option the switches name, leaves the others as the settings file gave them.
+void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options);
 
 struct CommandLine {
     enum class Mode { Help, Version, Run };

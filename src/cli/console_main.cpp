@@ -11,15 +11,16 @@
 #include <sstream>
 
 #include "cli/command_line.h"
-#include "cli/console_view.h"
+#include "cli/console_run.h"
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
 #include "job/folders.h"
-#include "job/image_refs.h"
-#include "job/job_driver.h"
-#include "job/ref_decisions.h"
+#include "job/ref_scanner.h"
+#include "job/references.h"
+#include "job/run.h"
 #include "job/run_report.h"
+#include "job/settings_table.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
@@ -30,36 +31,21 @@ namespace zembrat::cli {
 namespace {
 
 using namespace text::literals;
-using job::EditBox;
 
 constexpr int kAllDone = 0;
 constexpr int kSomethingFailed = 1;
 constexpr int kBadUsage = 2;
-constexpr int kInterrupted = 130;
-
-// The settings section and its keys, with the values the window starts with.
-struct SettingKey {
-    const char* utf8Key;
-    EditBox box;
-};
-constexpr SettingKey kSettingKeys[] = {
-    {"文章目录", EditBox::ArticleFolder},   {"文章过滤", EditBox::ArticleFilter},
-    {"图片存放目录", EditBox::ImageFolder}, {"旧的域名前缀", EditBox::OldPrefix},
-    {"新的域名前缀", EditBox::NewPrefix},   {"排除地址范围", EditBox::ExcludedRanges},
-};
 
 std::string HomeFolder() {
     const char* home = std::getenv("HOME");
     return text::GbkFromUtf8(home && *home ? home : "/");
 }
 
-std::map<EditBox, std::string> DefaultSettings() {
-    return {{EditBox::ArticleFolder, HomeFolder() + "/文章目录"_gbk},
-            {EditBox::ArticleFilter, "*.htm"},
-            {EditBox::ImageFolder, "files/img"},
-            {EditBox::OldPrefix, ""},
-            {EditBox::NewPrefix, ""},
-            {EditBox::ExcludedRanges, ""}};
+// A message of the run on standard error.
+void Tell(platform::EventPoints& events, const std::string& text) {
+    platform::MessageRequest request;
+    request.text = text;
+    events.ShowMessage(request);
 }
 
 int Usage(const std::string& error) {
@@ -67,12 +53,27 @@ int Usage(const std::string& error) {
     return kBadUsage;
 }
 
-// The six settings and the extension options from the file, read only: the store keeps a copy in
-// memory, takes no lock and writes nothing back.
-bool ReadSettings(const std::string& path, bool mustExist, std::map<EditBox, std::string>& values,
-                  job::ExtensionOptions& options, std::string& error) {
-    values = DefaultSettings();
-    options = {};
+// A settings file as the store reads it: GBK with CR LF line ends. A file written by hand on
+// Linux is often UTF-8 with LF line ends; both are taken.
+std::string StoreBytes(std::string bytes) {
+    if (job::DetectArticleEncoding(bytes) == job::ArticleEncoding::Utf8) {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+        bytes = text::GbkFromUtf8(bytes);
+    }
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 16);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) out += '\r';
+        out += bytes[i];
+    }
+    return out;
+}
+
+// The six settings and the extension options from the file, read only: the store reads a copy
+// in memory, takes no lock and writes nothing back.
+bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& values,
+                  std::string& error) {
+    values = job::DefaultSettingValues(HomeFolder());
     if (!platform::PathExists(path)) {
         if (!mustExist) return true;
         error = "the settings file does not exist: " + text::Utf8FromGbk(path);
@@ -83,18 +84,33 @@ bool ReadSettings(const std::string& path, bool mustExist, std::map<EditBox, std
         error = "the settings file cannot be read: " + text::Utf8FromGbk(path);
         return false;
     }
+    const std::string stored = StoreBytes(bytes);
     config::ConfigStore store;
-    store.Open(path, config::MemoryFile);
-    store.SetSection("基本配置"_gbk);
-    for (const SettingKey& key : kSettingKeys) {
-        std::string& value = values[key.box];
-        value = store.ReadText(text::GbkFromUtf8(key.utf8Key), value);
+    if (stored == bytes) {
+        store.Open(path, config::MemoryFile);
+    } else {
+        // The store reads files: it is given the converted bytes in a private copy.
+        std::string scratch = std::filesystem::temp_directory_path().string() + "/zembrat-XXXXXX";
+        const int fd = ::mkstemp(scratch.data());
+        if (fd < 0 ||
+            ::write(fd, stored.data(), stored.size()) != static_cast<ssize_t>(stored.size())) {
+            if (fd >= 0) ::close(fd);
+            error = "the settings file cannot be read: " + text::Utf8FromGbk(path);
+            return false;
+        }
+        ::close(fd);
+        store.Open(text::GbkFromUtf8(scratch), config::MemoryFile);
+        ::unlink(scratch.c_str());
     }
-    store.SetSection(job::ExtensionSection());
-    job::OptionTexts texts;
-    for (const auto& [key, value] : job::ExtensionOptionTexts(job::ExtensionOptions{}))
-        texts.emplace_back(key, store.ReadText(key, value));
-    options = job::ExtensionOptionsFromTexts(texts);
+    job::ReadSettingValues(store, values);
+    bool known = false;
+    for (const job::SettingItem& item : job::SettingItems()) {
+        store.SetSection(item.section);
+        known = known || store.ReadText(item.key, "\x01") != "\x01";
+    }
+    if (!known)
+        std::fprintf(stderr, "zembrat: warning: no setting found in %s; using the defaults\n",
+                     text::Utf8FromGbk(path).c_str());
     return true;
 }
 
@@ -104,10 +120,11 @@ std::string AbsoluteFolder(const std::string& typed) {
     return text::GbkFromUtf8(ec ? typed : absolute.string());
 }
 
-bool WriteReport(const std::string& file, const std::vector<ReportRow>& rows) {
+bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& rows) {
     std::string lower = file;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string bytes = lower.ends_with(".json") ? JsonReport(rows) : CsvReport(rows);
+    const std::string bytes =
+        lower.ends_with(".json") ? job::JsonReport(rows) : job::CsvReport(rows);
     std::ofstream out(std::filesystem::path(file), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
@@ -118,73 +135,61 @@ bool WriteReport(const std::string& file, const std::vector<ReportRow>& rows) {
     return true;
 }
 
-// Runs the job as the start button does, with the console as its window.
-int RunJob(const CommandLine& line, std::map<EditBox, std::string> settings,
-           const job::ExtensionOptions& options, std::optional<job::RunPlan> plan) {
-    const bool retry = plan.has_value();
-    ConsoleWindow window(settings);
-    ConsoleEvents events(window);
+// Runs the job on the console: the progress as it goes, then the report and the summary.
+int RunJob(const CommandLine& line, job::RunInputs inputs) {
+    ConsoleEvents events;
     web::WebClient web;
     web.CreateRequest();
     web.SetEventPoints(events);
 
-    job::JobDriver driver(window, web, events);
-    driver.SetOptions(options);
-    events.SetDriver(&driver);
-    ConsoleRun::Setup setup;
-    setup.quiet = line.quiet;
-    setup.terminal = ::isatty(STDERR_FILENO) == 1;
-    setup.keepRows = line.reportFile.has_value();
-    // Dropped references are told by the described reading; under options that read
-    // references otherwise the report lists the kept ones only.
-    setup.decideDropped = !retry && !job::ReadsReferencesDifferently(options);
-    setup.oldPrefix = settings[EditBox::OldPrefix];
-    setup.excludedRanges = settings[EditBox::ExcludedRanges];
-    ConsoleRun run(setup, driver, window, events);
-    driver.SetObserver(&run);
-    driver.SetPlan(std::move(plan));
+    ConsoleProgress progress(line.quiet, ::isatty(STDERR_FILENO) == 1, events);
+    job::ReportCollector report;
+    job::RunObservers observers;
+    observers.Add(progress);
+    observers.Add(report);
 
     InstallInterruptHandler();
-    driver.StartOrStop(job::ListingMethod::FolderObject);
+    const job::RunResult result = job::Run(inputs, web, events, observers);
     const bool interrupted = InterruptCount() > 0;
     RestoreInterruptHandler();
-    run.EndLine();
-    run.Complete();
+    progress.EndLine();
 
-    const std::size_t total = driver.articles().size();
-    const job::RunCounts& counts = driver.counts();
-    bool reportOk = true;
-    if (line.reportFile && total > 0) reportOk = WriteReport(*line.reportFile, run.rows);
-    if (total > 0) {
-        const std::string result =
-            text::Utf8FromGbk(job::ResultFolder(settings[EditBox::ArticleFolder]));
-        std::printf(
-            "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped\n"
-            "Result folder: %s\n",
-            interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
-            counts.imagesFailed, run.skipped, result.c_str());
-        std::fflush(stdout);
+    if (result.end != job::RunEnd::Finished) {
+        Tell(events, job::RunEndMessage(result, inputs.settings));
+        return kSomethingFailed;
     }
-    if (interrupted) return kInterrupted;
-    const bool allDone = total > 0 && counts.articlesWritten == total && counts.imagesFailed == 0;
+    const std::size_t total = result.articles.size();
+    const job::RunCounts& counts = result.counts;
+    bool reportOk = true;
+    if (line.reportFile) reportOk = WriteReport(*line.reportFile, report.rows());
+    if (inputs.options.writeReport &&
+        !platform::WriteFileBeneath(result.resultFolder, job::ReportFileName(),
+                                    job::CsvReport(report.rows())))
+        reportOk = false;
+    std::printf(
+        "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped\n"
+        "Result folder: %s\n",
+        interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
+        counts.imagesFailed, report.skipped(), text::Utf8FromGbk(result.resultFolder).c_str());
+    std::fflush(stdout);
+    if (interrupted) return InterruptStatus();
+    const bool allDone = counts.articlesWritten == total && counts.imagesFailed == 0;
     return allDone && reportOk ? kAllDone : kSomethingFailed;
 }
 
-int DryRun(const std::map<EditBox, std::string>& settings) {
-    const std::string folder = settings.at(EditBox::ArticleFolder);
-    const std::string filter = settings.at(EditBox::ArticleFilter);
+// What the run with the same inputs would fetch and drop, decided as the run decides it.
+int DryRun(const job::RunInputs& inputs) {
+    const job::JobSettings& settings = inputs.settings;
     platform::EventPoints quiet;
-    const std::vector<std::string> articles =
-        job::ListArticles(folder, filter, job::ListingMethod::FolderObject, quiet);
+    const std::vector<std::string> articles = job::ListArticles(
+        settings.articleFolder, settings.articleFilter, job::ListingMethod::FolderObject, quiet);
     if (articles.empty()) {
-        if (!platform::IsFolder(folder))
-            std::fprintf(stderr, "zembrat: %s\n",
-                         text::Utf8FromGbk("文章目录不存在："_gbk + folder).c_str());
-        else
-            std::fprintf(stderr, "zembrat: no '%s' articles in %s\n",
-                         text::Utf8FromGbk(filter).c_str(), text::Utf8FromGbk(folder).c_str());
+        job::RunResult none;
+        none.end = job::RunEnd::NoArticles;
+        Tell(quiet, job::RunEndMessage(none, settings));
         return kSomethingFailed;
     }
+    job::ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
     std::size_t downloads = 0, dropped = 0, unreadable = 0;
     for (const std::string& path : articles) {
         std::printf("%s\n", text::Utf8FromGbk(path).c_str());
@@ -194,16 +199,15 @@ int DryRun(const std::map<EditBox, std::string>& settings) {
             ++unreadable;
             continue;
         }
-        for (const job::RefVerdict& v : job::DecideImageRefs(
-                 article, settings.at(EditBox::OldPrefix), settings.at(EditBox::ExcludedRanges))) {
-            const std::string source = text::Utf8FromGbk(v.sourceValue);
+        for (const job::RefVerdict& v :
+             decider.Decide(article, job::IsMarkdownName(text::FileName(path)), quiet)) {
             if (v.decision == job::RefDecision::Download) {
                 ++downloads;
                 std::printf("  download  %s\n", text::Utf8FromGbk(v.address).c_str());
             } else {
                 ++dropped;
                 std::printf("  dropped   %s: %s\n", text::Utf8FromGbk(job::DecisionText(v)).c_str(),
-                            source.c_str());
+                            text::Utf8FromGbk(v.sourceValue).c_str());
             }
         }
     }
@@ -212,20 +216,20 @@ int DryRun(const std::map<EditBox, std::string>& settings) {
     return unreadable ? kSomethingFailed : kAllDone;
 }
 
-int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings,
-                const job::ExtensionOptions& options) {
+int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     std::ifstream in(std::filesystem::path(*line.retryReport), std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
     if (!in) return Usage("the report cannot be read: " + *line.retryReport);
-    std::vector<ReportRow> rows;
+    std::vector<job::ReportRow> rows;
     std::string error;
-    if (!ParseCsvReport(content.str(), rows, error)) return Usage(*line.retryReport + ": " + error);
+    if (!job::ParseCsvReport(content.str(), rows, error))
+        return Usage(*line.retryReport + ": " + error);
 
     // The failed references, grouped by article in the report's order.
     job::RunPlan plan;
     std::map<std::string, std::set<std::string>> failed;
-    for (const ReportRow& row : rows) {
+    for (const job::ReportRow& row : rows) {
         if (row.outcome != "failed") continue;
         const std::string article = text::GbkFromUtf8(row.article);
         if (!failed.contains(article)) plan.articles.push_back(article);
@@ -241,7 +245,7 @@ int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings
         if (text::DirectoryPart(article) != folder)
             return Usage("the failed articles of the report are in more than one folder");
     }
-    settings[EditBox::ArticleFolder] = folder;
+    inputs.settings.articleFolder = folder;
     const std::string resultFolder = job::ResultFolder(folder);
     for (const std::string& article : plan.articles) {
         // The earlier result keeps the images stored then rewritten; without one, the article.
@@ -254,7 +258,8 @@ int RetryFailed(const CommandLine& line, std::map<EditBox, std::string> settings
         const auto it = failed.find(article);
         return it != failed.end() && it->second.contains(address);
     };
-    return RunJob(line, std::move(settings), options, std::move(plan));
+    inputs.plan = std::move(plan);
+    return RunJob(line, std::move(inputs));
 }
 
 }  // namespace
@@ -273,42 +278,30 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         return kAllDone;
     }
 
-    std::map<EditBox, std::string> settings;
-    job::ExtensionOptions options;
+    job::SettingValues values;
     std::string error;
     const std::string settingsPath =
         line.settingsFile ? text::GbkFromUtf8(*line.settingsFile) : defaultSettingsPath();
-    if (!ReadSettings(settingsPath, line.settingsFile.has_value(), settings, options, error))
+    if (!ReadSettings(settingsPath, line.settingsFile.has_value(), values, error))
         return Usage(error);
-    const ExtensionSwitches& x = line.extensions;
-    options.https = options.https || x.https;
-    options.lazyImages = options.lazyImages || x.lazy;
-    options.htmlRules = options.htmlRules || x.htmlRules;
-    options.checkContent = options.checkContent || x.checkContent;
-    options.markdown = options.markdown || x.markdown;
-    if (x.timeoutSeconds) options.timeoutSeconds = *x.timeoutSeconds;
-    if (x.jobs) options.downloadsAtOnce = *x.jobs;
-    auto apply = [&](const std::optional<std::string>& typed, EditBox box) {
-        if (typed) settings[box] = text::GbkFromUtf8(*typed);
+    ApplySwitches(line.extensions, values.options);
+    job::JobSettings& settings = values.settings;
+    auto apply = [&](const std::optional<std::string>& typed, std::string& setting) {
+        if (typed) setting = text::GbkFromUtf8(*typed);
     };
-    apply(line.filter, EditBox::ArticleFilter);
-    apply(line.images, EditBox::ImageFolder);
-    apply(line.oldPrefix, EditBox::OldPrefix);
-    apply(line.newPrefix, EditBox::NewPrefix);
-    apply(line.exclude, EditBox::ExcludedRanges);
-    if (line.folder) settings[EditBox::ArticleFolder] = AbsoluteFolder(*line.folder);
+    apply(line.filter, settings.articleFilter);
+    apply(line.images, settings.imageFolder);
+    apply(line.oldPrefix, settings.oldPrefix);
+    apply(line.newPrefix, settings.newPrefix);
+    apply(line.exclude, settings.excludedRanges);
+    if (line.folder) settings.articleFolder = AbsoluteFolder(*line.folder);
 
-    if (line.dryRun) {
-        // The dry run tells each reference's fate by the described reading.
-        if (job::ReadsReferencesDifferently(options))
-            return Usage(
-                "--dry-run reads references by the described rules only: leave out "
-                "--https, --lazy, --html-rules and --markdown (and turn them off in "
-                "the settings)");
-        return DryRun(settings);
-    }
-    if (line.retryReport) return RetryFailed(line, std::move(settings), options);
-    return RunJob(line, std::move(settings), options, std::nullopt);
+    job::RunInputs inputs;
+    inputs.settings = settings;
+    inputs.options = values.options;
+    if (line.dryRun) return DryRun(inputs);
+    if (line.retryReport) return RetryFailed(line, std::move(inputs));
+    return RunJob(line, std::move(inputs));
 }
 
 }  // namespace zembrat::cli

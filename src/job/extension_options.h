@@ -97,6 +97,9 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 
 }  // namespace detail
 
+// How many options ExtensionOptionTexts gives.
+inline constexpr std::size_t kExtensionOptionCount = 8;
+
 // Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal.
 inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
     namespace k = extension_keys;

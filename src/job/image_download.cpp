@@ -1,10 +1,14 @@
 #include "job/image_download.h"
 
 #include <chrono>
+#include <deque>
+#include <memory>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "job/content_type.h"
+#include "job/download_walk.h"
 #include "job/image_names.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
@@ -37,40 +41,16 @@ text::Bytes Usable(text::Bytes bytes, long status, std::string_view contentType,
     } else if (!bytes.empty() && IsWebPage(contentType, bytes)) {
         // An error page sent with a 2xx status ("图片不存在") must not be stored as the image.
         bytes.clear();
-        record.reason = FailReason::NotAnImage;
+        record.reason = FailReason::WebPage;
     }
     return bytes;
 }
 
-// The usable body, once the fetch that StartFetchBytes began has ended.
-text::Bytes FinishImage(web::WebClient& web, const ExtensionOptions& options, ImageRecord& record) {
-    text::Bytes bytes = web.FinishFetchBytes(FetchArguments(options));
-    const long status = web.Status();
-    const bool answered = status >= 200 && status <= 299 && !bytes.empty();
-    return Usable(std::move(bytes), status,
-                  answered ? web.GetResponseHeader("Content-Type") : std::string(), record);
-}
-
-text::Bytes FetchImage(web::WebClient& web, const std::string& address,
-                       const ExtensionOptions& options, ImageRecord& record) {
-    web.StartFetchBytes(address, FetchArguments(options));
-    return FinishImage(web, options, record);
-}
-
 FailReason WhyUnusable(const ImageRecord& record) {
-    if (record.reason == FailReason::NotAnImage) return FailReason::NotAnImage;
+    if (record.reason == FailReason::WebPage) return FailReason::WebPage;
     if (record.status == 0) return FailReason::TimedOut;
     if (record.status < 200 || record.status > 299) return FailReason::Status;
-    return FailReason::NotAnImage;  // an empty body
-}
-
-// One second, in 10 ms sleeps, with events processed after each; a stop ends it at once.
-void WaitBeforeRetry(platform::EventPoints& events, const std::stop_token& stop,
-                     SleepFunction sleep) {
-    for (int round = 0; round < 100 && !stop.stop_requested(); ++round) {
-        sleep(std::chrono::milliseconds(10));
-        events.ProcessEvents();
-    }
+    return FailReason::WebPage;  // an empty body
 }
 
 // The stored image's new address. Under the https option a new domain prefix that names its
@@ -114,17 +94,14 @@ namespace {
 // One article's walk over its rows: what both walks share.
 class ArticleWalk {
   public:
-    ArticleWalk(const std::vector<ImageRef>& refs, const std::string& resultFolder,
-                JobWindow& window, const ExtensionOptions& options)
+    ArticleWalk(const std::vector<ImageRef>& refs, const ImageDestination& destination,
+                RunObserver& observer, const ExtensionOptions& options)
         : refs_(refs),
-          window_(window),
+          observer_(observer),
           options_(options),
-          // The boxes are locked for the run, so their texts are read once per article.
-          imageFolder_(window.EditText(EditBox::ImageFolder)),
-          newPrefix_(window.EditText(EditBox::NewPrefix)),
-          downloading_("正在下载到 "_gbk + imageFolder_),
+          destination_(destination),
           // The image folder below the result folder, a typed "\\" read as "/".
-          store_(resultFolder, text::ReplaceAll(imageFolder_, "\\", "/")) {
+          store_(destination.resultFolder, text::ReplaceAll(destination.imageFolder, "\\", "/")) {
         summary_.records.reserve(refs.size());
         for (const ImageRef& ref : refs) {
             ImageRecord& record = summary_.records.emplace_back();
@@ -133,39 +110,33 @@ class ArticleWalk {
         }
     }
 
-    int Rows() const { return std::min(window_.RowCount(), static_cast<int>(refs_.size())); }
+    int Rows() const { return static_cast<int>(refs_.size()); }
     const ImageRef& Ref(int row) const { return refs_[static_cast<std::size_t>(row)]; }
     ImageRecord& Record(int row) { return summary_.records[static_cast<std::size_t>(row)]; }
     DownloadSummary& Summary() { return summary_; }
 
     // The row's download begins.
-    void ShowDownloading(int row) {
-        window_.ScrollToRow(row);
-        window_.SetRowIcon(row, StatusIcon::Downloading);
-        window_.SetCellText(row, 0, downloading_);
-    }
+    void ShowDownloading(int row) { observer_.ImageBegins(static_cast<std::size_t>(row)); }
 
     // The row's last answer has come (bytes: its usable body, empty for none): the row fails, or
-    // the image is stored and the row shows where. True when it was stored; its new address is
-    // then in its record.
+    // the image is stored. True when it was stored; its new address is then in its record.
     bool Settle(int row, const text::Bytes& bytes) {
         ImageRecord& record = Record(row);
-        if (bytes.empty()) return Fail(row, "下载失败 "_gbk, WhyUnusable(record));
+        if (bytes.empty()) return Fail(row, WhyUnusable(record));
         if (options_.checkContent && DetectImageType(bytes) == ImageType::None)
-            return Fail(row, "不是图片 "_gbk, FailReason::NotAnImage);
+            return Fail(row, FailReason::NotAnImage);
         bool reused = false;
         const std::optional<std::string> rel = StoreImage(
-            store_, imageFolder_, ContentName(bytes),
+            store_, destination_.imageFolder, ContentName(bytes),
             StoredExtension(Ref(row).address, bytes, options_.checkContent), bytes, &reused);
         // Unstored, the article keeps its reference: it must never point at an image that is
         // not there.
-        if (!rel) return Fail(row, "保存失败 "_gbk, FailReason::CannotWrite);
-        window_.SetRowIcon(row, StatusIcon::Saved);
-        window_.SetCellText(row, 0, *rel);
+        if (!rel) return Fail(row, FailReason::CannotWrite);
         ++summary_.stored;
         record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
         record.storedPath = *rel;
-        record.newAddress = AddressOnTheSite(*rel, newPrefix_, options_);
+        record.newAddress = AddressOnTheSite(*rel, destination_.newPrefix, options_);
+        observer_.ImageSettled(static_cast<std::size_t>(row), record);
         return true;
     }
 
@@ -174,186 +145,462 @@ class ArticleWalk {
     }
 
   private:
-    bool Fail(int row, const std::string& caption, FailReason reason) {
-        window_.SetRowIcon(row, StatusIcon::Failed);
-        window_.SetCellText(row, 0, caption);
+    bool Fail(int row, FailReason reason) {
         ImageRecord& record = Record(row);
         record.outcome = ImageOutcome::Failed;
         record.reason = reason;
         ++summary_.failed;
+        observer_.ImageSettled(static_cast<std::size_t>(row), record);
         return false;
     }
 
     const std::vector<ImageRef>& refs_;
-    JobWindow& window_;
+    RunObserver& observer_;
     const ExtensionOptions& options_;
-    const std::string imageFolder_;
-    const std::string newPrefix_;
-    const std::string downloading_;
+    const ImageDestination& destination_;
     platform::FolderBeneath store_;
     DownloadSummary summary_;
     std::string scratch_;
 };
 
-// One image after the other, in row order, each rewrite applied to the text the one before left.
-void OneAtATime(ArticleWalk& walk, std::string& text, web::WebClient& web,
-                platform::EventPoints& events, const ExtensionOptions& options,
-                SleepFunction sleep) {
-    const std::stop_token stop = events.StopToken();
-    const int rows = walk.Rows();
-    bool started = false;  // the row's download was started while the one before was dealt with
-    for (int row = 0; row < rows; ++row) {
-        if (stop.stop_requested()) {
-            walk.Summary().complete = false;
-            break;
-        }
-        ImageRecord& record = walk.Record(row);
-        walk.ShowDownloading(row);
-        text::Bytes bytes = started ? FinishImage(web, options, record)
-                                    : FetchImage(web, walk.Ref(row).address, options, record);
-        started = false;
-        if (bytes.empty() && !stop.stop_requested()) {
-            WaitBeforeRetry(events, stop, sleep);
-            record.reason = FailReason::None;
-            if (!stop.stop_requested())
-                bytes = FetchImage(web, walk.Ref(row).address, options, record);
-        }
-        if (stop.stop_requested()) {
-            // The download was abandoned: this image is not dealt with, nor is the article.
-            record.reason = FailReason::Stopped;
-            walk.Summary().complete = false;
-            break;
-        }
-        if (!bytes.empty() && row + 1 < rows) {
-            // This image's download is over: the next one's request goes out now, so that its
-            // answer travels while this image is checked, stored and rewritten. Still one
-            // download at a time, on one connection.
-            web.StartFetchBytes(walk.Ref(row + 1).address, FetchArguments(options));
-            started = true;
-        }
-        if (walk.Settle(row, bytes)) walk.Rewrite(text, row);
-    }
-    if (started) web.Abort();  // a walk ended by a stop leaves no request behind
-}
+// A download that ended, as the walk takes it.
+struct Ended {
+    std::size_t tag = 0;
+    long status = 0;
+    text::Bytes body;
+    std::string contentType;
+};
 
-// Several downloads at once through the group, each retried once after a second of its own; the
-// rows change as their answers come. The article is rewritten once every image is dealt with, in
-// row order, so it comes out as from the walk above.
-void AtOnce(ArticleWalk& walk, std::string& text, web::FetchGroup& group,
-            platform::EventPoints& events, const ExtensionOptions& options) {
+// Where the walk's downloads run: one at a time on the client's own connection, or several at
+// once through a group.
+class Transfers {
+  public:
+    virtual ~Transfers() = default;
+    // One at a time: the rows go strictly in order, and a retry is waited for in event passes.
+    virtual bool OneAtATime() const = 0;
+    virtual std::string HostOf(const std::string& address) const = 0;
+    virtual bool CanStart(const std::string& address) const = 0;
+    virtual void Start(std::size_t tag, const std::string& address) = 0;
+    virtual std::size_t Running() const = 0;
+    // At least one ended, or until came; nothing when a stop came.
+    virtual std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) = 0;
+    virtual void AbandonAll() = 0;
+};
+
+class OneTransfer : public Transfers {
+  public:
+    OneTransfer(web::WebClient& web, const ExtensionOptions& options)
+        : web_(web), arguments_(FetchArguments(options)) {}
+    bool OneAtATime() const override { return true; }
+    std::string HostOf(const std::string&) const override { return {}; }
+    bool CanStart(const std::string&) const override { return !running_; }
+    void Start(std::size_t tag, const std::string& address) override {
+        web_.StartFetchBytes(address, arguments_);
+        tag_ = tag;
+        running_ = true;
+    }
+    std::size_t Running() const override { return running_ ? 1 : 0; }
+    std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point>) override {
+        if (!running_) return {};
+        running_ = false;
+        Ended ended;
+        ended.tag = tag_;
+        ended.body = web_.FinishFetchBytes(arguments_);
+        ended.status = web_.Status();
+        if (ended.status >= 200 && ended.status <= 299 && !ended.body.empty())
+            ended.contentType = web_.GetResponseHeader("Content-Type");
+        return {std::move(ended)};
+    }
+    void AbandonAll() override {
+        if (running_) web_.Abort();  // a walk ended by a stop leaves no request behind
+        running_ = false;
+    }
+
+  private:
+    web::WebClient& web_;
+    web::RequestArguments arguments_;
+    std::size_t tag_ = 0;
+    bool running_ = false;
+};
+
+class GroupTransfers : public Transfers {
+  public:
+    GroupTransfers(web::FetchGroup& group, const ExtensionOptions& options)
+        : group_(group), arguments_(FetchArguments(options)), https_(options.https) {}
+    bool OneAtATime() const override { return false; }
+    std::string HostOf(const std::string& address) const override {
+        return web::FetchGroup::HostKey(address, https_);
+    }
+    bool CanStart(const std::string& address) const override {
+        return group_.Running() < group_.MaxAtOnce() && group_.CanStart(address);
+    }
+    void Start(std::size_t tag, const std::string& address) override {
+        group_.Start(tag, address, arguments_);
+    }
+    std::size_t Running() const override { return group_.Running(); }
+    std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) override {
+        std::vector<Ended> out;
+        for (web::GroupFetchResult& r : group_.Wait(until))
+            out.push_back({r.tag, r.status, std::move(r.body), std::move(r.contentType)});
+        return out;
+    }
+    void AbandonAll() override { group_.AbandonAll(); }
+
+  private:
+    web::FetchGroup& group_;
+    web::RequestArguments arguments_;
+    bool https_;
+};
+
+}  // namespace
+
+class DownloadWalk::Impl {
+  public:
     using Clock = std::chrono::steady_clock;
-    const std::stop_token stop = events.StopToken();
-    const int rows = walk.Rows();
+
+    Impl(web::WebClient& web, platform::EventPoints& events, RunObserver& observer,
+         const ExtensionOptions& options, const ImageDestination& destination, SleepFunction sleep,
+         web::FetchGroup* atOnce)
+        : events_(events),
+          observer_(observer),
+          options_(options),
+          destination_(destination),
+          sleep_(sleep),
+          maxAtOnce_(atOnce ? atOnce->MaxAtOnce() : 1) {
+        if (atOnce)
+            transfers_ = std::make_unique<GroupTransfers>(*atOnce, options);
+        else
+            transfers_ = std::make_unique<OneTransfer>(web, options);
+    }
+
+    void Run(const Hooks& hooks);
+
+  private:
     enum class Phase { NotStarted, Fetching, Waiting, Done };
-    struct RowState {
+    struct Row {
         Phase phase = Phase::NotStarted;
         int attempts = 0;
         Clock::time_point retryAt{};
+        std::string host;
+        bool shown = false;    // its download was shown as begun
+        bool settled = false;  // its end was dealt with (stored or failed)
+        text::Bytes body;      // Done, not settled yet: the usable body (empty: failed)
     };
-    std::vector<RowState> state(static_cast<std::size_t>(rows));
-    const web::RequestArguments arguments = FetchArguments(options);
-    // Each row's site, as the group counts its places; the rows not started yet, in order; the
-    // rows waiting for their retry.
-    std::vector<std::string> hosts;
-    std::vector<int> notStarted, waiting;
-    for (int row = 0; row < rows; ++row) {
-        hosts.push_back(web::FetchGroup::HostKey(walk.Ref(row).address, options.https));
-        notStarted.push_back(row);
-    }
-    int done = 0;
-    while (done < rows) {
-        if (stop.stop_requested()) break;
-        // A retry that is due goes first, then new rows in order; a row whose site has its fill
-        // of downloads waits and lets later rows of other sites go ahead.
-        std::set<std::string_view> full;  // sites found without a free place this round
-        auto start = [&](int row) {
-            if (group.Running() >= group.MaxAtOnce() ||
-                full.contains(hosts[static_cast<std::size_t>(row)]))
-                return false;
-            if (!group.CanStart(walk.Ref(row).address)) {
-                full.insert(hosts[static_cast<std::size_t>(row)]);
-                return false;
-            }
-            group.Start(static_cast<std::size_t>(row), walk.Ref(row).address, arguments);
-            RowState& s = state[static_cast<std::size_t>(row)];
-            s.phase = Phase::Fetching;
-            ++s.attempts;
-            return true;
-        };
-        const Clock::time_point now = Clock::now();
-        std::optional<Clock::time_point> nextRetry;
-        std::erase_if(waiting, [&](int row) {
-            const Clock::time_point due = state[static_cast<std::size_t>(row)].retryAt;
-            if (due > now) {
-                if (!nextRetry || due < *nextRetry) nextRetry = due;
-                return false;
-            }
-            walk.Record(row).reason = FailReason::None;
-            return start(row);  // else due, but its place frees only when a download ends
-        });
-        std::erase_if(notStarted, [&](int row) {
-            if (!start(row)) return false;
-            walk.ShowDownloading(row);
-            return true;
-        });
+    struct Item {
+        ArticleWork work;
+        std::unique_ptr<ArticleWalk> images;
+        std::vector<Row> rows;
+        std::size_t done = 0;     // rows Done
+        std::size_t settled = 0;  // rows settled
+        std::size_t open = 0;     // one at a time: the first row not Done
+        bool current = false;
+        std::size_t held = 0;  // bytes of article and bodies held while ahead
+    };
 
-        for (web::GroupFetchResult& result : group.Wait(nextRetry)) {
-            const int row = static_cast<int>(result.tag);
-            RowState& s = state[static_cast<std::size_t>(row)];
-            ImageRecord& record = walk.Record(row);
-            text::Bytes bytes =
-                Usable(std::move(result.body), result.status, result.contentType, record);
-            if (bytes.empty() && s.attempts == 1) {
-                s.phase = Phase::Waiting;
-                s.retryAt = Clock::now() + std::chrono::seconds(1);
-                waiting.push_back(row);
-                continue;
+    bool Stopped() const { return events_.StopToken().stop_requested(); }
+    bool Fill(const Hooks& hooks, bool& more);
+    bool MakeCurrent(Item& item, const Hooks& hooks, bool announced);
+    void StartRows();
+    bool StartRow(Item& item, std::size_t row);
+    void SettleRows(Item& item, bool successes);
+    void ShowBegun(Item& item);
+    void Take(Ended ended);
+    void Abandon(const Hooks& hooks);
+    // Rewrites the article for its stored images, in row order.
+    void RewriteStored(Item& item);
+    void Complete(Item& item, const Hooks& hooks);
+    std::size_t RowsNotStarted() const;
+
+    platform::EventPoints& events_;
+    RunObserver& observer_;
+    const ExtensionOptions& options_;
+    const ImageDestination& destination_;
+    SleepFunction sleep_;
+    std::size_t maxAtOnce_;
+    std::unique_ptr<Transfers> transfers_;
+    std::deque<Item> queue_;
+    std::size_t heldAhead_ = 0;
+    std::size_t nextTag_ = 0;
+    std::unordered_map<std::size_t, std::pair<Item*, std::size_t>> inFlight_;
+};
+
+bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
+    while (more) {
+        if (queue_.empty()) {
+            std::optional<ArticleWork> work = hooks.next(true);
+            if (!work) {
+                more = false;
+                return true;
             }
-            s.phase = Phase::Done;
-            ++done;
-            walk.Settle(row, bytes);
+            Item& item = queue_.emplace_back();
+            item.work = std::move(*work);
+            if (!MakeCurrent(item, hooks, true)) return false;
+            continue;
         }
+        // One at a time reads nothing ahead; several at once read ahead while the downloads
+        // running and due are fewer than it may run.
+        if (transfers_->OneAtATime() || queue_.size() > kMaxArticlesAhead ||
+            heldAhead_ >= kMaxBytesAhead || RowsNotStarted() >= maxAtOnce_)
+            return true;
+        std::optional<ArticleWork> work = hooks.next(false);
+        if (!work) {
+            more = false;
+            return true;
+        }
+        Item& item = queue_.emplace_back();
+        item.work = std::move(*work);
+        item.held = item.work.text.size();
+        heldAhead_ += item.held;
+        // Its rows are shown once it is the current article.
+        item.images =
+            std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
+        item.rows.resize(item.work.refs.size());
+        for (std::size_t r = 0; r < item.rows.size(); ++r)
+            item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
     }
-    if (done < rows) {
-        // Stopped: what was in flight is abandoned; the article is not dealt with.
-        group.AbandonAll();
-        for (int row = 0; row < rows; ++row) {
-            if (state[static_cast<std::size_t>(row)].phase != Phase::Done &&
-                state[static_cast<std::size_t>(row)].phase != Phase::NotStarted)
-                walk.Record(row).reason = FailReason::Stopped;
-        }
-        walk.Summary().complete = false;
+    return true;
+}
+
+std::size_t DownloadWalk::Impl::RowsNotStarted() const {
+    std::size_t count = 0;
+    for (const Item& item : queue_) {
+        for (const Row& row : item.rows) count += row.phase == Phase::NotStarted;
+    }
+    return count;
+}
+
+bool DownloadWalk::Impl::MakeCurrent(Item& item, const Hooks& hooks, bool announced) {
+    item.current = true;
+    heldAhead_ -= item.held;
+    item.held = 0;
+    if (!item.images) {
+        item.images =
+            std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
+        item.rows.resize(item.work.refs.size());
+        for (std::size_t r = 0; r < item.rows.size(); ++r)
+            item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
+    }
+    if (!hooks.show(item.work, announced)) return false;
+    // What happened while it was ahead is shown now, in row order.
+    ShowBegun(item);
+    SettleRows(item, false);
+    SettleRows(item, true);
+    return true;
+}
+
+bool DownloadWalk::Impl::StartRow(Item& item, std::size_t r) {
+    Row& row = item.rows[r];
+    const std::string& address = item.work.refs[r].address;
+    if (!transfers_->CanStart(address)) return false;
+    if (row.phase == Phase::Waiting)
+        item.images->Record(static_cast<int>(r)).reason = FailReason::None;
+    const std::size_t tag = nextTag_++;
+    transfers_->Start(tag, address);
+    inFlight_[tag] = {&item, r};
+    row.phase = Phase::Fetching;
+    ++row.attempts;
+    return true;
+}
+
+void DownloadWalk::Impl::StartRows() {
+    const Clock::time_point now = Clock::now();
+    if (transfers_->OneAtATime()) {
+        // Strictly in row order: the first row not dealt with, once its turn has come.
+        Item& item = queue_.front();
+        while (item.open < item.rows.size() && item.rows[item.open].phase == Phase::Done)
+            ++item.open;
+        if (item.open == item.rows.size()) return;
+        Row& row = item.rows[item.open];
+        if (row.phase == Phase::NotStarted || (row.phase == Phase::Waiting && row.retryAt <= now))
+            StartRow(item, item.open);
         return;
     }
+    // A retry that is due goes first, then new rows in order, the current article's first; a row
+    // whose site has its fill of downloads waits and lets later rows of other sites go ahead.
+    std::set<std::string_view> full;
+    for (const bool retries : {true, false}) {
+        for (Item& item : queue_) {
+            if (!item.current && heldAhead_ >= kMaxBytesAhead) break;
+            for (std::size_t r = 0; r < item.rows.size(); ++r) {
+                if (transfers_->Running() >= maxAtOnce_) return;
+                Row& row = item.rows[r];
+                const bool due = retries ? row.phase == Phase::Waiting && row.retryAt <= now
+                                         : row.phase == Phase::NotStarted;
+                if (!due || full.contains(row.host)) continue;
+                if (!StartRow(item, r)) full.insert(row.host);
+            }
+        }
+    }
+}
+
+void DownloadWalk::Impl::ShowBegun(Item& item) {
+    for (std::size_t r = 0; r < item.rows.size(); ++r) {
+        Row& row = item.rows[r];
+        if (row.shown || row.phase == Phase::NotStarted) continue;
+        row.shown = true;
+        item.images->ShowDownloading(static_cast<int>(r));
+    }
+}
+
+void DownloadWalk::Impl::SettleRows(Item& item, bool successes) {
+    for (std::size_t r = 0; r < item.rows.size(); ++r) {
+        Row& row = item.rows[r];
+        if (row.phase != Phase::Done || row.settled || row.body.empty() != !successes) continue;
+        row.settled = true;
+        ++item.settled;
+        item.images->Settle(static_cast<int>(r), row.body);
+        row.body = text::Bytes();
+    }
+}
+
+void DownloadWalk::Impl::Take(Ended ended) {
+    const auto it = inFlight_.find(ended.tag);
+    if (it == inFlight_.end()) return;
+    auto [item, r] = it->second;
+    inFlight_.erase(it);
+    Row& row = item->rows[r];
+    ImageRecord& record = item->images->Record(static_cast<int>(r));
+    text::Bytes bytes = Usable(std::move(ended.body), ended.status, ended.contentType, record);
+    if (bytes.empty() && row.attempts == 1) {
+        row.phase = Phase::Waiting;
+        row.retryAt = Clock::now() + kRetryWait;
+        return;
+    }
+    row.phase = Phase::Done;
+    ++item->done;
+    if (!item->current) {
+        item->held += bytes.size();
+        heldAhead_ += bytes.size();
+    }
+    row.body = std::move(bytes);
+    // A failure is shown at once; a stored image after the next request has gone out.
+    if (item->current && row.body.empty()) SettleRows(*item, false);
+}
+
+void DownloadWalk::Impl::Abandon(const Hooks& hooks) {
+    transfers_->AbandonAll();
+    if (queue_.empty()) return;
+    Item& item = queue_.front();
+    for (std::size_t r = 0; r < item.rows.size(); ++r) {
+        const Row& row = item.rows[r];
+        // The download was abandoned: this image is not dealt with, nor is the article.
+        if (row.shown && row.phase != Phase::Done)
+            item.images->Record(static_cast<int>(r)).reason = FailReason::Stopped;
+    }
+    RewriteStored(item);
+    DownloadSummary& summary = item.images->Summary();
+    summary.complete = false;
+    hooks.done(item.work, summary);
+    queue_.clear();
+}
+
+void DownloadWalk::Impl::RewriteStored(Item& item) {
+    if (item.work.unreadable) return;
+    DownloadSummary& summary = item.images->Summary();
     // Equal pictures stored in the order their answers came: the first row of each file made
     // here is the one that stored it, as when the rows are taken one after the other.
     std::set<std::string> made, first;
-    for (const ImageRecord& record : walk.Summary().records) {
+    for (const ImageRecord& record : summary.records) {
         if (record.outcome == ImageOutcome::Stored) made.insert(record.storedPath);
     }
-    for (ImageRecord& record : walk.Summary().records) {
+    for (ImageRecord& record : summary.records) {
         if (made.contains(record.storedPath))
             record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
                                                                     : ImageOutcome::Reused;
     }
-    for (int row = 0; row < rows; ++row) {
-        if (!walk.Record(row).newAddress.empty()) walk.Rewrite(text, row);
+    for (int row = 0; row < item.images->Rows(); ++row) {
+        if (!item.images->Record(row).newAddress.empty()) item.images->Rewrite(item.work.text, row);
     }
 }
 
-}  // namespace
+void DownloadWalk::Impl::Complete(Item& item, const Hooks& hooks) {
+    RewriteStored(item);
+    DownloadSummary& summary = item.images->Summary();
+    summary.complete = true;
+    hooks.done(item.work, summary);
+    queue_.pop_front();
+}
+
+void DownloadWalk::Impl::Run(const Hooks& hooks) {
+    bool more = true;
+    while (true) {
+        if (!queue_.empty() && Stopped()) return Abandon(hooks);
+        if (!Fill(hooks, more)) return Abandon(hooks);
+        if (queue_.empty()) return;
+        Item& current = queue_.front();
+        if (!current.current && !MakeCurrent(current, hooks, false)) return Abandon(hooks);
+        if (Stopped()) return Abandon(hooks);
+        if (current.settled == current.rows.size()) {
+            Complete(current, hooks);
+            continue;
+        }
+        StartRows();
+        SettleRows(current, true);
+        if (Stopped()) return Abandon(hooks);
+        ShowBegun(current);
+        if (current.settled == current.rows.size()) continue;
+        if (Stopped()) return Abandon(hooks);
+
+        std::optional<Clock::time_point> nextRetry;
+        bool waiting = false;
+        for (const Item& item : queue_) {
+            for (const Row& row : item.rows) {
+                if (row.phase != Phase::Waiting) continue;
+                waiting = true;
+                if (!nextRetry || row.retryAt < *nextRetry) nextRetry = row.retryAt;
+            }
+        }
+        if (transfers_->OneAtATime() && transfers_->Running() == 0 && waiting) {
+            // One second, in 10 ms sleeps, with events processed after each; a stop ends it.
+            for (int round = 0; round < 100 && !Stopped(); ++round) {
+                sleep_(std::chrono::milliseconds(10));
+                events_.ProcessEvents();
+            }
+            for (Row& row : current.rows) {
+                if (row.phase == Phase::Waiting) row.retryAt = Clock::time_point::min();
+            }
+            continue;
+        }
+        std::vector<Ended> ended = transfers_->Wait(nextRetry);
+        if (Stopped()) return Abandon(hooks);
+        for (Ended& e : ended) Take(std::move(e));
+    }
+}
+
+DownloadWalk::DownloadWalk(web::WebClient& web, platform::EventPoints& events,
+                           RunObserver& observer, const ExtensionOptions& options,
+                           const ImageDestination& destination, SleepFunction sleep,
+                           web::FetchGroup* atOnce)
+    : impl_(std::make_unique<Impl>(web, events, observer, options, destination, sleep, atOnce)) {}
+
+DownloadWalk::~DownloadWalk() = default;
+
+void DownloadWalk::Run(const Hooks& hooks) {
+    impl_->Run(hooks);
+}
 
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
-                               const std::string& resultFolder, JobWindow& window,
+                               const ImageDestination& destination, RunObserver& observer,
                                web::WebClient& web, platform::EventPoints& events,
                                const ExtensionOptions& options, SleepFunction sleep,
                                web::FetchGroup* atOnce) {
-    ArticleWalk walk(refs, resultFolder, window, options);
-    if (atOnce)
-        AtOnce(walk, text, *atOnce, events, options);
-    else
-        OneAtATime(walk, text, web, events, options, sleep);
-    return std::move(walk.Summary());
+    DownloadSummary summary;
+    std::optional<ArticleWork> work = ArticleWork{};
+    work->index = 1;
+    work->text = std::move(text);
+    work->refs = refs;
+    DownloadWalk walk(web, events, observer, options, destination, sleep, atOnce);
+    walk.Run({[&](bool) {
+                  std::optional<ArticleWork> next = std::move(work);
+                  work.reset();
+                  return next;
+              },
+              [](ArticleWork&, bool) { return true; },
+              [&](ArticleWork& done, DownloadSummary& s) {
+                  text = std::move(done.text);
+                  summary = std::move(s);
+              }});
+    return summary;
 }
 
 }  // namespace zembrat::job

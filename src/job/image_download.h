@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "job/image_refs.h"
-#include "job/job_window.h"
+#include "job/extension_options.h"
+#include "job/references.h"
+#include "job/run_events.h"
 #include "platform/files.h"
 
 namespace zembrat::platform {
@@ -20,26 +21,6 @@ class FetchGroup;
 }  // namespace zembrat::web
 
 namespace zembrat::job {
-
-// What became of one kept reference, as a run report shows it.
-enum class ImageOutcome {
-    Stored,      // downloaded and written under its content name
-    Reused,      // downloaded; a file with the same bytes was already there
-    Failed,      // no usable answer, or it could not be written
-    NotReached,  // a stop came first (or abandoned its download)
-};
-enum class FailReason { None, Status, TimedOut, NotAnImage, CannotWrite, Stopped };
-
-struct ImageRecord {
-    std::string sourceValue;  // as found in the article
-    std::string address;      // fetched
-    ImageOutcome outcome = ImageOutcome::NotReached;
-    FailReason reason = FailReason::None;
-    long status = 0;         // HTTP status of the last answer, 0 for none
-    std::size_t bytes = 0;   // body size of the last answer
-    std::string storedPath;  // relative to the result folder
-    std::string newAddress;  // what the article now says
-};
 
 // Stores bytes in the image folder (imageFolder, below the result folder, held by folder) under
 // name.ext and returns the path relative to the result folder. A file already there is reused
@@ -63,17 +44,23 @@ struct DownloadSummary {
 using SleepFunction = void (*)(std::chrono::milliseconds);
 void RealSleep(std::chrono::milliseconds duration);
 
-// For each row of the status list (one per reference, in order): download the image, with
-// one retry after a second, store it and rewrite its references in text; each row shows its
-// state. A stop (the event points' stop token) abandons the download in flight and ends the
-// walk at once. A 2xx answer that is a web page is no image (retried once, like an error
-// status). The options may bound each download's time, and check each body's first bytes:
-// a body that is no image fails its row with "不是图片 ", and the stored file's extension
-// follows the bytes.
+// Where one article's images go and how they are addressed.
+struct ImageDestination {
+    std::string resultFolder;  // ends with a separator
+    std::string imageFolder;   // as typed, below the result folder
+    std::string newPrefix;     // as typed
+};
+
+// For each kept reference, in row order: download the image, with one retry after a second,
+// store it and rewrite its references in text; the observer hears each row begin and settle. A
+// stop (the event points' stop token) abandons the download in flight and ends the walk at
+// once. A 2xx answer that is a web page is no image (retried once, like an error status). The
+// options may bound each download's time, and check each body's first bytes: a body that is no
+// image fails its row, and the stored file's extension follows the bytes.
 // With atOnce, the downloads run several at a time through it (the downloads-at-once option),
 // each with its own retry; the text comes out as from the one-at-a-time walk.
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
-                               const std::string& resultFolder, JobWindow& window,
+                               const ImageDestination& destination, RunObserver& observer,
                                web::WebClient& web, platform::EventPoints& events,
                                const ExtensionOptions& options = {},
                                SleepFunction sleep = RealSleep, web::FetchGroup* atOnce = nullptr);

@@ -852,19 +852,4 @@ std::vector<FoundSource> KeepLastOccurrences(std::vector<FoundSource> sources) {
     return kept;
 }
 
-std::optional<std::string> CompleteAddress(std::string_view a, std::string_view oldPrefix,
-                                           bool https) {
-    if (a.empty()) return std::nullopt;
-    std::string address(a);
-    if (https && a.starts_with("//")) {
-        address = "https:" + address;
-    } else if (a[0] == '/') {
-        if (oldPrefix.empty()) return std::nullopt;
-        address = "http://" + std::string(oldPrefix) + address;
-    }
-    if (HasNoCase(address, 0, "http://")) return address;
-    if (https && HasNoCase(address, 0, "https://")) return address;
-    return std::nullopt;
-}
-
 }  // namespace zembrat::job

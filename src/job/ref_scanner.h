@@ -1,6 +1,6 @@
 // Finding the source values of an article's images under the extension options: pure
-// functions over the article's bytes. They find; keeping, completing and excluding is the
-// filter walk's (see CompleteAddress for the part the https option changes).
+// functions over the article's bytes. They find; keeping, completing and excluding is decided in
+// job/references.h.
 //
 // How tags are read:
 // - The plain rule (every option off) gives exactly the source values of ImageTagPattern():
@@ -82,13 +82,5 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
 // Each text kept only at its last occurrence, in the order those last occurrences stand (the
 // rule RemoveDuplicates applies to texts).
 std::vector<FoundSource> KeepLastOccurrences(std::vector<FoundSource> sources);
-
-// The part of the filter walk that the https option changes, on an address already trimmed:
-// the absolute address to fetch, or nothing when the reference is dropped. Without https: a
-// site-relative "/..." address is joined to "http://" + oldPrefix (dropped when oldPrefix is
-// empty), and only "http://" addresses (any letter case) are kept. With https: "//host/path"
-// becomes "https://host/path" whatever oldPrefix holds, and "https://" addresses are kept too.
-std::optional<std::string> CompleteAddress(std::string_view trimmed, std::string_view oldPrefix,
-                                           bool https);
 
 }  // namespace zembrat::job

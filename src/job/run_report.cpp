@@ -9,8 +9,6 @@
 namespace zembrat::job {
 namespace {
 
-using ArticleEnd = job::RunObserver::ArticleEnd;
-
 constexpr std::array<const char*, 10> kColumns = {
     "article", "source",      "address",     "outcome", "http_status",
     "bytes",   "stored_name", "new_address", "reason",  "article_result"};
@@ -87,6 +85,12 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
 
 }  // namespace
 
+const std::string& ReportFileName() {
+    using namespace text::literals;
+    static const std::string name = "转存报告.csv"_gbk;
+    return name;
+}
+
 const char* ArticleEndText(ArticleEnd end) {
     switch (end) {
         case ArticleEnd::Written:
@@ -123,6 +127,8 @@ const char* FailReasonText(job::FailReason reason) {
             return "status";
         case job::FailReason::TimedOut:
             return "time-out";
+        case job::FailReason::WebPage:
+            return "web page";
         case job::FailReason::NotAnImage:
             return "not an image";
         case job::FailReason::CannotWrite:
@@ -174,6 +180,29 @@ std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
         rows.push_back(row);
     }
     return rows;
+}
+
+void ReportCollector::ReferencesDecided(const std::string& path,
+                                        const std::vector<RefVerdict>& verdicts) {
+    decidedFor_ = path;
+    verdicts_ = verdicts;
+}
+
+void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
+                                  const std::vector<ImageRecord>& images) {
+    // An unreadable article had no references decided.
+    if (decidedFor_ != path) verdicts_.clear();
+    for (const RefVerdict& v : verdicts_) {
+        if (v.decision != RefDecision::Download) ++skipped_;
+    }
+    for (const ImageRecord& r : images) {
+        if (r.outcome == ImageOutcome::NotReached) ++skipped_;
+    }
+    std::vector<ReportRow> more = ArticleRows(path, end, verdicts_, images);
+    rows_.insert(rows_.end(), std::make_move_iterator(more.begin()),
+                 std::make_move_iterator(more.end()));
+    decidedFor_.clear();
+    verdicts_.clear();
 }
 
 std::string CsvReport(const std::vector<ReportRow>& rows) {

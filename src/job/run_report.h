@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "job/image_download.h"
-#include "job/job_driver.h"
-#include "job/ref_decisions.h"
+#include "job/references.h"
+#include "job/run_events.h"
 
 namespace zembrat::job {
 
@@ -25,14 +24,18 @@ struct ReportRow {
     std::string articleEnd;  // written, unreadable, not written, cut short
 };
 
-const char* ArticleEndText(job::RunObserver::ArticleEnd end);
+// The name of the report a run writes into its result folder under the report option:
+// "转存报告.csv".
+const std::string& ReportFileName();
+
+const char* ArticleEndText(job::ArticleEnd end);
 const char* OutcomeText(job::ImageOutcome outcome);
 const char* FailReasonText(job::FailReason reason);
 
 // The rows of one article (path GBK): its verdicts in article order, each kept one with the
 // record of its download (records in the order of the kept verdicts). With no verdicts (a
 // re-run's article) the rows are the records alone.
-std::vector<ReportRow> ArticleRows(const std::string& path, job::RunObserver::ArticleEnd end,
+std::vector<ReportRow> ArticleRows(const std::string& path, job::ArticleEnd end,
                                    const std::vector<job::RefVerdict>& verdicts,
                                    const std::vector<job::ImageRecord>& records);
 
@@ -40,6 +43,26 @@ std::vector<ReportRow> ArticleRows(const std::string& path, job::RunObserver::Ar
 std::string CsvReport(const std::vector<ReportRow>& rows);
 // JSON: one array of objects with the CSV's column names as keys.
 std::string JsonReport(const std::vector<ReportRow>& rows);
+
+// The report's rows, built from what a run tells as it goes: each article's verdicts with the
+// records of its downloads. Both front ends write their reports from it.
+class ReportCollector : public RunObserver {
+  public:
+    void ReferencesDecided(const std::string& path,
+                           const std::vector<RefVerdict>& verdicts) override;
+    void ArticleEnds(const std::string& path, ArticleEnd end,
+                     const std::vector<ImageRecord>& images) override;
+
+    const std::vector<ReportRow>& rows() const { return rows_; }
+    // References found but dropped, or never reached, so far.
+    std::size_t skipped() const { return skipped_; }
+
+  private:
+    std::string decidedFor_;  // the article the verdicts below belong to
+    std::vector<RefVerdict> verdicts_;
+    std::vector<ReportRow> rows_;
+    std::size_t skipped_ = 0;
+};
 
 // The rows of a CSV report; false (with why) when it cannot be parsed or lacks a column.
 bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std::string& error);

@@ -13,7 +13,7 @@ enum class BannerPicture { Save, Help, Update, Chat, Software, Options };
 QPixmap BannerIcon(BannerPicture picture, bool alternate);
 // The 145 x 64 logo of the banner.
 QPixmap Logo(bool alternate);
-// The status list's four 24 x 24 icons, in the order of job::StatusIcon: saved, failed,
+// The status list's four 24 x 24 icons, in the order of StatusIcon: saved, failed,
 // queued, downloading.
 QVector<QIcon> StatusIcons();
 // The program's own icon at a given size.

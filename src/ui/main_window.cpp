@@ -16,6 +16,7 @@
 
 #include "config/config_store.h"
 #include "job/extension_options.h"
+#include "job/settings_table.h"
 #include "text/codec.h"
 #include "ui/extension_dialog.h"
 #include "ui/fonts.h"
@@ -44,8 +45,8 @@ QLabel* Caption(const QString& name, const QString& text, const QRect& geometry,
     return label;
 }
 
-QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geometry,
-                   const QFont& font, QWidget* parent) {
+QLineEdit* MakeEditBox(const QString& name, const QString& text, const QRect& geometry,
+                       const QFont& font, QWidget* parent) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
     edit->setGeometry(geometry);
@@ -57,25 +58,33 @@ QLineEdit* EditBox(const QString& name, const QString& text, const QRect& geomet
     return edit;
 }
 
-// The settings: section and keys in the order they are loaded and saved, with their boxes.
-const std::string& SettingsSection() {
-    static const std::string section = "基本配置"_gbk;
-    return section;
+// The boxes that show the six settings, in the table's order.
+constexpr EditBox kSettingBoxes[] = {EditBox::ArticleFolder, EditBox::ArticleFilter,
+                                     EditBox::ImageFolder,   EditBox::OldPrefix,
+                                     EditBox::NewPrefix,     EditBox::ExcludedRanges};
+
+std::string job::JobSettings::*SettingField(EditBox box) {
+    switch (box) {
+        case EditBox::ArticleFolder:
+            return &job::JobSettings::articleFolder;
+        case EditBox::ArticleFilter:
+            return &job::JobSettings::articleFilter;
+        case EditBox::ImageFolder:
+            return &job::JobSettings::imageFolder;
+        case EditBox::OldPrefix:
+            return &job::JobSettings::oldPrefix;
+        case EditBox::NewPrefix:
+            return &job::JobSettings::newPrefix;
+        case EditBox::ExcludedRanges:
+            return &job::JobSettings::excludedRanges;
+    }
+    return nullptr;
 }
 
-struct SettingKey {
-    const char* utf8Key;
-    job::EditBox box;
-};
-
-constexpr SettingKey kSettingKeys[] = {
-    {"文章目录", job::EditBox::ArticleFolder},   {"文章过滤", job::EditBox::ArticleFilter},
-    {"图片存放目录", job::EditBox::ImageFolder}, {"旧的域名前缀", job::EditBox::OldPrefix},
-    {"新的域名前缀", job::EditBox::NewPrefix},   {"排除地址范围", job::EditBox::ExcludedRanges},
-};
-
-std::string GbkKey(const SettingKey& key) {
-    return text::GbkFromUtf8(key.utf8Key);
+// The settings a new window shows.
+const job::SettingValues& Defaults() {
+    static const job::SettingValues defaults = job::DefaultSettingValues(ToGbk(QDir::homePath()));
+    return defaults;
 }
 
 QFont LinkFont() {
@@ -186,10 +195,11 @@ void MainWindow::BuildControls() {
     Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32),
             SimHei(21), this);
     articleFolder_ =
-        EditBox(QStringLiteral("编辑框文章目录"), QDir::homePath() + QStringLiteral("/文章目录"),
-                QRect(128, 104, 512, 32), SimHei(21), this);
-    articleFilter_ = EditBox(QStringLiteral("编辑框过滤"), QStringLiteral("*.htm"),
-                             QRect(576, 108, 58, 24), SimSun(15), this);
+        MakeEditBox(QStringLiteral("编辑框文章目录"), ToQString(Defaults().settings.articleFolder),
+                    QRect(128, 104, 512, 32), SimHei(21), this);
+    articleFilter_ =
+        MakeEditBox(QStringLiteral("编辑框过滤"), ToQString(Defaults().settings.articleFilter),
+                    QRect(576, 108, 58, 24), SimSun(15), this);
     articleFilter_->raise();  // set into the right end of the folder box
     chooseButton_ = new PushButton(QStringLiteral("选择"), this);
     chooseButton_->setObjectName(QStringLiteral("按钮选择"));
@@ -224,27 +234,31 @@ void MainWindow::BuildControls() {
     list_->setIconSize(QSize(24, 24));
     list_->header()->setStretchLastSection(false);
 
-    startButton_ = new PushButton(ToQString(job::StartCaption()), this);
+    startButton_ = new PushButton(ToQString(ui::StartCaption()), this);
     startButton_->setObjectName(QStringLiteral("按钮开始下载"));
     startButton_->setGeometry(16, 392, 680, 40);
     startButton_->setFont(SimHei(21, true));
 
     Caption(QStringLiteral("标签2"), QStringLiteral("图片存放目录："), QRect(16, 440, 112, 32),
             SimSun(15), this);
-    imageFolder_ = EditBox(QStringLiteral("编辑框图片存放目录"), QStringLiteral("files/img"),
-                           QRect(128, 440, 568, 32), SimHei(21), this);
+    imageFolder_ = MakeEditBox(QStringLiteral("编辑框图片存放目录"),
+                               ToQString(Defaults().settings.imageFolder), QRect(128, 440, 568, 32),
+                               SimHei(21), this);
     Caption(QStringLiteral("标签3"), QStringLiteral("旧的域名前缀："), QRect(16, 481, 112, 32),
             SimSun(15), this);
-    oldPrefix_ = EditBox(QStringLiteral("编辑框旧的域名前缀"), QString(), QRect(128, 481, 568, 32),
-                         SimHei(21), this);
+    oldPrefix_ =
+        MakeEditBox(QStringLiteral("编辑框旧的域名前缀"), ToQString(Defaults().settings.oldPrefix),
+                    QRect(128, 481, 568, 32), SimHei(21), this);
     Caption(QStringLiteral("标签5"), QStringLiteral("新的域名前缀："), QRect(16, 522, 112, 32),
             SimSun(15), this);
-    newPrefix_ = EditBox(QStringLiteral("编辑框新的域名前缀"), QString(), QRect(128, 522, 568, 32),
-                         SimHei(21), this);
+    newPrefix_ =
+        MakeEditBox(QStringLiteral("编辑框新的域名前缀"), ToQString(Defaults().settings.newPrefix),
+                    QRect(128, 522, 568, 32), SimHei(21), this);
     Caption(QStringLiteral("标签4"), QStringLiteral("排除地址范围："), QRect(16, 563, 112, 32),
             SimSun(15), this);
-    excludedRanges_ = EditBox(QStringLiteral("编辑框排除地址范围"), QString(),
-                              QRect(128, 563, 568, 32), SimHei(21), this);
+    excludedRanges_ = MakeEditBox(QStringLiteral("编辑框排除地址范围"),
+                                  ToQString(Defaults().settings.excludedRanges),
+                                  QRect(128, 563, 568, 32), SimHei(21), this);
 
     progress_->raise();  // above the article-folder row
 }
@@ -294,43 +308,30 @@ bool MainWindow::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+job::SettingValues MainWindow::ShownSettings() const {
+    job::SettingValues values;
+    for (EditBox box : kSettingBoxes) values.settings.*SettingField(box) = EditText(box);
+    values.options = driver_.options();
+    return values;
+}
+
 void MainWindow::LoadSettings() {
-    settings_.SetSection(SettingsSection());
-    for (const SettingKey& key : kSettingKeys) {
-        QLineEdit* box = editBox(key.box);
-        box->setText(ToQString(settings_.ReadText(GbkKey(key), ToGbk(box->text()))));
-    }
-    // Keys that are missing keep their defaults, so a file without the section reads as all off.
-    settings_.SetSection(job::ExtensionSection());
-    job::OptionTexts texts;
-    for (const auto& [key, value] : job::ExtensionOptionTexts(job::ExtensionOptions{}))
-        texts.emplace_back(key, settings_.ReadText(key, value));
-    driver_.SetOptions(job::ExtensionOptionsFromTexts(texts));
+    // Each box shows its setting as soon as it is read; missing keys keep what the boxes hold,
+    // and a file without the options' section reads as all off.
+    job::SettingValues values = ShownSettings();
+    values.options = {};
+    job::ReadSettingValues(settings_, values, [&](const job::SettingItem& item) {
+        const auto index = static_cast<std::size_t>(&item - job::SettingItems().data());
+        if (index < std::size(kSettingBoxes)) {
+            const EditBox box = kSettingBoxes[index];
+            editBox(box)->setText(ToQString(values.settings.*SettingField(box)));
+        }
+    });
+    driver_.SetOptions(values.options);
 }
 
 bool MainWindow::SaveSettings() {
-    settings_.SetSection(SettingsSection());
-    bool stored = true;
-    for (const SettingKey& key : kSettingKeys) {
-        // A save made while the store is busy (from one of its event points) is queued and runs
-        // right after the current one: queued is not failed.
-        const config::WriteResult result =
-            settings_.WriteText(GbkKey(key), ToGbk(editBox(key.box)->text()));
-        stored = stored && result != config::WriteResult::kFailed;
-    }
-    // The section of the extension options appears once an option was set: a key is written
-    // when it differs from its default or is in the file already (so turning an option off
-    // again is saved), never otherwise.
-    settings_.SetSection(job::ExtensionSection());
-    const job::OptionTexts defaults = job::ExtensionOptionTexts(job::ExtensionOptions{});
-    const job::OptionTexts current = job::ExtensionOptionTexts(driver_.options());
-    const std::string absent = "\x01";  // no stored option text is this
-    for (std::size_t k = 0; k < current.size(); ++k) {
-        const auto& [key, value] = current[k];
-        if (value == defaults[k].second && settings_.ReadText(key, absent) == absent) continue;
-        stored = stored && settings_.WriteText(key, value) != config::WriteResult::kFailed;
-    }
-    return stored && settings_.WritesReachDisk();
+    return job::WriteSettingValues(settings_, ShownSettings());
 }
 
 QString MainWindow::SaveFailedText() const {
@@ -402,19 +403,19 @@ void MainWindow::LayStatusLabelOntoProgressBar() {
     statusLabel_->hide();
 }
 
-QLineEdit* MainWindow::editBox(job::EditBox box) const {
+QLineEdit* MainWindow::editBox(EditBox box) const {
     switch (box) {
-        case job::EditBox::ArticleFolder:
+        case EditBox::ArticleFolder:
             return articleFolder_;
-        case job::EditBox::ArticleFilter:
+        case EditBox::ArticleFilter:
             return articleFilter_;
-        case job::EditBox::ImageFolder:
+        case EditBox::ImageFolder:
             return imageFolder_;
-        case job::EditBox::OldPrefix:
+        case EditBox::OldPrefix:
             return oldPrefix_;
-        case job::EditBox::NewPrefix:
+        case EditBox::NewPrefix:
             return newPrefix_;
-        case job::EditBox::ExcludedRanges:
+        case EditBox::ExcludedRanges:
             return excludedRanges_;
     }
     return nullptr;
@@ -426,10 +427,10 @@ std::string MainWindow::StartCaption() const {
 void MainWindow::SetStartCaption(const std::string& caption) {
     startButton_->setText(ToQString(caption));
 }
-std::string MainWindow::EditText(job::EditBox box) const {
+std::string MainWindow::EditText(EditBox box) const {
     return ToGbk(editBox(box)->text());
 }
-void MainWindow::SetEditEnabled(job::EditBox box, bool enabled) {
+void MainWindow::SetEditEnabled(EditBox box, bool enabled) {
     editBox(box)->setEnabled(enabled);
 }
 void MainWindow::SetProgressVisible(bool visible) {
@@ -459,7 +460,7 @@ void MainWindow::ClearRows() {
     list_->clear();
 }
 
-void MainWindow::InsertRow(int row, job::StatusIcon icon) {
+void MainWindow::InsertRow(int row, StatusIcon icon) {
     auto* item = new QTreeWidgetItem;
     list_->insertTopLevelItem(row, item);
     SetRowIcon(row, icon);
@@ -469,7 +470,7 @@ void MainWindow::SetCellText(int row, int column, const std::string& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(column, ToQString(text));
 }
 
-void MainWindow::SetRowIcon(int row, job::StatusIcon icon) {
+void MainWindow::SetRowIcon(int row, StatusIcon icon) {
     QTreeWidgetItem* item = list_->topLevelItem(row);
     if (!item) return;
     const int index = static_cast<int>(icon);

@@ -8,8 +8,9 @@
 
 #include <memory>
 
-#include "job/job_driver.h"
-#include "job/job_window.h"
+#include "job/settings_table.h"
+#include "ui/job_driver.h"
+#include "ui/job_window.h"
 #include "ui/text_dialog.h"
 #include "web/web_client.h"
 
@@ -38,7 +39,7 @@ struct BannerAddresses {
 };
 BannerAddresses DefaultBannerAddresses();
 
-class MainWindow : public QWidget, public job::JobWindow {
+class MainWindow : public QWidget, public JobWindow {
     Q_OBJECT
   public:
     // The settings store, the text dialog's request record, the web client and the event
@@ -47,8 +48,8 @@ class MainWindow : public QWidget, public job::JobWindow {
                platform::EventPoints& events, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    job::JobDriver& driver() { return driver_; }
-    QLineEdit* editBox(job::EditBox box) const;
+    JobDriver& driver() { return driver_; }
+    QLineEdit* editBox(EditBox box) const;
 
     // The six settings, section "基本配置", each read with its box's current text as the
     // default. Loaded on the first activation only.
@@ -63,25 +64,25 @@ class MainWindow : public QWidget, public job::JobWindow {
     // True once the first activation has read the stored settings into the boxes, all of them.
     bool settingsLoaded() const { return settingsLoaded_; }
 
-    // job::JobWindow
+    // JobWindow
     std::string StartCaption() const override;
     void SetStartCaption(const std::string& caption) override;
-    std::string EditText(job::EditBox box) const override;
-    void SetEditEnabled(job::EditBox box, bool enabled) override;
+    std::string EditText(EditBox box) const override;
+    void SetEditEnabled(EditBox box, bool enabled) override;
     void SetProgressVisible(bool visible) override;
     void SetStatusLabelVisible(bool visible) override;
     void SetProgressMaximum(long maximum) override;
     void SetProgressPosition(long position) override;
     void SetStatusText(const std::string& text) override;
     void ClearRows() override;
-    void InsertRow(int row, job::StatusIcon icon) override;
+    void InsertRow(int row, StatusIcon icon) override;
     void SetCellText(int row, int column, const std::string& text) override;
-    void SetRowIcon(int row, job::StatusIcon icon) override;
+    void SetRowIcon(int row, StatusIcon icon) override;
     void ScrollToRow(int row) override;
     int RowCount() const override;
     bool OpenInFileManager(const std::string& folder) override;
 
-    // The icon index a row shows (job::StatusIcon), -1 for no such row.
+    // The icon index a row shows (StatusIcon), -1 for no such row.
     int RowIcon(int row) const;
 
   protected:
@@ -96,6 +97,8 @@ class MainWindow : public QWidget, public job::JobWindow {
     void Connect();
     // The created handler: lays the status label onto the progress bar.
     void LayStatusLabelOntoProgressBar();
+    // The six boxes' texts and the options of the runs to come.
+    job::SettingValues ShownSettings() const;
     // The save entries: save, then say whether it worked.
     void SaveFromEntry();
     QString SaveFailedText() const;
@@ -104,7 +107,7 @@ class MainWindow : public QWidget, public job::JobWindow {
 
     config::ConfigStore& settings_;
     TextDialogRequest& textDialog_;
-    job::JobDriver driver_;
+    JobDriver driver_;
     int scrollRow_ = -1;           // a scroll waiting for the next event pass
     bool loadStarted_ = false;     // the first activation began reading the settings
     bool settingsLoaded_ = false;  // ... and has read them all

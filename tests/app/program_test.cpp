@@ -25,7 +25,7 @@
 namespace zembrat::app {
 namespace {
 using namespace text::literals;
-using job::EditBox;
+using ui::EditBox;
 using testing::MessageBoxAnswerer;
 using testing::ReadFileOrMissing;
 using testing::RunWithWindow;

@@ -95,7 +95,7 @@ TEST(Termination, ATerminationRequestClosesTheWindowAndSavesTheSettings) {
     const std::string settings = dir / "Zembrat.ini";
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         const int code = RunWithWindow(dir.path(), [&](MainWindow& w) {
-            w.editBox(job::EditBox::ArticleFolder)
+            w.editBox(ui::EditBox::ArticleFolder)
                 ->setText(ToQString("/srv/文章/"_gbk + std::to_string(signal)));
             ::raise(signal);
         });
@@ -113,7 +113,7 @@ TEST(Termination, AnOpenDialogDoesNotKeepTheProgramAlive) {
     TempDir dir;
     bool dialogSeen = false;
     const int code = RunWithWindow(dir.path(), [&](MainWindow& w) {
-        w.editBox(job::EditBox::ArticleFolder)->setText(QStringLiteral("/srv/帮助"));
+        w.editBox(ui::EditBox::ArticleFolder)->setText(QStringLiteral("/srv/帮助"));
         QTimer::singleShot(200, [&] {
             dialogSeen = QApplication::activeModalWidget() != nullptr;
             ::raise(SIGTERM);

@@ -238,6 +238,59 @@ TEST_F(CliRunTest, DryRunWritesNothingAndSendsNothing) {
     EXPECT_FALSE(platform::PathExists(result));
 }
 
+TEST_F(CliRunTest, DryRunUnderTheOptionsListsWhatTheRunFetchesAndDrops) {
+    // A settings file written by hand on Linux: UTF-8 and LF line ends, with an option on.
+    dir.Write("hand.ini",
+              "[基本配置]\n文章目录=/nowhere\n文章过滤=*.htm\n排除地址范围=*ads.example*\n"
+              "[扩展选项]\n识别延迟加载和响应式图片=1\n");
+    const std::string hand = dir / "hand.ini";
+    dir.Write("articles/a.htm", "<img data-src=\"" + Url("/ok1.png") +
+                                    "\" src=\"data:image/gif;base64,R0\"><img src=\"/rel.png\">"
+                                    "<img src=http://ads.example/z.png><img src=\"" +
+                                    Url("/ok2.jpg") + "\"><img src=\"" + Url("/ok2.jpg") + "\">");
+    std::string out, err;
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", hand}, dir.path(), &out, &err), 0)
+        << err;
+    EXPECT_EQ(server.RequestCount(), 0u);
+    std::vector<std::string> planned;
+    for (std::size_t at = out.find("\n  "); at != std::string::npos; at = out.find("\n  ", at + 1))
+        planned.push_back(out.substr(at + 1, out.find('\n', at + 1) - at - 1));
+
+    // The run with the same inputs fetches and drops exactly that, in that order.
+    const std::string report = dir / "r.csv";
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", articles, "--settings", hand, "--report", report},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    const auto rows = ReadReport(report);
+    std::vector<std::string> done;
+    for (const auto& r : rows)
+        done.push_back(r.outcome == "dropped" ? "  dropped   " + r.reason + ": " + r.source
+                                              : "  download  " + r.address);
+    EXPECT_EQ(planned, done);
+    ASSERT_EQ(planned.size(), 6u);
+    EXPECT_EQ(planned[0], "  download  " + Url("/ok1.png"));  // read under the lazy option
+    EXPECT_EQ(server.RequestsTo("/ok1.png").size(), 1u);
+
+    // A switch turns off what the settings file turns on; --run and --dry-run do not go together.
+    EXPECT_EQ(RunToEnd(kProgram, {"--dry-run", articles, "--settings", hand, "--no-lazy"},
+                       dir.path(), &out, &err),
+              0);
+    EXPECT_EQ(out.find("  download  " + Url("/ok1.png")), std::string::npos) << out;
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--dry-run", articles, "--settings", hand}, dir.path()),
+              2);
+
+    // A file with no known key is named in a warning, and the defaults are the window's.
+    dir.Write("other.ini", "[其他]\r\nx=1\r\n");
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--dry-run", "--settings", dir / "other.ini"}, dir.path(), &out, &err),
+        1);
+    EXPECT_NE(err.find("no setting found in " + dir / "other.ini"), std::string::npos) << err;
+    // (the child's home folder is the test's folder)
+    EXPECT_NE(err.find("文章目录不存在：" + dir.path() + "/文章目录"), std::string::npos) << err;
+}
+
 TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
     server.Set("/held.png", Reply::NeverAnswer());
     dir.Write("articles/a.htm", "<img src=\"" + Url("/held.png") + "\">");

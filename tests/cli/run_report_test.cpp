@@ -22,12 +22,12 @@ TEST(RunReportTest, CsvQuotesAsRfc4180AndReadsBack) {
     stored.bytes = 12;
     stored.storedPath = "files/img/AB.png";
     stored.newAddress = "/files/img/AB.png";
-    std::vector<job::RefVerdict> verdicts =
-        job::DecideImageRefs("<img src=\"ftp://z\"><img src=\"data:x\">", "", "");
+    std::vector<job::RefVerdict> verdicts = {{"ftp://z", "ftp://z", job::RefDecision::NotHttp, {}},
+                                             {"data:x", "data:x", job::RefDecision::NotHttp, {}}};
     verdicts.push_back({failed.sourceValue, failed.address, job::RefDecision::Download, {}});
     verdicts.push_back({stored.sourceValue, stored.address, job::RefDecision::Download, {}});
-    const auto rows = ArticleRows("/文章/第一.htm"_gbk, job::RunObserver::ArticleEnd::Written,
-                                  verdicts, {failed, stored});
+    const auto rows =
+        ArticleRows("/文章/第一.htm"_gbk, job::ArticleEnd::Written, verdicts, {failed, stored});
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].reason, "not http");
     EXPECT_EQ(rows[2].reason, "time-out");

@@ -1,4 +1,5 @@
 #include "job/ref_scanner.h"
+#include "job/references.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,6 @@
 #include <cstdint>
 
 #include "automation/regex_object.h"
-#include "job/image_refs.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
@@ -289,32 +289,6 @@ TEST(RefScannerTest, DuplicatesKeepTheirLastOccurrence) {
         KeepLastOccurrences(PlainSources(article, ArticleEncoding::Gbk));
     EXPECT_EQ(Shown(article, kept), (Texts{"y", "z", "x"}));
     EXPECT_EQ(kept.back().offset, article.rfind('x'));
-}
-
-TEST(RefScannerTest, CompleteAddressUnderTheHttpsOption) {
-    struct Case {
-        std::string_view address, oldPrefix;
-        std::optional<std::string> off, on;
-    };
-    const Case cases[] = {
-        {"http://a.com/1.jpg", "", "http://a.com/1.jpg", "http://a.com/1.jpg"},
-        {"HTTP://A.COM/X.GIF", "", "HTTP://A.COM/X.GIF", "HTTP://A.COM/X.GIF"},
-        {"https://a.com/1.jpg", "old.com", std::nullopt, "https://a.com/1.jpg"},
-        {"HTTPS://a.com/1.jpg", "", std::nullopt, "HTTPS://a.com/1.jpg"},
-        {"//cdn.com/2.jpg", "", std::nullopt, "https://cdn.com/2.jpg"},
-        {"//cdn.com/2.jpg", "old.com", "http://old.com//cdn.com/2.jpg", "https://cdn.com/2.jpg"},
-        {"/pic/1.jpg", "old.com", "http://old.com/pic/1.jpg", "http://old.com/pic/1.jpg"},
-        {"/pic/1.jpg", "", std::nullopt, std::nullopt},
-        {"pic/1.jpg", "old.com", std::nullopt, std::nullopt},
-        {"data:image/png;base64,AA", "", std::nullopt, std::nullopt},
-        {"ftp://a.com/1.jpg", "", std::nullopt, std::nullopt},
-        {"", "old.com", std::nullopt, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.address);
-        EXPECT_EQ(CompleteAddress(c.address, c.oldPrefix, false), c.off);
-        EXPECT_EQ(CompleteAddress(c.address, c.oldPrefix, true), c.on);
-    }
 }
 
 TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {

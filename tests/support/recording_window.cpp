@@ -1,6 +1,6 @@
 #include "support/recording_window.h"
 
-#include "job/job_driver.h"
+#include "ui/job_driver.h"
 
 namespace zembrat::testing {
 namespace {
@@ -9,19 +9,19 @@ std::string U8(const std::string& gbk) {
     return text::Utf8FromGbk(gbk);
 }
 
-const char* BoxName(job::EditBox box) {
+const char* BoxName(ui::EditBox box) {
     switch (box) {
-        case job::EditBox::ArticleFolder:
+        case ui::EditBox::ArticleFolder:
             return "ArticleFolder";
-        case job::EditBox::ArticleFilter:
+        case ui::EditBox::ArticleFilter:
             return "ArticleFilter";
-        case job::EditBox::ImageFolder:
+        case ui::EditBox::ImageFolder:
             return "ImageFolder";
-        case job::EditBox::OldPrefix:
+        case ui::EditBox::OldPrefix:
             return "OldPrefix";
-        case job::EditBox::NewPrefix:
+        case ui::EditBox::NewPrefix:
             return "NewPrefix";
-        case job::EditBox::ExcludedRanges:
+        case ui::EditBox::ExcludedRanges:
             return "ExcludedRanges";
     }
     return "?";
@@ -29,10 +29,10 @@ const char* BoxName(job::EditBox box) {
 
 }  // namespace
 
-RecordingWindow::RecordingWindow() : caption(job::StartCaption()) {
+RecordingWindow::RecordingWindow() : caption(ui::StartCaption()) {
     using namespace text::literals;
-    edits[job::EditBox::ArticleFilter] = "*.htm";
-    edits[job::EditBox::ImageFolder] = "files/img";
+    edits[ui::EditBox::ArticleFilter] = "*.htm";
+    edits[ui::EditBox::ImageFolder] = "files/img";
 }
 
 void RecordingWindow::SetStartCaption(const std::string& c) {
@@ -40,12 +40,12 @@ void RecordingWindow::SetStartCaption(const std::string& c) {
     Log("caption " + U8(c));
 }
 
-std::string RecordingWindow::EditText(job::EditBox box) const {
+std::string RecordingWindow::EditText(ui::EditBox box) const {
     auto it = edits.find(box);
     return it == edits.end() ? std::string() : it->second;
 }
 
-void RecordingWindow::SetEditEnabled(job::EditBox box, bool on) {
+void RecordingWindow::SetEditEnabled(ui::EditBox box, bool on) {
     enabled[box] = on;
     Log(std::string(on ? "enable " : "disable ") + BoxName(box));
 }
@@ -80,7 +80,7 @@ void RecordingWindow::ClearRows() {
     Log("clear rows");
 }
 
-void RecordingWindow::InsertRow(int row, job::StatusIcon icon) {
+void RecordingWindow::InsertRow(int row, ui::StatusIcon icon) {
     rows.insert(rows.begin() + row, Row{icon, {}});
     Log("insert row " + std::to_string(row) + " icon " + std::to_string(static_cast<int>(icon)));
 }
@@ -93,7 +93,7 @@ void RecordingWindow::SetCellText(int row, int column, const std::string& t) {
     Log("cell " + std::to_string(row) + "," + std::to_string(column) + " " + U8(t));
 }
 
-void RecordingWindow::SetRowIcon(int row, job::StatusIcon icon) {
+void RecordingWindow::SetRowIcon(int row, ui::StatusIcon icon) {
     rows.at(static_cast<std::size_t>(row)).icon = icon;
     Log("icon " + std::to_string(row) + " " + std::to_string(static_cast<int>(icon)));
 }

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "job/job_window.h"
 #include "platform/event_points.h"
 #include "text/codec.h"
+#include "ui/job_window.h"
 
 namespace zembrat::testing {
 
-class RecordingWindow : public job::JobWindow, public platform::EventPoints {
+class RecordingWindow : public ui::JobWindow, public platform::EventPoints {
   public:
     struct Row {
-        job::StatusIcon icon;
+        ui::StatusIcon icon;
         std::array<std::string, 2> cells;  // GBK
     };
 
@@ -28,8 +28,8 @@ class RecordingWindow : public job::JobWindow, public platform::EventPoints {
     // Readable log of every change, one line per call, texts in UTF-8: "caption 停止下载".
     std::vector<std::string> log;
     // Settings, GBK.
-    std::map<job::EditBox, std::string> edits;
-    std::map<job::EditBox, bool> enabled;
+    std::map<ui::EditBox, std::string> edits;
+    std::map<ui::EditBox, bool> enabled;
     std::string caption;
     bool progressVisible = false, labelVisible = false;
     long progressMaximum = 0, progressPosition = 0;
@@ -52,17 +52,17 @@ class RecordingWindow : public job::JobWindow, public platform::EventPoints {
 
     std::string StartCaption() const override { return caption; }
     void SetStartCaption(const std::string& c) override;
-    std::string EditText(job::EditBox box) const override;
-    void SetEditEnabled(job::EditBox box, bool on) override;
+    std::string EditText(ui::EditBox box) const override;
+    void SetEditEnabled(ui::EditBox box, bool on) override;
     void SetProgressVisible(bool visible) override;
     void SetStatusLabelVisible(bool visible) override;
     void SetProgressMaximum(long maximum) override;
     void SetProgressPosition(long position) override;
     void SetStatusText(const std::string& text) override;
     void ClearRows() override;
-    void InsertRow(int row, job::StatusIcon icon) override;
+    void InsertRow(int row, ui::StatusIcon icon) override;
     void SetCellText(int row, int column, const std::string& text) override;
-    void SetRowIcon(int row, job::StatusIcon icon) override;
+    void SetRowIcon(int row, ui::StatusIcon icon) override;
     void ScrollToRow(int row) override;
     int RowCount() const override { return static_cast<int>(rows.size()); }
     bool OpenInFileManager(const std::string& folder) override;

@@ -159,9 +159,9 @@ class ExtensionRun : public testing::WindowRun, public ::testing::WithParamInter
         trusted.Set("/rel.png", kPng + "rel", "image/png");
         trusted.Redirect("/redir.png", http.Url("/target.png"));
         http.Set("/target.png", Reply::Ok(kPng + "target", "image/png"));
-        window.editBox(job::EditBox::ArticleFilter)->setText(QStringLiteral("*.md|*.htm"));
-        window.editBox(job::EditBox::OldPrefix)->setText(QString());
-        window.editBox(job::EditBox::NewPrefix)->setText(QString());
+        window.editBox(ui::EditBox::ArticleFilter)->setText(QStringLiteral("*.md|*.htm"));
+        window.editBox(ui::EditBox::OldPrefix)->setText(QString());
+        window.editBox(ui::EditBox::NewPrefix)->setText(QString());
     }
 
     HttpsServer& Server(Host host) {

@@ -78,7 +78,7 @@ TEST_F(MainWindowRun, RightButtonStartsARunToo) {
 
 TEST_F(MainWindowRun, EmptyFolderShowsTheMessageAndChangesNothing) {
     ASSERT_TRUE(QDir().mkpath(ToQString(articles)));
-    window.editBox(job::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
+    window.editBox(ui::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
     MessageBoxAnswerer answerer;
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_EQ(answerer.texts.size(), 1);

@@ -1,6 +1,10 @@
 // The main window's settings, save and help entries and closing, on a real settings file.
 #include <gtest/gtest.h>
 
+#include <QDir>
+
+#include "job/settings_table.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -62,12 +66,12 @@ class WindowWithSettings : public ::testing::Test {
         return *window;
     }
     void Fill(MainWindow& w) {
-        w.editBox(job::EditBox::ArticleFolder)->setText(ToQString(dir / "文章目录"_gbk));
-        w.editBox(job::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
-        w.editBox(job::EditBox::ImageFolder)->setText(QStringLiteral("图片"));
-        w.editBox(job::EditBox::OldPrefix)->setText(QStringLiteral("old.example"));
-        w.editBox(job::EditBox::NewPrefix)->setText(QStringLiteral("new.example"));
-        w.editBox(job::EditBox::ExcludedRanges)->setText(QStringLiteral("a.example|b.example/x"));
+        w.editBox(ui::EditBox::ArticleFolder)->setText(ToQString(dir / "文章目录"_gbk));
+        w.editBox(ui::EditBox::ArticleFilter)->setText(QStringLiteral("*.txt"));
+        w.editBox(ui::EditBox::ImageFolder)->setText(QStringLiteral("图片"));
+        w.editBox(ui::EditBox::OldPrefix)->setText(QStringLiteral("old.example"));
+        w.editBox(ui::EditBox::NewPrefix)->setText(QStringLiteral("new.example"));
+        w.editBox(ui::EditBox::ExcludedRanges)->setText(QStringLiteral("a.example|b.example/x"));
     }
     std::string Filled() const {
         return SavedSettings(dir / "文章目录"_gbk, "*.txt", "图片"_gbk, "old.example",
@@ -87,6 +91,20 @@ class WindowWithSettings : public ::testing::Test {
     std::unique_ptr<MainWindow> window;
 };
 
+TEST_F(WindowWithSettings, ANewWindowShowsTheSettingsTablesDefaults) {
+    // The console starts from the same table (DefaultSettingValues with the home folder).
+    MainWindow& w = StartUnactivated("");
+    const job::JobSettings defaults = job::DefaultSettingValues(ToGbk(QDir::homePath())).settings;
+    EXPECT_EQ(w.EditText(EditBox::ArticleFolder), defaults.articleFolder);
+    EXPECT_EQ(w.EditText(EditBox::ArticleFolder), ToGbk(QDir::homePath()) + "/文章目录"_gbk);
+    EXPECT_EQ(w.EditText(EditBox::ArticleFilter), defaults.articleFilter);
+    EXPECT_EQ(w.EditText(EditBox::ImageFolder), defaults.imageFolder);
+    EXPECT_EQ(w.EditText(EditBox::OldPrefix), defaults.oldPrefix);
+    EXPECT_EQ(w.EditText(EditBox::NewPrefix), defaults.newPrefix);
+    EXPECT_EQ(w.EditText(EditBox::ExcludedRanges), defaults.excludedRanges);
+    EXPECT_EQ(w.driver().options(), job::ExtensionOptions{});
+}
+
 TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
     MainWindow& w = Start();
     Fill(w);
@@ -105,7 +123,7 @@ TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
     EXPECT_EQ(answerer.texts.size(), 1);
 
     // The picture above it saves on a click; a second save replaces the values in place.
-    w.editBox(job::EditBox::OldPrefix)->clear();
+    w.editBox(ui::EditBox::OldPrefix)->clear();
     QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
     ASSERT_EQ(answerer.texts.size(), 2);
     EXPECT_EQ(answerer.texts[1], QStringLiteral("保存完毕！"));
@@ -268,12 +286,12 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
 
     // The close (a termination request, say) arrives once the first box has been read.
     bool asked = false, closedMidway = false;
-    QObject::connect(w.editBox(job::EditBox::ArticleFolder), &QLineEdit::textChanged, [&] {
+    QObject::connect(w.editBox(ui::EditBox::ArticleFolder), &QLineEdit::textChanged, [&] {
         if (asked) return;
         asked = true;
         QTimer::singleShot(0, &w, [&] {
             // The last key is still unread.
-            closedMidway = w.editBox(job::EditBox::ExcludedRanges)->text() != "x";
+            closedMidway = w.editBox(ui::EditBox::ExcludedRanges)->text() != "x";
             w.close();
         });
     });
@@ -283,7 +301,7 @@ TEST_F(WindowWithSettings, AClosePressedWhileTheSettingsAreReadWaitsForAllOfThem
 
     ASSERT_TRUE(closedMidway) << "the close came while the settings were being read";
     EXPECT_TRUE(w.settingsLoaded());
-    EXPECT_EQ(w.editBox(job::EditBox::ExcludedRanges)->text(), QStringLiteral("x"));
+    EXPECT_EQ(w.editBox(ui::EditBox::ExcludedRanges)->text(), QStringLiteral("x"));
     EXPECT_FALSE(w.isVisible()) << "closed once they were all in";
     // What was saved is what was read, not the designed texts of the keys still unread.
     EXPECT_EQ(ReadFileOrMissing(path), stored);

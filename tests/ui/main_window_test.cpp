@@ -147,17 +147,17 @@ TEST(MainWindowLayout, StatusListColumnsAndIcons) {
     EXPECT_EQ(list->iconSize(), QSize(24, 24));
     EXPECT_EQ(list->topLevelItemCount(), 0);
     // Rows carry one of four distinct icons.
-    window.InsertRow(0, job::StatusIcon::Queued);
-    window.InsertRow(0, job::StatusIcon::Saved);
+    window.InsertRow(0, ui::StatusIcon::Queued);
+    window.InsertRow(0, ui::StatusIcon::Saved);
     window.SetCellText(0, 1, "http://a/1.gif");
-    window.SetRowIcon(1, job::StatusIcon::Failed);
+    window.SetRowIcon(1, ui::StatusIcon::Failed);
     EXPECT_EQ(window.RowCount(), 2);
     EXPECT_EQ(window.RowIcon(0), 0);
     EXPECT_EQ(window.RowIcon(1), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("http://a/1.gif"));
     QImage images[4];
     for (int i = 0; i < 4; ++i) {
-        window.SetRowIcon(0, static_cast<job::StatusIcon>(i));
+        window.SetRowIcon(0, static_cast<ui::StatusIcon>(i));
         images[i] = list->topLevelItem(0)->icon(0).pixmap(24, 24).toImage();
         EXPECT_EQ(images[i].size(), QSize(24, 24));
         for (int j = 0; j < i; ++j) EXPECT_NE(images[i], images[j]) << i << " " << j;
@@ -167,7 +167,7 @@ TEST(MainWindowLayout, StatusListColumnsAndIcons) {
 
     // Scrolling to a row far down shows it once events have been processed.
     window.show();
-    for (int i = 0; i < 60; ++i) window.InsertRow(i, job::StatusIcon::Queued);
+    for (int i = 0; i < 60; ++i) window.InsertRow(i, ui::StatusIcon::Queued);
     window.ScrollToRow(10);
     window.ScrollToRow(55);
     QApplication::processEvents();

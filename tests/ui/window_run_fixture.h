@@ -41,7 +41,7 @@ class WindowRun : public ::testing::Test {
         web.SetEventPoints(events);
         window.show();
         articles = dir / folderName;
-        window.editBox(job::EditBox::ArticleFolder)->setText(ui::ToQString(articles));
+        window.editBox(ui::EditBox::ArticleFolder)->setText(ui::ToQString(articles));
         start = window.findChild<QPushButton*>(QStringLiteral("按钮开始下载"));
         list = window.findChild<QTreeWidget*>(QStringLiteral("列表框"));
         bar = window.findChild<QProgressBar*>(QStringLiteral("进度条1"));
@@ -52,8 +52,8 @@ class WindowRun : public ::testing::Test {
         EXPECT_EQ(start->text(), QStringLiteral("开始下载并替换图片地址"));
         EXPECT_FALSE(bar->isVisible());
         EXPECT_FALSE(label->isVisible());
-        for (auto box : {job::EditBox::ImageFolder, job::EditBox::OldPrefix,
-                         job::EditBox::NewPrefix, job::EditBox::ExcludedRanges}) {
+        for (auto box : {ui::EditBox::ImageFolder, ui::EditBox::OldPrefix,
+                         ui::EditBox::NewPrefix, ui::EditBox::ExcludedRanges}) {
             EXPECT_TRUE(window.editBox(box)->isEnabled());
         }
         EXPECT_EQ(window.RowCount(), 0);

@@ -1,11 +1,11 @@
-// The job's view of the main window: exactly the window state a run reads and changes. The Qt
+// The window a run is shown in: exactly the window state the job driver reads and changes. The Qt
 // main window implements it, the job's tests use a recording fake. Event passes, message boxes
 // and the stop reach the window through platform::EventPoints, not through this.
 #pragma once
 
 #include <string>
 
-namespace zembrat::job {
+namespace zembrat::ui {
 
 // The six edit boxes; each holds one setting, read as typed whenever the run needs it.
 enum class EditBox {
@@ -51,4 +51,4 @@ class JobWindow {
     virtual bool OpenInFileManager(const std::string& folder) = 0;
 };
 
-}  // namespace zembrat::job
+}  // namespace zembrat::ui

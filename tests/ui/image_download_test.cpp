@@ -1,4 +1,5 @@
 #include "job/image_download.h"
+#include "ui/job_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,9 @@
 #include "web/fetch_group.h"
 #include "web/web_client.h"
 
-namespace zembrat::job {
+namespace zembrat::ui {
 namespace {
+using namespace job;
 using namespace text::literals;
 using testing::HttpServer;
 using testing::ReadFileOrMissing;
@@ -34,21 +36,28 @@ class DownloadImagesTest : public ::testing::Test {
     DownloadImagesTest() {
         web.CreateRequest();
         web.SetEventPoints(window);
-        tags.SetPattern(ImageTagPattern());
         result = dir.path() + "/result/";
         std::filesystem::create_directories(platform::NativePath(result));
     }
     std::string Tag(const std::string& path) { return "<img src=\"" + server.Url(path) + "\">"; }
-    // Collects the references and runs the download walk over them, as a run does per article.
+    // Decides the references and runs the download walk over them, its rows in the window, as a
+    // run does per article.
     std::string Run(const std::string& article) {
-        const std::vector<ImageRef> refs =
-            CollectImageRefs(article, tags, excludes, window, window, options, markdown);
+        const auto setting = [&](EditBox box) { return window.EditText(box); };
+        job::ReferenceDecider decider(
+            {setting(EditBox::OldPrefix), setting(EditBox::ExcludedRanges), options});
+        StatusRows rows(window, setting(EditBox::ImageFolder));
+        const std::vector<RefVerdict> verdicts = decider.Decide(article, markdown, window);
+        rows.ReferencesDecided({}, verdicts);
+        const std::vector<ImageRef> refs = KeptReferences(verdicts);
+        for (std::size_t k = refs.size(); k-- > 0;) rows.ImageQueued(k, refs[k]);
         window.log.clear();
         eventsBeforeDownloads = window.processEventsCalls;
         std::string text = article;
         window.SetStopToken(stop.get_token());
-        summary =
-            DownloadImages(text, refs, result, window, web, window, options, CountSleep, group);
+        summary = DownloadImages(
+            text, refs, {result, setting(EditBox::ImageFolder), setting(EditBox::NewPrefix)}, rows,
+            web, window, options, CountSleep, group);
         return text;
     }
     // The retry wait's sleeps, added up instead of slept.
@@ -62,7 +71,6 @@ class DownloadImagesTest : public ::testing::Test {
     HttpServer server;
     web::WebClient web;
     RecordingWindow window;
-    automation::PatternMatcher tags, excludes;
     std::string result;
     std::stop_source stop;
     DownloadSummary summary;
@@ -353,4 +361,4 @@ TEST_F(DownloadImagesTest, AStopAbandonsEveryDownloadInFlightAtOnce) {
 }
 
 }  // namespace
-}  // namespace zembrat::job
+}  // namespace zembrat::ui

@@ -16,17 +16,18 @@
 
 #include "job/folders.h"
 #include "job/image_names.h"
-#include "job/job_driver.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "support/tmpfs_mount.h"
 #include "text/codec.h"
+#include "ui/job_driver.h"
 #include "web/web_client.h"
 
-namespace zembrat::job {
+namespace zembrat::ui {
 namespace {
+using namespace job;
 namespace fs = std::filesystem;
 using namespace text::literals;
 using testing::HttpServer;
@@ -287,4 +288,4 @@ TEST_F(BadInputRun, NothingIsWrittenOutsideTheResultFolderNorThroughALink) {
 }
 
 }  // namespace
-}  // namespace zembrat::job
+}  // namespace zembrat::ui

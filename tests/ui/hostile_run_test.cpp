@@ -6,17 +6,18 @@
 
 #include "job/folders.h"
 #include "job/image_names.h"
-#include "job/job_driver.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
+#include "ui/job_driver.h"
 #include "web/web_client.h"
 
-namespace zembrat::job {
+namespace zembrat::ui {
 namespace {
+using namespace job;
 using namespace text::literals;
 using testing::HttpServer;
 using testing::RawConnection;
@@ -105,4 +106,4 @@ TEST(HostileRun, FailedImagesKeepTheirReferencesAndTheRunEnds) {
 }
 
 }  // namespace
-}  // namespace zembrat::job
+}  // namespace zembrat::ui

@@ -1,4 +1,4 @@
-#include "job/job_driver.h"
+#include "ui/job_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -6,14 +6,17 @@
 
 #include "job/folders.h"
 
+#include "job/run_report.h"
 #include "platform/files.h"
+#include "support/http_server.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
 
-namespace zembrat::job {
+namespace zembrat::ui {
 namespace {
+using namespace job;
 using namespace text::literals;
 using platform::MessageAnswer;
 using testing::ReadFileOrMissing;
@@ -198,7 +201,11 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
 }
 
 TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
-    Article("a.htm", "<img src=\"/rel.png\"><img src=\"http://127.0.0.1:9/gone.png\">");
+    testing::HttpServer server;
+    server.Set("/p.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n stored", "image/png"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"/rel.png\"><img src=\"http://127.0.0.1:9/gone.png\"><img src=\"" +
+                         server.Url("/p.png") + "\">");
     // Off: the result folder holds the articles only.
     driver.StartOrStop(ListingMethod::FolderObject);
     EXPECT_EQ(ReadFileOrMissing(Result("转存报告.csv"_gbk)), "<missing>");
@@ -214,6 +221,16 @@ TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
     EXPECT_NE(report.find("dropped"), std::string::npos);
     EXPECT_NE(report.find("http://127.0.0.1:9/gone.png"), std::string::npos);
     EXPECT_NE(report.find("failed"), std::string::npos);
+    // The stored image is told as stored, from what the run did, not read again from the
+    // rewritten article: its new address is no dropped source.
+    std::vector<ReportRow> rows;
+    std::string error;
+    ASSERT_TRUE(ParseCsvReport(report, rows, error)) << error;
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].outcome, "reused");  // stored by the run before, without the report
+    EXPECT_EQ(rows[2].source, server.Url("/p.png"));
+    EXPECT_EQ(rows[2].newAddress, "/" + rows[2].storedName);
+    for (const ReportRow& row : rows) EXPECT_NE(row.source, rows[2].newAddress);
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_NE(window.messages[0].find("\r\n转存报告："_gbk + Result("转存报告.csv"_gbk) + "\r\n"),
               std::string::npos);
@@ -249,10 +266,11 @@ TEST_F(JobDriverTest, StartsThatCannotGoWellSaySoAndLeaveTheWindowIdle) {
 }
 
 }  // namespace
-}  // namespace zembrat::job
+}  // namespace zembrat::ui
 
-namespace zembrat::job {
+namespace zembrat::ui {
 namespace {
+using namespace job;
 
 TEST_F(JobDriverTest, ClosingWhileTheArticlesAreListedStopsBeforeTheFirst) {
     Article("1.htm", "1");
@@ -275,4 +293,4 @@ TEST_F(JobDriverTest, ClosingWhileTheArticlesAreListedStopsBeforeTheFirst) {
 }
 
 }  // namespace
-}  // namespace zembrat::job
+}  // namespace zembrat::ui

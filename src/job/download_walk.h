@@ -1,0 +1,70 @@
+// The download walk of a run: every image of every article, one at a time or several at once,
+// with one retry rule. One at a time it is the plain run exactly: one connection, one image
+// after the other in row order, the next image's request sent as soon as the one before has
+// fully arrived. Several at once, it keeps its downloads going across articles: the next
+// articles are read, decided and started while the current one's last images are in flight,
+// and each article is still rewritten and written in run order, once all its images are dealt
+// with, coming out byte for byte as one at a time.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job/image_download.h"
+#include "job/references.h"
+#include "text/gbk.h"
+
+namespace zembrat::job {
+
+// One article of a walk, read and decided.
+struct ArticleWork {
+    std::size_t index = 0;  // from 1, in run order
+    std::string path;       // GBK
+    bool unreadable = false;
+    text::Bytes text;  // the article; rewritten once all its images are dealt with
+    std::vector<RefVerdict> verdicts;
+    std::vector<ImageRef> refs;  // the kept references, in row order
+};
+
+// A failed download is tried once more, after this long.
+inline constexpr auto kRetryWait = std::chrono::seconds(1);
+
+// The read-ahead of downloads at once: at most this many articles besides the current one, and
+// this many bytes of articles and bodies held for them.
+inline constexpr std::size_t kMaxArticlesAhead = 32;
+inline constexpr std::size_t kMaxBytesAhead = 64u << 20;
+
+class DownloadWalk {
+  public:
+    struct Hooks {
+        // The next article, read and decided; nullopt when there is none (or a stop came).
+        // current: it becomes the current article at once (so it is shown before it is read).
+        std::function<std::optional<ArticleWork>(bool current)> next;
+        // The article becomes the current one (announced: it was shown before it was read).
+        // False when a stop came before its first download.
+        std::function<bool(ArticleWork& work, bool announced)> show;
+        // The article's images are all dealt with (summary.complete), or a stop cut it short.
+        // The text is rewritten when it is complete.
+        std::function<void(ArticleWork& work, DownloadSummary& summary)> done;
+    };
+
+    // atOnce: the group for several downloads at once; nullptr for one at a time through web.
+    DownloadWalk(web::WebClient& web, platform::EventPoints& events, RunObserver& observer,
+                 const ExtensionOptions& options, const ImageDestination& destination,
+                 SleepFunction sleep, web::FetchGroup* atOnce);
+    ~DownloadWalk();
+    DownloadWalk(const DownloadWalk&) = delete;
+    DownloadWalk& operator=(const DownloadWalk&) = delete;
+
+    // Walks until the hooks give no more articles, or a stop ends it.
+    void Run(const Hooks& hooks);
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zembrat::job

@@ -1,0 +1,109 @@
+// Which image references of an article a run re-hosts: the one place that decides it. The run,
+// the dry run and the report all read the verdicts given here.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "job/extension_options.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
+
+namespace zembrat::job {
+
+// One kept reference of an article.
+struct ImageRef {
+    std::string sourceValue;  // the source text as found; what the rewrite replaces
+    std::string address;      // the absolute address that is downloaded
+
+    friend bool operator==(const ImageRef&, const ImageRef&) = default;
+};
+
+enum class RefDecision {
+    Download,          // kept: its absolute address is downloaded
+    Empty,             // the source is only blanks
+    RelativeNoPrefix,  // starts with "/" and there is no old prefix to put before it
+    NotHttp,    // not an address the run fetches ("http://", or "https://" under that option)
+    Excluded,   // matched one of the excluded ranges
+    Duplicate,  // the same source text stands later in the article
+};
+
+// What becomes of one occurrence of a source in the article.
+struct RefVerdict {
+    std::string sourceValue;  // as found in the article
+    std::string address;      // the address fetched (Download, Excluded, NotHttp: as completed)
+    RefDecision decision = RefDecision::Download;
+    std::string range;  // Excluded: the first "|"-separated range of the setting that matched
+
+    friend bool operator==(const RefVerdict&, const RefVerdict&) = default;
+};
+
+// The settings and options that decide an article's references.
+struct ReferenceRules {
+    std::string oldPrefix;       // GBK, as typed
+    std::string excludedRanges;  // GBK, as typed: wildcards with "|" between the ranges
+    ExtensionOptions options;
+};
+
+// The image-tag pattern of the plain rules: group 2 is the source value.
+const std::string& ImageTagPattern();
+
+// The texts of the list, each kept only at its last occurrence, in the order those last
+// occurrences stand. Events are processed once for each element examined.
+std::vector<std::string> RemoveDuplicates(std::vector<std::string> list,
+                                          platform::EventPoints& events);
+
+// True when the options change which references an article has (https, lazy and responsive
+// images, HTML rules, Markdown); otherwise the plain rules read the article.
+bool ReadsReferencesDifferently(const ExtensionOptions& options);
+
+// The absolute address a trimmed source is fetched from, or why it is not fetched (Empty,
+// RelativeNoPrefix or NotHttp). "//host/path" is a network-path reference: it takes the scheme
+// ("http:", or "https:" under the https option), never the old prefix. Another "/..." source is
+// put after "http://" and the old prefix. Kept are "http://" addresses (any letter case) and,
+// under the https option, "https://" ones.
+struct Completion {
+    std::string address;
+    RefDecision decision = RefDecision::Download;
+};
+Completion CompleteAddress(std::string_view trimmed, std::string_view oldPrefix, bool https);
+
+// Decides the references of articles under one run's rules; the patterns are compiled once.
+class ReferenceDecider {
+  public:
+    explicit ReferenceDecider(ReferenceRules rules);
+    ~ReferenceDecider();
+    ReferenceDecider(const ReferenceDecider&) = delete;
+    ReferenceDecider& operator=(const ReferenceDecider&) = delete;
+
+    // One verdict per occurrence of a source, in article order. Each source text counts only at
+    // its last occurrence (the earlier ones are Duplicate); the Download verdicts are the
+    // references the run downloads, in the order it downloads them. markdownArticle: the
+    // article's name is a Markdown one. Events are processed as the plain rules process them:
+    // once per source examined for duplicates.
+    std::vector<RefVerdict> Decide(std::string_view article, bool markdownArticle,
+                                   platform::EventPoints& events);
+
+    const ReferenceRules& rules() const { return rules_; }
+
+  private:
+    std::string ExcludingRange(const std::string& address);
+
+    struct Patterns;
+    ReferenceRules rules_;
+    std::unique_ptr<Patterns> patterns_;
+};
+
+// The Download verdicts as references, in order.
+std::vector<ImageRef> KeptReferences(const std::vector<RefVerdict>& verdicts);
+
+// "download", "empty", "relative with no old prefix", "not http", "excluded by <range>",
+// "duplicate in the article".
+std::string DecisionText(const RefVerdict& verdict);
+
+}  // namespace zembrat::job

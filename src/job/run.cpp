@@ -1,0 +1,198 @@
+#include "job/run.h"
+
+#include <optional>
+
+#include "job/download_walk.h"
+#include "job/folders.h"
+#include "job/ref_scanner.h"
+#include "platform/event_points.h"
+#include "platform/files.h"
+#include "text/codec.h"
+#include "text/gbk.h"
+#include "web/fetch_group.h"
+#include "web/web_client.h"
+
+namespace zembrat::job {
+namespace {
+
+using namespace text::literals;
+
+std::string CountLine(std::size_t count, const std::string& what) {
+    return "有 "_gbk + std::to_string(count) + what + "\r\n";
+}
+
+// The articles of a run, in run order, through one download walk.
+class ArticleLoop {
+  public:
+    ArticleLoop(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
+                RunObserver& observer, SleepFunction sleep, RunResult& result)
+        : inputs_(inputs),
+          web_(web),
+          events_(events),
+          observer_(observer),
+          sleep_(sleep),
+          result_(result),
+          decider_({inputs.settings.oldPrefix, inputs.settings.excludedRanges, inputs.options}),
+          destination_{result.resultFolder, inputs.settings.imageFolder,
+                       inputs.settings.newPrefix} {
+        // Downloads at once share one pool of connections for the whole run.
+        if (inputs.options.downloadsAtOnce > 1)
+            atOnce_.emplace(web_, inputs.options.downloadsAtOnce);
+    }
+
+    void RunAll() {
+        const std::stop_token stop = events_.StopToken();
+        DownloadWalk walk(web_, events_, observer_, inputs_.options, destination_, sleep_,
+                          atOnce_ ? &*atOnce_ : nullptr);
+        walk.Run({[&](bool current) { return Next(current, stop); },
+                  [&](ArticleWork& work, bool announced) { return Show(work, announced, stop); },
+                  [&](ArticleWork& work, DownloadSummary& summary) { Done(work, summary); }});
+        const RunCounts& counts = result_.counts;
+        result_.counts.stopped =
+            stop.stop_requested() &&
+            counts.articlesWritten + counts.failedWrites + counts.unreadableArticles <
+                result_.articles.size();
+    }
+
+  private:
+    // The next article, read and decided; nothing after the last or once a stop came.
+    std::optional<ArticleWork> Next(bool current, const std::stop_token& stop) {
+        if (next_ >= result_.articles.size() || stop.stop_requested()) return std::nullopt;
+        ArticleWork work;
+        work.index = ++next_;
+        work.path = result_.articles[next_ - 1];
+        if (current) observer_.ArticleBegins(work.index, work.path);
+        const std::optional<RunPlan>& plan = inputs_.plan;
+        const std::string& input = plan ? plan->inputs.at(next_ - 1) : work.path;
+        if (!platform::ReadWholeFile(input, work.text)) {
+            work.unreadable = true;
+            return work;
+        }
+        work.verdicts =
+            decider_.Decide(work.text, IsMarkdownName(text::FileName(work.path)), events_);
+        if (plan && plan->keep) {
+            // A re-run tells and downloads only the references it was asked to.
+            std::erase_if(work.verdicts, [&](const RefVerdict& v) {
+                return v.decision != RefDecision::Download || !plan->keep(work.path, v.address);
+            });
+        }
+        work.refs = KeptReferences(work.verdicts);
+        return work;
+    }
+
+    // The article becomes the current one; false when a stop came before its first download.
+    bool Show(ArticleWork& work, bool announced, const std::stop_token& stop) {
+        if (!announced) observer_.ArticleBegins(work.index, work.path);
+        if (work.unreadable) return true;
+        observer_.ReferencesDecided(work.path, work.verdicts);
+        // Queued from the last to the first, so that a list inserting each at its top ends in
+        // article order.
+        for (std::size_t k = work.refs.size(); k-- > 0;) {
+            observer_.ImageQueued(k, work.refs[k]);
+            events_.ProcessEvents();
+        }
+        return !stop.stop_requested();
+    }
+
+    void Done(ArticleWork& work, DownloadSummary& summary) {
+        RunCounts& counts = result_.counts;
+        if (work.unreadable) {
+            // Writing an empty result in its place would pass off a lost article as done.
+            ++counts.unreadableArticles;
+            observer_.ArticleEnds(work.path, ArticleEnd::Unreadable, {});
+            return;
+        }
+        counts.imagesStored += summary.stored;
+        counts.imagesFailed += summary.failed;
+        // An article cut short by a stop is not written: an earlier result of it stays as it was.
+        if (!summary.complete) {
+            observer_.ArticleEnds(work.path, ArticleEnd::CutShort, summary.records);
+            return;
+        }
+        if (platform::WriteFileBeneath(result_.resultFolder, text::FileName(work.path),
+                                       work.text)) {
+            ++counts.articlesWritten;
+            observer_.ArticleEnds(work.path, ArticleEnd::Written, summary.records);
+        } else {
+            ++counts.failedWrites;
+            observer_.ArticleEnds(work.path, ArticleEnd::NotWritten, summary.records);
+        }
+    }
+
+    const RunInputs& inputs_;
+    web::WebClient& web_;
+    platform::EventPoints& events_;
+    RunObserver& observer_;
+    SleepFunction sleep_;
+    RunResult& result_;
+    ReferenceDecider decider_;
+    ImageDestination destination_;
+    std::optional<web::FetchGroup> atOnce_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path) {
+    return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + text::BaseName(path);
+}
+
+std::string RunEndMessage(const RunResult& result, const JobSettings& settings) {
+    switch (result.end) {
+        case RunEnd::Finished:
+            return {};
+        case RunEnd::ImageFolderLeaves:
+            return "图片存放目录不能超出结果目录："_gbk + settings.imageFolder;
+        case RunEnd::NoArticles:
+            if (!platform::IsFolder(settings.articleFolder))
+                return "文章目录不存在："_gbk + settings.articleFolder;
+            return "在这个目录下‘"_gbk + settings.articleFolder + "’找不到‘"_gbk +
+                   settings.articleFilter + "’类型的文件！"_gbk;
+        case RunEnd::ResultFolderFailed:
+            return "无法创建结果目录："_gbk + result.resultFolder;
+    }
+    return {};
+}
+
+std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder) {
+    std::string message = counts.stopped ? "已停止。"_gbk : "处理完成。"_gbk;
+    message += "处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
+    if (counts.unreadableArticles > 0)
+        message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
+    if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
+    if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
+    if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
+    message += "请问是否打开它？"_gbk;
+    return message;
+}
+
+RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
+              RunObserver& observer, SleepFunction sleep) {
+    RunResult result;
+    const JobSettings& settings = inputs.settings;
+    // Fetched over TLS, an image never falls back to plain http on the way.
+    web.SetRefuseHttpsDowngrade(inputs.options.https);
+    web.SetOpensHttps(inputs.options.https);
+    if (LeavesItsBase(settings.imageFolder)) {
+        result.end = RunEnd::ImageFolderLeaves;
+        return result;
+    }
+    result.articles = inputs.plan ? inputs.plan->articles
+                                  : ListArticles(settings.articleFolder, settings.articleFilter,
+                                                 inputs.method, events);
+    if (result.articles.empty()) {
+        result.end = RunEnd::NoArticles;
+        return result;
+    }
+    result.resultFolder = ResultFolder(settings.articleFolder);
+    observer.RunBegins(result.articles, result.resultFolder);
+    if (!MakeFolders(result.resultFolder) || !platform::IsRealFolder(result.resultFolder)) {
+        // Nothing could be written there (or only through a link): end before reading any article.
+        result.end = RunEnd::ResultFolderFailed;
+        return result;
+    }
+    ArticleLoop(inputs, web, events, observer, sleep, result).RunAll();
+    return result;
+}
+
+}  // namespace zembrat::job

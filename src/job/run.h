@@ -1,0 +1,99 @@
+// One run over the article folder, as a value in and events out: a front end (the window, the
+// console) builds the run's inputs, hands them in with its observers and its event points, and
+// learns everything the run does from the events.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job/article_listing.h"
+#include "job/extension_options.h"
+#include "job/image_download.h"
+#include "job/run_events.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
+namespace zembrat::web {
+class WebClient;
+}
+
+namespace zembrat::job {
+
+// The six settings, each a GBK text used exactly as typed.
+struct JobSettings {
+    std::string articleFolder;
+    std::string articleFilter;
+    std::string imageFolder;
+    std::string oldPrefix;
+    std::string newPrefix;
+    std::string excludedRanges;
+
+    friend bool operator==(const JobSettings&, const JobSettings&) = default;
+};
+
+// A run over given articles instead of the listed ones, for a front end that re-runs part of an
+// earlier run. Each article is read from its input (an earlier result, say) and written to the
+// result folder under its own name; only the references keep accepts are downloaded.
+struct RunPlan {
+    std::vector<std::string> articles;  // GBK paths, in run order
+    std::vector<std::string> inputs;    // one per article: the file its text is read from
+    // (article path, absolute address): whether the reference is downloaded; empty keeps all.
+    std::function<bool(const std::string&, const std::string&)> keep;
+};
+
+// Everything a run needs to know before it starts.
+struct RunInputs {
+    JobSettings settings;
+    ExtensionOptions options;
+    ListingMethod method = ListingMethod::FolderObject;
+    std::optional<RunPlan> plan;
+};
+
+// What one run did, counted for the completion message and the summary.
+struct RunCounts {
+    std::size_t articlesWritten = 0;
+    std::size_t unreadableArticles = 0;  // could not be read, so not written
+    std::size_t failedWrites = 0;        // read and dealt with, but the result could not be written
+    std::size_t imagesStored = 0;        // rows that ended saved (stored or reused)
+    std::size_t imagesFailed = 0;        // rows that ended failed
+    bool stopped = false;                // the run was stopped before its last article was done
+    std::string reportPath;              // the run report a front end wrote, if any
+};
+
+// How a run ended.
+enum class RunEnd {
+    Finished,            // every article was taken up, or a stop ended the run part-way
+    ImageFolderLeaves,   // the image folder would leave the result folder: nothing was listed
+    NoArticles,          // the listing found no article
+    ResultFolderFailed,  // the result folder could not be made: no article was read
+};
+
+struct RunResult {
+    RunEnd end = RunEnd::Finished;
+    std::vector<std::string> articles;  // as listed (or planned), in run order
+    std::string resultFolder;           // where the results went
+    RunCounts counts;
+};
+
+// The message of a run that ended before its articles (GBK), from the inputs it was given:
+// "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
+// "无法创建结果目录：…". Empty for a run that was Finished.
+std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
+
+// The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, one
+// line per kind of failure, then the question whether to open it.
+std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
+
+// "(count:i)base": what the status shows while the i-th of count articles is processed.
+std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path);
+
+// Runs once over the inputs. A stop (the event points' stop token) abandons the download in
+// flight and ends the run without writing the article it cut short. The client and the event
+// points outlive the call.
+RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
+              RunObserver& observer, SleepFunction sleep = RealSleep);
+
+}  // namespace zembrat::job

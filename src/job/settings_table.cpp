@@ -1,0 +1,100 @@
+#include "job/settings_table.h"
+
+#include <utility>
+
+#include "config/config_store.h"
+#include "text/codec.h"
+
+namespace zembrat::job {
+namespace {
+
+using namespace text::literals;
+
+template <std::string JobSettings::*Field>
+SettingItem Basic(const char* utf8Key) {
+    return {SettingsSection(), text::GbkFromUtf8(utf8Key), true,
+            [](const SettingValues& v) { return v.settings.*Field; },
+            [](SettingValues& v, const std::string& text) { v.settings.*Field = text; }};
+}
+
+// The option's text from the options' own table, and back through it, so its form and range
+// are decided there alone.
+template <std::size_t Index>
+SettingItem Option() {
+    return {ExtensionSection(), ExtensionOptionTexts(ExtensionOptions{}).at(Index).first, false,
+            [](const SettingValues& v) { return ExtensionOptionTexts(v.options)[Index].second; },
+            [](SettingValues& v, const std::string& text) {
+                OptionTexts texts = ExtensionOptionTexts(v.options);
+                texts[Index].second = text;
+                v.options = ExtensionOptionsFromTexts(texts);
+            }};
+}
+
+template <std::size_t... Index>
+void AddOptions(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
+    (items.push_back(Option<Index>()), ...);
+}
+
+}  // namespace
+
+const std::string& SettingsSection() {
+    static const std::string section = "基本配置"_gbk;
+    return section;
+}
+
+const std::vector<SettingItem>& SettingItems() {
+    static const std::vector<SettingItem> items = [] {
+        std::vector<SettingItem> all = {
+            Basic<&JobSettings::articleFolder>("文章目录"),
+            Basic<&JobSettings::articleFilter>("文章过滤"),
+            Basic<&JobSettings::imageFolder>("图片存放目录"),
+            Basic<&JobSettings::oldPrefix>("旧的域名前缀"),
+            Basic<&JobSettings::newPrefix>("新的域名前缀"),
+            Basic<&JobSettings::excludedRanges>("排除地址范围"),
+        };
+        AddOptions(all, std::make_index_sequence<kExtensionOptionCount>());
+        return all;
+    }();
+    return items;
+}
+
+SettingValues DefaultSettingValues(const std::string& home) {
+    SettingValues values;
+    values.settings.articleFolder = home + "/文章目录"_gbk;
+    values.settings.articleFilter = "*.htm";
+    values.settings.imageFolder = "files/img";
+    return values;
+}
+
+void ReadSettingValues(config::ConfigStore& store, SettingValues& values,
+                       const std::function<void(const SettingItem&)>& afterEach) {
+    const std::string* section = nullptr;
+    for (const SettingItem& item : SettingItems()) {
+        if (!section || *section != item.section) store.SetSection(*(section = &item.section));
+        item.set(values, store.ReadText(item.key, item.get(values)));
+        if (afterEach) afterEach(item);
+    }
+}
+
+bool WriteSettingValues(config::ConfigStore& store, const SettingValues& values) {
+    const SettingValues defaults;
+    const std::string absent = "\x01";  // no stored text is this
+    bool stored = true;
+    const std::string* section = nullptr;
+    for (const SettingItem& item : SettingItems()) {
+        if (!section || *section != item.section) store.SetSection(*(section = &item.section));
+        const std::string text = item.get(values);
+        if (item.alwaysWritten) {
+            // A save made while the store is busy (from one of its event points) is queued and
+            // runs right after the current one: queued is not failed.
+            stored = store.WriteText(item.key, text) != config::WriteResult::kFailed && stored;
+            continue;
+        }
+        // An option's key appears once it was set, and stays so that turning it off is saved.
+        if (text == item.get(defaults) && store.ReadText(item.key, absent) == absent) continue;
+        stored = stored && store.WriteText(item.key, text) != config::WriteResult::kFailed;
+    }
+    return stored && store.WritesReachDisk();
+}
+
+}  // namespace zembrat::job

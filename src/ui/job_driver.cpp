@@ -1,0 +1,195 @@
+#include "ui/job_driver.h"
+
+#include "job/run_report.h"
+#include "platform/event_points.h"
+#include "platform/files.h"
+#include "text/codec.h"
+#include "web/web_client.h"
+
+namespace zembrat::ui {
+namespace {
+
+using namespace text::literals;
+using platform::MessageAnswer;
+using platform::MessageButtons;
+
+// The four boxes the run reads again and again; they stay disabled while it runs.
+constexpr EditBox kLockedBoxes[] = {EditBox::NewPrefix, EditBox::ExcludedRanges, EditBox::OldPrefix,
+                                    EditBox::ImageFolder};
+
+}  // namespace
+
+const std::string& StartCaption() {
+    static const std::string caption = "开始下载并替换图片地址"_gbk;
+    return caption;
+}
+
+const std::string& StopCaption() {
+    static const std::string caption = "停止下载"_gbk;
+    return caption;
+}
+
+const std::string& StoppingCaption() {
+    static const std::string caption = "正在停止中.."_gbk;
+    return caption;
+}
+
+const std::string& QueuedText() {
+    static const std::string text = "队列中.."_gbk;
+    return text;
+}
+
+const std::string& FailedRowText(job::FailReason reason) {
+    static const std::string failed = "下载失败 "_gbk;
+    static const std::string notAnImage = "不是图片 "_gbk;
+    static const std::string notSaved = "保存失败 "_gbk;
+    switch (reason) {
+        case job::FailReason::NotAnImage:
+            return notAnImage;
+        case job::FailReason::CannotWrite:
+            return notSaved;
+        default:
+            return failed;
+    }
+}
+
+JobDriver::JobDriver(JobWindow& window, web::WebClient& web, platform::EventPoints& events)
+    : window_(window), web_(web), events_(events) {}
+
+platform::MessageAnswer JobDriver::Tell(const std::string& text, MessageButtons buttons) {
+    platform::MessageRequest request;
+    request.text = text;
+    request.buttons = buttons;
+    return events_.ShowMessage(request);
+}
+
+void JobDriver::RequestStop() {
+    window_.SetStartCaption(StoppingCaption());
+    stop_.request_stop();
+}
+
+void JobDriver::StopForClose() {
+    closing_ = true;
+    if (running_) RequestStop();
+}
+
+job::RunInputs JobDriver::Inputs(job::ListingMethod method) const {
+    job::RunInputs inputs;
+    inputs.settings = {Setting(EditBox::ArticleFolder), Setting(EditBox::ArticleFilter),
+                       Setting(EditBox::ImageFolder),   Setting(EditBox::OldPrefix),
+                       Setting(EditBox::NewPrefix),     Setting(EditBox::ExcludedRanges)};
+    inputs.options = options_;
+    inputs.method = method;
+    return inputs;
+}
+
+void JobDriver::StartOrStop(job::ListingMethod method) {
+    if (listing_) return;  // the listing is still going: the press is ignored
+    if (window_.StartCaption() != StartCaption()) {
+        RequestStop();
+        return;
+    }
+    closing_ = false;
+    const job::RunInputs inputs = Inputs(method);
+
+    job::RunObservers observers;
+    observers.Add(*this);
+    StatusRows rows(window_, inputs.settings.imageFolder);
+    observers.Add(rows);
+    job::ReportCollector report;
+    if (inputs.options.writeReport) observers.Add(report);
+
+    listing_ = true;
+    const job::RunResult result = job::Run(inputs, web_, events_, observers, sleep_);
+    listing_ = false;
+    articles_ = result.articles;
+    switch (result.end) {
+        case job::RunEnd::ImageFolderLeaves:
+        case job::RunEnd::NoArticles:
+            // The window is closing: no message for it.
+            if (!closing_) Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
+            return;
+        case job::RunEnd::ResultFolderFailed:
+            Finish();
+            Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
+            return;
+        case job::RunEnd::Finished:
+            break;
+    }
+    counts_ = result.counts;
+    if (inputs.options.writeReport &&
+        platform::WriteFileBeneath(result.resultFolder, job::ReportFileName(),
+                                   job::CsvReport(report.rows())))
+        counts_.reportPath = result.resultFolder + job::ReportFileName();
+    Finish();
+    if (closing_) return;
+
+    if (Tell(job::CompletionMessage(counts_, result.resultFolder), MessageButtons::YesNo) ==
+            MessageAnswer::Yes &&
+        !window_.OpenInFileManager(result.resultFolder)) {
+        Tell("无法打开文件管理器："_gbk + result.resultFolder, MessageButtons::Ok);
+    }
+}
+
+void JobDriver::RunBegins(const std::vector<std::string>& articles, const std::string&) {
+    listing_ = false;
+    running_ = true;
+    window_.SetStartCaption(StopCaption());
+    stop_ = std::stop_source();
+    events_.SetStopToken(stop_.get_token());
+    if (closing_) RequestStop();  // the window began to close while the articles were listed
+    counts_ = job::RunCounts{};
+    articles_ = articles;
+    window_.SetProgressVisible(true);
+    window_.SetStatusLabelVisible(true);
+    for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
+    window_.SetProgressMaximum(static_cast<long>(articles.size()));
+}
+
+void JobDriver::ArticleBegins(std::size_t index, const std::string& path) {
+    window_.SetProgressPosition(static_cast<long>(index));
+    window_.SetStatusText(job::ArticleStatusText(articles_.size(), index, path));
+}
+
+StatusRows::StatusRows(JobWindow& window, const std::string& imageFolder)
+    : window_(window), downloading_("正在下载到 "_gbk + imageFolder) {}
+
+void StatusRows::ReferencesDecided(const std::string&, const std::vector<job::RefVerdict>&) {
+    window_.ClearRows();
+}
+
+void StatusRows::ImageQueued(std::size_t, const job::ImageRef& ref) {
+    window_.InsertRow(0, StatusIcon::Queued);
+    window_.SetCellText(0, 0, QueuedText());
+    window_.SetCellText(0, 1, ref.address);
+}
+
+void StatusRows::ImageBegins(std::size_t row) {
+    const int r = static_cast<int>(row);
+    window_.ScrollToRow(r);
+    window_.SetRowIcon(r, StatusIcon::Downloading);
+    window_.SetCellText(r, 0, downloading_);
+}
+
+void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
+    const int r = static_cast<int>(row);
+    if (record.outcome == job::ImageOutcome::Failed) {
+        window_.SetRowIcon(r, StatusIcon::Failed);
+        window_.SetCellText(r, 0, FailedRowText(record.reason));
+    } else {
+        window_.SetRowIcon(r, StatusIcon::Saved);
+        window_.SetCellText(r, 0, record.storedPath);
+    }
+}
+
+void JobDriver::Finish() {
+    window_.SetProgressVisible(false);
+    window_.SetStatusLabelVisible(false);
+    for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, true);
+    window_.SetStartCaption(StartCaption());
+    window_.ClearRows();
+    events_.SetStopToken({});
+    running_ = false;
+}
+
+}  // namespace zembrat::ui
