@@ -280,14 +280,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         line.settingsFile ? text::GbkFromUtf8(*line.settingsFile) : defaultSettingsPath();
     if (!ReadSettings(settingsPath, line.settingsFile.has_value(), settings, options, error))
         return Usage(error);
-    const ExtensionSwitches& x = line.extensions;
-    options.https = options.https || x.https;
-    options.lazyImages = options.lazyImages || x.lazy;
-    options.htmlRules = options.htmlRules || x.htmlRules;
-    options.checkContent = options.checkContent || x.checkContent;
-    options.markdown = options.markdown || x.markdown;
-    if (x.timeoutSeconds) options.timeoutSeconds = *x.timeoutSeconds;
-    if (x.jobs) options.downloadsAtOnce = *x.jobs;
+    ApplySwitches(line.extensions, options);
     auto apply = [&](const std::optional<std::string>& typed, EditBox box) {
         if (typed) settings[box] = text::GbkFromUtf8(*typed);
     };
