@@ -83,7 +83,6 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
                                   std::to_string(ExtensionOptions::kMinDownloadsAtOnce) + " to " +
                                   std::to_string(maxJobs);
     EXPECT_EQ(Error({"--run", "--jobs=" + std::to_string(maxJobs + 1)}), jobsError);
-    EXPECT_EQ(Error({"--run", "--jobs", "0"}), jobsError);
 
     // Names that are not options, values where none belongs, values missing.
     EXPECT_EQ(Error({"--run", "--bogus"}), "unknown option --bogus");
@@ -100,16 +99,18 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
     EXPECT_EQ(Error({"--https"}), "nothing to do: give --run");
     EXPECT_TRUE(Parsed({"--dry-run"}).dryRun);
     EXPECT_EQ(Parsed({"--retry-failed", "r.csv"}).retryReport, "r.csv");
-    EXPECT_EQ(Parsed({"--run", "--retry-failed", "r.csv"}).retryReport, "r.csv");
     EXPECT_EQ(Parsed({"--run", "--dry-run", "-h"}).mode, CommandLine::Mode::Help);
+
+    // Arguments left to the window: a folder, not a toolkit option's value, asks for --run.
+    EXPECT_FALSE(NoDisplayMessage({"-platform", "vnc"}));
+    EXPECT_NE(NoDisplayMessage({"-reverse", "x", "posts"}).value_or("").find("--run posts\n"),
+              std::string::npos);
 }
 
 TEST(CommandLine, HelpAndManualListEverySpellingTheParserTakes) {
     const std::string& help = HelpText();
     const std::string manual = ManualOptions();
-    std::size_t entries = 0;
     for (const OptionEntry& entry : OptionTable()) {
-        ++entries;
         for (const std::string& spelling : Spellings(entry)) {
             // Every spelling opens a line of --help or follows another on it.
             EXPECT_TRUE(help.find("\n  " + spelling) != std::string::npos ||
@@ -127,7 +128,6 @@ TEST(CommandLine, HelpAndManualListEverySpellingTheParserTakes) {
             EXPECT_EQ(result.error.find("unknown option"), std::string::npos) << spelling;
         }
     }
-    EXPECT_GE(entries, 21u);
     EXPECT_EQ(help.find('{'), std::string::npos);  // every placeholder filled
     EXPECT_EQ(manual.find('{'), std::string::npos);
     EXPECT_NE(help.find("1.." + std::to_string(ExtensionOptions::kMaxDownloadsAtOnce)),
@@ -162,10 +162,6 @@ TEST(CommandLine, AFolderWithoutADisplayPointsToRun) {
               2);
     EXPECT_NE(err.find("zembrat --run FOLDER"), std::string::npos) << err;
     EXPECT_NE(err.find("zembrat --run '" + (dir / "my posts") + "'\n"), std::string::npos) << err;
-    EXPECT_EQ(
-        testing::RunToEnd(ZEMBRAT_EXECUTABLE, {"--run", "--dry-run"}, dir.path(), nullptr, &err),
-        2);
-    EXPECT_NE(err.find("--run and --dry-run cannot be combined"), std::string::npos) << err;
 }
 #endif
 
