@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "cli/command_line.h"
@@ -23,6 +26,14 @@ std::string ExecutableFolder() {
     return zembrat::text::GbkFromUtf8(path);
 }
 
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,6 +41,15 @@ int main(int argc, char** argv) {
     if (zembrat::cli::WantsConsole(argc, argv)) {
         return zembrat::cli::Main(argc, argv,
                                   [] { return zembrat::app::SettingsPath(ExecutableFolder()); });
+    }
+    // A folder for the window where there is none to open: the toolkit would abort; point to
+    // the run without a window instead, with the status of bad usage.
+    if (!HasDisplay()) {
+        if (const auto message =
+                zembrat::cli::NoDisplayMessage(std::vector<std::string>(argv + 1, argv + argc))) {
+            std::fputs(message->c_str(), stderr);
+            return 2;
+        }
     }
     QApplication application(argc, argv);  // Qt takes its own options; the program reads none
     return zembrat::app::RunProgram(zembrat::app::ProgramFolder());

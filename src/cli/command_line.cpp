@@ -1,12 +1,142 @@
 #include "cli/command_line.h"
 
+#include <array>
+#include <cctype>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "job/extension_options.h"
+#include "web/fetch_group.h"
 
 namespace zembrat::cli {
 namespace {
+
+using job::ExtensionOptions;
+using Line = CommandLine;
+using Switches = ExtensionSwitches;
+
+// A time-out of 0 is the usual waits, given as --no-timeout: a typed one is at least a second.
+constexpr int kShortestTimeout = 1;
+
+constexpr std::array<OptionEntry, 21> kOptions{{
+    {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
+     "the article folder", "The article folder."},
+    {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
+     "the article filter (e.g. \"*.htm|*.html\")",
+     "The article filter, for example `*.htm|*.html`."},
+    {"--images", "", "FOLDER", OptionKind::Text, OptionGroup::Settings, &Line::images,
+     "the image folder, relative to the result folder",
+     "The image folder, relative to the result folder."},
+    {"--old-prefix", "", "PREFIX", OptionKind::Text, OptionGroup::Settings, &Line::oldPrefix,
+     "the old domain prefix put before addresses starting with \"/\"",
+     "The old domain prefix: an address that starts with `/`\n"
+     "is downloaded from `http://`_PREFIX_`/...`"},
+    {"--new-prefix", "", "PREFIX", OptionKind::Text, OptionGroup::Settings, &Line::newPrefix,
+     "the new domain prefix of the stored images",
+     "The new domain prefix: the rewritten references read\n"
+     "`http://`_PREFIX_`/`_image-folder_`/`_name_."},
+    {"--exclude", "", "RANGES", OptionKind::Text, OptionGroup::Settings, &Line::exclude,
+     "addresses not to download (wildcards, \"|\" between them)",
+     "Addresses that are not downloaded: wildcards with `|` between them."},
+    {"--settings", "", "FILE", OptionKind::Text, OptionGroup::Settings, &Line::settingsFile,
+     "read the settings from FILE instead of Zembrat.ini",
+     "Read the settings from _FILE_ instead of `Zembrat.ini`."},
+
+    {"--run", "", "", OptionKind::Flag, OptionGroup::Run, Action::Run, "run the job",
+     "Run the job."},
+    {"--dry-run", "", "", OptionKind::Flag, OptionGroup::Run, &Line::dryRun,
+     "list what would become of every reference; write nothing,\n"
+     "send no request",
+     "For every reference found, print what would become of it: downloaded (with\n"
+     "the absolute address that would be fetched) or dropped, and why (empty,\n"
+     "relative with no old prefix, not http, excluded by which range, duplicate in\n"
+     "the article).\n"
+     "Nothing is written and no request is sent.\n"
+     "It cannot be given with `--run`."},
+    {"--report", "", "FILE", OptionKind::Text, OptionGroup::Run, &Line::reportFile,
+     "write one row per reference (.csv or .json)",
+     "Write one row per reference of the run: article, source text as found,\n"
+     "address fetched, outcome (stored, reused, failed, dropped, not reached), HTTP\n"
+     "status, bytes, stored name, new address, the reason of a failure (status,\n"
+     "time-out, not an image, cannot be written, stopped) or of a drop, and what\n"
+     "became of the article.\n"
+     "A name ending in `.csv` gives CSV in UTF-8 with a byte-order mark; one ending in\n"
+     "`.json` gives one JSON array of objects."},
+    {"--retry-failed", "", "REPORT", OptionKind::Text, OptionGroup::Run, &Line::retryReport,
+     "download again only what the CSV report lists as failed,\n"
+     "and write those articles again",
+     "Read a CSV report of an earlier run and download again only the references it\n"
+     "lists as failed, in the articles it names.\n"
+     "Each article is read from its earlier result, so the images stored then stay\n"
+     "rewritten, and is written again."},
+    {"--quiet", "", "", OptionKind::Flag, OptionGroup::Run, &Line::quiet, "print only the summary",
+     "Print only the summary."},
+
+    {"--https", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::https,
+     "keep and fetch https:// images; //host/path becomes https:",
+     "Keep and fetch the images whose address starts with `https://`; an address\n"
+     "that starts with `//` is fetched with `https:`."},
+    {"--lazy", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::lazy,
+     "also the images of data-src and its kin, srcset, <picture>",
+     "Also take the images that load late or by screen size: `data-src` and its\n"
+     "kin, `srcset`, and the sources of a `picture`."},
+    {"--html-rules", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::htmlRules,
+     "read tags as a browser does", "Read the tags as a browser does."},
+    {"--check-content", "", "", OptionKind::Switch, OptionGroup::Extensions,
+     &Switches::checkContent, "the body's first bytes decide whether it is an image",
+     "The first bytes of what the server sends decide whether it is an image."},
+    {"--markdown", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::markdown,
+     "also the images of Markdown articles", "Also take the images of Markdown articles."},
+    {"--timeout", "", "SECONDS", OptionKind::Number, OptionGroup::Extensions,
+     &Switches::timeoutSeconds,
+     "one download's longest time, {low}..{high};\n"
+     "--no-timeout: the usual waits",
+     "The longest time one download may take, from connecting to its last byte:\n"
+     "{low} to {high} seconds.\n"
+     "`--no-timeout` gives the usual waits back.",
+     kShortestTimeout, ExtensionOptions::kMaxTimeoutSeconds, "seconds", 0},
+    {"--jobs", "", "N", OptionKind::Number, OptionGroup::Extensions, &Switches::jobs,
+     "downloads at once, {low}..{high} (at most {per-site} from one site);\n"
+     "the articles come out as with one at a time",
+     "Downloads at once, {low} to {high}; never more than {per-site} from one site.\n"
+     "The rows and the rewritten articles are those of a run with one at a time.",
+     ExtensionOptions::kMinDownloadsAtOnce, ExtensionOptions::kMaxDownloadsAtOnce,
+     "downloads at once", std::nullopt},
+
+    {"--help", "-h", "", OptionKind::Flag, OptionGroup::Other, Action::Help, "this text",
+     "Show the options."},
+    {"--version", "", "", OptionKind::Flag, OptionGroup::Other, Action::Version, "the version",
+     "Show the version."},
+}};
+
+struct Group {
+    OptionGroup group;
+    const char* helpHeading;  // empty: the entries follow a blank line
+    const char* manualHeading;
+    const char* manualIntro;  // before the entries, in the entries' markup
+};
+constexpr Group kGroups[] = {
+    {OptionGroup::Settings,
+     "Settings for this run (the settings file is never written):", "Settings for this run", ""},
+    {OptionGroup::Run, "What the run does:", "What the run does", ""},
+    {OptionGroup::Extensions,
+     "Extension options (unset: as the settings file has them; --no-X turns X off):",
+     "Extension options",
+     "Each one sets its option for this run; an option not given keeps the value of\n"
+     "the settings file, and a `--no-` form turns off what the settings file turns on.\n"
+     "Of `--`_x_ and `--no-`_x_, the last one given counts.\n"
+     "A dry run reads references by the plain rules only: it takes none of\n"
+     "`--https`, `--lazy`, `--html-rules` and `--markdown`."},
+    {OptionGroup::Other, "", "Other", ""},
+};
+
+// After the entries of the manual, in their markup.
+constexpr const char* kManualClosing =
+    "An option's value can follow it as the next argument or after `=`, as in\n"
+    "`--filter=*.md`.";
+
+constexpr std::size_t kHelpColumn = 24;  // where the explanations of --help start
 
 bool ParseInt(const std::string& text, int low, int high, int& out) {
     int value = 0;
@@ -17,16 +147,110 @@ bool ParseInt(const std::string& text, int low, int high, int& out) {
     return true;
 }
 
+bool HasNoForm(const OptionEntry& e) {
+    return e.kind == OptionKind::Switch || (e.kind == OptionKind::Number && e.offValue);
+}
+
+std::string NoForm(const OptionEntry& e) {
+    return "--no-" + std::string(e.name.substr(2));
+}
+
+// The entry a typed name stands for; negated when it is the --no- form.
+const OptionEntry* FindOption(std::string_view name, bool& negated) {
+    for (const OptionEntry& e : kOptions) {
+        if (e.kind == OptionKind::Folder) continue;
+        negated = false;
+        if (name == e.name || (!e.shortName.empty() && name == e.shortName)) return &e;
+        negated = true;
+        if (HasNoForm(e) && name == NoForm(e)) return &e;
+    }
+    return nullptr;
+}
+
+// text with the entry's placeholders filled in; range is put between the two bounds.
+std::string Fill(std::string_view text, const OptionEntry& e) {
+    const std::pair<std::string_view, std::string> fills[] = {
+        {"{low}", std::to_string(e.low)},
+        {"{high}", std::to_string(e.high)},
+        {"{per-site}", std::to_string(web::FetchGroup::kDefaultMaxPerHost)}};
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        bool filled = false;
+        for (const auto& [key, value] : fills) {
+            if (text.substr(i, key.size()) == key) {
+                out += value;
+                i += key.size();
+                filled = true;
+                break;
+            }
+        }
+        if (!filled) out += text[i++];
+    }
+    return out;
+}
+
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+// Plain text with `bold` and _italic_ as roff: minus signs and backslashes escaped, a line that
+// would read as a request kept as text.
+std::string Roff(std::string_view text) {
+    std::string out;
+    bool bold = false, italic = false;
+    for (const std::string_view line : Lines(text)) {
+        if (!line.empty() && (line[0] == '.' || line[0] == '\'')) out += "\\&";
+        for (const char c : line) {
+            if (c == '`') {
+                out += (bold = !bold) ? "\\fB" : "\\fR";
+            } else if (c == '_') {
+                out += (italic = !italic) ? "\\fI" : "\\fR";
+            } else if (c == '-') {
+                out += "\\-";
+            } else if (c == '\\') {
+                out += "\\e";
+            } else {
+                out += c;
+            }
+        }
+        out += '\n';
+    }
+    return out;
+}
+
 }  // namespace
 
+std::span<const OptionEntry> OptionTable() {
+    return kOptions;
+}
+
+std::vector<std::string> Spellings(const OptionEntry& entry) {
+    std::string first(entry.name);
+    if (!entry.valueName.empty()) first += " " + std::string(entry.valueName);
+    std::vector<std::string> spellings{first};
+    if (HasNoForm(entry)) spellings.push_back(NoForm(entry));
+    if (!entry.shortName.empty()) spellings.emplace_back(entry.shortName);
+    return spellings;
+}
+
 void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options) {
-    if (switches.https) options.https = *switches.https;
-    if (switches.lazy) options.lazyImages = *switches.lazy;
-    if (switches.htmlRules) options.htmlRules = *switches.htmlRules;
-    if (switches.checkContent) options.checkContent = *switches.checkContent;
-    if (switches.markdown) options.markdown = *switches.markdown;
-    if (switches.timeoutSeconds) options.timeoutSeconds = *switches.timeoutSeconds;
-    if (switches.jobs) options.downloadsAtOnce = *switches.jobs;
+    auto set = [](const auto& given, auto& option) {
+        if (given) option = *given;
+    };
+    set(switches.https, options.https);
+    set(switches.lazy, options.lazyImages);
+    set(switches.htmlRules, options.htmlRules);
+    set(switches.checkContent, options.checkContent);
+    set(switches.markdown, options.markdown);
+    set(switches.timeoutSeconds, options.timeoutSeconds);
+    set(switches.jobs, options.downloadsAtOnce);
 }
 
 bool WantsConsole(int argc, char** argv) {
@@ -36,13 +260,41 @@ bool WantsConsole(int argc, char** argv) {
     return false;
 }
 
+std::optional<std::string> NoDisplayMessage(const std::vector<std::string>& args) {
+    bool toolkitValue = false;
+    for (const std::string& arg : args) {
+        if (!arg.empty() && arg[0] == '-') {
+            toolkitValue = true;
+            continue;
+        }
+        if (std::exchange(toolkitValue, false)) continue;
+        // The folder as a shell would take it back: plain words bare, others in single quotes.
+        bool plain = !arg.empty();
+        for (const char c : arg) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x80 && !std::isalnum(u) && !std::strchr("_./+,:@%=-", c)) plain = false;
+        }
+        std::string quoted = arg;
+        if (!plain) {
+            quoted = "'";
+            for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            quoted += "'";
+        }
+        return "zembrat: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+               "is set).\n"
+               "To run without the window, use zembrat --run FOLDER instead:\n"
+               "    zembrat --run " +
+               quoted + "\n";
+    }
+    return std::nullopt;
+}
+
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool run = false;
     bool help = false;
     bool version = false;
     std::vector<std::string> positional;
-    bool on = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
@@ -52,85 +304,58 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                 inlineValue = name.substr(eq + 1);
                 name.resize(eq);
             }
-        } else if (name != "-h") {
+        }
+        bool negated = false;
+        const OptionEntry* entry = FindOption(name, negated);
+        if (!entry && name.rfind("--", 0) != 0) {
             positional.push_back(name);
             continue;
         }
-        // The value of an option that takes one: after "=" or the next argument.
-        auto value = [&](std::optional<std::string>& into) -> std::optional<std::string> {
+        if (!entry) return {std::nullopt, "unknown option " + name};
+
+        const bool takesValue =
+            !negated && (entry->kind == OptionKind::Text || entry->kind == OptionKind::Number);
+        std::string value;
+        if (!takesValue && inlineValue) return {std::nullopt, name + " takes no value"};
+        if (takesValue) {
             if (inlineValue) {
-                into = *inlineValue;
-                return std::nullopt;
+                value = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return {std::nullopt, name + " needs a value"};
             }
-            if (i + 1 >= args.size()) return name + " needs a value";
-            into = args[++i];
-            return std::nullopt;
-        };
-        auto flag = [&](bool& into) -> std::optional<std::string> {
-            if (inlineValue) return name + " takes no value";
-            into = true;
-            return std::nullopt;
-        };
-        std::optional<std::string> error;
-        std::optional<std::string> number;
-        if (name == "--help" || name == "-h") {
-            error = flag(help);
-        } else if (name == "--version") {
-            error = flag(version);
-        } else if (name == "--run") {
-            error = flag(run);
-        } else if (name == "--dry-run") {
-            error = flag(line.dryRun);
-        } else if (name == "--quiet") {
-            error = flag(line.quiet);
-        } else if (name == "--filter") {
-            error = value(line.filter);
-        } else if (name == "--images") {
-            error = value(line.images);
-        } else if (name == "--old-prefix") {
-            error = value(line.oldPrefix);
-        } else if (name == "--new-prefix") {
-            error = value(line.newPrefix);
-        } else if (name == "--exclude") {
-            error = value(line.exclude);
-        } else if (name == "--settings") {
-            error = value(line.settingsFile);
-        } else if (name == "--report") {
-            error = value(line.reportFile);
-        } else if (name == "--retry-failed") {
-            error = value(line.retryReport);
-        } else if (name == "--https") {
-            error = flag(on);
-            line.extensions.https = on;
-        } else if (name == "--lazy") {
-            error = flag(on);
-            line.extensions.lazy = on;
-        } else if (name == "--html-rules") {
-            error = flag(on);
-            line.extensions.htmlRules = on;
-        } else if (name == "--check-content") {
-            error = flag(on);
-            line.extensions.checkContent = on;
-        } else if (name == "--markdown") {
-            error = flag(on);
-            line.extensions.markdown = on;
-        } else if (name == "--timeout") {
-            error = value(number);
-            int seconds = 0;
-            if (!error && !ParseInt(*number, 1, 3600, seconds))
-                error = "--timeout takes a whole number of seconds from 1 to 3600";
-            if (!error) line.extensions.timeoutSeconds = seconds;
-        } else if (name == "--jobs") {
-            error = value(number);
-            int jobs = 0;
-            if (!error && !ParseInt(*number, job::ExtensionOptions::kMinDownloadsAtOnce,
-                                    job::ExtensionOptions::kMaxDownloadsAtOnce, jobs))
-                error = "--jobs takes a whole number of downloads at once from 1 to 16";
-            if (!error) line.extensions.jobs = jobs;
-        } else {
-            error = "unknown option " + name;
         }
-        if (error) return {std::nullopt, *error};
+        switch (entry->kind) {
+            case OptionKind::Folder:
+                break;
+            case OptionKind::Flag:
+                if (const auto* action = std::get_if<Action>(&entry->target)) {
+                    (*action == Action::Run    ? run
+                     : *action == Action::Help ? help
+                                               : version) = true;
+                } else {
+                    line.*std::get<bool Line::*>(entry->target) = true;
+                }
+                break;
+            case OptionKind::Switch:
+                line.extensions.*std::get<std::optional<bool> Switches::*>(entry->target) =
+                    !negated;
+                break;
+            case OptionKind::Text:
+                line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
+                break;
+            case OptionKind::Number: {
+                int number = entry->offValue.value_or(0);
+                if (!negated && !ParseInt(value, entry->low, entry->high, number))
+                    return {std::nullopt, std::string(entry->name) + " takes a whole number of " +
+                                              std::string(entry->unit) + " from " +
+                                              std::to_string(entry->low) + " to " +
+                                              std::to_string(entry->high)};
+                line.extensions.*std::get<std::optional<int> Switches::*>(entry->target) = number;
+                break;
+            }
+        }
     }
 
     if (help) {
@@ -141,6 +366,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         line.mode = CommandLine::Mode::Version;
         return {line, {}};
     }
+    if (run && line.dryRun) return {std::nullopt, "--run and --dry-run cannot be combined"};
     // A dry run and a retry are runs of their own kind: --run may be left out for them.
     if (!run && !line.dryRun && !line.retryReport)
         return {std::nullopt, "nothing to do: give --run"};
@@ -173,47 +399,70 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 const std::string& HelpText() {
-    static const std::string text =
-        "Usage: zembrat                        open the window\n"
-        "       zembrat --run [FOLDER] [OPTIONS]\n"
-        "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
-        "       zembrat --retry-failed REPORT.csv [OPTIONS]\n"
-        "\n"
-        "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
-        "each image into the image folder below FOLDER/转存结果/ and writes the articles there\n"
-        "with their new addresses. The settings are those the window uses (Zembrat.ini).\n"
-        "\n"
-        "Settings for this run (the settings file is never written):\n"
-        "  FOLDER                the article folder\n"
-        "  --filter WILDCARDS    the article filter (e.g. \"*.htm|*.html\")\n"
-        "  --images FOLDER       the image folder, relative to the result folder\n"
-        "  --old-prefix PREFIX   the old domain prefix put before addresses starting with \"/\"\n"
-        "  --new-prefix PREFIX   the new domain prefix of the stored images\n"
-        "  --exclude RANGES      addresses not to download (wildcards, \"|\" between them)\n"
-        "  --settings FILE       read the settings from FILE instead of Zembrat.ini\n"
-        "\n"
-        "What the run does:\n"
-        "  --run                 run the job\n"
-        "  --dry-run             list what would become of every reference; write nothing,\n"
-        "                        send no request\n"
-        "  --report FILE         write one row per reference (.csv or .json)\n"
-        "  --retry-failed REPORT download again only what the CSV report lists as failed,\n"
-        "                        and write those articles again\n"
-        "  --quiet               print only the summary\n"
-        "\n"
-        "Extension options (off unless given):\n"
-        "  --https --lazy --html-rules --check-content --markdown\n"
-        "  --timeout SECONDS     1..3600\n"
-        "  --jobs N              downloads at once, 1..16 (at most 8 from one site);\n"
-        "                        the articles come out as with one at a time\n"
-        "\n"
-        "  --help                this text\n"
-        "  --version             the version\n"
-        "\n"
-        "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
-        "image failed or some article was not read or written; 2 bad usage or unreadable\n"
-        "settings; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+    static const std::string text = [] {
+        std::string t =
+            "Usage: zembrat                        open the window\n"
+            "       zembrat --run [FOLDER] [OPTIONS]\n"
+            "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
+            "       zembrat --retry-failed REPORT.csv [OPTIONS]\n"
+            "\n"
+            "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
+            "each image into the image folder below FOLDER/转存结果/ and writes the articles "
+            "there\n"
+            "with their new addresses. The settings are those the window uses (Zembrat.ini).\n";
+        for (const Group& group : kGroups) {
+            t += "\n";
+            if (*group.helpHeading) t += std::string(group.helpHeading) + "\n";
+            for (const OptionEntry& e : kOptions) {
+                if (e.group != group.group) continue;
+                std::string label;
+                for (const std::string& spelling : Spellings(e))
+                    label += (label.empty() ? "" : ", ") + spelling;
+                t += "  " + label;
+                bool first = true;
+                const std::string explanation = Fill(e.help, e);
+                for (const std::string_view line : Lines(explanation)) {
+                    const std::size_t at = first ? 2 + label.size() : 0;
+                    if (first && at >= kHelpColumn) t += "\n";
+                    t += std::string(at < kHelpColumn ? kHelpColumn - at : kHelpColumn, ' ');
+                    t += std::string(line) + "\n";
+                    first = false;
+                }
+            }
+        }
+        t += "\n"
+             "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
+             "image failed or some article was not read or written; 2 bad usage or unreadable\n"
+             "settings; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+        return t;
+    }();
     return text;
+}
+
+std::string ManualOptions() {
+    std::string page = ".SH OPTIONS\n";
+    for (const Group& group : kGroups) {
+        page += ".SS " + std::string(group.manualHeading) + "\n";
+        page += Roff(group.manualIntro);
+        for (const OptionEntry& e : kOptions) {
+            if (e.group != group.group) continue;
+            std::string tag;
+            for (const std::string& spelling : Spellings(e)) {
+                if (!tag.empty()) tag += ", ";
+                const std::size_t space = spelling.find(' ');
+                if (e.kind == OptionKind::Folder)
+                    tag += "_" + spelling + "_";
+                else if (space == std::string::npos)
+                    tag += "`" + spelling + "`";
+                else
+                    tag +=
+                        "`" + spelling.substr(0, space) + "` _" + spelling.substr(space + 1) + "_";
+            }
+            page += ".TP\n" + Roff(tag) + Roff(Fill(e.manual, e));
+        }
+    }
+    page += ".PP\n" + Roff(kManualClosing);
+    return page;
 }
 
 }  // namespace zembrat::cli

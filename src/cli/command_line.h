@@ -1,20 +1,26 @@
-// The command line of a run without the window: what it asks for, parsed once.
+// The command line of a run without the window: what it asks for, parsed once. Every option
+// lives in one table, which the parser, the --help text and the manual page's options all read.
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
-#include "job/extension_options.h"
+namespace zembrat::job {
+struct ExtensionOptions;
+}
 
 namespace zembrat::cli {
 
-// Options that go beyond the window's settings, kept for the job's extension options; each
-// is off (or unset) unless given.
+// Options that go beyond the window's settings, kept for the job's extension options. Unset,
+// each keeps the value the settings file gave.
 struct ExtensionSwitches {
-    std::optional<bool> https, lazy, htmlRules, checkContent, markdown;  // unset: the settings'
-    std::optional<int> timeoutSeconds;                                   // --timeout SECONDS
-    std::optional<int> jobs;  // --jobs N: downloads at once
+    std::optional<bool> https, lazy, htmlRules, checkContent, markdown;  // --x / --no-x
+    std::optional<int> timeoutSeconds;  // --timeout N (1..3600), --no-timeout gives 0
+    std::optional<int> jobs;            // --jobs N: downloads at once
 };
 
 // Sets every option the switches name, leaves the others as the settings file gave them.
@@ -38,6 +44,45 @@ struct CommandLine {
     ExtensionSwitches extensions;
 };
 
+// One entry of the option table.
+enum class OptionKind {
+    Folder,  // the article folder, a plain argument; listed with the options
+    Flag,    // --name
+    Switch,  // --name / --no-name, the last one given wins
+    Text,    // --name VALUE
+    Number,  // --name N within [low, high]; with offValue, --no-name sets that
+};
+enum class OptionGroup { Settings, Run, Extensions, Other };
+enum class Action { Help, Version, Run };  // what a flag asks for beyond the line's members
+
+using OptionTarget =
+    std::variant<std::monostate, Action, bool CommandLine::*,
+                 std::optional<std::string> CommandLine::*,
+                 std::optional<bool> ExtensionSwitches::*, std::optional<int> ExtensionSwitches::*>;
+
+struct OptionEntry {
+    std::string_view name;       // "--filter"; for the folder, its value name
+    std::string_view shortName;  // "-h", or empty
+    std::string_view valueName;  // "WILDCARDS", or empty
+    OptionKind kind;
+    OptionGroup group;
+    OptionTarget target;
+    // The --help text (lines after the first are indented below it) and the manual's
+    // paragraph, where `text` is bold and _text_ italic. In both, {low} and {high} stand for
+    // a number's bounds, {per-site} for the downloads at once from one site.
+    std::string_view help;
+    std::string_view manual;
+    int low = 0, high = 0;             // Number
+    std::string_view unit = {};        // Number: what it counts, in its error
+    std::optional<int> offValue = {};  // Number: what --no-name sets
+};
+
+// Every option, in the order --help lists them.
+std::span<const OptionEntry> OptionTable();
+
+// Every spelling of the entry, as --help and the manual list them: "--https, --no-https".
+std::vector<std::string> Spellings(const OptionEntry& entry);
+
 struct ParseResult {
     std::optional<CommandLine> line;
     std::string error;  // when line is empty: what is wrong, for standard error
@@ -50,7 +95,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args);
 // with "--" (the toolkit's own options start with a single "-"), or is "-h".
 bool WantsConsole(int argc, char** argv);
 
+// For arguments left to the window (see WantsConsole) when there is no display to open it
+// on: when they name a folder, as if for a run, the message for standard error that points
+// to --run; otherwise nothing, and the toolkit has its say. A word right after a toolkit
+// option ("-platform vnc") is that option's value, not a folder.
+std::optional<std::string> NoDisplayMessage(const std::vector<std::string>& args);
+
 // The text of --help, UTF-8.
 const std::string& HelpText();
+
+// The manual page's options: from its ".SH OPTIONS" line up to the next section, UTF-8 roff.
+std::string ManualOptions();
 
 }  // namespace zembrat::cli

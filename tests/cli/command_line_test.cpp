@@ -1,0 +1,169 @@
+// The option table: what the parser makes of arguments, and that --help and the manual page
+// list what the parser takes.
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "job/extension_options.h"
+#include "support/temp_dir.h"
+#ifdef ZEMBRAT_EXECUTABLE
+#include "child_process.h"
+#endif
+
+namespace zembrat::cli {
+namespace {
+
+using job::ExtensionOptions;
+
+CommandLine Parsed(const std::vector<std::string>& args) {
+    const ParseResult result = ParseCommandLine(args);
+    EXPECT_TRUE(result.line) << result.error;
+    return result.line.value_or(CommandLine{});
+}
+
+std::string Error(const std::vector<std::string>& args) {
+    const ParseResult result = ParseCommandLine(args);
+    EXPECT_FALSE(result.line);
+    return result.error;
+}
+
+TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
+    // A value inline or as the next argument; a plain argument is the folder.
+    CommandLine line = Parsed({"--run", "--filter=*.md", "posts", "--images", "img", "--exclude="});
+    EXPECT_EQ(line.filter, "*.md");
+    EXPECT_EQ(line.images, "img");
+    EXPECT_EQ(line.exclude, "");
+    EXPECT_EQ(line.folder, "posts");
+    EXPECT_FALSE(line.oldPrefix);
+
+    // Of --x and --no-x the last counts; what is not named stays unset.
+    line = Parsed({"--run", "--https", "--no-https", "--no-lazy", "--lazy", "--no-markdown",
+                   "--timeout", "30", "--no-timeout", "--jobs=4"});
+    EXPECT_EQ(line.extensions.https, false);
+    EXPECT_EQ(line.extensions.lazy, true);
+    EXPECT_EQ(line.extensions.markdown, false);
+    EXPECT_FALSE(line.extensions.htmlRules);
+    EXPECT_FALSE(line.extensions.checkContent);
+    EXPECT_EQ(line.extensions.timeoutSeconds, 0);
+    EXPECT_EQ(line.extensions.jobs, 4);
+    EXPECT_EQ(Parsed({"--run", "--no-timeout", "--timeout=7"}).extensions.timeoutSeconds, 7);
+
+    // Over the settings file's options: the named ones change, the others stay.
+    ExtensionOptions options;
+    options.https = options.markdown = options.checkContent = true;
+    options.timeoutSeconds = 20;
+    options.downloadsAtOnce = 3;
+    ExtensionOptions expected = options;
+    expected.https = false;
+    expected.lazyImages = true;
+    expected.markdown = false;
+    expected.timeoutSeconds = 0;
+    expected.downloadsAtOnce = 4;
+    ApplySwitches(line.extensions, options);
+    EXPECT_EQ(options, expected);
+    ApplySwitches(ExtensionSwitches{}, options);
+    EXPECT_EQ(options, expected);
+
+    // The bounds of the numbers, and what lies outside them.
+    const int maxTimeout = ExtensionOptions::kMaxTimeoutSeconds;
+    const int maxJobs = ExtensionOptions::kMaxDownloadsAtOnce;
+    EXPECT_EQ(Parsed({"--run", "--timeout", std::to_string(maxTimeout)}).extensions.timeoutSeconds,
+              maxTimeout);
+    EXPECT_EQ(Parsed({"--run", "--jobs", std::to_string(maxJobs)}).extensions.jobs, maxJobs);
+    const std::string timeoutError =
+        "--timeout takes a whole number of seconds from 1 to " + std::to_string(maxTimeout);
+    for (const std::string& bad :
+         std::vector<std::string>{"0", std::to_string(maxTimeout + 1), "5s", "", "-3"})
+        EXPECT_EQ(Error({"--run", "--timeout", bad}), timeoutError) << bad;
+    const std::string jobsError = "--jobs takes a whole number of downloads at once from " +
+                                  std::to_string(ExtensionOptions::kMinDownloadsAtOnce) + " to " +
+                                  std::to_string(maxJobs);
+    EXPECT_EQ(Error({"--run", "--jobs=" + std::to_string(maxJobs + 1)}), jobsError);
+
+    // Names that are not options, values where none belongs, values missing.
+    EXPECT_EQ(Error({"--run", "--bogus"}), "unknown option --bogus");
+    EXPECT_EQ(Error({"--run", "--no-jobs"}), "unknown option --no-jobs");
+    EXPECT_EQ(Error({"--no-run"}), "unknown option --no-run");
+    EXPECT_EQ(Error({"--run", "--no-https=1"}), "--no-https takes no value");
+    EXPECT_EQ(Error({"--run=yes"}), "--run takes no value");
+    EXPECT_EQ(Error({"--run", "--filter"}), "--filter needs a value");
+    EXPECT_EQ(Error({"--run", "a", "b"}), "more than one article folder: b");
+
+    // What to do: --run and --dry-run exclude each other; a dry run or a retry alone is enough.
+    EXPECT_EQ(Error({"--run", "--dry-run"}), "--run and --dry-run cannot be combined");
+    EXPECT_EQ(Error({"--dry-run", "posts", "--run"}), "--run and --dry-run cannot be combined");
+    EXPECT_EQ(Error({"--https"}), "nothing to do: give --run");
+    EXPECT_TRUE(Parsed({"--dry-run"}).dryRun);
+    EXPECT_EQ(Parsed({"--retry-failed", "r.csv"}).retryReport, "r.csv");
+    EXPECT_EQ(Parsed({"--run", "--dry-run", "-h"}).mode, CommandLine::Mode::Help);
+
+    // Arguments left to the window: a folder, not a toolkit option's value, asks for --run.
+    EXPECT_FALSE(NoDisplayMessage({"-platform", "vnc"}));
+    EXPECT_NE(NoDisplayMessage({"-reverse", "x", "posts"}).value_or("").find("--run posts\n"),
+              std::string::npos);
+}
+
+TEST(CommandLine, HelpAndManualListEverySpellingTheParserTakes) {
+    const std::string& help = HelpText();
+    const std::string manual = ManualOptions();
+    for (const OptionEntry& entry : OptionTable()) {
+        for (const std::string& spelling : Spellings(entry)) {
+            // Every spelling opens a line of --help or follows another on it.
+            EXPECT_TRUE(help.find("\n  " + spelling) != std::string::npos ||
+                        help.find(", " + spelling) != std::string::npos)
+                << spelling;
+            std::string roff;
+            for (const char c : spelling.substr(0, spelling.find(' ')))
+                roff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_NE(manual.find(roff), std::string::npos) << spelling;
+            if (entry.kind == OptionKind::Folder) continue;
+            // ... and the parser knows it (a value where one is needed).
+            std::vector<std::string> args{spelling.substr(0, spelling.find(' '))};
+            if (spelling.find(' ') != std::string::npos) args.push_back("1");
+            const ParseResult result = ParseCommandLine(args);
+            EXPECT_EQ(result.error.find("unknown option"), std::string::npos) << spelling;
+        }
+    }
+    EXPECT_EQ(help.find('{'), std::string::npos);  // every placeholder filled
+    EXPECT_EQ(manual.find('{'), std::string::npos);
+    EXPECT_NE(help.find("1.." + std::to_string(ExtensionOptions::kMaxDownloadsAtOnce)),
+              std::string::npos);
+}
+
+// ZEMBRAT_REWRITE_MANUAL=1 writes the table's options into the page instead of comparing
+// (tools/update-manual-options.sh).
+TEST(CommandLine, ManualPageOptionsAreTheTables) {
+    const std::string path = ZEMBRAT_MANUAL_PAGE;
+    const std::string page = testing::ReadFileOrMissing(path);
+    const std::size_t begin = page.find("\n.SH OPTIONS\n");
+    ASSERT_NE(begin, std::string::npos);
+    const std::size_t end = page.find("\n.SH ", begin + 1);
+    ASSERT_NE(end, std::string::npos);
+    const std::string section = page.substr(begin + 1, end - begin);
+    const char* rewrite = std::getenv("ZEMBRAT_REWRITE_MANUAL");
+    if (rewrite && *rewrite == '1' && section != ManualOptions()) {
+        std::ofstream(path, std::ios::binary)
+            << page.substr(0, begin + 1) + ManualOptions() + page.substr(end + 1);
+        return;
+    }
+    EXPECT_EQ(section, ManualOptions());
+}
+
+#ifdef ZEMBRAT_EXECUTABLE
+TEST(CommandLine, AFolderWithoutADisplayPointsToRun) {
+    testing::TempDir dir;
+    std::string err;
+    // ChildProcess leaves DISPLAY and WAYLAND_DISPLAY out.
+    EXPECT_EQ(testing::RunToEnd(ZEMBRAT_EXECUTABLE, {dir / "my posts"}, dir.path(), nullptr, &err),
+              2);
+    EXPECT_NE(err.find("zembrat --run FOLDER"), std::string::npos) << err;
+    EXPECT_NE(err.find("zembrat --run '" + (dir / "my posts") + "'\n"), std::string::npos) << err;
+}
+#endif
+
+}  // namespace
+}  // namespace zembrat::cli
