@@ -8,9 +8,10 @@
 # folder of generated articles and is killed with SIGKILL N times (default 30), at random moments
 # and right when a new file name shows, each time a fresh start that finds what the runs before
 # it left. After every kill each image in the result folder must be whole (its name is the
-# upper-case hex CRC-32 of its bytes, maybe followed by _N) and each written article whole. A last run is let finish: every article must be written with all
-# its images re-hosted, every image it points at stored, and no temporary file left. Prints its
-# figures; exits non-zero on any broken file.
+# upper-case hex CRC-32 of its bytes, maybe followed by _N) and each written article whole. A
+# last run is let finish: every article must be written with all its images re-hosted, every
+# image it points at stored, and no temporary file left. Prints its figures; exits non-zero on
+# any broken file.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -23,7 +24,7 @@ while [ $# -gt 0 ]; do
         --kills) kills="$2"; shift 2 ;;
         --articles) articles="$2"; shift 2 ;;
         --seed) seed="$2"; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
         -*) echo "kill-runs: unknown option $1" >&2; exit 2 ;;
         *) program="$1"; shift ;;
     esac
