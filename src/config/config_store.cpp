@@ -1,5 +1,6 @@
 #include "config/config_store.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "config/ini_layout.h"
@@ -96,7 +97,7 @@ bool ConfigStore::OpenFile(std::string_view path, bool inMemory) {
         inStep_ = true;
     } else {
         // A file that cannot be written is still read: its values are the user's.
-        platform::ReadWholeFile(path, mirror_);
+        ReadWholeSettings(path, mirror_);
     }
     return file_ != nullptr;
 }
@@ -202,23 +203,41 @@ bool ConfigStore::WriteToDisk(const std::vector<ini::Edit>& edits) {
         inStep_ = false;
         return false;
     }
-    bool ok = false;
-    if (inStep_) {
-        // The file holds what the store last wrote: patch it in place. When something else
-        // changed it, patches at the mirror's offsets would mix the two; fail, leaving it be.
-        ok = before == onDisk_ && PatchFile(edits);
-    } else {
-        // An earlier save failed: this one writes all the store holds.
-        ok = file_->ReplaceAll(mirror_);
+    // The file holds what the store last wrote: patch it in place. When something else changed
+    // it, patches at the mirror's offsets would mix the two; fail, leaving it be. After a failed
+    // save the file is not in step: this one writes all the store holds.
+    const bool patching = inStep_;
+    if (patching && before != onDisk_) {
+        onDisk_ = std::move(before);
+        inStep_ = false;
+        return false;
     }
-    if (ok) {
+    // Neither the patches nor a whole write touch the bytes before `from`; what the file holds
+    // from there on, before the save or after it, whichever is shorter, is kept until the save is
+    // on the disk, so that one cut short at any moment is completed either way at the next
+    // opening.
+    std::size_t from = static_cast<std::size_t>(
+        std::mismatch(before.begin(), before.end(), mirror_.begin(), mirror_.end()).first -
+        before.begin());
+    if (patching) {
+        for (const ini::Edit& edit : edits) from = std::min(from, edit.at);
+    }
+    const std::string_view oldTail = std::string_view(before).substr(from);
+    const std::string_view newTail = std::string_view(mirror_).substr(from);
+    if (!file_->BeginChange(from, oldTail.size() <= newTail.size() ? oldTail : newTail)) {
+        onDisk_ = std::move(before);  // untouched
+        inStep_ = false;
+        return false;
+    }
+    const bool ok = patching ? PatchFile(edits) : file_->ReplaceAll(mirror_);
+    if (ok && file_->EndChange()) {
         onDisk_ = mirror_;
         inStep_ = true;
         return true;
     }
     // A save that cannot complete leaves the file as it was. Its earlier bytes always fit: the
     // file was that long, so writing them back needs no new space.
-    file_->ReplaceAll(before);
+    if (file_->ReplaceAll(before)) file_->EndChange();
     onDisk_ = std::move(before);
     inStep_ = false;
     return false;

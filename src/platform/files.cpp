@@ -1,7 +1,9 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -18,6 +21,17 @@
 
 namespace zembrat::platform {
 namespace fs = std::filesystem;
+
+namespace {
+
+// The path without separators at its end (the root stays "/"): "a/" names the link a itself,
+// not the folder it leads to.
+std::string WithoutFinalSeparators(std::string_view path) {
+    while (path.size() > 1 && path.back() == text::kPathSeparator) path.remove_suffix(1);
+    return std::string(path);
+}
+
+}  // namespace
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -97,8 +111,23 @@ bool PathExists(std::string_view path) {
 }
 
 bool IsRealFolder(std::string_view path) {
+    if (path.empty()) return false;
     struct stat st {};
-    return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::lstat(NativePath(WithoutFinalSeparators(path)).c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+std::optional<unsigned> PermissionBits(std::string_view path) {
+    struct stat st {};
+    if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return std::nullopt;
+    return static_cast<unsigned>(st.st_mode) & 07777u;
+}
+
+bool MakeResultFolder(std::string_view path) {
+    if (path.empty()) return false;
+    const std::string folder = WithoutFinalSeparators(path);
+    if (::mkdir(NativePath(folder).c_str(), 0777) != 0 && errno != EEXIST) return false;
+    return IsRealFolder(folder);
 }
 
 bool IsFolder(std::string_view path) {
@@ -254,10 +283,15 @@ int OpenBeneath(int base, const std::string& path) {
 }
 #endif
 
-// The folder base/names[0..count), made where it is missing; no link is followed on the way.
-Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std::size_t count) {
+// The folder base/names[0..count), made where it is missing unless make is false; no link is
+// followed on the way, nor at base itself (its last name; the folders above it are the user's).
+Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std::size_t count,
+               bool make = true) {
+    const std::string top = NativePath(WithoutFinalSeparators(base)).string();
     Fd folder(Retrying(
-        [&] { return ::open(NativePath(base).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+        [&] { return ::open(top.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    struct stat st {};
+    if (folder && (::fstat(folder.get(), &st) != 0 || !S_ISDIR(st.st_mode))) return Fd();
     if (!folder || count == 0) return folder;
 #ifdef SYS_openat2
     std::string path;
@@ -275,7 +309,7 @@ Fd OpenFolders(std::string_view base, const std::vector<std::string>& names, std
             });
         };
         int next = open();
-        if (next < 0 && errno == ENOENT) {
+        if (next < 0 && errno == ENOENT && make) {
             if (::mkdirat(folder.get(), name, 0777) != 0 && errno != EEXIST) return Fd();
             next = open();
         }
@@ -317,52 +351,184 @@ Occupant OccupantOf(int folder, const char* name, std::string_view bytes) {
     return at == bytes.size() ? Occupant::Same : Occupant::Other;
 }
 
-// A new, empty, uniquely named file in the folder; its name in name.
-Fd CreateTemporary(int folder, std::string& name) {
+// ---- files that get their name only once they are whole
+
+// The temporary names: ".zembrat-" + process id + "-" + a number + ".tmp". A run finds those of
+// ended processes by this pattern and removes them (RemoveLeftoverTemporaries).
+constexpr std::string_view kTemporaryPrefix = ".zembrat-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+std::string NextTemporaryName() {
     static std::atomic<unsigned> counter{0};
+    return std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+           std::to_string(counter++) + std::string(kTemporarySuffix);
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The process that made a temporary name, or 0 when name is not one.
+pid_t TemporaryOwner(std::string_view name) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) return 0;
+    name.remove_prefix(kTemporaryPrefix.size());
+    name.remove_suffix(kTemporarySuffix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos) return 0;
+    const std::string_view pid = name.substr(0, dash);
+    if (!AllDigits(pid) || !AllDigits(name.substr(dash + 1)) || pid.size() > 9) return 0;
+    return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+bool ProcessRunning(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// A new file without a name in the folder. None where the file system cannot make one (then
+// errno is EOPNOTSUPP, or EISDIR or EINVAL on a kernel without such files), or on failure.
+Fd CreateUnnamed(int folder, unsigned permissions) {
+    return Fd(Retrying([&] {
+        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                        static_cast<mode_t>(permissions));
+    }));
+}
+
+bool NoUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Gives the unnamed file its first name in the folder; fails with EEXIST, replacing nothing,
+// when something is at the name. Linking by descriptor needs a privilege on older kernels; the
+// file's /proc name works there, and is kept to once it was needed.
+bool LinkUnnamed(int file, int folder, const char* name) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(file, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+        if (errno != ENOENT && errno != EPERM) return false;
+    }
+    const std::string proc = "/proc/self/fd/" + std::to_string(file);
+    if (::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) != 0) return false;
+    byDescriptor.store(false, std::memory_order_relaxed);
+    return true;
+}
+
+// A new, empty file in the folder under a fresh temporary name, which is put in name.
+Fd CreateTemporary(int folder, std::string& name, unsigned permissions) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = ".zembrat-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        name = NextTemporaryName();
         Fd fd(Retrying([&] {
             return ::openat(folder, name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            static_cast<mode_t>(permissions));
         }));
         if (fd || errno != EEXIST) return fd;
     }
     return Fd();
 }
 
-// The bytes as a new file at name, made with one create that neither replaces nor follows what
-// is there (EEXIST then). A write that fails takes the file away again.
-bool PlaceNewFile(int folder, const char* name, std::string_view bytes) {
-    Fd fd(Retrying([&] {
-        return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }));
-    if (!fd) return false;
-    const bool written = WriteAll(fd.get(), bytes);
-    const int error = errno;
-    if (::close(fd.Release()) == 0 && written) return true;
-    ::unlinkat(folder, name, 0);
-    errno = written ? EIO : error;
-    return false;
+// Renames from to to in the folder unless something is at to (EEXIST then).
+bool RenameNoReplace(int folder, const char* from, const char* to) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL) return false;
+    // A file system without the flag: a second link, then the first one goes.
+    if (::linkat(folder, from, folder, to, 0) != 0) return false;
+    ::unlinkat(folder, from, 0);
+    return true;
 }
 
-// Stores the bytes at name in an open folder.
-StoreBytesResult StoreInFolder(int folder, const char* name, std::string_view bytes) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (PlaceNewFile(folder, name, bytes)) return StoreBytesResult::Stored;
-        if (errno != EEXIST) return StoreBytesResult::Failed;
-        switch (OccupantOf(folder, name, bytes)) {
-            case Occupant::Same:
-                return StoreBytesResult::Same;
-            case Occupant::Other:
-                return StoreBytesResult::Taken;
-            case Occupant::Unknown:
-                return StoreBytesResult::Failed;
-            case Occupant::None:
-                break;  // gone meanwhile: try again
-        }
+// Removes a temporary name, keeping errno for the caller.
+void Discard(int folder, const std::string& name) {
+    if (name.empty()) return;
+    const int error = errno;
+    ::unlinkat(folder, name.c_str(), 0);
+    errno = error;
+}
+
+// The bytes as a whole, closed file under a fresh temporary name in the folder (its name in
+// name); synced first when sync is set. The file is written without a name where the file system
+// allows it, so the temporary name only ever shows a whole file. False, with nothing left, on
+// failure.
+bool WriteTemporary(int folder, std::string_view bytes, unsigned permissions, bool sync,
+                    std::string& name) {
+    name.clear();
+    Fd file = CreateUnnamed(folder, permissions);
+    const bool unnamed = static_cast<bool>(file);
+    if (!unnamed) {
+        if (!NoUnnamedFiles(errno)) return false;
+        file = CreateTemporary(folder, name, permissions);
+        if (!file) return false;
     }
-    return StoreBytesResult::Failed;
+    bool ok = WriteAll(file.get(), bytes) && (!sync || ::fsync(file.get()) == 0);
+    if (ok && unnamed) {
+        ok = false;
+        for (int attempt = 0; attempt < 100 && !ok; ++attempt) {
+            name = NextTemporaryName();
+            ok = LinkUnnamed(file.get(), folder, name.c_str());
+            if (!ok && errno != EEXIST) break;
+        }
+        if (!ok) name.clear();
+    }
+    ok = ::close(file.Release()) == 0 && ok;
+    if (!ok) Discard(folder, name);
+    return ok;
+}
+
+// Stores the bytes at name in an open folder: written whole first, then given the name only
+// where nothing is at it, so the name never shows a part of them. unnamed is cleared once the
+// folder's file system turns out to make no unnamed files; then a temporary name is used.
+StoreBytesResult StoreInFolder(int folder, const char* name, std::string_view bytes,
+                               bool& unnamed) {
+    Fd file;
+    std::string temporary;
+    if (unnamed) {
+        file = CreateUnnamed(folder, 0666);
+        if (!file && NoUnnamedFiles(errno)) unnamed = false;
+    }
+    if (!unnamed) file = CreateTemporary(folder, temporary, 0666);
+    if (!file) return StoreBytesResult::Failed;
+    if (!WriteAll(file.get(), bytes) || (!temporary.empty() && ::close(file.Release()) != 0)) {
+        Discard(folder, temporary);
+        return StoreBytesResult::Failed;
+    }
+    StoreBytesResult result = StoreBytesResult::Failed;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool placed = temporary.empty() ? LinkUnnamed(file.get(), folder, name)
+                                              : RenameNoReplace(folder, temporary.c_str(), name);
+        if (placed) return StoreBytesResult::Stored;
+        if (errno != EEXIST) break;
+        const Occupant occupant = OccupantOf(folder, name, bytes);
+        if (occupant == Occupant::None) continue;  // gone meanwhile: try again
+        if (occupant == Occupant::Same) result = StoreBytesResult::Same;
+        if (occupant == Occupant::Other) result = StoreBytesResult::Taken;
+        break;
+    }
+    Discard(folder, temporary);
+    return result;
+}
+
+// Removes the leftover temporary files of ended processes from one open folder.
+std::size_t SweepFolder(int folder) {
+    const int listing = Retrying(
+        [&] { return ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+    if (listing < 0) return 0;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return 0;
+    }
+    const pid_t self = ::getpid();
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = TemporaryOwner(entry->d_name);
+        if (owner <= 0 || owner == self || ProcessRunning(owner)) continue;
+        struct stat st {};
+        if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::unlinkat(folder, entry->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 }  // namespace
@@ -373,7 +539,8 @@ StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relat
     if (!names || base.empty()) return StoreBytesResult::Failed;
     const Fd folder = OpenFolders(base, *names, names->size() - 1);
     if (!folder) return StoreBytesResult::Failed;
-    return StoreInFolder(folder.get(), names->back().c_str(), bytes);
+    bool unnamed = true;
+    return StoreInFolder(folder.get(), names->back().c_str(), bytes, unnamed);
 }
 
 FolderBeneath::FolderBeneath(std::string_view base, std::string_view relativeFolder)
@@ -396,32 +563,72 @@ bool FolderBeneath::Open() {
 StoreBytesResult FolderBeneath::Store(std::string_view name, std::string_view bytes) {
     const auto names = PathNames(name);
     if (!names || names->size() != 1 || !Open()) return StoreBytesResult::Failed;
-    StoreBytesResult result = StoreInFolder(fd_, names->front().c_str(), bytes);
-    if (result == StoreBytesResult::Failed && errno == ENOENT) {
+    StoreBytesResult result = StoreInFolder(fd_, names->front().c_str(), bytes, unnamedFiles_);
+    struct stat held {};
+    // (A file without a name cannot be made in a removed folder: EPERM, not ENOENT.)
+    if (result == StoreBytesResult::Failed &&
+        (errno == ENOENT || (::fstat(fd_, &held) == 0 && held.st_nlink == 0))) {
         // The folder went away while it was held (removed by hand): make it again, once.
         ::close(fd_);
         fd_ = -1;
-        if (Open()) result = StoreInFolder(fd_, names->front().c_str(), bytes);
+        if (Open()) result = StoreInFolder(fd_, names->front().c_str(), bytes, unnamedFiles_);
     }
     return result;
 }
 
 bool WriteFileBeneath(std::string_view base, std::string_view relativeName,
                       std::string_view bytes) {
+    return WriteFileBeneath(base, relativeName, bytes, 0666);
+}
+
+bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes,
+                      unsigned permissions) {
     const auto names = PathNames(relativeName);
     if (!names || base.empty()) return false;
     const Fd folder = OpenFolders(base, *names, names->size() - 1);
     if (!folder) return false;
     std::string temporary;
-    Fd fd = CreateTemporary(folder.get(), temporary);
-    if (!fd) return false;
-    bool ok = WriteAll(fd.get(), bytes);
-    fd.Reset();
+    if (!WriteTemporary(folder.get(), bytes, permissions & 0777u, false, temporary)) return false;
     // The rename replaces the entry itself: a link at the name is replaced, not written through.
-    ok =
-        ok && ::renameat(folder.get(), temporary.c_str(), folder.get(), names->back().c_str()) == 0;
-    if (!ok) ::unlinkat(folder.get(), temporary.c_str(), 0);
-    return ok;
+    if (::renameat(folder.get(), temporary.c_str(), folder.get(), names->back().c_str()) == 0)
+        return true;
+    Discard(folder.get(), temporary);
+    return false;
+}
+
+std::size_t RemoveLeftoverTemporaries(std::string_view base, std::string_view relativeFolder) {
+    if (base.empty()) return 0;
+    const Fd top = OpenFolders(base, {}, 0);
+    if (!top) return 0;
+    std::size_t removed = SweepFolder(top.get());
+    if (relativeFolder.empty()) return removed;
+    const auto names = PathNames(std::string(relativeFolder) + "/_");
+    if (!names || names->size() < 2) return removed;
+    const Fd folder = OpenFolders(base, *names, names->size() - 1, false);
+    if (folder) removed += SweepFolder(folder.get());
+    return removed;
+}
+
+bool WriteFileAtomically(std::string_view path, std::string_view bytes) {
+    const std::size_t cut = path.rfind(text::kPathSeparator);
+    const std::string name(cut == std::string_view::npos ? path : path.substr(cut + 1));
+    if (name.empty()) return false;
+    const std::string folderPath(cut == std::string_view::npos ? std::string_view(".")
+                                 : cut == 0                    ? path.substr(0, 1)
+                                                               : path.substr(0, cut));
+    const Fd folder(Retrying([&] {
+        return ::open(NativePath(folderPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }));
+    if (!folder) return false;
+    std::string temporary;
+    if (!WriteTemporary(folder.get(), bytes, 0666, true, temporary)) return false;
+    if (::renameat(folder.get(), temporary.c_str(), folder.get(), NativePath(name).c_str()) != 0) {
+        Discard(folder.get(), temporary);
+        return false;
+    }
+    // The new name itself reaches the disk only with the folder.
+    ::fsync(folder.get());
+    return true;
 }
 
 }  // namespace zembrat::platform

@@ -4,7 +4,9 @@
 // on Linux) and names read from the file system are converted back, so every name round-trips.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,11 +60,35 @@ class FolderBeneath {
     std::string base_;
     std::string relative_;
     int fd_ = -1;
+    bool unnamedFiles_ = true;  // the folder's file system makes files without a name
 };
 // Writes base/relativeName as a new file made beside it and renamed over whatever entry is at
 // the name (a link there is replaced, never written through); missing folders are made, as
 // for StoreBytesBeneath. False on failure, with nothing half-written left.
 bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes);
+// The same, the new file with the permission bits of permissions (only its 0777 bits count; the
+// umask may take more away, nothing adds any), so a result is never more open than its source.
+bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes,
+                      unsigned permissions);
+
+// The permission bits (the 07777 part of the mode) of the file at path, a link followed.
+std::optional<unsigned> PermissionBits(std::string_view path);
+
+// Makes the folder at path where it is missing (its parent must be there). True when a folder
+// stands at path now that is no link: the result folder is used only then, since FolderBeneath,
+// StoreBytesBeneath and WriteFileBeneath refuse a base that is itself a link.
+bool MakeResultFolder(std::string_view path);
+
+// Removes what runs of this program killed before their rename left behind: the temporary
+// files, by their own name pattern, of processes no longer running, in the folder base and, when
+// relativeFolder is given, in base/relativeFolder (reached as FolderBeneath reaches it, never
+// made). Nothing else is touched. Returns how many were removed. A run calls it at its start.
+std::size_t RemoveLeftoverTemporaries(std::string_view base, std::string_view relativeFolder = {});
+
+// Replaces the file at path whole: the bytes go into a new file beside it, which is synced and
+// renamed over the name. On failure the file that was there stays as it was, and no temporary
+// file is left. A link at the name is replaced, not written through.
+bool WriteFileAtomically(std::string_view path, std::string_view bytes);
 
 // Writes all of bytes to an open file, again after an interruption; false when a write failed.
 bool WriteAll(int fd, std::string_view bytes);
@@ -71,7 +97,7 @@ bool WriteAll(int fd, std::string_view bytes);
 bool PathExists(std::string_view path);
 // A folder, or a link to one, exists at path.
 bool IsFolder(std::string_view path);
-// A folder, not a link to one, exists at path.
+// A folder, not a link to one, exists at path (a final separator does not follow a link).
 bool IsRealFolder(std::string_view path);
 // Creates one folder level; false when it could not be created.
 bool CreateOneFolder(std::string_view path);

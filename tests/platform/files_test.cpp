@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <functional>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/event_points.h"
 #include "support/temp_dir.h"
@@ -216,6 +221,161 @@ TEST(Files, WriteFileBeneathReplacesWhatIsAtTheNameWithoutWritingThroughIt) {
     EXPECT_FALSE(PathExists(dir / "escaped.htm"));
     // No temporary file is left behind by any of these.
     EXPECT_EQ(ListFolder(base + "/sub").size(), 4u);
+}
+
+// Runs write in a child process whose files may not grow past 4096 bytes, so that a longer write
+// is killed by SIGXFSZ part-way; the signal that ended the child (0 when it exited).
+int KilledWhileWriting(const std::function<void()>& write) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        write();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+// A process id that no process has any more.
+pid_t EndedProcess() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(Files, ANameShowsOnlyWholeBytesAndLeftoversOfEndedRunsAreSwept) {
+    TempDir dir;
+    const std::string base = dir / "结果"_gbk;
+    ASSERT_TRUE(CreateOneFolder(base));
+    const std::string big(100000, 'b');
+    dir.Write("结果/a.htm"_gbk, "earlier");
+    // Killed in the middle of writing: no image under its name, the earlier article as it was.
+    EXPECT_EQ(KilledWhileWriting([&] { FolderBeneath(base, "img").Store("A.png", big); }), SIGXFSZ);
+    EXPECT_EQ(KilledWhileWriting([&] { StoreBytesBeneath(base, "img/B.png", big); }), SIGXFSZ);
+    EXPECT_EQ(KilledWhileWriting([&] { WriteFileBeneath(base, "a.htm", big); }), SIGXFSZ);
+    EXPECT_FALSE(PathExists(base + "/img/A.png"));
+    EXPECT_FALSE(PathExists(base + "/img/B.png"));
+    EXPECT_EQ(Disk(base + "/a.htm"), "earlier");
+    EXPECT_EQ(FolderBeneath(base, "img").Store("A.png", big), StoreBytesResult::Stored);
+    EXPECT_EQ(Disk(base + "/img/A.png"), big);
+
+    // What a killed run may leave is swept: only the program's temporary names of ended
+    // processes, only regular files; this process's own and anything else stay.
+    const std::string dead = std::to_string(EndedProcess());
+    const std::string own = std::to_string(getpid());
+    const V leftovers = {".zembrat-" + dead + "-0.tmp", "img/.zembrat-" + dead + "-17.tmp",
+                         "img/deeper/.zembrat-" + dead + "-2.tmp"};
+    const V kept = {".zembrat-" + own + "-1.tmp",
+                    ".zembrat-" + dead + "-x.tmp",
+                    "zembrat-" + dead + "-1.tmp",
+                    ".zembrat-" + dead + "-1.tmp.htm",
+                    "img/A.png",
+                    "a.htm"};
+    for (const std::string& name : leftovers) dir.Write("结果/"_gbk + name, "part");
+    for (const std::string& name : kept) dir.Write("结果/"_gbk + name, "keep");
+    ASSERT_TRUE(CreateOneFolder(base + "/.zembrat-" + dead + "-5.tmp"));
+    std::filesystem::create_symlink(NativePath(dir / "outside"),
+                                    NativePath(base + "/.zembrat-" + dead + "-6.tmp"));
+    EXPECT_EQ(RemoveLeftoverTemporaries(base + "/", "img\\..\\x"), 1u);  // no such folder
+    EXPECT_EQ(RemoveLeftoverTemporaries(base, "img/deeper"), 1u);
+    EXPECT_EQ(RemoveLeftoverTemporaries(base, "img"), 1u);
+    EXPECT_EQ(RemoveLeftoverTemporaries(base, "img"), 0u);
+    for (const std::string& name : leftovers) EXPECT_FALSE(PathExists(base + "/" + name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(PathExists(base + "/" + name)) << name;
+    EXPECT_TRUE(IsRealFolder(base + "/.zembrat-" + dead + "-5.tmp"));
+    EXPECT_TRUE(PathExists(base + "/.zembrat-" + dead + "-6.tmp"));
+    // A base that is a link is not swept.
+    std::filesystem::create_directory_symlink(NativePath(base), NativePath(dir / "link"));
+    dir.Write("结果/.zembrat-"_gbk + dead + "-7.tmp", "part");
+    EXPECT_EQ(RemoveLeftoverTemporaries(dir / "link", "img"), 0u);
+    EXPECT_TRUE(PathExists(base + "/.zembrat-" + dead + "-7.tmp"));
+}
+
+TEST(Files, AResultFolderThatIsALinkTakesNothing) {
+    TempDir dir;
+    ASSERT_TRUE(CreateOneFolder(dir / "target"));
+    const std::string result = dir / "文章/转存结果/"_gbk;
+    ASSERT_TRUE(CreateOneFolder(dir / "文章"_gbk));
+    EXPECT_TRUE(MakeResultFolder(result));
+    EXPECT_TRUE(MakeResultFolder(result));  // already there
+    EXPECT_TRUE(IsRealFolder(result));
+    EXPECT_FALSE(MakeResultFolder(dir / "missing/转存结果/"_gbk));
+
+    std::filesystem::remove(NativePath(result));
+    std::filesystem::create_directory_symlink(NativePath(dir / "target"),
+                                              NativePath(dir / "文章/转存结果"_gbk));
+    EXPECT_FALSE(IsRealFolder(result));
+    EXPECT_FALSE(IsRealFolder(dir / "文章/转存结果"_gbk));
+    EXPECT_TRUE(IsFolder(result));
+    EXPECT_FALSE(MakeResultFolder(result));
+    EXPECT_EQ(FolderBeneath(result, "img").Store("A.png", "x"), StoreBytesResult::Failed);
+    EXPECT_EQ(StoreBytesBeneath(result, "img/A.png", "x"), StoreBytesResult::Failed);
+    EXPECT_EQ(StoreBytesBeneath(dir / "文章/转存结果"_gbk, "A.png", "x"), StoreBytesResult::Failed);
+    EXPECT_FALSE(WriteFileBeneath(result, "a.htm", "x"));
+    EXPECT_FALSE(WriteFileBeneath(result, "a.htm", "x", 0644));
+    EXPECT_TRUE(ListFolder(dir / "target").empty());
+    // A link higher up the path is the user's own layout and is followed.
+    std::filesystem::create_directory_symlink(NativePath(dir / "target"), NativePath(dir / "up"));
+    ASSERT_TRUE(CreateOneFolder(dir / "target/转存结果"_gbk));
+    EXPECT_TRUE(WriteFileBeneath(dir / "up/转存结果/"_gbk, "a.htm", "x"));
+    EXPECT_EQ(Disk(dir / "target/转存结果/a.htm"_gbk), "x");
+}
+
+TEST(Files, AResultIsNeverMoreOpenThanItsSource) {
+    TempDir dir;
+    const mode_t mask = umask(022);
+    dir.Write("src.htm", "s");
+    ASSERT_EQ(chmod(NativePath(dir / "src.htm").c_str(), 0640), 0);
+    const auto bits = PermissionBits(dir / "src.htm");
+    ASSERT_TRUE(bits.has_value());
+    EXPECT_EQ(*bits, 0640u);
+    EXPECT_FALSE(PermissionBits(dir / "missing").has_value());
+    const auto mode = [&](const std::string& name) {
+        struct stat st {};
+        stat(NativePath(dir / name).c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_TRUE(WriteFileBeneath(dir.path(), "a.htm", "1", *bits));
+    EXPECT_EQ(mode("a.htm"), 0640u);
+    EXPECT_TRUE(WriteFileBeneath(dir.path(), "a.htm", "2", 0600));  // replaced, mode and all
+    EXPECT_EQ(mode("a.htm"), 0600u);
+    EXPECT_TRUE(WriteFileBeneath(dir.path(), "b.htm", "3", 06777));  // no set-id bits, umask kept
+    EXPECT_EQ(mode("b.htm"), 0755u);
+    EXPECT_TRUE(WriteFileBeneath(dir.path(), "c.htm", "4"));
+    EXPECT_EQ(mode("c.htm"), 0644u);
+    EXPECT_EQ(Disk(dir / "a.htm"), "2");
+    umask(mask);
+}
+
+TEST(Files, WriteFileAtomicallyReplacesTheFileWholeOrNotAtAll) {
+    TempDir dir;
+    const std::string path = dir / "报告.csv"_gbk;
+    EXPECT_TRUE(WriteFileAtomically(path, "first"));
+    EXPECT_EQ(Disk(path), "first");
+    EXPECT_TRUE(WriteFileAtomically(path, "second"));
+    EXPECT_EQ(Disk(path), "second");
+    const std::string big(100000, 'r');
+    EXPECT_EQ(KilledWhileWriting([&] { WriteFileAtomically(path, big); }), SIGXFSZ);
+    EXPECT_EQ(Disk(path), "second");
+
+    // A link at the name is replaced, what it led to stays; a folder at the name is refused.
+    dir.Write("kept.csv", "kept");
+    std::filesystem::create_symlink(NativePath(dir / "kept.csv"), NativePath(dir / "link.csv"));
+    EXPECT_TRUE(WriteFileAtomically(dir / "link.csv", "new"));
+    EXPECT_EQ(Disk(dir / "kept.csv"), "kept");
+    EXPECT_EQ(Disk(dir / "link.csv"), "new");
+    EXPECT_FALSE(std::filesystem::is_symlink(NativePath(dir / "link.csv")));
+    ASSERT_TRUE(CreateOneFolder(dir / "folder.csv"));
+    EXPECT_FALSE(WriteFileAtomically(dir / "folder.csv", "x"));
+    EXPECT_FALSE(WriteFileAtomically(dir / "missing/r.csv", "x"));
+    EXPECT_FALSE(WriteFileAtomically(dir / "", "x"));
+    // Nothing but the named files is in the folder: no temporary file stayed behind.
+    V names;
+    for (const FolderEntry& entry : ListFolder(dir.path())) names.push_back(entry.name);
+    EXPECT_EQ(names, (V{"folder.csv", "kept.csv", "link.csv", "报告.csv"_gbk}));
 }
 
 TEST(EventPoints, ABaseObjectForwardsItsWaitsAndAnswersWithoutAWindow) {
