@@ -141,9 +141,13 @@ std::size_t NextLt(std::string_view s, std::size_t from) {
 }
 
 bool ScanPace::Beat(std::size_t position) {
+    if (stopped_) return false;
     next_ = position + kStride;
     events_->ProcessEvents();
-    return !events_->StopRequested();
+    if (!events_->StopRequested()) return true;
+    stopped_ = true;
+    next_ = 0;
+    return false;
 }
 
 }  // namespace zembrat::job::reading

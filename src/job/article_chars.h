@@ -76,23 +76,26 @@ std::size_t NextLt(std::string_view s, std::size_t from);
 
 // Lets the window live while a reading walks a long article: Passed(position) processes the
 // window's events each time the reading has gone another kStride bytes, and is false once a
-// stop has been requested, after which the reading gives up (what it found is then partial).
+// stop has been requested, after which every reading gives up (what they found is partial).
+// Readings that walk the article one after the other call Restart() between them.
 class ScanPace {
   public:
     static constexpr std::size_t kStride = 64 * 1024;
 
-    explicit ScanPace(platform::EventPoints* events)
-        : events_(events), next_(events ? kStride : static_cast<std::size_t>(-1)) {}
+    explicit ScanPace(platform::EventPoints* events) : events_(events) { Restart(); }
     bool Passed(std::size_t position) {
         if (position < next_) return true;
         return Beat(position);
     }
+    void Restart() { next_ = events_ && !stopped_ ? kStride : stopped_ ? 0 : kNever; }
 
   private:
+    static constexpr std::size_t kNever = static_cast<std::size_t>(-1);
     bool Beat(std::size_t position);
 
     platform::EventPoints* events_;
-    std::size_t next_;
+    std::size_t next_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace zembrat::job::reading

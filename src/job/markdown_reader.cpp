@@ -80,15 +80,16 @@ class ImageLabels {
     }
 
     // The "]" that closes the label whose "[" stands at open; kNone when it is not closed.
-    std::size_t CloseOf(std::size_t open) const {
-        const auto at = std::lower_bound(labels_.begin(), labels_.end(), open,
-                                         [](const std::pair<std::size_t, std::size_t>& l,
-                                            std::size_t o) { return l.first < o; });
-        return at != labels_.end() && at->first == open ? at->second : kNone;
+    // Asked in article order.
+    std::size_t CloseOf(std::size_t open) {
+        while (next_ < labels_.size() && labels_[next_].first < open) ++next_;
+        return next_ < labels_.size() && labels_[next_].first == open ? labels_[next_].second
+                                                                      : kNone;
     }
 
   private:
     std::vector<std::pair<std::size_t, std::size_t>> labels_;  // "[" and its "]", by "["
+    std::size_t next_ = 0;
 };
 
 class MarkdownReader {

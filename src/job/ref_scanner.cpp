@@ -73,6 +73,7 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
     if (options.htmlRules) std::stable_sort(out.begin(), out.end(), ByOffset);
     if (options.markdown && markdownArticle) {
         Sources markdown;
+        pace.Restart();
         reading::ReadMarkdown(article, encoding, markdown, pace);
         out = MergeByOffset(std::move(out), std::move(markdown));
     }
