@@ -343,6 +343,26 @@ TEST(RefScannerTest, OptionsOnlyAddToThePlainSourcesAndKeepArticleOrder) {
     EXPECT_EQ(Scan(bom, Lazy(), ArticleEncoding::Utf8), Texts{"http://a.com/bom.jpg"});
 }
 
+TEST(RefScannerTest, TheImageTagPatternReadsALongLineWholeOrSaysItCouldNot) {
+    // An "<img" without a source, then 16 MB on the same line before the tags.
+    std::string article = "<img alt=\"\xCD\xBC\">";
+    article.append(std::size_t{10} << 20, 'a');
+    article.append(std::size_t{3} << 20, '\xCD');  // with the next byte, 3M characters
+    article += "\xBC<img src=\"http://a.com/1.jpg\">\n<img src='http://a.com/2.jpg'>";
+    automation::PatternMatcher tags;
+    tags.SetPattern(ImageTagPattern());
+    EXPECT_EQ(tags.GroupTexts(article, 2), (Texts{"http://a.com/1.jpg", "http://a.com/2.jpg"}));
+    EXPECT_FALSE(tags.LastSearchHitLimit());
+    EXPECT_EQ(Shown(article, PlainSources(article, ArticleEncoding::Gbk)),
+              (Texts{"http://a.com/1.jpg", "http://a.com/2.jpg"}));
+    // A pattern that backtracks without end gives nothing, and says so.
+    tags.SetPattern("(x+x+)+y");
+    EXPECT_EQ(tags.GroupTexts(std::string(40, 'x') + "z y", 0), Texts{});
+    EXPECT_TRUE(tags.LastSearchHitLimit());
+    EXPECT_EQ(tags.GroupTexts("xxy", 0), Texts{"xxy"});
+    EXPECT_FALSE(tags.LastSearchHitLimit());
+}
+
 TEST(RefScannerTest, DuplicatesKeepTheirLastOccurrence) {
     const std::string article = "<img src=x><img src=y><img src=x><img src=z><img src=x>";
     const std::vector<FoundSource> kept =
