@@ -68,6 +68,13 @@ class RegexObject {
     int MatchByteLength(int i, int j) const;
 
     bool HasComponent() const { return Component() != nullptr; }
+    // True when the last Execute, GroupTexts, Replace or Test gave nothing because the search
+    // ran into one of the component's limits (see RegexComponent::LastSearchHitLimit): the
+    // subject was not read whole.
+    bool LastSearchHitLimit() const {
+        const platform::RegexComponent* component = Component();
+        return component && component->LastSearchHitLimit();
+    }
 
   private:
     platform::RegexComponent* Component() const {
@@ -114,6 +121,8 @@ class PatternMatcher {
     int FirstMatchGroupCount() const { return regex_.FirstMatchGroupCount(); }
 
     bool HasComponent() const { return regex_.HasComponent(); }
+    // True when the last search ran into a limit and found nothing (see RegexObject).
+    bool LastSearchHitLimit() const { return regex_.LastSearchHitLimit(); }
 
   private:
     RegexObject regex_;

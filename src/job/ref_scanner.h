@@ -32,7 +32,8 @@
 //   definitions an image uses are sources). Backslash escapes and character references are
 //   decoded in the fetched address, as a Markdown renderer does. Raw <img> tags in the article
 //   are read under the other options as in any article. Code spans and blocks are not told
-//   apart from text.
+//   apart from text. A destination holds at most 32 levels of parentheses, and a title in
+//   parentheses no "(" (as in Markdown renderers).
 //
 // Positions step over characters as units: in a GBK article no match starts on the second
 // byte of a two-byte character (the image-tag pattern sees the same characters); in a UTF-8
@@ -48,36 +49,37 @@
 #include <vector>
 
 #include "job/extension_options.h"
+#include "job/found_source.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
 
 namespace zembrat::job {
 
-enum class ArticleEncoding { Gbk, Utf8 };
-
-// Utf8 when the article begins with the UTF-8 byte-order mark, or holds bytes of 0x80 and
-// above that all form valid UTF-8 sequences; otherwise Gbk.
-ArticleEncoding DetectArticleEncoding(std::string_view article);
+// ArticleEncoding and DetectArticleEncoding (text/article_encoding.h) come with
+// found_source.h, as does FoundSource, one found source.
 
 // True for file names ending in ".md" or ".markdown", in any letter case.
 bool IsMarkdownName(std::string_view fileName);
 
-// One found source, a contiguous piece of the article.
-struct FoundSource {
-    std::size_t offset = 0;  // where text begins in the article
-    std::string text;        // the value as written: what the rewrite replaces
-    std::string address;     // what is fetched when it differs from text; empty otherwise
-
-    const std::string& Fetched() const { return address.empty() ? text : address; }
-    friend bool operator==(const FoundSource&, const FoundSource&) = default;
-};
-
 // The source values the image-tag pattern gives, in article order, duplicates included.
 std::vector<FoundSource> PlainSources(std::string_view article, ArticleEncoding encoding);
 
-// The sources under the options, in article order (by offset), duplicates included; with
-// default options exactly PlainSources. markdownArticle says the article's name is a Markdown
-// one (IsMarkdownName); Markdown is read only when options.markdown is set as well.
+// The sources under the options, sorted by offset, duplicates included; with default options
+// exactly PlainSources. markdownArticle says the article's name is a Markdown one
+// (IsMarkdownName); Markdown is read only when options.markdown is set as well. Without HTML
+// rules the result holds every source of PlainSources (same offset, same text): lazy images
+// and Markdown only add. HTML rules replace the plain rule, so they can leave out what it
+// finds ("src=" inside data-src, a value after "src=" glued to a byte-order mark or another
+// character, a match running over several tags) and find what it misses.
+//
+// The reading takes time linear in the article. With events, it lets the window live every
+// 64 KiB of the article (events->ProcessEvents()), and once events->StopRequested() it stops
+// reading and returns what it found so far: the caller checks StopRequested() and drops it.
 std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOptions& options,
-                                     ArticleEncoding encoding, bool markdownArticle);
+                                     ArticleEncoding encoding, bool markdownArticle,
+                                     platform::EventPoints* events = nullptr);
 
 // Each text kept only at its last occurrence, in the order those last occurrences stand (the
 // rule RemoveDuplicates applies to texts).

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace zembrat::platform {
@@ -73,6 +74,20 @@ std::vector<ReplacementPiece> ParseReplacement(std::u16string_view r, std::size_
         }
     }
     return pieces;
+}
+
+// The steps one search may take on a subject of size units.
+std::uint32_t MatchLimitFor(std::size_t size) {
+    const std::uint64_t limit = std::uint64_t{RegexComponent::kMatchLimitPerUnit} * size;
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(
+        limit, RegexComponent::kMatchLimit, std::numeric_limits<std::uint32_t>::max()));
+}
+
+// A search that stopped on a limit or for want of memory, not on what the subject holds.
+bool IsLimit(int rc) {
+    return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+           rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT ||
+           rc == PCRE2_ERROR_NOMEMORY;
 }
 
 }  // namespace
@@ -187,7 +202,6 @@ RegexComponent::Engine* RegexComponent::Compiled() {
     engine->data = pcre2_match_data_create_from_pattern(code, nullptr);
     engine->context = pcre2_match_context_create(nullptr);
     if (!engine->data || !engine->context) return nullptr;
-    pcre2_set_match_limit(engine->context, kMatchLimit);
     pcre2_set_depth_limit(engine->context, kDepthLimit);
     pcre2_set_heap_limit(engine->context, kHeapLimitKiB);
     // Without JIT support (or memory for it) the interpreter does the same work, slower.
@@ -204,11 +218,13 @@ RegexComponent::Engine* RegexComponent::Compiled() {
 
 template <class OnMatch>
 bool RegexComponent::ForEachMatch(std::u16string_view subject, OnMatch&& onMatch) {
+    lastSearchHitLimit_ = false;
     Engine* engine = Compiled();
     if (!engine) return false;
     if (subject.size() >= RegexSpan::kNone) return false;  // spans are 32-bit
     const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data());
     const std::size_t size = subject.size();
+    pcre2_set_match_limit(engine->context, MatchLimitFor(size));
     std::vector<RegexSpan> spans(engine->groups + 1);
     std::size_t from = 0;
     while (from <= size) {
@@ -219,7 +235,10 @@ bool RegexComponent::ForEachMatch(std::u16string_view subject, OnMatch&& onMatch
                              engine->context);
         }
         if (rc == PCRE2_ERROR_NOMATCH) break;
-        if (rc <= 0) return false;  // a limit, or memory
+        if (rc <= 0) {
+            lastSearchHitLimit_ = IsLimit(rc);
+            return false;
+        }
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(engine->data);
         for (std::size_t g = 0; g < spans.size(); ++g) {
             const bool set = g < static_cast<std::size_t>(rc) && ovector[2 * g] != PCRE2_UNSET;

@@ -105,8 +105,13 @@ class RegexMatchCollection final : public Component {
 class RegexComponent final : public Component {
   public:
     // Limits that make a runaway match (catastrophic backtracking) fail instead of hanging:
-    // steps of one search, backtracking depth, and heap for the backtracking frames.
+    // steps of one search, backtracking depth, and heap for the backtracking frames. The steps
+    // grow with the subject (kMatchLimitPerUnit for each of its units, kMatchLimit at least), so
+    // that a search whose work is linear in a long subject (a lazy ".*?" over a line of tens of
+    // megabytes) ends with what it finds; one that still runs into a limit is reported by
+    // LastSearchHitLimit.
     static constexpr std::uint32_t kMatchLimit = 10'000'000;
+    static constexpr std::uint32_t kMatchLimitPerUnit = 16;
     static constexpr std::uint32_t kDepthLimit = 1'000'000;
     static constexpr std::uint32_t kHeapLimitKiB = 256 * 1024;
 
@@ -135,6 +140,12 @@ class RegexComponent final : public Component {
     // True when the subject holds a match; false also when the pattern is invalid.
     bool Test(std::u16string_view subject);
 
+    // True when the last Execute, Replace or Test failed because a search ran into a limit
+    // (steps, depth, heap, or memory), rather than finding what there is: its result (no
+    // collection, no replacement, false) says nothing about the subject. False after a search
+    // that ended normally and for an invalid pattern.
+    bool LastSearchHitLimit() const { return lastSearchHitLimit_; }
+
   private:
     friend struct RegexComponentTestProbe;  // regex_component_test_probe.h
     struct Engine;
@@ -148,6 +159,7 @@ class RegexComponent final : public Component {
     bool ignoreCase_ = false;
     bool multiline_ = false;
     bool global_ = false;
+    bool lastSearchHitLimit_ = false;
     std::size_t patternWrites_ = 0;  // for RegexComponentTestProbe
     bool stale_ = true;  // pattern or a compile-time flag changed since the last compile
     std::unique_ptr<Engine> engine_;

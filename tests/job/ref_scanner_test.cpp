@@ -283,6 +283,86 @@ TEST(RefScannerTest, ChineseAroundAndInsideTagsUnderEveryOption) {
     EXPECT_FALSE(IsMarkdownName("md"));
 }
 
+TEST(RefScannerTest, OptionsOnlyAddToThePlainSourcesAndKeepArticleOrder) {
+    const std::string pieces[] = {
+        "<img \xEF\xBB\xBFsrc=\"http://a.com/bom.jpg\">",
+        "<img srcset=\"http://a.com/a.jpg 1x, http://a.com/b.jpg>",
+        "<img src=http://a.com/1.jpg srcset='http://a.com/2.jpg 2x",
+        "<img data-src=\"http://a.com/d.jpg\" src=\"http://a.com/s.jpg\">",
+        "<picture><source srcset=\"http://a.com/p.webp,http://a.com/q.webp 2x\">",
+        "</picture>",
+        "\"",
+        "'",
+        ">",
+        "\n",
+        " ",
+        "<img ",
+        "src=x>",
+        "\xE4\xB8\xAD",
+        "\xB0",
+        "![a](http://a.com/m.png)",
+        "![",
+        "](",
+        "[r]: http://a.com/r.png\n",
+        "![x][r]",
+        "<img alt=\"a > b\" src=http://a.com/h.jpg>",
+        "<IMG\tSRC=http://a.com/t.jpg>",
+    };
+    std::uint32_t seed = 11;
+    for (int round = 0; round < 400; ++round) {
+        std::string article;
+        for (int k = 0; k < 2 + round % 14; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            article += pieces[(seed >> 16) % std::size(pieces)];
+        }
+        SCOPED_TRACE(article);
+        for (const ArticleEncoding enc : {ArticleEncoding::Gbk, ArticleEncoding::Utf8}) {
+            const std::vector<FoundSource> plain = PlainSources(article, enc);
+            for (int bits = 1; bits < 8; ++bits) {
+                ExtensionOptions o;
+                o.lazyImages = bits & 1;
+                o.htmlRules = bits & 2;
+                o.markdown = bits & 4;
+                const std::vector<FoundSource> found = ScanSources(article, o, enc, true);
+                ASSERT_TRUE(std::is_sorted(
+                    found.begin(), found.end(),
+                    [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; }))
+                    << bits;
+                if (o.htmlRules) continue;  // they replace the plain rule
+                std::size_t at = 0;         // each plain source in the same order
+                for (const FoundSource& p : plain) {
+                    while (at < found.size() && !(found[at] == p)) ++at;
+                    ASSERT_LT(at, found.size()) << bits << " " << p.text;
+                }
+            }
+        }
+    }
+    // The byte-order mark is a character of its own in UTF-8, and the tag's src is found.
+    const std::string bom = pieces[0];
+    EXPECT_EQ(Shown(bom, PlainSources(bom, ArticleEncoding::Utf8)), Texts{"http://a.com/bom.jpg"});
+    EXPECT_EQ(Scan(bom, Lazy(), ArticleEncoding::Utf8), Texts{"http://a.com/bom.jpg"});
+}
+
+TEST(RefScannerTest, TheImageTagPatternReadsALongLineWholeOrSaysItCouldNot) {
+    // An "<img" without a source, then 16 MB on the same line before the tags.
+    std::string article = "<img alt=\"\xCD\xBC\">";
+    article.append(std::size_t{10} << 20, 'a');
+    article.append(std::size_t{3} << 20, '\xCD');  // with the next byte, 3M characters
+    article += "\xBC<img src=\"http://a.com/1.jpg\">\n<img src='http://a.com/2.jpg'>";
+    automation::PatternMatcher tags;
+    tags.SetPattern(ImageTagPattern());
+    EXPECT_EQ(tags.GroupTexts(article, 2), (Texts{"http://a.com/1.jpg", "http://a.com/2.jpg"}));
+    EXPECT_FALSE(tags.LastSearchHitLimit());
+    EXPECT_EQ(Shown(article, PlainSources(article, ArticleEncoding::Gbk)),
+              (Texts{"http://a.com/1.jpg", "http://a.com/2.jpg"}));
+    // A pattern that backtracks without end gives nothing, and says so.
+    tags.SetPattern("(x+x+)+y");
+    EXPECT_EQ(tags.GroupTexts(std::string(40, 'x') + "z y", 0), Texts{});
+    EXPECT_TRUE(tags.LastSearchHitLimit());
+    EXPECT_EQ(tags.GroupTexts("xxy", 0), Texts{"xxy"});
+    EXPECT_FALSE(tags.LastSearchHitLimit());
+}
+
 TEST(RefScannerTest, DuplicatesKeepTheirLastOccurrence) {
     const std::string article = "<img src=x><img src=y><img src=x><img src=z><img src=x>";
     const std::vector<FoundSource> kept =

@@ -262,11 +262,21 @@ TEST(RegexComponent, RunawayBacktrackingFailsInsteadOfHanging) {
     RegexComponent& re = *reOwner;
     const std::u16string subject = std::u16string(40, u'x') + u"z y";
     EXPECT_EQ(re.Execute(subject), nullptr);
+    EXPECT_TRUE(re.LastSearchHitLimit());
     EXPECT_FALSE(re.Test(subject));
+    EXPECT_TRUE(re.LastSearchHitLimit());
     EXPECT_EQ(re.Replace(subject, u"-"), std::nullopt);
+    EXPECT_TRUE(re.LastSearchHitLimit());
     // The same component goes on working.
     ASSERT_TRUE(re.Execute(u"xxy"));
+    EXPECT_FALSE(re.LastSearchHitLimit());
     EXPECT_EQ(re.Execute(u"xxy")->Count(), 1u);
+    EXPECT_FALSE(re.Test(u"xxz"));
+    EXPECT_FALSE(re.LastSearchHitLimit());
+    // An invalid pattern fails for what it is, not for a limit.
+    re.SetPattern(u"(");
+    EXPECT_EQ(re.Execute(u"x"), nullptr);
+    EXPECT_FALSE(re.LastSearchHitLimit());
 
     // A long but honest subject is matched, not cut off by the limits.
     const auto deepOwner = Make(u"(?:a|b)*c");
@@ -277,6 +287,32 @@ TEST(RegexComponent, RunawayBacktrackingFailsInsteadOfHanging) {
     ASSERT_TRUE(matches);
     ASSERT_EQ(matches->Count(), 1u);
     EXPECT_EQ(matches->Item(0)->Length(), ab.size() + 1);
+}
+
+// The image-tag pattern on one line of units: an "<img" without a source at its start, the
+// tags that follow at its end and on the next line are all found.
+void ExpectTagsFoundOnOneLongLine(std::size_t units) {
+    const auto reOwner = Make(uR"(<img .*?src=("|'|)([^"'<> ]+)("|'|).*?>)", {true, true, true});
+    RegexComponent& re = *reOwner;
+    std::u16string subject = u"<img alt=x>";
+    subject.append(units, u'\x6587');
+    subject += u"<img src=\"http://a.com/1.jpg\"><img alt=y>";
+    subject.append(units, u'a');
+    subject += u"\n<IMG SRC='http://a.com/2.jpg'>";
+    const auto matches = re.Execute(std::move(subject));
+    ASSERT_TRUE(matches);
+    EXPECT_FALSE(re.LastSearchHitLimit());
+    ASSERT_EQ(matches->Count(), 2u);
+    EXPECT_EQ(matches->Item(0)->SubMatches().Item(1), u"http://a.com/1.jpg");
+    EXPECT_EQ(matches->Item(1)->SubMatches().Item(1), u"http://a.com/2.jpg");
+}
+
+TEST(RegexComponent, LongLinesAreSearchedWhole) {
+    ExpectTagsFoundOnOneLongLine(std::size_t{6} << 20);
+}
+
+TEST(RegexComponent, LinesOfFiftyMegabytesAreSearchedWhole) {
+    ExpectTagsFoundOnOneLongLine(std::size_t{25} << 20);
 }
 
 TEST(RegexComponent, InvalidSurrogatesInTheSubjectAreNoObstacle) {

@@ -1,0 +1,101 @@
+// The character-level helpers the reference readers share: stepping over an article's
+// characters in its encoding, ASCII tests, the decoding of what a value fetches, and the pace
+// at which a long reading lets the window live.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "job/found_source.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
+
+namespace zembrat::job::reading {
+
+inline unsigned char At(std::string_view s, std::size_t i) {
+    return static_cast<unsigned char>(s[i]);
+}
+
+inline char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+inline bool IsHtmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+inline bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+inline bool IsAsciiAlnum(char c) {
+    const char l = LowerAscii(c);
+    return IsAsciiDigit(c) || (l >= 'a' && l <= 'z');
+}
+
+// word (lower case), ASCII case ignored, at s[i..].
+bool HasNoCase(std::string_view s, std::size_t i, std::string_view word);
+
+// The length of the character at i, as the article's decoding sees it. In GBK: a lead byte
+// (81..FE) and a trail byte (40..7E, 80..FE) form one character; any other byte stands alone
+// (a lead byte followed by a digit starts a four-byte sequence whose bytes are never
+// delimiters here, so they may as well step one by one). In UTF-8 every byte steps alone:
+// only ASCII bytes are looked at, and they never occur inside a multi-byte sequence.
+inline std::size_t Step(std::string_view s, std::size_t i, ArticleEncoding encoding) {
+    if (encoding == ArticleEncoding::Utf8) return 1;
+    const unsigned char c = At(s, i);
+    if (c < 0x81 || c == 0xFF || i + 1 >= s.size()) return 1;
+    const unsigned char t = At(s, i + 1);
+    return ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) ? 2 : 1;
+}
+
+// True when a character starts at i, for a byte s[i] below 0x80.
+bool StartsCharacter(std::string_view s, std::size_t i, ArticleEncoding encoding);
+
+// What a browser fetches for a value: character references decoded (and backslash escapes,
+// for Markdown), tabs and line breaks dropped, spaces written as %20; characters written in
+// the article's encoding.
+std::string FetchedForm(std::string_view value, ArticleEncoding encoding, bool backslashEscapes);
+
+// The piece article[begin, end) as a source fetched as written.
+FoundSource Found(std::string_view article, std::size_t begin, std::size_t end);
+// The same, fetched as FetchedForm reads it.
+FoundSource FoundDecoded(std::string_view article, std::size_t begin, std::size_t end,
+                         ArticleEncoding encoding, bool backslashEscapes);
+
+// A byte the image-tag pattern's value takes: none of the quotes, "<", ">" and space.
+inline bool IsPlainValueByte(char c) {
+    return c != '"' && c != '\'' && c != '<' && c != '>' && c != ' ';
+}
+
+// The first "<" at or after from; the size of s when there is none.
+std::size_t NextLt(std::string_view s, std::size_t from);
+
+// Lets the window live while a reading walks a long article: Passed(position) processes the
+// window's events each time the reading has gone another kStride bytes, and is false once a
+// stop has been requested, after which every reading gives up (what they found is partial).
+// Readings that walk the article one after the other call Restart() between them.
+class ScanPace {
+  public:
+    static constexpr std::size_t kStride = 64 * 1024;
+
+    explicit ScanPace(platform::EventPoints* events) : events_(events) { Restart(); }
+    bool Passed(std::size_t position) {
+        if (position < next_) return true;
+        return Beat(position);
+    }
+    void Restart() { next_ = events_ && !stopped_ ? kStride : stopped_ ? 0 : kNever; }
+
+  private:
+    static constexpr std::size_t kNever = static_cast<std::size_t>(-1);
+    bool Beat(std::size_t position);
+
+    platform::EventPoints* events_;
+    std::size_t next_ = 0;
+    bool stopped_ = false;
+};
+
+}  // namespace zembrat::job::reading

@@ -1,0 +1,57 @@
+// The tag reader: the <img>, <source> and <picture> tags of an article, read for the lazy and
+// responsive image attributes the plain way, or every attribute under HTML rules (see
+// ref_scanner.h for the rules).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "job/found_source.h"
+
+namespace zembrat::job::reading {
+
+class ScanPace;
+
+enum class TagKind { Other, Img, Source, PictureOpen, PictureClose };
+
+// Sources already found, in article order, looked up with offsets that only grow.
+class KnownSources {
+  public:
+    explicit KnownSources(const Sources* known) : known_(known) {}
+    bool Has(std::size_t offset, std::size_t length);
+
+  private:
+    const Sources* known_;
+    std::size_t next_ = 0;
+};
+
+class TagReader {
+  public:
+    // known: what the plain rule found, left out of the plain reading's src values.
+    TagReader(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
+              const Sources* known)
+        : article_(article),
+          htmlRules_(htmlRules),
+          lazy_(lazy),
+          encoding_(encoding),
+          known_(known) {}
+
+    // The tag at lt ("<"), if it is one of those read; where the search goes on. Tags come in
+    // article order. A srcset read up to its closing quote may end past the tag, so the values
+    // of one tag can stand after those of the next.
+    std::size_t At(std::size_t lt, Sources& out);
+
+  private:
+    std::string_view article_;
+    bool htmlRules_, lazy_;
+    ArticleEncoding encoding_;
+    KnownSources known_;
+    bool inPicture_ = false;
+};
+
+// Every <img>, <source> and <picture> tag of the article, read the plain way or under HTML
+// rules, at the pace's points.
+void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
+              Sources& out, ScanPace& pace);
+
+}  // namespace zembrat::job::reading
