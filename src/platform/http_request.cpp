@@ -104,9 +104,9 @@ bool IsGbkFamily(std::string_view charset) {
            charset == "x-gbk";
 }
 
-// Why a transfer that curl ended with code failed; redirecting: the last answer was a redirect
-// the transfer was about to follow.
-TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting) {
+// Why a transfer that curl ended with code (and message, its error text) failed; redirecting:
+// the last answer was a redirect the transfer was about to follow.
+TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message) {
     switch (code) {
         case CURLE_OK:
             return TransferFailure::None;
@@ -119,18 +119,25 @@ TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting) {
             return TransferFailure::Reset;
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR: {
-            // The same codes stand for a broken chunk; the system's error tells a reset apart.
-            long error = 0;
-            curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
-            return error == ECONNRESET || error == EPIPE || error == ECONNABORTED
-                       ? TransferFailure::Reset
-                       : TransferFailure::BrokenAnswer;
+            // The same codes stand for a broken chunk. The system's error number would tell a
+            // reset apart, but curl keeps it from an earlier transfer of the handle; the
+            // message of this one names the reset.
+            for (const int error : {ECONNRESET, EPIPE, ECONNABORTED}) {
+                if (message.find(std::strerror(error)) != std::string_view::npos)
+                    return TransferFailure::Reset;
+            }
+            return TransferFailure::BrokenAnswer;
         }
         case CURLE_PEER_FAILED_VERIFICATION: {
-            // A chain that verified yet failed is a certificate for another name.
+            // An untrusted chain fails the handshake with OpenSSL's verify result (20 unknown
+            // issuer, 10 expired, ...). curl checks the name itself after a handshake that
+            // went through, before it reads that result, which then still holds its
+            // placeholder 1; OpenSSL's own name checks give 62 (host) and 64 (IP address).
             long verified = -1;
             curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified);
-            return verified == 0 ? TransferFailure::HostName : TransferFailure::Certificate;
+            return verified == 0 || verified == 1 || verified == 62 || verified == 64
+                       ? TransferFailure::HostName
+                       : TransferFailure::Certificate;
         }
         case CURLE_SSL_CACERT_BADFILE:
         case CURLE_SSL_CERTPROBLEM:
@@ -197,6 +204,7 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
     long hopStatus = 0;    // the status of the answer whose headers are coming in
     // Where the redirect in the last answer leads, https or not; the next hop takes it.
     std::optional<bool> redirectSecure;
+    char errorText[CURL_ERROR_SIZE] = {};  // curl's message when the transfer fails
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
@@ -207,10 +215,10 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             s->headerLines.clear();
             const auto first = line.find(' ');
             const auto second = first == std::string_view::npos ? first : line.find(' ', first + 1);
-            s->hopStatus = first == std::string_view::npos
-                               ? 0
-                               : std::strtol(std::string(line.substr(first + 1, 3)).c_str(),
-                                             nullptr, 10);
+            s->hopStatus =
+                first == std::string_view::npos
+                    ? 0
+                    : std::strtol(std::string(line.substr(first + 1, 3)).c_str(), nullptr, 10);
             s->statusText = second == std::string_view::npos
                                 ? std::string()
                                 : TrimWhitespace(line.substr(second + 1));
@@ -254,14 +262,21 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             s->bodyTooLarge = true;
             return 0;  // anything but n fails the transfer
         }
-        // Grown by doubling, but never past the limit: the buffer, not only the body, stays
-        // within what the transfer may hold.
-        if (s->body.size() + n > s->body.capacity()) {
-            s->body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
-                limit, std::max<std::uint64_t>(s->body.size() + n, 2 * s->body.capacity()))));
-        }
+        if (s->body.size() + n > s->body.capacity()) s->GrowBody(s->body.size() + n, limit);
         s->body.append(data, n);
         return n;
+    }
+
+    // The body's buffer, grown by doubling but never past the limit, so the buffer and not only
+    // the body stays within what the transfer may hold. (A string's own reserve would round a
+    // step short of doubling up to the double.)
+    void GrowBody(std::uint64_t needed, std::uint64_t limit) {
+        const auto capacity = static_cast<std::size_t>(
+            std::min(limit, std::max<std::uint64_t>(needed, 2 * body.capacity())));
+        text::Bytes grown;
+        grown.reserve(capacity);
+        grown.append(body);
+        body.swap(grown);
     }
 
     static int OnProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow, curl_off_t ulTotal,
@@ -335,12 +350,12 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         ok = ok && Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
              Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
              Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
-             Set(CURLOPT_NOSIGNAL, 1L) &&
-             Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
-             Set(CURLOPT_WRITEFUNCTION, &State::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
-             Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
-             Set(CURLOPT_XFERINFODATA, this) &&
-             Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this);
+             Set(CURLOPT_NOSIGNAL, 1L) && Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) &&
+             Set(CURLOPT_HEADERDATA, this) && Set(CURLOPT_WRITEFUNCTION, &State::OnBody) &&
+             Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_NOPROGRESS, 0L) &&
+             Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) && Set(CURLOPT_XFERINFODATA, this) &&
+             Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this) &&
+             Set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
 
         // The body limit against what the answer declares; what comes is checked as it comes.
         ok = ok && Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
@@ -444,6 +459,7 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         hopSecure = scheme == "https";
         redirectSecure.reset();
         hopStatus = 0;
+        errorText[0] = '\0';
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
         abandonAt.reset();
@@ -474,7 +490,7 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         } else if (downgradeRefused) {
             failure = TransferFailure::RedirectRefused;
         } else {
-            failure = FailureOf(result, easy, redirectSecure.has_value());
+            failure = FailureOf(result, easy, redirectSecure.has_value(), errorText);
         }
         if (failure == TransferFailure::None) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -611,7 +627,7 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     s.Abort();
     s.ClearResponse();
     s.ClearRequest();
-    s.failure = TransferFailure::None;
+    s.failure = TransferFailure::NotSent;  // until the request is open
     s.phase = State::Phase::Closed;
     if (!s.easy || !s.loop->ok()) return false;
     if (!IsToken(method) || HasControlCharacter(url)) return false;
@@ -627,6 +643,7 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     s.host = host;
     s.async = async;
     s.phase = State::Phase::Opened;
+    s.failure = TransferFailure::None;
     return true;
 }
 

@@ -17,8 +17,7 @@ constexpr Ms kPaintInterval{25};
 
 }  // namespace
 
-FetchGroup::FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost,
-                       std::uint64_t bodyBudget)
+FetchGroup::FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost, std::uint64_t bodyBudget)
     : client_(client),
       maxAtOnce_(std::clamp(maxAtOnce, 1, kMaxAtOnce)),
       maxPerHost_(std::max(maxPerHost, 1)),

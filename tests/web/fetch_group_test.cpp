@@ -8,7 +8,6 @@
 
 #include "support/event_counter.h"
 #include "support/http_server.h"
-#include "support/https_server.h"
 #include "web/web_client.h"
 
 namespace zembrat::web {
@@ -313,37 +312,3 @@ TEST(FetchGroup, ATimeoutEndsOnlyItsOwnTransfer) {
 
 }  // namespace
 }  // namespace zembrat::web
-
-namespace zembrat::web {
-namespace {
-
-TEST(FetchGroupRepro, HttpsThenRedirect) {
-    setenv("SSL_CERT_FILE", zembrat::testing::HttpsServer::CaFile().c_str(), 1);
-    setenv("CURL_CA_BUNDLE", zembrat::testing::HttpsServer::CaFile().c_str(), 1);
-    zembrat::testing::HttpsServer secure;
-    secure.Set("/s.png", "SPNG", "image/png");
-    HttpServer plain;
-    plain.Set("/hop", Reply::Redirect("/img.png", 301));
-    plain.Set("/img.png", Reply::Ok("IMG", "image/png"));
-    for (int atOnce : {1, 2, 8}) {
-        for (bool refuse : {false, true}) {
-            WebClient client = Client();
-            client.SetOpensHttps(true);
-            client.SetRefuseHttpsDowngrade(refuse);
-            FetchGroup group(client, atOnce);
-            for (int i = 0; i < 4; ++i) {
-                ASSERT_TRUE(group.Start(i, secure.Url("/s.png"), {.timeout = 3}));
-                if (group.Running() == static_cast<std::size_t>(atOnce)) (void)WaitForAll(group);
-            }
-            (void)WaitForAll(group);
-            plain.ClearRequests();
-            ASSERT_TRUE(group.Start(9, plain.Url("/hop"), {.timeout = 3}));
-            auto results = WaitForAll(group);
-            ASSERT_EQ(results.size(), 1u);
-            EXPECT_EQ(results[0].body, "IMG") << atOnce << refuse;
-            EXPECT_EQ(plain.RequestsTo("/img.png").size(), 1u) << atOnce << refuse;
-        }
-    }
-}
-}
-}
