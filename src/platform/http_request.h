@@ -243,8 +243,9 @@ class HttpRequest : public Component {
 
     // True while an asynchronous transfer is running.
     bool Pending() const;
-    // Why the last transfer ended without a response; None while it runs, after a response
-    // (of any status) and before the first Send.
+    // Why the last request ended without a response: None while it runs, after a response (of
+    // any status) and after an Open that worked; NotSent after one that failed or a request that
+    // was refused before it went out; Stopped after an Abort (or an Open while it ran).
     TransferFailure Failure() const;
 
   private:

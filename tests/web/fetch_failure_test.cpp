@@ -74,6 +74,9 @@ TEST(FetchFailure, EachFailureTellsWhyAloneAndInAGroup) {
     HttpsServer trusted, unknown(ServerCertificate::UnknownIssuer),
         expired(ServerCertificate::Expired), mismatch(ServerCertificate::NameMismatch);
     trusted.Redirect("/down", plain.Url("/ok"));
+    trusted.Set("/s.png", "SECURE", "image/png");
+    trusted.Redirect("/rel", "/s.png");  // relative: stays on https
+    plain.Set("/up", Reply::Redirect(trusted.Url("/down")));
     for (HttpsServer* s : {&unknown, &expired, &mismatch}) s->Set("/a.png", "PNG", "image/png");
     const RawServer reset = Answering("", true);
     const RawServer resetMidBody =
@@ -98,6 +101,8 @@ TEST(FetchFailure, EachFailureTellsWhyAloneAndInAGroup) {
         {expired.Url("/a.png"), TransferFailure::Certificate},
         {mismatch.Url("/a.png"), TransferFailure::HostName},
         {trusted.Url("/down"), TransferFailure::RedirectRefused},
+        {plain.Url("/up"), TransferFailure::RedirectRefused},  // http, https, then http
+        {trusted.Url("/rel"), TransferFailure::None},
         {plain.Url("/ftp"), TransferFailure::RedirectRefused},
         {plain.Url("/huge"), TransferFailure::TooLarge},
         {plain.Url("/never"), TransferFailure::TimedOut, 1},
