@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -103,6 +104,68 @@ bool IsGbkFamily(std::string_view charset) {
            charset == "x-gbk";
 }
 
+// Why a transfer that curl ended with code (and message, its error text) failed; redirecting:
+// the last answer was a redirect the transfer was about to follow.
+TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message) {
+    switch (code) {
+        case CURLE_OK:
+            return TransferFailure::None;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return TransferFailure::NameNotFound;
+        case CURLE_COULDNT_CONNECT:
+            return TransferFailure::Refused;
+        case CURLE_GOT_NOTHING:
+            return TransferFailure::Reset;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR: {
+            // The same codes stand for a broken chunk. The system's error number would tell a
+            // reset apart, but curl keeps it from an earlier transfer of the handle; the
+            // message of this one names the reset.
+            for (const int error : {ECONNRESET, EPIPE, ECONNABORTED}) {
+                if (message.find(std::strerror(error)) != std::string_view::npos)
+                    return TransferFailure::Reset;
+            }
+            return TransferFailure::BrokenAnswer;
+        }
+        case CURLE_PEER_FAILED_VERIFICATION: {
+            // An untrusted chain fails the handshake with OpenSSL's verify result (20 unknown
+            // issuer, 10 expired, ...). curl checks the name itself after a handshake that
+            // went through, before it reads that result, which then still holds its
+            // placeholder 1; OpenSSL's own name checks give 62 (host) and 64 (IP address).
+            long verified = -1;
+            curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified);
+            return verified == 0 || verified == 1 || verified == 62 || verified == 64
+                       ? TransferFailure::HostName
+                       : TransferFailure::Certificate;
+        }
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return TransferFailure::Certificate;
+        // Open takes http and https only: another scheme can only be a redirect's. Without a
+        // redirect, it is an answer without a status line (taken for HTTP/0.9, refused).
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return redirecting ? TransferFailure::RedirectRefused : TransferFailure::BrokenAnswer;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return TransferFailure::RedirectRefused;
+        case CURLE_FILESIZE_EXCEEDED:
+            return TransferFailure::TooLarge;
+        case CURLE_OPERATION_TIMEDOUT:
+            return TransferFailure::TimedOut;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return TransferFailure::BrokenAnswer;
+        default:
+            return TransferFailure::Other;
+    }
+}
+
 }  // namespace
 
 bool http_detail::InitCurlOnce() {
@@ -138,13 +201,10 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
     CURLU* parsedUrl = nullptr;
     bool refuseHttpsDowngrade = false;
     bool onHttps = false;  // the transfer has been at an https address
-
-    // The per-request options last given to the handle, by group, so that only what changed is
-    // set again.
-    long appliedFollow = -1, appliedConnectLimit = -1;
-    std::string appliedProxy, appliedAuth, appliedCertificate, appliedAgent;
-    bool proxyApplied = false, authApplied = false, certificateApplied = false,
-         agentApplied = false;
+    long hopStatus = 0;    // the status of the answer whose headers are coming in
+    // Where the redirect in the last answer leads, https or not; the next hop takes it.
+    std::optional<bool> redirectSecure;
+    char errorText[CURL_ERROR_SIZE] = {};  // curl's message when the transfer fails
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
@@ -155,6 +215,10 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             s->headerLines.clear();
             const auto first = line.find(' ');
             const auto second = first == std::string_view::npos ? first : line.find(' ', first + 1);
+            s->hopStatus =
+                first == std::string_view::npos
+                    ? 0
+                    : std::strtol(std::string(line.substr(first + 1, 3)).c_str(), nullptr, 10);
             s->statusText = second == std::string_view::npos
                                 ? std::string()
                                 : TrimWhitespace(line.substr(second + 1));
@@ -164,19 +228,55 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         while (!content.empty() && (content.back() == '\n' || content.back() == '\r'))
             content.remove_suffix(1);
         if (!content.empty()) s->headerLines.emplace_back(content);
+        if (s->hopStatus >= 300 && s->hopStatus < 400 && s->followRedirects)
+            s->NoteLocation(content);
         return line.size();
     }
+
+    // A redirect's target is told apart by its scheme; a relative one stays where the hop is.
+    void NoteLocation(std::string_view headerLine) {
+        const auto colon = headerLine.find(':');
+        if (colon == std::string_view::npos ||
+            !text::EqualsNoCase(TrimWhitespace(headerLine.substr(0, colon)), "Location"))
+            return;
+        const std::string target =
+            text::AsciiLower(TrimWhitespace(headerLine.substr(colon + 1)).substr(0, 6));
+        if (target.starts_with("https:")) {
+            redirectSecure = true;
+        } else if (target.starts_with("http:")) {
+            redirectSecure = false;
+        } else {
+            redirectSecure = hopSecure;
+        }
+    }
+
+    // The most the body may hold now: its own limit, or less while the group runs many.
+    std::uint64_t BodyLimitNow() const { return loop->BodyLimit(bodyLimit); }
 
     static size_t OnBody(char* data, size_t size, size_t count, void* self) {
         auto* s = static_cast<State*>(self);
         const size_t n = size * count;
         s->lastActivity = Clock::now();
-        if (s->body.size() + n > s->bodyLimit) {
+        const std::uint64_t limit = s->BodyLimitNow();
+        if (s->body.size() + n > limit) {
             s->bodyTooLarge = true;
             return 0;  // anything but n fails the transfer
         }
+        if (s->body.size() + n > s->body.capacity()) s->GrowBody(s->body.size() + n, limit);
         s->body.append(data, n);
         return n;
+    }
+
+    // The body's buffer, grown by doubling but never past the limit, so the buffer and not only
+    // the body stays within what the transfer may hold. (A string's own reserve would round a
+    // step short of doubling up to the double.)
+    void GrowBody(std::uint64_t needed, std::uint64_t limit) {
+        const auto capacity = static_cast<std::size_t>(
+            std::min(limit, std::max<std::uint64_t>(needed, 2 * body.capacity())));
+        text::Bytes grown;
+        grown.reserve(capacity);
+        grown.append(body);
+        body.swap(grown);
     }
 
     static int OnProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow, curl_off_t ulTotal,
@@ -197,13 +297,15 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         s->uploading = !s->postBody.empty();
         s->lastUp = s->lastDown = 0;
         s->lastActivity = Clock::now();
-        // Each hop of a redirect chain comes here before its request goes out.
-        char* at = nullptr;
-        curl_easy_getinfo(s->easy, CURLINFO_EFFECTIVE_URL, &at);
-        const std::string_view address = at ? at : "";
-        if (address.starts_with("https:")) {
+        // Each hop of a redirect chain comes here before its request goes out (and a request
+        // sent again on a fresh connection comes again, to the same address). The scheme is
+        // the program's own record: curl's effective URL still names the handle's previous
+        // transfer at the first hop.
+        if (s->redirectSecure) s->hopSecure = *std::exchange(s->redirectSecure, std::nullopt);
+        if (s->hopSecure) {
             s->onHttps = true;
         } else if (s->onHttps && s->refuseHttpsDowngrade) {
+            s->downgradeRefused = true;
             return CURL_PREREQFUNC_ABORT;
         }
         return CURL_PREREQFUNC_OK;
@@ -227,49 +329,43 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         return curl_easy_setopt(easy, option, v) == CURLE_OK;
     }
 
-    // True (and key taken) when a group of options differs from what the handle has.
-    static bool Changed(bool& applied, std::string& last, std::string key) {
-        if (applied && last == key) return false;
-        applied = true;
-        last = std::move(key);
-        return true;
-    }
+    // What is set once for the handle's life: the cookie engine, in memory only (an empty file
+    // name reads nothing, and no cookie jar is ever written). Setting it again would add to
+    // curl's list of cookie files, so it is not among the options of each transfer, and the
+    // handle is never reset (a reset would drop that list: a leak).
+    bool SetUpHandle() { return Set(CURLOPT_COOKIEFILE, ""); }
 
-    // What every request of this handle shares, set once. The handle is never reset: a reset
-    // would drop curl's list of cookie files (a leak); Configure sets again only what changed.
-    bool SetUpHandle() {
-        // Certificates are always verified, against the bundle the environment names if any.
-        const char* bundle = std::getenv("SSL_CERT_FILE");
-        if (!bundle || !*bundle) bundle = std::getenv("CURL_CA_BUNDLE");
-        if (bundle && *bundle && !Set(CURLOPT_CAINFO, bundle)) return false;
-        return Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
-               Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-               Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
-               Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
-               Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
-               Set(CURLOPT_NOSIGNAL, 1L) &&
-               // The cookie engine in memory only: an empty file name reads nothing, and no
-               // cookie jar is ever written.
-               Set(CURLOPT_COOKIEFILE, "") &&
-               Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit)) &&
-               Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
-               Set(CURLOPT_WRITEFUNCTION, &State::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
-               Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
-               Set(CURLOPT_XFERINFODATA, this) &&
-               Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this);
-    }
-
+    // Every option a transfer depends on, set for each transfer whatever the handle did before,
+    // so nothing of one request carries over to the next: the lone request and a group's
+    // members alike come here.
     bool Configure(bool hasBody, bool textBody) {
         FreeHeaderList();
         const char* const none = nullptr;
         bool ok = Set(CURLOPT_CURLU, parsedUrl);
-        // A transfer that starts at an https address may be told to stay on https.
-        ok = ok && Set(CURLOPT_REDIR_PROTOCOLS_STR,
-                       refuseHttpsDowngrade && scheme == "https" ? "https" : "http,https");
-        if (appliedFollow != (followRedirects ? 1L : 0L)) {
-            appliedFollow = followRedirects ? 1L : 0L;
-            ok = ok && Set(CURLOPT_FOLLOWLOCATION, appliedFollow);
-        }
+
+        // Certificates are always verified, against the bundle the environment names if any.
+        const char* bundle = std::getenv("SSL_CERT_FILE");
+        if (!bundle || !*bundle) bundle = std::getenv("CURL_CA_BUNDLE");
+        if (bundle && *bundle) ok = ok && Set(CURLOPT_CAINFO, bundle);
+        ok = ok && Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
+             Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+             Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+             Set(CURLOPT_NOSIGNAL, 1L) && Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) &&
+             Set(CURLOPT_HEADERDATA, this) && Set(CURLOPT_WRITEFUNCTION, &State::OnBody) &&
+             Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_NOPROGRESS, 0L) &&
+             Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) && Set(CURLOPT_XFERINFODATA, this) &&
+             Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this) &&
+             Set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
+
+        // The body limit against what the answer declares; what comes is checked as it comes.
+        ok = ok && Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
+
+        // Redirects. A transfer that starts at an https address may be told to stay on https;
+        // a chain that reaches https later is held there by OnRequestStart.
+        ok = ok && Set(CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L) &&
+             Set(CURLOPT_MAXREDIRS, kMaxRedirects) &&
+             Set(CURLOPT_REDIR_PROTOCOLS_STR,
+                 refuseHttpsDowngrade && scheme == "https" ? "https" : "http,https");
 
         // Time-outs. curl resolves the name inside its connect phase and has one limit for
         // both, so resolve + connect become that limit. Send and receive have no curl
@@ -278,52 +374,41 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         const long connectLimit =
             connectMs > 0 ? std::min<long>(kNoLimitMs, (resolveMs > 0 ? resolveMs : 0) + connectMs)
                           : kNoLimitMs;
-        if (connectLimit != appliedConnectLimit) {
-            appliedConnectLimit = connectLimit;
-            ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
-        }
+        ok = ok && Set(CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
 
-        // Proxy: an empty proxy also keeps curl from reading the proxy environment variables,
-        // so only a named proxy is ever used.
+        // Proxy. The default setting leaves both the proxy and its exceptions unset, so curl
+        // takes them from the environment; a named proxy (or a direct connection) is set
+        // outright, and the environment's no_proxy then has no say.
+        const bool fromEnvironment = proxySetting == kProxyDefault;
         const std::string proxy = ChosenProxy(*this, scheme, host);
-        const bool toProxy = proxyCredentials && !proxy.empty();
+        const bool toProxy = proxyCredentials && (fromEnvironment || !proxy.empty());
         const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
         const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
-        if (Changed(proxyApplied, appliedProxy,
-                    proxy + '\0' + (toProxy ? "1" : "0") + pu + '\0' + pp)) {
-            ok = ok && Set(CURLOPT_PROXY, proxy.c_str()) &&
-                 Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
-                 Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
-                 Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
-        }
+        ok = ok && Set(CURLOPT_PROXY, fromEnvironment ? none : proxy.c_str()) &&
+             Set(CURLOPT_NOPROXY, fromEnvironment ? none : "") &&
+             Set(CURLOPT_PROXYUSERNAME, toProxy ? pu.c_str() : none) &&
+             Set(CURLOPT_PROXYPASSWORD, toProxy ? pp.c_str() : none) &&
+             Set(CURLOPT_PROXYAUTH, static_cast<long>(toProxy ? CURLAUTH_ANY : CURLAUTH_BASIC));
 
         // Server sign-on: the credentials given, or else the login's own (SPNEGO) where the
         // auto-logon policy allows it. curl answers challenges; it sends nothing up front.
         const bool autoLogon = !serverCredentials && AutoLogonAllowed(*this, proxy, host);
-        const std::string u = serverCredentials ? text::Utf8FromGbk(user) : std::string();
-        const std::string p = serverCredentials ? text::Utf8FromGbk(password) : std::string();
-        if (Changed(authApplied, appliedAuth,
-                    std::string(serverCredentials ? "c"
-                                : autoLogon       ? "n"
-                                                  : "-") +
-                        u + '\0' + p)) {
-            if (serverCredentials) {
-                ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
-                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
-            } else if (autoLogon) {
-                ok = ok && Set(CURLOPT_USERPWD, ":") &&
-                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
-            } else {
-                ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
-                     Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-            }
+        if (serverCredentials) {
+            const std::string u = text::Utf8FromGbk(user);
+            const std::string p = text::Utf8FromGbk(password);
+            ok = ok && Set(CURLOPT_USERNAME, u.c_str()) && Set(CURLOPT_PASSWORD, p.c_str()) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+        } else if (autoLogon) {
+            ok = ok && Set(CURLOPT_USERPWD, ":") &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
+        } else {
+            ok = ok && Set(CURLOPT_USERNAME, none) && Set(CURLOPT_PASSWORD, none) &&
+                 Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         }
-        if (Changed(certificateApplied, appliedCertificate, clientCertificate)) {
-            const std::string certificate =
-                clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
-            const char* cert = certificate.empty() ? none : certificate.c_str();
-            ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert);
-        }
+        const std::string certificate =
+            clientCertificate.empty() ? std::string() : NativePath(clientCertificate).string();
+        const char* cert = certificate.empty() ? none : certificate.c_str();
+        ok = ok && Set(CURLOPT_SSLCERT, cert) && Set(CURLOPT_SSLKEY, cert);
 
         // Method and body, from a plain GET on.
         ok = ok && Set(CURLOPT_NOBODY, 0L) && Set(CURLOPT_CUSTOMREQUEST, none) &&
@@ -350,20 +435,14 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
                  AddHeader(textBody ? "Content-Type: text/plain; Charset=UTF-8" : "Content-Type:");
         }
         const bool ownAgent = !FindHeader("User-Agent") && !userAgent.empty();
-        if (Changed(agentApplied, appliedAgent, ownAgent ? "+" + userAgent : std::string("-")))
-            ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none);
+        ok = ok && Set(CURLOPT_USERAGENT, ownAgent ? userAgent.c_str() : none);
         ok = ok && Set(CURLOPT_HTTPHEADER, headerList);
-        if (!ok) ForgetApplied();  // an option may be half set: set all again next time
         return ok;
-    }
-
-    void ForgetApplied() {
-        appliedFollow = appliedConnectLimit = -1;
-        proxyApplied = authApplied = certificateApplied = agentApplied = false;
     }
 
     bool Start(std::string_view bodyBytes, bool textBody) {
         if (phase != Phase::Opened) return false;
+        failure = TransferFailure::NotSent;
         if (refused) {
             phase = Phase::Failed;
             return false;
@@ -376,7 +455,11 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             return false;
         }
         if (FindHeader("Cookie")) cookies.Stash(easy, loop->cookieShare());
-        requestSent = uploading = bodyTooLarge = onHttps = false;
+        requestSent = uploading = bodyTooLarge = downgradeRefused = onHttps = false;
+        hopSecure = scheme == "https";
+        redirectSecure.reset();
+        hopStatus = 0;
+        errorText[0] = '\0';
         lastUp = lastDown = 0;
         lastActivity = Clock::now();
         abandonAt.reset();
@@ -387,6 +470,7 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             phase = Phase::Failed;
             return false;
         }
+        failure = TransferFailure::None;
         phase = Phase::Running;
         if (async) {
             // A group's member leaves the driving to the group, which starts many at a time.
@@ -401,7 +485,14 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         loop->Remove(easy, *this);
         cookies.Restore(easy, loop->cookieShare());
         FreeHeaderList();
-        if (result == CURLE_OK && !bodyTooLarge) {
+        if (bodyTooLarge) {
+            failure = TransferFailure::TooLarge;
+        } else if (downgradeRefused) {
+            failure = TransferFailure::RedirectRefused;
+        } else {
+            failure = FailureOf(result, easy, redirectSecure.has_value(), errorText);
+        }
+        if (failure == TransferFailure::None) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
             phase = Phase::Done;
         } else {
@@ -419,8 +510,19 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
         if (phase != Phase::Running) return;
         const long pauseLimit = PauseLimitMs();
         if ((pauseLimit > 0 && now - lastActivity >= Ms(pauseLimit)) ||
-            (abandonAt && now >= *abandonAt))
+            (abandonAt && now >= *abandonAt)) {
             Finish(CURLE_OPERATION_TIMEDOUT);
+            return;
+        }
+        // More transfers may have started since the body last grew: its share may be smaller
+        // now than what it holds.
+        const std::uint64_t limit = BodyLimitNow();
+        if (body.size() > limit) {
+            bodyTooLarge = true;
+            Finish(CURLE_WRITE_ERROR);
+        } else if (body.capacity() > limit) {
+            body.shrink_to_fit();
+        }
     }
 
     std::optional<Clock::time_point> NextLimit() const override {
@@ -471,6 +573,7 @@ struct HttpRequest::State final : Settings, OpenRequest, Transfer, Response, Loo
             cookies.Restore(easy, loop->cookieShare());
             FreeHeaderList();
             ClearResponse();
+            failure = TransferFailure::Stopped;
             phase = Phase::Failed;
         }
     }
@@ -524,6 +627,7 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     s.Abort();
     s.ClearResponse();
     s.ClearRequest();
+    s.failure = TransferFailure::NotSent;  // until the request is open
     s.phase = State::Phase::Closed;
     if (!s.easy || !s.loop->ok()) return false;
     if (!IsToken(method) || HasControlCharacter(url)) return false;
@@ -539,6 +643,7 @@ bool HttpRequest::Open(std::string_view method, std::string_view url, bool async
     s.host = host;
     s.async = async;
     s.phase = State::Phase::Opened;
+    s.failure = TransferFailure::None;
     return true;
 }
 
@@ -784,6 +889,10 @@ bool HttpRequest::SetOption(int option, const OptionValue& value) {
 
 bool HttpRequest::Pending() const {
     return s_->phase == State::Phase::Running;
+}
+
+TransferFailure HttpRequest::Failure() const {
+    return s_->failure;
 }
 
 }  // namespace zembrat::platform

@@ -28,9 +28,16 @@
 //
 // Refused outright, so the request is never sent and its result is empty: a URL, method or
 // header holding a control character (CR, LF, any byte below 0x20, DEL); a scheme other than
-// http or https; a response body above the body limit (256 MiB). Redirects are followed by
-// default, at most 10 hops, to http and https only. Server certificates are always verified,
-// against the CA bundle named by SSL_CERT_FILE or CURL_CA_BUNDLE when one is set.
+// http or https; a response body above the body limit (256 MiB; in a group, the group's share).
+// Redirects are followed by default, at most 10 hops, to http and https only. Server
+// certificates are always verified, against the CA bundle named by SSL_CERT_FILE or
+// CURL_CA_BUNDLE when one is set. Without a proxy call (the default setting) the proxy comes from
+// the environment as curl reads it: http_proxy, https_proxy, all_proxy and no_proxy (and the
+// upper-case forms curl takes).
+//
+// Every transfer sets every option it depends on, so nothing of one request (its scheme, its
+// redirects, its limits) carries over to the next on the same handle. Failure() tells why the
+// last transfer gave no response.
 //
 // Blocking waits (a synchronous Send, WaitForResponse) call KeepPainted() of the event points
 // given (SetEventPoints) about every 25 ms, so the window repaints and takes input;
@@ -48,6 +55,7 @@
 
 #include "platform/component.h"
 #include "platform/event_points.h"
+#include "platform/http_request_failure.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform {
@@ -106,10 +114,20 @@ class HttpRequest;
 // object). Members are made with HttpRequest(group); the group must outlive them.
 class HttpTransferGroup {
   public:
+    // The bodies of all transfers running at once together hold at most this much: each
+    // member's body limit is its own (256 MiB) or an even share of the budget, whichever is
+    // smaller, and shrinks as more transfers run (a body already past its share is refused).
+    // A body's buffer doubles as it grows, the old one held while it moves, so the memory of
+    // the bodies in flight peaks at 1.25 times the budget: 480 MiB, under 512 MB. With 16 at
+    // once each may hold 24 MiB.
+    static constexpr std::uint64_t kDefaultBodyBudget = 384ull * 1024 * 1024;
+
     // maxHostConnections: curl opens at most that many connections to one host (0: no limit).
     // keptConnections: how many idle connections stay open for reuse (0: curl's own rule, four
     // per transfer in the handle, which closes connections as the transfers end and leave it).
-    explicit HttpTransferGroup(long maxHostConnections = 0, long keptConnections = 0);
+    // bodyBudget: see kDefaultBodyBudget; 0 for none (each member keeps its own limit).
+    explicit HttpTransferGroup(long maxHostConnections = 0, long keptConnections = 0,
+                               std::uint64_t bodyBudget = kDefaultBodyBudget);
     ~HttpTransferGroup();
     HttpTransferGroup(const HttpTransferGroup&) = delete;
     HttpTransferGroup& operator=(const HttpTransferGroup&) = delete;
@@ -225,6 +243,10 @@ class HttpRequest : public Component {
 
     // True while an asynchronous transfer is running.
     bool Pending() const;
+    // Why the last request ended without a response: None while it runs, after a response (of
+    // any status) and after an Open that worked; NotSent after one that failed or a request that
+    // was refused before it went out; Stopped after an Abort (or an Open while it ran).
+    TransferFailure Failure() const;
 
   private:
     struct State;

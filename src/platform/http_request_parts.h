@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/http_request.h"
+#include "platform/http_request_failure.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform::http_detail {
@@ -73,7 +75,10 @@ struct Transfer {
     curl_off_t lastUp = 0, lastDown = 0;
     Clock::time_point lastActivity;
     bool bodyTooLarge = false;
+    bool downgradeRefused = false;  // a hop from https to http was refused
+    bool hopSecure = false;         // the hop about to go out (or going out) is to https
     std::optional<Clock::time_point> abandonAt;  // the transfer is dropped unanswered then
+    TransferFailure failure = TransferFailure::None;
 };
 
 // The response, once one has come.
@@ -111,8 +116,10 @@ class TransferLoop {
   public:
     // maxHostConnections: curl's limit of connections to one host, 0 for none. keptConnections:
     // the size of the cache of idle connections, 0 for curl's own. noteEnded: keep the members
-    // whose transfers end, for TakeEnded.
-    TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies, bool noteEnded);
+    // whose transfers end, for TakeEnded. bodyBudget: what the bodies of the running transfers
+    // may hold together, 0 for no such bound.
+    TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies, bool noteEnded,
+                 std::uint64_t bodyBudget = 0);
     ~TransferLoop();
     TransferLoop(const TransferLoop&) = delete;
     TransferLoop& operator=(const TransferLoop&) = delete;
@@ -136,11 +143,15 @@ class TransferLoop {
     void Poll(std::chrono::milliseconds limit);
     std::size_t Running() const { return members_.size(); }
     std::vector<HttpRequest*> TakeEnded();
+    // The body limit of a running member whose own limit is own: own, or its even share of the
+    // budget with the transfers running now, whichever is smaller.
+    std::uint64_t BodyLimit(std::uint64_t own) const;
 
   private:
     CURLM* multi_ = nullptr;
     CURLSH* share_ = nullptr;
     bool wantShare_, noteEnded_;
+    std::uint64_t bodyBudget_;
     std::vector<std::pair<CURL*, LoopMember*>> members_;
     std::vector<LoopMember*> ended_;
 };

@@ -12,8 +12,8 @@ namespace http_detail {
 using Ms = std::chrono::milliseconds;
 
 TransferLoop::TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies,
-                           bool noteEnded)
-    : wantShare_(shareCookies), noteEnded_(noteEnded) {
+                           bool noteEnded, std::uint64_t bodyBudget)
+    : wantShare_(shareCookies), noteEnded_(noteEnded), bodyBudget_(bodyBudget) {
     if (!InitCurlOnce()) return;
     multi_ = curl_multi_init();
     if (multi_ && maxHostConnections > 0)
@@ -88,6 +88,11 @@ void TransferLoop::Poll(Ms limit) {
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
 }
 
+std::uint64_t TransferLoop::BodyLimit(std::uint64_t own) const {
+    if (bodyBudget_ == 0) return own;
+    return std::min<std::uint64_t>(own, bodyBudget_ / std::max<std::size_t>(members_.size(), 1));
+}
+
 std::vector<HttpRequest*> TransferLoop::TakeEnded() {
     std::vector<HttpRequest*> out;
     out.reserve(ended_.size());
@@ -98,9 +103,10 @@ std::vector<HttpRequest*> TransferLoop::TakeEnded() {
 
 }  // namespace http_detail
 
-HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections)
+HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections,
+                                     std::uint64_t bodyBudget)
     : loop_(std::make_unique<http_detail::TransferLoop>(maxHostConnections, keptConnections, true,
-                                                        true)) {}
+                                                        true, bodyBudget)) {}
 
 HttpTransferGroup::~HttpTransferGroup() = default;
 

@@ -17,13 +17,13 @@ constexpr Ms kPaintInterval{25};
 
 }  // namespace
 
-FetchGroup::FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost)
+FetchGroup::FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost, std::uint64_t bodyBudget)
     : client_(client),
       maxAtOnce_(std::clamp(maxAtOnce, 1, kMaxAtOnce)),
       maxPerHost_(std::max(maxPerHost, 1)),
       // Idle connections are kept as curl keeps them for maxAtOnce transfers (four each) for
       // the whole run, not only while the transfers run.
-      group_(maxPerHost_, 4L * maxAtOnce_),
+      group_(maxPerHost_, 4L * maxAtOnce_, bodyBudget),
       lastPaint_(Clock::now()) {
     slots_.reserve(static_cast<std::size_t>(maxAtOnce_));
 }
@@ -107,6 +107,7 @@ GroupFetchResult FetchGroup::TakeResult(Slot& slot) {
     GroupFetchResult result;
     result.tag = slot.tag;
     std::string headers;
+    result.failure = steps::FailureAfterWait(slot.sent ? slot.request.get() : nullptr);
     if (slot.sent) {
         HttpRequest& r = *slot.request;
         result.status = r.Status();

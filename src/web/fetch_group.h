@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ struct GroupFetchResult {
     long status = 0;          // HTTP status of the final answer; 0 when none came
     text::Bytes body;         // the response body, as FetchBytes would return it
     std::string contentType;  // the answer's Content-Type header value, empty when none
+    // Why no answer came (None when one did, of any status), as WebClient::LastFailure tells it.
+    platform::TransferFailure failure = platform::TransferFailure::None;
 };
 
 class FetchGroup {
@@ -41,7 +44,11 @@ class FetchGroup {
 
     // At most maxAtOnce transfers at once (held within 1..16), and at most maxPerHost to one
     // host (host name, ASCII case ignored, port ignored). client must outlive the group.
-    FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost = kDefaultMaxPerHost);
+    // bodyBudget: what the bodies in flight may hold together (a download alone keeps the
+    // component's 256 MiB; with n running, each gets at most bodyBudget / n, a body past its share
+    // fails as too large).
+    FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost = kDefaultMaxPerHost,
+               std::uint64_t bodyBudget = platform::HttpTransferGroup::kDefaultBodyBudget);
     ~FetchGroup();  // abandons whatever still runs
     FetchGroup(const FetchGroup&) = delete;
     FetchGroup& operator=(const FetchGroup&) = delete;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http_request_failure.h"
+
 namespace zembrat::platform {
 class HttpRequest;
 }
@@ -22,6 +24,9 @@ void Open(platform::HttpRequest* r, std::string_view method, std::string& url, b
 void SetTimeouts(platform::HttpRequest* r, long resolve, long connect, long send, long receive);
 // Bytes when there are any, else the text when there is any, else no body.
 void Send(platform::HttpRequest* r, std::string_view bodyText, std::string_view bodyBytes);
+
+// Why the fetch on r (null: no component) got no answer, once its wait is over.
+platform::TransferFailure FailureAfterWait(const platform::HttpRequest* r);
 
 // How long FetchBytes waits for its answer, from its timeout argument.
 inline long FetchBytesWaitSeconds(long timeout) {

@@ -14,6 +14,7 @@
 
 #include "automation/object_holder.h"
 #include "automation/variant_value.h"
+#include "platform/http_request_failure.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform {
@@ -126,6 +127,10 @@ class WebClient {
     void StartFetchBytes(std::string_view url, const RequestArguments& arguments = {});
     text::Bytes FinishFetchBytes(const RequestArguments& arguments = {});
     void ClearCookies() { savedCookies_.clear(); }
+    // Why the last FetchBytes, FinishFetchBytes or FetchText got no answer: None when one came
+    // (of any status), TimedOut when its wait ran out, Stopped when a stop abandoned it, NotSent
+    // when it never went out (no component, an unsafe address).
+    platform::TransferFailure LastFailure() const { return lastFailure_; }
     // The redirect probe built from the operations above, with the URL fix-up; not blocking, it
     // opens asynchronously and waits up to 25 s.
     std::string ProbeRedirect(std::string_view url, bool blocking);
@@ -159,6 +164,7 @@ class WebClient {
     bool refuseDowngrade_ = false;
     bool opensHttps_ = false;
     std::string savedCookies_;
+    platform::TransferFailure lastFailure_ = platform::TransferFailure::None;
 };
 
 // The text of source from just after the first startMarker up to the first endMarker after

@@ -144,6 +144,12 @@ void WebClient::StartFetchBytes(std::string_view url, const RequestArguments& ar
     SendFetchBytes(request_.As<platform::HttpRequest>(), url, arguments);
 }
 
+platform::TransferFailure steps::FailureAfterWait(const platform::HttpRequest* r) {
+    if (!r) return platform::TransferFailure::NotSent;
+    // Still running: the wait for the answer ran out before the transfer's own limits did.
+    return r->Pending() ? platform::TransferFailure::TimedOut : r->Failure();
+}
+
 // The wait and the cookie step of FetchBytes.
 static void AwaitFetch(WebClient& client, const RequestArguments& a, std::string& savedCookies) {
     if (!a.blocking) client.WaitForResponse(steps::FetchBytesWaitSeconds(a.timeout));
@@ -153,12 +159,14 @@ static void AwaitFetch(WebClient& client, const RequestArguments& a, std::string
 text::Bytes WebClient::FinishFetchBytes(const RequestArguments& arguments) {
     AwaitFetch(*this, arguments, savedCookies_);
     platform::HttpRequest* r = request_.As<platform::HttpRequest>();
+    lastFailure_ = steps::FailureAfterWait(r);
     return r ? r->TakeResponseBody() : text::Bytes();
 }
 
 text::Bytes WebClient::FetchBytes(std::string_view url, const RequestArguments& arguments) {
     StartFetchBytes(url, arguments);
     AwaitFetch(*this, arguments, savedCookies_);
+    lastFailure_ = steps::FailureAfterWait(request_.As<platform::HttpRequest>());
     return ResponseBody();
 }
 
@@ -183,6 +191,7 @@ std::string WebClient::FetchText(std::string_view url, const TextRequestArgument
         WaitForResponse(belowOne ? 120 : static_cast<long>(std::trunc(std::fmin(x, 2147483.0))));
     }
     if (a.keepCookies) savedCookies_ = CookieHeader();
+    lastFailure_ = steps::FailureAfterWait(r);
     switch (a.selector) {
         case -2:
             return ResponseText();

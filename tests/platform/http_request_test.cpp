@@ -8,6 +8,8 @@
 #include "platform/event_points.h"
 #include "support/event_counter.h"
 #include "support/http_server.h"
+#include "support/raw_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 
@@ -17,7 +19,10 @@ namespace {
 using namespace text::literals;
 using testing::HttpProxyServer;
 using testing::HttpServer;
+using testing::RawConnection;
+using testing::RawServer;
 using testing::Reply;
+using testing::ScopedEnv;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Names = std::vector<std::string>;
@@ -27,6 +32,19 @@ using testing::SecondsSince;
 
 bool Get(HttpRequest& r, const std::string& url) {
     return r.Open("GET", url, false) && r.Send();
+}
+
+// No proxy in the environment for one scope, whatever the machine sets.
+struct ProxyEnvironment {
+    ScopedEnv vars[8]{{"http_proxy", nullptr},  {"HTTP_PROXY", nullptr}, {"https_proxy", nullptr},
+                      {"HTTPS_PROXY", nullptr}, {"all_proxy", nullptr},  {"ALL_PROXY", nullptr},
+                      {"no_proxy", nullptr},    {"NO_PROXY", nullptr}};
+};
+
+// A loopback port where nothing listens (it did a moment ago).
+int ClosedPort() {
+    const RawServer gone([](RawConnection&) {});
+    return gone.port();
 }
 
 TEST(HttpRequest, SendsOnlyHostAndTheCallersHeaders) {
@@ -515,15 +533,9 @@ TEST(HttpRequest, NamedProxyCarriesTheRequestUnlessBypassed) {
     ASSERT_TRUE(proxy.started());
     HttpRequest r;
 
-    // Default setting: direct, even when the environment names a proxy.
-    const char* before = std::getenv("http_proxy");
-    const std::string saved = before ? before : "";
-    setenv("http_proxy", ("http://" + proxy.Address()).c_str(), 1);
+    // With the environment naming no proxy, the default setting goes direct.
+    const ProxyEnvironment none;
     ASSERT_TRUE(Get(r, origin.Url("/p")));
-    if (before)
-        setenv("http_proxy", saved.c_str(), 1);
-    else
-        unsetenv("http_proxy");
     EXPECT_EQ(proxy.RequestCount(), 0u);
 
     ASSERT_TRUE(r.SetProxy(kProxyNamed, proxy.Address(), ""));
@@ -551,6 +563,69 @@ TEST(HttpRequest, NamedProxyCarriesTheRequestUnlessBypassed) {
     EXPECT_EQ(proxy.RequestCount(), 3u);
     EXPECT_FALSE(r.SetProxy(7, "", ""));
     EXPECT_FALSE(r.SetProxy(kProxyNamed, "127.0.0.1:1\r\n", ""));
+}
+
+TEST(HttpRequest, DefaultSettingTakesTheEnvironmentsProxy) {
+    HttpServer origin;
+    origin.Set("/p", Reply::Ok("origin"));
+    HttpProxyServer proxy;
+    ASSERT_TRUE(proxy.started());
+    const ProxyEnvironment none;
+    const std::string url = origin.Url("/p");
+    const std::string proxyUrl = "http://" + proxy.Address();
+    HttpRequest r;
+    HttpTransferGroup group;
+    HttpRequest member(group);
+    for (HttpRequest* each : {&r, &member}) {
+        proxy.ClearRequests();
+        {
+            const ScopedEnv http("http_proxy", proxyUrl.c_str());
+            ASSERT_TRUE(Get(*each, url));
+            EXPECT_EQ(each->ResponseBody(), "origin");
+            ASSERT_EQ(proxy.RequestCount(), 1u);
+            EXPECT_EQ(proxy.Requests()[0].target, url);  // the absolute form: a proxy's request
+            {
+                const ScopedEnv bypass("no_proxy", "example.org,127.0.0.1");
+                ASSERT_TRUE(Get(*each, url));
+                EXPECT_EQ(proxy.RequestCount(), 1u);
+                // A named proxy is used as named: the environment's exceptions are not its own.
+                ASSERT_TRUE(each->SetProxy(kProxyNamed, proxy.Address(), ""));
+                ASSERT_TRUE(Get(*each, url));
+                EXPECT_EQ(proxy.RequestCount(), 2u);
+            }
+            ASSERT_TRUE(each->SetProxy(kProxyDirect, "", ""));
+            ASSERT_TRUE(Get(*each, url));
+            EXPECT_EQ(proxy.RequestCount(), 2u);
+            ASSERT_TRUE(each->SetProxy(kProxyDefault, "", ""));
+        }
+        {
+            const ScopedEnv all("ALL_PROXY", proxyUrl.c_str());
+            ASSERT_TRUE(Get(*each, url));
+            EXPECT_EQ(proxy.RequestCount(), 3u);
+        }
+        // https asks its proxy for a tunnel to the host; this one refuses it.
+        std::vector<std::string> tunnels;
+        {
+            RawServer tunnel([](RawConnection& c) {
+                c.ReadRequestHead();
+                c.Send("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+            });
+            const ScopedEnv https("https_proxy", tunnel.Url("").c_str());
+            EXPECT_FALSE(Get(*each, "https://127.0.0.1:9/x.png"));
+            tunnels = tunnel.RequestHeads();
+        }
+        ASSERT_EQ(tunnels.size(), 1u);
+        EXPECT_TRUE(tunnels[0].starts_with("CONNECT 127.0.0.1:9 HTTP/1.1\r\n")) << tunnels[0];
+        // A proxy that is not there: the request fails, and nothing reaches the server.
+        const std::size_t reached = origin.RequestCount();
+        {
+            const ScopedEnv dead("http_proxy",
+                                 ("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str());
+            EXPECT_FALSE(Get(*each, url));
+            EXPECT_EQ(each->Failure(), TransferFailure::Refused);
+        }
+        EXPECT_EQ(origin.RequestCount(), reached);
+    }
 }
 
 TEST(HttpRequest, CredentialsAnswerAChallengeOnly) {

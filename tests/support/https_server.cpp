@@ -128,6 +128,9 @@ class HttpsServer::Impl {
                                 mismatch ? "DNS:other.invalid,IP:127.0.0.2" : "IP:127.0.0.1");
         server_ = std::make_unique<httplib::SSLServer>(cert_.get(), key_.get());
         server_->set_keep_alive_max_count(100);
+        // Room for a group's kept connections and a lone client's at once: with the default
+        // pool (8 threads here) a ninth kept-alive connection waits for one of them to time out.
+        server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
         server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
             Answer(req, res);
         });

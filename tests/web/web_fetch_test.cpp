@@ -6,6 +6,7 @@
 #include "platform/http_request.h"
 #include "support/event_counter.h"
 #include "support/http_server.h"
+#include "support/scoped_env.h"
 #include "text/codec.h"
 #include "web/web_client.h"
 
@@ -18,6 +19,7 @@ using testing::EventCounter;
 using testing::HttpProxyServer;
 using testing::HttpServer;
 using testing::Reply;
+using testing::ScopedEnv;
 using testing::SecondsSince;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -33,31 +35,6 @@ WebClient Client() {
     client.CreateRequest();
     return client;
 }
-
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        if (old) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(FetchBytes, TheUrlAloneSendsAGetWithThreeHeaders) {
     HttpServer server;
