@@ -125,10 +125,8 @@ bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& row
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string bytes =
         lower.ends_with(".json") ? job::JsonReport(rows) : job::CsvReport(rows);
-    std::ofstream out(std::filesystem::path(file), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
+    // A write that fails leaves the earlier report as it was.
+    if (!platform::WriteFileAtomically(text::GbkFromUtf8(file), bytes)) {
         std::fprintf(stderr, "zembrat: the report cannot be written: %s\n", file.c_str());
         return false;
     }

@@ -21,10 +21,11 @@ namespace zembrat::job {
 
 // One article of a walk, read and decided.
 struct ArticleWork {
-    std::size_t index = 0;  // from 1, in run order
-    std::string path;       // GBK
-    bool unreadable = false;
-    text::Bytes text;  // the article; rewritten once all its images are dealt with
+    std::size_t index = 0;    // from 1, in run order
+    std::string path;         // GBK
+    std::string input;        // the file it is read from (the path, or a re-run's earlier result)
+    bool unreadable = false;  // it could not be read, or not read whole
+    text::Bytes text;         // the article; rewritten once all its images are dealt with
     std::vector<RefVerdict> verdicts;
     std::vector<ImageRef> refs;  // the kept references, in row order
 };

@@ -33,8 +33,9 @@ web::RequestArguments FetchArguments(const ExtensionOptions& options) {
 
 // The body when it is a usable image answer: 2xx and not a web page. The record keeps what came.
 text::Bytes Usable(text::Bytes bytes, long status, std::string_view contentType,
-                   ImageRecord& record) {
+                   platform::TransferFailure failure, ImageRecord& record) {
     record.status = status;
+    record.transfer = failure;
     record.bytes = bytes.size();
     if (status < 200 || status > 299) {
         bytes.clear();
@@ -48,7 +49,7 @@ text::Bytes Usable(text::Bytes bytes, long status, std::string_view contentType,
 
 FailReason WhyUnusable(const ImageRecord& record) {
     if (record.reason == FailReason::WebPage) return FailReason::WebPage;
-    if (record.status == 0) return FailReason::TimedOut;
+    if (record.status == 0) return FailReason::NoAnswer;
     if (record.status < 200 || record.status > 299) return FailReason::Status;
     return FailReason::WebPage;  // an empty body
 }
@@ -169,6 +170,7 @@ struct Ended {
     long status = 0;
     text::Bytes body;
     std::string contentType;
+    platform::TransferFailure failure = platform::TransferFailure::None;
 };
 
 // Where the walk's downloads run: one at a time on the client's own connection, or several at
@@ -207,6 +209,7 @@ class OneTransfer : public Transfers {
         ended.tag = tag_;
         ended.body = web_.FinishFetchBytes(arguments_);
         ended.status = web_.Status();
+        ended.failure = web_.LastFailure();
         if (ended.status >= 200 && ended.status <= 299 && !ended.body.empty())
             ended.contentType = web_.GetResponseHeader("Content-Type");
         return {std::move(ended)};
@@ -241,7 +244,8 @@ class GroupTransfers : public Transfers {
     std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) override {
         std::vector<Ended> out;
         for (web::GroupFetchResult& r : group_.Wait(until))
-            out.push_back({r.tag, r.status, std::move(r.body), std::move(r.contentType)});
+            out.push_back(
+                {r.tag, r.status, std::move(r.body), std::move(r.contentType), r.failure});
         return out;
     }
     void AbandonAll() override { group_.AbandonAll(); }
@@ -460,7 +464,8 @@ void DownloadWalk::Impl::Take(Ended ended) {
     inFlight_.erase(it);
     Row& row = item->rows[r];
     ImageRecord& record = item->images->Record(static_cast<int>(r));
-    text::Bytes bytes = Usable(std::move(ended.body), ended.status, ended.contentType, record);
+    text::Bytes bytes =
+        Usable(std::move(ended.body), ended.status, ended.contentType, ended.failure, record);
     if (bytes.empty() && row.attempts == 1) {
         row.phase = Phase::Waiting;
         row.retryAt = Clock::now() + kRetryWait;

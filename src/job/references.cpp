@@ -107,11 +107,12 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
                                                  platform::EventPoints& events) {
     const ExtensionOptions& options = rules_.options;
     std::vector<RefVerdict> verdicts;
+    readWhole_ = true;
     // What each occurrence is fetched as, when it differs from its source text.
     std::vector<std::string> fetched;
     if (ReadsReferencesDifferently(options)) {
         std::vector<FoundSource> found =
-            ScanSources(article, options, DetectArticleEncoding(article), markdownArticle);
+            ScanSources(article, options, DetectArticleEncoding(article), markdownArticle, &events);
         verdicts.reserve(found.size());
         fetched.reserve(found.size());
         for (FoundSource& source : found) {
@@ -121,6 +122,7 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     } else {
         // The article is read where it lies and the search lets go of its decoded copy at once.
         std::vector<std::string> sources = patterns_->tags.GroupTexts(article, 2);
+        readWhole_ = !patterns_->tags.LastSearchHitLimit();
         verdicts.reserve(sources.size());
         for (std::string& source : sources)
             verdicts.push_back({std::move(source), {}, RefDecision::Download, {}});

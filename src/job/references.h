@@ -90,6 +90,9 @@ class ReferenceDecider {
                                    platform::EventPoints& events);
 
     const ReferenceRules& rules() const { return rules_; }
+    // False when the last article could not be read whole: the pattern engine ran into one of
+    // its limits, so its references are not all known.
+    bool LastReadWhole() const { return readWhole_; }
 
   private:
     std::string ExcludingRange(const std::string& address);
@@ -97,6 +100,7 @@ class ReferenceDecider {
     struct Patterns;
     ReferenceRules rules_;
     std::unique_ptr<Patterns> patterns_;
+    bool readWhole_ = true;
 };
 
 // The Download verdicts as references, in order.

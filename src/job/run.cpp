@@ -63,13 +63,15 @@ class ArticleLoop {
         work.path = result_.articles[next_ - 1];
         if (current) observer_.ArticleBegins(work.index, work.path);
         const std::optional<RunPlan>& plan = inputs_.plan;
-        const std::string& input = plan ? plan->inputs.at(next_ - 1) : work.path;
-        if (!platform::ReadWholeFile(input, work.text)) {
+        work.input = plan ? plan->inputs.at(next_ - 1) : work.path;
+        if (!platform::ReadWholeFile(work.input, work.text)) {
             work.unreadable = true;
             return work;
         }
         work.verdicts =
             decider_.Decide(work.text, IsMarkdownName(text::FileName(work.path)), events_);
+        // An article the reading could not take whole is not passed off as done.
+        if (!decider_.LastReadWhole()) work.unreadable = true;
         if (plan && plan->keep) {
             // A re-run tells and downloads only the references it was asked to.
             std::erase_if(work.verdicts, [&](const RefVerdict& v) {
@@ -84,6 +86,8 @@ class ArticleLoop {
     bool Show(ArticleWork& work, bool announced, const std::stop_token& stop) {
         if (!announced) observer_.ArticleBegins(work.index, work.path);
         if (work.unreadable) return true;
+        // A stop may have cut its reading short: what was read is not told.
+        if (stop.stop_requested()) return false;
         observer_.ReferencesDecided(work.path, work.verdicts);
         // Queued from the last to the first, so that a list inserting each at its top ends in
         // article order.
@@ -109,8 +113,12 @@ class ArticleLoop {
             observer_.ArticleEnds(work.path, ArticleEnd::CutShort, summary.records);
             return;
         }
-        if (platform::WriteFileBeneath(result_.resultFolder, text::FileName(work.path),
-                                       work.text)) {
+        // A result is never more open than the file it was made from.
+        const std::optional<unsigned> permissions = platform::PermissionBits(work.input);
+        const std::string name = text::FileName(work.path);
+        if (permissions
+                ? platform::WriteFileBeneath(result_.resultFolder, name, work.text, *permissions)
+                : platform::WriteFileBeneath(result_.resultFolder, name, work.text)) {
             ++counts.articlesWritten;
             observer_.ArticleEnds(work.path, ArticleEnd::Written, summary.records);
         } else {
@@ -186,11 +194,14 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     }
     result.resultFolder = ResultFolder(settings.articleFolder);
     observer.RunBegins(result.articles, result.resultFolder);
-    if (!MakeFolders(result.resultFolder) || !platform::IsRealFolder(result.resultFolder)) {
+    if (!MakeFolders(result.resultFolder) || !platform::MakeResultFolder(result.resultFolder)) {
         // Nothing could be written there (or only through a link): end before reading any article.
         result.end = RunEnd::ResultFolderFailed;
         return result;
     }
+    // What a run killed before its renames left behind goes; nothing else is touched.
+    platform::RemoveLeftoverTemporaries(result.resultFolder,
+                                        text::ReplaceAll(settings.imageFolder, "\\", "/"));
     ArticleLoop(inputs, web, events, observer, sleep, result).RunAll();
     return result;
 }

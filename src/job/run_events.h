@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job/references.h"
+#include "platform/http_request_failure.h"
 
 namespace zembrat::job {
 
@@ -21,7 +22,7 @@ enum class ImageOutcome {
 enum class FailReason {
     None,
     Status,       // the last answer's status was not 2xx
-    TimedOut,     // no answer came in time (or the transfer broke off)
+    NoAnswer,     // no answer came: the transfer failure says why
     WebPage,      // a 2xx answer that was a web page or a text, not an image
     NotAnImage,   // the content check found no image format in the first bytes
     CannotWrite,  // the image folder or file could not be made or written
@@ -33,7 +34,8 @@ struct ImageRecord {
     std::string address;      // fetched
     ImageOutcome outcome = ImageOutcome::NotReached;
     FailReason reason = FailReason::None;
-    long status = 0;         // HTTP status of the last answer, 0 for none
+    long status = 0;  // HTTP status of the last answer, 0 for none
+    platform::TransferFailure transfer = platform::TransferFailure::None;  // why none came
     std::size_t bytes = 0;   // body size of the last answer
     std::string storedPath;  // relative to the result folder
     std::string newAddress;  // what the article now says

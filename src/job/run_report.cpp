@@ -78,7 +78,11 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
     row.bytes = record.bytes;
     row.storedName = text::Utf8FromGbk(record.storedPath);
     row.newAddress = text::Utf8FromGbk(record.newAddress);
-    row.reason = FailReasonText(record.reason);
+    // No answer: the transfer's own reason (refused, reset, certificate, time-out, ...).
+    row.reason = record.reason == job::FailReason::NoAnswer &&
+                         record.transfer != platform::TransferFailure::None
+                     ? platform::TransferFailureName(record.transfer)
+                     : FailReasonText(record.reason);
     row.articleEnd = end;
     return row;
 }
@@ -125,8 +129,8 @@ const char* FailReasonText(job::FailReason reason) {
             return "";
         case job::FailReason::Status:
             return "status";
-        case job::FailReason::TimedOut:
-            return "time-out";
+        case job::FailReason::NoAnswer:
+            return "no answer";
         case job::FailReason::WebPage:
             return "web page";
         case job::FailReason::NotAnImage:

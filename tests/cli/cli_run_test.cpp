@@ -244,7 +244,7 @@ TEST_F(CliRunTest, DryRunUnderTheOptionsListsWhatTheRunFetchesAndDrops) {
               "[基本配置]\n文章目录=/nowhere\n文章过滤=*.htm\n排除地址范围=*ads.example*\n"
               "[扩展选项]\n识别延迟加载和响应式图片=1\n");
     const std::string hand = dir / "hand.ini";
-    dir.Write("articles/a.htm", "<img data-src=\"" + Url("/ok1.png") +
+    dir.Write("articles/a.htm", "<img data-original=\"" + Url("/ok1.png") +
                                     "\" src=\"data:image/gif;base64,R0\"><img src=\"/rel.png\">"
                                     "<img src=http://ads.example/z.png><img src=\"" +
                                     Url("/ok2.jpg") + "\"><img src=\"" + Url("/ok2.jpg") + "\">");

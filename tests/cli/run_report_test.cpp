@@ -13,7 +13,8 @@ TEST(RunReportTest, CsvQuotesAsRfc4180AndReadsBack) {
     failed.sourceValue = "http://a/\"q\",x.png";
     failed.address = failed.sourceValue;
     failed.outcome = job::ImageOutcome::Failed;
-    failed.reason = job::FailReason::TimedOut;
+    failed.reason = job::FailReason::NoAnswer;
+    failed.transfer = platform::TransferFailure::TimedOut;
     job::ImageRecord stored;
     stored.sourceValue = "/图.png"_gbk;
     stored.address = "http://old/图.png"_gbk;
