@@ -5,7 +5,6 @@
 //
 // Prints images per second for the command line and for a plain sequential FetchBytes loop
 // over the same addresses; run_bench prints the window's figure on the same corpus.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "plain_curl.h"
 #include "platform/files.h"
 #include "run_corpus.h"
@@ -27,24 +27,6 @@ namespace {
 using namespace zembrat;
 using namespace zembrat::text::literals;
 using Clock = std::chrono::steady_clock;
-
-// Runs the program with args, its output thrown away; the exit status, or -1.
-int RunProgram(std::vector<std::string> args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::freopen("/dev/null", "w", stdout);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
 
 }  // namespace
 
@@ -71,8 +53,8 @@ int main(int argc, char** argv) {
     const std::size_t requestsBefore = server.RequestCount();
     const auto runStart = Clock::now();
     const int status =
-        RunProgram({ZEMBRAT_EXECUTABLE, "--run", platform::NativePath(folder).string(),
-                    "--settings", settings, "--quiet"});
+        bench::RunChild({ZEMBRAT_EXECUTABLE, "--run", platform::NativePath(folder).string(),
+                         "--settings", settings, "--quiet"});
     const double runSeconds = std::chrono::duration<double>(Clock::now() - runStart).count();
     const std::size_t runImages = server.RequestCount() - requestsBefore;
 

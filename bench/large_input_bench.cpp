@@ -22,14 +22,14 @@
 #include <unistd.h>
 
 #include "job/article_listing.h"
-#include "job/folders.h"
-#include "ui/job_driver.h"
+#include "job/result_folder.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "run_corpus.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"
 #include "text/codec.h"
+#include "ui/job_driver.h"
 #include "web/web_client.h"
 
 namespace {

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "config/config_store.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "plain_curl.h"
 #include "platform/files.h"
 #include "run_corpus.h"

@@ -126,8 +126,7 @@ constexpr Group kGroups[] = {
      "Each one sets its option for this run; an option not given keeps the value of\n"
      "the settings file, and a `--no-` form turns off what the settings file turns on.\n"
      "Of `--`_x_ and `--no-`_x_, the last one given counts.\n"
-     "A dry run reads references by the plain rules only: it takes none of\n"
-     "`--https`, `--lazy`, `--html-rules` and `--markdown`."},
+     "A dry run takes them as the run does, and lists what that run would fetch and drop."},
     {OptionGroup::Other, "", "Other", ""},
 };
 

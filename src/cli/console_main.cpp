@@ -15,7 +15,7 @@
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/ref_scanner.h"
 #include "job/references.h"
 #include "job/run.h"

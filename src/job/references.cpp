@@ -28,6 +28,25 @@ std::vector<std::string> SplitRanges(std::string_view ranges) {
     return parts;
 }
 
+// The address with every byte of 0x80 and above written as %XX: how an address of an article in
+// UTF-8 is asked for, its bytes as they stand.
+std::string PercentEncodedBeyondAscii(const std::string& address) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(address.size());
+    for (const char c : address) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
 // Whether each element is the last occurrence of its text; events are processed once per
 // element examined, as the plain rules' duplicate removal does.
 template <typename Text>
@@ -134,6 +153,12 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     const std::vector<bool> last = LastOccurrences(texts, events);
 
     const bool excluding = !rules_.excludedRanges.empty();
+    // An article in UTF-8 names its images in UTF-8: those bytes are what the site knows.
+    bool utf8 = false;
+    for (const RefVerdict& v : verdicts) {
+        for (const char c : v.sourceValue) utf8 = utf8 || static_cast<unsigned char>(c) >= 0x80;
+    }
+    utf8 = utf8 && DetectArticleEncoding(article) == ArticleEncoding::Utf8;
     for (std::size_t i = 0; i < verdicts.size(); ++i) {
         RefVerdict& v = verdicts[i];
         if (!last[i]) {
@@ -148,6 +173,8 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
         if (excluding && patterns_->excludes.Execute(v.address) > 0) {
             v.decision = RefDecision::Excluded;
             v.range = ExcludingRange(v.address);
+        } else if (utf8) {
+            v.address = PercentEncodedBeyondAscii(v.address);
         }
     }
     return verdicts;

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "job/download_walk.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "platform/files.h"

@@ -182,6 +182,20 @@ TEST(References, CompleteAddressUnderTheHttpsOption) {
     }
 }
 
+TEST(References, AnArticleInUtf8AsksForItsAddressesBytesAsTheyStand) {
+    // "图片" in UTF-8 is E5 9B BE E7 89 87: sent percent-encoded, never read as GBK again.
+    const std::string utf8 =
+        "<p>\xE4\xB8\xAD</p><img src=\"http://a.com/\xE5\x9B\xBE\xE7\x89\x87.jpg\">";
+    const Refs kept = Kept(utf8);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].address, "http://a.com/%E5%9B%BE%E7%89%87.jpg");
+    EXPECT_EQ(kept[0].sourceValue,
+              "http://a.com/\xE5\x9B\xBE\xE7\x89\x87.jpg");  // what is replaced
+    // A GBK article keeps its bytes; the window and the request component take them as GBK.
+    const std::string gbk = "<img src=\"http://a.com/中文.jpg\">"_gbk;
+    EXPECT_EQ(Kept(gbk)[0].address, "http://a.com/中文.jpg"_gbk);
+}
+
 TEST(References, DuplicatesAreLookedForWithEventsProcessed) {
     testing::EventCounter events;
     ReferenceDecider decider({});

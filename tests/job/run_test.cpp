@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/image_names.h"
 #include "job/run_report.h"
 #include "support/event_counter.h"

@@ -14,7 +14,7 @@
 #include <map>
 #include <random>
 
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/image_names.h"
 #include "platform/files.h"
 #include "support/http_server.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/image_names.h"
 #include "platform/files.h"
 #include "support/http_server.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "automation/regex_object.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/image_names.h"
 #include "platform/files.h"
 #include "support/http_server.h"

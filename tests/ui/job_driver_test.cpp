@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "job/folders.h"
+#include "job/result_folder.h"
 
 #include "job/run_report.h"
 #include "platform/files.h"

@@ -11,7 +11,7 @@
 #include <map>
 
 #include "config/config_store.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "job/image_names.h"
 #include "support/gui_helpers.h"
 #include "support/http_server.h"

@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "config/config_store.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "support/gui_helpers.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"

@@ -15,7 +15,7 @@
 
 #include "config/config_store.h"
 #include "config/config_store_test_access.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "support/gui_helpers.h"

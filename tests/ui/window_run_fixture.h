@@ -13,7 +13,7 @@
 #include <chrono>
 
 #include "config/config_store.h"
-#include "job/folders.h"
+#include "job/result_folder.h"
 #include "support/event_counter.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"

@@ -1,4 +1,4 @@
-#include "job/folders.h"
+#include "job/result_folder.h"
 
 #include "platform/files.h"
 #include "text/codec.h"

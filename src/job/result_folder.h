@@ -1,3 +1,5 @@
+// The result folder and the folders below it: where a run writes, and the rule that keeps an
+// image folder beneath it.
 #pragma once
 
 #include <string>

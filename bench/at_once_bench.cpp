@@ -1,0 +1,140 @@
+// Whole runs of the real program (the command line, a child process, timed from its start to
+// its end) against curl and plain libcurl loops over the same addresses, in the same run.
+//
+//     at_once_bench [rounds]     (default 3; the best round of each side counts)
+//
+// Downloads at once: 240 image references at 1, 3, 10 and 40 per article, every answer 20 ms
+// late as from a distant site; `zembrat --run --jobs 8` against
+// `curl --parallel --parallel-max 8` writing the same files (aim: at least 0.85 at every size).
+//
+// One at a time: 300 articles of 20 references answered at once; `zembrat --run` against a
+// loop that fetches and writes each image (aim: at least 0.85). Run with TMPDIR=/dev/shm to
+// keep the disk out of it.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "child_run.h"
+#include "plain_curl.h"
+#include "platform/files.h"
+#include "run_corpus.h"
+#include "support/http_server.h"
+#include "text/codec.h"
+
+namespace {
+using namespace zembrat;
+using namespace zembrat::text::literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+// The seconds a child run took from its start to its end, or a negative number when it did not
+// end with status 0.
+double TimedRun(std::vector<std::string> args) {
+    const auto start = Clock::now();
+    if (bench::RunChild(std::move(args)) != 0) return -1;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Best(double a, double b) {
+    if (a <= 0) return b;
+    return b > 0 && b < a ? b : a;
+}
+
+// The program's run over folder (native path), from a clean result folder.
+double ProgramRun(const fs::path& folder, const std::string& settings, int jobs) {
+    fs::remove_all(folder / "转存结果");
+    return TimedRun({ZEMBRAT_EXECUTABLE, "--run", folder.string(), "--settings", settings,
+                     "--quiet", "--jobs", std::to_string(jobs)});
+}
+
+// curl's own parallel transfers writing each address to a file of its own.
+double CurlRun(const std::vector<std::string>& urls, const fs::path& out) {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const fs::path config = out / "urls.conf";
+    {
+        std::ofstream c(config);
+        for (std::size_t i = 0; i < urls.size(); ++i)
+            c << "url = \"" << urls[i] << "\"\noutput = \"" << (out / std::to_string(i)).string()
+              << "\"\n";
+    }
+    return TimedRun({"curl", "--silent", "--fail", "--parallel", "--parallel-max", "8", "--config",
+                     config.string()});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    std::printf("Machine: %ld cores\n", sysconf(_SC_NPROCESSORS_ONLN));
+    const fs::path root =
+        fs::temp_directory_path() / ("zembrat-at-once-" + std::to_string(getpid()));
+    fs::create_directories(root);
+    const std::string settings = (root / "Zembrat.ini").string();
+    platform::WriteWholeFile(platform::GbkFromNative(settings), "");
+    bool complete = true;
+
+    // ZEMBRAT_BENCH_ONLY=one runs only the one-at-a-time part, for profiling it.
+    const char* only = std::getenv("ZEMBRAT_BENCH_ONLY");
+    const bool atOnce = !only || std::string(only) != "one";
+    if (atOnce) {
+        std::printf("\nDownloads at once: 240 references, every answer 20 ms late\n");
+        std::printf("%-18s %12s %12s %8s\n", "images/article", "zembrat -j8", "curl -Z 8", "ratio");
+    }
+    for (const int perArticle : {1, 3, 10, 40}) {
+        if (!atOnce) break;
+        testing::HttpServer server;
+        if (!server.started()) return 1;
+        const fs::path folder = root / ("at-once-" + std::to_string(perArticle));
+        fs::create_directories(folder);
+        const bench::RunCorpus corpus =
+            bench::MakeRunCorpus(server, platform::GbkFromNative(folder), 240 / perArticle,
+                                 perArticle, std::chrono::milliseconds(20));
+        double program = -1, curl = -1;
+        for (int r = 0; r < rounds; ++r) {
+            curl = Best(curl, CurlRun(corpus.fetched, root / "curl-out"));
+            program = Best(program, ProgramRun(folder, settings, 8));
+        }
+        complete = complete && program > 0 && curl > 0;
+        const double images = static_cast<double>(corpus.fetched.size());
+        std::printf("%-18d %8.0f i/s %8.0f i/s %8.2f (aim: at least 0.85)\n", perArticle,
+                    images / program, images / curl, curl / program);
+    }
+
+    {
+        testing::HttpServer server;
+        if (!server.started()) return 1;
+        const fs::path folder = root / "one-at-a-time";
+        fs::create_directories(folder);
+        const bench::RunCorpus corpus =
+            bench::MakeRunCorpus(server, platform::GbkFromNative(folder), 300, 20);
+        const std::string anchor = (root / "anchor").string();
+        fs::create_directories(anchor);
+        double program = -1;
+        bench::LoopResult loop;
+        int round = 0;
+        for (int r = 0; r < rounds; ++r) {
+            const bench::LoopResult once =
+                bench::PlainLoop(corpus.fetched, anchor, std::to_string(++round) + "-");
+            if (loop.seconds <= 0 || once.seconds < loop.seconds) loop = once;
+            program = Best(program, ProgramRun(folder, settings, 1));
+        }
+        complete = complete && program > 0;
+        const double images = static_cast<double>(corpus.fetched.size());
+        std::printf(
+            "\nOne at a time: 300 articles x 20 references answered at once, from the program's "
+            "start to its end\n");
+        std::printf("zembrat --run:        %6.0f images/s\n", images / program);
+        std::printf("fetch-and-write loop: %6.0f images/s\n", loop.Rate());
+        std::printf("ratio:                %6.2f (aim: at least 0.85)\n",
+                    images / program / loop.Rate());
+    }
+    fs::remove_all(root);
+    return complete ? 0 : 2;
+}
