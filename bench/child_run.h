@@ -2,6 +2,7 @@
 // away.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +29,12 @@ inline int RunChild(std::vector<std::string> args) {
         ::_exit(127);
     }
     int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    rusage usage{};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
+    if (std::getenv("ZEMBRAT_BENCH_CPU"))
+        std::fprintf(stderr, "child CPU: user %.2f s, system %.2f s\n",
+                     usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+                     usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);
     return WEXITSTATUS(status);
 }
 

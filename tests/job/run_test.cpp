@@ -5,9 +5,10 @@
 
 #include <filesystem>
 
-#include "job/result_folder.h"
 #include "job/image_names.h"
+#include "job/result_folder.h"
 #include "job/run_report.h"
+#include "platform/files.h"
 #include "support/event_counter.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
@@ -104,6 +105,42 @@ TEST(RunTest, TellsEveryDecisionImageAndArticleAndTheReportIsBuiltFromThat) {
     const RunResult refused = job::Run(inputs, web, events, log);
     EXPECT_EQ(refused.end, RunEnd::ImageFolderLeaves);
     EXPECT_EQ(RunEndMessage(refused, inputs.settings), "图片存放目录不能超出结果目录：../out"_gbk);
+}
+
+TEST(RunTest, WritesNothingThroughALinkedResultFolderAndAsksUtf8NamesAsTheyStand) {
+    TempDir dir;
+    HttpServer server;
+    // "图片" in UTF-8, asked for as its bytes stand (the server hands the path decoded).
+    const std::string utf8Path = "/\xE5\x9B\xBE\xE7\x89\x87.png";
+    server.Set(utf8Path, Reply::Ok(kPng, "image/png"));
+    const std::string folder = dir / "articles";
+    dir.Write("articles/a.htm", "<p>\xE4\xB8\xAD</p><img src=\"" + server.BaseUrl() +
+                                    "/\xE5\x9B\xBE\xE7\x89\x87.png\">");
+    web::WebClient web;
+    web.CreateRequest();
+    testing::EventCounter events;
+    web.SetEventPoints(events);
+    RunInputs inputs;
+    inputs.settings = {folder, "*.htm", "files/img", "", "", ""};
+    RunObserver none;
+
+    // The result folder is a link to a folder elsewhere: nothing is written there.
+    const std::string elsewhere = dir / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere,
+                                              platform::NativePath(folder + "/转存结果"_gbk));
+    RunResult result = job::Run(inputs, web, events, none);
+    EXPECT_EQ(result.end, RunEnd::ResultFolderFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    EXPECT_EQ(server.RequestCount(), 0u);
+
+    std::filesystem::remove(platform::NativePath(folder + "/转存结果"_gbk));
+    result = job::Run(inputs, web, events, none);
+    EXPECT_EQ(result.counts.imagesStored, 1u);
+    EXPECT_EQ(result.counts.imagesFailed, 0u);
+    EXPECT_EQ(server.RequestsTo(utf8Path).size(), 1u);
+    EXPECT_EQ(ReadFileOrMissing(ResultFolder(folder) + "files/img/" + ContentName(kPng) + ".png"),
+              kPng);
 }
 
 }  // namespace
