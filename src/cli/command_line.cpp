@@ -377,8 +377,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return {std::nullopt, "--dry-run and --retry-failed cannot be combined"};
     if (line.dryRun && line.reportFile)
         return {std::nullopt, "a dry run writes nothing: --report cannot be given with it"};
-    if (line.retryReport && line.folder)
-        return {std::nullopt, "--retry-failed takes its articles from the report: give no folder"};
     if (line.reportFile) {
         const std::string& f = *line.reportFile;
         auto endsWith = [&](const char* ext) {
@@ -404,7 +402,7 @@ const std::string& HelpText() {
             "Usage: zembrat                        open the window\n"
             "       zembrat --run [FOLDER] [OPTIONS]\n"
             "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
-            "       zembrat --retry-failed REPORT.csv [OPTIONS]\n"
+            "       zembrat --retry-failed REPORT.csv [FOLDER] [OPTIONS]\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "

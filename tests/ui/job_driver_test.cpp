@@ -236,6 +236,56 @@ TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
               std::string::npos);
 }
 
+TEST_F(JobDriverTest, AFailedRowTellsItsReasonInItsTipAndKeepsItsText) {
+    testing::HttpServer server;
+    server.Set("/p.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n stored", "image/png"));
+    server.Set("/page.png", testing::Reply::Ok("<html>gone</html>", "text/html"));
+    server.Set("/json.png", testing::Reply::Ok("{\"error\":1}", "application/json"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/gone.png") + "\"><img src=\"" +
+                         server.Url("/page.png") + "\"><img src=\"http://127.0.0.1:9/x.png\">" +
+                         "<img src=\"" + server.Url("/p.png") + "\"><img src=\"" +
+                         server.Url("/json.png") + "\">");
+    driver.StartOrStop(ListingMethod::FolderObject);
+    EXPECT_EQ(window.LogLines("tooltip"),
+              (std::vector<std::string>{"tooltip 0 状态码 404", "tooltip 1 网页，不是图片",
+                                        "tooltip 2 连接被拒绝", "tooltip 4 网页，不是图片"}));
+    EXPECT_EQ(window.LogLines("cell 0,0 下载失败").size(), 1u);
+    EXPECT_EQ(window.LogLines("cell 2,0 下载失败").size(), 1u);
+
+    // Every reason has words of its own.
+    StatusRows rows(window, "img");
+    std::vector<ImageRecord> records(14);
+    for (ImageRecord& r : records) r.outcome = ImageOutcome::Failed;
+    records[0].reason = FailReason::NotAnImage;
+    records[1].reason = FailReason::CannotWrite;
+    records[2].reason = FailReason::Stopped;
+    records[3].reason = FailReason::Status;
+    records[3].status = 503;
+    using platform::TransferFailure;
+    const TransferFailure transfers[] = {
+        TransferFailure::NameNotFound,    TransferFailure::Reset,
+        TransferFailure::Certificate,     TransferFailure::HostName,
+        TransferFailure::RedirectRefused, TransferFailure::TooLarge,
+        TransferFailure::TimedOut,        TransferFailure::BrokenAnswer,
+        TransferFailure::Other,           TransferFailure::None};
+    for (std::size_t i = 0; i < std::size(transfers); ++i) {
+        records[4 + i].reason = FailReason::NoAnswer;
+        records[4 + i].transfer = transfers[i];
+    }
+    rows.ReferencesDecided("a", {});
+    for (std::size_t i = 0; i < records.size(); ++i) rows.ImageQueued(i, {});
+    for (std::size_t i = 0; i < records.size(); ++i) rows.ImageSettled(i, records[i]);
+    std::vector<std::string> tips;
+    for (const auto& row : window.rows) tips.push_back(text::Utf8FromGbk(row.toolTip));
+    EXPECT_EQ(tips, (std::vector<std::string>{"不是图片", "无法写入", "已停止", "状态码 503",
+                                              "找不到主机", "连接被重置", "证书不受信任",
+                                              "证书主机名不符", "拒绝跳转", "文件过大", "超时",
+                                              "应答不完整", "网络错误", "没有应答"}));
+    EXPECT_EQ(window.rows[0].cells[0], FailedRowText(FailReason::NotAnImage));
+    EXPECT_EQ(window.rows[1].cells[0], FailedRowText(FailReason::CannotWrite));
+}
+
 TEST_F(JobDriverTest, StartsThatCannotGoWellSaySoAndLeaveTheWindowIdle) {
     // No such folder: said so, not "no files of that type".
     driver.StartOrStop(ListingMethod::FolderObject);
