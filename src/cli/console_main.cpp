@@ -211,7 +211,7 @@ int DryRun(const job::RunInputs& inputs) {
     for (const std::string& path : articles) {
         std::printf("%s\n", text::Utf8FromGbk(path).c_str());
         text::Bytes article;
-        if (!platform::ReadWholeFile(path, article)) {
+        if (!platform::ReadFileWithin(settings.articleFolder, path, article)) {
             std::printf("  unreadable article\n");
             ++unreadable;
             continue;
