@@ -382,7 +382,7 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
     EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"),
               "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) +
                   ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
-                  ".jpg\">");
+                  ".png\">");
     EXPECT_NE(out.find("Done: 1 of 1 articles written, 2 images stored, 0 failed, 0 skipped; 1 "
                        "article with the earlier result missing: rewritten from the original\n"),
               std::string::npos)

@@ -99,7 +99,7 @@ TEST(RunReportTest, CellsASpreadsheetWouldRunAreWrittenAsTextAndReadBack) {
         rows.push_back(row);
     }
     const std::string csv = CsvReport(rows);
-    EXPECT_NE(csv.find("\r\n/a/=HYPERLINK(\"\"http://x\"\",\"\"a\"\"),"
+    EXPECT_NE(csv.find("\r\n\"/a/=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\","
                        "\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\","),
               std::string::npos)
         << csv;
