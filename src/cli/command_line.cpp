@@ -64,12 +64,17 @@ constexpr std::array<OptionEntry, 21> kOptions{{
      "A name ending in `.csv` gives CSV in UTF-8 with a byte-order mark; one ending in\n"
      "`.json` gives one JSON array of objects."},
     {"--retry-failed", "", "REPORT", OptionKind::Text, OptionGroup::Run, &Line::retryReport,
-     "download again only what the CSV report lists as failed,\n"
-     "and write those articles again",
+     "download again only what the CSV report lists as failed\n"
+     "or not reached, and write those articles again",
      "Read a CSV report of an earlier run and download again only the references it\n"
-     "lists as failed, in the articles it names.\n"
+     "lists as failed or not reached, in the articles it names (every image of an\n"
+     "article a stop cut short).\n"
      "Each article is read from its earlier result, so the images stored then stay\n"
-     "rewritten, and is written again."},
+     "rewritten, and is written again; without an earlier result the article itself is\n"
+     "read, and the summary and the report say so.\n"
+     "The articles must be plain absolute paths in the article folder (FOLDER, or the\n"
+     "settings' one); a report naming any other is refused with its line number.\n"
+     "Rows with `https://` addresses are retried only with `--https`."},
     {"--quiet", "", "", OptionKind::Flag, OptionGroup::Run, &Line::quiet, "print only the summary",
      "Print only the summary."},
 
