@@ -392,31 +392,18 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
     EXPECT_EQ(again[1].outcome, "stored");
     EXPECT_EQ(again[1].articleEnd, "written (earlier result missing: rewritten from the original)");
 
-    // Rows with https:// addresses wait for --https, and the retry says how many.
-    std::vector<job::ReportRow> https = again;
-    for (job::ReportRow& row : https) {
-        row.outcome = "failed";
-        row.articleEnd = "written";
-    }
-    https[0].address = "HTTPS://127.0.0.1:1/x.png";
-    dir.Write("https.csv", job::CsvReport(https));
-    server.ClearRequests();
-    EXPECT_EQ(
-        RunToEnd(kProgram, {"--retry-failed", dir / "https.csv", articles, "--settings", settings},
-                 dir.path(), &out, &err),
-        0)
-        << err;
-    EXPECT_NE(err.find("1 image with an https:// address not retried: --https retries them"),
-              std::string::npos)
-        << err;
-    // (the other row's image is rewritten in the earlier result already)
-    EXPECT_EQ(server.RequestCount(), 0u);
-    dir.Write("https.csv", job::CsvReport({https[0]}));
+    // A row with an https:// address waits for --https, and the retry says so.
+    job::ReportRow https = again[1];
+    https.outcome = "failed";
+    https.address = "HTTPS://127.0.0.1:1/x.png";
+    dir.Write("https.csv", job::CsvReport({https}));
     EXPECT_EQ(
         RunToEnd(kProgram, {"--retry-failed", dir / "https.csv", articles, "--settings", settings},
                  dir.path(), &out, &err),
         1);
-    EXPECT_NE(err.find("1 image with an https:// address not retried"), std::string::npos) << err;
+    EXPECT_NE(err.find("1 image with an https:// address not retried: --https retries them"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
@@ -439,12 +426,9 @@ TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
     multiLine.source = "a\nb\nc";
     const Case cases[] = {
         {{row(good), row(text::Utf8FromGbk(articles) + "/sub/../../victim/x.txt")}, 3},
-        {{row("victim/x.txt")}, 2},
         {{row("a.htm")}, 2},
         {{multiLine, row(text::Utf8FromGbk(articles) + "/./a.htm")}, 5},
         {{row(text::Utf8FromGbk(dir.path()) + "/victim/x.txt")}, 2},
-        {{row(text::Utf8FromGbk(articles) + "//a.htm")}, 2},
-        {{row(text::Utf8FromGbk(articles) + "/x/a.htm")}, 2},
     };
     const auto before = Tree(dir.path());
     for (const Case& c : cases) {
