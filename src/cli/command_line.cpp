@@ -64,12 +64,17 @@ constexpr std::array<OptionEntry, 21> kOptions{{
      "A name ending in `.csv` gives CSV in UTF-8 with a byte-order mark; one ending in\n"
      "`.json` gives one JSON array of objects."},
     {"--retry-failed", "", "REPORT", OptionKind::Text, OptionGroup::Run, &Line::retryReport,
-     "download again only what the CSV report lists as failed,\n"
-     "and write those articles again",
+     "download again only what the CSV report lists as failed\n"
+     "or not reached, and write those articles again",
      "Read a CSV report of an earlier run and download again only the references it\n"
-     "lists as failed, in the articles it names.\n"
+     "lists as failed or not reached, in the articles it names (every image of an\n"
+     "article a stop cut short).\n"
      "Each article is read from its earlier result, so the images stored then stay\n"
-     "rewritten, and is written again."},
+     "rewritten, and is written again; without an earlier result the article itself is\n"
+     "read, and the summary and the report say so.\n"
+     "The articles must be plain absolute paths in the article folder (FOLDER, or the\n"
+     "settings' one); a report naming any other is refused with its line number.\n"
+     "Rows with `https://` addresses are retried only with `--https`."},
     {"--quiet", "", "", OptionKind::Flag, OptionGroup::Run, &Line::quiet, "print only the summary",
      "Print only the summary."},
 
@@ -376,8 +381,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return {std::nullopt, "--dry-run and --retry-failed cannot be combined"};
     if (line.dryRun && line.reportFile)
         return {std::nullopt, "a dry run writes nothing: --report cannot be given with it"};
-    if (line.retryReport && line.folder)
-        return {std::nullopt, "--retry-failed takes its articles from the report: give no folder"};
     if (line.reportFile) {
         const std::string& f = *line.reportFile;
         auto endsWith = [&](const char* ext) {
@@ -403,7 +406,7 @@ const std::string& HelpText() {
             "Usage: zembrat                        open the window\n"
             "       zembrat --run [FOLDER] [OPTIONS]\n"
             "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
-            "       zembrat --retry-failed REPORT.csv [OPTIONS]\n"
+            "       zembrat --retry-failed REPORT.csv [FOLDER] [OPTIONS]\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "

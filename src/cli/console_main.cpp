@@ -133,8 +133,14 @@ bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& row
     return true;
 }
 
+// What the report and the summary say of a retried article whose earlier result was missing.
+constexpr const char* kFromOriginal = "earlier result missing: rewritten from the original";
+
 // Runs the job on the console: the progress as it goes, then the report and the summary.
-int RunJob(const CommandLine& line, job::RunInputs inputs) {
+// fromOriginal: a retry's articles (UTF-8) whose earlier result was missing, so that the article
+// itself was rewritten; the report and the summary say so.
+int RunJob(const CommandLine& line, job::RunInputs inputs,
+           const std::set<std::string>& fromOriginal = {}) {
     ConsoleEvents events;
     web::WebClient web;
     web.CreateRequest();
@@ -158,17 +164,30 @@ int RunJob(const CommandLine& line, job::RunInputs inputs) {
     }
     const std::size_t total = result.articles.size();
     const job::RunCounts& counts = result.counts;
+    std::vector<job::ReportRow> rows = report.rows();
+    for (job::ReportRow& row : rows) {
+        if (fromOriginal.contains(row.article))
+            row.articleEnd += std::string(" (") + kFromOriginal + ")";
+    }
     bool reportOk = true;
-    if (line.reportFile) reportOk = WriteReport(*line.reportFile, report.rows());
+    if (line.reportFile) reportOk = WriteReport(*line.reportFile, rows);
     if (inputs.options.writeReport &&
         !platform::WriteFileBeneath(result.resultFolder, job::ReportFileName(),
-                                    job::CsvReport(report.rows())))
+                                    job::CsvReport(rows)))
         reportOk = false;
+    // The summary, then why images failed and which articles came from their originals.
+    std::string more;
+    if (const std::string failed = job::FailureBreakdown(rows); !failed.empty())
+        more += "; failed: " + failed;
+    if (!fromOriginal.empty())
+        more += "; " + std::to_string(fromOriginal.size()) + " article" +
+                (fromOriginal.size() == 1 ? "" : "s") + " with the " + kFromOriginal;
     std::printf(
-        "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped\n"
+        "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped%s\n"
         "Result folder: %s\n",
         interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
-        counts.imagesFailed, report.skipped(), text::Utf8FromGbk(result.resultFolder).c_str());
+        counts.imagesFailed, report.skipped(), more.c_str(),
+        text::Utf8FromGbk(result.resultFolder).c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
     const bool allDone = counts.articlesWritten == total && counts.imagesFailed == 0;
@@ -192,7 +211,7 @@ int DryRun(const job::RunInputs& inputs) {
     for (const std::string& path : articles) {
         std::printf("%s\n", text::Utf8FromGbk(path).c_str());
         text::Bytes article;
-        if (!platform::ReadWholeFile(path, article)) {
+        if (!platform::ReadFileWithin(settings.articleFolder, path, article)) {
             std::printf("  unreadable article\n");
             ++unreadable;
             continue;
@@ -214,6 +233,36 @@ int DryRun(const job::RunInputs& inputs) {
     return unreadable ? kSomethingFailed : kAllDone;
 }
 
+// The article folder as a plain absolute path: no "." or ".." piece, no empty piece, no final
+// separator; empty when it is not absolute.
+std::string PlainFolder(const std::string& folder) {
+    const std::filesystem::path normal =
+        std::filesystem::path(text::Utf8FromGbk(folder)).lexically_normal();
+    if (!normal.is_absolute()) return {};
+    std::string plain = normal.string();
+    while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+    return text::GbkFromUtf8(plain);
+}
+
+// A report's article path the retry may read and write beside: absolute, with no ".", ".." or
+// empty piece, and directly inside the run's article folder.
+bool ArticleOfTheFolder(const std::string& article, const std::string& folder) {
+    if (folder.empty() || !article.starts_with('/')) return false;
+    std::size_t at = 1;
+    for (;;) {
+        const std::size_t next = article.find('/', at);
+        const std::string piece = article.substr(at, next - at);
+        if (piece.empty() || piece == "." || piece == "..") return false;
+        if (next == std::string::npos) break;
+        at = next + 1;
+    }
+    return text::DirectoryPart(article) == (folder == "/" ? std::string() : folder);
+}
+
+bool IsHttpsAddress(const std::string& address) {
+    return text::AsciiLower(address.substr(0, 8)) == "https://";
+}
+
 int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     std::ifstream in(std::filesystem::path(*line.retryReport), std::ios::binary);
     std::stringstream content;
@@ -224,40 +273,65 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     if (!job::ParseCsvReport(content.str(), rows, error))
         return Usage(*line.retryReport + ": " + error);
 
-    // The failed references, grouped by article in the report's order.
-    job::RunPlan plan;
-    std::map<std::string, std::set<std::string>> failed;
+    // Every article the report names must be one of the run's article folder, named plainly:
+    // a report is a file anyone may have edited, and the retry reads and writes beside it.
+    const std::string folder = PlainFolder(inputs.settings.articleFolder);
     for (const job::ReportRow& row : rows) {
-        if (row.outcome != "failed") continue;
+        if (!ArticleOfTheFolder(text::GbkFromUtf8(row.article), folder))
+            return Usage(*line.retryReport + ", line " + std::to_string(row.line) +
+                         ": the article is not a plain absolute path in the article folder " +
+                         text::Utf8FromGbk(folder) + ": " + row.article);
+    }
+
+    // What to download again, grouped by article in the report's order: the failed and the
+    // unreached images, and every image of an article a stop cut short (it was not written).
+    job::RunPlan plan;
+    std::map<std::string, std::set<std::string>> retried;
+    std::size_t httpsLeft = 0;
+    for (const job::ReportRow& row : rows) {
+        const bool cutShort =
+            row.articleEnd.starts_with(job::ArticleEndText(job::ArticleEnd::CutShort));
+        const bool again = row.outcome == "failed" || row.outcome == "not reached" ||
+                           (cutShort && (row.outcome == "stored" || row.outcome == "reused"));
+        if (!again || row.address.empty()) continue;
+        if (!inputs.options.https && IsHttpsAddress(row.address)) {
+            ++httpsLeft;
+            continue;
+        }
         const std::string article = text::GbkFromUtf8(row.article);
-        if (!failed.contains(article)) plan.articles.push_back(article);
-        failed[article].insert(text::GbkFromUtf8(row.address));
+        if (!retried.contains(article)) plan.articles.push_back(article);
+        retried[article].insert(text::GbkFromUtf8(row.address));
     }
+    if (httpsLeft)
+        std::fprintf(stderr,
+                     "zembrat: %zu image%s with an https:// address not retried: --https "
+                     "retries them\n",
+                     httpsLeft, httpsLeft == 1 ? "" : "s");
     if (plan.articles.empty()) {
-        std::printf("Nothing to retry: the report lists no failed image\n");
-        return kAllDone;
-    }
-    // The articles' own folder is the run's: its result folder holds their earlier results.
-    const std::string folder = text::DirectoryPart(plan.articles[0]);
-    for (const std::string& article : plan.articles) {
-        if (text::DirectoryPart(article) != folder)
-            return Usage("the failed articles of the report are in more than one folder");
+        std::printf("Nothing to retry: the report lists no failed or unreached image\n");
+        return httpsLeft ? kSomethingFailed : kAllDone;
     }
     inputs.settings.articleFolder = folder;
     const std::string resultFolder = job::ResultFolder(folder);
+    std::set<std::string> fromOriginal;
     for (const std::string& article : plan.articles) {
-        // The earlier result keeps the images stored then rewritten; without one, the article.
+        // The earlier result keeps the images stored then rewritten; without one (or with a
+        // link or anything but a file in its place), the article.
         const std::string earlier = resultFolder + text::FileName(article);
-        const bool hasEarlier = platform::PathExists(earlier) && !platform::IsFolder(earlier);
+        std::error_code ec;
+        const bool hasEarlier =
+            std::filesystem::symlink_status(platform::NativePath(earlier), ec).type() ==
+            std::filesystem::file_type::regular;
         plan.inputs.push_back(hasEarlier ? earlier : article);
+        if (!hasEarlier) fromOriginal.insert(text::Utf8FromGbk(article));
     }
-    plan.keep = [failed = std::move(failed)](const std::string& article,
-                                             const std::string& address) {
-        const auto it = failed.find(article);
-        return it != failed.end() && it->second.contains(address);
+    plan.keep = [retried = std::move(retried)](const std::string& article,
+                                               const std::string& address) {
+        const auto it = retried.find(article);
+        return it != retried.end() && it->second.contains(address);
     };
     inputs.plan = std::move(plan);
-    return RunJob(line, std::move(inputs));
+    return RunJob(line, std::move(inputs), fromOriginal);
 }
 
 }  // namespace

@@ -133,15 +133,39 @@ std::string StoredExtension(std::string_view address, std::string_view bytes, bo
     return ImageExtension(address);
 }
 
-bool IsWebPage(std::string_view contentType, std::string_view body) {
+namespace {
+
+// The media type of a Content-Type value: parameters, surrounding white space and letter case
+// left out.
+std::string MediaType(std::string_view contentType) {
     std::string_view media = contentType.substr(0, contentType.find(';'));
     while (!media.empty() && IsHtmlSpace(media.front())) media.remove_prefix(1);
     while (!media.empty() && IsHtmlSpace(media.back())) media.remove_suffix(1);
-    if (text::EqualsNoCase(media, "text/html")) return true;
+    return text::AsciiLower(media);
+}
+
+// A body that opens as markup of a page: after a byte-order mark and white space, a doctype of
+// HTML, one of the page's own elements, or an XML prolog that is not an SVG image's.
+bool OpensAsPage(std::string_view body) {
+    if (StartsWithBytes(body, "\xEF\xBB\xBF")) body.remove_prefix(3);
     std::size_t i = 0;
     while (i < body.size() && IsHtmlSpace(body[i])) ++i;
     const std::string start = text::AsciiLower(body.substr(i, 14));
-    return start.starts_with("<!doctype html") || start.starts_with("<html");
+    for (std::string_view page : {"<!doctype html", "<html", "<head", "<body", "<script"}) {
+        if (start.starts_with(page)) return true;
+    }
+    return start.starts_with("<?xml") && DetectImageType(body) != ImageType::Svg;
+}
+
+}  // namespace
+
+bool IsWebPage(std::string_view contentType, std::string_view body) {
+    const std::string media = MediaType(contentType);
+    if (media == "text/html" || media == "application/xhtml+xml") return true;
+    if ((media == "application/json" || media == "text/plain") &&
+        DetectImageType(body) == ImageType::None)
+        return true;
+    return OpensAsPage(body);
 }
 
 }  // namespace zembrat::job

@@ -23,9 +23,11 @@ std::string_view ExtensionOf(ImageType type);
 // the address has none (".../640?wx_fmt=png") or one that disagrees (a GIF served as .jpg).
 std::string StoredExtension(std::string_view address, std::string_view bytes, bool checkContent);
 
-// True when a 2xx answer is a web page and not an image: its media type is text/html (any
-// letter case, parameters ignored), or its body begins, after white space, with
-// "<!doctype html" or "<html" in any letter case.
+// True when a 2xx answer is a web page or a text and not an image. Its media type (any letter
+// case, parameters ignored) is text/html or application/xhtml+xml; or application/json or
+// text/plain with a body that shows no image type; or its body begins, after a byte-order mark
+// and white space, with "<!doctype html", "<html", "<head", "<body", "<script" or an "<?xml"
+// prolog in any letter case. An SVG image ("<svg" after its prolog) is no web page.
 bool IsWebPage(std::string_view contentType, std::string_view body);
 
 }  // namespace zembrat::job

@@ -1,8 +1,10 @@
 #include "job/run_report.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "text/codec.h"
 
@@ -26,7 +28,21 @@ std::array<std::string, 10> Fields(const ReportRow& r) {
             r.articleEnd};
 }
 
-std::string CsvField(const std::string& field) {
+// A text cell a spreadsheet would take for a formula begins with one of these; such a cell, and
+// one that begins with the apostrophe itself, is written behind an apostrophe, which a
+// spreadsheet shows as text and ParseCsvReport takes off again.
+bool NeedsApostrophe(std::string_view cell) {
+    return !cell.empty() &&
+           std::string_view("=+-@\t\r'").find(cell.front()) != std::string_view::npos;
+}
+
+// The numeric columns (http_status, bytes) are written as numbers; every other one is text.
+bool IsTextColumn(std::size_t column) {
+    return column != 4 && column != 5;
+}
+
+std::string CsvField(std::string field, bool text) {
+    if (text && NeedsApostrophe(field)) field.insert(0, 1, '\'');
     if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
     std::string out = "\"";
     for (char c : field) {
@@ -78,11 +94,7 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
     row.bytes = record.bytes;
     row.storedName = text::Utf8FromGbk(record.storedPath);
     row.newAddress = text::Utf8FromGbk(record.newAddress);
-    // No answer: the transfer's own reason (refused, reset, certificate, time-out, ...).
-    row.reason = record.reason == job::FailReason::NoAnswer &&
-                         record.transfer != platform::TransferFailure::None
-                     ? platform::TransferFailureName(record.transfer)
-                     : FailReasonText(record.reason);
+    row.reason = FailureText(record);
     row.articleEnd = end;
     return row;
 }
@@ -141,6 +153,98 @@ const char* FailReasonText(job::FailReason reason) {
             return "stopped";
     }
     return "";
+}
+
+std::string FailureText(const job::ImageRecord& record) {
+    // No answer: the transfer's own reason (refused, reset, certificate, time-out, ...).
+    if (record.reason == job::FailReason::NoAnswer &&
+        record.transfer != platform::TransferFailure::None)
+        return platform::TransferFailureName(record.transfer);
+    return FailReasonText(record.reason);
+}
+
+namespace {
+
+const char* TransferWords(platform::TransferFailure failure) {
+    using platform::TransferFailure;
+    switch (failure) {
+        case TransferFailure::None:
+            return "没有应答";
+        case TransferFailure::NameNotFound:
+            return "找不到主机";
+        case TransferFailure::Refused:
+            return "连接被拒绝";
+        case TransferFailure::Reset:
+            return "连接被重置";
+        case TransferFailure::Certificate:
+            return "证书不受信任";
+        case TransferFailure::HostName:
+            return "证书主机名不符";
+        case TransferFailure::RedirectRefused:
+            return "拒绝跳转";
+        case TransferFailure::TooLarge:
+            return "文件过大";
+        case TransferFailure::TimedOut:
+            return "超时";
+        case TransferFailure::BrokenAnswer:
+            return "应答不完整";
+        case TransferFailure::Stopped:
+            return "已停止";
+        case TransferFailure::NotSent:
+            return "请求未发出";
+        case TransferFailure::Other:
+            return "网络错误";
+    }
+    return "";
+}
+
+// The Chinese words in UTF-8; FailureWords gives them as GBK.
+std::string FailureWordsUtf8(const job::ImageRecord& record) {
+    switch (record.reason) {
+        case job::FailReason::None:
+            return "";
+        case job::FailReason::Status:
+            return "状态码 " + std::to_string(record.status);
+        case job::FailReason::NoAnswer:
+            return TransferWords(record.transfer);
+        case job::FailReason::WebPage:
+            return "网页，不是图片";
+        case job::FailReason::NotAnImage:
+            return "不是图片";
+        case job::FailReason::CannotWrite:
+            return "无法写入";
+        case job::FailReason::Stopped:
+            return "已停止";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string FailureWords(const job::ImageRecord& record) {
+    return text::GbkFromUtf8(FailureWordsUtf8(record));
+}
+
+std::string FailureBreakdown(const std::vector<ReportRow>& rows) {
+    std::vector<std::pair<std::string, std::size_t>> counts;
+    for (const ReportRow& row : rows) {
+        if (row.outcome != "failed") continue;
+        std::string key = row.reason;
+        if (key == FailReasonText(job::FailReason::Status)) key += " " + std::to_string(row.status);
+        auto it = std::find_if(counts.begin(), counts.end(),
+                               [&key](const auto& c) { return c.first == key; });
+        if (it == counts.end()) {
+            counts.emplace_back(key, 1);
+        } else {
+            ++it->second;
+        }
+    }
+    std::string out;
+    for (const auto& [key, count] : counts) {
+        if (!out.empty()) out += ", ";
+        out += key + ": " + std::to_string(count);
+    }
+    return out;
 }
 
 std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
@@ -220,7 +324,7 @@ std::string CsvReport(const std::vector<ReportRow>& rows) {
         const auto fields = Fields(row);
         for (std::size_t c = 0; c < fields.size(); ++c) {
             if (c) out += ',';
-            out += CsvField(fields[c]);
+            out += CsvField(fields[c], IsTextColumn(c));
         }
         out += "\r\n";
     }
@@ -249,12 +353,15 @@ std::string JsonReport(const std::vector<ReportRow>& rows) {
 bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std::string& error) {
     std::size_t at = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     std::vector<std::vector<std::string>> records;
+    std::vector<std::size_t> recordLines;  // the line each record begins on, from 1
     std::vector<std::string> record;
     std::string field;
     bool quoted = false;
     bool fieldStarted = false;
+    std::size_t line = 1, recordLine = 1;
     for (; at < bytes.size(); ++at) {
         const char c = bytes[at];
+        if (c == '\n' || (c == '\r' && (at + 1 == bytes.size() || bytes[at + 1] != '\n'))) ++line;
         if (quoted) {
             if (c == '"') {
                 if (at + 1 < bytes.size() && bytes[at + 1] == '"') {
@@ -275,9 +382,14 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
             field.clear();
             fieldStarted = false;
         } else if (c == '\r' || c == '\n') {
-            if (c == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') ++at;
+            if (c == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') {
+                ++at;
+                ++line;
+            }
             record.push_back(std::move(field));
             records.push_back(std::move(record));
+            recordLines.push_back(recordLine);
+            recordLine = line;
             field.clear();
             record.clear();
             fieldStarted = false;
@@ -293,6 +405,7 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
     if (fieldStarted || !record.empty()) {
         record.push_back(std::move(field));
         records.push_back(std::move(record));
+        recordLines.push_back(recordLine);
     }
     if (records.empty()) {
         error = "the report is empty";
@@ -315,9 +428,14 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
         if (f.size() == 1 && f[0].empty()) continue;  // a blank line
         auto get = [&](std::size_t c) -> std::string {
             const auto k = static_cast<std::size_t>(index[c]);
-            return k < f.size() ? f[k] : std::string();
+            std::string cell = k < f.size() ? f[k] : std::string();
+            if (IsTextColumn(c) && cell.size() > 1 && cell[0] == '\'' &&
+                NeedsApostrophe(std::string_view(cell).substr(1)))
+                cell.erase(0, 1);
+            return cell;
         };
         ReportRow row;
+        row.line = recordLines[r];
         row.article = get(0);
         row.source = get(1);
         row.address = get(2);

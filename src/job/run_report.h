@@ -22,6 +22,7 @@ struct ReportRow {
     std::string newAddress;  // what the article now says
     std::string reason;      // of a failure or a drop
     std::string articleEnd;  // written, unreadable, not written, cut short
+    std::size_t line = 0;    // read from a CSV report: the line the row begins on, from 1
 };
 
 // The name of the report a run writes into its result folder under the report option:
@@ -31,6 +32,14 @@ const std::string& ReportFileName();
 const char* ArticleEndText(job::ArticleEnd end);
 const char* OutcomeText(job::ImageOutcome outcome);
 const char* FailReasonText(job::FailReason reason);
+// Why a failed or unreached row ended so, as the report's reason column says it: the transfer's
+// own reason when no answer came ("refused", "time-out", ...), else FailReasonText.
+std::string FailureText(const job::ImageRecord& record);
+// The same in Chinese words for the window (GBK): "状态码 404", "连接被拒绝", "超时", ...
+std::string FailureWords(const job::ImageRecord& record);
+// The failed rows counted by reason, a status reason with its status ("status 404"), in the
+// order the reasons first came: "status 404: 2, time-out: 1". Empty when none failed.
+std::string FailureBreakdown(const std::vector<ReportRow>& rows);
 
 // The rows of one article (path GBK): its verdicts in article order, each kept one with the
 // record of its download (records in the order of the kept verdicts). With no verdicts (a
@@ -39,7 +48,10 @@ std::vector<ReportRow> ArticleRows(const std::string& path, job::ArticleEnd end,
                                    const std::vector<job::RefVerdict>& verdicts,
                                    const std::vector<job::ImageRecord>& records);
 
-// CSV: UTF-8 with a byte-order mark, a header line, fields quoted as RFC 4180 says, CR LF.
+// CSV: UTF-8 with a byte-order mark, a header line, fields quoted as RFC 4180 says, CR LF. A
+// text cell beginning with "=", "+", "-", "@", TAB, CR or an apostrophe is written behind an
+// apostrophe, so that a spreadsheet shows it as text and runs no formula; ParseCsvReport takes
+// that apostrophe off again.
 std::string CsvReport(const std::vector<ReportRow>& rows);
 // JSON: one array of objects with the CSV's column names as keys.
 std::string JsonReport(const std::vector<ReportRow>& rows);

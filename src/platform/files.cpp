@@ -631,4 +631,57 @@ bool WriteFileAtomically(std::string_view path, std::string_view bytes) {
     return true;
 }
 
+namespace {
+
+// The path the kernel reached for an open file: links followed, no "." or ".." left. Empty when
+// it cannot be told (no /proc).
+std::string ReachedPath(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string target(4096, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(link.c_str(), target.data(), target.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+}  // namespace
+
+bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out) {
+    out.clear();
+    if (folder.empty() || path.empty()) return false;
+    const Fd base(Retrying(
+        [&] { return ::open(NativePath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (!base) return false;
+    const std::string inside = ReachedPath(base.get());
+    if (inside.empty()) return false;
+    // The file is opened first, links and all, and then asked where it is: what is read is what
+    // was checked, whatever is swapped on the way meanwhile.
+    const std::string native = NativePath(path).string();
+    const Fd file(Retrying(
+        [&] { return ::openat(base.get(), native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+    if (!file) return false;
+    const std::string reached = ReachedPath(file.get());
+    const std::string prefix = inside == "/" ? inside : inside + "/";
+    if (reached.size() <= prefix.size() || !reached.starts_with(prefix)) return false;
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    text::Bytes bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    out = std::move(bytes);
+    return true;
+}
+
 }  // namespace zembrat::platform

@@ -176,6 +176,7 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
     if (record.outcome == job::ImageOutcome::Failed) {
         window_.SetRowIcon(r, StatusIcon::Failed);
         window_.SetCellText(r, 0, FailedRowText(record.reason));
+        window_.SetRowToolTip(r, job::FailureWords(record));
     } else {
         window_.SetRowIcon(r, StatusIcon::Saved);
         window_.SetCellText(r, 0, record.storedPath);

@@ -44,6 +44,8 @@ class JobWindow {
     virtual void InsertRow(int row, StatusIcon icon) = 0;
     virtual void SetCellText(int row, int column, const std::string& text) = 0;
     virtual void SetRowIcon(int row, StatusIcon icon) = 0;
+    // The tip shown over both cells of the row, GBK (a failed row's reason).
+    virtual void SetRowToolTip(int row, const std::string& text) = 0;
     virtual void ScrollToRow(int row) = 0;
     virtual int RowCount() const = 0;
 

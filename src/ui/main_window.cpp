@@ -478,6 +478,12 @@ void MainWindow::SetRowIcon(int row, StatusIcon icon) {
     item->setData(0, Qt::UserRole, index);
 }
 
+void MainWindow::SetRowToolTip(int row, const std::string& text) {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (!item) return;
+    for (int column = 0; column < 2; ++column) item->setToolTip(column, ToQString(text));
+}
+
 int MainWindow::RowIcon(int row) const {
     QTreeWidgetItem* item = list_->topLevelItem(row);
     return item ? item->data(0, Qt::UserRole).toInt() : -1;

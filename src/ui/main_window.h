@@ -78,6 +78,7 @@ class MainWindow : public QWidget, public JobWindow {
     void InsertRow(int row, StatusIcon icon) override;
     void SetCellText(int row, int column, const std::string& text) override;
     void SetRowIcon(int row, StatusIcon icon) override;
+    void SetRowToolTip(int row, const std::string& text) override;
     void ScrollToRow(int row) override;
     int RowCount() const override;
     bool OpenInFileManager(const std::string& folder) override;

@@ -120,7 +120,8 @@ TEST_F(CliRunTest, WholeRunWritesResultsReportAndStatus) {
     // Standard error is no terminal here: one line per article; the summary on standard output.
     EXPECT_NE(err.find("[1/2] "), std::string::npos) << err;
     EXPECT_NE(err.find("[2/2] "), std::string::npos) << err;
-    EXPECT_NE(out.find("2 of 2 articles written, 3 images stored, 1 failed, 4 skipped"),
+    EXPECT_NE(out.find("2 of 2 articles written, 3 images stored, 1 failed, 4 skipped; "
+                       "failed: status 404: 1\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find(text::Utf8FromGbk(result)), std::string::npos) << out;
@@ -341,6 +342,129 @@ TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
     EXPECT_EQ(ReadFileOrMissing(dir / "more/转存结果/b.htm"_gbk), "<missing>");
 }
 
+TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
+    server.Set("/held.png", Reply::NeverAnswer());
+    dir.Write("articles/a.htm",
+              "<img src=\"" + Url("/ok1.png") + "\"><img src=\"" + Url("/held.png") + "\">");
+    const std::string report = dir / "report.csv";
+    ChildProcess child(kProgram, {"--run", articles, "--settings", settings, "--report", report},
+                       dir.path());
+    const auto start = std::chrono::steady_clock::now();
+    while (server.RequestsTo("/held.png").empty() && SecondsSince(start) < 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << child.Err();
+    const auto signalled = std::chrono::steady_clock::now();
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Wait(std::chrono::seconds(10)), 143) << child.Err();
+    EXPECT_LT(SecondsSince(signalled), 3.0);
+    EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"), "<missing>");
+    EXPECT_NE(child.Out().find("Stopped: 0 of 1 articles written"), std::string::npos)
+        << child.Out();
+    const auto rows = ReadReport(report);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].outcome, "stored");
+    EXPECT_EQ(rows[1].outcome, "not reached");
+    EXPECT_EQ(rows[1].reason, "stopped");
+    EXPECT_EQ(rows[0].articleEnd, "cut short");
+    EXPECT_EQ(server.RequestsTo("/held.png").size(), 1u);
+
+    // Nothing failed, yet the article was never written: the retry takes it up from the
+    // original (its earlier result is missing), every image of it, and says so.
+    server.Set("/held.png", Reply::Ok(kJpg2, "image/jpeg"));
+    const std::string second = dir / "second.csv";
+    std::string out, err;
+    EXPECT_EQ(
+        RunToEnd(kProgram,
+                 {"--retry-failed", report, articles, "--settings", settings, "--report", second},
+                 dir.path(), &out, &err),
+        0)
+        << err << out;
+    EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"),
+              "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) +
+                  ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
+                  ".png\">");
+    EXPECT_NE(out.find("Done: 1 of 1 articles written, 2 images stored, 0 failed, 0 skipped; 1 "
+                       "article with the earlier result missing: rewritten from the original\n"),
+              std::string::npos)
+        << out;
+    const auto again = ReadReport(second);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[1].outcome, "stored");
+    EXPECT_EQ(again[1].articleEnd, "written (earlier result missing: rewritten from the original)");
+
+    // A row with an https:// address waits for --https, and the retry says so.
+    job::ReportRow https = again[1];
+    https.outcome = "failed";
+    https.address = "HTTPS://127.0.0.1:1/x.png";
+    dir.Write("https.csv", job::CsvReport({https}));
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--retry-failed", dir / "https.csv", articles, "--settings", settings},
+                 dir.path(), &out, &err),
+        1);
+    EXPECT_NE(err.find("1 image with an https:// address not retried: --https retries them"),
+              std::string::npos)
+        << err;
+}
+
+TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+    dir.Write("victim/x.txt", "<img src=\"" + Url("/ok1.png") + "\">");
+    auto row = [&](const std::string& article) {
+        job::ReportRow r;
+        r.article = article;
+        r.source = r.address = Url("/ok1.png");
+        r.outcome = "failed";
+        r.articleEnd = "written";
+        return r;
+    };
+    const std::string good = text::Utf8FromGbk(articles) + "/a.htm";
+    struct Case {
+        std::vector<job::ReportRow> rows;
+        std::size_t line;
+    };
+    job::ReportRow multiLine = row(good);
+    multiLine.source = "a\nb\nc";
+    const Case cases[] = {
+        {{row(good), row(text::Utf8FromGbk(articles) + "/sub/../../victim/x.txt")}, 3},
+        {{row("a.htm")}, 2},
+        {{multiLine, row(text::Utf8FromGbk(articles) + "/./a.htm")}, 5},
+        {{row(text::Utf8FromGbk(dir.path()) + "/victim/x.txt")}, 2},
+    };
+    const auto before = Tree(dir.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows.back().article);
+        dir.Write("hostile.csv", job::CsvReport(c.rows));
+        std::string out, err;
+        EXPECT_EQ(
+            RunToEnd(kProgram,
+                     {"--retry-failed", dir / "hostile.csv", articles, "--settings", settings},
+                     dir.path(), &out, &err),
+            2);
+        EXPECT_NE(err.find("hostile.csv, line " + std::to_string(c.line) + ": "), std::string::npos)
+            << err;
+    }
+    auto after = Tree(dir.path());
+    after.erase(dir / "stdout.txt");
+    after.erase(dir / "stderr.txt");
+    after.erase(dir / "hostile.csv");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.RequestCount(), 0u);
+
+    // The plain row is taken, in the folder given; without one, the settings' folder decides.
+    dir.Write("plain.csv", job::CsvReport({row(good)}));
+    EXPECT_EQ(RunToEnd(kProgram, {"--retry-failed", dir / "plain.csv", "--settings", settings},
+                       dir.path()),
+              2);
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(
+        RunToEnd(kProgram,
+                 {"--retry-failed", dir / "plain.csv", articles + "/", "--settings", settings},
+                 dir.path()),
+        0);
+    EXPECT_EQ(ReadFileOrMissing(result + "/a.htm"),
+              "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) + ".png\">");
+}
+
 TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) {
     Reply flaky = Reply::Ok(kJpg2, "image/jpeg");
     flaky.failFirst = 2;  // the first run's request and its retry
@@ -362,7 +486,8 @@ TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) 
     const std::string second = dir / "second.csv";
     std::string out, err;
     EXPECT_EQ(
-        RunToEnd(kProgram, {"--retry-failed", report, "--settings", settings, "--report", second},
+        RunToEnd(kProgram,
+                 {"--retry-failed", report, articles, "--settings", settings, "--report", second},
                  dir.path(), &out, &err),
         0)
         << err;
@@ -382,9 +507,9 @@ TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) 
     EXPECT_EQ(rows[0].address, Url("/flaky.jpg"));
 
     // A report with nothing failed leaves nothing to do.
-    EXPECT_EQ(
-        RunToEnd(kProgram, {"--retry-failed", second, "--settings", settings}, dir.path(), &out),
-        0);
+    EXPECT_EQ(RunToEnd(kProgram, {"--retry-failed", second, articles, "--settings", settings},
+                       dir.path(), &out),
+              0);
     EXPECT_NE(out.find("Nothing to retry"), std::string::npos);
     EXPECT_EQ(server.RequestCount(), 1u);
 }

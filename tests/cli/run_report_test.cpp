@@ -73,5 +73,33 @@ TEST(RunReportTest, CsvQuotesAsRfc4180AndReadsBack) {
     EXPECT_EQ(JsonReport({}), "[]\n");
 }
 
+TEST(RunReportTest, CellsASpreadsheetWouldRunAreWrittenAsTextAndReadBack) {
+    const std::vector<std::string> texts = {"=SUM(A1)", "+1",  "-3", "@x",
+                                            "\tT",      "\rC", "'q", "a-="};
+    std::vector<ReportRow> rows;
+    for (const std::string& t : texts) {
+        ReportRow row;
+        row.article = "/a/" + t;
+        row.source = row.address = row.storedName = row.newAddress = row.reason = row.articleEnd =
+            t;
+        rows.push_back(row);
+    }
+    const std::string csv = CsvReport(rows);
+    EXPECT_NE(csv.find("\n/a/=SUM(A1),'=SUM(A1),'=SUM(A1),,0,0,'=SUM(A1),"), std::string::npos);
+    EXPECT_NE(csv.find("\n\"/a/\rC\",\"'\rC\","), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",''q,"), std::string::npos);
+    EXPECT_NE(csv.find(",a-=,"), std::string::npos);
+    for (const char* start : {",=", ",+", ",-", ",@", ",\t", ",\"\r"})
+        EXPECT_EQ(csv.find(start), std::string::npos) << start;
+    std::vector<ReportRow> back;
+    std::string error;
+    ASSERT_TRUE(ParseCsvReport(csv, back, error)) << error;
+    ASSERT_EQ(back.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(JsonReport({back[i]}), JsonReport({rows[i]}));
+        EXPECT_EQ(back[i].line, i + 2 + (i > 5 ? 7 : 0));  // the CR row spans eight lines
+    }
+}
+
 }  // namespace
 }  // namespace zembrat::job

@@ -81,16 +81,43 @@ TEST(ContentTypeTest, StoredExtensionFollowsTheBytesOnlyUnderTheCheck) {
 }
 
 TEST(ContentTypeTest, WebPagesAreToldFromImages) {
-    EXPECT_TRUE(IsWebPage("text/html", "\x89PNG"));
-    EXPECT_TRUE(IsWebPage("Text/HTML; charset=gbk", ""));
-    EXPECT_TRUE(IsWebPage("", " \r\n\t<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">"));
-    EXPECT_TRUE(IsWebPage("image/jpeg", "<!doctype html><title>404</title>"));
-    EXPECT_TRUE(IsWebPage("application/octet-stream", "\n<HTML><BODY>"));
-    EXPECT_FALSE(IsWebPage("image/png", "\x89PNG\r\n\x1A\n"));
-    EXPECT_FALSE(IsWebPage("text/htmlx", "GIF89a"));
-    EXPECT_FALSE(IsWebPage("image/svg+xml", "<?xml version=\"1.0\"?><svg/>"));
-    EXPECT_FALSE(IsWebPage("", "x<html>"));
-    EXPECT_FALSE(IsWebPage("", "<!doctype svg>"));
+    struct Case {
+        std::string_view contentType;
+        std::string body;
+        bool page;
+    };
+    const std::string png = "\x89PNG\r\n\x1A\n\0\0"s;
+    const Case cases[] = {
+        {"text/html", png, true},
+        {"Text/HTML; charset=gbk", "", true},
+        {" application/XHTML+xml ", png, true},
+        {"", " \r\n\t<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">", true},
+        {"image/jpeg", "<!doctype html><title>404</title>", true},
+        {"application/octet-stream", "\n<HTML><BODY>", true},
+        {"image/png", "\xEF\xBB\xBF<html>", true},
+        {"image/png", "\xEF\xBB\xBF \n<HEAD><title>x", true},
+        {"", "<Body>gone</body>", true},
+        {"image/gif", "\t<SCRIPT>location='/'</script>", true},
+        {"", "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\">", true},
+        {"", "<?XML version=\"1.0\"?><error>no such key</error>", true},
+        {"application/json", "{\"error\":\"not found\"}", true},
+        {"Text/Plain; charset=utf-8", "File not found", true},
+        // Images: by their bytes, an SVG after its prolog, an image sent as a text or JSON.
+        {"image/png", png, false},
+        {"text/htmlx", "GIF89a", false},
+        {"image/svg+xml", "<?xml version=\"1.0\"?><svg/>", false},
+        {"", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- x -->\n<svg xmlns=\"s\">", false},
+        {"text/plain", png, false},
+        {"application/json", "\xFF\xD8\xFF\xE0", false},
+        {"application/json; x=1", "<svg/>", false},
+        {"", "x<html>", false},
+        {"", "<!doctype svg>", false},
+        {"application/octet-stream", "{\"looks\": \"like json\"}", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.contentType) + " | " + c.body);
+        EXPECT_EQ(IsWebPage(c.contentType, c.body), c.page);
+    }
 }
 
 }  // namespace

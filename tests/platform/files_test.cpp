@@ -378,6 +378,51 @@ TEST(Files, WriteFileAtomicallyReplacesTheFileWholeOrNotAtAll) {
     EXPECT_EQ(names, (V{"folder.csv", "kept.csv", "link.csv", "报告.csv"_gbk}));
 }
 
+TEST(Files, AFileIsReadWithinItsFolderOnlyWhereItsLinksStayInside) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string secret = dir.Write("secret.txt", "root:x:0:0");
+    const std::string folder = dir / "文章"_gbk;
+    dir.Write("文章/a.htm"_gbk, "<p>a</p>");
+    dir.Write("文章/sub/b.htm"_gbk, "<p>b</p>");
+    auto link = [&](const std::string& target, const std::string& at) {
+        fs::create_symlink(NativePath(target), NativePath(folder + "/" + at));
+    };
+    link(secret, "passwd.htm");               // a link out, absolute
+    link("../secret.txt", "up.htm");          // a link out, relative
+    link("a.htm", "same.htm");                // a link inside
+    link(folder + "/sub/b.htm", "deep.htm");  // absolute, but inside
+    link(dir.path(), "outside");              // a folder link out on the way
+    fs::create_symlink(NativePath(folder), NativePath(dir / "via"));
+    ASSERT_EQ(::mkfifo(NativePath(folder + "/fifo.htm").c_str(), 0600), 0);
+
+    struct Case {
+        std::string path;
+        std::string bytes;  // empty: refused
+    };
+    const Case cases[] = {
+        {folder + "/a.htm", "<p>a</p>"},
+        {"a.htm", "<p>a</p>"},
+        {folder + "/sub/b.htm", "<p>b</p>"},
+        {folder + "/same.htm", "<p>a</p>"},
+        {folder + "/deep.htm", "<p>b</p>"},
+        {dir / "via/a.htm", "<p>a</p>"},  // by a link to the folder
+        {folder + "/passwd.htm", ""},
+        {"up.htm", ""},
+        {folder + "/outside/secret.txt", ""},
+        {folder + "/sub/../../secret.txt", ""},
+        {secret, ""},
+        {folder + "/fifo.htm", ""},
+        {folder + "/missing.htm", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(text::Utf8FromGbk(c.path));
+        text::Bytes read = "left over";
+        EXPECT_EQ(ReadFileWithin(folder, c.path, read), !c.bytes.empty());
+        EXPECT_EQ(read, c.bytes);
+    }
+}
+
 TEST(EventPoints, ABaseObjectForwardsItsWaitsAndAnswersWithoutAWindow) {
     struct Counting : EventPoints {
         void ProcessEvents() override { ++passes; }

@@ -81,7 +81,7 @@ void RecordingWindow::ClearRows() {
 }
 
 void RecordingWindow::InsertRow(int row, ui::StatusIcon icon) {
-    rows.insert(rows.begin() + row, Row{icon, {}});
+    rows.insert(rows.begin() + row, Row{icon, {}, {}});
     Log("insert row " + std::to_string(row) + " icon " + std::to_string(static_cast<int>(icon)));
 }
 
@@ -91,6 +91,13 @@ void RecordingWindow::SetCellText(int row, int column, const std::string& t) {
     if (quiet) return;
     cell = t;
     Log("cell " + std::to_string(row) + "," + std::to_string(column) + " " + U8(t));
+}
+
+void RecordingWindow::SetRowToolTip(int row, const std::string& t) {
+    std::string& tip = rows.at(static_cast<std::size_t>(row)).toolTip;
+    if (quiet) return;
+    tip = t;
+    Log("tooltip " + std::to_string(row) + " " + U8(t));
 }
 
 void RecordingWindow::SetRowIcon(int row, ui::StatusIcon icon) {

@@ -21,6 +21,7 @@ class RecordingWindow : public ui::JobWindow, public platform::EventPoints {
     struct Row {
         ui::StatusIcon icon;
         std::array<std::string, 2> cells;  // GBK
+        std::string toolTip;               // GBK
     };
 
     RecordingWindow();
@@ -63,6 +64,7 @@ class RecordingWindow : public ui::JobWindow, public platform::EventPoints {
     void InsertRow(int row, ui::StatusIcon icon) override;
     void SetCellText(int row, int column, const std::string& text) override;
     void SetRowIcon(int row, ui::StatusIcon icon) override;
+    void SetRowToolTip(int row, const std::string& text) override;
     void ScrollToRow(int row) override;
     int RowCount() const override { return static_cast<int>(rows.size()); }
     bool OpenInFileManager(const std::string& folder) override;

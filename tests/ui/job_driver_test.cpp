@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "job/result_folder.h"
 
@@ -234,6 +235,45 @@ TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_NE(window.messages[0].find("\r\n转存报告："_gbk + Result("转存报告.csv"_gbk) + "\r\n"),
               std::string::npos);
+}
+
+TEST_F(JobDriverTest, AFailedRowTellsItsReasonInItsTipAndKeepsItsText) {
+    testing::HttpServer server;
+    server.Set("/p.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n stored", "image/png"));
+    server.Set("/page.png", testing::Reply::Ok("<html>gone</html>", "text/html"));
+    server.Set("/json.png", testing::Reply::Ok("{\"error\":1}", "application/json"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/gone.png") + "\"><img src=\"" +
+                         server.Url("/page.png") + "\"><img src=\"http://127.0.0.1:9/x.png\">" +
+                         "<img src=\"" + server.Url("/p.png") + "\"><img src=\"" +
+                         server.Url("/json.png") + "\">");
+    driver.StartOrStop(ListingMethod::FolderObject);
+    EXPECT_EQ(window.LogLines("tooltip"),
+              (std::vector<std::string>{"tooltip 0 状态码 404", "tooltip 1 网页，不是图片",
+                                        "tooltip 2 连接被拒绝", "tooltip 4 网页，不是图片"}));
+    EXPECT_EQ(window.LogLines("cell 0,0 下载失败").size(), 1u);
+    EXPECT_EQ(window.LogLines("cell 2,0 下载失败").size(), 1u);
+
+    // The reasons no loopback answer gives.
+    StatusRows rows(window, "img");
+    const std::pair<FailReason, platform::TransferFailure> reasons[] = {
+        {FailReason::NotAnImage, {}},
+        {FailReason::CannotWrite, {}},
+        {FailReason::NoAnswer, platform::TransferFailure::Certificate},
+        {FailReason::NoAnswer, platform::TransferFailure::TimedOut}};
+    for (std::size_t i = 0; i < std::size(reasons); ++i) {
+        rows.ImageQueued(0, {});
+        ImageRecord record;
+        record.outcome = ImageOutcome::Failed;
+        std::tie(record.reason, record.transfer) = reasons[i];
+        rows.ImageSettled(0, record);
+    }
+    EXPECT_EQ(window.LogLines("tooltip 0").size(), 5u);
+    EXPECT_EQ(text::Utf8FromGbk(window.rows[0].toolTip), "超时");
+    EXPECT_EQ(text::Utf8FromGbk(window.rows[1].toolTip), "证书不受信任");
+    EXPECT_EQ(text::Utf8FromGbk(window.rows[2].toolTip), "无法写入");
+    EXPECT_EQ(text::Utf8FromGbk(window.rows[3].toolTip), "不是图片");
+    EXPECT_EQ(window.rows[3].cells[0], FailedRowText(FailReason::NotAnImage));
 }
 
 TEST_F(JobDriverTest, StartsThatCannotGoWellSaySoAndLeaveTheWindowIdle) {
