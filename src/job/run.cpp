@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "job/download_walk.h"
-#include "job/result_folder.h"
 #include "job/ref_scanner.h"
+#include "job/result_folder.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
@@ -64,7 +64,9 @@ class ArticleLoop {
         if (current) observer_.ArticleBegins(work.index, work.path);
         const std::optional<RunPlan>& plan = inputs_.plan;
         work.input = plan ? plan->inputs.at(next_ - 1) : work.path;
-        if (!platform::ReadWholeFile(work.input, work.text)) {
+        // Read only where it lies within the article folder: a link out of it (to the password
+        // file, say) must not end up in the folder meant for upload.
+        if (!platform::ReadFileWithin(inputs_.settings.articleFolder, work.input, work.text)) {
             work.unreadable = true;
             return work;
         }

@@ -135,7 +135,12 @@ TEST(RunTest, WritesNothingThroughALinkedResultFolderAndAsksUtf8NamesAsTheyStand
     EXPECT_EQ(server.RequestCount(), 0u);
 
     std::filesystem::remove(platform::NativePath(folder + "/转存结果"_gbk));
+    // An article that is a link to a file outside the article folder is not read.
+    const std::string secret = dir.Write("secret.txt", "password");
+    std::filesystem::create_symlink(secret, folder + "/b.htm");
     result = job::Run(inputs, web, events, none);
+    EXPECT_EQ(result.counts.unreadableArticles, 1u);
+    EXPECT_EQ(ReadFileOrMissing(ResultFolder(folder) + "b.htm"), "<missing>");
     EXPECT_EQ(result.counts.imagesStored, 1u);
     EXPECT_EQ(result.counts.imagesFailed, 0u);
     EXPECT_EQ(server.RequestsTo(utf8Path).size(), 1u);
