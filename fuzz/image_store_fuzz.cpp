@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream(outside + "/secret." + ext, std::ios::binary) << same;
         std::ofstream(outside + "/dir/" + VariantName(stem, 1, ext), std::ios::binary) << other;
     }
-    if (in.ConsumeIntegralInRange<int>(0, 15) == 0) {
+    if (in.ConsumeIntegralInRange<int>(0, 15) == 15) {
         // The base itself a link to a folder outside: nothing may be stored.
         fs::create_directory_symlink(outside + "/dir", base, ec);
     } else {
