@@ -25,7 +25,8 @@ struct Signature {
 };
 
 // Each signature as a file of that type begins; four bytes after "RIFF" and two after "BM" are
-// sizes, any value does.
+// sizes, any value does. An "ftyp" box ends where its size says, so the brands of what follows
+// it count for nothing.
 constexpr std::array<Signature, 10> kSignatures{{
     {"\xFF\xD8\xFF"sv, ImageType::Jpeg},
     {"\x89PNG\r\n\x1A\n"sv, ImageType::Png},
@@ -34,10 +35,10 @@ constexpr std::array<Signature, 10> kSignatures{{
     {"RIFF\x24\x10\0\0WEBPVP8 "sv, ImageType::WebP},
     {"BM\x36\x10\0\0\0\0\0\0\x36\0\0\0"sv, ImageType::Bmp},
     {"\0\0\1\0\1\0"sv, ImageType::Ico},
-    {"\0\0\0\x1C"
+    {"\0\0\0\x18"
      "ftypavif\0\0\0\0mif1miaf"sv,
      ImageType::Avif},
-    {"\0\0\0\x18"
+    {"\0\0\0\x14"
      "ftypheic\0\0\0\0mif1"sv,
      ImageType::Heic},
     {"<svg xmlns=\"http://www.w3.org/2000/svg\">"sv, ImageType::Svg},
