@@ -32,8 +32,8 @@ std::string Png(int n) {
 // host that wants its own origin, one that wants the article's page, and one that sends the
 // placeholder to everybody (/always/).
 const char kLocations[] = R"(
-    location /wx/ { valid_referers none; if ($invalid_referer) { rewrite ^ /ph.gif break; } }
-    location /csdn/ { valid_referers none; if ($invalid_referer) { return 403; } }
+    location /wx/ { valid_referers none mp.weixin.qq.com; if ($invalid_referer) { rewrite ^ /ph.gif break; } }
+    location /csdn/ { valid_referers none *.csdn.net; if ($invalid_referer) { return 403; } }
     location /origin/ { valid_referers ~^127\.0\.0\.1:@PORT@/$; if ($invalid_referer) { return 403; } }
     location /page/ { valid_referers ~^news\.example\.com/a/; if ($invalid_referer) { return 403; } }
     location /always/ { rewrite ^ /ph.gif break; }
@@ -102,7 +102,7 @@ TEST_F(HotlinkRunTest, WeChatStyleArticleGetsItsFourImagesOnlyWithTheOption) {
     // four times, stored once and reused, and nothing is suspected.
     auto rows = Run("plain", wx, {});
     ASSERT_EQ(rows.size(), 4u);
-    const std::string ph = "img/" + job::ContentName(kPlaceholder) + ".gif";
+    const std::string ph = "img/" + job::ContentName(kPlaceholder) + ".png";  // named as asked
     for (const auto& r : rows) {
         EXPECT_EQ(r.storedName, ph);
         EXPECT_EQ(r.reason, "");

@@ -44,6 +44,7 @@ TEST(RequestIdentity, EachIdentityGoesOutOnTheWire) {
     ASSERT_TRUE(server.started());
     server.Set("/a.png", testing::Reply::Ok("img", "image/png"));
     WebClient client;
+    client.CreateRequest();
     const std::string url = server.Url("/a.png");
     for (const RequestIdentity& identity :
          IdentityLadder(url, "http://news.example.com/p", {{"nowhere", "", "", ""}})) {
