@@ -19,7 +19,7 @@ using Switches = ExtensionSwitches;
 // A time-out of 0 is the usual waits, given as --no-timeout: a typed one is at least a second.
 constexpr int kShortestTimeout = 1;
 
-constexpr std::array<OptionEntry, 21> kOptions{{
+constexpr std::array<OptionEntry, 22> kOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -108,6 +108,15 @@ constexpr std::array<OptionEntry, 21> kOptions{{
      "The rows and the rewritten articles are those of a run with one at a time.",
      ExtensionOptions::kMinDownloadsAtOnce, ExtensionOptions::kMaxDownloadsAtOnce,
      "downloads at once", std::nullopt},
+    {"--hotlink", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::hotlink,
+     "ask for images as a browser with no Referer, then with the\n"
+     "image's site, then the article's page; fail look-alike placeholders",
+     "Ask for each image as a current browser that names no referring page; on a\n"
+     "refusal (401, 403, a web page or XML instead of the image, or a suspected\n"
+     "placeholder) ask again naming the image's own site, then the article's page\n"
+     "(its canonical address). The per-site rules of the settings file win over\n"
+     "these. Two addresses of one site that give the same bytes are suspected\n"
+     "placeholders: they fail instead of being stored."},
 
     {"--help", "-h", "", OptionKind::Flag, OptionGroup::Other, Action::Help, "this text",
      "Show the options."},
@@ -255,6 +264,7 @@ void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& opt
     set(switches.markdown, options.markdown);
     set(switches.timeoutSeconds, options.timeoutSeconds);
     set(switches.jobs, options.downloadsAtOnce);
+    set(switches.hotlink, options.hotlink);
 }
 
 bool WantsConsole(int argc, char** argv) {

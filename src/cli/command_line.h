@@ -18,7 +18,7 @@ namespace zembrat::cli {
 // Options that go beyond the window's settings, kept for the job's extension options. Unset,
 // each keeps the value the settings file gave.
 struct ExtensionSwitches {
-    std::optional<bool> https, lazy, htmlRules, checkContent, markdown;  // --x / --no-x
+    std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink;  // --x / --no-x
     std::optional<int> timeoutSeconds;  // --timeout N (1..3600), --no-timeout gives 0
     std::optional<int> jobs;            // --jobs N: downloads at once
 };

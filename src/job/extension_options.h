@@ -3,14 +3,26 @@
 // behaviour, so a default-constructed value changes nothing anywhere.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "text/codec.h"
+#include "text/gbk.h"
+#include "web/request_identity.h"
 
 namespace zembrat::job {
+
+// A picture a site sends instead of the image asked for, known by its CRC-32 and size.
+struct PlaceholderMark {
+    std::uint32_t crc = 0;
+    std::size_t size = 0;
+
+    friend bool operator==(const PlaceholderMark&, const PlaceholderMark&) = default;
+};
 
 struct ExtensionOptions {
     static constexpr int kMinDownloadsAtOnce = 1;
@@ -26,6 +38,10 @@ struct ExtensionOptions {
     int timeoutSeconds = 0;     // one download from connect to last byte; 0: the usual waits
     int downloadsAtOnce = 1;    // kMinDownloadsAtOnce..kMaxDownloadsAtOnce
     bool writeReport = false;   // a report of every reference after the run
+    bool hotlink = false;       // ask as a browser, no Referer first; spot "not allowed" pictures
+    // Kept in a section of their own; they act under the hotlink option only.
+    std::vector<web::SiteRule> siteRules{};       // the first match wins over the ladder
+    std::vector<PlaceholderMark> placeholders{};  // never stored
 
     friend bool operator==(const ExtensionOptions&, const ExtensionOptions&) = default;
 };
@@ -74,6 +90,10 @@ inline const std::string& WriteReport() {
     static const std::string k = "运行后写出报告"_gbk;
     return k;
 }
+inline const std::string& Hotlink() {
+    static const std::string k = "防盗链处理"_gbk;
+    return k;
+}
 }  // namespace extension_keys
 
 namespace detail {
@@ -98,7 +118,7 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 }  // namespace detail
 
 // How many options ExtensionOptionTexts gives.
-inline constexpr std::size_t kExtensionOptionCount = 8;
+inline constexpr std::size_t kExtensionOptionCount = 9;
 
 // Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal.
 inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
@@ -111,7 +131,8 @@ inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
             {k::Markdown(), flag(o.markdown)},
             {k::Timeout(), std::to_string(o.timeoutSeconds)},
             {k::DownloadsAtOnce(), std::to_string(o.downloadsAtOnce)},
-            {k::WriteReport(), flag(o.writeReport)}};
+            {k::WriteReport(), flag(o.writeReport)},
+            {k::Hotlink(), flag(o.hotlink)}};
 }
 
 // Only the pairs whose value differs from the default's: what a settings file needs to hold,
@@ -153,8 +174,73 @@ inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
                                         ExtensionOptions::kMaxDownloadsAtOnce, d.downloadsAtOnce);
         else if (key == k::WriteReport())
             o.writeReport = detail::FlagOrDefault(value, d.writeReport);
+        else if (key == k::Hotlink())
+            o.hotlink = detail::FlagOrDefault(value, d.hotlink);
     }
     return o;
+}
+
+// The section of the per-site rules and the known placeholder pictures, "防盗链规则": keys
+// "规则1" to "规则16", one rule each (web::SiteRuleText), and "占位图", the marks.
+inline constexpr std::size_t kMaxSiteRules = 16;
+
+inline const std::string& HotlinkSection() {
+    using namespace text::literals;
+    static const std::string section = "防盗链规则"_gbk;
+    return section;
+}
+inline std::string SiteRuleKey(std::size_t index) {  // from 0
+    using namespace text::literals;
+    return "规则"_gbk + std::to_string(index + 1);
+}
+inline const std::string& PlaceholdersKey() {
+    using namespace text::literals;
+    static const std::string k = "占位图"_gbk;
+    return k;
+}
+
+// One mark as "crc:size", the CRC in eight lower-case hex digits.
+inline std::string PlaceholderText(const PlaceholderMark& mark) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string crc(8, '0');
+    for (int i = 0; i < 8; ++i)
+        crc[static_cast<std::size_t>(7 - i)] = kHex[(mark.crc >> (4 * i)) & 0xF];
+    return crc + ":" + std::to_string(mark.size);
+}
+
+// One mark from "crc:size" (hex digits in either case, then decimal); nullopt otherwise.
+inline std::optional<PlaceholderMark> ParsePlaceholder(std::string_view text) {
+    const std::string t = text::Trim(text);
+    const std::size_t colon = t.find(':');
+    if (colon == 0 || colon > 8 || colon == std::string::npos || colon + 1 == t.size() ||
+        t.size() - colon - 1 > 12)
+        return std::nullopt;
+    PlaceholderMark mark;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = static_cast<char>(t[i] | 0x20);  // ASCII letters to lower case
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return std::nullopt;
+        mark.crc = (mark.crc << 4) | static_cast<std::uint32_t>(digit);
+    }
+    for (std::size_t i = colon + 1; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        mark.size = mark.size * 10 + static_cast<std::size_t>(t[i] - '0');
+    }
+    return mark;
+}
+
+// The marks as one text, "," between them; and back, skipping what is not a mark.
+inline std::string PlaceholdersText(const std::vector<PlaceholderMark>& marks) {
+    std::string out;
+    for (const PlaceholderMark& m : marks) out += (out.empty() ? "" : ",") + PlaceholderText(m);
+    return out;
+}
+inline std::vector<PlaceholderMark> PlaceholdersFromText(std::string_view text) {
+    std::vector<PlaceholderMark> marks;
+    for (const std::string& part : text::Split(text, ",")) {
+        if (const std::optional<PlaceholderMark> m = ParsePlaceholder(part)) marks.push_back(*m);
+    }
+    return marks;
 }
 
 }  // namespace zembrat::job

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
@@ -10,9 +11,11 @@
 #include "job/content_type.h"
 #include "job/download_walk.h"
 #include "job/image_names.h"
+#include "job/page_address.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "text/codec.h"
+#include "text/crc32.h"
 #include "text/gbk.h"
 #include "web/fetch_group.h"
 #include "web/web_client.h"
@@ -48,7 +51,8 @@ text::Bytes Usable(text::Bytes bytes, long status, std::string_view contentType,
 }
 
 FailReason WhyUnusable(const ImageRecord& record) {
-    if (record.reason == FailReason::WebPage) return FailReason::WebPage;
+    if (record.reason == FailReason::WebPage || record.reason == FailReason::Placeholder)
+        return record.reason;
     if (record.status == 0) return FailReason::NoAnswer;
     if (record.status < 200 || record.status > 299) return FailReason::Status;
     return FailReason::WebPage;  // an empty body
@@ -62,6 +66,17 @@ std::string AddressOnTheSite(const std::string& rel, const std::string& newPrefi
     if (options.https && (lower.starts_with("https://") || lower.starts_with("http://")))
         return newPrefix + NewAddress(rel, "");
     return NewAddress(rel, newPrefix);
+}
+
+// Under the hotlink option an XML body is a refusal too (a cloud store's "AccessDenied"); an SVG
+// image is XML as well and is kept.
+bool IsXmlRefusal(std::string_view contentType, std::string_view body) {
+    const std::string type =
+        text::AsciiLower(text::Trim(contentType.substr(0, contentType.find(';'))));
+    if (type == "application/xml" || type == "text/xml")
+        return DetectImageType(body) != ImageType::Svg;
+    const std::string start = text::AsciiLower(text::TrimLeft(body.substr(0, 64)));
+    return start.starts_with("<?xml") && DetectImageType(body) != ImageType::Svg;
 }
 
 }  // namespace
@@ -182,7 +197,8 @@ class Transfers {
     virtual bool OneAtATime() const = 0;
     virtual std::string HostOf(const std::string& address) const = 0;
     virtual bool CanStart(const std::string& address) const = 0;
-    virtual void Start(std::size_t tag, const std::string& address) = 0;
+    virtual void Start(std::size_t tag, const std::string& address,
+                       const web::RequestArguments& arguments) = 0;
     virtual std::size_t Running() const = 0;
     // At least one ended, or until came; nothing when a stop came.
     virtual std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) = 0;
@@ -196,8 +212,9 @@ class OneTransfer : public Transfers {
     bool OneAtATime() const override { return true; }
     std::string HostOf(const std::string&) const override { return {}; }
     bool CanStart(const std::string&) const override { return !running_; }
-    void Start(std::size_t tag, const std::string& address) override {
-        web_.StartFetchBytes(address, arguments_);
+    void Start(std::size_t tag, const std::string& address,
+               const web::RequestArguments& arguments) override {
+        web_.StartFetchBytes(address, arguments);
         tag_ = tag;
         running_ = true;
     }
@@ -229,7 +246,7 @@ class OneTransfer : public Transfers {
 class GroupTransfers : public Transfers {
   public:
     GroupTransfers(web::FetchGroup& group, const ExtensionOptions& options)
-        : group_(group), arguments_(FetchArguments(options)), https_(options.https) {}
+        : group_(group), https_(options.https) {}
     bool OneAtATime() const override { return false; }
     std::string HostOf(const std::string& address) const override {
         return web::FetchGroup::HostKey(address, https_);
@@ -237,8 +254,9 @@ class GroupTransfers : public Transfers {
     bool CanStart(const std::string& address) const override {
         return group_.Running() < group_.MaxAtOnce() && group_.CanStart(address);
     }
-    void Start(std::size_t tag, const std::string& address) override {
-        group_.Start(tag, address, arguments_);
+    void Start(std::size_t tag, const std::string& address,
+               const web::RequestArguments& arguments) override {
+        group_.Start(tag, address, arguments);
     }
     std::size_t Running() const override { return group_.Running(); }
     std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) override {
@@ -252,7 +270,6 @@ class GroupTransfers : public Transfers {
 
   private:
     web::FetchGroup& group_;
-    web::RequestArguments arguments_;
     bool https_;
 };
 
@@ -270,7 +287,8 @@ class DownloadWalk::Impl {
           options_(options),
           destination_(destination),
           sleep_(sleep),
-          maxAtOnce_(atOnce ? atOnce->MaxAtOnce() : 1) {
+          maxAtOnce_(atOnce ? atOnce->MaxAtOnce() : 1),
+          arguments_(FetchArguments(options)) {
         if (atOnce)
             transfers_ = std::make_unique<GroupTransfers>(*atOnce, options);
         else
@@ -289,6 +307,9 @@ class DownloadWalk::Impl {
         bool shown = false;    // its download was shown as begun
         bool settled = false;  // its end was dealt with (stored or failed)
         text::Bytes body;      // Done, not settled yet: the usable body (empty: failed)
+        // The hotlink option: who the row asks as, in turn, and who it asks as now.
+        std::vector<web::RequestIdentity> ladder;
+        std::size_t rung = 0;
     };
     struct Item {
         ArticleWork work;
@@ -298,7 +319,20 @@ class DownloadWalk::Impl {
         std::size_t settled = 0;  // rows settled
         std::size_t open = 0;     // one at a time: the first row not Done
         bool current = false;
-        std::size_t held = 0;  // bytes of article and bodies held while ahead
+        std::size_t held = 0;             // bytes of article and bodies held while ahead
+        std::optional<std::string> page;  // the article's page address, once looked for
+    };
+    // A body that came under the hotlink option, by its CRC-32 and size.
+    struct Fingerprint {
+        std::uint32_t crc = 0;
+        std::size_t size = 0;
+        friend auto operator<=>(const Fingerprint&, const Fingerprint&) = default;
+    };
+    // Where a body that is not suspected yet came from.
+    struct SeenBody {
+        std::string address;
+        std::size_t article = 0;  // ArticleWork::index
+        std::size_t row = 0;
     };
 
     bool Stopped() const { return events_.StopToken().stop_requested(); }
@@ -309,6 +343,12 @@ class DownloadWalk::Impl {
     void SettleRows(Item& item, bool successes);
     void ShowBegun(Item& item);
     void Take(Ended ended);
+    // The hotlink option: whether the body of a row of item is a suspected placeholder; a
+    // first-seen twin that is still held is asked again (or failed) on the way.
+    bool SuspectedPlaceholder(Item& item, std::size_t r, const text::Bytes& body);
+    // The row is asked again with its next identity: true; false when it has none left.
+    bool NextIdentity(Item& item, std::size_t r);
+    Item* QueuedArticle(std::size_t index);
     void Abandon(const Hooks& hooks);
     // Rewrites the article for its stored images, in row order.
     void RewriteStored(Item& item);
@@ -326,6 +366,10 @@ class DownloadWalk::Impl {
     std::size_t heldAhead_ = 0;
     std::size_t nextTag_ = 0;
     std::unordered_map<std::size_t, std::pair<Item*, std::size_t>> inFlight_;
+    web::RequestArguments arguments_;
+    // Per host: bodies seen once, and bodies two addresses gave alike.
+    std::unordered_map<std::string, std::map<Fingerprint, SeenBody>> seen_;
+    std::unordered_map<std::string, std::set<Fingerprint>> suspects_;
 };
 
 bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
@@ -398,8 +442,15 @@ bool DownloadWalk::Impl::StartRow(Item& item, std::size_t r) {
     if (!transfers_->CanStart(address)) return false;
     if (row.phase == Phase::Waiting)
         item.images->Record(static_cast<int>(r)).reason = FailReason::None;
+    web::RequestArguments arguments = arguments_;
+    if (options_.hotlink) {
+        if (!item.page) item.page = ArticlePageAddress(item.work.text);
+        if (row.ladder.empty())
+            row.ladder = web::IdentityLadder(address, *item.page, options_.siteRules);
+        web::ApplyIdentity(row.ladder[row.rung], arguments);
+    }
     const std::size_t tag = nextTag_++;
-    transfers_->Start(tag, address);
+    transfers_->Start(tag, address, arguments);
     inFlight_[tag] = {&item, r};
     row.phase = Phase::Fetching;
     ++row.attempts;
@@ -450,6 +501,9 @@ void DownloadWalk::Impl::SettleRows(Item& item, bool successes) {
     for (std::size_t r = 0; r < item.rows.size(); ++r) {
         Row& row = item.rows[r];
         if (row.phase != Phase::Done || row.settled || row.body.empty() != !successes) continue;
+        // Under the hotlink option a body is held until every body of its article is in: one
+        // that turns out to be a placeholder is then never stored, nor the article pointed at it.
+        if (successes && options_.hotlink && item.done < item.rows.size()) return;
         row.settled = true;
         ++item.settled;
         item.images->Settle(static_cast<int>(r), row.body);
@@ -464,8 +518,25 @@ void DownloadWalk::Impl::Take(Ended ended) {
     inFlight_.erase(it);
     Row& row = item->rows[r];
     ImageRecord& record = item->images->Record(static_cast<int>(r));
+    const bool xml = options_.hotlink && IsXmlRefusal(ended.contentType, ended.body);
     text::Bytes bytes =
         Usable(std::move(ended.body), ended.status, ended.contentType, ended.failure, record);
+    if (options_.hotlink) {
+        if (xml && !bytes.empty()) {
+            bytes.clear();
+            record.reason = FailReason::WebPage;
+        }
+        if (!bytes.empty() && SuspectedPlaceholder(*item, r, bytes)) {
+            bytes.clear();
+            record.reason = FailReason::Placeholder;
+        }
+        const bool refused = ended.status == 401 || ended.status == 403 ||
+                             record.reason == FailReason::WebPage ||
+                             record.reason == FailReason::Placeholder;
+        if (refused && NextIdentity(*item, r)) return;
+        if (record.reason == FailReason::Placeholder) row.attempts = 2;  // no retry: same bytes
+        if (!bytes.empty()) record.identity = row.ladder[row.rung].kind;
+    }
     if (bytes.empty() && row.attempts == 1) {
         row.phase = Phase::Waiting;
         row.retryAt = Clock::now() + kRetryWait;
@@ -480,6 +551,65 @@ void DownloadWalk::Impl::Take(Ended ended) {
     row.body = std::move(bytes);
     // A failure is shown at once; a stored image after the next request has gone out.
     if (item->current && row.body.empty()) SettleRows(*item, false);
+}
+
+DownloadWalk::Impl::Item* DownloadWalk::Impl::QueuedArticle(std::size_t index) {
+    for (Item& item : queue_) {
+        if (item.work.index == index) return &item;
+    }
+    return nullptr;
+}
+
+bool DownloadWalk::Impl::NextIdentity(Item& item, std::size_t r) {
+    Row& row = item.rows[r];
+    if (row.rung + 1 >= row.ladder.size()) return false;
+    ++row.rung;
+    row.phase = Phase::NotStarted;
+    row.attempts = 0;
+    item.images->Record(static_cast<int>(r)).reason = FailReason::None;
+    item.open = std::min(item.open, r);  // one at a time goes back to it
+    return true;
+}
+
+bool DownloadWalk::Impl::SuspectedPlaceholder(Item& item, std::size_t r, const text::Bytes& body) {
+    const Fingerprint print{text::Crc32(body), body.size()};
+    for (const PlaceholderMark& mark : options_.placeholders) {
+        if (mark.crc == print.crc && mark.size == print.size) return true;
+    }
+    const std::string& address = item.work.refs[r].address;
+    const std::string host = web::HostOf(address);
+    std::set<Fingerprint>& suspects = suspects_[host];
+    if (suspects.contains(print)) return true;
+    std::map<Fingerprint, SeenBody>& seen = seen_[host];
+    const auto it = seen.find(print);
+    if (it == seen.end()) {
+        seen.emplace(print, SeenBody{address, item.work.index, r});
+        return false;
+    }
+    if (it->second.address == address) return false;  // the same image, met again
+    // Two addresses, one body: both are suspects. The first one's body is taken back while it is
+    // held; an article already written keeps it.
+    const SeenBody first = it->second;
+    seen.erase(it);
+    suspects.insert(print);
+    Item* twin = QueuedArticle(first.article);
+    if (!twin || first.row >= twin->rows.size()) return true;
+    Row& row = twin->rows[first.row];
+    if (row.phase != Phase::Done || row.settled || row.body.empty()) return true;
+    if (!twin->current) {
+        twin->held -= row.body.size();
+        heldAhead_ -= row.body.size();
+    }
+    row.body = text::Bytes();
+    ImageRecord& record = twin->images->Record(static_cast<int>(first.row));
+    record.identity = web::IdentityKind::Plain;
+    if (NextIdentity(*twin, first.row)) {
+        --twin->done;
+    } else {
+        record.reason = FailReason::Placeholder;
+        if (twin->current) SettleRows(*twin, false);
+    }
+    return true;
 }
 
 void DownloadWalk::Impl::Abandon(const Hooks& hooks) {

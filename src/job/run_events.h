@@ -9,6 +9,7 @@
 
 #include "job/references.h"
 #include "platform/http_request_failure.h"
+#include "web/request_identity.h"
 
 namespace zembrat::job {
 
@@ -27,6 +28,8 @@ enum class FailReason {
     NotAnImage,   // the content check found no image format in the first bytes
     CannotWrite,  // the image folder or file could not be made or written
     Stopped,      // a stop abandoned the download
+    Placeholder,  // other addresses of its site gave the same bytes, or a known placeholder came,
+                  // whatever identity asked (the hotlink option)
 };
 
 struct ImageRecord {
@@ -39,6 +42,8 @@ struct ImageRecord {
     std::size_t bytes = 0;   // body size of the last answer
     std::string storedPath;  // relative to the result folder
     std::string newAddress;  // what the article now says
+    // Who the request that got the image said it was; Plain without the hotlink option.
+    web::IdentityKind identity = web::IdentityKind::Plain;
 };
 
 enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort };

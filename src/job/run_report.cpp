@@ -95,6 +95,11 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
     row.storedName = text::Utf8FromGbk(record.storedPath);
     row.newAddress = text::Utf8FromGbk(record.newAddress);
     row.reason = FailureText(record);
+    // A stored image got under the hotlink option tells who asked for it (a rule's cookie never
+    // appears here).
+    if (record.identity != web::IdentityKind::Plain && row.reason.empty() &&
+        (record.outcome == ImageOutcome::Stored || record.outcome == ImageOutcome::Reused))
+        row.reason = std::string("identity: ") + web::IdentityName(record.identity);
     row.articleEnd = end;
     return row;
 }
@@ -151,6 +156,8 @@ const char* FailReasonText(job::FailReason reason) {
             return "cannot be written";
         case job::FailReason::Stopped:
             return "stopped";
+        case job::FailReason::Placeholder:
+            return "suspected hotlink placeholder";
     }
     return "";
 }

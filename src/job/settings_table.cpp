@@ -26,13 +26,40 @@ SettingItem Option() {
             [](SettingValues& v, const std::string& text) {
                 OptionTexts texts = ExtensionOptionTexts(v.options);
                 texts[Index].second = text;
-                v.options = ExtensionOptionsFromTexts(texts);
+                ExtensionOptions read = ExtensionOptionsFromTexts(texts);
+                read.siteRules = std::move(v.options.siteRules);  // their own section's
+                read.placeholders = std::move(v.options.placeholders);
+                v.options = std::move(read);
             }};
 }
 
 template <std::size_t... Index>
 void AddOptions(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
     (items.push_back(Option<Index>()), ...);
+}
+
+// One slot of the per-site rules. A slot read empty (or not of a rule's form) leaves a hole, which
+// matches no host; holes at the end are dropped.
+template <std::size_t Index>
+SettingItem RuleSlot() {
+    return {HotlinkSection(), SiteRuleKey(Index), false,
+            [](const SettingValues& v) {
+                const auto& rules = v.options.siteRules;
+                return Index < rules.size() && !rules[Index].hostPattern.empty()
+                           ? web::SiteRuleText(rules[Index])
+                           : std::string();
+            },
+            [](SettingValues& v, const std::string& text) {
+                auto& rules = v.options.siteRules;
+                if (rules.size() <= Index) rules.resize(Index + 1);
+                rules[Index] = web::ParseSiteRule(text).value_or(web::SiteRule{});
+                while (!rules.empty() && rules.back().hostPattern.empty()) rules.pop_back();
+            }};
+}
+
+template <std::size_t... Index>
+void AddRuleSlots(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
+    (items.push_back(RuleSlot<Index>()), ...);
 }
 
 }  // namespace
@@ -53,6 +80,13 @@ const std::vector<SettingItem>& SettingItems() {
             Basic<&JobSettings::excludedRanges>("排除地址范围"),
         };
         AddOptions(all, std::make_index_sequence<kExtensionOptionCount>());
+        AddRuleSlots(all, std::make_index_sequence<kMaxSiteRules>());
+        all.push_back(
+            {HotlinkSection(), PlaceholdersKey(), false,
+             [](const SettingValues& v) { return PlaceholdersText(v.options.placeholders); },
+             [](SettingValues& v, const std::string& text) {
+                 v.options.placeholders = PlaceholdersFromText(text);
+             }});
         return all;
     }();
     return items;

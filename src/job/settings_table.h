@@ -37,7 +37,8 @@ struct SettingItem {
 // The section of the six settings, "基本配置".
 const std::string& SettingsSection();
 
-// Every key, in the order the settings are read and written: the six settings, then the options.
+// Every key, in the order the settings are read and written: the six settings, the options, then
+// the per-site rules and the placeholder marks.
 const std::vector<SettingItem>& SettingItems();
 
 // The values a new window starts with (home: the user's home folder, GBK): the article folder

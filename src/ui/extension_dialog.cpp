@@ -5,11 +5,13 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/fonts.h"
+#include "ui/qt_text.h"
 
 namespace zembrat::ui {
 namespace {
@@ -34,6 +36,31 @@ QCheckBox* Option(QWidget* parent, QVBoxLayout* layout, const QString& name, con
     layout->addWidget(box);
     layout->addWidget(Explanation(parent, explanationName, explanation));
     return box;
+}
+
+QPlainTextEdit* ListEditor(QWidget* parent, QVBoxLayout* layout, const QString& name,
+                           const QString& caption, const QStringList& lines) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QStringLiteral("标签") + name);
+    label->setContentsMargins(22, 0, 0, 0);
+    auto* editor = new QPlainTextEdit(parent);
+    editor->setObjectName(QStringLiteral("编辑框") + name);
+    editor->setPlainText(lines.join(QLatin1Char('\n')));
+    editor->setFixedHeight(64);
+    editor->setLineWrapMode(QPlainTextEdit::NoWrap);
+    label->setBuddy(editor);
+    layout->addWidget(label);
+    layout->addWidget(editor);
+    return editor;
+}
+
+// The editor's lines, trimmed, empty ones left out, as GBK.
+std::vector<std::string> Lines(const QPlainTextEdit* editor) {
+    std::vector<std::string> lines;
+    for (const QString& line : editor->toPlainText().split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty()) lines.push_back(ToGbk(line.trimmed()));
+    }
+    return lines;
 }
 
 }  // namespace
@@ -119,6 +146,26 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
                           QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
                           QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
 
+    hotlink_ =
+        Option(this, layout, QStringLiteral("复选框防盗链处理"), QStringLiteral("防盗链处理"),
+               QStringLiteral("标签说明防盗链处理"),
+               QStringLiteral(
+                   "先以浏览器身份、不带来源页请求图片；被拒绝（401、403、网页）或收到占位图时，"
+                   "再以图片所在网站、文章页面为来源页重试。同一网站不同地址得到相同内容的"
+                   "视为疑似占位图，不保存。"),
+               o.hotlink);
+    QStringList rules, marks;
+    for (const web::SiteRule& rule : o.siteRules) {
+        if (!rule.hostPattern.empty()) rules << ToQString(web::SiteRuleText(rule));
+    }
+    for (const job::PlaceholderMark& mark : o.placeholders)
+        marks << ToQString(job::PlaceholderText(mark));
+    siteRules_ =
+        ListEditor(this, layout, QStringLiteral("站点规则"),
+                   QStringLiteral("站点规则（每行一条：主机|来源页|浏览器标识|Cookie）："), rules);
+    placeholders_ = ListEditor(this, layout, QStringLiteral("占位图"),
+                               QStringLiteral("已知占位图（每行一个：CRC32:字节数）："), marks);
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
@@ -146,6 +193,16 @@ job::ExtensionOptions ExtensionDialog::options() const {
         number && seconds > 0 && seconds <= job::ExtensionOptions::kMaxTimeoutSeconds ? seconds : 0;
     o.downloadsAtOnce = downloadsAtOnce_->value();
     o.writeReport = writeReport_->isChecked();
+    o.hotlink = hotlink_->isChecked();
+    for (const std::string& line : Lines(siteRules_)) {
+        if (o.siteRules.size() == job::kMaxSiteRules) break;
+        if (const std::optional<web::SiteRule> rule = web::ParseSiteRule(line))
+            o.siteRules.push_back(*rule);
+    }
+    for (const std::string& line : Lines(placeholders_)) {
+        if (const std::optional<job::PlaceholderMark> mark = job::ParsePlaceholder(line))
+            o.placeholders.push_back(*mark);
+    }
     return o;
 }
 

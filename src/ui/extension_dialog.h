@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QSpinBox;
 
 namespace zembrat::ui {
@@ -18,7 +19,7 @@ class ExtensionDialog : public QDialog {
     explicit ExtensionDialog(const job::ExtensionOptions& options, QWidget* parent = nullptr);
 
     // The options as the controls show them now. An empty time-out box gives 0 (the usual
-    // waits).
+    // waits); a line of the rules or placeholders that is not of their form is left out.
     job::ExtensionOptions options() const;
 
     // Shows the dialog modally over parent: the options set when OK was pressed, nothing when
@@ -35,6 +36,9 @@ class ExtensionDialog : public QDialog {
     QLineEdit* timeout_;
     QSpinBox* downloadsAtOnce_;
     QCheckBox* writeReport_;
+    QCheckBox* hotlink_;
+    QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
+    QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };
 
 }  // namespace zembrat::ui

@@ -43,7 +43,10 @@ const std::string& FailedRowText(job::FailReason reason) {
     static const std::string failed = "下载失败 "_gbk;
     static const std::string notAnImage = "不是图片 "_gbk;
     static const std::string notSaved = "保存失败 "_gbk;
+    static const std::string placeholder = "疑似防盗链占位图 "_gbk;
     switch (reason) {
+        case job::FailReason::Placeholder:
+            return placeholder;
         case job::FailReason::NotAnImage:
             return notAnImage;
         case job::FailReason::CannotWrite:

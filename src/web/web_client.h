@@ -40,6 +40,8 @@ struct RequestArguments {
     bool keepCookies = false;            // 8: afterwards SavedCookies := CookieHeader()
     std::string contentType{};           // 9: "Content-Type"; empty: form-urlencoded
     std::string userAgent{};             // 10: "User-Agent"; empty: the default one
+    // Not one of the call's arguments: no "Referer" header at all (the hotlink-safe identity).
+    bool noReferer = false;
 };
 
 // The arguments of FetchText after the URL: the post text, the decoding selector, the timeout

@@ -22,6 +22,7 @@ struct CommonArguments {
     const std::string& cookies;
     const std::string& contentType;
     const std::string& userAgent;
+    bool noReferer = false;
 };
 
 // The component a composite request goes out on, and what it takes from the client.
@@ -99,7 +100,7 @@ static void SendComposite(const RequestTarget& on, std::string_view url, const C
     const std::string target = text::Trim(url);
     std::string opened = target;
     steps::Open(r, post ? "POST" : "GET", opened, !a.blocking, on.opensHttps);
-    setHeader("Referer", a.referer.empty() ? target : a.referer);
+    if (!a.noReferer) setHeader("Referer", a.referer.empty() ? target : a.referer);
     setHeader("Content-Type", a.contentType.empty() ? kDefaultContentType : a.contentType);
     setHeader("User-Agent", a.userAgent.empty() ? kDefaultUserAgent : a.userAgent);
 
@@ -125,8 +126,8 @@ static void SendComposite(const RequestTarget& on, std::string_view url, const C
 void WebClient::SendFetchBytes(platform::HttpRequest* r, std::string_view url,
                                const RequestArguments& arguments) {
     const RequestArguments& a = arguments;
-    const CommonArguments common{a.postText, a.proxy,   a.blocking,    a.postBytes,
-                                 a.referer,  a.cookies, a.contentType, a.userAgent};
+    const CommonArguments common{a.postText, a.proxy,       a.blocking,  a.postBytes, a.referer,
+                                 a.cookies,  a.contentType, a.userAgent, a.noReferer};
     const long t = a.timeout;
     SendComposite({r, opensHttps_, *events_, savedCookies_}, url, common, [&] {
         if (t == -1) return;

@@ -375,7 +375,7 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     namespace k = extension_keys;
     EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
     EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 8u);
+    EXPECT_EQ(ExtensionOptionTexts({}).size(), 9u);
 
     ExtensionOptions o;
     o.https = o.markdown = o.writeReport = true;

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -43,9 +44,9 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
     EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
               QStringLiteral("转存 https 图片"));
-    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 6);
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 7);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              8);
+              9);
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
@@ -81,7 +82,7 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 8);
+    ASSERT_EQ(labels.size(), 9);
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
@@ -101,6 +102,33 @@ TEST(ExtensionDialog, AskGivesTheSetOptionsOnOkAndNothingOnCancel) {
         dialog->findChild<QPushButton*>(QStringLiteral("按钮取消"))->click();
     });
     EXPECT_EQ(ExtensionDialog::Ask(start), std::nullopt);
+}
+
+TEST(ExtensionDialog, ShowsTheHotlinkOptionItsRulesAndPlaceholders) {
+    job::ExtensionOptions start;
+    start.hotlink = true;
+    start.siteRules = {{"*.sinaimg.cn", "http://weibo.com/", "", "sid=1"}};
+    start.placeholders = {{0xAB, 173}};
+    ExtensionDialog dialog(start);
+    EXPECT_EQ(dialog.options(), start);
+    auto* hotlink = Child<QCheckBox>(dialog, "复选框防盗链处理");
+    EXPECT_EQ(hotlink->text(), QStringLiteral("防盗链处理"));
+    EXPECT_TRUE(hotlink->isChecked());
+    auto* rules = Child<QPlainTextEdit>(dialog, "编辑框站点规则");
+    auto* marks = Child<QPlainTextEdit>(dialog, "编辑框占位图");
+    EXPECT_EQ(rules->toPlainText(), QStringLiteral("*.sinaimg.cn|http://weibo.com/||sid=1"));
+    EXPECT_EQ(marks->toPlainText(), QStringLiteral("000000ab:173"));
+
+    hotlink->setChecked(false);
+    rules->setPlainText(
+        QStringLiteral(" mmbiz.qpic.cn|||\nnot|a|rule|at|all\n\nimg.*|http://p/|UA|"));
+    marks->setPlainText(QStringLiteral("000000ab:173\nnonsense\n12345678:9"));
+    const job::ExtensionOptions o = dialog.options();
+    EXPECT_FALSE(o.hotlink);
+    EXPECT_EQ(o.siteRules, (std::vector<web::SiteRule>{{"mmbiz.qpic.cn", "", "", ""},
+                                                       {"img.*", "http://p/", "UA", ""}}));
+    EXPECT_EQ(o.placeholders, (std::vector<job::PlaceholderMark>{{0xAB, 173}, {0x12345678, 9}}));
+    EXPECT_EQ(job::ExtensionOptions{}.hotlink, false);
 }
 
 }  // namespace
