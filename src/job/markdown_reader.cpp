@@ -481,7 +481,7 @@ class MarkdownReader {
     std::size_t Figure(std::size_t i, Sources& out) const {
         std::size_t k = i + 2;
         if (k >= s_.size() || (s_[k] != '<' && s_[k] != '%')) return i + 1;
-        const char kind = s_[k++];
+        const char closer = s_[k++] == '<' ? '>' : '%';  // what stands before the closing "}}"
         while (k < s_.size() && IsHtmlSpace(s_[k])) ++k;
         if (!HasNoCase(s_, k, "figure") || k + 6 >= s_.size() || !IsHtmlSpace(s_[k + 6]))
             return i + 1;
@@ -492,7 +492,7 @@ class MarkdownReader {
             if (c == '{' && s_.substr(k + 1, 1) == "{") return k;
             if (quote) {
                 if (c == quote) quote = 0;
-            } else if (c == kind && s_.substr(k + 1, 2) == "}}") {
+            } else if (c == closer && s_.substr(k + 1, 2) == "}}") {
                 if (e > b) out.push_back(Found(s_, b, e));
                 return k + 3;
             } else if (c == '"' || c == '\'') {
@@ -505,7 +505,7 @@ class MarkdownReader {
                     e = close;
                     ++b;
                 } else {
-                    while (e < s_.size() && !IsHtmlSpace(s_[e]) && s_[e] != kind) ++e;
+                    while (e < s_.size() && !IsHtmlSpace(s_[e]) && s_[e] != closer) ++e;
                 }
                 k = std::max(e, b + 1);
                 if (k < s_.size() && (s_[k] == '"' || s_[k] == '\'')) ++k;
