@@ -25,4 +25,19 @@ struct FoundSource {
 
 using Sources = std::vector<FoundSource>;
 
+// A piece of the article that must be written as well for a source to show: the src of a lazy
+// image, which holds a placeholder (or is missing) until the page's script swaps the real
+// address in. What is written holds the source text, so that rewriting that text carries it to
+// the stored image too.
+struct SourceEdit {
+    std::size_t offset = 0;  // where the piece begins in the article
+    std::size_t length = 0;  // how many bytes it replaces (0: it is put in)
+    std::string text;        // what is written there
+    std::string source;      // the source text it stands for
+
+    friend bool operator==(const SourceEdit&, const SourceEdit&) = default;
+};
+
+using SourceEdits = std::vector<SourceEdit>;
+
 }  // namespace zembrat::job

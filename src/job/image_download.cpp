@@ -1,5 +1,6 @@
 #include "job/image_download.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -642,6 +643,28 @@ void DownloadWalk::Impl::RewriteStored(Item& item) {
         if (made.contains(record.storedPath))
             record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
                                                                     : ImageOutcome::Reused;
+    }
+    // The lazy images of a stored source get that source into their src first, placed in the
+    // article as it was read and from its end back, so that the texts' replacement below
+    // carries them to the stored image as well.
+    std::set<std::string_view> stored;
+    for (int row = 0; row < item.images->Rows(); ++row) {
+        if (!item.images->Record(row).newAddress.empty())
+            stored.insert(item.images->Ref(row).sourceValue);
+    }
+    std::vector<const SourceEdit*> edits;
+    for (const RefVerdict& verdict : item.work.verdicts) {
+        if (verdict.decision != RefDecision::Download || !stored.contains(verdict.sourceValue))
+            continue;
+        for (const SourceEdit& edit : verdict.edits) edits.push_back(&edit);
+    }
+    std::sort(edits.begin(), edits.end(),
+              [](const SourceEdit* a, const SourceEdit* b) { return a->offset > b->offset; });
+    std::size_t limit = item.work.text.size();
+    for (const SourceEdit* edit : edits) {
+        if (edit->offset + edit->length > limit) continue;  // one piece is written once
+        item.work.text.replace(edit->offset, edit->length, edit->text);
+        limit = edit->offset;
     }
     for (int row = 0; row < item.images->Rows(); ++row) {
         if (!item.images->Record(row).newAddress.empty()) item.images->Rewrite(item.work.text, row);

@@ -38,9 +38,9 @@ Sources MergeByOffset(Sources a, Sources b) {
 // The plain rule and the plain reading of the lazy attributes in one walk over the "<" of the
 // article: the plain rule first at each, so that the tag reading can leave out what it found.
 void PlainAndLazy(std::string_view s, ArticleEncoding encoding, Sources& plain, Sources& tags,
-                  ScanPace& pace) {
+                  ScanPace& pace, SourceEdits* edits) {
     reading::PlainReader plainReader(s, encoding);
-    reading::TagReader tagReader(s, false, true, encoding, &plain);
+    reading::TagReader tagReader(s, false, true, encoding, &plain, edits);
     std::size_t plainNext = 0, tagNext = 0;
     for (std::size_t lt = reading::NextLt(s, 0); lt < s.size() && pace.Passed(lt);
          lt = reading::NextLt(s, std::min(plainNext, tagNext))) {
@@ -55,14 +55,14 @@ void PlainAndLazy(std::string_view s, ArticleEncoding encoding, Sources& plain, 
 
 std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOptions& options,
                                      ArticleEncoding encoding, bool markdownArticle,
-                                     platform::EventPoints* events) {
+                                     platform::EventPoints* events, SourceEdits* edits) {
     ScanPace pace(events);
     Sources out;
     if (options.htmlRules) {
-        reading::ReadTags(article, true, options.lazyImages, encoding, out, pace);
+        reading::ReadTags(article, true, options.lazyImages, encoding, out, pace, edits);
     } else if (options.lazyImages) {
         Sources tags;
-        PlainAndLazy(article, encoding, out, tags, pace);
+        PlainAndLazy(article, encoding, out, tags, pace, edits);
         // A srcset read up to a closing quote past its tag's end leaves later tags' values
         // before its own.
         std::stable_sort(tags.begin(), tags.end(), ByOffset);
@@ -71,6 +71,12 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
         reading::ReadPlain(article, encoding, out, pace);
     }
     if (options.htmlRules) std::stable_sort(out.begin(), out.end(), ByOffset);
+    if (options.lazyImages) {
+        Sources places;
+        pace.Restart();
+        reading::ReadPlaces(article, options.htmlRules, encoding, places, pace);
+        out = MergeByOffset(std::move(out), std::move(places));
+    }
     if (options.markdown && markdownArticle) {
         Sources markdown;
         pace.Restart();

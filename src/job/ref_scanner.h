@@ -17,6 +17,17 @@
 //   srcset is read whole up to its closing quote (its candidates are separated by spaces and
 //   commas); each candidate's address is a source of its own, its descriptor ("2x", "640w") is
 //   not part of it and stays in the article as it is.
+// - Lazy images made visible: an <img> with a lazy source (its first data-src, data-original,
+//   data-lazy-src or data-actualsrc) whose src is a placeholder (empty, a data: URI,
+//   about:blank, or a tiny picture such as loading.gif, lazy.gif, grey.gif, blank.gif,
+//   pixel.gif, spacer.gif, 1x1.png) gets the lazy source text written into that src; one with
+//   no src gets src="..." after its name. The src value runs to its closing quote. A real
+//   picture in src is left alone.
+// - The lazy option also reads the other places an image lives: url(...) in style attributes
+//   and <style> blocks (quoted with ", ', &quot; or &#39;, or bare), the content of
+//   <meta property="og:image"> and <meta name="twitter:image">, and the href of an <a> whose
+//   address ends in a picture extension (jpg, jpeg, png, gif, webp, bmp, svg, avif) when an
+//   <img> begins before the next </a>. These tags are read as a browser reads them.
 // - HTML rules read every tag as a browser does: any white space (space, tab, line feed,
 //   carriage return, form feed) after the tag name, between attributes and around "=",
 //   attribute names in any letter case and matched whole (data-src is not src), quoted values
@@ -31,9 +42,14 @@
 //   to ASCII letter case and runs of white space; the first definition of a label counts; only
 //   definitions an image uses are sources). Backslash escapes and character references are
 //   decoded in the fetched address, as a Markdown renderer does. Raw <img> tags in the article
-//   are read under the other options as in any article. Code spans and blocks are not told
-//   apart from text. A destination holds at most 32 levels of parentheses, and a title in
-//   parentheses no "(" (as in Markdown renderers).
+//   are read under the other options as in any article. Also read: the cover:, image: and
+//   thumbnail: fields of a YAML ("---") or TOML ("+++") front matter at the very top, Hugo's
+//   {{< figure src="..." >}} (and {{% figure %}}), and Hexo's {% img [class] url [w h] [title] %}
+//   (the url is the first word that begins with "/" or holds "://"). Nothing of these is read
+//   inside fenced code blocks (a line of three or more ` or ~, closed by a line of the same
+//   character at least as long, or the article's end) or code spans (a run of backticks up to
+//   the next run of the same length, not past a blank line). A destination holds at most 32 levels
+//   of parentheses, and a title in parentheses no "(" (as in Markdown renderers).
 //
 // Positions step over characters as units: in a GBK article no match starts on the second
 // byte of a two-byte character (the image-tag pattern sees the same characters); in a UTF-8
@@ -77,9 +93,13 @@ std::vector<FoundSource> PlainSources(std::string_view article, ArticleEncoding 
 // The reading takes time linear in the article. With events, it lets the window live every
 // 64 KiB of the article (events->ProcessEvents()), and once events->StopRequested() it stops
 // reading and returns what it found so far: the caller checks StopRequested() and drops it.
+//
+// edits, when given, receives where lazy images' real sources must also be written into their
+// src (lazy option only; see SourceEdit), in article order.
 std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOptions& options,
                                      ArticleEncoding encoding, bool markdownArticle,
-                                     platform::EventPoints* events = nullptr);
+                                     platform::EventPoints* events = nullptr,
+                                     SourceEdits* edits = nullptr);
 
 // Each text kept only at its last occurrence, in the order those last occurrences stand (the
 // rule RemoveDuplicates applies to texts).

@@ -129,9 +129,10 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     readWhole_ = true;
     // What each occurrence is fetched as, when it differs from its source text.
     std::vector<std::string> fetched;
+    SourceEdits edits;
     if (ReadsReferencesDifferently(options)) {
-        std::vector<FoundSource> found =
-            ScanSources(article, options, DetectArticleEncoding(article), markdownArticle, &events);
+        std::vector<FoundSource> found = ScanSources(
+            article, options, DetectArticleEncoding(article), markdownArticle, &events, &edits);
         verdicts.reserve(found.size());
         fetched.reserve(found.size());
         for (FoundSource& source : found) {
@@ -151,6 +152,16 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     texts.reserve(verdicts.size());
     for (const RefVerdict& v : verdicts) texts.emplace_back(v.sourceValue);
     const std::vector<bool> last = LastOccurrences(texts, events);
+    if (!edits.empty()) {
+        std::unordered_map<std::string_view, std::size_t> lastAt;
+        for (std::size_t i = 0; i < verdicts.size(); ++i) {
+            if (last[i]) lastAt[texts[i]] = i;
+        }
+        for (SourceEdit& edit : edits) {
+            const auto at = lastAt.find(edit.source);
+            if (at != lastAt.end()) verdicts[at->second].edits.push_back(std::move(edit));
+        }
+    }
 
     const bool excluding = !rules_.excludedRanges.empty();
     // An article in UTF-8 names its images in UTF-8: those bytes are what the site knows.

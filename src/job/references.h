@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "job/extension_options.h"
+#include "job/found_source.h"
 
 namespace zembrat::platform {
 class EventPoints;
@@ -39,6 +40,10 @@ struct RefVerdict {
     std::string address;      // the address fetched (Download, Excluded, NotHttp: as completed)
     RefDecision decision = RefDecision::Download;
     std::string range;  // Excluded: the first "|"-separated range of the setting that matched
+    // What else is written when the image is stored: the src of every lazy image that shows this
+    // source (each written as the source text, which the rewrite then carries to the stored
+    // image). Held by the last occurrence of the text, the one that is downloaded.
+    SourceEdits edits = {};
 
     friend bool operator==(const RefVerdict&, const RefVerdict&) = default;
 };

@@ -72,6 +72,62 @@ void AddValue(std::string_view article, std::size_t begin, std::size_t end, Attr
     }
 }
 
+// Where an attribute's value stands: [begin, end), and whether it is quoted.
+struct ValueSpan {
+    bool found = false;
+    bool quoted = false;
+    std::size_t begin = 0, end = 0;
+};
+
+// The file names of the pictures pages show until their lazy-loading script puts the real one
+// in: tiny or blank images.
+bool IsPlaceholderName(std::string_view lowerName) {
+    static const std::array<std::string_view, 14> stems{
+        "loading", "lazy",  "lazyload", "grey",  "gray", "blank",       "pixel",
+        "spacer",  "empty", "1x1",      "clear", "dot",  "transparent", "placeholder"};
+    const std::size_t dot = lowerName.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    const std::string_view ext = lowerName.substr(dot + 1);
+    if (ext != "gif" && ext != "png" && ext != "svg" && ext != "webp") return false;
+    return std::find(stems.begin(), stems.end(), lowerName.substr(0, dot)) != stems.end();
+}
+
+// A src that shows no real picture: empty, a data: URI (an inline 1-pixel image or drawing),
+// or one of the placeholder pictures.
+bool IsPlaceholderSrc(std::string_view value) {
+    while (!value.empty() && IsHtmlSpace(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsHtmlSpace(value.back())) value.remove_suffix(1);
+    if (value.empty() || HasNoCase(value, 0, "data:") || HasNoCase(value, 0, "about:blank"))
+        return true;
+    const std::size_t cut = value.find_first_of("?#");
+    value = value.substr(0, cut);
+    const std::size_t slash = value.rfind('/');
+    std::string name(value.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    for (char& c : name) c = LowerAscii(c);
+    return IsPlaceholderName(name);
+}
+
+// A lazy image's real source (the lazy attribute's value) written into its src as well, so that
+// the page shows it without its lazy-loading script: in place of a placeholder src, or put after
+// the tag's name when it has no src. A real picture in src is left alone.
+void ShowLazySource(std::string_view article, std::size_t nameEnd, const ValueSpan& src,
+                    const ValueSpan& lazy, SourceEdits* edits) {
+    if (!edits || !lazy.found || lazy.end <= lazy.begin) return;
+    const std::string source(article.substr(lazy.begin, lazy.end - lazy.begin));
+    if (!src.found) {
+        const char quote = source.find('"') == std::string::npos ? '"' : '\'';
+        edits->push_back({nameEnd, 0, std::string(" src=") + quote + source + quote, source});
+        return;
+    }
+    if (!IsPlaceholderSrc(article.substr(src.begin, src.end - src.begin))) return;
+    std::string text = source;
+    if (!src.quoted && std::any_of(source.begin(), source.end(), [](char c) {
+            return IsHtmlSpace(c) || c == '>' || c == '"' || c == '\'';
+        }))
+        text = '"' + source + '"';
+    edits->push_back({src.begin, src.end - src.begin, std::move(text), source});
+}
+
 // The name of the tag at article[lt] ("<"), and where its attributes begin. Under the plain
 // reading the name must be followed by one space; under HTML rules by white space, "/" or ">".
 TagKind ReadTagName(std::string_view article, std::size_t lt, bool htmlRules, std::size_t& after) {
@@ -103,8 +159,11 @@ TagKind ReadTagName(std::string_view article, std::size_t lt, bool htmlRules, st
 
 // The attributes of a tag under HTML rules, from i; returns where the tag ends (after ">").
 std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind tag, bool lazy,
-                               bool inPicture, ArticleEncoding encoding, Sources& out) {
+                               bool inPicture, ArticleEncoding encoding, Sources& out,
+                               SourceEdits* edits) {
     const std::size_t n = article.size();
+    const std::size_t nameEnd = i;
+    ValueSpan src, lazySource;
     std::array<bool, 8> seen{};  // by kind and name, so that a repeated attribute is ignored
     auto seenSlot = [](std::string_view lowerName) -> std::size_t {
         static const std::array<std::string_view, 7> names{
@@ -119,7 +178,10 @@ std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind 
     while (i < n) {
         while (i < n && (IsHtmlSpace(article[i]) || article[i] == '/')) ++i;
         if (i >= n) break;
-        if (article[i] == '>') return i + 1;
+        if (article[i] == '>') {
+            if (tag == TagKind::Img) ShowLazySource(article, nameEnd, src, lazySource, edits);
+            return i + 1;
+        }
         const std::size_t nameStart = i;
         ++i;  // a name may begin with "="
         while (i < n && !IsHtmlSpace(article[i]) && article[i] != '/' && article[i] != '>' &&
@@ -153,6 +215,20 @@ std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind 
         if (seen[slot]) continue;
         seen[slot] = true;
         AddValue(article, valueStart, valueEnd, kind, true, encoding, out);
+        ValueSpan* span = kind == AttrKind::Src                         ? &src
+                          : kind == AttrKind::Lazy && !lazySource.found ? &lazySource
+                                                                        : nullptr;
+        if (span) {
+            std::size_t b = valueStart, e = valueEnd;
+            if (kind == AttrKind::Lazy) {
+                while (b < e && IsHtmlSpace(article[b])) ++b;
+                while (e > b && IsHtmlSpace(article[e - 1])) --e;
+            }
+            *span = {true,
+                     valueStart > 0 &&
+                         (article[valueStart - 1] == '"' || article[valueStart - 1] == '\''),
+                     b, e};
+        }
     }
     return n;
 }
@@ -172,9 +248,11 @@ namespace {
 // the value after an optional quote up to a quote, "<", ">" or space (a quoted srcset is read
 // up to its closing quote); the tag ends at the first ">".
 std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind tag,
-                                bool inPicture, KnownSources& known, Sources& out) {
+                                bool inPicture, KnownSources& known, Sources& out,
+                                SourceEdits* edits) {
     const std::size_t n = article.size();
     const std::size_t end = std::min(n, article.find('>', i));
+    ValueSpan src, lazySource;
     // i follows the tag name's space, so it begins a name as well.
     for (std::size_t at = i; at < end; ++at) {
         if (at != i) {
@@ -207,8 +285,16 @@ std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind
         // The plain rule found most src values already; they are not made twice.
         if (kind == AttrKind::Srcset || !known.Has(v, w - v))
             AddValue(article, v, w, kind, false, ArticleEncoding::Utf8, out);
+        if (kind == AttrKind::Src && !src.found) {
+            // The whole value up to its closing quote: a drawing in a data: URI holds spaces.
+            const std::size_t close = quote ? std::min(article.find(quote, v), n) : w;
+            src = {true, quote != '\0', v, close};
+        } else if (kind == AttrKind::Lazy && !lazySource.found) {
+            lazySource = {true, quote != '\0', v, w};
+        }
         at = w;
     }
+    if (tag == TagKind::Img) ShowLazySource(article, i - 1, src, lazySource, edits);
     return end < n ? end + 1 : n;
 }
 
@@ -227,10 +313,10 @@ std::size_t TagReader::At(std::size_t lt, Sources& out) {
         case TagKind::Img:
         case TagKind::Source:
             if (kind == TagKind::Source && !(lazy_ && inPicture_)) break;
-            return htmlRules_
-                       ? ReadHtmlAttributes(article_, after, kind, lazy_, inPicture_, encoding_,
-                                            out)
-                       : ReadPlainAttributes(article_, after + 1, kind, inPicture_, known_, out);
+            return htmlRules_ ? ReadHtmlAttributes(article_, after, kind, lazy_, inPicture_,
+                                                   encoding_, out, edits_)
+                              : ReadPlainAttributes(article_, after + 1, kind, inPicture_, known_,
+                                                    out, edits_);
         case TagKind::Other:
             break;
     }
@@ -239,11 +325,207 @@ std::size_t TagReader::At(std::size_t lt, Sources& out) {
 
 // "<" never occurs inside a two-byte character, so every "<" found begins a character.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              Sources& out, ScanPace& pace) {
-    TagReader reader(article, htmlRules, lazy, encoding, nullptr);
+              Sources& out, ScanPace& pace, SourceEdits* edits) {
+    TagReader reader(article, htmlRules, lazy, encoding, nullptr, edits);
     for (std::size_t lt = NextLt(article, 0); lt < article.size() && pace.Passed(lt);
          lt = NextLt(article, reader.At(lt, out))) {
     }
+}
+
+}  // namespace zembrat::job::reading
+
+namespace zembrat::job::reading {
+namespace {
+
+constexpr std::size_t kNotFound = std::string_view::npos;
+
+std::string LowerTrimmed(std::string_view value) {
+    while (!value.empty() && IsHtmlSpace(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsHtmlSpace(value.back())) value.remove_suffix(1);
+    std::string lower(value);
+    for (char& c : lower) c = LowerAscii(c);
+    return lower;
+}
+
+// A value at article[begin, end) as a source, without the white space around it.
+void AddTrimmed(std::string_view article, std::size_t begin, std::size_t end, bool decode,
+                ArticleEncoding encoding, Sources& out) {
+    while (begin < end && IsHtmlSpace(article[begin])) ++begin;
+    while (end > begin && IsHtmlSpace(article[end - 1])) --end;
+    if (end <= begin) return;
+    out.push_back(decode ? FoundDecoded(article, begin, end, encoding, false)
+                         : Found(article, begin, end));
+}
+
+// True when the address names a picture file by its extension.
+bool NamesAPicture(std::string_view address) {
+    static const std::array<std::string_view, 8> extensions{"jpg",  "jpeg", "png", "gif",
+                                                            "webp", "bmp",  "svg", "avif"};
+    const std::string lower = LowerTrimmed(address.substr(0, address.find_first_of("?#")));
+    const std::size_t dot = lower.rfind('.');
+    if (dot == std::string::npos || lower.find('/', dot) != std::string::npos) return false;
+    return std::find(extensions.begin(), extensions.end(),
+                     std::string_view(lower).substr(dot + 1)) != extensions.end();
+}
+
+// The url(...) values of a piece of style sheet at article[begin, end): quoted with " or ',
+// quoted with &quot; or &#39; as a style attribute may have to, or bare.
+void ReadStyleUrls(std::string_view article, std::size_t begin, std::size_t end, bool decode,
+                   ArticleEncoding encoding, Sources& out) {
+    static const std::array<std::string_view, 5> quotes{"\"", "'", "&quot;", "&#39;", "&#34;"};
+    const std::string_view piece = article.substr(0, end);
+    for (std::size_t i = begin; i < end;) {
+        const std::size_t paren = piece.find('(', i);
+        if (paren == kNotFound) return;
+        i = paren + 1;
+        if (paren < begin + 3 || !HasNoCase(piece, paren - 3, "url")) continue;
+        std::size_t v = i;
+        while (v < end && IsHtmlSpace(piece[v])) ++v;
+        std::string_view quote;
+        for (const std::string_view q : quotes) {
+            if (piece.substr(v).starts_with(q)) {
+                quote = q;
+                break;
+            }
+        }
+        std::size_t w;
+        if (!quote.empty()) {
+            v += quote.size();
+            w = piece.find(quote, v);
+            // Every later url( with this quote would look just as far in vain.
+            if (w == kNotFound) return;
+            i = w + quote.size();
+        } else {
+            w = v;
+            while (w < end && piece[w] != ')' && !IsHtmlSpace(piece[w]) && piece[w] != '"' &&
+                   piece[w] != '\'')
+                ++w;
+            i = w;
+        }
+        AddTrimmed(article, v, w, decode, encoding, out);
+    }
+}
+
+// The first position at or after from where a tag of that name begins ("<img", "</a"), found
+// for positions that only grow, so that every such search walks the article once.
+class NextTag {
+  public:
+    NextTag(std::string_view article, std::string_view start) : s_(article), start_(start) {}
+    std::size_t From(std::size_t from) {
+        if (found_ && at_ >= from) return at_;
+        found_ = true;
+        for (at_ = NextLt(s_, from); at_ < s_.size(); at_ = NextLt(s_, at_ + 1)) {
+            if (!HasNoCase(s_, at_, start_)) continue;
+            const std::size_t after = at_ + start_.size();
+            if (after >= s_.size() || IsHtmlSpace(s_[after]) || s_[after] == '>' ||
+                s_[after] == '/')
+                break;
+        }
+        return at_;
+    }
+
+  private:
+    std::string_view s_, start_;
+    bool found_ = false;
+    std::size_t at_ = 0;
+};
+
+struct PlaceTag {
+    ValueSpan style, content, href;
+    std::string property;  // meta: property or name, lower case
+};
+
+// The attributes of any tag as a browser reads them, from i; those a place needs are kept.
+// Returns where the tag ends (after ">").
+std::size_t ReadPlaceAttributes(std::string_view article, std::size_t i, PlaceTag& tag) {
+    const std::size_t n = article.size();
+    while (i < n) {
+        while (i < n && (IsHtmlSpace(article[i]) || article[i] == '/')) ++i;
+        if (i >= n) break;
+        if (article[i] == '>') return i + 1;
+        const std::size_t nameStart = i++;
+        while (i < n && !IsHtmlSpace(article[i]) && article[i] != '/' && article[i] != '>' &&
+               article[i] != '=')
+            ++i;
+        const std::size_t nameEnd = i;
+        std::size_t j = i;
+        while (j < n && IsHtmlSpace(article[j])) ++j;
+        if (j >= n || article[j] != '=') continue;
+        ++j;
+        while (j < n && IsHtmlSpace(article[j])) ++j;
+        if (j >= n) break;
+        ValueSpan value{true, article[j] == '"' || article[j] == '\'', j, j};
+        if (value.quoted) {
+            value.begin = j + 1;
+            value.end = article.find(article[j], value.begin);
+            if (value.end == kNotFound) return n;
+            i = value.end + 1;
+        } else {
+            while (j < n && !IsHtmlSpace(article[j]) && article[j] != '>') ++j;
+            value.end = i = j;
+        }
+        if (nameEnd - nameStart > 8) continue;
+        const std::string name = LowerTrimmed(article.substr(nameStart, nameEnd - nameStart));
+        ValueSpan* keep = name == "style"     ? &tag.style
+                          : name == "content" ? &tag.content
+                          : name == "href"    ? &tag.href
+                                              : nullptr;
+        if (keep && !keep->found) *keep = value;
+        if ((name == "property" || name == "name") && tag.property.empty())
+            tag.property = LowerTrimmed(article.substr(value.begin, value.end - value.begin));
+    }
+    return n;
+}
+
+// Where the style sheet that begins at from ends: at its "</style", or the article's end.
+std::size_t StyleSheetEnd(std::string_view article, std::size_t from) {
+    for (std::size_t lt = NextLt(article, from); lt < article.size();
+         lt = NextLt(article, lt + 1)) {
+        if (HasNoCase(article, lt, "</style")) return lt;
+    }
+    return article.size();
+}
+
+}  // namespace
+
+void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding, Sources& out,
+                ScanPace& pace) {
+    const std::size_t n = article.size();
+    const std::size_t first = out.size();
+    NextTag nextImg(article, "<img"), nextClose(article, "</a");
+    for (std::size_t lt = NextLt(article, 0); lt < n && pace.Passed(lt);) {
+        std::size_t i = lt + 1;
+        const std::size_t nameStart = i;
+        while (i < n && IsAsciiAlnum(article[i])) ++i;
+        const bool named = i > nameStart && (i >= n || IsHtmlSpace(article[i]) ||
+                                             article[i] == '/' || article[i] == '>');
+        if (!named) {
+            lt = NextLt(article, lt + 1);
+            continue;
+        }
+        const std::string name =
+            i - nameStart <= 5 ? LowerTrimmed(article.substr(nameStart, i - nameStart)) : "";
+        PlaceTag tag;
+        std::size_t end = ReadPlaceAttributes(article, i, tag);
+        if (tag.style.found)
+            ReadStyleUrls(article, tag.style.begin, tag.style.end, decode, encoding, out);
+        if (name == "meta" && tag.content.found &&
+            (tag.property == "og:image" || tag.property == "twitter:image"))
+            AddTrimmed(article, tag.content.begin, tag.content.end, decode, encoding, out);
+        if (name == "a" && tag.href.found &&
+            NamesAPicture(article.substr(tag.href.begin, tag.href.end - tag.href.begin)) &&
+            nextImg.From(end) < nextClose.From(end))
+            AddTrimmed(article, tag.href.begin, tag.href.end, decode, encoding, out);
+        if (name == "style") {
+            const std::size_t close = StyleSheetEnd(article, end);
+            ReadStyleUrls(article, end, close, decode, encoding, out);
+            end = close;
+        }
+        lt = NextLt(article, end);
+    }
+    std::stable_sort(
+        out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
 }
 
 }  // namespace zembrat::job::reading

@@ -27,14 +27,16 @@ class KnownSources {
 
 class TagReader {
   public:
-    // known: what the plain rule found, left out of the plain reading's src values.
+    // known: what the plain rule found, left out of the plain reading's src values. edits: where
+    // lazy images' real sources must be written into their src as well (nullptr: not wanted).
     TagReader(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              const Sources* known)
+              const Sources* known, SourceEdits* edits = nullptr)
         : article_(article),
           htmlRules_(htmlRules),
           lazy_(lazy),
           encoding_(encoding),
-          known_(known) {}
+          known_(known),
+          edits_(edits) {}
 
     // The tag at lt ("<"), if it is one of those read; where the search goes on. Tags come in
     // article order. A srcset read up to its closing quote may end past the tag, so the values
@@ -46,12 +48,20 @@ class TagReader {
     bool htmlRules_, lazy_;
     ArticleEncoding encoding_;
     KnownSources known_;
+    SourceEdits* edits_;
     bool inPicture_ = false;
 };
 
 // Every <img>, <source> and <picture> tag of the article, read the plain way or under HTML
 // rules, at the pace's points.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              Sources& out, ScanPace& pace);
+              Sources& out, ScanPace& pace, SourceEdits* edits = nullptr);
+
+// The other places an image lives in a page, in article order: url(...) in style attributes
+// and <style> blocks, the content of <meta property="og:image"> and <meta name="twitter:image">,
+// and the href of an <a> that links a picture (by its extension) around an <img>. decode: the
+// address fetched has its character references decoded, as under HTML rules.
+void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding, Sources& out,
+                ScanPace& pace);
 
 }  // namespace zembrat::job::reading

@@ -58,7 +58,25 @@ TEST(ReaderScale, EveryShapeIsReadInTimeLinearInTheArticle) {
                                        "<img src=\"http://a.com/1.jpg\" srcset=\"b 2x\n",
                                        "\xB0\xA1src=<img ",
                                        "<img alt=\"",
-                                       "<img srcset='x>"};
+                                       "<img srcset='x>",
+                                       "<img data-src=x src=\"data:",
+                                       "<img data-src=\"http://a.com/1.jpg\" ",
+                                       "<a href=x.jpg>",
+                                       "<a href=x.jpg><img ",
+                                       "<p style=\"background:url(",
+                                       "<p style='url(&quot;",
+                                       "<style>url(\"",
+                                       "<meta property=og:image content=",
+                                       "<a title=\"",
+                                       "`",
+                                       "``a`",
+                                       "```\n",
+                                       "~~~\n![a](b)\n",
+                                       "---\ncover: x\n",
+                                       "{{< figure src=\"",
+                                       "{{< figure src=x ",
+                                       "{% img ",
+                                       "{% img /a.png "};
     for (const std::string_view shape : shapes) {
         for (const std::size_t size : {std::size_t{1} << 20, std::size_t{10} << 20}) {
             const std::string article = Repeated(shape, size);

@@ -179,6 +179,112 @@ TEST(RefScannerTest, LazyAndResponsiveAttributesAreReferencesToo) {
               (Texts{"http://a.com/s.jpg", "http://a.com/p.jpg", "http://a.com/s.jpg"}));
 }
 
+// The article with every lazy image's src written as the reading asks.
+std::string WithEdits(std::string article, ExtensionOptions options) {
+    SourceEdits edits;
+    const std::vector<FoundSource> found =
+        ScanSources(article, options, ArticleEncoding::Utf8, false, nullptr, &edits);
+    for (auto e = edits.rbegin(); e != edits.rend(); ++e) {
+        EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                                [&](const FoundSource& f) { return f.text == e->source; }));
+        EXPECT_NE(e->text.find(e->source), std::string::npos);
+        article.replace(e->offset, e->length, e->text);
+    }
+    return article;
+}
+
+TEST(RefScannerTest, LazyImagesGetTheirRealSourceIntoSrc) {
+    const std::string article =
+        "<img data-src=\"http://a.com/1.png?wx_fmt=png\" "
+        "src=\"data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg'%3E%3C/svg%3E\">"
+        "<img src='/static/loading.gif' data-original=http://a.com/2.jpg>"
+        "<img data-actualsrc=\"http://a.com/3.jpg\">"
+        "<img src=\"\" data-lazy-src=\"http://a.com/4.jpg\" data-src=\"http://a.com/x.jpg\">"
+        "<img src=\"http://a.com/small.jpg\" data-src=\"http://a.com/big.jpg\">"
+        "<img src=\"http://a.com/Grey.GIF?v=2\" data-src=\"http://a.com/5.jpg\">"
+        "<noscript><img src=\"http://a.com/1.png?wx_fmt=png\"></noscript>";
+    const std::string shown =
+        "<img data-src=\"http://a.com/1.png?wx_fmt=png\" src=\"http://a.com/1.png?wx_fmt=png\">"
+        "<img src='http://a.com/2.jpg' data-original=http://a.com/2.jpg>"
+        "<img src=\"http://a.com/3.jpg\" data-actualsrc=\"http://a.com/3.jpg\">"
+        "<img src=\"http://a.com/4.jpg\" data-lazy-src=\"http://a.com/4.jpg\" "
+        "data-src=\"http://a.com/x.jpg\">"
+        "<img src=\"http://a.com/small.jpg\" data-src=\"http://a.com/big.jpg\">"
+        "<img src=\"http://a.com/5.jpg\" data-src=\"http://a.com/5.jpg\">"
+        "<noscript><img src=\"http://a.com/1.png?wx_fmt=png\"></noscript>";
+    EXPECT_EQ(WithEdits(article, Lazy()), shown);
+    EXPECT_EQ(WithEdits(article, Html(true)), shown);
+    // Without the lazy option nothing is written; HTML rules alone do not either.
+    EXPECT_EQ(WithEdits(article, {}), article);
+    EXPECT_EQ(WithEdits(article, Html()), article);
+    // An unquoted placeholder takes quotes when the source needs them.
+    EXPECT_EQ(WithEdits("<img src=data:x data-src=\" http://a.com/a b.jpg \">", Html(true)),
+              "<img src=\"http://a.com/a b.jpg\" data-src=\" http://a.com/a b.jpg \">");
+}
+
+TEST(RefScannerTest, TheLazyOptionReadsEveryPlaceAnImageLives) {
+    const std::string article =
+        "<head><meta property=\"og:image\" content=\"http://a.com/og.jpg\">"
+        "<META NAME='twitter:image' CONTENT='http://a.com/tw.jpg'>"
+        "<meta property=\"og:title\" content=\"http://a.com/not.jpg\">"
+        "<style>.hero{background:url(http://a.com/bg1.png) no-repeat}\n"
+        ".b{background-image: URL( 'http://a.com/bg2.png' )}</style></head>"
+        "<section style=\"background-image: url(&quot;http://a.com/wx.jpg?wx_fmt=jpeg&quot;);"
+        "color:red\"><p>text url(http://a.com/prose.png)</p></section>"
+        "<a href=\"http://a.com/full.JPG\"><img src=\"http://a.com/thumb.jpg\"></a>"
+        "<a href=\"http://a.com/page.html\"><img src=\"http://a.com/t2.jpg\"></a>"
+        "<a href=\"http://a.com/alone.png\">words</a><img src=\"http://a.com/after.jpg\">";
+    const Texts lazy{"http://a.com/og.jpg",
+                     "http://a.com/tw.jpg",
+                     "http://a.com/bg1.png",
+                     "http://a.com/bg2.png",
+                     "http://a.com/wx.jpg?wx_fmt=jpeg",
+                     "http://a.com/full.JPG",
+                     "http://a.com/thumb.jpg",
+                     "http://a.com/t2.jpg",
+                     "http://a.com/after.jpg"};
+    EXPECT_EQ(Scan(article, Lazy()), lazy);
+    EXPECT_EQ(Scan(article, Html(true)), lazy);
+    EXPECT_EQ(Scan(article, {}),
+              (Texts{"http://a.com/thumb.jpg", "http://a.com/t2.jpg", "http://a.com/after.jpg"}));
+    // Under HTML rules the address fetched is decoded.
+    EXPECT_EQ(Scan("<div style='background:url(\"http://a.com/q?a=1&amp;b=2\")'>", Html(true)),
+              (Texts{"http://a.com/q?a=1&amp;b=2 => http://a.com/q?a=1&b=2"}));
+}
+
+TEST(RefScannerTest, MarkdownLeavesCodeAloneAndReadsSiteGeneratorImages) {
+    const std::string article =
+        "---\ntitle: \"\xE6\xA0\x87\xE9\xA2\x98\"\ncover: \"http://a.com/cover.jpg\"\n"
+        "params:\n  image: 'http://a.com/fm.png'\nthumbnail: http://a.com/thumb.png\n"
+        "tags: [a]\n---\n"
+        "![in](http://a.com/1.png) `![span](http://a.com/span.png)` and ``a ` ![b](http://a.com/"
+        "span2.png)``\n\n"
+        "```markdown\n![fenced](http://a.com/fenced.png)\n[d]: http://a.com/def.png\n```\n"
+        "~~~~\n![tilde](http://a.com/tilde.png)\n~~~\nstill code ![t2](http://a.com/t2.png)\n"
+        "~~~~~\n"
+        "{{< figure src=\"http://a.com/hugo.jpg\" title=\"A > B\" >}}\n"
+        "{{% figure class=\"x\" src=http://a.com/hugo2.jpg %}}\n"
+        "{% img left http://a.com/hexo.jpg 300 200 'A title' %}\n"
+        "{% img /images/local.png %}\n"
+        "`{{< figure src=\"http://a.com/coded.jpg\" >}}`\n"
+        "an unclosed ` tick ![after](http://a.com/after.png)\n\n"
+        "![ref][d]\n"
+        "```\n![open](http://a.com/open.png)\n";
+    EXPECT_EQ(Scan(article, Md(), ArticleEncoding::Utf8, true),
+              (Texts{"http://a.com/cover.jpg", "http://a.com/fm.png", "http://a.com/thumb.png",
+                     "http://a.com/1.png", "http://a.com/hugo.jpg", "http://a.com/hugo2.jpg",
+                     "http://a.com/hexo.jpg", "/images/local.png", "http://a.com/after.png"}));
+    // TOML front matter; a "---" that is not at the top is no front matter.
+    EXPECT_EQ(
+        Scan("+++\nimage = \"http://a.com/toml.png\"\n+++\n", Md(), ArticleEncoding::Gbk, true),
+        Texts{"http://a.com/toml.png"});
+    EXPECT_EQ(Scan("\n---\ncover: http://a.com/c.png\n---\n", Md(), ArticleEncoding::Gbk, true),
+              Texts{});
+    // A GBK character whose second byte is a backtick opens no span.
+    EXPECT_EQ(Scan("\x95` ![a](http://a.com/a.png) `", Md(), ArticleEncoding::Gbk, true),
+              Texts{"http://a.com/a.png"});
+}
+
 TEST(RefScannerTest, HtmlRulesReadTagsAsABrowserDoes) {
     const std::string article =
         "<IMG\n\tALT=\"\xCD\xBC \xC6\xAC\"\r\n  SRC = \"http://a.com/my pic.jpg\" >"

@@ -153,6 +153,31 @@ TEST(References, DropsAreToldUnderEveryOption) {
     }
 }
 
+TEST(References, LazyImagesSrcIsCarriedByTheDownloadedOccurrence) {
+    // Two lazy images of one source and one of another: every src to write is held by the
+    // occurrence that is downloaded, none by the duplicate, nothing without the option.
+    const std::string article =
+        "<img data-src=\"http://a.com/1.png\" src=\"data:,\">"
+        "<img data-src=\"http://a.com/2.png\">"
+        "<img src=\"blank.gif\" data-src=\"http://a.com/1.png\">";
+    ExtensionOptions lazy;
+    lazy.lazyImages = true;
+    const std::vector<RefVerdict> v = Decide(article, "", "", lazy);
+    std::vector<std::pair<std::string, std::size_t>> held;
+    for (const RefVerdict& r : v) {
+        for (const SourceEdit& e : r.edits) {
+            EXPECT_EQ(r.decision, RefDecision::Download);
+            EXPECT_EQ(e.source, r.sourceValue);
+            held.emplace_back(r.sourceValue, e.offset);
+        }
+    }
+    EXPECT_EQ(held, (std::vector<std::pair<std::string, std::size_t>>{
+                        {"http://a.com/2.png", article.find("<img data-src=\"http://a.com/2") + 4},
+                        {"http://a.com/1.png", article.find("data:,")},
+                        {"http://a.com/1.png", article.find("blank.gif")}}));
+    for (const RefVerdict& r : Decide(article, "", "")) EXPECT_TRUE(r.edits.empty());
+}
+
 TEST(References, CompleteAddressUnderTheHttpsOption) {
     struct Case {
         std::string_view address, oldPrefix;

@@ -56,6 +56,16 @@ const std::vector<Ref>& Corpus() {
         {"s1280", Host::Http, "/s1280.jpg", kJpeg + "1280", "jpg", "jpg", Needs::Lazy},
         {"p1", Host::Http, "/p1.webp", kWebP + "p1", "jpg", "webp", Needs::Lazy},
         {"p2", Host::Http, "/p2.jpg", kJpeg + "p2", "jpg", "jpg", Needs::Lazy},
+        {"wxlazy", Host::Http, "/mmbiz_png/Ab/640?wx_fmt=png", kPng + "wxlazy", "jpg", "png"},
+        {"wxbg", Host::Http, "/mmbiz_jpg/bg/640?wx_fmt=jpeg", kJpeg + "wxbg", "jpg", "jpg",
+         Needs::Lazy},
+        {"wxog", Host::Http, "/og.jpg", kJpeg + "wxog", "jpg", "jpg", Needs::Lazy},
+        {"wxp1", Host::Http, "/wx1.webp", kWebP + "wxp1", "jpg", "webp", Needs::Lazy},
+        {"wxp2", Host::Http, "/wx2.jpg", kJpeg + "wxp2", "jpg", "jpg", Needs::Lazy},
+        {"hcover", Host::Http, "/hcover.png", kPng + "hcover", "png", "png", Needs::Markdown},
+        {"hbody", Host::Http, "/hbody.png", kPng + "hbody", "png", "png", Needs::Markdown},
+        {"hfig", Host::Http, "/hfig.jpg", kJpeg + "hfig", "jpg", "jpg", Needs::Markdown},
+        {"hexo", Host::Http, "/hexo.gif", kGif + "hexo", "gif", "gif", Needs::Markdown},
         {"p2x", Host::Http, "/p2x.jpg", kJpeg + "p2x", "jpg", "jpg", Needs::Lazy},
         {"pic", Host::Http, "/pic.jpg", kJpeg + "pic", "jpg", "jpg"},
         {"wx", Host::Http, "/wx/640?wx_fmt=png&amp;tp=webp", kPng + "wx", "jpg", "png"},
@@ -89,7 +99,7 @@ const std::vector<Ref>& Corpus() {
 // relative form of an https image.
 const char kHtml[] =
     "<p>说明文字<img alt=\"图一\" src=\"{plain}\">中文</p>\n"
-    "<p>懒加载<img class=\"lazy\" src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\" "
+    "<p>懒加载<img class=\"lazy\" src=\"{lazyph}\" "
     "data-src=\"{lazy}\" alt=\"延迟\"></p>\n"
     "<p>响应式<img src=\"{s320}\" srcset=\"{s320} 320w, {s640} 640w, {s960} 960w, {s1280} "
     "1280w\" sizes=\"100vw\" alt=\"四个\"></p>\n"
@@ -111,6 +121,27 @@ const char kMarkdown[] =
     "<img src=\"{unknown}\"><img src=\"{expired}\"><img src=\"{mismatch}\"><img "
     "src=\"{redirect}\">\n\n"
     "[logo]: {md4} \"定义的标题\"\n";
+
+// A WeChat article as saved from the page, in UTF-8: the pictures wait in data-src behind an
+// inline drawing, with a <noscript> copy; a background, the share picture, a <picture>.
+const char kWechat[] =
+    "<html><head><meta property=\"og:image\" content=\"{wxog}\"></head><body>\n"
+    "<section style=\"background-image: url(&quot;{wxbg}&quot;);background-size:cover\">"
+    "<p style=\"text-align:center\">公众号正文</p></section>\n"
+    "<p><img class=\"rich_pages wxw-img\" data-ratio=\"0.75\" data-src=\"{wxlazy}\" "
+    "data-type=\"png\" src=\"{wxph}\" style=\"width:100%\"></p>\n"
+    "<noscript><img src=\"{wxlazy}\"></noscript>\n"
+    "<picture><source srcset=\"{wxp1}\" type=\"image/webp\">"
+    "<img src=\"{wxph2}\" data-src=\"{wxp2}\" alt=\"图\"></picture>\n</body></html>\n";
+
+// A Hugo article that shows Markdown in its code: only the pictures outside it are re-hosted.
+const char kHugo[] =
+    "---\ntitle: \"示例\"\ncover: \"{hcover}\"\n---\n\n"
+    "正文![图]({hbody})\n\n"
+    "```markdown\n![代码里的图]({code})\n```\n\n"
+    "行内 `![x]({code})` 代码\n\n"
+    "{{< figure src=\"{hfig}\" title=\"图 > 说明\" >}}\n"
+    "{% img center {hexo} 300 200 %}\n";
 
 std::string Render(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -233,12 +264,25 @@ TEST_P(ExtensionRun, EveryArticleComesOutWithTheExpectedBytes) {
     after["rel"] =
         o.https ? "/files/img/" + job::ContentName(kPng + "rel") + ".png" : before["rel"];
 
+    // Lazy images show the stored picture in src too.
+    before["lazyph"] = "data:image/gif;base64,R0lGODlhAQABAAAAACw=";
+    after["lazyph"] = o.lazyImages ? after["lazy"] : before["lazyph"];
+    before["wxph"] =
+        "data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' width='1px' "
+        "height='1px'%3E%3C/svg%3E";
+    after["wxph"] = o.lazyImages ? after["wxlazy"] : before["wxph"];
+    before["wxph2"] = "/img/loading.gif";
+    after["wxph2"] = o.lazyImages ? after["wxp2"] : before["wxph2"];
+    before["code"] = after["code"] = http.Url("/code.png");
+
     const std::string bom = "\xEF\xBB\xBF";
     dir.Write(text::GbkFromUtf8("文章/gbk.htm"), text::GbkFromUtf8(Render(kHtml, before)));
     dir.Write(text::GbkFromUtf8("文章/utf8.htm"), Render(kHtml, before));
     dir.Write(text::GbkFromUtf8("文章/bom.htm"), bom + Render(kHtml, before));
     dir.Write(text::GbkFromUtf8("文章/notes.md"), Render(kMarkdown, before));
     dir.Write(text::GbkFromUtf8("文章/skipped.txt"), Render(kHtml, before));
+    dir.Write(text::GbkFromUtf8("文章/wechat.htm"), Render(kWechat, before));
+    dir.Write(text::GbkFromUtf8("文章/hugo.md"), Render(kHugo, before));
     window.driver().SetOptions(o);
     testing::MessageBoxAnswerer answerer({QMessageBox::No});
 
@@ -252,6 +296,9 @@ TEST_P(ExtensionRun, EveryArticleComesOutWithTheExpectedBytes) {
     EXPECT_EQ(ReadFileOrMissing(Result("bom.htm")), bom + Render(kHtml, after));
     EXPECT_EQ(ReadFileOrMissing(Result("notes.md")), Render(kMarkdown, after));
     EXPECT_EQ(ReadFileOrMissing(Result("skipped.txt")), "<missing>");
+    EXPECT_EQ(ReadFileOrMissing(Result("wechat.htm")), Render(kWechat, after));
+    EXPECT_EQ(ReadFileOrMissing(Result("hugo.md")), Render(kHugo, after));
+    EXPECT_TRUE(http.RequestsTo("/code.png").empty());
 
     // Stored images hold their bytes; nothing at all is stored for the others.
     for (const Ref& ref : Corpus()) {
