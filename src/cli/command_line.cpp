@@ -16,9 +16,6 @@ using job::ExtensionOptions;
 using Line = CommandLine;
 using Switches = ExtensionSwitches;
 
-// A time-out of 0 is the usual waits, given as --no-timeout: a typed one is at least a second.
-constexpr int kShortestTimeout = 1;
-
 constexpr std::array<OptionEntry, 22> kOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
@@ -100,7 +97,7 @@ constexpr std::array<OptionEntry, 22> kOptions{{
      "The longest time one download may take, from connecting to its last byte:\n"
      "{low} to {high} seconds.\n"
      "`--no-timeout` gives the usual waits back.",
-     kShortestTimeout, ExtensionOptions::kMaxTimeoutSeconds, "seconds", 0},
+     ExtensionOptions::kMinTimeoutSeconds, ExtensionOptions::kMaxTimeoutSeconds, "seconds", 0},
     {"--jobs", "", "N", OptionKind::Number, OptionGroup::Extensions, &Switches::jobs,
      "downloads at once, {low}..{high} (at most {per-site} from one site);\n"
      "the articles come out as with one at a time",

@@ -27,7 +27,9 @@ struct PlaceholderMark {
 struct ExtensionOptions {
     static constexpr int kMinDownloadsAtOnce = 1;
     static constexpr int kMaxDownloadsAtOnce = 16;
-    // The longest time-out a user can set, one hour; anything above is taken as a typing slip.
+    // The time-outs a user can set: a second at least, one hour at most (anything above is taken
+    // as a typing slip); 0 stands for the usual waits.
+    static constexpr int kMinTimeoutSeconds = 1;
     static constexpr int kMaxTimeoutSeconds = 3600;
 
     bool https = false;         // keep and fetch https:// images; //host/path becomes https:

@@ -222,6 +222,8 @@ std::string FailureWordsUtf8(const job::ImageRecord& record) {
             return "无法写入";
         case job::FailReason::Stopped:
             return "已停止";
+        case job::FailReason::Placeholder:
+            return "疑似防盗链占位图";
     }
     return "";
 }

@@ -110,8 +110,8 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     timeoutLabel->setObjectName(QStringLiteral("标签下载超时"));
     timeout_ = new QLineEdit(this);
     timeout_->setObjectName(QStringLiteral("编辑框下载超时"));
-    timeout_->setValidator(
-        new QIntValidator(1, job::ExtensionOptions::kMaxTimeoutSeconds, timeout_));
+    timeout_->setValidator(new QIntValidator(job::ExtensionOptions::kMinTimeoutSeconds,
+                                             job::ExtensionOptions::kMaxTimeoutSeconds, timeout_));
     timeout_->setMaximumWidth(80);
     if (o.timeoutSeconds > 0) timeout_->setText(QString::number(o.timeoutSeconds));
     timeoutLabel->setBuddy(timeout_);
@@ -189,8 +189,10 @@ job::ExtensionOptions ExtensionDialog::options() const {
     o.markdown = markdown_->isChecked();
     bool number = false;
     const int seconds = timeout_->text().trimmed().toInt(&number);
-    o.timeoutSeconds =
-        number && seconds > 0 && seconds <= job::ExtensionOptions::kMaxTimeoutSeconds ? seconds : 0;
+    o.timeoutSeconds = number && seconds >= job::ExtensionOptions::kMinTimeoutSeconds &&
+                               seconds <= job::ExtensionOptions::kMaxTimeoutSeconds
+                           ? seconds
+                           : 0;
     o.downloadsAtOnce = downloadsAtOnce_->value();
     o.writeReport = writeReport_->isChecked();
     o.hotlink = hotlink_->isChecked();
