@@ -15,9 +15,9 @@
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
-#include "job/result_folder.h"
 #include "job/ref_scanner.h"
 #include "job/references.h"
+#include "job/result_folder.h"
 #include "job/run.h"
 #include "job/run_report.h"
 #include "job/settings_table.h"
@@ -164,7 +164,11 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     }
     const std::size_t total = result.articles.size();
     const job::RunCounts& counts = result.counts;
-    std::vector<job::ReportRow> rows = report.rows();
+    // The report's rows, made only when something reads them.
+    std::vector<job::ReportRow> rows;
+    if (line.reportFile || inputs.options.writeReport || counts.imagesFailed > 0 ||
+        !fromOriginal.empty())
+        rows = report.rows();
     for (job::ReportRow& row : rows) {
         if (fromOriginal.contains(row.article))
             row.articleEnd += std::string(" (") + kFromOriginal + ")";

@@ -315,11 +315,19 @@ void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
     for (const ImageRecord& r : images) {
         if (r.outcome == ImageOutcome::NotReached) ++skipped_;
     }
-    std::vector<ReportRow> more = ArticleRows(path, end, verdicts_, images);
-    rows_.insert(rows_.end(), std::make_move_iterator(more.begin()),
-                 std::make_move_iterator(more.end()));
+    ended_.push_back({path, end, std::move(verdicts_), images});
     decidedFor_.clear();
     verdicts_.clear();
+}
+
+const std::vector<ReportRow>& ReportCollector::rows() const {
+    for (; made_ < ended_.size(); ++made_) {
+        const Ended& e = ended_[made_];
+        std::vector<ReportRow> more = ArticleRows(e.path, e.end, e.verdicts, e.images);
+        rows_.insert(rows_.end(), std::make_move_iterator(more.begin()),
+                     std::make_move_iterator(more.end()));
+    }
+    return rows_;
 }
 
 std::string CsvReport(const std::vector<ReportRow>& rows) {

@@ -65,14 +65,24 @@ class ReportCollector : public RunObserver {
     void ArticleEnds(const std::string& path, ArticleEnd end,
                      const std::vector<ImageRecord>& images) override;
 
-    const std::vector<ReportRow>& rows() const { return rows_; }
+    // The rows of the articles ended so far, made when first asked for (a run that writes no
+    // report converts nothing).
+    const std::vector<ReportRow>& rows() const;
     // References found but dropped, or never reached, so far.
     std::size_t skipped() const { return skipped_; }
 
   private:
+    struct Ended {
+        std::string path;
+        ArticleEnd end;
+        std::vector<RefVerdict> verdicts;
+        std::vector<ImageRecord> images;
+    };
     std::string decidedFor_;  // the article the verdicts below belong to
     std::vector<RefVerdict> verdicts_;
-    std::vector<ReportRow> rows_;
+    std::vector<Ended> ended_;
+    mutable std::vector<ReportRow> rows_;
+    mutable std::size_t made_ = 0;  // articles of ended_ whose rows are in rows_
     std::size_t skipped_ = 0;
 };
 

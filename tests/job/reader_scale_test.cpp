@@ -12,6 +12,20 @@
 namespace zembrat::job {
 namespace {
 
+// Under the sanitizers every byte costs several times as much: the shapes are read at 1 MB only,
+// where a quadratic reading still takes minutes, with a bound that holds for the slower build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 std::string Repeated(std::string_view shape, std::size_t size) {
     std::string out;
     out.reserve(size + shape.size());
@@ -79,6 +93,7 @@ TEST(ReaderScale, EveryShapeIsReadInTimeLinearInTheArticle) {
                                        "{% img /a.png "};
     for (const std::string_view shape : shapes) {
         for (const std::size_t size : {std::size_t{1} << 20, std::size_t{10} << 20}) {
+            if (kSanitized && size > (1u << 20)) continue;
             const std::string article = Repeated(shape, size);
             for (const ExtensionOptions& o : EveryReading()) {
                 SCOPED_TRACE(::testing::Message()
@@ -88,7 +103,7 @@ TEST(ReaderScale, EveryShapeIsReadInTimeLinearInTheArticle) {
                 const std::vector<FoundSource> found =
                     ScanSources(article, o, ArticleEncoding::Gbk, true);
                 const double took = zembrat::testing::SecondsSince(start);
-                EXPECT_LT(took, size > (1u << 20) ? 6.0 : 1.0);
+                EXPECT_LT(took, kSanitized ? 8.0 : size > (1u << 20) ? 6.0 : 1.0);
                 EXPECT_TRUE(std::is_sorted(found.begin(), found.end(),
                                            [](const FoundSource& a, const FoundSource& b) {
                                                return a.offset < b.offset;
