@@ -75,33 +75,42 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     // The dialog takes the size its wrapped explanations need, so none is cut (a window sized
     // from its hint is otherwise held to two thirds of the screen).
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // Two columns, so that the dialog stays lower than a small screen: the options that change
+    // what is read on the left, how it is fetched and told on the right.
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addSpacing(16);
+    columns->addLayout(right);
+    layout->addLayout(columns);
 
     https_ =
-        Option(this, layout, QStringLiteral("复选框转存https图片"),
-               QStringLiteral("转存 https 图片"), QStringLiteral("标签说明https"),
+        Option(this, left, QStringLiteral("复选框转存https图片"), QStringLiteral("转存 https 图片"),
+               QStringLiteral("标签说明https"),
                QStringLiteral(
                    "以 https:// 开头的图片也转存，并校验网站证书；以 // 开头的地址补上 https:。"),
                o.https);
     lazyImages_ = Option(
-        this, layout, QStringLiteral("复选框延迟加载"), QStringLiteral("识别延迟加载和响应式图片"),
+        this, left, QStringLiteral("复选框延迟加载"), QStringLiteral("识别延迟加载和响应式图片"),
         QStringLiteral("标签说明延迟加载"),
         QStringLiteral(
             "除 src 外，还读取 data-src、data-original 等属性和 srcset 里的每一张候选图片。"),
         o.lazyImages);
     htmlRules_ = Option(
-        this, layout, QStringLiteral("复选框网页规则"), QStringLiteral("按网页规则读取标签"),
+        this, left, QStringLiteral("复选框网页规则"), QStringLiteral("按网页规则读取标签"),
         QStringLiteral("标签说明网页规则"),
         QStringLiteral(
             "像浏览器一样读取标签：属性间可有空格和换行，引号里的值整段读取，&amp; 等按字符下载。"),
         o.htmlRules);
     checkContent_ =
-        Option(this, layout, QStringLiteral("复选框检查内容"), QStringLiteral("检查图片内容"),
+        Option(this, left, QStringLiteral("复选框检查内容"), QStringLiteral("检查图片内容"),
                QStringLiteral("标签说明检查内容"),
                QStringLiteral(
                    "按下载内容的开头判断是不是图片，不是图片的不保存；扩展名按实际的图片类型。"),
                o.checkContent);
     markdown_ = Option(
-        this, layout, QStringLiteral("复选框Markdown"), QStringLiteral("处理 Markdown 图片"),
+        this, left, QStringLiteral("复选框Markdown"), QStringLiteral("处理 Markdown 图片"),
         QStringLiteral("标签说明Markdown"),
         QStringLiteral("在 .md 和 .markdown 文章里识别 ![说明](地址) 和引用式图片。"), o.markdown);
 
@@ -118,8 +127,8 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     timeoutRow->addWidget(timeoutLabel);
     timeoutRow->addWidget(timeout_);
     timeoutRow->addStretch();
-    layout->addLayout(timeoutRow);
-    layout->addWidget(Explanation(
+    right->addLayout(timeoutRow);
+    right->addWidget(Explanation(
         this, QStringLiteral("标签说明下载超时"),
         QStringLiteral("一张图片从连接到收完最多等待的秒数；留空则按原来的等待时间。")));
 
@@ -136,18 +145,18 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     atOnceRow->addWidget(atOnceLabel);
     atOnceRow->addWidget(downloadsAtOnce_);
     atOnceRow->addStretch();
-    layout->addLayout(atOnceRow);
-    layout->addWidget(Explanation(
+    right->addLayout(atOnceRow);
+    right->addWidget(Explanation(
         this, QStringLiteral("标签说明同时下载数"),
         QStringLiteral("同时下载几张图片（1 到 16，同一网站最多 8 张）；1 为一张接一张。"
                        "文章的转存结果与一张接一张时相同。")));
 
-    writeReport_ = Option(this, layout, QStringLiteral("复选框写出报告"),
+    writeReport_ = Option(this, right, QStringLiteral("复选框写出报告"),
                           QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
                           QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
 
     hotlink_ =
-        Option(this, layout, QStringLiteral("复选框防盗链处理"), QStringLiteral("防盗链处理"),
+        Option(this, right, QStringLiteral("复选框防盗链处理"), QStringLiteral("防盗链处理"),
                QStringLiteral("标签说明防盗链处理"),
                QStringLiteral(
                    "先以浏览器身份、不带来源页请求图片；被拒绝（401、403、网页）或收到占位图时，"
@@ -161,11 +170,13 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     for (const job::PlaceholderMark& mark : o.placeholders)
         marks << ToQString(job::PlaceholderText(mark));
     siteRules_ =
-        ListEditor(this, layout, QStringLiteral("站点规则"),
+        ListEditor(this, right, QStringLiteral("站点规则"),
                    QStringLiteral("站点规则（每行一条：主机|来源页|浏览器标识|Cookie）："), rules);
-    placeholders_ = ListEditor(this, layout, QStringLiteral("占位图"),
+    placeholders_ = ListEditor(this, right, QStringLiteral("占位图"),
                                QStringLiteral("已知占位图（每行一个：CRC32:字节数）："), marks);
 
+    left->addStretch();
+    right->addStretch();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
