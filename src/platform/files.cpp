@@ -479,6 +479,17 @@ bool WriteTemporary(int folder, std::string_view bytes, unsigned permissions, bo
 // folder's file system turns out to make no unnamed files; then a temporary name is used.
 StoreBytesResult StoreInFolder(int folder, const char* name, std::string_view bytes,
                                bool& unnamed) {
+    // What is at the name already is looked at first: a picture stored before costs no new file.
+    switch (OccupantOf(folder, name, bytes)) {
+        case Occupant::Same:
+            return StoreBytesResult::Same;
+        case Occupant::Other:
+            return StoreBytesResult::Taken;
+        case Occupant::Unknown:
+            return StoreBytesResult::Failed;
+        case Occupant::None:
+            break;
+    }
     Fd file;
     std::string temporary;
     if (unnamed) {
