@@ -25,12 +25,12 @@
 namespace zembrat::app {
 namespace {
 using namespace text::literals;
-using ui::EditBox;
 using testing::MessageBoxAnswerer;
 using testing::ReadFileOrMissing;
 using testing::RunWithWindow;
 using testing::ScopedEnv;
 using testing::TempDir;
+using ui::EditBox;
 using ui::MainWindow;
 using ui::ToGbk;
 using ui::ToQString;

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
+#include "job/run.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
-#include "job/run.h"
 
 namespace zembrat::job {
 namespace {

@@ -14,8 +14,8 @@
 #include <map>
 #include <random>
 
-#include "job/result_folder.h"
 #include "job/image_names.h"
+#include "job/result_folder.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "job/result_folder.h"
 #include "job/image_names.h"
+#include "job/result_folder.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "automation/regex_object.h"
-#include "job/result_folder.h"
 #include "job/image_names.h"
+#include "job/result_folder.h"
 #include "platform/files.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"

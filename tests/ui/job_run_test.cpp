@@ -11,8 +11,8 @@
 #include <map>
 
 #include "config/config_store.h"
-#include "job/result_folder.h"
 #include "job/image_names.h"
+#include "job/result_folder.h"
 #include "support/gui_helpers.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"

@@ -52,8 +52,8 @@ class WindowRun : public ::testing::Test {
         EXPECT_EQ(start->text(), QStringLiteral("开始下载并替换图片地址"));
         EXPECT_FALSE(bar->isVisible());
         EXPECT_FALSE(label->isVisible());
-        for (auto box : {ui::EditBox::ImageFolder, ui::EditBox::OldPrefix,
-                         ui::EditBox::NewPrefix, ui::EditBox::ExcludedRanges}) {
+        for (auto box : {ui::EditBox::ImageFolder, ui::EditBox::OldPrefix, ui::EditBox::NewPrefix,
+                         ui::EditBox::ExcludedRanges}) {
             EXPECT_TRUE(window.editBox(box)->isEnabled());
         }
         EXPECT_EQ(window.RowCount(), 0);
