@@ -8,23 +8,14 @@
 
 #include "job/ref_scanner.h"
 #include "support/event_counter.h"
+#include "support/sanitized.h"
 
 namespace zembrat::job {
 namespace {
 
 // Under the sanitizers every byte costs several times as much: the shapes are read at 1 MB only,
 // where a quadratic reading still takes minutes, with a bound that holds for the slower build.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 std::string Repeated(std::string_view shape, std::size_t size) {
     std::string out;

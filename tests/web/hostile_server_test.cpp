@@ -14,6 +14,7 @@
 #include "support/event_counter.h"
 #include "support/http_server.h"
 #include "support/raw_server.h"
+#include "support/sanitized.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "web/web_client.h"
@@ -35,17 +36,7 @@ using std::chrono::milliseconds;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kKiBPerMiB = 1024;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 // How many times the body limit a refused body may take at its peak: its buffer, plus a copy
 // while the buffer moves. A sanitizer holds freed blocks back and shadows all of them, so it
