@@ -82,14 +82,20 @@ constexpr std::array<OptionEntry, 22> kOptions{{
     {"--lazy", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::lazy,
      "also the images of data-src and its kin, srcset, <picture>",
      "Also take the images that load late or by screen size: `data-src` and its\n"
-     "kin, `srcset`, and the sources of a `picture`."},
+     "kin, `srcset`, and the sources of a `picture`; a lazy image's stored address\n"
+     "also goes into its `src` in place of a placeholder, so it shows without a\n"
+     "script. Backgrounds in `url(...)`, `og:image` and `twitter:image`, and a link\n"
+     "to the full-size picture around a thumbnail are taken too."},
     {"--html-rules", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::htmlRules,
      "read tags as a browser does", "Read the tags as a browser does."},
     {"--check-content", "", "", OptionKind::Switch, OptionGroup::Extensions,
      &Switches::checkContent, "the body's first bytes decide whether it is an image",
      "The first bytes of what the server sends decide whether it is an image."},
     {"--markdown", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::markdown,
-     "also the images of Markdown articles", "Also take the images of Markdown articles."},
+     "also the images of Markdown articles",
+     "Also take the images of Markdown articles (`*.md`, `*.markdown`): `![alt](url)`,\n"
+     "reference images, the `cover`, `image` and `thumbnail` fields of the front\n"
+     "matter, Hugo's `figure` and Hexo's `img`; never inside code blocks or code spans."},
     {"--timeout", "", "SECONDS", OptionKind::Number, OptionGroup::Extensions,
      &Switches::timeoutSeconds,
      "one download's longest time, {low}..{high};\n"
