@@ -25,7 +25,8 @@ struct ArticleWork {
     std::string path;         // GBK
     std::string input;        // the file it is read from (the path, or a re-run's earlier result)
     bool unreadable = false;  // it could not be read, or not read whole
-    text::Bytes text;         // the article; rewritten once all its images are dealt with
+    unsigned permissions = 0666;  // the permission bits of the file it was read from
+    text::Bytes text;             // the article; rewritten once all its images are dealt with
     std::vector<RefVerdict> verdicts;
     std::vector<ImageRef> refs;  // the kept references, in row order
 };

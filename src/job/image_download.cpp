@@ -354,7 +354,8 @@ class DownloadWalk::Impl {
     // Rewrites the article for its stored images, in row order.
     void RewriteStored(Item& item);
     void Complete(Item& item, const Hooks& hooks);
-    std::size_t RowsNotStarted() const;
+    // Makes the article's rows, shown once it is the current article.
+    void Prepare(Item& item);
 
     platform::EventPoints& events_;
     RunObserver& observer_;
@@ -366,6 +367,7 @@ class DownloadWalk::Impl {
     std::deque<Item> queue_;
     std::size_t heldAhead_ = 0;
     std::size_t nextTag_ = 0;
+    std::size_t notStarted_ = 0;  // rows of the queued articles whose download has not begun
     std::unordered_map<std::size_t, std::pair<Item*, std::size_t>> inFlight_;
     web::RequestArguments arguments_;
     // Per host: bodies seen once, and bodies two addresses gave alike.
@@ -389,7 +391,7 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
         // One at a time reads nothing ahead; several at once read ahead while the downloads
         // running and due are fewer than it may run.
         if (transfers_->OneAtATime() || queue_.size() > kMaxArticlesAhead ||
-            heldAhead_ >= kMaxBytesAhead || RowsNotStarted() >= maxAtOnce_)
+            heldAhead_ >= kMaxBytesAhead || notStarted_ >= maxAtOnce_)
             return true;
         std::optional<ArticleWork> work = hooks.next(false);
         if (!work) {
@@ -401,34 +403,24 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
         item.held = item.work.text.size();
         heldAhead_ += item.held;
         // Its rows are shown once it is the current article.
-        item.images =
-            std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
-        item.rows.resize(item.work.refs.size());
-        for (std::size_t r = 0; r < item.rows.size(); ++r)
-            item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
+        Prepare(item);
     }
     return true;
 }
 
-std::size_t DownloadWalk::Impl::RowsNotStarted() const {
-    std::size_t count = 0;
-    for (const Item& item : queue_) {
-        for (const Row& row : item.rows) count += row.phase == Phase::NotStarted;
-    }
-    return count;
+void DownloadWalk::Impl::Prepare(Item& item) {
+    item.images = std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
+    item.rows.resize(item.work.refs.size());
+    for (std::size_t r = 0; r < item.rows.size(); ++r)
+        item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
+    notStarted_ += item.rows.size();
 }
 
 bool DownloadWalk::Impl::MakeCurrent(Item& item, const Hooks& hooks, bool announced) {
     item.current = true;
     heldAhead_ -= item.held;
     item.held = 0;
-    if (!item.images) {
-        item.images =
-            std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
-        item.rows.resize(item.work.refs.size());
-        for (std::size_t r = 0; r < item.rows.size(); ++r)
-            item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
-    }
+    if (!item.images) Prepare(item);
     if (!hooks.show(item.work, announced)) return false;
     // What happened while it was ahead is shown now, in row order.
     ShowBegun(item);
@@ -453,6 +445,7 @@ bool DownloadWalk::Impl::StartRow(Item& item, std::size_t r) {
     const std::size_t tag = nextTag_++;
     transfers_->Start(tag, address, arguments);
     inFlight_[tag] = {&item, r};
+    if (row.phase == Phase::NotStarted) --notStarted_;
     row.phase = Phase::Fetching;
     ++row.attempts;
     return true;
@@ -566,6 +559,7 @@ bool DownloadWalk::Impl::NextIdentity(Item& item, std::size_t r) {
     if (row.rung + 1 >= row.ladder.size()) return false;
     ++row.rung;
     row.phase = Phase::NotStarted;
+    ++notStarted_;
     row.attempts = 0;
     item.images->Record(static_cast<int>(r)).reason = FailReason::None;
     item.open = std::min(item.open, r);  // one at a time goes back to it
@@ -628,6 +622,7 @@ void DownloadWalk::Impl::Abandon(const Hooks& hooks) {
     summary.complete = false;
     hooks.done(item.work, summary);
     queue_.clear();
+    notStarted_ = 0;
 }
 
 void DownloadWalk::Impl::RewriteStored(Item& item) {

@@ -130,9 +130,15 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     // What each occurrence is fetched as, when it differs from its source text.
     std::vector<std::string> fetched;
     SourceEdits edits;
+    // The article's encoding, found once when something needs it.
+    std::optional<ArticleEncoding> encoding;
+    const auto encodingOf = [&] {
+        if (!encoding) encoding = DetectArticleEncoding(article);
+        return *encoding;
+    };
     if (ReadsReferencesDifferently(options)) {
-        std::vector<FoundSource> found = ScanSources(
-            article, options, DetectArticleEncoding(article), markdownArticle, &events, &edits);
+        std::vector<FoundSource> found =
+            ScanSources(article, options, encodingOf(), markdownArticle, &events, &edits);
         verdicts.reserve(found.size());
         fetched.reserve(found.size());
         for (FoundSource& source : found) {
@@ -169,7 +175,7 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     for (const RefVerdict& v : verdicts) {
         for (const char c : v.sourceValue) utf8 = utf8 || static_cast<unsigned char>(c) >= 0x80;
     }
-    utf8 = utf8 && DetectArticleEncoding(article) == ArticleEncoding::Utf8;
+    utf8 = utf8 && encodingOf() == ArticleEncoding::Utf8;
     for (std::size_t i = 0; i < verdicts.size(); ++i) {
         RefVerdict& v = verdicts[i];
         if (!last[i]) {

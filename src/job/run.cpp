@@ -66,7 +66,8 @@ class ArticleLoop {
         work.input = plan ? plan->inputs.at(next_ - 1) : work.path;
         // Read only where it lies within the article folder: a link out of it (to the password
         // file, say) must not end up in the folder meant for upload.
-        if (!platform::ReadFileWithin(inputs_.settings.articleFolder, work.input, work.text)) {
+        if (!platform::ReadFileWithin(inputs_.settings.articleFolder, work.input, work.text,
+                                      &work.permissions)) {
             work.unreadable = true;
             return work;
         }
@@ -116,11 +117,8 @@ class ArticleLoop {
             return;
         }
         // A result is never more open than the file it was made from.
-        const std::optional<unsigned> permissions = platform::PermissionBits(work.input);
-        const std::string name = text::FileName(work.path);
-        if (permissions
-                ? platform::WriteFileBeneath(result_.resultFolder, name, work.text, *permissions)
-                : platform::WriteFileBeneath(result_.resultFolder, name, work.text)) {
+        if (platform::WriteFileBeneath(result_.resultFolder, text::FileName(work.path), work.text,
+                                       work.permissions)) {
             ++counts.articlesWritten;
             observer_.ArticleEnds(work.path, ArticleEnd::Written, summary.records);
         } else {

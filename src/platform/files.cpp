@@ -662,7 +662,8 @@ std::string ReachedPath(int fd) {
 
 }  // namespace
 
-bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out) {
+bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out,
+                    unsigned* permissions) {
     out.clear();
     if (folder.empty() || path.empty()) return false;
     const Fd base(Retrying(
@@ -692,6 +693,7 @@ bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes&
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
     out = std::move(bytes);
+    if (permissions) *permissions = static_cast<unsigned>(st.st_mode) & 07777u;
     return true;
 }
 

@@ -26,8 +26,10 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out);
 // Reads the whole file at path (absolute, or relative to folder) when what it leads to is a
 // regular file inside folder (in it or below it), as ReadWholeFile does; false (and empty
 // bytes) otherwise. Links are followed, the folder's own too, but one on the way that leads out
-// of the folder is refused: the file is opened and then asked where it lies.
-bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out);
+// of the folder is refused: the file is opened and then asked where it lies. permissions, when
+// given, takes the file's permission bits.
+bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out,
+                    unsigned* permissions = nullptr);
 // Creates the file or replaces its whole content; false when anything failed. Only a regular
 // file is written: a link at the name is not followed, a FIFO or device is refused.
 bool WriteWholeFile(std::string_view path, std::string_view bytes);

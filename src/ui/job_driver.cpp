@@ -78,9 +78,7 @@ void JobDriver::StopForClose() {
 
 job::RunInputs JobDriver::Inputs(job::ListingMethod method) const {
     job::RunInputs inputs;
-    inputs.settings = {Setting(EditBox::ArticleFolder), Setting(EditBox::ArticleFilter),
-                       Setting(EditBox::ImageFolder),   Setting(EditBox::OldPrefix),
-                       Setting(EditBox::NewPrefix),     Setting(EditBox::ExcludedRanges)};
+    inputs.settings = ShownSettings(window_);
     inputs.options = options_;
     inputs.method = method;
     return inputs;

@@ -89,7 +89,6 @@ class JobDriver : private job::RunObserver {
     job::RunInputs Inputs(job::ListingMethod method) const;
     void RequestStop();
     void Finish();
-    std::string Setting(EditBox box) const { return window_.EditText(box); }
     platform::MessageAnswer Tell(const std::string& text, platform::MessageButtons buttons);
 
     JobWindow& window_;

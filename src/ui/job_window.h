@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "job/run.h"
+
 namespace zembrat::ui {
 
 // The six edit boxes; each holds one setting, read as typed whenever the run needs it.
@@ -16,6 +18,30 @@ enum class EditBox {
     NewPrefix,
     ExcludedRanges
 };
+
+// The boxes of the six settings, in the order of the settings table.
+inline constexpr EditBox kSettingBoxes[] = {EditBox::ArticleFolder, EditBox::ArticleFilter,
+                                            EditBox::ImageFolder,   EditBox::OldPrefix,
+                                            EditBox::NewPrefix,     EditBox::ExcludedRanges};
+
+// The setting a box shows.
+constexpr std::string job::JobSettings::*SettingField(EditBox box) {
+    switch (box) {
+        case EditBox::ArticleFolder:
+            return &job::JobSettings::articleFolder;
+        case EditBox::ArticleFilter:
+            return &job::JobSettings::articleFilter;
+        case EditBox::ImageFolder:
+            return &job::JobSettings::imageFolder;
+        case EditBox::OldPrefix:
+            return &job::JobSettings::oldPrefix;
+        case EditBox::NewPrefix:
+            return &job::JobSettings::newPrefix;
+        case EditBox::ExcludedRanges:
+            return &job::JobSettings::excludedRanges;
+    }
+    return nullptr;
+}
 
 // Indices into the status list's icon list.
 enum class StatusIcon { Saved = 0, Failed = 1, Queued = 2, Downloading = 3 };
@@ -52,5 +78,12 @@ class JobWindow {
     // Opens the folder in the file manager without waiting; false when it could not be started.
     virtual bool OpenInFileManager(const std::string& folder) = 0;
 };
+
+// The six settings as the window's boxes hold them now.
+inline job::JobSettings ShownSettings(const JobWindow& window) {
+    job::JobSettings settings;
+    for (EditBox box : kSettingBoxes) settings.*SettingField(box) = window.EditText(box);
+    return settings;
+}
 
 }  // namespace zembrat::ui

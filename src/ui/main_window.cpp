@@ -58,29 +58,6 @@ QLineEdit* MakeEditBox(const QString& name, const QString& text, const QRect& ge
     return edit;
 }
 
-// The boxes that show the six settings, in the table's order.
-constexpr EditBox kSettingBoxes[] = {EditBox::ArticleFolder, EditBox::ArticleFilter,
-                                     EditBox::ImageFolder,   EditBox::OldPrefix,
-                                     EditBox::NewPrefix,     EditBox::ExcludedRanges};
-
-std::string job::JobSettings::*SettingField(EditBox box) {
-    switch (box) {
-        case EditBox::ArticleFolder:
-            return &job::JobSettings::articleFolder;
-        case EditBox::ArticleFilter:
-            return &job::JobSettings::articleFilter;
-        case EditBox::ImageFolder:
-            return &job::JobSettings::imageFolder;
-        case EditBox::OldPrefix:
-            return &job::JobSettings::oldPrefix;
-        case EditBox::NewPrefix:
-            return &job::JobSettings::newPrefix;
-        case EditBox::ExcludedRanges:
-            return &job::JobSettings::excludedRanges;
-    }
-    return nullptr;
-}
-
 // The settings a new window shows.
 const job::SettingValues& Defaults() {
     static const job::SettingValues defaults = job::DefaultSettingValues(ToGbk(QDir::homePath()));
@@ -309,10 +286,7 @@ bool MainWindow::event(QEvent* event) {
 }
 
 job::SettingValues MainWindow::ShownSettings() const {
-    job::SettingValues values;
-    for (EditBox box : kSettingBoxes) values.settings.*SettingField(box) = EditText(box);
-    values.options = driver_.options();
-    return values;
+    return {ui::ShownSettings(*this), driver_.options()};
 }
 
 void MainWindow::LoadSettings() {

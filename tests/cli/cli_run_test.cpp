@@ -81,6 +81,12 @@ class CliRunTest : public ::testing::Test {
                                  {"排除地址范围", "*ads.example*"}});
     }
     std::string Url(const std::string& path) const { return server.Url(path); }
+    // Waits until path was asked for count times, or until seconds after start.
+    void AwaitRequests(const std::string& path, std::size_t count,
+                       std::chrono::steady_clock::time_point start, double seconds) {
+        while (server.RequestsTo(path).size() < count && SecondsSince(start) < seconds)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 
     HttpServer server;
     TempDir dir;
@@ -299,8 +305,7 @@ TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
     ChildProcess child(kProgram, {"--run", articles, "--settings", settings, "--report", report},
                        dir.path());
     const auto start = std::chrono::steady_clock::now();
-    while (server.RequestsTo("/held.png").empty() && SecondsSince(start) < 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AwaitRequests("/held.png", 1, start, 20);
     ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << child.Err();
     const auto signalled = std::chrono::steady_clock::now();
     child.Signal(SIGINT);
@@ -319,8 +324,7 @@ TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
 
     // Two Ctrl+C in a row end it just as well, with the same status.
     ChildProcess again(kProgram, {"--run", articles, "--settings", settings}, dir.path());
-    while (server.RequestsTo("/held.png").size() < 2 && SecondsSince(start) < 40)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AwaitRequests("/held.png", 2, start, 40);
     again.Signal(SIGINT);
     again.Signal(SIGINT);
     EXPECT_EQ(again.Wait(std::chrono::seconds(10)), 130);
@@ -331,8 +335,7 @@ TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
     const std::size_t asked = server.RequestsTo("/held.png").size();
     ChildProcess atOnce(kProgram, {"--run", dir / "more", "--settings", settings, "--jobs", "4"},
                         dir.path());
-    while (server.RequestsTo("/held.png").size() < asked + 2 && SecondsSince(start) < 60)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AwaitRequests("/held.png", asked + 2, start, 60);
     ASSERT_EQ(server.RequestsTo("/held.png").size(), asked + 2) << atOnce.Err();
     const auto stopped = std::chrono::steady_clock::now();
     atOnce.Signal(SIGINT);
@@ -350,8 +353,7 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
     ChildProcess child(kProgram, {"--run", articles, "--settings", settings, "--report", report},
                        dir.path());
     const auto start = std::chrono::steady_clock::now();
-    while (server.RequestsTo("/held.png").empty() && SecondsSince(start) < 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AwaitRequests("/held.png", 1, start, 20);
     ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << child.Err();
     const auto signalled = std::chrono::steady_clock::now();
     child.Signal(SIGTERM);
