@@ -118,9 +118,9 @@ class HttpTransferGroup {
     // member's body limit is its own (256 MiB) or an even share of the budget, whichever is
     // smaller, and shrinks as more transfers run (a body already past its share is refused).
     // A body's buffer doubles as it grows, the old one held while it moves, so the memory of
-    // the bodies in flight peaks at 1.25 times the budget: 480 MiB, under 512 MB. With 16 at
-    // once each may hold 24 MiB.
-    static constexpr std::uint64_t kDefaultBodyBudget = 384ull * 1024 * 1024;
+    // the bodies in flight peaks at 1.25 times the budget: 400 MiB, which leaves room under
+    // 512 MB for the transfers' own buffers. With 16 at once each may hold 20 MiB.
+    static constexpr std::uint64_t kDefaultBodyBudget = 320ull * 1024 * 1024;
 
     // maxHostConnections: curl opens at most that many connections to one host (0: no limit).
     // keptConnections: how many idle connections stay open for reuse (0: curl's own rule, four
