@@ -124,6 +124,14 @@ TEST(RecordFile, ALinkWhereTheRecordBelongsIsSetAsideNeverWrittenThrough) {
         EXPECT_FALSE(platform::PathExists(dir / "nowhere"));
         fs::remove(file + link + std::string("-dangling"));
     }
+    // A journal without its record is never played into a new one.
+    fs::remove(file);
+    const std::string journal = file + "-journal";
+    std::ofstream(journal) << "a journal of another record";
+    RunRecord fresh;
+    EXPECT_EQ(fresh.Open(folder), OpenResult::SetAside);
+    EXPECT_FALSE(platform::PathExists(journal));
+    fresh.Close();
     // forget sets the record aside the same way.
     RunRecord record;
     EXPECT_EQ(record.Open(folder, true), OpenResult::SetAside);
