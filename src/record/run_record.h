@@ -27,12 +27,16 @@ struct ImageEntry {
     std::string lastModified;  // as the server sent it; empty for none
     std::string outcome;       // "stored", "reused", "failed" or "not reached"
     std::int64_t time = 0;     // seconds since the epoch, when it was last settled
+
+    friend bool operator==(const ImageEntry&, const ImageEntry&) = default;
 };
 
 // One reference of an article as its last run left it.
 struct ReferenceEntry {
     std::string address;
     std::string outcome;  // as ImageEntry::outcome
+
+    friend bool operator==(const ReferenceEntry&, const ReferenceEntry&) = default;
 };
 
 // One article as its last run left it.
@@ -45,6 +49,8 @@ struct ArticleEntry {
     std::string end;         // "written", "unreadable", "not written", "cut short", "skipped"
     std::vector<ReferenceEntry> references;  // in article order
     std::int64_t time = 0;
+
+    friend bool operator==(const ArticleEntry&, const ArticleEntry&) = default;
 };
 
 // One file as it was published to a target.
@@ -54,6 +60,8 @@ struct PublishedEntry {
     std::uint64_t size = 0;
     std::string md5;  // lower-case hex
     std::int64_t time = 0;
+
+    friend bool operator==(const PublishedEntry&, const PublishedEntry&) = default;
 };
 
 enum class OpenResult {
