@@ -88,7 +88,8 @@ class RunRecord {
     OpenResult Open(const std::string& resultFolder, bool forget = false);
     bool IsOpen() const;
     // What Open had to say (the record set aside and where, or why it failed), UTF-8; empty when
-    // it opened or made the record without a word.
+    // it opened or made the record without a word. A read or write that fails later closes the
+    // record (IsOpen turns false, reads give nothing, Commit false) and says so here.
     const std::string& Message() const;
 
     std::optional<ImageEntry> Image(const std::string& address) const;
