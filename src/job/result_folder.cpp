@@ -34,4 +34,13 @@ std::string ResultFolder(std::string_view articleFolder) {
     return text::WithSeparator(articleFolder) + "转存结果"_gbk + text::kPathSeparator;
 }
 
+std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions& options) {
+    if (options.outputFolder.empty()) return ResultFolder(articleFolder);
+    return text::WithSeparator(options.outputFolder);
+}
+
+bool OutputFolderUsable(const ExtensionOptions& options) {
+    return options.outputFolder.empty() || options.outputFolder.starts_with(text::kPathSeparator);
+}
+
 }  // namespace zembrat::job

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "text/codec.h"
+
 namespace zembrat::ui {
 namespace {
 
@@ -44,9 +46,9 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
     EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
               QStringLiteral("转存 https 图片"));
-    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 7);
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 8);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              9);
+              11);
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
@@ -76,13 +78,33 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(dialog.options().timeoutSeconds, 0);
 }
 
+TEST(ExtensionDialog, TreeAndOutputFolderRoundTrip) {
+    job::ExtensionOptions start;
+    start.outputFolder = text::GbkFromUtf8("/srv/站点/public");
+    ExtensionDialog dialog(start);
+    auto* output = Child<QLineEdit>(dialog, "编辑框结果目录");
+    EXPECT_EQ(output->text(), QStringLiteral("/srv/站点/public"));
+    EXPECT_FALSE(Child<QCheckBox>(dialog, "复选框包含子目录")->isChecked());
+    EXPECT_EQ(Child<QPushButton>(dialog, "按钮选择结果目录")->text(), QStringLiteral("..."));
+    EXPECT_EQ(dialog.options(), start);
+
+    Child<QCheckBox>(dialog, "复选框包含子目录")->setChecked(true);
+    output->setText(QStringLiteral("/tmp/输出"));
+    job::ExtensionOptions expected;
+    expected.recursive = true;
+    expected.outputFolder = text::GbkFromUtf8("/tmp/输出");
+    EXPECT_EQ(dialog.options(), expected);
+    output->clear();  // empty: the usual result folder
+    EXPECT_EQ(dialog.options().outputFolder, "");
+}
+
 TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ExtensionDialog dialog(job::ExtensionOptions{});
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 9);
+    ASSERT_EQ(labels.size(), 11);
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
