@@ -380,7 +380,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             case OptionKind::Text:
                 if (const auto* text =
                         std::get_if<std::optional<std::string> Switches::*>(&entry->target))
-                    line.extensions.**text = value;  // --no-name: empty
+                    line.extensions.** text = value;  // --no-name: empty
                 else
                     line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
                 break;

@@ -19,10 +19,10 @@ namespace zembrat::cli {
 // each keeps the value the settings file gave.
 struct ExtensionSwitches {
     std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink;  // --x / --no-x
-    std::optional<int> timeoutSeconds;  // --timeout N (1..3600), --no-timeout gives 0
-    std::optional<int> jobs;            // --jobs N: downloads at once
-    std::optional<bool> recursive;                // --recursive / --no-recursive
-    std::optional<std::string> outputFolder;      // --output DIR as typed; --no-output gives ""
+    std::optional<int> timeoutSeconds;        // --timeout N (1..3600), --no-timeout gives 0
+    std::optional<int> jobs;                  // --jobs N: downloads at once
+    std::optional<bool> recursive;            // --recursive / --no-recursive
+    std::optional<std::string> outputFolder;  // --output DIR as typed; --no-output gives ""
 };
 
 // Sets every option the switches name, leaves the others as the settings file gave them. The

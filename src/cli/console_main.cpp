@@ -221,8 +221,9 @@ int DryRun(const job::RunInputs& inputs) {
     job::ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
     std::size_t downloads = 0, dropped = 0, unreadable = 0;
     for (const std::string& path : articles) {
-        std::printf("%s\n",
-                    text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
+        std::printf(
+            "%s\n",
+            text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
         text::Bytes article;
         if (!platform::ReadFileWithin(settings.articleFolder, path, article)) {
             std::printf("  unreadable article\n");

@@ -122,7 +122,8 @@ std::vector<std::string> ListArticles(std::string_view folder, std::string_view 
 
 std::string ArticleBelow(std::string_view folder, std::string_view path) {
     const std::string dir = text::WithSeparator(folder);
-    if (path.size() > dir.size() && path.starts_with(dir)) return std::string(path.substr(dir.size()));
+    if (path.size() > dir.size() && path.starts_with(dir))
+        return std::string(path.substr(dir.size()));
     return text::FileName(path);
 }
 

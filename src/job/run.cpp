@@ -68,8 +68,7 @@ class ArticleLoop {
         // Read only where it lies within the article folder: a link out of it (to the password
         // file, say) must not end up in the folder meant for upload. An earlier result read
         // again from an output folder elsewhere must lie within that one.
-        const bool fromOutput =
-            work.input != work.path && !inputs_.options.outputFolder.empty();
+        const bool fromOutput = work.input != work.path && !inputs_.options.outputFolder.empty();
         if (!platform::ReadFileWithin(
                 fromOutput ? result_.resultFolder : inputs_.settings.articleFolder, work.input,
                 work.text, &work.permissions)) {

@@ -65,10 +65,10 @@ struct RunCounts {
 
 // How a run ended.
 enum class RunEnd {
-    Finished,            // every article was taken up, or a stop ended the run part-way
-    ImageFolderLeaves,   // the image folder would leave the result folder: nothing was listed
-    NoArticles,          // the listing found no article
-    ResultFolderFailed,  // the result folder could not be made: no article was read
+    Finished,              // every article was taken up, or a stop ended the run part-way
+    ImageFolderLeaves,     // the image folder would leave the result folder: nothing was listed
+    NoArticles,            // the listing found no article
+    ResultFolderFailed,    // the result folder could not be made: no article was read
     OutputFolderRelative,  // the output folder option names no absolute folder: nothing was listed
 };
 

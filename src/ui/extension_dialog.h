@@ -38,7 +38,7 @@ class ExtensionDialog : public QDialog {
     QCheckBox* writeReport_;
     QCheckBox* hotlink_;
     QCheckBox* recursive_;
-    QLineEdit* outputFolder_;  // empty: the result folder inside the article folder
+    QLineEdit* outputFolder_;       // empty: the result folder inside the article folder
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };

@@ -87,10 +87,11 @@ TEST_F(TreeRunTest, TheTreeKeepsItsPathsAndLeavesOutHiddenLinkedAndResultFolders
     EXPECT_EQ(rows[1].article, "子目录/深层/b.htm");
 
     // Without the option the run is the plain one: the top folder only.
-    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", folder, "--settings", settings, "--recursive",
-                                  "--no-recursive"},
-                       dir.path(), &out),
-              0);
+    ASSERT_EQ(
+        RunToEnd(kProgram,
+                 {"--dry-run", folder, "--settings", settings, "--recursive", "--no-recursive"},
+                 dir.path(), &out),
+        0);
     EXPECT_EQ(out.find(text::Utf8FromGbk(articles) + "/a.htm\n"), 0u) << out;
     EXPECT_NE(out.find("Dry run: 1 articles"), std::string::npos) << out;
 }
@@ -149,14 +150,14 @@ TEST_F(TreeRunTest, AnOutputFolderElsewhereIsWrittenAndRetriedThereAndALinkIsRef
               1);
     EXPECT_NE(err.find("结果目录必须是绝对路径：站点"), std::string::npos) << err;
     EXPECT_EQ(server.RequestCount(), 0u);
-    const std::string absolute = dir.Write(
-        "abs.ini", "[扩展选项]\r\n结果目录="_gbk + dir.path() + "/绝对\r\n"_gbk);
+    const std::string absolute =
+        dir.Write("abs.ini", "[扩展选项]\r\n结果目录="_gbk + dir.path() + "/绝对\r\n"_gbk);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", folder, "--settings", absolute}, dir.path()), 0);
     EXPECT_NE(ReadFileOrMissing(dir / "绝对/a.htm"_gbk), "<missing>");
     // --no-output gives the usual folder back.
-    EXPECT_EQ(RunToEnd(kProgram, {"--run", folder, "--settings", relative, "--no-output"},
-                       dir.path()),
-              0);
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--run", folder, "--settings", relative, "--no-output"}, dir.path()),
+        0);
     EXPECT_NE(ReadFileOrMissing(articles + "/转存结果/a.htm"_gbk), "<missing>");
 }
 
