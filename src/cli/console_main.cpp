@@ -203,8 +203,8 @@ int DryRun(const job::RunInputs& inputs) {
     const job::JobSettings& settings = inputs.settings;
     platform::EventPoints quiet;
     job::RunResult none;
-    if (!job::OutputFolderUsable(inputs.options)) {
-        none.end = job::RunEnd::OutputFolderRelative;
+    if (!job::OutputFolderUsable(settings.articleFolder, inputs.options)) {
+        none.end = job::RunEnd::OutputFolderRefused;
         none.resultFolder = inputs.options.outputFolder;
         Tell(quiet, job::RunEndMessage(none, settings));
         return kSomethingFailed;

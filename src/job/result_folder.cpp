@@ -1,5 +1,7 @@
 #include "job/result_folder.h"
 
+#include <filesystem>
+
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -39,8 +41,12 @@ std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions&
     return text::WithSeparator(options.outputFolder);
 }
 
-bool OutputFolderUsable(const ExtensionOptions& options) {
-    return options.outputFolder.empty() || options.outputFolder.starts_with(text::kPathSeparator);
+bool OutputFolderUsable(std::string_view articleFolder, const ExtensionOptions& options) {
+    if (options.outputFolder.empty()) return true;
+    if (!options.outputFolder.starts_with(text::kPathSeparator)) return false;
+    std::error_code ec;
+    return !std::filesystem::equivalent(platform::NativePath(options.outputFolder),
+                                        platform::NativePath(articleFolder), ec);
 }
 
 }  // namespace zembrat::job

@@ -28,7 +28,8 @@ std::string ResultFolder(std::string_view articleFolder);
 std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions& options);
 
 // An output folder the run can take: none, or an absolute one (a relative one would depend on
-// where the program happens to be started).
-bool OutputFolderUsable(const ExtensionOptions& options);
+// where the program happens to be started) that is not the article folder itself, whose
+// articles the results would replace.
+bool OutputFolderUsable(std::string_view articleFolder, const ExtensionOptions& options);
 
 }  // namespace zembrat::job

@@ -175,8 +175,10 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
                    settings.articleFilter + "’类型的文件！"_gbk;
         case RunEnd::ResultFolderFailed:
             return "无法创建结果目录："_gbk + result.resultFolder;
-        case RunEnd::OutputFolderRelative:
-            return "结果目录必须是绝对路径："_gbk + result.resultFolder;
+        case RunEnd::OutputFolderRefused:
+            if (!result.resultFolder.starts_with(text::kPathSeparator))
+                return "结果目录必须是绝对路径："_gbk + result.resultFolder;
+            return "结果目录不能是文章目录："_gbk + result.resultFolder;
     }
     return {};
 }
@@ -205,8 +207,8 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
         return result;
     }
     const std::string resultFolder = ResultFolder(settings.articleFolder, inputs.options);
-    if (!OutputFolderUsable(inputs.options)) {
-        result.end = RunEnd::OutputFolderRelative;
+    if (!OutputFolderUsable(settings.articleFolder, inputs.options)) {
+        result.end = RunEnd::OutputFolderRefused;
         result.resultFolder = inputs.options.outputFolder;
         return result;
     }

@@ -65,11 +65,11 @@ struct RunCounts {
 
 // How a run ended.
 enum class RunEnd {
-    Finished,              // every article was taken up, or a stop ended the run part-way
-    ImageFolderLeaves,     // the image folder would leave the result folder: nothing was listed
-    NoArticles,            // the listing found no article
-    ResultFolderFailed,    // the result folder could not be made: no article was read
-    OutputFolderRelative,  // the output folder option names no absolute folder: nothing was listed
+    Finished,             // every article was taken up, or a stop ended the run part-way
+    ImageFolderLeaves,    // the image folder would leave the result folder: nothing was listed
+    NoArticles,           // the listing found no article
+    ResultFolderFailed,   // the result folder could not be made: no article was read
+    OutputFolderRefused,  // the output folder is relative, or the article folder: nothing listed
 };
 
 struct RunResult {
@@ -81,7 +81,8 @@ struct RunResult {
 
 // The message of a run that ended before its articles (GBK), from the inputs it was given:
 // "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
-// "无法创建结果目录：…" or "结果目录必须是绝对路径：…". Empty for a run that was Finished.
+// "无法创建结果目录：…", "结果目录必须是绝对路径：…" or "结果目录不能是文章目录：…". Empty for a
+// run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, one

@@ -107,7 +107,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     articles_ = result.articles;
     switch (result.end) {
         case job::RunEnd::ImageFolderLeaves:
-        case job::RunEnd::OutputFolderRelative:
+        case job::RunEnd::OutputFolderRefused:
         case job::RunEnd::NoArticles:
             // The window is closing: no message for it.
             if (!closing_) Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);

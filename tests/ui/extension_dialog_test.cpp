@@ -80,22 +80,14 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
 
 TEST(ExtensionDialog, TreeAndOutputFolderRoundTrip) {
     job::ExtensionOptions start;
-    start.outputFolder = text::GbkFromUtf8("/srv/站点/public");
+    start.outputFolder = text::GbkFromUtf8("/srv/站点");
     ExtensionDialog dialog(start);
-    auto* output = Child<QLineEdit>(dialog, "编辑框结果目录");
-    EXPECT_EQ(output->text(), QStringLiteral("/srv/站点/public"));
-    EXPECT_FALSE(Child<QCheckBox>(dialog, "复选框包含子目录")->isChecked());
-    EXPECT_EQ(Child<QPushButton>(dialog, "按钮选择结果目录")->text(), QStringLiteral("..."));
     EXPECT_EQ(dialog.options(), start);
-
     Child<QCheckBox>(dialog, "复选框包含子目录")->setChecked(true);
-    output->setText(QStringLiteral("/tmp/输出"));
-    job::ExtensionOptions expected;
-    expected.recursive = true;
-    expected.outputFolder = text::GbkFromUtf8("/tmp/输出");
-    EXPECT_EQ(dialog.options(), expected);
-    output->clear();  // empty: the usual result folder
-    EXPECT_EQ(dialog.options().outputFolder, "");
+    Child<QLineEdit>(dialog, "编辑框结果目录")->setText(QStringLiteral(" /tmp/输出 "));
+    start.recursive = true;
+    start.outputFolder = text::GbkFromUtf8("/tmp/输出");
+    EXPECT_EQ(dialog.options(), start);
 }
 
 TEST(ExtensionDialog, EveryExplanationShowsWhole) {
