@@ -127,8 +127,8 @@ constexpr std::array<OptionEntry, 24> kOptions{{
      "files first, then its subfolders in name order; hidden folders, links to\n"
      "folders and the result folder are left out. Each result keeps the article's\n"
      "path below the result folder (`sub/a.htm` becomes _result_`/sub/a.htm`); the\n"
-     "image folder stays one for the whole tree. The report and the dry run name\n"
-     "the articles by that path."},
+     "image folder stays one for the whole tree. The report, the dry run and the\n"
+     "progress lines name the articles by that path."},
     {"--output", "", "DIR", OptionKind::Text, OptionGroup::Extensions, &Switches::outputFolder,
      "write the results into DIR instead of FOLDER/转存结果/\n"
      "(relative: from the current folder)",

@@ -147,6 +147,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     web.SetEventPoints(events);
 
     ConsoleProgress progress(line.quiet, ::isatty(STDERR_FILENO) == 1, events);
+    progress.ShowArticlesBelow(job::ShownBelow(inputs));
     job::ReportCollector report(job::ShownBelow(inputs));
     job::RunObservers observers;
     observers.Add(progress);

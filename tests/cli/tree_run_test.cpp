@@ -51,8 +51,11 @@ TEST(TreeRun, TheTreeKeepsItsPathsInAnOutputFolderThatTheRetryTakesUpAndALinkIsR
     EXPECT_NE(out.find("\n子目录/深层/b.htm\n  download"), std::string::npos) << out;
     EXPECT_NE(out.find("Dry run: 2 articles, 3 images"), std::string::npos) << out;
     EXPECT_EQ(run({"-C", dir.path(), kProgram, "--run", folder, "--output", "文章/public",
-                   "--report", report}),
+                   "--report", report},
+                  &out),
               1);
+    EXPECT_NE(out.find("[2/2] 子目录/深层/b.htm: written, 1 stored, 1 failed"), std::string::npos)
+        << out;
     const std::string site = dir / "文章/public/"_gbk;
     const std::string native = text::Utf8FromGbk(site);
     std::vector<std::string> written;
