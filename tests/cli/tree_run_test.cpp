@@ -6,7 +6,6 @@
 
 #include "child_process.h"
 #include "job/image_names.h"
-#include "job/run_report.h"
 #include "support/http_server.h"
 #include "text/codec.h"
 
@@ -66,10 +65,7 @@ TEST(TreeRun, TheTreeKeepsItsPathsInAnOutputFolderThatTheRetryTakesUpAndALinkIsR
               (std::vector<std::string>{"a.htm", "files/img/" + job::ContentName(png) + ".png",
                                         "old.htm", "子目录/深层/b.htm"}));
     EXPECT_EQ(ReadFileOrMissing(site + "a.htm"), "顶层"_gbk + stored + ".png\">");
-    std::vector<job::ReportRow> rows;
-    std::string error;
-    ASSERT_TRUE(job::ParseCsvReport(ReadFileOrMissing(report), rows, error)) << error;
-    EXPECT_EQ(rows.back().article, "子目录/深层/b.htm");
+    EXPECT_NE(ReadFileOrMissing(report).find("\r\n子目录/深层/b.htm,"), std::string::npos);
     // The retry reads the deep article's earlier result from there; its links are the top one's.
     EXPECT_EQ(run({kProgram, "--retry-failed", report, folder, "--output", text::Utf8FromGbk(site)},
                   &out),
