@@ -16,7 +16,7 @@ using job::ExtensionOptions;
 using Line = CommandLine;
 using Switches = ExtensionSwitches;
 
-constexpr std::array<OptionEntry, 22> kOptions{{
+constexpr std::array<OptionEntry, 24> kOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -120,6 +120,22 @@ constexpr std::array<OptionEntry, 22> kOptions{{
      "(its canonical address). The per-site rules of the settings file win over\n"
      "these. Two addresses of one site that give the same bytes are suspected\n"
      "placeholders: they fail instead of being stored."},
+    {"--recursive", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::recursive,
+     "also the articles of the subfolders; each result keeps its\n"
+     "path below the result folder",
+     "Also take the articles of the article folder's subfolders, each folder's own\n"
+     "files first, then its subfolders in name order; hidden folders, links to\n"
+     "folders and the result folder are left out. Each result keeps the article's\n"
+     "path below the result folder (`sub/a.htm` becomes _result_`/sub/a.htm`); the\n"
+     "image folder stays one for the whole tree. The report, the dry run and the\n"
+     "progress lines name the articles by that path."},
+    {"--output", "", "DIR", OptionKind::Text, OptionGroup::Extensions, &Switches::outputFolder,
+     "write the results into DIR instead of FOLDER/转存结果/\n"
+     "(relative: from the current folder)",
+     "Write the results (articles and image folder) into _DIR_ instead of\n"
+     "`转存结果/` inside the article folder; a relative _DIR_ is taken from the\n"
+     "current folder. It must not be a link. `--no-output` gives the usual\n"
+     "result folder back. In the settings file the folder must be absolute."},
 
     {"--help", "-h", "", OptionKind::Flag, OptionGroup::Other, Action::Help, "this text",
      "Show the options."},
@@ -164,7 +180,8 @@ bool ParseInt(const std::string& text, int low, int high, int& out) {
 }
 
 bool HasNoForm(const OptionEntry& e) {
-    return e.kind == OptionKind::Switch || (e.kind == OptionKind::Number && e.offValue);
+    return e.kind == OptionKind::Switch || (e.kind == OptionKind::Number && e.offValue) ||
+           std::holds_alternative<std::optional<std::string> Switches::*>(e.target);
 }
 
 std::string NoForm(const OptionEntry& e) {
@@ -268,6 +285,7 @@ void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& opt
     set(switches.timeoutSeconds, options.timeoutSeconds);
     set(switches.jobs, options.downloadsAtOnce);
     set(switches.hotlink, options.hotlink);
+    set(switches.recursive, options.recursive);
 }
 
 bool WantsConsole(int argc, char** argv) {
@@ -360,7 +378,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                     !negated;
                 break;
             case OptionKind::Text:
-                line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
+                if (const auto* text =
+                        std::get_if<std::optional<std::string> Switches::*>(&entry->target))
+                    line.extensions.** text = value;  // --no-name: empty
+                else
+                    line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
                 break;
             case OptionKind::Number: {
                 int number = entry->offValue.value_or(0);

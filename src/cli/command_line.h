@@ -19,11 +19,14 @@ namespace zembrat::cli {
 // each keeps the value the settings file gave.
 struct ExtensionSwitches {
     std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink;  // --x / --no-x
-    std::optional<int> timeoutSeconds;  // --timeout N (1..3600), --no-timeout gives 0
-    std::optional<int> jobs;            // --jobs N: downloads at once
+    std::optional<int> timeoutSeconds;        // --timeout N (1..3600), --no-timeout gives 0
+    std::optional<int> jobs;                  // --jobs N: downloads at once
+    std::optional<bool> recursive;            // --recursive / --no-recursive
+    std::optional<std::string> outputFolder;  // --output DIR as typed; --no-output gives ""
 };
 
-// Sets every option the switches name, leaves the others as the settings file gave them.
+// Sets every option the switches name, leaves the others as the settings file gave them. The
+// output folder is left to the caller, which takes a relative one from the current folder.
 void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options);
 
 struct CommandLine {
@@ -49,7 +52,7 @@ enum class OptionKind {
     Folder,  // the article folder, a plain argument; listed with the options
     Flag,    // --name
     Switch,  // --name / --no-name, the last one given wins
-    Text,    // --name VALUE
+    Text,    // --name VALUE; an extension's text also has --no-name, which empties it
     Number,  // --name N within [low, high]; with offValue, --no-name sets that
 };
 enum class OptionGroup { Settings, Run, Extensions, Other };
@@ -58,7 +61,8 @@ enum class Action { Help, Version, Run };  // what a flag asks for beyond the li
 using OptionTarget =
     std::variant<std::monostate, Action, bool CommandLine::*,
                  std::optional<std::string> CommandLine::*,
-                 std::optional<bool> ExtensionSwitches::*, std::optional<int> ExtensionSwitches::*>;
+                 std::optional<bool> ExtensionSwitches::*, std::optional<int> ExtensionSwitches::*,
+                 std::optional<std::string> ExtensionSwitches::*>;
 
 struct OptionEntry {
     std::string_view name;       // "--filter"; for the folder, its value name

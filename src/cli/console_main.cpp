@@ -147,7 +147,8 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     web.SetEventPoints(events);
 
     ConsoleProgress progress(line.quiet, ::isatty(STDERR_FILENO) == 1, events);
-    job::ReportCollector report;
+    progress.ShowArticlesBelow(job::ShownBelow(inputs));
+    job::ReportCollector report(job::ShownBelow(inputs));
     job::RunObservers observers;
     observers.Add(progress);
     observers.Add(report);
@@ -202,18 +203,28 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
 int DryRun(const job::RunInputs& inputs) {
     const job::JobSettings& settings = inputs.settings;
     platform::EventPoints quiet;
+    job::RunResult none;
+    if (!job::OutputFolderUsable(settings.articleFolder, inputs.options)) {
+        none.end = job::RunEnd::OutputFolderRefused;
+        none.resultFolder = inputs.options.outputFolder;
+        Tell(quiet, job::RunEndMessage(none, settings));
+        return kSomethingFailed;
+    }
     const std::vector<std::string> articles = job::ListArticles(
-        settings.articleFolder, settings.articleFilter, job::ListingMethod::FolderObject, quiet);
+        settings.articleFolder, settings.articleFilter, job::ListingMethod::FolderObject, quiet,
+        {inputs.options.recursive, job::ResultFolder(settings.articleFolder, inputs.options)});
     if (articles.empty()) {
-        job::RunResult none;
         none.end = job::RunEnd::NoArticles;
         Tell(quiet, job::RunEndMessage(none, settings));
         return kSomethingFailed;
     }
+    const std::string below = job::ShownBelow(inputs);
     job::ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
     std::size_t downloads = 0, dropped = 0, unreadable = 0;
     for (const std::string& path : articles) {
-        std::printf("%s\n", text::Utf8FromGbk(path).c_str());
+        std::printf(
+            "%s\n",
+            text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
         text::Bytes article;
         if (!platform::ReadFileWithin(settings.articleFolder, path, article)) {
             std::printf("  unreadable article\n");
@@ -249,8 +260,8 @@ std::string PlainFolder(const std::string& folder) {
 }
 
 // A report's article path the retry may read and write beside: absolute, with no ".", ".." or
-// empty piece, and directly inside the run's article folder.
-bool ArticleOfTheFolder(const std::string& article, const std::string& folder) {
+// empty piece, and directly inside the run's article folder (anywhere below it for a tree).
+bool ArticleOfTheFolder(const std::string& article, const std::string& folder, bool tree) {
     if (folder.empty() || !article.starts_with('/')) return false;
     std::size_t at = 1;
     for (;;) {
@@ -260,7 +271,9 @@ bool ArticleOfTheFolder(const std::string& article, const std::string& folder) {
         if (next == std::string::npos) break;
         at = next + 1;
     }
-    return text::DirectoryPart(article) == (folder == "/" ? std::string() : folder);
+    const std::string inFolder = folder == "/" ? std::string() : folder;
+    if (tree) return article.starts_with(inFolder + "/");
+    return text::DirectoryPart(article) == inFolder;
 }
 
 bool IsHttpsAddress(const std::string& address) {
@@ -280,8 +293,12 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     // Every article the report names must be one of the run's article folder, named plainly:
     // a report is a file anyone may have edited, and the retry reads and writes beside it.
     const std::string folder = PlainFolder(inputs.settings.articleFolder);
-    for (const job::ReportRow& row : rows) {
-        if (!ArticleOfTheFolder(text::GbkFromUtf8(row.article), folder))
+    const bool tree = inputs.options.recursive;
+    for (job::ReportRow& row : rows) {
+        // A tree's report names its articles below the article folder.
+        if (tree && !folder.empty() && !row.article.empty() && !row.article.starts_with('/'))
+            row.article = text::Utf8FromGbk(text::WithSeparator(folder)) + row.article;
+        if (!ArticleOfTheFolder(text::GbkFromUtf8(row.article), folder, tree))
             return Usage(*line.retryReport + ", line " + std::to_string(row.line) +
                          ": the article is not a plain absolute path in the article folder " +
                          text::Utf8FromGbk(folder) + ": " + row.article);
@@ -316,18 +333,22 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
         return httpsLeft ? kSomethingFailed : kAllDone;
     }
     inputs.settings.articleFolder = folder;
-    const std::string resultFolder = job::ResultFolder(folder);
+    const std::string resultFolder = job::ResultFolder(folder, inputs.options);
+    const std::string below = job::ShownBelow(inputs);
     std::set<std::string> fromOriginal;
     for (const std::string& article : plan.articles) {
         // The earlier result keeps the images stored then rewritten; without one (or with a
         // link or anything but a file in its place), the article.
-        const std::string earlier = resultFolder + text::FileName(article);
+        const std::string earlier =
+            resultFolder + (tree ? job::ArticleBelow(folder, article) : text::FileName(article));
         std::error_code ec;
         const bool hasEarlier =
             std::filesystem::symlink_status(platform::NativePath(earlier), ec).type() ==
             std::filesystem::file_type::regular;
         plan.inputs.push_back(hasEarlier ? earlier : article);
-        if (!hasEarlier) fromOriginal.insert(text::Utf8FromGbk(article));
+        if (!hasEarlier)
+            fromOriginal.insert(
+                text::Utf8FromGbk(below.empty() ? article : job::ArticleBelow(below, article)));
     }
     plan.keep = [retried = std::move(retried)](const std::string& article,
                                                const std::string& address) {
@@ -361,6 +382,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (!ReadSettings(settingsPath, line.settingsFile.has_value(), values, error))
         return Usage(error);
     ApplySwitches(line.extensions, values.options);
+    // A relative output folder typed here is taken from the current folder; --no-output gives
+    // the usual one back.
+    if (const std::optional<std::string>& output = line.extensions.outputFolder)
+        values.options.outputFolder = output->empty() ? std::string() : AbsoluteFolder(*output);
     job::JobSettings& settings = values.settings;
     auto apply = [&](const std::optional<std::string>& typed, std::string& setting) {
         if (typed) setting = text::GbkFromUtf8(*typed);

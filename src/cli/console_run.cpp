@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "job/article_listing.h"
 #include "job/run_report.h"
 #include "text/codec.h"
 
@@ -130,9 +131,10 @@ void ConsoleProgress::ArticleEnds(const std::string& path, job::ArticleEnd end,
                 else if (r.outcome == job::ImageOutcome::Failed)
                     ++failed;
             }
-            std::fprintf(stderr, "[%zu/%zu] %s: %s, %zu stored, %zu failed\n", articlesDone_,
-                         total_, text::Utf8FromGbk(path).c_str(), job::ArticleEndText(end), stored,
-                         failed);
+            std::fprintf(
+                stderr, "[%zu/%zu] %s: %s, %zu stored, %zu failed\n", articlesDone_, total_,
+                text::Utf8FromGbk(below_.empty() ? path : job::ArticleBelow(below_, path)).c_str(),
+                job::ArticleEndText(end), stored, failed);
             std::fflush(stderr);
         }
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "job/run.h"
@@ -55,6 +56,10 @@ class ConsoleProgress : public job::RunObserver {
     void ArticleEnds(const std::string& path, job::ArticleEnd end,
                      const std::vector<job::ImageRecord>& images) override;
 
+    // The articles are named by their paths below folder (see job::ShownBelow) when it is not
+    // empty.
+    void ShowArticlesBelow(std::string folder) { below_ = std::move(folder); }
+
     // Redraws the terminal line, at most ten times a second unless forced.
     void Draw(bool force);
     // Clears the terminal line (before a message) or ends it (after the run).
@@ -74,6 +79,7 @@ class ConsoleProgress : public job::RunObserver {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastDraw_{};
     bool lineShown_ = false;
+    std::string below_;
 };
 
 }  // namespace zembrat::cli

@@ -44,6 +44,8 @@ struct ExtensionOptions {
     // Kept in a section of their own; they act under the hotlink option only.
     std::vector<web::SiteRule> siteRules{};       // the first match wins over the ladder
     std::vector<PlaceholderMark> placeholders{};  // never stored
+    bool recursive = false;    // the article folder's subfolders too, each result at its own path
+    std::string outputFolder;  // GBK, absolute; empty: the result folder inside the article folder
 
     friend bool operator==(const ExtensionOptions&, const ExtensionOptions&) = default;
 };
@@ -96,6 +98,14 @@ inline const std::string& Hotlink() {
     static const std::string k = "防盗链处理"_gbk;
     return k;
 }
+inline const std::string& Recursive() {
+    static const std::string k = "包含子目录"_gbk;
+    return k;
+}
+inline const std::string& OutputFolder() {
+    static const std::string k = "结果目录"_gbk;
+    return k;
+}
 }  // namespace extension_keys
 
 namespace detail {
@@ -120,9 +130,10 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 }  // namespace detail
 
 // How many options ExtensionOptionTexts gives.
-inline constexpr std::size_t kExtensionOptionCount = 9;
+inline constexpr std::size_t kExtensionOptionCount = 11;
 
-// Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal.
+// Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal,
+// texts as given.
 inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
     namespace k = extension_keys;
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
@@ -134,7 +145,9 @@ inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
             {k::Timeout(), std::to_string(o.timeoutSeconds)},
             {k::DownloadsAtOnce(), std::to_string(o.downloadsAtOnce)},
             {k::WriteReport(), flag(o.writeReport)},
-            {k::Hotlink(), flag(o.hotlink)}};
+            {k::Hotlink(), flag(o.hotlink)},
+            {k::Recursive(), flag(o.recursive)},
+            {k::OutputFolder(), o.outputFolder}};
 }
 
 // Only the pairs whose value differs from the default's: what a settings file needs to hold,
@@ -178,6 +191,10 @@ inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
             o.writeReport = detail::FlagOrDefault(value, d.writeReport);
         else if (key == k::Hotlink())
             o.hotlink = detail::FlagOrDefault(value, d.hotlink);
+        else if (key == k::Recursive())
+            o.recursive = detail::FlagOrDefault(value, d.recursive);
+        else if (key == k::OutputFolder())
+            o.outputFolder = value;
     }
     return o;
 }

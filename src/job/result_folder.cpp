@@ -1,5 +1,7 @@
 #include "job/result_folder.h"
 
+#include <filesystem>
+
 #include "platform/files.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -32,6 +34,19 @@ bool LeavesItsBase(std::string_view relative) {
 std::string ResultFolder(std::string_view articleFolder) {
     using namespace text::literals;
     return text::WithSeparator(articleFolder) + "转存结果"_gbk + text::kPathSeparator;
+}
+
+std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions& options) {
+    if (options.outputFolder.empty()) return ResultFolder(articleFolder);
+    return text::WithSeparator(options.outputFolder);
+}
+
+bool OutputFolderUsable(std::string_view articleFolder, const ExtensionOptions& options) {
+    if (options.outputFolder.empty()) return true;
+    if (!options.outputFolder.starts_with(text::kPathSeparator)) return false;
+    std::error_code ec;
+    return !std::filesystem::equivalent(platform::NativePath(options.outputFolder),
+                                        platform::NativePath(articleFolder), ec);
 }
 
 }  // namespace zembrat::job

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "job/extension_options.h"
+
 namespace zembrat::job {
 
 // Makes every folder of path that ends before a separator, one level at a time: a path that
@@ -20,5 +22,14 @@ bool LeavesItsBase(std::string_view relative);
 // The folder the run writes into: the article folder, one separator, "转存结果" and a
 // final separator.
 std::string ResultFolder(std::string_view articleFolder);
+
+// The run's result folder, the one every front end and the report name: the output folder
+// option's folder with a final separator when one is given, otherwise ResultFolder above.
+std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions& options);
+
+// An output folder the run can take: none, or an absolute one (a relative one would depend on
+// where the program happens to be started) that is not the article folder itself, whose
+// articles the results would replace.
+bool OutputFolderUsable(std::string_view articleFolder, const ExtensionOptions& options);
 
 }  // namespace zembrat::job

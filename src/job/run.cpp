@@ -1,6 +1,7 @@
 #include "job/run.h"
 
 #include <optional>
+#include <set>
 
 #include "job/download_walk.h"
 #include "job/ref_scanner.h"
@@ -65,9 +66,12 @@ class ArticleLoop {
         const std::optional<RunPlan>& plan = inputs_.plan;
         work.input = plan ? plan->inputs.at(next_ - 1) : work.path;
         // Read only where it lies within the article folder: a link out of it (to the password
-        // file, say) must not end up in the folder meant for upload.
-        if (!platform::ReadFileWithin(inputs_.settings.articleFolder, work.input, work.text,
-                                      &work.permissions)) {
+        // file, say) must not end up in the folder meant for upload. An earlier result read
+        // again from an output folder elsewhere must lie within that one.
+        const bool fromOutput = work.input != work.path && !inputs_.options.outputFolder.empty();
+        if (!platform::ReadFileWithin(
+                fromOutput ? result_.resultFolder : inputs_.settings.articleFolder, work.input,
+                work.text, &work.permissions)) {
             work.unreadable = true;
             return work;
         }
@@ -116,9 +120,12 @@ class ArticleLoop {
             observer_.ArticleEnds(work.path, ArticleEnd::CutShort, summary.records);
             return;
         }
-        // A result is never more open than the file it was made from.
-        if (platform::WriteFileBeneath(result_.resultFolder, text::FileName(work.path), work.text,
-                                       work.permissions)) {
+        // A result is never more open than the file it was made from. In a tree each result
+        // keeps the article's place below the article folder.
+        const std::string name = inputs_.options.recursive
+                                     ? ArticleBelow(inputs_.settings.articleFolder, work.path)
+                                     : text::FileName(work.path);
+        if (platform::WriteFileBeneath(result_.resultFolder, name, work.text, work.permissions)) {
             ++counts.articlesWritten;
             observer_.ArticleEnds(work.path, ArticleEnd::Written, summary.records);
         } else {
@@ -141,8 +148,18 @@ class ArticleLoop {
 
 }  // namespace
 
-std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path) {
-    return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + text::BaseName(path);
+std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path,
+                              std::string_view below) {
+    std::string name = text::BaseName(path);
+    if (!below.empty()) {
+        const std::string folder = text::DirectoryPart(ArticleBelow(below, path));
+        if (!folder.empty()) name = folder + text::kPathSeparator + name;
+    }
+    return "(" + std::to_string(count) + ":" + std::to_string(index) + ")" + name;
+}
+
+std::string ShownBelow(const RunInputs& inputs) {
+    return inputs.options.recursive ? inputs.settings.articleFolder : std::string();
 }
 
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings) {
@@ -158,6 +175,10 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
                    settings.articleFilter + "’类型的文件！"_gbk;
         case RunEnd::ResultFolderFailed:
             return "无法创建结果目录："_gbk + result.resultFolder;
+        case RunEnd::OutputFolderRefused:
+            if (!result.resultFolder.starts_with(text::kPathSeparator))
+                return "结果目录必须是绝对路径："_gbk + result.resultFolder;
+            return "结果目录不能是文章目录："_gbk + result.resultFolder;
     }
     return {};
 }
@@ -185,14 +206,21 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
         result.end = RunEnd::ImageFolderLeaves;
         return result;
     }
-    result.articles = inputs.plan ? inputs.plan->articles
-                                  : ListArticles(settings.articleFolder, settings.articleFilter,
-                                                 inputs.method, events);
+    const std::string resultFolder = ResultFolder(settings.articleFolder, inputs.options);
+    if (!OutputFolderUsable(settings.articleFolder, inputs.options)) {
+        result.end = RunEnd::OutputFolderRefused;
+        result.resultFolder = inputs.options.outputFolder;
+        return result;
+    }
+    result.articles =
+        inputs.plan ? inputs.plan->articles
+                    : ListArticles(settings.articleFolder, settings.articleFilter, inputs.method,
+                                   events, {inputs.options.recursive, resultFolder});
     if (result.articles.empty()) {
         result.end = RunEnd::NoArticles;
         return result;
     }
-    result.resultFolder = ResultFolder(settings.articleFolder);
+    result.resultFolder = resultFolder;
     observer.RunBegins(result.articles, result.resultFolder);
     if (!MakeFolders(result.resultFolder) || !platform::MakeResultFolder(result.resultFolder)) {
         // Nothing could be written there (or only through a link): end before reading any article.
@@ -202,6 +230,15 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     // What a run killed before its renames left behind goes; nothing else is touched.
     platform::RemoveLeftoverTemporaries(result.resultFolder,
                                         text::ReplaceAll(settings.imageFolder, "\\", "/"));
+    if (inputs.options.recursive) {
+        std::set<std::string> below;
+        for (const std::string& article : result.articles) {
+            const std::string folder =
+                text::DirectoryPart(ArticleBelow(settings.articleFolder, article));
+            if (!folder.empty() && below.insert(folder).second)
+                platform::RemoveLeftoverTemporaries(result.resultFolder, folder);
+        }
+    }
     ArticleLoop(inputs, web, events, observer, sleep, result).RunAll();
     return result;
 }

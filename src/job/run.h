@@ -65,10 +65,11 @@ struct RunCounts {
 
 // How a run ended.
 enum class RunEnd {
-    Finished,            // every article was taken up, or a stop ended the run part-way
-    ImageFolderLeaves,   // the image folder would leave the result folder: nothing was listed
-    NoArticles,          // the listing found no article
-    ResultFolderFailed,  // the result folder could not be made: no article was read
+    Finished,             // every article was taken up, or a stop ended the run part-way
+    ImageFolderLeaves,    // the image folder would leave the result folder: nothing was listed
+    NoArticles,           // the listing found no article
+    ResultFolderFailed,   // the result folder could not be made: no article was read
+    OutputFolderRefused,  // the output folder is relative, or the article folder: nothing listed
 };
 
 struct RunResult {
@@ -80,15 +81,23 @@ struct RunResult {
 
 // The message of a run that ended before its articles (GBK), from the inputs it was given:
 // "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
-// "无法创建结果目录：…". Empty for a run that was Finished.
+// "无法创建结果目录：…", "结果目录必须是绝对路径：…" or "结果目录不能是文章目录：…". Empty for a
+// run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, one
 // line per kind of failure, then the question whether to open it.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
-// "(count:i)base": what the status shows while the i-th of count articles is processed.
-std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path);
+// "(count:i)base": what the status shows while the i-th of count articles is processed. With
+// below (the folder of ShownBelow), base is the article's path below it, "sub/dir/a".
+std::string ArticleStatusText(std::size_t count, std::size_t index, const std::string& path,
+                              std::string_view below = {});
+
+// The folder below which the run's articles are named to the user ("sub/dir/a.htm", see
+// ArticleBelow): the article folder under the recursive option, where names alone could be
+// ambiguous; empty otherwise, and the articles go by their paths (the status by the base name).
+std::string ShownBelow(const RunInputs& inputs);
 
 // Runs once over the inputs. A stop (the event points' stop token) abandons the download in
 // flight and ends the run without writing the article it cut short. The client and the event

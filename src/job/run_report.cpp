@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "job/article_listing.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
@@ -323,7 +324,8 @@ void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
 const std::vector<ReportRow>& ReportCollector::rows() const {
     for (; made_ < ended_.size(); ++made_) {
         const Ended& e = ended_[made_];
-        std::vector<ReportRow> more = ArticleRows(e.path, e.end, e.verdicts, e.images);
+        std::vector<ReportRow> more = ArticleRows(
+            below_.empty() ? e.path : ArticleBelow(below_, e.path), e.end, e.verdicts, e.images);
         rows_.insert(rows_.end(), std::make_move_iterator(more.begin()),
                      std::make_move_iterator(more.end()));
     }

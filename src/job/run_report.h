@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "job/references.h"
@@ -60,6 +61,10 @@ std::string JsonReport(const std::vector<ReportRow>& rows);
 // records of its downloads. Both front ends write their reports from it.
 class ReportCollector : public RunObserver {
   public:
+    // below: the folder the article column names the articles below (see ShownBelow); empty,
+    // the column holds their paths.
+    explicit ReportCollector(std::string below = {}) : below_(std::move(below)) {}
+
     void ReferencesDecided(const std::string& path,
                            const std::vector<RefVerdict>& verdicts) override;
     void ArticleEnds(const std::string& path, ArticleEnd end,
@@ -78,6 +83,7 @@ class ReportCollector : public RunObserver {
         std::vector<RefVerdict> verdicts;
         std::vector<ImageRecord> images;
     };
+    std::string below_;
     std::string decidedFor_;  // the article the verdicts below belong to
     std::vector<RefVerdict> verdicts_;
     std::vector<Ended> ended_;

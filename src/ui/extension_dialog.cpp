@@ -1,6 +1,7 @@
 #include "ui/extension_dialog.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
@@ -114,6 +115,35 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
         QStringLiteral("标签说明Markdown"),
         QStringLiteral("在 .md 和 .markdown 文章里识别 ![说明](地址) 和引用式图片。"), o.markdown);
 
+    recursive_ = Option(
+        this, left, QStringLiteral("复选框包含子目录"), QStringLiteral("包含子目录"),
+        QStringLiteral("标签说明包含子目录"),
+        QStringLiteral("也处理子目录里的文章（隐藏目录、目录链接和结果目录除外），结果按原来的"
+                       "子目录存放；图片仍存放在同一个图片目录。"),
+        o.recursive);
+    auto* outputRow = new QHBoxLayout;
+    auto* outputLabel = new QLabel(QStringLiteral("结果目录："), this);
+    outputLabel->setObjectName(QStringLiteral("标签结果目录"));
+    outputFolder_ = new QLineEdit(ToQString(o.outputFolder), this);
+    outputFolder_->setObjectName(QStringLiteral("编辑框结果目录"));
+    auto* chooseOutput = new QPushButton(QStringLiteral("..."), this);
+    chooseOutput->setObjectName(QStringLiteral("按钮选择结果目录"));
+    chooseOutput->setMaximumWidth(32);
+    outputLabel->setBuddy(outputFolder_);
+    outputRow->addWidget(outputLabel);
+    outputRow->addWidget(outputFolder_);
+    outputRow->addWidget(chooseOutput);
+    left->addLayout(outputRow);
+    left->addWidget(Explanation(
+        this, QStringLiteral("标签说明结果目录"),
+        QStringLiteral("转存结果写到这个目录（须是绝对路径，不能是链接）；留空则写到文章目录下的"
+                       "“转存结果”目录。")));
+    connect(chooseOutput, &QPushButton::clicked, this, [this] {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("选择结果目录"), outputFolder_->text());
+        if (!chosen.isEmpty()) outputFolder_->setText(chosen);
+    });
+
     auto* timeoutRow = new QHBoxLayout;
     auto* timeoutLabel = new QLabel(QStringLiteral("下载超时（秒）："), this);
     timeoutLabel->setObjectName(QStringLiteral("标签下载超时"));
@@ -207,6 +237,8 @@ job::ExtensionOptions ExtensionDialog::options() const {
     o.downloadsAtOnce = downloadsAtOnce_->value();
     o.writeReport = writeReport_->isChecked();
     o.hotlink = hotlink_->isChecked();
+    o.recursive = recursive_->isChecked();
+    o.outputFolder = ToGbk(outputFolder_->text().trimmed());
     for (const std::string& line : Lines(siteRules_)) {
         if (o.siteRules.size() == job::kMaxSiteRules) break;
         if (const std::optional<web::SiteRule> rule = web::ParseSiteRule(line))

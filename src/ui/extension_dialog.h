@@ -37,6 +37,8 @@ class ExtensionDialog : public QDialog {
     QSpinBox* downloadsAtOnce_;
     QCheckBox* writeReport_;
     QCheckBox* hotlink_;
+    QCheckBox* recursive_;
+    QLineEdit* outputFolder_;       // empty: the result folder inside the article folder
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };

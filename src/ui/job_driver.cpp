@@ -97,7 +97,8 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     observers.Add(*this);
     StatusRows rows(window_, inputs.settings.imageFolder);
     observers.Add(rows);
-    job::ReportCollector report;
+    shownBelow_ = job::ShownBelow(inputs);
+    job::ReportCollector report(shownBelow_);
     if (inputs.options.writeReport) observers.Add(report);
 
     listing_ = true;
@@ -106,6 +107,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     articles_ = result.articles;
     switch (result.end) {
         case job::RunEnd::ImageFolderLeaves:
+        case job::RunEnd::OutputFolderRefused:
         case job::RunEnd::NoArticles:
             // The window is closing: no message for it.
             if (!closing_) Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
@@ -149,7 +151,7 @@ void JobDriver::RunBegins(const std::vector<std::string>& articles, const std::s
 
 void JobDriver::ArticleBegins(std::size_t index, const std::string& path) {
     window_.SetProgressPosition(static_cast<long>(index));
-    window_.SetStatusText(job::ArticleStatusText(articles_.size(), index, path));
+    window_.SetStatusText(job::ArticleStatusText(articles_.size(), index, path, shownBelow_));
 }
 
 StatusRows::StatusRows(JobWindow& window, const std::string& imageFolder)

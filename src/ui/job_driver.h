@@ -99,6 +99,7 @@ class JobDriver : private job::RunObserver {
     bool running_ = false;
     bool closing_ = false;
     std::vector<std::string> articles_;
+    std::string shownBelow_;  // the run's articles are shown by their paths below it
     job::RunCounts counts_;
     job::ExtensionOptions options_;
     job::SleepFunction sleep_ = job::RealSleep;

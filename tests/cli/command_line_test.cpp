@@ -84,6 +84,12 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
                                   std::to_string(maxJobs);
     EXPECT_EQ(Error({"--run", "--jobs=" + std::to_string(maxJobs + 1)}), jobsError);
 
+    // A text option's --no- form empties it.
+    EXPECT_EQ(Parsed({"--run", "--output=a", "--no-output"}).extensions.outputFolder, "");
+    EXPECT_EQ(Parsed({"--run", "--no-output", "--output", "b"}).extensions.outputFolder, "b");
+    EXPECT_EQ(Error({"--run", "--no-output=x"}), "--no-output takes no value");
+    EXPECT_EQ(Error({"--run", "--no-filter"}), "unknown option --no-filter");
+
     // Names that are not options, values where none belongs, values missing.
     EXPECT_EQ(Error({"--run", "--bogus"}), "unknown option --bogus");
     EXPECT_EQ(Error({"--run", "--no-jobs"}), "unknown option --no-jobs");

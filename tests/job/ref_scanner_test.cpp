@@ -481,18 +481,21 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     namespace k = extension_keys;
     EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
     EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 9u);
+    EXPECT_EQ(ExtensionOptionTexts({}).size(), 11u);
 
     ExtensionOptions o;
-    o.https = o.markdown = o.writeReport = true;
+    o.https = o.markdown = o.writeReport = o.recursive = true;
     o.timeoutSeconds = 30;
     o.downloadsAtOnce = 16;
+    o.outputFolder = "/站点/公开"_gbk;
     const OptionTexts changed = ChangedExtensionOptionTexts(o);
     EXPECT_EQ(changed, (OptionTexts{{"转存https图片"_gbk, "1"},
                                     {"处理Markdown图片"_gbk, "1"},
                                     {"下载超时"_gbk, "30"},
                                     {"同时下载数"_gbk, "16"},
-                                    {"运行后写出报告"_gbk, "1"}}));
+                                    {"运行后写出报告"_gbk, "1"},
+                                    {"包含子目录"_gbk, "1"},
+                                    {"结果目录"_gbk, "/站点/公开"_gbk}}));
     EXPECT_EQ(ExtensionOptionsFromTexts(changed), o);
     EXPECT_EQ(ExtensionOptionsFromTexts(ExtensionOptionTexts(o)), o);
 

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "text/codec.h"
+
 namespace zembrat::ui {
 namespace {
 
@@ -44,9 +46,9 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
     EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
               QStringLiteral("转存 https 图片"));
-    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 7);
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 8);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              9);
+              11);
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
@@ -62,6 +64,8 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     timeout->clear();
     QTest::keyClicks(timeout, QStringLiteral("9x0"));  // the box takes digits only
     atOnce->setValue(40);                              // held within 1..16
+    Child<QCheckBox>(dialog, "复选框包含子目录")->setChecked(true);
+    Child<QLineEdit>(dialog, "编辑框结果目录")->setText(QStringLiteral(" /tmp/输出 "));
     Child<QPushButton>(dialog, "按钮确定")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
@@ -70,6 +74,8 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     expected.writeReport = true;
     expected.timeoutSeconds = 90;
     expected.downloadsAtOnce = 16;
+    expected.recursive = true;
+    expected.outputFolder = text::GbkFromUtf8("/tmp/输出");
     EXPECT_EQ(dialog.options(), expected);
 
     timeout->clear();  // empty: the usual waits
@@ -82,7 +88,7 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 9);
+    ASSERT_EQ(labels.size(), 11);
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
