@@ -41,6 +41,7 @@ struct ExtensionOptions {
     int downloadsAtOnce = 1;    // kMinDownloadsAtOnce..kMaxDownloadsAtOnce
     bool writeReport = false;   // a report of every reference after the run
     bool hotlink = false;       // ask as a browser, no Referer first; spot "not allowed" pictures
+    bool incremental = false;   // reuse what the run record knows: skip unchanged articles
     // Kept in a section of their own; they act under the hotlink option only.
     std::vector<web::SiteRule> siteRules{};       // the first match wins over the ladder
     std::vector<PlaceholderMark> placeholders{};  // never stored
@@ -96,6 +97,10 @@ inline const std::string& Hotlink() {
     static const std::string k = "防盗链处理"_gbk;
     return k;
 }
+inline const std::string& Incremental() {
+    static const std::string k = "增量运行"_gbk;
+    return k;
+}
 }  // namespace extension_keys
 
 namespace detail {
@@ -120,7 +125,7 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 }  // namespace detail
 
 // How many options ExtensionOptionTexts gives.
-inline constexpr std::size_t kExtensionOptionCount = 9;
+inline constexpr std::size_t kExtensionOptionCount = 10;
 
 // Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal.
 inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
@@ -134,7 +139,8 @@ inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
             {k::Timeout(), std::to_string(o.timeoutSeconds)},
             {k::DownloadsAtOnce(), std::to_string(o.downloadsAtOnce)},
             {k::WriteReport(), flag(o.writeReport)},
-            {k::Hotlink(), flag(o.hotlink)}};
+            {k::Hotlink(), flag(o.hotlink)},
+            {k::Incremental(), flag(o.incremental)}};
 }
 
 // Only the pairs whose value differs from the default's: what a settings file needs to hold,
@@ -178,6 +184,8 @@ inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
             o.writeReport = detail::FlagOrDefault(value, d.writeReport);
         else if (key == k::Hotlink())
             o.hotlink = detail::FlagOrDefault(value, d.hotlink);
+        else if (key == k::Incremental())
+            o.incremental = detail::FlagOrDefault(value, d.incremental);
     }
     return o;
 }

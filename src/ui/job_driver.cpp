@@ -181,6 +181,9 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
     } else {
         window_.SetRowIcon(r, StatusIcon::Saved);
         window_.SetCellText(r, 0, record.storedPath);
+        // Reused without a download: the row says why.
+        if (record.reason == job::FailReason::Recorded)
+            window_.SetRowToolTip(r, job::FailureWords(record));
     }
 }
 
