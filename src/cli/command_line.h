@@ -18,7 +18,8 @@ namespace zembrat::cli {
 // Options that go beyond the window's settings, kept for the job's extension options. Unset,
 // each keeps the value the settings file gave.
 struct ExtensionSwitches {
-    std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink;  // --x / --no-x
+    std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink,
+        incremental;                    // --x / --no-x
     std::optional<int> timeoutSeconds;  // --timeout N (1..3600), --no-timeout gives 0
     std::optional<int> jobs;            // --jobs N: downloads at once
 };
@@ -40,7 +41,10 @@ struct CommandLine {
     std::optional<std::string> exclude;
     std::optional<std::string> settingsFile;
     std::optional<std::string> reportFile;
+    // --retry-failed: the CSV report named, or empty for the run record's articles to retry.
     std::optional<std::string> retryReport;
+    bool refresh = false;  // ask the images stored before again (incremental runs)
+    bool forget = false;   // set the run record aside and start a fresh one
     ExtensionSwitches extensions;
 };
 
@@ -51,6 +55,9 @@ enum class OptionKind {
     Switch,  // --name / --no-name, the last one given wins
     Text,    // --name VALUE
     Number,  // --name N within [low, high]; with offValue, --no-name sets that
+    // --name [VALUE]: the next argument is its value unless it is an option or an existing folder;
+    // without one the value is empty
+    OptionalText,
 };
 enum class OptionGroup { Settings, Run, Extensions, Other };
 enum class Action { Help, Version, Run };  // what a flag asks for beyond the line's members

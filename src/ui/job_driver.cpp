@@ -81,6 +81,7 @@ job::RunInputs JobDriver::Inputs(job::ListingMethod method) const {
     inputs.settings = ShownSettings(window_);
     inputs.options = options_;
     inputs.method = method;
+    inputs.refresh = refreshNext_;
     return inputs;
 }
 
@@ -92,6 +93,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     }
     closing_ = false;
     const job::RunInputs inputs = Inputs(method);
+    refreshNext_ = false;
 
     job::RunObservers observers;
     observers.Add(*this);
