@@ -146,7 +146,10 @@ Attempt RunRecord::Impl::TryOpen() {
         }
         inTransaction = true;
         code = header.Prepare(db, "SELECT count(*) FROM sqlite_master");
-        if (code == SQLITE_OK && header.Step() == SQLITE_ROW && header.Integer(0) == 0) {
+        if (code == SQLITE_OK) code = header.Step();
+        if (code != SQLITE_ROW) return Check(code, "making it");
+        code = SQLITE_OK;
+        if (header.Integer(0) == 0) {
             const std::string setup = std::string(kSchema) +
                                       "PRAGMA application_id=" + std::to_string(kApplicationId) +
                                       ";PRAGMA user_version=" + std::to_string(kVersion) + ";";
@@ -191,8 +194,9 @@ Attempt RunRecord::Impl::TryOpen() {
         return Check(code, "setting it up");
     }
     if ((code = Prepare()) != SQLITE_OK) {
-        // Tables missing or of another shape under our own version number.
-        return Check(code, "reading its tables");
+        attempt = Check(code, "reading its tables");
+        // Tables missing or of another shape under this program's own version number.
+        if ((code & 0xFF) == SQLITE_ERROR) attempt.kind = Attempt::Damaged;
     }
     return attempt;
 }
@@ -245,14 +249,16 @@ OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
     d.file = platform::NativePath(path);
     const std::string shown = Utf8Path(d.file);
 
-    auto companion = [&](const char* suffix) {
-        fs::path out = d.file;
-        out += suffix;
-        return KindAt(out);
-    };
     const EntryKind main = KindAt(d.file);
-    const EntryKind wal = companion("-wal");
-    const EntryKind shm = companion("-shm");
+    bool journalOther = false;
+    bool journalThere = false;
+    for (const std::string_view suffix : kJournalSuffixes) {
+        fs::path journal = d.file;
+        journal += std::string(suffix);
+        const EntryKind kind = KindAt(journal);
+        journalOther = journalOther || kind == EntryKind::Other;
+        journalThere = journalThere || kind != EntryKind::None;
+    }
     bool setAside = false;
     auto moveAside = [&](std::string_view label, const std::string& what) {
         const fs::path target = SetAside(d.file, label);
@@ -268,9 +274,9 @@ OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
     };
     // Nothing is opened through a link or anything but a file at the record's names, and a
     // journal without its record is never played into a new one.
-    if (main == EntryKind::Other || wal == EntryKind::Other || shm == EntryKind::Other) {
+    if (main == EntryKind::Other || journalOther) {
         if (!moveAside("damaged", "was a link or no regular file")) return OpenResult::Failed;
-    } else if (main == EntryKind::None && (wal != EntryKind::None || shm != EntryKind::None)) {
+    } else if (main == EntryKind::None && journalThere) {
         if (!moveAside("damaged", "had journal files without the record")) {
             return OpenResult::Failed;
         }

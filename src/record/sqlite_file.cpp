@@ -93,7 +93,8 @@ fs::path WithSuffix(const fs::path& path, std::string_view suffix) {
 }  // namespace
 
 fs::path SetAside(const fs::path& path, std::string_view label) {
-    static constexpr std::array<std::string_view, 3> kCompanions = {"", "-wal", "-shm"};
+    static constexpr std::array<std::string_view, 1 + kJournalSuffixes.size()> kCompanions = {
+        "", kJournalSuffixes[0], kJournalSuffixes[1], kJournalSuffixes[2]};
     const std::string base = "." + std::string(label) + "-" + LocalStamp();
     // A name none of whose three files is taken yet, so nothing is renamed over.
     fs::path target;

@@ -2,6 +2,7 @@
 // it is (a BLOB, never text SQLite might read as UTF-8), and the record file's own checks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -62,10 +63,13 @@ std::string Utf8Path(const std::filesystem::path& path);
 enum class EntryKind { None, RegularFile, Other };
 EntryKind KindAt(const std::filesystem::path& path);
 
-// Renames the file at path, with its "-wal" and "-shm" companions, to path + "." + label + "-" +
-// the local time as YYYYmmdd-HHMMSS (with "-2", "-3", ... added when that name is taken). A link
-// is renamed itself, never what it leads to. The new name of the file, or of its first companion
-// when only companions were there; empty when nothing could be renamed.
+// The files SQLite keeps beside a database, by the suffix of their name.
+inline constexpr std::array<std::string_view, 3> kJournalSuffixes = {"-wal", "-shm", "-journal"};
+
+// Renames the file at path, with its journal files (kJournalSuffixes), to path + "." + label + "-"
+// + the local time as YYYYmmdd-HHMMSS (with "-2", "-3", ... added when that name is taken). A link
+// is renamed itself, never what it leads to. The new name of the file, or of its first journal
+// file when only those were there; empty when nothing could be renamed.
 std::filesystem::path SetAside(const std::filesystem::path& path, std::string_view label);
 
 }  // namespace zembrat::record

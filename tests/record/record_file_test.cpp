@@ -75,6 +75,8 @@ TEST(RecordFile, WhatIsNoRecordOfThisVersionIsSetAsideAndANewOneMade) {
              Sql(file, "CREATE TABLE t(x); INSERT INTO t VALUES (1); PRAGMA application_id=77;");
          },
          ".damaged-"},
+        {"a table missing", [](const std::string& file) { Sql(file, "DROP TABLE refs;"); },
+         ".damaged-"},
         {"another version", [](const std::string& file) { Sql(file, "PRAGMA user_version=7;"); },
          ".version-7-"},
     };
@@ -124,6 +126,14 @@ TEST(RecordFile, ALinkWhereTheRecordBelongsIsSetAsideNeverWrittenThrough) {
         EXPECT_FALSE(platform::PathExists(dir / "nowhere"));
         fs::remove(file + link + std::string("-dangling"));
     }
+    // A journal without its record is never played into a new one.
+    fs::remove(file);
+    const std::string journal = file + "-journal";
+    std::ofstream(journal) << "a journal of another record";
+    RunRecord fresh;
+    EXPECT_EQ(fresh.Open(folder), OpenResult::SetAside);
+    EXPECT_FALSE(platform::PathExists(journal));
+    fresh.Close();
     // forget sets the record aside the same way.
     RunRecord record;
     EXPECT_EQ(record.Open(folder, true), OpenResult::SetAside);
