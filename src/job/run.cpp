@@ -360,6 +360,8 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
         if (record.IsOpen()) keeper.emplace(record, inputs, result.resultFolder);
     }
     ArticleLoop(inputs, web, events, observer, sleep, result, keeper ? &*keeper : nullptr).RunAll();
+    // A record that failed on the way says so too.
+    if (inputs.keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
     return result;
 }
 
