@@ -413,6 +413,8 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.options = values.options;
     inputs.refresh = line.refresh;
     inputs.forget = line.forget;
+    if (line.refresh && !inputs.options.incremental)
+        std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
     if (line.dryRun) return DryRun(inputs);
     if (line.retryReport) return RetryFailed(line, std::move(inputs));
     return RunJob(line, std::move(inputs));
