@@ -661,6 +661,8 @@ void DownloadWalk::Impl::Take(Ended ended) {
         row.retryAt = Clock::now() + kRetryWait;
         return;
     }
+    // A refresh that got no usable answer keeps the image stored before.
+    if (bytes.empty() && row.conditional) row.fromKnown = true;
     row.phase = Phase::Done;
     ++item->done;
     if (!item->current) {
