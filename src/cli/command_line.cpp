@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "job/extension_options.h"
@@ -16,7 +17,7 @@ using job::ExtensionOptions;
 using Line = CommandLine;
 using Switches = ExtensionSwitches;
 
-constexpr std::array<OptionEntry, 24> kOptions{{
+constexpr std::array<OptionEntry, 27> kOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -60,12 +61,17 @@ constexpr std::array<OptionEntry, 24> kOptions{{
      "became of the article.\n"
      "A name ending in `.csv` gives CSV in UTF-8 with a byte-order mark; one ending in\n"
      "`.json` gives one JSON array of objects."},
-    {"--retry-failed", "", "REPORT", OptionKind::Text, OptionGroup::Run, &Line::retryReport,
-     "download again only what the CSV report lists as failed\n"
-     "or not reached, and write those articles again",
+    {"--retry-failed", "", "[REPORT]", OptionKind::OptionalText, OptionGroup::Run,
+     &Line::retryReport,
+     "download again only what the CSV report (without one: the\n"
+     "run record) lists as failed or not reached, and write those\n"
+     "articles again",
      "Read a CSV report of an earlier run and download again only the references it\n"
      "lists as failed or not reached, in the articles it names (every image of an\n"
      "article a stop cut short).\n"
+     "Without _REPORT_ (or with the run record's file as _REPORT_) the articles come\n"
+     "from the run record of the result folder: those whose last run left images\n"
+     "failed or not reached, or that a stop cut short.\n"
      "Each article is read from its earlier result, so the images stored then stay\n"
      "rewritten, and is written again; without an earlier result the article itself is\n"
      "read, and the summary and the report say so.\n"
@@ -136,6 +142,26 @@ constexpr std::array<OptionEntry, 24> kOptions{{
      "`转存结果/` inside the article folder; a relative _DIR_ is taken from the\n"
      "current folder. It must not be a link. `--no-output` gives the usual\n"
      "result folder back. In the settings file the folder must be absolute."},
+    {"--incremental", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::incremental,
+     "do only what is new: skip the articles the run record finds\n"
+     "unchanged, download no image stored before",
+     "Do only what is new since the runs before, as the run record of the result\n"
+     "folder (`.zembrat-record.sqlite`, kept by every run) tells it: an image whose\n"
+     "stored file is still there as it was stored is not downloaded again (its row\n"
+     "says `reused`, reason `已转存`), an address met earlier in the run is downloaded\n"
+     "once, and an article whose bytes, settings and options are unchanged and whose\n"
+     "result is still there as written is skipped. A run stopped or killed goes on\n"
+     "where it ended."},
+    {"--refresh", "", "", OptionKind::Flag, OptionGroup::Extensions, &Line::refresh,
+     "with --incremental: ask again for the images stored before\n"
+     "(If-None-Match, If-Modified-Since); skip no article",
+     "With `--incremental`: ask again for each image stored before, naming the ETag\n"
+     "and Last-Modified the server gave then; an answer \"not modified\" keeps the\n"
+     "file and its name, a changed image is stored under its new name and the\n"
+     "articles that use it are written again. No article is skipped."},
+    {"--forget", "", "", OptionKind::Flag, OptionGroup::Extensions, &Line::forget,
+     "set the run record aside and start a fresh one",
+     "Set the run record aside (renamed beside it) and start a fresh one."},
 
     {"--help", "-h", "", OptionKind::Flag, OptionGroup::Other, Action::Help, "this text",
      "Show the options."},
@@ -286,6 +312,7 @@ void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& opt
     set(switches.jobs, options.downloadsAtOnce);
     set(switches.hotlink, options.hotlink);
     set(switches.recursive, options.recursive);
+    set(switches.incremental, options.incremental);
 }
 
 bool WantsConsole(int argc, char** argv) {
@@ -351,6 +378,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         const bool takesValue =
             !negated && (entry->kind == OptionKind::Text || entry->kind == OptionKind::Number);
         std::string value;
+        if (entry->kind == OptionKind::OptionalText) {
+            std::error_code ec;
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < args.size() && !args[i + 1].starts_with("-") &&
+                     !std::filesystem::is_directory(args[i + 1], ec))
+                value = args[++i];
+            line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
+            continue;
+        }
         if (!takesValue && inlineValue) return {std::nullopt, name + " takes no value"};
         if (takesValue) {
             if (inlineValue) {
@@ -363,6 +400,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         }
         switch (entry->kind) {
             case OptionKind::Folder:
+            case OptionKind::OptionalText:
                 break;
             case OptionKind::Flag:
                 if (const auto* action = std::get_if<Action>(&entry->target)) {
@@ -442,6 +480,7 @@ const std::string& HelpText() {
             "       zembrat --run [FOLDER] [OPTIONS]\n"
             "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
             "       zembrat --retry-failed REPORT.csv [FOLDER] [OPTIONS]\n"
+            "       zembrat --retry-failed [FOLDER] [OPTIONS]     from the run record\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "

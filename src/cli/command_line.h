@@ -22,6 +22,7 @@ struct ExtensionSwitches {
     std::optional<int> timeoutSeconds;        // --timeout N (1..3600), --no-timeout gives 0
     std::optional<int> jobs;                  // --jobs N: downloads at once
     std::optional<bool> recursive;            // --recursive / --no-recursive
+    std::optional<bool> incremental;          // --incremental / --no-incremental
     std::optional<std::string> outputFolder;  // --output DIR as typed; --no-output gives ""
 };
 
@@ -43,7 +44,10 @@ struct CommandLine {
     std::optional<std::string> exclude;
     std::optional<std::string> settingsFile;
     std::optional<std::string> reportFile;
+    // --retry-failed: the CSV report named, or empty for the run record's articles to retry.
     std::optional<std::string> retryReport;
+    bool refresh = false;  // ask the images stored before again (incremental runs)
+    bool forget = false;   // set the run record aside and start a fresh one
     ExtensionSwitches extensions;
 };
 
@@ -54,6 +58,9 @@ enum class OptionKind {
     Switch,  // --name / --no-name, the last one given wins
     Text,    // --name VALUE; an extension's text also has --no-name, which empties it
     Number,  // --name N within [low, high]; with offValue, --no-name sets that
+    // --name [VALUE]: the next argument is its value unless it is an option or an existing folder;
+    // without one the value is empty
+    OptionalText,
 };
 enum class OptionGroup { Settings, Run, Extensions, Other };
 enum class Action { Help, Version, Run };  // what a flag asks for beyond the line's members

@@ -23,6 +23,7 @@
 #include "job/settings_table.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "record/run_record.h"
 #include "text/codec.h"
 #include "text/gbk.h"
 #include "web/web_client.h"
@@ -158,6 +159,9 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     const bool interrupted = InterruptCount() > 0;
     RestoreInterruptHandler();
     progress.EndLine();
+    if (!result.counts.recordMessage.empty())
+        std::fprintf(stderr, "zembrat: %s\n",
+                     text::Utf8FromGbk(result.counts.recordMessage).c_str());
 
     if (result.end != job::RunEnd::Finished) {
         Tell(events, job::RunEndMessage(result, inputs.settings));
@@ -187,6 +191,9 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (!fromOriginal.empty())
         more += "; " + std::to_string(fromOriginal.size()) + " article" +
                 (fromOriginal.size() == 1 ? "" : "s") + " with the " + kFromOriginal;
+    if (counts.articlesSkipped > 0)
+        more += "; " + std::to_string(counts.articlesSkipped) + " unchanged article" +
+                (counts.articlesSkipped == 1 ? "" : "s") + " skipped";
     std::printf(
         "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped%s\n"
         "Result folder: %s\n",
@@ -195,7 +202,8 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
         text::Utf8FromGbk(result.resultFolder).c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
-    const bool allDone = counts.articlesWritten == total && counts.imagesFailed == 0;
+    const bool allDone =
+        counts.articlesWritten + counts.articlesSkipped == total && counts.imagesFailed == 0;
     return allDone && reportOk ? kAllDone : kSomethingFailed;
 }
 
@@ -280,15 +288,43 @@ bool IsHttpsAddress(const std::string& address) {
     return text::AsciiLower(address.substr(0, 8)) == "https://";
 }
 
+// The run record's articles to retry as the rows of a report: the references whose last run
+// left them failed or not reached, every reference of an article a stop cut short.
+bool RecordRows(const std::string& folder, std::vector<job::ReportRow>& rows, std::string& error) {
+    record::RunRecord record;
+    const std::string resultFolder = job::ResultFolder(folder);
+    if (!platform::PathExists(resultFolder + record::RunRecord::FileName()) ||
+        record.Open(resultFolder) != record::OpenResult::Opened) {
+        error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
+                (record.Message().empty() ? "" : ": " + record.Message());
+        return false;
+    }
+    for (const record::ArticleEntry& article : record.ArticlesToRetry()) {
+        for (const record::ReferenceEntry& ref : article.references) {
+            job::ReportRow& row = rows.emplace_back();
+            row.article = text::Utf8FromGbk(folder + (folder == "/" ? "" : "/") + article.path);
+            row.address = text::Utf8FromGbk(ref.address);
+            row.outcome = ref.outcome;
+            row.articleEnd = article.end;
+        }
+    }
+    return true;
+}
+
 int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
-    std::ifstream in(std::filesystem::path(*line.retryReport), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    if (!in) return Usage("the report cannot be read: " + *line.retryReport);
     std::vector<job::ReportRow> rows;
     std::string error;
-    if (!job::ParseCsvReport(content.str(), rows, error))
-        return Usage(*line.retryReport + ": " + error);
+    const std::string& report = *line.retryReport;
+    if (report.empty() || report.ends_with(record::RunRecord::FileName())) {
+        if (!RecordRows(PlainFolder(inputs.settings.articleFolder), rows, error))
+            return Usage(error);
+    } else {
+        std::ifstream in(std::filesystem::path(report), std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        if (!in) return Usage("the report cannot be read: " + report);
+        if (!job::ParseCsvReport(content.str(), rows, error)) return Usage(report + ": " + error);
+    }
 
     // Every article the report names must be one of the run's article folder, named plainly:
     // a report is a file anyone may have edited, and the retry reads and writes beside it.
@@ -400,6 +436,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     job::RunInputs inputs;
     inputs.settings = settings;
     inputs.options = values.options;
+    inputs.refresh = line.refresh;
+    inputs.forget = line.forget;
+    if (line.refresh && !inputs.options.incremental)
+        std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
     if (line.dryRun) return DryRun(inputs);
     if (line.retryReport) return RetryFailed(line, std::move(inputs));
     return RunJob(line, std::move(inputs));

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,25 @@ struct ArticleWork {
     text::Bytes text;             // the article; rewritten once all its images are dealt with
     std::vector<RefVerdict> verdicts;
     std::vector<ImageRef> refs;  // the kept references, in row order
+    std::string sourceHash;      // SHA-256 of the bytes as read, lower-case hex
+    bool skipped = false;        // an incremental run leaves it as an earlier run made it
+};
+
+// An image stored before, its file still there with the size and CRC-32 it was stored with.
+struct KnownImage {
+    std::string storedPath;  // relative to the result folder
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    std::string etag;
+    std::string lastModified;
+};
+
+// What an incremental walk knows before it asks: the image of an address stored by an earlier
+// run (nullopt: none, or its file is gone or changed). With refresh, such an address is asked
+// again with its validators, and an answer "not modified" keeps the file.
+struct ImageMemory {
+    std::function<std::optional<KnownImage>(const std::string& address)> lookup;
+    bool refresh = false;
 };
 
 // A failed download is tried once more, after this long.
@@ -63,6 +83,9 @@ class DownloadWalk {
 
     // Walks until the hooks give no more articles, or a stop ends it.
     void Run(const Hooks& hooks);
+    // Before Run: an incremental walk. Each address is downloaded once in the walk (its later
+    // rows reuse what the first one stored), and one the memory knows is not downloaded at all.
+    void Remember(ImageMemory memory);
 
   private:
     class Impl;

@@ -41,6 +41,7 @@ struct ExtensionOptions {
     int downloadsAtOnce = 1;    // kMinDownloadsAtOnce..kMaxDownloadsAtOnce
     bool writeReport = false;   // a report of every reference after the run
     bool hotlink = false;       // ask as a browser, no Referer first; spot "not allowed" pictures
+    bool incremental = false;   // reuse what the run record knows: skip unchanged articles
     // Kept in a section of their own; they act under the hotlink option only.
     std::vector<web::SiteRule> siteRules{};       // the first match wins over the ladder
     std::vector<PlaceholderMark> placeholders{};  // never stored
@@ -106,6 +107,10 @@ inline const std::string& OutputFolder() {
     static const std::string k = "结果目录"_gbk;
     return k;
 }
+inline const std::string& Incremental() {
+    static const std::string k = "增量运行"_gbk;
+    return k;
+}
 }  // namespace extension_keys
 
 namespace detail {
@@ -130,7 +135,7 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 }  // namespace detail
 
 // How many options ExtensionOptionTexts gives.
-inline constexpr std::size_t kExtensionOptionCount = 11;
+inline constexpr std::size_t kExtensionOptionCount = 12;
 
 // Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal,
 // texts as given.
@@ -147,7 +152,8 @@ inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
             {k::WriteReport(), flag(o.writeReport)},
             {k::Hotlink(), flag(o.hotlink)},
             {k::Recursive(), flag(o.recursive)},
-            {k::OutputFolder(), o.outputFolder}};
+            {k::OutputFolder(), o.outputFolder},
+            {k::Incremental(), flag(o.incremental)}};
 }
 
 // Only the pairs whose value differs from the default's: what a settings file needs to hold,
@@ -195,6 +201,8 @@ inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
             o.recursive = detail::FlagOrDefault(value, d.recursive);
         else if (key == k::OutputFolder())
             o.outputFolder = value;
+        else if (key == k::Incremental())
+            o.incremental = detail::FlagOrDefault(value, d.incremental);
     }
     return o;
 }

@@ -153,8 +153,25 @@ class ArticleWalk {
         record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
         record.storedPath = *rel;
         record.newAddress = AddressOnTheSite(*rel, destination_.newPrefix, options_);
+        record.storedSize = bytes.size();
+        record.crc = text::Crc32(bytes);
         observer_.ImageSettled(static_cast<std::size_t>(row), record);
         return true;
+    }
+
+    // The row needs no download: the image is already stored, as known.
+    void SettleKnown(int row, const KnownImage& known) {
+        ImageRecord& record = Record(row);
+        ++summary_.stored;
+        record.outcome = ImageOutcome::Reused;
+        record.reason = FailReason::Recorded;
+        record.storedPath = known.storedPath;
+        record.newAddress = AddressOnTheSite(known.storedPath, destination_.newPrefix, options_);
+        record.storedSize = known.size;
+        record.crc = known.crc;
+        record.etag = known.etag;
+        record.lastModified = known.lastModified;
+        observer_.ImageSettled(static_cast<std::size_t>(row), record);
     }
 
     void Rewrite(std::string& text, int row) {
@@ -187,6 +204,8 @@ struct Ended {
     text::Bytes body;
     std::string contentType;
     platform::TransferFailure failure = platform::TransferFailure::None;
+    std::string etag;  // of a 2xx answer
+    std::string lastModified;
 };
 
 // Where the walk's downloads run: one at a time on the client's own connection, or several at
@@ -230,6 +249,10 @@ class OneTransfer : public Transfers {
         ended.failure = web_.LastFailure();
         if (ended.status >= 200 && ended.status <= 299 && !ended.body.empty())
             ended.contentType = web_.GetResponseHeader("Content-Type");
+        if (ended.status >= 200 && ended.status <= 299) {
+            ended.etag = web_.GetResponseHeader("ETag");
+            ended.lastModified = web_.GetResponseHeader("Last-Modified");
+        }
         return {std::move(ended)};
     }
     void AbandonAll() override {
@@ -263,8 +286,8 @@ class GroupTransfers : public Transfers {
     std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) override {
         std::vector<Ended> out;
         for (web::GroupFetchResult& r : group_.Wait(until))
-            out.push_back(
-                {r.tag, r.status, std::move(r.body), std::move(r.contentType), r.failure});
+            out.push_back({r.tag, r.status, std::move(r.body), std::move(r.contentType), r.failure,
+                           std::move(r.etag), std::move(r.lastModified)});
         return out;
     }
     void AbandonAll() override { group_.AbandonAll(); }
@@ -297,9 +320,12 @@ class DownloadWalk::Impl {
     }
 
     void Run(const Hooks& hooks);
+    void Remember(ImageMemory memory) { memory_ = std::move(memory); }
 
   private:
-    enum class Phase { NotStarted, Fetching, Waiting, Done };
+    // Twin: an incremental walk's row whose address an earlier row of the walk fetches; it takes
+    // that row's image, or is fetched itself when that row failed.
+    enum class Phase { NotStarted, Fetching, Waiting, Done, Twin };
     struct Row {
         Phase phase = Phase::NotStarted;
         int attempts = 0;
@@ -311,6 +337,17 @@ class DownloadWalk::Impl {
         // The hotlink option: who the row asks as, in turn, and who it asks as now.
         std::vector<web::RequestIdentity> ladder;
         std::size_t rung = 0;
+        // An incremental walk: the image already stored for its address; whether it is asked
+        // again with its validators, and whether it is settled with that image undownloaded.
+        std::optional<KnownImage> known;
+        bool conditional = false;
+        bool fromKnown = false;
+    };
+    // An address of an incremental walk, as its first row left it.
+    struct Met {
+        enum class State { Pending, Stored, Failed } state = State::Pending;
+        std::size_t article = 0;  // ArticleWork::index of its first row
+        KnownImage image;
     };
     struct Item {
         ArticleWork work;
@@ -337,6 +374,11 @@ class DownloadWalk::Impl {
     };
 
     bool Stopped() const { return events_.StopToken().stop_requested(); }
+    // An incremental walk's row that needs no download of its own (yet): true.
+    bool Recall(Item& item, std::size_t r);
+    void MarkKnown(Item& item, Row& row);
+    void ResolveTwins(Item& item);
+    void Learn(Item& item, std::size_t r);
     bool Fill(const Hooks& hooks, bool& more);
     bool MakeCurrent(Item& item, const Hooks& hooks, bool announced);
     void StartRows();
@@ -373,6 +415,8 @@ class DownloadWalk::Impl {
     // Per host: bodies seen once, and bodies two addresses gave alike.
     std::unordered_map<std::string, std::map<Fingerprint, SeenBody>> seen_;
     std::unordered_map<std::string, std::set<Fingerprint>> suspects_;
+    std::optional<ImageMemory> memory_;
+    std::unordered_map<std::string, Met> met_;
 };
 
 bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
@@ -411,9 +455,68 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
 void DownloadWalk::Impl::Prepare(Item& item) {
     item.images = std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
     item.rows.resize(item.work.refs.size());
-    for (std::size_t r = 0; r < item.rows.size(); ++r)
+    for (std::size_t r = 0; r < item.rows.size(); ++r) {
         item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
-    notStarted_ += item.rows.size();
+        if (!memory_ || !Recall(item, r)) ++notStarted_;
+    }
+}
+
+bool DownloadWalk::Impl::Recall(Item& item, std::size_t r) {
+    Row& row = item.rows[r];
+    const std::string& address = item.work.refs[r].address;
+    const auto [it, first] = met_.try_emplace(address);
+    if (first) {
+        it->second.article = item.work.index;
+    } else if (it->second.article != item.work.index) {
+        row.phase = Phase::Twin;
+        return true;
+    } else {
+        return false;  // twice in one article: fetched twice, as without the memory
+    }
+    row.known = memory_->lookup(address);
+    if (!row.known) return false;
+    if (memory_->refresh) {
+        row.conditional = !row.known->etag.empty() || !row.known->lastModified.empty();
+        if (!row.conditional) row.known.reset();
+        return false;
+    }
+    MarkKnown(item, row);
+    return true;
+}
+
+void DownloadWalk::Impl::MarkKnown(Item& item, Row& row) {
+    row.phase = Phase::Done;
+    row.fromKnown = true;
+    row.shown = true;  // never shown as downloading
+    ++item.done;
+}
+
+void DownloadWalk::Impl::ResolveTwins(Item& item) {
+    for (std::size_t r = 0; r < item.rows.size(); ++r) {
+        Row& row = item.rows[r];
+        if (row.phase != Phase::Twin) continue;
+        const Met& met = met_[item.work.refs[r].address];
+        if (met.state == Met::State::Pending) continue;
+        if (met.state == Met::State::Stored) {
+            row.known = met.image;
+            MarkKnown(item, row);
+        } else {
+            row.phase = Phase::NotStarted;
+            ++notStarted_;
+        }
+    }
+}
+
+void DownloadWalk::Impl::Learn(Item& item, std::size_t r) {
+    Met& met = met_[item.work.refs[r].address];
+    const ImageRecord& record = item.images->Record(static_cast<int>(r));
+    if (record.outcome == ImageOutcome::Stored || record.outcome == ImageOutcome::Reused) {
+        met.state = Met::State::Stored;
+        met.image = {record.storedPath, record.storedSize, record.crc, record.etag,
+                     record.lastModified};
+    } else if (met.state == Met::State::Pending) {
+        met.state = Met::State::Failed;
+    }
 }
 
 bool DownloadWalk::Impl::MakeCurrent(Item& item, const Hooks& hooks, bool announced) {
@@ -436,6 +539,10 @@ bool DownloadWalk::Impl::StartRow(Item& item, std::size_t r) {
     if (row.phase == Phase::Waiting)
         item.images->Record(static_cast<int>(r)).reason = FailReason::None;
     web::RequestArguments arguments = arguments_;
+    if (row.conditional) {
+        arguments.ifNoneMatch = row.known->etag;
+        arguments.ifModifiedSince = row.known->lastModified;
+    }
     if (options_.hotlink) {
         if (!item.page) item.page = ArticlePageAddress(item.work.text);
         if (row.ladder.empty())
@@ -485,23 +592,29 @@ void DownloadWalk::Impl::StartRows() {
 void DownloadWalk::Impl::ShowBegun(Item& item) {
     for (std::size_t r = 0; r < item.rows.size(); ++r) {
         Row& row = item.rows[r];
-        if (row.shown || row.phase == Phase::NotStarted) continue;
+        if (row.shown || row.phase == Phase::NotStarted || row.phase == Phase::Twin) continue;
         row.shown = true;
         item.images->ShowDownloading(static_cast<int>(r));
     }
 }
 
 void DownloadWalk::Impl::SettleRows(Item& item, bool successes) {
+    if (memory_ && successes) ResolveTwins(item);
     for (std::size_t r = 0; r < item.rows.size(); ++r) {
         Row& row = item.rows[r];
-        if (row.phase != Phase::Done || row.settled || row.body.empty() != !successes) continue;
+        const bool success = !row.body.empty() || row.fromKnown;
+        if (row.phase != Phase::Done || row.settled || success != successes) continue;
         // Under the hotlink option a body is held until every body of its article is in: one
         // that turns out to be a placeholder is then never stored, nor the article pointed at it.
         if (successes && options_.hotlink && item.done < item.rows.size()) return;
         row.settled = true;
         ++item.settled;
-        item.images->Settle(static_cast<int>(r), row.body);
+        if (row.fromKnown)
+            item.images->SettleKnown(static_cast<int>(r), *row.known);
+        else
+            item.images->Settle(static_cast<int>(r), row.body);
         row.body = text::Bytes();
+        if (memory_) Learn(item, r);
     }
 }
 
@@ -512,6 +625,18 @@ void DownloadWalk::Impl::Take(Ended ended) {
     inFlight_.erase(it);
     Row& row = item->rows[r];
     ImageRecord& record = item->images->Record(static_cast<int>(r));
+    if (row.conditional && ended.status == 304) {
+        // Not modified: the file stored before stays, under its name.
+        record.status = ended.status;
+        row.fromKnown = true;
+        row.phase = Phase::Done;
+        ++item->done;
+        return;
+    }
+    if (ended.status >= 200 && ended.status <= 299) {
+        record.etag = std::move(ended.etag);
+        record.lastModified = std::move(ended.lastModified);
+    }
     const bool xml = options_.hotlink && IsXmlRefusal(ended.contentType, ended.body);
     text::Bytes bytes =
         Usable(std::move(ended.body), ended.status, ended.contentType, ended.failure, record);
@@ -536,6 +661,8 @@ void DownloadWalk::Impl::Take(Ended ended) {
         row.retryAt = Clock::now() + kRetryWait;
         return;
     }
+    // A refresh that got no usable answer keeps the image stored before.
+    if (bytes.empty() && row.conditional) row.fromKnown = true;
     row.phase = Phase::Done;
     ++item->done;
     if (!item->current) {
@@ -730,6 +857,10 @@ DownloadWalk::~DownloadWalk() = default;
 
 void DownloadWalk::Run(const Hooks& hooks) {
     impl_->Run(hooks);
+}
+
+void DownloadWalk::Remember(ImageMemory memory) {
+    impl_->Remember(std::move(memory));
 }
 
 DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,

@@ -1,14 +1,21 @@
 #include "job/run.h"
 
+#include <ctime>
+#include <map>
 #include <optional>
 #include <set>
 
 #include "job/download_walk.h"
+#include "job/image_names.h"
 #include "job/ref_scanner.h"
 #include "job/result_folder.h"
+#include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "record/run_record.h"
 #include "text/codec.h"
+#include "text/crc32.h"
+#include "text/digest.h"
 #include "text/gbk.h"
 #include "web/fetch_group.h"
 #include "web/web_client.h"
@@ -22,12 +29,139 @@ std::string CountLine(std::size_t count, const std::string& what) {
     return "有 "_gbk + std::to_string(count) + what + "\r\n";
 }
 
+// Where an article's result goes below the result folder: in a tree, its place below the article
+// folder; otherwise its file name.
+std::string ResultName(const RunInputs& inputs, const std::string& path) {
+    return inputs.options.recursive ? ArticleBelow(inputs.settings.articleFolder, path)
+                                    : text::FileName(path);
+}
+
+// What shapes an article's result besides its own bytes: the six settings and the options that
+// change what is written (not how many downloads run at once, nor the report, nor this one).
+std::string InputsHash(const RunInputs& inputs) {
+    const JobSettings& s = inputs.settings;
+    ExtensionOptions options = inputs.options;
+    options.downloadsAtOnce = ExtensionOptions{}.downloadsAtOnce;
+    options.writeReport = options.incremental = false;
+    std::string all;
+    for (const std::string* setting : {&s.articleFolder, &s.articleFilter, &s.imageFolder,
+                                       &s.oldPrefix, &s.newPrefix, &s.excludedRanges})
+        all += std::to_string(setting->size()) + ":" + *setting + "\n";
+    for (const auto& [key, value] : ExtensionOptionTexts(options)) all += key + "=" + value + "\n";
+    for (const web::SiteRule& rule : options.siteRules) all += web::SiteRuleText(rule) + "\n";
+    return text::Sha256Hex(all + PlaceholdersText(options.placeholders));
+}
+
+// The run record as the run reads and keeps it: an article's key is its path relative to the
+// article folder, each ended article one transaction.
+class RecordKeeper {
+  public:
+    RecordKeeper(record::RunRecord& record, const RunInputs& inputs, std::string resultFolder)
+        : record_(record),
+          inputs_(inputs),
+          articleFolder_(inputs.settings.articleFolder),
+          resultFolder_(std::move(resultFolder)),
+          inputsHash_(InputsHash(inputs)) {
+        const std::string probe =
+            ImageRelPath(text::ReplaceAll(inputs.settings.imageFolder, "\\", "/"), "x", "y");
+        imagePrefix_ = probe.substr(0, probe.size() - 3);
+    }
+
+    // The image an earlier run stored for the address, when its file is still there, in the
+    // image folder, with the size and CRC-32 it was stored with.
+    std::optional<KnownImage> Known(const std::string& address) {
+        const auto cached = known_.find(address);
+        if (cached != known_.end()) return cached->second;
+        std::optional<KnownImage> known;
+        const std::optional<record::ImageEntry> entry = record_.Image(address);
+        text::Bytes bytes;
+        if (entry && !entry->storedPath.empty() && entry->storedPath.starts_with(imagePrefix_) &&
+            platform::ReadFileWithin(resultFolder_, resultFolder_ + entry->storedPath, bytes) &&
+            bytes.size() == entry->size && text::Crc32(bytes) == entry->crc)
+            known = KnownImage{entry->storedPath, entry->size, entry->crc, entry->etag,
+                               entry->lastModified};
+        known_.emplace(address, known);
+        return known;
+    }
+
+    // The article, its inputs and its result are as the record left them, with every image it
+    // points at still there.
+    bool Unchanged(const ArticleWork& work) {
+        const std::optional<record::ArticleEntry> entry = record_.Article(Key(work.path));
+        if (!entry || entry->sourceHash != work.sourceHash || entry->inputsHash != inputsHash_ ||
+            (entry->end != ArticleEndText(ArticleEnd::Written) &&
+             entry->end != ArticleEndText(ArticleEnd::Skipped)))
+            return false;
+        for (const record::ReferenceEntry& ref : entry->references) {
+            if (ref.outcome != OutcomeText(ImageOutcome::Stored) &&
+                ref.outcome != OutcomeText(ImageOutcome::Reused))
+                return false;
+        }
+        text::Bytes result;
+        if (entry->resultPath.empty() ||
+            !platform::ReadFileWithin(resultFolder_, resultFolder_ + entry->resultPath, result) ||
+            text::Sha256Hex(result) != entry->resultHash)
+            return false;
+        for (const record::ReferenceEntry& ref : entry->references) {
+            if (!Known(ref.address)) return false;
+        }
+        return true;
+    }
+
+    // The article's end, with what became of its images, in one transaction.
+    void Keep(const ArticleWork& work, ArticleEnd end, const std::vector<ImageRecord>& images,
+              const std::string& resultHash) {
+        const std::int64_t now = std::time(nullptr);
+        record_.Begin();
+        record::ArticleEntry article{Key(work.path),
+                                     work.sourceHash,
+                                     inputsHash_,
+                                     resultHash.empty() ? std::string() : ResultName(inputs_, work.path),
+                                     resultHash,
+                                     ArticleEndText(end),
+                                     {},
+                                     now};
+        for (const ImageRecord& image : images) {
+            article.references.push_back({image.address, OutcomeText(image.outcome)});
+            if (image.outcome == ImageOutcome::NotReached) continue;
+            record::ImageEntry entry;
+            entry.address = image.address;
+            entry.storedPath = image.storedPath;
+            entry.size = image.storedSize;
+            entry.crc = image.crc;
+            entry.etag = image.etag;
+            entry.lastModified = image.lastModified;
+            // A failure keeps what an earlier run stored for the address.
+            if (image.outcome == ImageOutcome::Failed)
+                entry = record_.Image(image.address).value_or(entry);
+            entry.outcome = OutcomeText(image.outcome);
+            entry.time = now;
+            record_.PutImage(entry);
+            known_.erase(image.address);
+        }
+        record_.PutArticle(article);
+        record_.Commit();
+    }
+
+  private:
+    std::string Key(const std::string& path) const { return ArticleBelow(articleFolder_, path); }
+
+    record::RunRecord& record_;
+    const RunInputs& inputs_;
+    std::string articleFolder_;
+    std::string resultFolder_;
+    std::string inputsHash_;
+    std::string imagePrefix_;  // where the image folder's files are, relative to the result folder
+    std::map<std::string, std::optional<KnownImage>> known_;
+};
+
 // The articles of a run, in run order, through one download walk.
 class ArticleLoop {
   public:
     ArticleLoop(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
-                RunObserver& observer, SleepFunction sleep, RunResult& result)
-        : inputs_(inputs),
+                RunObserver& observer, SleepFunction sleep, RunResult& result, RecordKeeper* keeper)
+        : keeper_(keeper),
+          inputs_(inputs),
           web_(web),
           events_(events),
           observer_(observer),
@@ -45,14 +179,17 @@ class ArticleLoop {
         const std::stop_token stop = events_.StopToken();
         DownloadWalk walk(web_, events_, observer_, inputs_.options, destination_, sleep_,
                           atOnce_ ? &*atOnce_ : nullptr);
+        if (keeper_ && inputs_.options.incremental)
+            walk.Remember({[this](const std::string& address) { return keeper_->Known(address); },
+                           inputs_.refresh});
         walk.Run({[&](bool current) { return Next(current, stop); },
                   [&](ArticleWork& work, bool announced) { return Show(work, announced, stop); },
                   [&](ArticleWork& work, DownloadSummary& summary) { Done(work, summary); }});
         const RunCounts& counts = result_.counts;
         result_.counts.stopped =
-            stop.stop_requested() &&
-            counts.articlesWritten + counts.failedWrites + counts.unreadableArticles <
-                result_.articles.size();
+            stop.stop_requested() && counts.articlesWritten + counts.failedWrites +
+                                             counts.unreadableArticles + counts.articlesSkipped <
+                                         result_.articles.size();
     }
 
   private:
@@ -75,6 +212,16 @@ class ArticleLoop {
             work.unreadable = true;
             return work;
         }
+        if (keeper_) {
+            // A re-run reads an earlier result: the record keeps the article's own bytes' hash.
+            text::Bytes source;
+            if (work.input == work.path ||
+                platform::ReadFileWithin(inputs_.settings.articleFolder, work.path, source))
+                work.sourceHash = text::Sha256Hex(work.input == work.path ? work.text : source);
+            work.skipped = inputs_.options.incremental && !inputs_.refresh && !plan &&
+                           keeper_->Unchanged(work);
+            if (work.skipped) return work;
+        }
         work.verdicts =
             decider_.Decide(work.text, IsMarkdownName(text::FileName(work.path)), events_);
         // An article the reading could not take whole is not passed off as done.
@@ -92,7 +239,7 @@ class ArticleLoop {
     // The article becomes the current one; false when a stop came before its first download.
     bool Show(ArticleWork& work, bool announced, const std::stop_token& stop) {
         if (!announced) observer_.ArticleBegins(work.index, work.path);
-        if (work.unreadable) return true;
+        if (work.unreadable || work.skipped) return true;
         // A stop may have cut its reading short: what was read is not told.
         if (stop.stop_requested()) return false;
         observer_.ReferencesDecided(work.path, work.verdicts);
@@ -106,33 +253,42 @@ class ArticleLoop {
     }
 
     void Done(ArticleWork& work, DownloadSummary& summary) {
+        const ArticleEnd end = Finish(work, summary);
+        if (keeper_ && end != ArticleEnd::Skipped)
+            keeper_->Keep(work, end, summary.records,
+                          end == ArticleEnd::Written ? text::Sha256Hex(work.text) : std::string());
+        observer_.ArticleEnds(work.path, end,
+                              end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped
+                                  ? std::vector<ImageRecord>()
+                                  : summary.records);
+    }
+
+    ArticleEnd Finish(ArticleWork& work, const DownloadSummary& summary) {
         RunCounts& counts = result_.counts;
+        if (work.skipped) {
+            ++counts.articlesSkipped;
+            return ArticleEnd::Skipped;
+        }
         if (work.unreadable) {
             // Writing an empty result in its place would pass off a lost article as done.
             ++counts.unreadableArticles;
-            observer_.ArticleEnds(work.path, ArticleEnd::Unreadable, {});
-            return;
+            return ArticleEnd::Unreadable;
         }
         counts.imagesStored += summary.stored;
         counts.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.
-        if (!summary.complete) {
-            observer_.ArticleEnds(work.path, ArticleEnd::CutShort, summary.records);
-            return;
-        }
-        // A result is never more open than the file it was made from. In a tree each result
-        // keeps the article's place below the article folder.
-        const std::string name = inputs_.options.recursive
-                                     ? ArticleBelow(inputs_.settings.articleFolder, work.path)
-                                     : text::FileName(work.path);
-        if (platform::WriteFileBeneath(result_.resultFolder, name, work.text, work.permissions)) {
+        if (!summary.complete) return ArticleEnd::CutShort;
+        // A result is never more open than the file it was made from.
+        if (platform::WriteFileBeneath(result_.resultFolder, ResultName(inputs_, work.path),
+                                       work.text, work.permissions)) {
             ++counts.articlesWritten;
-            observer_.ArticleEnds(work.path, ArticleEnd::Written, summary.records);
-        } else {
-            ++counts.failedWrites;
-            observer_.ArticleEnds(work.path, ArticleEnd::NotWritten, summary.records);
+            return ArticleEnd::Written;
         }
+        ++counts.failedWrites;
+        return ArticleEnd::NotWritten;
     }
+
+    RecordKeeper* keeper_;
 
     const RunInputs& inputs_;
     web::WebClient& web_;
@@ -186,11 +342,14 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder) {
     std::string message = counts.stopped ? "已停止。"_gbk : "处理完成。"_gbk;
     message += "处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
+    if (counts.articlesSkipped > 0)
+        message += CountLine(counts.articlesSkipped, " 篇文章未改变，已跳过。"_gbk);
     if (counts.unreadableArticles > 0)
         message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
     if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
     if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
+    if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
     message += "请问是否打开它？"_gbk;
     return message;
 }
@@ -239,7 +398,17 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
                 platform::RemoveLeftoverTemporaries(result.resultFolder, folder);
         }
     }
-    ArticleLoop(inputs, web, events, observer, sleep, result).RunAll();
+    // The run record: kept as the run goes; a record that cannot be kept does not stop the run.
+    record::RunRecord record;
+    std::optional<RecordKeeper> keeper;
+    if (inputs.keepRecord) {
+        record.Open(result.resultFolder, inputs.forget);
+        result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+        if (record.IsOpen()) keeper.emplace(record, inputs, result.resultFolder);
+    }
+    ArticleLoop(inputs, web, events, observer, sleep, result, keeper ? &*keeper : nullptr).RunAll();
+    // A record that failed on the way says so too.
+    if (inputs.keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
     return result;
 }
 

@@ -50,6 +50,12 @@ struct RunInputs {
     ExtensionOptions options;
     ListingMethod method = ListingMethod::FolderObject;
     std::optional<RunPlan> plan;
+    // The run record in the result folder: forget sets an earlier one aside and starts afresh;
+    // under the incremental option, refresh asks the images stored before again, conditionally,
+    // and skips no article. keepRecord is off only where a measurement compares.
+    bool refresh = false;
+    bool forget = false;
+    bool keepRecord = true;
 };
 
 // What one run did, counted for the completion message and the summary.
@@ -60,6 +66,8 @@ struct RunCounts {
     std::size_t imagesStored = 0;        // rows that ended saved (stored or reused)
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
+    std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)
+    std::string recordMessage;           // what opening the run record had to say (GBK), if any
     std::string reportPath;              // the run report a front end wrote, if any
 };
 
@@ -85,8 +93,9 @@ struct RunResult {
 // run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
-// The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, one
-// line per kind of failure, then the question whether to open it.
+// The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
+// articles skipped, one line per kind of failure, the run record's message, then the question
+// whether to open it.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
 // "(count:i)base": what the status shows while the i-th of count articles is processed. With

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ enum class FailReason {
     Stopped,      // a stop abandoned the download
     Placeholder,  // other addresses of its site gave the same bytes, or a known placeholder came,
                   // whatever identity asked (the hotlink option)
+    Recorded,     // not a failure: reused without a download, its file still there as an earlier
+                  // row of the run or an earlier run stored it (incremental runs)
 };
 
 struct ImageRecord {
@@ -44,9 +47,16 @@ struct ImageRecord {
     std::string newAddress;  // what the article now says
     // Who the request that got the image said it was; Plain without the hotlink option.
     web::IdentityKind identity = web::IdentityKind::Plain;
+    // The stored file's size and CRC-32, and the validators of the answer that brought it.
+    std::uint64_t storedSize = 0;
+    std::uint32_t crc = 0;
+    std::string etag;
+    std::string lastModified;
 };
 
-enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort };
+// Skipped: an incremental run found the article, its inputs and its result as an earlier run
+// left them, and did nothing.
+enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort, Skipped };
 
 // Every member has an empty default, so an observer overrides only what it shows. Rows are
 // the kept references of the current article, counted from 0 in article order.

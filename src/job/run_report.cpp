@@ -123,6 +123,8 @@ const char* ArticleEndText(ArticleEnd end) {
             return "not written";
         case ArticleEnd::CutShort:
             return "cut short";
+        case ArticleEnd::Skipped:
+            return "skipped";
     }
     return "";
 }
@@ -159,6 +161,8 @@ const char* FailReasonText(job::FailReason reason) {
             return "stopped";
         case job::FailReason::Placeholder:
             return "suspected hotlink placeholder";
+        case job::FailReason::Recorded:
+            return "已转存";
     }
     return "";
 }
@@ -225,6 +229,8 @@ std::string FailureWordsUtf8(const job::ImageRecord& record) {
             return "已停止";
         case job::FailReason::Placeholder:
             return "疑似防盗链占位图";
+        case job::FailReason::Recorded:
+            return "已转存";
     }
     return "";
 }
@@ -266,7 +272,7 @@ std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
     if (verdicts.empty()) {
         for (const job::ImageRecord& record : records)
             rows.push_back(RowOf(article, endText, record));
-        if (rows.empty() && end == ArticleEnd::Unreadable) {
+        if (rows.empty() && (end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped)) {
             ReportRow row;
             row.article = article;
             row.articleEnd = endText;

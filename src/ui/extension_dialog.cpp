@@ -185,6 +185,19 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
                           QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
                           QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
 
+    incremental_ = Option(
+        this, right, QStringLiteral("复选框增量运行"), QStringLiteral("增量运行"),
+        QStringLiteral("标签说明增量运行"),
+        QStringLiteral("按结果目录里的运行记录只处理新的内容：已转存且文件未变的图片不再下载，"
+                       "内容、设置都没变且结果还在的文章跳过。"),
+        o.incremental);
+    refresh_ = new QPushButton(QStringLiteral("重新检查已转存的图片"), this);
+    refresh_->setObjectName(QStringLiteral("按钮重新检查"));
+    refresh_->setCheckable(true);
+    refresh_->setEnabled(o.incremental);
+    right->addWidget(refresh_, 0, Qt::AlignLeft);
+    connect(incremental_, &QCheckBox::toggled, refresh_, &QPushButton::setEnabled);
+
     hotlink_ =
         Option(this, right, QStringLiteral("复选框防盗链处理"), QStringLiteral("防盗链处理"),
                QStringLiteral("标签说明防盗链处理"),
@@ -239,6 +252,7 @@ job::ExtensionOptions ExtensionDialog::options() const {
     o.hotlink = hotlink_->isChecked();
     o.recursive = recursive_->isChecked();
     o.outputFolder = ToGbk(outputFolder_->text().trimmed());
+    o.incremental = incremental_->isChecked();
     for (const std::string& line : Lines(siteRules_)) {
         if (o.siteRules.size() == job::kMaxSiteRules) break;
         if (const std::optional<web::SiteRule> rule = web::ParseSiteRule(line))
@@ -251,10 +265,15 @@ job::ExtensionOptions ExtensionDialog::options() const {
     return o;
 }
 
+bool ExtensionDialog::refreshNext() const {
+    return incremental_->isChecked() && refresh_->isChecked();
+}
+
 std::optional<job::ExtensionOptions> ExtensionDialog::Ask(const job::ExtensionOptions& current,
-                                                          QWidget* parent) {
+                                                          QWidget* parent, bool* refreshNext) {
     ExtensionDialog dialog(current, parent);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    if (refreshNext) *refreshNext = dialog.refreshNext();
     return dialog.options();
 }
 

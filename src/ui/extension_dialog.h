@@ -7,6 +7,7 @@
 #include "job/extension_options.h"
 
 class QCheckBox;
+class QPushButton;
 class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
@@ -22,10 +23,15 @@ class ExtensionDialog : public QDialog {
     // waits); a line of the rules or placeholders that is not of their form is left out.
     job::ExtensionOptions options() const;
 
+    // Whether the next run is to ask again for the images stored before (the button pressed
+    // down, under the incremental option).
+    bool refreshNext() const;
+
     // Shows the dialog modally over parent: the options set when OK was pressed, nothing when
-    // the dialog was cancelled or closed.
+    // the dialog was cancelled or closed. refreshNext, when given, takes refreshNext() on OK.
     static std::optional<job::ExtensionOptions> Ask(const job::ExtensionOptions& current,
-                                                    QWidget* parent = nullptr);
+                                                    QWidget* parent = nullptr,
+                                                    bool* refreshNext = nullptr);
 
   private:
     QCheckBox* https_;
@@ -39,6 +45,8 @@ class ExtensionDialog : public QDialog {
     QCheckBox* hotlink_;
     QCheckBox* recursive_;
     QLineEdit* outputFolder_;       // empty: the result folder inside the article folder
+    QCheckBox* incremental_;
+    QPushButton* refresh_;
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };

@@ -81,6 +81,7 @@ job::RunInputs JobDriver::Inputs(job::ListingMethod method) const {
     inputs.settings = ShownSettings(window_);
     inputs.options = options_;
     inputs.method = method;
+    inputs.refresh = refreshNext_;
     return inputs;
 }
 
@@ -92,6 +93,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     }
     closing_ = false;
     const job::RunInputs inputs = Inputs(method);
+    refreshNext_ = false;
 
     job::RunObservers observers;
     observers.Add(*this);
@@ -183,6 +185,9 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
     } else {
         window_.SetRowIcon(r, StatusIcon::Saved);
         window_.SetCellText(r, 0, record.storedPath);
+        // Reused without a download: the row says why.
+        if (record.reason == job::FailReason::Recorded)
+            window_.SetRowToolTip(r, job::FailureWords(record));
     }
 }
 

@@ -77,6 +77,9 @@ class JobDriver : private job::RunObserver {
     // off, the plain run.
     void SetOptions(const job::ExtensionOptions& options) { options_ = options; }
     const job::ExtensionOptions& options() const { return options_; }
+    // The next run (only that one) asks again for the images stored before, under the
+    // incremental option.
+    void RefreshNextRun() { refreshNext_ = true; }
     // Test seam: how the retry wait sleeps.
     void SetSleep(job::SleepFunction sleep) { sleep_ = sleep; }
 
@@ -102,6 +105,7 @@ class JobDriver : private job::RunObserver {
     std::string shownBelow_;  // the run's articles are shown by their paths below it
     job::RunCounts counts_;
     job::ExtensionOptions options_;
+    bool refreshNext_ = false;
     job::SleepFunction sleep_ = job::RealSleep;
 };
 

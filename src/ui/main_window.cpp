@@ -323,9 +323,12 @@ void MainWindow::SaveFromEntry() {
 }
 
 void MainWindow::ShowExtensionOptions() {
+    bool refresh = false;
     if (const std::optional<job::ExtensionOptions> chosen =
-            ExtensionDialog::Ask(driver_.options(), this))
+            ExtensionDialog::Ask(driver_.options(), this, &refresh)) {
         driver_.SetOptions(*chosen);
+        if (refresh) driver_.RefreshNextRun();
+    }
 }
 
 void MainWindow::ShowHelp() {

@@ -112,6 +112,10 @@ GroupFetchResult FetchGroup::TakeResult(Slot& slot) {
         HttpRequest& r = *slot.request;
         result.status = r.Status();
         result.contentType = r.GetResponseHeader("Content-Type");
+        if (result.status >= 200 && result.status <= 299) {
+            result.etag = r.GetResponseHeader("ETag");
+            result.lastModified = r.GetResponseHeader("Last-Modified");
+        }
         result.body = r.TakeResponseBody();
         if (slot.keepCookies) headers = r.GetAllResponseHeaders();
     }

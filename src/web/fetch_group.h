@@ -33,6 +33,9 @@ struct GroupFetchResult {
     long status = 0;          // HTTP status of the final answer; 0 when none came
     text::Bytes body;         // the response body, as FetchBytes would return it
     std::string contentType;  // the answer's Content-Type header value, empty when none
+    // The answer's "ETag" and "Last-Modified" header values, of a 2xx answer only.
+    std::string etag;
+    std::string lastModified;
     // Why no answer came (None when one did, of any status), as WebClient::LastFailure tells it.
     platform::TransferFailure failure = platform::TransferFailure::None;
 };

@@ -42,6 +42,10 @@ struct RequestArguments {
     std::string userAgent{};             // 10: "User-Agent"; empty: the default one
     // Not one of the call's arguments: no "Referer" header at all (the hotlink-safe identity).
     bool noReferer = false;
+    // Not one of the call's arguments either: a conditional request ("If-None-Match",
+    // "If-Modified-Since"), each header sent only when its value is not empty.
+    std::string ifNoneMatch{};
+    std::string ifModifiedSince{};
 };
 
 // The arguments of FetchText after the URL: the post text, the decoding selector, the timeout

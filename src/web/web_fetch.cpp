@@ -23,6 +23,8 @@ struct CommonArguments {
     const std::string& contentType;
     const std::string& userAgent;
     bool noReferer = false;
+    std::string_view ifNoneMatch = {};
+    std::string_view ifModifiedSince = {};
 };
 
 // The component a composite request goes out on, and what it takes from the client.
@@ -103,6 +105,8 @@ static void SendComposite(const RequestTarget& on, std::string_view url, const C
     if (!a.noReferer) setHeader("Referer", a.referer.empty() ? target : a.referer);
     setHeader("Content-Type", a.contentType.empty() ? kDefaultContentType : a.contentType);
     setHeader("User-Agent", a.userAgent.empty() ? kDefaultUserAgent : a.userAgent);
+    if (!a.ifNoneMatch.empty()) setHeader("If-None-Match", a.ifNoneMatch);
+    if (!a.ifModifiedSince.empty()) setHeader("If-Modified-Since", a.ifModifiedSince);
 
     std::string cookies = a.cookies;
     if (!on.savedCookies.empty() && cookies.empty()) cookies = on.savedCookies;
@@ -126,8 +130,9 @@ static void SendComposite(const RequestTarget& on, std::string_view url, const C
 void WebClient::SendFetchBytes(platform::HttpRequest* r, std::string_view url,
                                const RequestArguments& arguments) {
     const RequestArguments& a = arguments;
-    const CommonArguments common{a.postText, a.proxy,       a.blocking,  a.postBytes, a.referer,
-                                 a.cookies,  a.contentType, a.userAgent, a.noReferer};
+    const CommonArguments common{a.postText,  a.proxy,       a.blocking,       a.postBytes,
+                                 a.referer,   a.cookies,     a.contentType,    a.userAgent,
+                                 a.noReferer, a.ifNoneMatch, a.ifModifiedSince};
     const long t = a.timeout;
     SendComposite({r, opensHttps_, *events_, savedCookies_}, url, common, [&] {
         if (t == -1) return;

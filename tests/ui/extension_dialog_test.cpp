@@ -46,9 +46,9 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
     EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
               QStringLiteral("转存 https 图片"));
-    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 8);
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 9);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              11);
+              12);
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
@@ -93,6 +93,30 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
     }
+}
+
+TEST(ExtensionDialog, IncrementalRunsAndTheButtonThatMakesTheNextOneARefresh) {
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* refresh = dialog->findChild<QPushButton*>(QStringLiteral("按钮重新检查"));
+        ASSERT_NE(refresh, nullptr);
+        EXPECT_EQ(refresh->text(), QStringLiteral("重新检查已转存的图片"));
+        EXPECT_FALSE(refresh->isEnabled());  // only under the option
+        dialog->findChild<QCheckBox*>(QStringLiteral("复选框增量运行"))->setChecked(true);
+        EXPECT_TRUE(refresh->isEnabled());
+        refresh->click();
+        dialog->findChild<QPushButton*>(QStringLiteral("按钮确定"))->click();
+    });
+    bool refreshNext = false;
+    const std::optional<job::ExtensionOptions> chosen =
+        ExtensionDialog::Ask(job::ExtensionOptions{}, nullptr, &refreshNext);
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(chosen->incremental);
+    EXPECT_TRUE(refreshNext);
+    ClickWhenShown("按钮确定");
+    EXPECT_EQ(ExtensionDialog::Ask(*chosen, nullptr, &refreshNext), chosen);
+    EXPECT_FALSE(refreshNext);  // a refresh is asked for each time anew
 }
 
 TEST(ExtensionDialog, AskGivesTheSetOptionsOnOkAndNothingOnCancel) {

@@ -1,0 +1,278 @@
+// Incremental runs on the command line: the real executable, a loopback server, the run record
+// it keeps in the result folder.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "child_process.h"
+#include "config/config_store.h"
+#include "job/image_names.h"
+#include "job/run_report.h"
+#include "platform/files.h"
+#include "support/event_counter.h"
+#include "support/http_server.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::testing {
+namespace {
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+const std::string kProgram = ZEMBRAT_EXECUTABLE;
+const std::string kRecord = ".zembrat-record.sqlite";
+const std::string kPngA = "\x89PNG\r\n\x1a\n picture a";
+const std::string kPngB = "\x89PNG\r\n\x1a\n picture b";
+const std::string kPngS = "\x89PNG\r\n\x1a\n shared picture";
+const std::string kPngB2 = "\x89PNG\r\n\x1a\n picture b, redrawn";
+
+std::string Stored(const std::string& bytes) {
+    return "files/img/" + job::ContentName(bytes) + ".png";
+}
+
+class IncrementalRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        server.Set("/a.png", Reply::Ok(kPngA, "image/png"));
+        server.Set("/b.png", Reply::Ok(kPngB, "image/png"));
+        server.Set("/s.png", Reply::Ok(kPngS, "image/png"));
+        articles = dir / "articles";
+        result = articles + "/转存结果/"_gbk;
+        settings = dir / "Zembrat.ini";
+        config::ConfigStore store;
+        ASSERT_TRUE(store.Open(settings, config::DiskFile));
+        store.SetSection("基本配置"_gbk);
+        store.WriteText("新的域名前缀"_gbk, "new.site");
+    }
+    std::string Img(const std::string& path) const {
+        return "<img src=\"" + server.Url(path) + "\">";
+    }
+    // Runs to the end with the settings file and a report; the report's rows by article name.
+    int Run(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+        args.insert(args.end(), {articles, "--settings", settings, "--report", dir / "r.csv"});
+        return RunToEnd(kProgram, args, dir.path(), out, err);
+    }
+    std::vector<job::ReportRow> Rows(const std::string& name) const {
+        std::vector<job::ReportRow> rows, all;
+        std::string error;
+        EXPECT_TRUE(job::ParseCsvReport(ReadFileOrMissing(dir / "r.csv"), all, error)) << error;
+        for (const job::ReportRow& r : all) {
+            if (r.article == text::Utf8FromGbk(articles) + "/" + name) rows.push_back(r);
+        }
+        return rows;
+    }
+    // The files of the result folder that are not the record's own.
+    std::map<std::string, std::string> Results() const {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(platform::NativePath(result))) {
+            if (e.is_regular_file() && !e.path().filename().string().starts_with(kRecord))
+                files[e.path().string()] = ReadFileOrMissing(text::GbkFromUtf8(e.path().string()));
+        }
+        return files;
+    }
+
+    HttpServer server;
+    TempDir dir;
+    std::string articles, result, settings;
+};
+
+TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNew) {
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/s.png"));
+    dir.Write("articles/2.htm", Img("/s.png") + Img("/b.png"));
+    dir.Write("articles/3.htm", "<p>" + Img("/s.png"));
+
+    // Without the option the run is as ever (the shared image once per article) and keeps the
+    // record anyway.
+    std::string out, err;
+    ASSERT_EQ(Run({"--run"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.RequestsTo("/s.png").size(), 3u);
+    EXPECT_TRUE(fs::is_regular_file(platform::NativePath(result + kRecord)));
+    EXPECT_EQ(Rows("3.htm").at(0).status, 200);  // downloaded again, the file already there
+    EXPECT_EQ(Rows("3.htm").at(0).reason, "");
+
+    // Under the option, with the record forgotten and downloads at once: the shared image is
+    // downloaded once, its later rows reuse it.
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental", "--forget", "--jobs", "3"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.RequestsTo("/s.png").size(), 1u);
+    EXPECT_EQ(server.RequestCount(), 3u);
+    EXPECT_NE(err.find("set aside"), std::string::npos) << err;
+    const auto third = Rows("3.htm");
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_EQ(third[0].outcome, "reused");
+    EXPECT_EQ(third[0].reason, "已转存");
+    EXPECT_EQ(third[0].storedName, Stored(kPngS));
+    EXPECT_EQ(ReadFileOrMissing(result + "3.htm"),
+              "<p><img src=\"http://new.site/" + Stored(kPngS) + "\">");
+    const auto before = Results();
+
+    // Nothing changed: no request at all, every article skipped, the results as they were.
+    for (const char* jobs : {"1", "4"}) {
+        server.ClearRequests();
+        ASSERT_EQ(Run({"--run", "--incremental", "--jobs", jobs}, &out, &err), 0) << err;
+        EXPECT_EQ(server.RequestCount(), 0u) << jobs;
+        EXPECT_NE(out.find("Done: 0 of 3 articles written, 0 images stored, 0 failed, 0 skipped; "
+                           "3 unchanged articles skipped\n"),
+                  std::string::npos)
+            << out;
+        for (const char* name : {"1.htm", "2.htm", "3.htm"}) {
+            ASSERT_EQ(Rows(name).size(), 1u);
+            EXPECT_EQ(Rows(name)[0].articleEnd, "skipped");
+        }
+        EXPECT_EQ(Results(), before);
+    }
+
+    // One article changed, one new, a stored image deleted: only those are done, and only the
+    // deleted image and the new one are asked for.
+    dir.Write("articles/2.htm", "<p>changed</p>" + Img("/s.png") + Img("/b.png"));
+    dir.Write("articles/4.htm", Img("/a.png") + Img("/n.png"));
+    server.Set("/n.png", Reply::Ok(kPngB2, "image/png"));
+    fs::remove(platform::NativePath(result + Stored(kPngA)));
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.RequestsTo("/a.png").size(), 1u);
+    EXPECT_EQ(server.RequestsTo("/n.png").size(), 1u);
+    EXPECT_EQ(server.RequestCount(), 2u);
+    EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "written");  // its image was gone
+    EXPECT_EQ(Rows("2.htm").at(0).outcome, "reused");
+    EXPECT_EQ(Rows("2.htm").at(0).articleEnd, "written");
+    EXPECT_EQ(Rows("3.htm").at(0).articleEnd, "skipped");
+    EXPECT_EQ(ReadFileOrMissing(result + "2.htm"),
+              "<p>changed</p><img src=\"http://new.site/" + Stored(kPngS) +
+                  "\"><img src=\"http://new.site/" + Stored(kPngB) + "\">");
+    EXPECT_EQ(ReadFileOrMissing(result + Stored(kPngA)), kPngA);
+
+    // Another new prefix changes every article's result: none is skipped, nothing downloaded.
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental", "--new-prefix", "other.site"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(ReadFileOrMissing(result + "3.htm"),
+              "<p><img src=\"http://other.site/" + Stored(kPngS) + "\">");
+}
+
+TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
+    server.Set("/a.png", Reply::Ok(kPngA, "image/png")
+                             .Header("ETag", "\"a-1\"")
+                             .Header("Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT"));
+    server.Set("/b.png", Reply::Ok(kPngB, "image/png").Header("ETag", "W/\"b-1\""));
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/b.png"));
+    dir.Write("articles/2.htm", Img("/b.png"));
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+
+    // The first is not modified, the second was redrawn.
+    server.Set("/a.png", Reply::Status(304));
+    server.Set("/b.png", Reply::Ok(kPngB2, "image/png").Header("ETag", "\"b-2\""));
+    server.ClearRequests();
+    std::string out, err;
+    ASSERT_EQ(Run({"--run", "--incremental", "--refresh", "--jobs", "2"}, &out, &err), 0) << err;
+    const auto a = server.RequestsTo("/a.png");
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].Header("If-None-Match"), "\"a-1\"");
+    EXPECT_EQ(a[0].Header("If-Modified-Since"), "Mon, 07 Dec 2026 10:00:00 GMT");
+    const auto b = server.RequestsTo("/b.png");
+    ASSERT_EQ(b.size(), 1u);  // once for both articles
+    EXPECT_EQ(b[0].Header("If-None-Match"), "W/\"b-1\"");
+    EXPECT_FALSE(b[0].HasHeader("If-Modified-Since"));
+    const auto rows = Rows("1.htm");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].outcome, "reused");
+    EXPECT_EQ(rows[0].status, 304);
+    EXPECT_EQ(rows[0].reason, "已转存");
+    EXPECT_EQ(rows[1].outcome, "stored");
+    EXPECT_EQ(ReadFileOrMissing(result + "1.htm"), "<img src=\"http://new.site/" + Stored(kPngA) +
+                                                       "\"><img src=\"http://new.site/" +
+                                                       Stored(kPngB2) + "\">");
+    EXPECT_EQ(ReadFileOrMissing(result + "2.htm"),
+              "<img src=\"http://new.site/" + Stored(kPngB2) + "\">");
+
+    // The next refresh names the new validator. A 304 to a request that asked nothing
+    // conditionally is no image: without the stored file the row fails.
+    server.Set("/b.png", Reply::Status(304));
+    fs::remove(platform::NativePath(result + Stored(kPngA)));
+    server.ClearRequests();
+    EXPECT_EQ(Run({"--run", "--incremental", "--refresh"}, &out, &err), 1) << err;
+    EXPECT_EQ(server.RequestsTo("/b.png").at(0).Header("If-None-Match"), "\"b-2\"");
+    EXPECT_FALSE(server.RequestsTo("/a.png").at(0).HasHeader("If-None-Match"));
+    EXPECT_EQ(Rows("1.htm").at(0).outcome, "failed");
+    EXPECT_EQ(Rows("1.htm").at(1).outcome, "reused");
+}
+
+TEST_F(IncrementalRunTest, KilledRunIsTakenUpWhereItEndedWithNothingDownloadedTwice) {
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/s.png"));
+    dir.Write("articles/2.htm", Img("/b.png") + Img("/s.png"));
+    dir.Write("articles/3.htm", Img("/held.png") + Img("/a.png"));
+    server.Set("/held.png", Reply::NeverAnswer());
+    {
+        ChildProcess child(kProgram, {"--run", "--incremental", articles, "--settings", settings},
+                           dir.path());
+        const auto start = std::chrono::steady_clock::now();
+        while (server.RequestsTo("/held.png").empty() && SecondsSince(start) < 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << child.Err();
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(std::chrono::seconds(10)), 128 + SIGKILL);
+    }
+    EXPECT_EQ(server.RequestCount(), 4u);  // a, s, b, held
+    EXPECT_EQ(ReadFileOrMissing(result + "3.htm"), "<missing>");
+
+    server.Set("/held.png", Reply::Ok(kPngB2, "image/png"));
+    server.ClearRequests();
+    std::string out, err;
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.RequestsTo("/held.png").size(), 1u);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "skipped");
+    EXPECT_EQ(Rows("2.htm").at(0).articleEnd, "skipped");
+    EXPECT_EQ(Rows("3.htm").at(1).reason, "已转存");
+    EXPECT_EQ(ReadFileOrMissing(result + "3.htm"), "<img src=\"http://new.site/" + Stored(kPngB2) +
+                                                       "\"><img src=\"http://new.site/" +
+                                                       Stored(kPngA) + "\">");
+}
+
+TEST_F(IncrementalRunTest, DamagedRecordIsSetAsideAndRetryFailedReadsTheRecord) {
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/bad.png"));
+    dir.Write("articles/2.htm", Img("/b.png"));
+    dir.Write("articles/转存结果/"_gbk + kRecord, "this is no database, only some bytes");
+    std::string out, err;
+    EXPECT_EQ(Run({"--run"}, &out, &err), 1) << err;  // /bad.png is missing
+    EXPECT_NE(err.find("zembrat: The run record "), std::string::npos) << err;
+    EXPECT_NE(err.find("set aside"), std::string::npos) << err;
+    std::size_t aside = 0;
+    for (const auto& e : fs::directory_iterator(platform::NativePath(result))) {
+        const std::string name = e.path().filename().string();
+        if (name != kRecord && name.starts_with(kRecord)) {
+            ++aside;
+            EXPECT_EQ(ReadFileOrMissing(text::GbkFromUtf8(e.path().string())),
+                      "this is no database, only some bytes");
+        }
+    }
+    EXPECT_EQ(aside, 1u);
+    EXPECT_EQ(ReadFileOrMissing(result + "1.htm"),
+              "<img src=\"http://new.site/" + Stored(kPngA) + "\">" + Img("/bad.png"));
+
+    // The retry from the record asks only for the failed image, and writes its article again.
+    server.Set("/bad.png", Reply::Ok(kPngS, "image/png"));
+    server.ClearRequests();
+    for (const bool named : {false, true}) {
+        std::vector<std::string> args{"--retry-failed"};
+        if (named) args.push_back(result + kRecord);
+        ASSERT_EQ(Run(args, &out, &err), 0) << err << out;
+        if (named) {
+            EXPECT_NE(out.find("Nothing to retry"), std::string::npos) << out;
+            continue;
+        }
+        EXPECT_EQ(server.RequestsTo("/bad.png").size(), 1u);
+        EXPECT_EQ(server.RequestCount(), 1u);
+        EXPECT_EQ(ReadFileOrMissing(result + "1.htm"),
+                  "<img src=\"http://new.site/" + Stored(kPngA) + "\"><img src=\"http://new.site/" +
+                      Stored(kPngS) + "\">");
+    }
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+}  // namespace
+}  // namespace zembrat::testing
