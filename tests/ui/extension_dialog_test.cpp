@@ -88,7 +88,7 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 11);
+    ASSERT_EQ(labels.size(), 12);
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
