@@ -481,10 +481,10 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     namespace k = extension_keys;
     EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
     EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 9u);
+    EXPECT_EQ(ExtensionOptionTexts({}).size(), 10u);
 
     ExtensionOptions o;
-    o.https = o.markdown = o.writeReport = true;
+    o.https = o.markdown = o.writeReport = o.incremental = true;
     o.timeoutSeconds = 30;
     o.downloadsAtOnce = 16;
     const OptionTexts changed = ChangedExtensionOptionTexts(o);
@@ -492,7 +492,8 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
                                     {"处理Markdown图片"_gbk, "1"},
                                     {"下载超时"_gbk, "30"},
                                     {"同时下载数"_gbk, "16"},
-                                    {"运行后写出报告"_gbk, "1"}}));
+                                    {"运行后写出报告"_gbk, "1"},
+                                    {"增量运行"_gbk, "1"}}));
     EXPECT_EQ(ExtensionOptionsFromTexts(changed), o);
     EXPECT_EQ(ExtensionOptionsFromTexts(ExtensionOptionTexts(o)), o);
 
