@@ -82,7 +82,7 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 9);
+    ASSERT_EQ(labels.size(), 10);
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
