@@ -481,17 +481,10 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     namespace k = extension_keys;
     EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
     EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-<<<<<<< HEAD
     EXPECT_EQ(ExtensionOptionTexts({}).size(), 12u);
 
     ExtensionOptions o;
-    o.https = o.markdown = o.writeReport = o.recursive = true;
-=======
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 10u);
-
-    ExtensionOptions o;
-    o.https = o.markdown = o.writeReport = o.incremental = true;
->>>>>>> incremental
+    o.https = o.markdown = o.writeReport = o.recursive = o.incremental = true;
     o.timeoutSeconds = 30;
     o.downloadsAtOnce = 16;
     o.outputFolder = "/站点/公开"_gbk;
@@ -501,12 +494,9 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
                                     {"下载超时"_gbk, "30"},
                                     {"同时下载数"_gbk, "16"},
                                     {"运行后写出报告"_gbk, "1"},
-<<<<<<< HEAD
                                     {"包含子目录"_gbk, "1"},
-                                    {"结果目录"_gbk, "/站点/公开"_gbk}}));
-=======
+                                    {"结果目录"_gbk, "/站点/公开"_gbk},
                                     {"增量运行"_gbk, "1"}}));
->>>>>>> incremental
     EXPECT_EQ(ExtensionOptionsFromTexts(changed), o);
     EXPECT_EQ(ExtensionOptionsFromTexts(ExtensionOptionTexts(o)), o);
 
