@@ -117,7 +117,6 @@ class FtpTransport final : public Transport {
   private:
     CURL* Begin(std::stop_token stop = {}) {
         CURL* curl = session_.Begin(std::move(stop));
-        if (!target_.user.empty()) curl_easy_setopt(curl, CURLOPT_USERNAME, target_.user.c_str());
         if (!credentials_.password.empty()) {
             curl_easy_setopt(curl, CURLOPT_PASSWORD, credentials_.password.c_str());
         } else {
@@ -174,6 +173,9 @@ class FtpTransport final : public Transport {
         if (reply == 452 || reply == 552) return message + "; the server's disk is full";
         if (reply == 451)
             return message + "; the server could not write the file (is its disk full?)";
+        // vsftpd drops the data connection when a write fails, before it says why.
+        if (code == CURLE_SEND_ERROR || code == CURLE_PARTIAL_FILE)
+            return message + "; the server stopped taking the file part way (is its disk full?)";
         return message;
     }
 
@@ -186,7 +188,15 @@ class FtpTransport final : public Transport {
     std::string Url(const std::string& remotePath) const {
         std::string host = target_.host;
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
-        std::string url = (target_.protocol == Protocol::FtpImplicit ? "ftps://" : "ftp://") + host;
+        std::string url = target_.protocol == Protocol::FtpImplicit ? "ftps://" : "ftp://";
+        // The user goes into the address: libcurl looks a password up in ~/.netrc only then.
+        if (!target_.user.empty()) {
+            std::string user = EscapePath(target_.user);
+            for (std::size_t at = 0; (at = user.find('/', at)) != std::string::npos;)
+                user.replace(at, 1, "%2F");
+            url += user + "@";
+        }
+        url += host;
         if (target_.port) url += ":" + std::to_string(target_.port);
         return url + EscapePath(base_ + remotePath);
     }
