@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,32 +20,54 @@ namespace {
 // The user's key files, in the order they are tried.
 constexpr const char* kKeyFiles[] = {"id_ed25519", "id_ecdsa", "id_rsa"};
 
+// The raw key blob of a host key libcurl shows (raw, or base64 text when len is 0).
+std::string KeyBlob(const curl_khkey& key) {
+    if (key.len != 0) return std::string(key.key, key.len);
+    const std::string text(key.key);
+    std::string raw(text.size(), '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(raw.data()),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    if (n < 0) return "";
+    std::size_t padding = 0;
+    for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
+    raw.resize(static_cast<std::size_t>(n) - padding);
+    return raw;
+}
+
+std::string Base64(const unsigned char* data, std::size_t size) {
+    std::string encoded(4 * ((size + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), data,
+                                  static_cast<int>(size));
+    encoded.resize(static_cast<std::size_t>(n));
+    return encoded;
+}
+
 // "SHA256:" and the unpadded base64 of the key blob's digest, as ssh-keygen -l prints it.
-std::string Sha256Fingerprint(const curl_khkey& key) {
-    std::string raw;
-    if (key.len == 0) {
-        // Base64 text: decode it first.
-        const std::string text(key.key);
-        raw.resize(text.size());
-        const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(raw.data()),
-                                      reinterpret_cast<const unsigned char*>(text.data()),
-                                      static_cast<int>(text.size()));
-        if (n < 0) return "SHA256:?";
-        std::size_t padding = 0;
-        for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
-        raw.resize(static_cast<std::size_t>(n) - padding);
-    } else {
-        raw.assign(key.key, key.len);
-    }
+std::string Sha256Fingerprint(const std::string& blob) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    EVP_Digest(raw.data(), raw.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), digest.data(),
-                                  static_cast<int>(length));
-    encoded.resize(static_cast<std::size_t>(n));
+    EVP_Digest(blob.data(), blob.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    std::string encoded = Base64(digest.data(), length);
     while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
     return "SHA256:" + encoded;
+}
+
+// A known_hosts line for the key: "[host]:port type base64" (the plain host on port 22), the
+// type read from the blob itself (its first field); empty when the blob is malformed.
+std::string KnownHostsLine(const std::string& host, int port, const std::string& blob) {
+    if (blob.size() < 4) return "";
+    const std::size_t length =
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[0])) << 24) |
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[1])) << 16) |
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[2])) << 8) |
+        static_cast<std::size_t>(static_cast<unsigned char>(blob[3]));
+    if (length == 0 || length > 64 || blob.size() < 4 + length) return "";
+    const std::string type = blob.substr(4, length);
+    const std::string name =
+        port == 0 || port == 22 ? host : "[" + host + "]:" + std::to_string(port);
+    return name + " " + type + " " +
+           Base64(reinterpret_cast<const unsigned char*>(blob.data()), blob.size());
 }
 
 // A path in a "rename"/"rm" quote command: in double quotes, with '"' and '\' escaped.
@@ -205,7 +228,8 @@ class SftpTransport final : public Transport {
     static int CheckHostKey(CURL*, const curl_khkey*, const curl_khkey* found,
                             enum curl_khmatch match, void* data) {
         auto* self = static_cast<SftpTransport*>(data);
-        const std::string fingerprint = found ? Sha256Fingerprint(*found) : "SHA256:?";
+        const std::string blob = found ? KeyBlob(*found) : "";
+        const std::string fingerprint = Sha256Fingerprint(blob);
         switch (match) {
             case CURLKHMATCH_OK:
                 return CURLKHSTAT_FINE;
@@ -218,12 +242,34 @@ class SftpTransport final : public Transport {
                 return CURLKHSTAT_REJECT;
             case CURLKHMATCH_MISSING:
             case CURLKHMATCH_LAST:
-                if (self->credentials_.acceptNewHostKey) return CURLKHSTAT_FINE_ADD_TO_FILE;
+                if (self->credentials_.acceptNewHostKey) return self->AddKnownHost(blob);
                 self->hostKeyProblem_ = "the host key is unknown (not in " + self->knownHosts_ +
                                         "); its fingerprint is " + fingerprint +
                                         ". Accept it only if the server shows the same";
                 return CURLKHSTAT_REJECT;
         }
+        return CURLKHSTAT_REJECT;
+    }
+
+    // Adds the key under this host and port (libcurl's own addition would leave the port out).
+    int AddKnownHost(const std::string& blob) {
+        const std::string line = KnownHostsLine(target_.host, target_.port, blob);
+        std::string before;
+        if (std::FILE* in = std::fopen(knownHosts_.c_str(), "rb")) {
+            char buffer[4096];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+                before.append(buffer, n);
+            std::fclose(in);
+        }
+        std::FILE* out = line.empty() ? nullptr : std::fopen(knownHosts_.c_str(), "ab");
+        bool written = out != nullptr;
+        if (out) {
+            if (!before.empty() && before.back() != '\n') written = std::fputc('\n', out) != EOF;
+            written = written && std::fputs((line + "\n").c_str(), out) != EOF;
+            written = std::fclose(out) == 0 && written;
+        }
+        if (written) return CURLKHSTAT_FINE;
+        hostKeyProblem_ = "the host key is unknown and cannot be added to " + knownHosts_;
         return CURLKHSTAT_REJECT;
     }
 
