@@ -86,7 +86,8 @@ class FtpTransport final : public Transport {
         // Some servers end a TLS upload early and still say it went well: count what arrived.
         std::string message;
         const auto arrived = LookAt(part, message);
-        if (!arrived || !arrived->exists || arrived->size != file.size()) {
+        // (A server that tells no size cannot be checked: its upload is taken as it is.)
+        if (!arrived || !arrived->exists || (arrived->size && *arrived->size != file.size())) {
             result.message = !arrived
                                  ? message
                                  : target_.name + ": uploading " + remotePath + " failed: only " +

@@ -123,6 +123,12 @@ TEST_F(FtpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetchesN
     EXPECT_TRUE(Contains(again.message, target.name)) << again.message;
     EXPECT_EQ(ReadFile(site + "/" + remote), bytes);
     EXPECT_EQ(Listing(site + "/\xE5\x9B\xBE\xE7\x89\x87/2024").size(), 1u);
+    // An empty file is a file too.
+    ASSERT_EQ(transport->Upload(LocalFile("empty.png", ""), "empty.png", {}).status,
+              UploadStatus::Uploaded);
+    EXPECT_EQ(ReadFile(site + "/empty.png"), "");
+    // All of it over the one connection.
+    EXPECT_EQ(server.Logins(), 1);
 }
 
 TEST_F(FtpTransportTest, AStopMidUploadLeavesNothingUnderTheFinalName) {

@@ -126,6 +126,20 @@ TEST_F(SftpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetches
     // A path out of the base is no path.
     EXPECT_EQ(transport->Upload(local, "../x.png", {}).status, UploadStatus::Failed);
     EXPECT_FALSE(transport->Look("/etc/passwd", message));
+    const auto noFolder = transport->Look("no/such/folder.png", message);
+    ASSERT_TRUE(noFolder) << message;
+    EXPECT_FALSE(noFolder->exists);
+    // An empty file is a file too.
+    ASSERT_EQ(transport->Upload(LocalFile("empty.png", ""), "empty.png", {}).status,
+              UploadStatus::Uploaded);
+    EXPECT_EQ(ReadFile(site_ + "/empty.png"), "");
+    // (libcurl tells an empty file's size as unknown.)
+    const auto empty = transport->Look("empty.png", message);
+    ASSERT_TRUE(empty) << message;
+    EXPECT_TRUE(empty->exists);
+    EXPECT_EQ(empty->size.value_or(0), 0u);
+    // All of it over the one connection.
+    EXPECT_EQ(server_.Logins(), 1);
 }
 
 TEST_F(SftpTransportTest, AStopMidUploadLeavesNothingUnderTheFinalName) {
@@ -170,6 +184,26 @@ TEST_F(SftpTransportTest, AKeyTheServerDoesNotKnowIsABadLoginNamingTheTarget) {
     EXPECT_EQ(up.status, UploadStatus::Failed);
     EXPECT_TRUE(Contains(up.message, "refused the login")) << up.message;
     EXPECT_FALSE(fs::exists(site_ + "/x.png"));
+}
+
+TEST_F(SftpTransportTest, TheAgentsKeyLogsInWhenNoKeyFileIsThere) {
+    TrustServer();
+    const std::string key = local_.path() + "/agent_key";
+    fs::rename(credentials_.home + "/.ssh/id_ed25519", key);
+    fs::rename(credentials_.home + "/.ssh/id_ed25519.pub", key + ".pub");
+    std::string message;
+    EXPECT_FALSE(MakeSftpTransport(SiteTarget(), credentials_)->Connect(message));
+    EXPECT_TRUE(Contains(message, "refused the login")) << message;
+
+    testing::SshAgent agent;
+    ASSERT_TRUE(agent.started());
+    ASSERT_TRUE(agent.Add(key));
+    testing::ScopedEnv useAgent("SSH_AUTH_SOCK", agent.socket().c_str());
+    auto transport = MakeSftpTransport(SiteTarget(), credentials_);
+    ASSERT_TRUE(transport->Connect(message)) << message;
+    EXPECT_EQ(transport->Upload(LocalFile("a.png", "agent"), "a.png", {}).status,
+              UploadStatus::Uploaded);
+    EXPECT_EQ(ReadFile(site_ + "/a.png"), "agent");
 }
 
 TEST_F(SftpTransportTest, HostKeysUnknownRefusedOrAcceptedThenKnownAndAChangedOneAlwaysRefused) {

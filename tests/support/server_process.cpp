@@ -87,6 +87,14 @@ bool RunToEnd(const std::vector<std::string>& argv, std::string* output) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+int CountLines(const std::string& path, const std::string& text) {
+    std::ifstream in(path);
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.find(text) != std::string::npos) ++count;
+    return count;
+}
+
 ScratchFolder::ScratchFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zembrat-srv-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;

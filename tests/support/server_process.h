@@ -17,6 +17,9 @@ bool LoopbackAccepts(int port);
 // and errors go to output, when given.
 bool RunToEnd(const std::vector<std::string>& argv, std::string* output = nullptr);
 
+// How many lines of a file (a server's log) hold the text.
+int CountLines(const std::string& path, const std::string& text);
+
 // A folder made under the system's temporary folder, removed with everything in it at the end.
 class ScratchFolder {
   public:

@@ -1,7 +1,15 @@
 #include "support/sshd_server.h"
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +19,8 @@ namespace {
 
 constexpr char kSshd[] = "/usr/sbin/sshd";
 constexpr char kKeygen[] = "/usr/bin/ssh-keygen";
+constexpr char kAgent[] = "/usr/bin/ssh-agent";
+constexpr char kAdd[] = "/usr/bin/ssh-add";
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -57,6 +67,10 @@ std::string SshdServer::MakeUserKey(const std::string& sshFolder) {
     return FirstLine(ReadAll(key + ".pub"));
 }
 
+int SshdServer::Logins() const {
+    return CountLines(dir_.path() + "/sshd.log", "Accepted publickey for ");
+}
+
 bool SshdServer::Authorize(const std::string& publicKeyLine) {
     std::ofstream out(dir_.path() + "/authorized_keys", std::ios::app);
     out << publicKeyLine << "\n";
@@ -99,13 +113,54 @@ bool SshdServer::Start() {
          << "PidFile " << p << "/sshd.pid\n"
          << "StrictModes no\nUsePAM no\nPermitRootLogin prohibit-password\n"
          << "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-         << "Subsystem sftp internal-sftp\nLogLevel ERROR\n";
+         << "Subsystem sftp internal-sftp\nLogLevel INFO\n";
     dir_.Write("sshd_config", conf.str());
     error_.clear();
     if (!process_.Start({kSshd, "-D", "-e", "-f", p + "/sshd_config"}, p + "/sshd.log", port_,
                         error_))
         return false;
     return true;
+}
+
+SshAgent::SshAgent() {
+    if (dir_.path().empty() || ::access(kAgent, X_OK) != 0) return;
+    const std::string path = socket();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int none = ::open("/dev/null", O_RDWR);
+        ::dup2(none, 0);
+        ::dup2(none, 1);
+        ::dup2(none, 2);
+        ::execl(kAgent, kAgent, "-D", "-a", path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (child < 0) return;
+    pid_ = child;
+    for (int i = 0; i < 500 && ::access(path.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+SshAgent::~SshAgent() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+}
+
+bool SshAgent::Add(const std::string& keyFile) {
+    if (!started()) return false;
+    const std::string path = socket();
+    // ssh-add finds the agent through its environment.
+    const char* old = std::getenv("SSH_AUTH_SOCK");
+    const std::string saved = old ? old : "";
+    ::setenv("SSH_AUTH_SOCK", path.c_str(), 1);
+    const bool added = RunToEnd({kAdd, "-q", keyFile});
+    if (old) {
+        ::setenv("SSH_AUTH_SOCK", saved.c_str(), 1);
+    } else {
+        ::unsetenv("SSH_AUTH_SOCK");
+    }
+    return added;
 }
 
 }  // namespace zembrat::testing

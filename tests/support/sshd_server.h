@@ -24,6 +24,8 @@ class SshdServer {
     // The host key: its "SHA256:..." fingerprint, and its line for a known_hosts file.
     const std::string& fingerprint() const { return fingerprint_; }
     std::string KnownHostsLine() const;
+    // How many logins the server has accepted so far.
+    int Logins() const;
     // Lets the holder of the public key (an OpenSSH .pub line) log in.
     bool Authorize(const std::string& publicKeyLine);
     // Restarts the server with a new host key.
@@ -40,6 +42,24 @@ class SshdServer {
     int port_ = 0;
     std::string fingerprint_;
     std::string error_;
+};
+
+// An ssh-agent of its own, listening on a socket in a temporary folder; ended when the object
+// goes. Point SSH_AUTH_SOCK at socket() to use it.
+class SshAgent {
+  public:
+    SshAgent();
+    ~SshAgent();
+    SshAgent(const SshAgent&) = delete;
+    SshAgent& operator=(const SshAgent&) = delete;
+    bool started() const { return pid_ > 0; }
+    std::string socket() const { return dir_.path() + "/agent.sock"; }
+    // Gives the agent a private key file; true when ssh-add took it.
+    bool Add(const std::string& keyFile);
+
+  private:
+    ScratchFolder dir_;
+    int pid_ = 0;
 };
 
 }  // namespace zembrat::testing

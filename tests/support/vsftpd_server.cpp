@@ -55,7 +55,7 @@ VsftpdServer::VsftpdServer(FtpSecurity security, const std::string& password) {
          << "/passwords\nsecure_chroot_dir=" << p << "/empty\n"
          << "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
          << "pasv_enable=YES\npasv_address=127.0.0.1\nconnect_from_port_20=NO\n"
-         << "xferlog_enable=NO\nvsftpd_log_file=" << p << "/vsftpd.log\n";
+         << "xferlog_enable=YES\nxferlog_std_format=NO\nvsftpd_log_file=" << p << "/vsftpd.log\n";
     if (security != FtpSecurity::Plain) {
         std::string output;
         if (!RunToEnd({kOpenssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
@@ -72,6 +72,14 @@ VsftpdServer::VsftpdServer(FtpSecurity security, const std::string& password) {
     }
     dir_.Write("vsftpd.conf", conf.str());
     process_.Start({kVsftpd, p + "/vsftpd.conf"}, p + "/out.log", port_, error_);
+}
+
+}  // namespace zembrat::testing
+
+namespace zembrat::testing {
+
+int VsftpdServer::Logins() const {
+    return CountLines(dir_.path() + "/vsftpd.log", "OK LOGIN: ");
 }
 
 }  // namespace zembrat::testing

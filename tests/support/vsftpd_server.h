@@ -26,6 +26,8 @@ class VsftpdServer {
     std::string uploads() const { return dir_.path() + "/root/pub"; }
     // The self-signed certificate to trust (TLS modes).
     std::string certificate() const { return dir_.path() + "/cert.pem"; }
+    // How many logins the server has accepted so far.
+    int Logins() const;
     // The user name to log in with.
     static constexpr const char* kUser = "anonymous";
 
