@@ -195,7 +195,9 @@ std::string CurlSession::Explain(Action action, std::string_view what, CURLcode 
             why = "access denied: the folder cannot be made or the file cannot be written there";
             break;
         case CURLE_REMOTE_FILE_NOT_FOUND:
-            why = "there is no such file on the server";
+            // An upload's file is made, so what is missing is a folder that could not be.
+            why = action == Action::Upload ? "the folder cannot be made (is a file in its place?)"
+                                           : "there is no such file on the server";
             break;
         case CURLE_USE_SSL_FAILED:
             why = "the server does not offer TLS";

@@ -127,6 +127,10 @@ TEST_F(FtpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetchesN
     ASSERT_EQ(transport->Upload(LocalFile("empty.png", ""), "empty.png", {}).status,
               UploadStatus::Uploaded);
     EXPECT_EQ(ReadFile(site + "/empty.png"), "");
+    // A folder cannot be made where a file is.
+    const UploadResult blocked = transport->Upload(local, "empty.png/x.png", {});
+    EXPECT_EQ(blocked.status, UploadStatus::Failed);
+    EXPECT_TRUE(Contains(blocked.message, "folder cannot be made")) << blocked.message;
     // All of it over the one connection.
     EXPECT_EQ(server.Logins(), 1);
 }
@@ -174,6 +178,14 @@ TEST_F(FtpTransportTest, AWrongPasswordIsABadLoginNamingTheTarget) {
     EXPECT_EQ(up.status, UploadStatus::Failed);
     EXPECT_TRUE(Contains(up.message, "refused the login")) << up.message;
     EXPECT_EQ(Listing(server.uploads()), std::vector<std::string>{});
+
+    // Nobody listening.
+    Target closed = target;
+    closed.port = testing::FreeLoopbackPort();
+    closed.name = "closed";
+    EXPECT_FALSE(MakeFtpTransport(closed, credentials_)->Connect(message));
+    EXPECT_TRUE(Contains(message, "closed: ")) << message;
+    EXPECT_TRUE(Contains(message, "refused the connection")) << message;
 }
 
 TEST_F(FtpTransportTest, ExplicitAndImplicitTlsUploadWholeFilesAndTrustOnlyTheirCa) {

@@ -138,6 +138,10 @@ TEST_F(SftpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetches
     ASSERT_TRUE(empty) << message;
     EXPECT_TRUE(empty->exists);
     EXPECT_EQ(empty->size.value_or(0), 0u);
+    // A folder cannot be made where a file is.
+    const UploadResult blocked = transport->Upload(local, "empty.png/x.png", {});
+    EXPECT_EQ(blocked.status, UploadStatus::Failed);
+    EXPECT_TRUE(Contains(blocked.message, "folder cannot be made")) << blocked.message;
     // All of it over the one connection.
     EXPECT_EQ(server_.Logins(), 1);
 }
@@ -184,6 +188,14 @@ TEST_F(SftpTransportTest, AKeyTheServerDoesNotKnowIsABadLoginNamingTheTarget) {
     EXPECT_EQ(up.status, UploadStatus::Failed);
     EXPECT_TRUE(Contains(up.message, "refused the login")) << up.message;
     EXPECT_FALSE(fs::exists(site_ + "/x.png"));
+
+    // Nobody listening.
+    Target closed = SiteTarget();
+    closed.port = testing::FreeLoopbackPort();
+    closed.name = "closed";
+    EXPECT_FALSE(MakeSftpTransport(closed, credentials_)->Connect(message));
+    EXPECT_TRUE(Contains(message, "closed: ")) << message;
+    EXPECT_TRUE(Contains(message, "refused the connection")) << message;
 }
 
 TEST_F(SftpTransportTest, TheAgentsKeyLogsInWhenNoKeyFileIsThere) {
