@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
-#include <thread>
 
 #include "publish/transports.h"
 #include "support/tmpfs_mount.h"
 #include "support/vsftpd_server.h"
+#include "transfer_checks.h"
 
 namespace zembrat::publish {
 namespace {
@@ -19,35 +16,6 @@ namespace fs = std::filesystem;
 using testing::FtpSecurity;
 using testing::ScratchFolder;
 using testing::VsftpdServer;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        names.push_back(fs::relative(it->path(), folder).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class FtpTransportTest : public ::testing::Test {
   protected:
@@ -72,8 +40,7 @@ class FtpTransportTest : public ::testing::Test {
                      "machine 127.0.0.1 login anonymous password " + password + "\n");
     }
     std::string LocalFile(const std::string& name, const std::string& bytes) const {
-        EXPECT_TRUE(local_.Write(name, bytes));
-        return local_.path() + "/" + name;
+        return publish::LocalFile(local_, name, bytes);
     }
 
     ScratchFolder local_;
@@ -88,49 +55,8 @@ TEST_F(FtpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetchesN
     auto transport = MakeFtpTransport(target, credentials_);
     std::string message;
     ASSERT_TRUE(transport->Connect(message)) << message;
-
-    const std::string site = server.uploads() + "/site";
-    const std::string bytes = RandomBytes(300 * 1024, 1);
-    const std::string local = LocalFile("\xD6\xD0\xCE\xC4.png", bytes);  // "中文.png" in GBK
-    const std::string remote =
-        "\xE5\x9B\xBE\xE7\x89\x87/2024/\xE4\xB8\xAD\xE6\x96\x87 "
-        "\xE5\x9B\xBE.png";  // "图片/2024/中文 图.png"
-    const UploadResult up = transport->Upload(local, remote, {});
-    ASSERT_EQ(up.status, UploadStatus::Uploaded) << up.message;
-    EXPECT_EQ(up.bytes, bytes.size());
-    EXPECT_EQ(ReadFile(site + "/" + remote), bytes);
-    EXPECT_EQ(Listing(site + "/\xE5\x9B\xBE\xE7\x89\x87/2024"),
-              std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87 \xE5\x9B\xBE.png"});
-
-    const auto found = transport->Look(remote, message);
-    ASSERT_TRUE(found) << message;
-    EXPECT_TRUE(found->exists);
-    EXPECT_EQ(found->size, bytes.size());
-    for (const char* absent : {"\xE5\x9B\xBE\xE7\x89\x87/none.png", "no/such/folder.png"}) {
-        const auto missing = transport->Look(absent, message);
-        ASSERT_TRUE(missing) << message;
-        EXPECT_FALSE(missing->exists) << absent;
-    }
-    const auto fetched = transport->Fetch(remote, message);
-    ASSERT_TRUE(fetched) << message;
-    EXPECT_EQ(*fetched, bytes);
-    EXPECT_FALSE(transport->Fetch("\xE5\x9B\xBE\xE7\x89\x87/none.png", message));
-    EXPECT_TRUE(Contains(message, target.name)) << message;
-
-    // Other bytes under the same name: refused, the file stays, no part is left.
-    const UploadResult again = transport->Upload(LocalFile("b.png", "other"), remote, {});
-    EXPECT_EQ(again.status, UploadStatus::Failed);
-    EXPECT_TRUE(Contains(again.message, target.name)) << again.message;
-    EXPECT_EQ(ReadFile(site + "/" + remote), bytes);
-    EXPECT_EQ(Listing(site + "/\xE5\x9B\xBE\xE7\x89\x87/2024").size(), 1u);
-    // An empty file is a file too.
-    ASSERT_EQ(transport->Upload(LocalFile("empty.png", ""), "empty.png", {}).status,
-              UploadStatus::Uploaded);
-    EXPECT_EQ(ReadFile(site + "/empty.png"), "");
-    // A folder cannot be made where a file is.
-    const UploadResult blocked = transport->Upload(local, "empty.png/x.png", {});
-    EXPECT_EQ(blocked.status, UploadStatus::Failed);
-    EXPECT_TRUE(Contains(blocked.message, "folder cannot be made")) << blocked.message;
+    ExpectUploadsLooksFetchesNeverReplaces(*transport, server.uploads() + "/site", local_,
+                                           target.name);
     // All of it over the one connection.
     EXPECT_EQ(server.Logins(), 1);
 }
@@ -139,28 +65,8 @@ TEST_F(FtpTransportTest, AStopMidUploadLeavesNothingUnderTheFinalName) {
     VsftpdServer server(FtpSecurity::Plain);
     ASSERT_TRUE(server.started()) << server.error();
     credentials_.password = "s3cret";
-    auto transport = MakeFtpTransport(SiteTarget(server, "ftp"), credentials_);
-    const std::string bytes = RandomBytes(64 << 20, 2);
-    const std::string local = LocalFile("big.bin", bytes);
-    const std::string site = server.uploads() + "/site";
-    std::stop_source stop;
-    std::thread watcher([&] {
-        const std::string part = site + "/a/.big.bin.zembrat-part";
-        for (int i = 0; i < 20000 && !stop.stop_requested(); ++i) {
-            std::error_code ec;
-            if (fs::file_size(part, ec) > 0 && !ec) stop.request_stop();
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-    });
-    const UploadResult result = transport->Upload(local, "a/big.bin", stop.get_token());
-    stop.request_stop();
-    watcher.join();
-    EXPECT_EQ(result.status, UploadStatus::Stopped) << result.message;
-    EXPECT_LT(result.bytes, bytes.size());
-    EXPECT_EQ(Listing(site + "/a"), std::vector<std::string>{});
-    EXPECT_EQ(transport->Upload(LocalFile("s.bin", "small"), "a/s.bin", {}).status,
-              UploadStatus::Uploaded);
-    EXPECT_EQ(ReadFile(site + "/a/s.bin"), "small");
+    ExpectAStopLeavesNothing(*MakeFtpTransport(SiteTarget(server, "ftp"), credentials_),
+                             server.uploads() + "/site", local_);
 }
 
 TEST_F(FtpTransportTest, AWrongPasswordIsABadLoginNamingTheTarget) {

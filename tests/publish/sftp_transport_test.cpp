@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
-#include <thread>
 
 #include "publish/transports.h"
 #include "support/scoped_env.h"
 #include "support/sshd_server.h"
 #include "support/tmpfs_mount.h"
+#include "transfer_checks.h"
 
 namespace zembrat::publish {
 namespace {
@@ -19,36 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
 using testing::SshdServer;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Everything below a folder on the server's disk, by relative path.
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        names.push_back(fs::relative(it->path(), folder).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class SftpTransportTest : public ::testing::Test {
   protected:
@@ -74,8 +41,7 @@ class SftpTransportTest : public ::testing::Test {
         std::ofstream(credentials_.home + "/.ssh/known_hosts") << server_.KnownHostsLine() << "\n";
     }
     std::string LocalFile(const std::string& name, const std::string& bytes) const {
-        EXPECT_TRUE(local_.Write(name, bytes));
-        return local_.path() + "/" + name;
+        return publish::LocalFile(local_, name, bytes);
     }
 
     testing::ScopedEnv noAgent_{"SSH_AUTH_SOCK", nullptr};
@@ -90,87 +56,14 @@ TEST_F(SftpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetches
     auto transport = MakeSftpTransport(SiteTarget(), credentials_);
     std::string message;
     ASSERT_TRUE(transport->Connect(message)) << message;
-
-    const std::string bytes = RandomBytes(300 * 1024, 1);
-    // The local name in GBK bytes ("中文.png"), the remote one in UTF-8 ("图片/2024/中文 图.png").
-    const std::string local = LocalFile("\xD6\xD0\xCE\xC4.png", bytes);
-    const std::string remote =
-        "\xE5\x9B\xBE\xE7\x89\x87/2024/\xE4\xB8\xAD\xE6\x96\x87 "
-        "\xE5\x9B\xBE.png";
-    const UploadResult up = transport->Upload(local, remote, {});
-    ASSERT_EQ(up.status, UploadStatus::Uploaded) << up.message;
-    EXPECT_EQ(up.bytes, bytes.size());
-    EXPECT_EQ(ReadFile(site_ + "/" + remote), bytes);
-    EXPECT_EQ(Listing(site_ + "/\xE5\x9B\xBE\xE7\x89\x87/2024"),
-              std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87 \xE5\x9B\xBE.png"});
-
-    const auto found = transport->Look(remote, message);
-    ASSERT_TRUE(found) << message;
-    EXPECT_TRUE(found->exists);
-    EXPECT_EQ(found->size, bytes.size());
-    const auto missing = transport->Look("\xE5\x9B\xBE\xE7\x89\x87/none.png", message);
-    ASSERT_TRUE(missing) << message;
-    EXPECT_FALSE(missing->exists);
-    const auto fetched = transport->Fetch(remote, message);
-    ASSERT_TRUE(fetched) << message;
-    EXPECT_EQ(*fetched, bytes);
-    EXPECT_FALSE(transport->Fetch("nowhere/none.png", message));
-    EXPECT_TRUE(Contains(message, SiteTarget().name)) << message;
-
-    // Other bytes under the same name: refused, the file stays, no part is left.
-    const UploadResult again = transport->Upload(LocalFile("b.png", "other"), remote, {});
-    EXPECT_EQ(again.status, UploadStatus::Failed);
-    EXPECT_TRUE(Contains(again.message, SiteTarget().name)) << again.message;
-    EXPECT_EQ(ReadFile(site_ + "/" + remote), bytes);
-    EXPECT_EQ(Listing(site_ + "/\xE5\x9B\xBE\xE7\x89\x87/2024").size(), 1u);
-    // A path out of the base is no path.
-    EXPECT_EQ(transport->Upload(local, "../x.png", {}).status, UploadStatus::Failed);
-    EXPECT_FALSE(transport->Look("/etc/passwd", message));
-    const auto noFolder = transport->Look("no/such/folder.png", message);
-    ASSERT_TRUE(noFolder) << message;
-    EXPECT_FALSE(noFolder->exists);
-    // An empty file is a file too.
-    ASSERT_EQ(transport->Upload(LocalFile("empty.png", ""), "empty.png", {}).status,
-              UploadStatus::Uploaded);
-    EXPECT_EQ(ReadFile(site_ + "/empty.png"), "");
-    // (libcurl tells an empty file's size as unknown.)
-    const auto empty = transport->Look("empty.png", message);
-    ASSERT_TRUE(empty) << message;
-    EXPECT_TRUE(empty->exists);
-    EXPECT_EQ(empty->size.value_or(0), 0u);
-    // A folder cannot be made where a file is.
-    const UploadResult blocked = transport->Upload(local, "empty.png/x.png", {});
-    EXPECT_EQ(blocked.status, UploadStatus::Failed);
-    EXPECT_TRUE(Contains(blocked.message, "folder cannot be made")) << blocked.message;
+    ExpectUploadsLooksFetchesNeverReplaces(*transport, site_, local_, SiteTarget().name);
     // All of it over the one connection.
     EXPECT_EQ(server_.Logins(), 1);
 }
 
 TEST_F(SftpTransportTest, AStopMidUploadLeavesNothingUnderTheFinalName) {
     TrustServer();
-    auto transport = MakeSftpTransport(SiteTarget(), credentials_);
-    const std::string bytes = RandomBytes(64 << 20, 2);
-    const std::string local = LocalFile("big.bin", bytes);
-    std::stop_source stop;
-    std::thread watcher([&] {
-        // Stops once the part has begun to arrive.
-        const std::string part = site_ + "/a/.big.bin.zembrat-part";
-        for (int i = 0; i < 20000 && !stop.stop_requested(); ++i) {
-            std::error_code ec;
-            if (fs::file_size(part, ec) > 0 && !ec) stop.request_stop();
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-    });
-    const UploadResult result = transport->Upload(local, "a/big.bin", stop.get_token());
-    stop.request_stop();
-    watcher.join();
-    EXPECT_EQ(result.status, UploadStatus::Stopped) << result.message;
-    EXPECT_LT(result.bytes, bytes.size());
-    EXPECT_EQ(Listing(site_ + "/a"), std::vector<std::string>{});
-    // The transport goes on working after a stop.
-    EXPECT_EQ(transport->Upload(LocalFile("s.bin", "small"), "a/s.bin", {}).status,
-              UploadStatus::Uploaded);
-    EXPECT_EQ(ReadFile(site_ + "/a/s.bin"), "small");
+    ExpectAStopLeavesNothing(*MakeSftpTransport(SiteTarget(), credentials_), site_, local_);
 }
 
 TEST_F(SftpTransportTest, AKeyTheServerDoesNotKnowIsABadLoginNamingTheTarget) {
