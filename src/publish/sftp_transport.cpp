@@ -101,10 +101,11 @@ class SftpTransport final : public Transport {
         if (user_.empty()) {
             if (const passwd* pw = ::getpwuid(::geteuid())) user_ = pw->pw_name;
         }
-        // The base folder: absolute as given, else below the login folder.
+        // The base folder: absolute as given, else below the login folder ("/~/" in an
+        // address; a relative path in a command is the server's, from the login folder).
         const bool absolute = !target_.path.empty() && target_.path.front() == '/';
         urlBase_ = absolute ? target_.path : "/~/" + target_.path;
-        quoteBase_ = absolute ? target_.path : target_.path;
+        quoteBase_ = target_.path;
     }
 
     bool Connect(std::string& message) override {
