@@ -73,6 +73,21 @@ std::string HomeFolder(const Credentials& credentials) {
     return home ? home : "";
 }
 
+bool ReachedFiles(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_LOGIN_DENIED:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_USE_SSL_FAILED:
+            return false;
+        default:
+            return true;
+    }
+}
+
 LocalFile::LocalFile(const std::string& path) {
     file_ = std::fopen(path.c_str(), "rb");
     struct stat st {};

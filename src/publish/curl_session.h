@@ -27,6 +27,10 @@ std::string PartName(std::string_view name);
 // The home folder for the user's secrets: credentials.home, else $HOME.
 std::string HomeFolder(const Credentials& credentials);
 
+// Whether a request that failed with code got as far as the files (logged in): only then can
+// it have left anything to clean up.
+bool ReachedFiles(CURLcode code);
+
 // What a request is doing, for its message.
 enum class Action { Connect, Look, Fetch, Upload, Rename };
 

@@ -80,7 +80,7 @@ class FtpTransport final : public Transport {
             } else {
                 result.message = UploadFailure(remotePath, code);
             }
-            RemovePart(folder, PartName(name));
+            if (ReachedFiles(code)) RemovePart(folder, PartName(name));
             return result;
         }
         // Some servers end a TLS upload early and still say it went well: count what arrived.

@@ -192,7 +192,7 @@ class SftpTransport final : public Transport {
         } else {
             result.message = Explain(Action::Upload, remotePath, code);
         }
-        RemovePart(folder, part);
+        if (ReachedFiles(code)) RemovePart(folder, part);
         return result;
     }
 
