@@ -1,0 +1,44 @@
+// A real WebDAV server on 127.0.0.1 for tests and benchmarks, serving a temporary folder with
+// one user and password (basic authentication):
+//  - nginx (Debian nginx-light): PUT DELETE MKCOL COPY MOVE, no folders made by a PUT;
+//  - rclone serve webdav (Debian rclone): a PUT into a missing folder is refused with 404,
+//    MKCOL on a folder that exists answers 201.
+#pragma once
+
+#include <string>
+
+#include "support/loopback_process.h"
+
+namespace zembrat::testing {
+
+enum class DavKind { Nginx, Rclone };
+
+class DavServer {
+  public:
+    explicit DavServer(DavKind kind, std::string user = "zembrat",
+                       std::string password = "dav-pass-1");
+    DavServer(const DavServer&) = delete;
+    DavServer& operator=(const DavServer&) = delete;
+
+    bool started() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    int port() const { return port_; }
+    const std::string& user() const { return user_; }
+    const std::string& password() const { return password_; }
+    // The folder it serves ("/a/b.png" on the server is root() + "/a/b.png" on disk).
+    std::string root() const { return folder_.path() + "/www"; }
+    // Everything it keeps, its temporary files too.
+    const std::string& folder() const { return folder_.path(); }
+
+  private:
+    bool StartNginx();
+    bool StartRclone();
+
+    std::string user_, password_;
+    ScratchFolder folder_;
+    int port_ = 0;
+    LoopbackProcess process_;
+    std::string error_;
+};
+
+}  // namespace zembrat::testing
