@@ -1,8 +1,10 @@
 // Publishing to a WebDAV folder: the missing folders made one level at a time (MKCOL), the file
 // put under a temporary name beside its final one and moved there without overwriting
 // (MOVE with "Overwrite: F"), the temporary file deleted when the upload fails or stops.
+#include <chrono>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "publish/transports.h"
 #include "publish/web_transfer.h"
@@ -30,7 +32,6 @@ class DavTransport final : public Transport {
             login.password = credentials.password;
         } else {
             login.kind = WebLogin::Kind::Netrc;
-            login.user = target.user;
             login.netrcFile = HomeFolder(credentials.home) + "/.netrc";
         }
         session_ = std::make_unique<WebSession>(login, target.caFile);
@@ -45,9 +46,10 @@ class DavTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
-        // The base folder may not exist yet; any answer but a refusal of the login will do.
+        // The base folder may not exist yet, or not be listed (403): any answer but a refusal
+        // of the login will do.
         const WebAnswer answer = session_->Perform(Request("HEAD", base_));
-        if (answer.status != 0 && answer.status != 401 && answer.status != 403) return true;
+        if (answer.status != 0 && answer.status != 401) return true;
         message = AnswerMessage(answer, "log in");
         return false;
     }
@@ -61,8 +63,7 @@ class DavTransport final : public Transport {
         return std::nullopt;
     }
 
-    std::optional<std::string> Fetch(const std::string& remotePath,
-                                     std::string& message) override {
+    std::optional<std::string> Fetch(const std::string& remotePath, std::string& message) override {
         WebAnswer answer = session_->Perform(Request("GET", Path(remotePath)));
         if (answer.status == 200) return std::move(answer.body);
         message = AnswerMessage(answer, "read " + remotePath);
@@ -126,7 +127,14 @@ class DavTransport final : public Transport {
         return request;
     }
 
-    void Delete(const std::string& path) { session_->Perform(Request("DELETE", path)); }
+    // Deletes a temporary file; a server still busy with an abandoned upload holds it locked
+    // (423) for a moment.
+    void Delete(const std::string& path) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (session_->Perform(Request("DELETE", path)).status != 423) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
 
     // Makes each missing folder of folder ("/"-ended, from the root), top down; the folders
     // known to be there are not asked about again.

@@ -60,13 +60,13 @@ class S3Transport final : public Transport {
 
     bool Connect(std::string& message) override {
         if (!Session(message)) return false;
-        // One listing of at most one key below the prefix: it needs the keys and the bucket.
+        // The bucket's head: it needs the keys and the bucket (and no listing of its keys).
         auto address = S3Address(target_, "");
         if (!address) return Fail(message, "the endpoint is not an http or https address");
-        const std::string query = CanonicalQuery(
-            {{"list-type", "2"}, {"max-keys", "1"}, {"prefix", S3Key(target_, "")}});
-        const WebAnswer answer = session_->Perform(Request("GET", *address + "?" + query));
+        const WebAnswer answer = session_->Perform(Request("HEAD", *address));
         if (answer.status == 200) return true;
+        if (answer.status == 404)
+            return Fail(message, "the bucket \"" + target_.bucket + "\" does not exist");
         message = AnswerMessage(answer);
         return false;
     }
@@ -85,8 +85,7 @@ class S3Transport final : public Transport {
         return std::nullopt;
     }
 
-    std::optional<std::string> Fetch(const std::string& remotePath,
-                                     std::string& message) override {
+    std::optional<std::string> Fetch(const std::string& remotePath, std::string& message) override {
         if (!Session(message)) return std::nullopt;
         const auto address = S3Address(target_, S3Key(target_, remotePath));
         if (!address) {
@@ -175,17 +174,23 @@ class S3Transport final : public Transport {
         if (code == "InvalidAccessKeyId")
             return message + "the access key is not known to the server (" + code + ")";
         if (code == "NoSuchBucket")
-            return message + "the bucket \"" + target_.bucket + "\" does not exist (" + code +
-                   ")";
+            return message + "the bucket \"" + target_.bucket + "\" does not exist (" + code + ")";
         if (code == "AccessDenied")
             return message + "access is denied to these keys (" + code + ")";
         if (answer.status == 507 || code.find("Quota") != std::string::npos ||
             code == "InsufficientStorage")
             return message + "the storage is full" + (code.empty() ? "" : " (" + code + ")");
+        // A HEAD's answer has no body to tell more.
         if (answer.status == 403 && code.empty())
-            return message + "the access key or secret key was refused (403)";
+            return message +
+                   "the access key or secret key was refused, or they may not use "
+                   "the bucket \"" +
+                   target_.bucket + "\" (403)";
         if (answer.status == 404 && code.empty())
-            return message + "the bucket or the object was not found (404)";
+            return message + "the bucket \"" + target_.bucket +
+                   "\" or the object was not found (404)";
+        if (answer.status == 301 && code.empty())
+            return message + "the bucket \"" + target_.bucket + "\" is in another region (301)";
         return message + "the server answered " + std::to_string(answer.status) +
                (code.empty() ? "" : " (" + code + ")");
     }
@@ -246,7 +251,9 @@ std::optional<std::string> S3Address(const Target& target, std::string_view key)
     std::string base = address->path;
     while (!base.empty() && base.back() == '/') base.pop_back();
     if (target.pathStyle) {
-        return address->Origin() + base + "/" + EncodePath(target.bucket) + "/" + EncodePath(key);
+        // The bucket itself without a final "/", as signed by the stores.
+        const std::string bucket = address->Origin() + base + "/" + EncodePath(target.bucket);
+        return key.empty() ? bucket : bucket + "/" + EncodePath(key);
     }
     address->host = target.bucket + "." + address->host;
     return address->Origin() + base + "/" + EncodePath(key);

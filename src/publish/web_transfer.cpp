@@ -12,8 +12,8 @@ namespace zembrat::publish {
 namespace {
 
 bool Unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 std::string Encode(std::string_view bytes, bool keepSlash) {
@@ -33,7 +33,9 @@ std::string Encode(std::string_view bytes, bool keepSlash) {
     return out;
 }
 
-CURL* Handle(void* curl) { return static_cast<CURL*>(curl); }
+CURL* Handle(void* curl) {
+    return static_cast<CURL*>(curl);
+}
 
 // The body of a PUT, read from the local file, and the stop token asked between pieces.
 struct Upload {
@@ -97,7 +99,8 @@ std::string FailureWords(CURLcode code, const char* detail) {
         case CURLE_ABORTED_BY_CALLBACK:
             return "the local file could not be read";
         default:
-            return std::string("the transfer failed (") + (detail && *detail ? detail : curl_easy_strerror(code)) + ")";
+            return std::string("the transfer failed (") +
+                   (detail && *detail ? detail : curl_easy_strerror(code)) + ")";
     }
 }
 
@@ -108,8 +111,12 @@ void GlobalInit() {
 
 }  // namespace
 
-std::string EncodePath(std::string_view utf8) { return Encode(utf8, true); }
-std::string EncodeComponent(std::string_view utf8) { return Encode(utf8, false); }
+std::string EncodePath(std::string_view utf8) {
+    return Encode(utf8, true);
+}
+std::string EncodeComponent(std::string_view utf8) {
+    return Encode(utf8, false);
+}
 
 std::string CanonicalQuery(std::vector<std::pair<std::string, std::string>> parameters) {
     for (auto& [name, value] : parameters) {
@@ -195,8 +202,8 @@ WebAnswer WebSession::Perform(const WebRequest& request) {
         case WebLogin::Kind::Netrc:
             curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
             curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+            // The machine's first login: libcurl finds no password when a user name is given.
             curl_easy_setopt(curl, CURLOPT_NETRC_FILE, login_.netrcFile.c_str());
-            if (!login_.user.empty()) curl_easy_setopt(curl, CURLOPT_USERNAME, login_.user.c_str());
             break;
         case WebLogin::Kind::AwsSigV4:
             curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, login_.sigV4Provider.c_str());
@@ -263,6 +270,8 @@ std::string HomeFolder(const std::string& home) {
     return env ? env : "";
 }
 
-std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+std::string Quoted(std::string_view name) {
+    return "\"" + std::string(name) + "\"";
+}
 
 }  // namespace zembrat::publish

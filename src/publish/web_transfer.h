@@ -36,7 +36,7 @@ std::optional<WebAddress> SplitAddress(std::string_view address);
 struct WebLogin {
     enum class Kind { None, Basic, Netrc, AwsSigV4 };
     Kind kind = Kind::None;
-    std::string user;      // Basic and AwsSigV4 (the access key); Netrc: the login to look up
+    std::string user;      // Basic; AwsSigV4: the access key
     std::string password;  // Basic; AwsSigV4: the secret key
     std::string netrcFile;
     std::string sigV4Provider;  // "aws:amz:REGION:s3"

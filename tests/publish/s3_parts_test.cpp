@@ -25,6 +25,8 @@ TEST(PublishS3Address, PathStyleAndVirtualHostedForms) {
     EXPECT_EQ(key, "site/图/a b.png");
     EXPECT_EQ(S3Address(target, key), "http://127.0.0.1:9000/photos/site/%E5%9B%BE/a%20b.png");
 
+    EXPECT_EQ(S3Address(target, ""), "http://127.0.0.1:9000/photos");
+
     target.pathStyle = false;
     target.endpoint = "https://s3.eu-west-1.amazonaws.com";
     EXPECT_EQ(S3Address(target, "a.png"), "https://photos.s3.eu-west-1.amazonaws.com/a.png");

@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <cstdint>
 #include <thread>
-
 
 namespace zembrat::testing {
 namespace {

@@ -16,7 +16,9 @@ std::size_t Keep(char* data, std::size_t size, std::size_t count, void* sink) {
 }  // namespace
 
 S3Server::S3Server(std::string bucket, std::string accessKey, std::string secretKey)
-    : bucket_(std::move(bucket)), accessKey_(std::move(accessKey)), secretKey_(std::move(secretKey)) {
+    : bucket_(std::move(bucket)),
+      accessKey_(std::move(accessKey)),
+      secretKey_(std::move(secretKey)) {
     const std::string dir = ZEMBRAT_S3_SERVER_DIR;
     if (::access((dir + "/node_modules/@20minutes/s3rver").c_str(), R_OK) != 0) {
         error_ = "s3rver is not installed in " + dir + " (tools/setup.sh deps runs npm ci there)";
@@ -31,7 +33,9 @@ S3Server::S3Server(std::string bucket, std::string accessKey, std::string secret
         error_ = process_.error();
 }
 
-std::string S3Server::endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string S3Server::endpoint() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 std::optional<std::string> S3Server::Object(std::string_view key) const {
     CURL* curl = curl_easy_init();

@@ -25,6 +25,24 @@ const server = new S3rver({
   serviceEndpoint: 'localhost',
   configureBuckets: [{ name: bucket }],
 });
+// S3 stores a PUT whole or not at all: a body cut short (the client stopped) leaves no object.
+const store = server.store;
+const putObject = store.putObject.bind(store);
+store.putObject = async (object) => {
+  if (Buffer.isBuffer(object.content)) return putObject(object);
+  let complete = false;
+  object.content.on('end', () => {
+    complete = true;
+  });
+  try {
+    const stored = await putObject(object);
+    if (complete) return stored;
+  } catch (error) {
+    // removed below
+  }
+  await store.deleteObject(object.bucket, object.key).catch(() => {});
+  throw new Error('the request body ended early');
+};
 server.run((error, address) => {
   if (error) {
     process.stderr.write(`s3rver: ${error.message}\n`);
