@@ -19,7 +19,8 @@ class DavTransportTest : public ::testing::TestWithParam<DavKind> {
     Target MakeTarget() const {
         Target target;
         target.name = "my-dav";
-        target.protocol = Protocol::Dav;
+        target.protocol = GetParam() == DavKind::NginxTls ? Protocol::Davs : Protocol::Dav;
+        target.caFile = server_.caFile();
         target.host = "127.0.0.1";
         target.port = server_.port();
         target.user = server_.user();
@@ -53,7 +54,9 @@ TEST_P(DavTransportTest, UploadsIntoFoldersItMakesUnderChineseNames) {
     const std::string gif = "GIF89a" + std::string(64, '\1');
     const std::string first = "图片/2024/猫 咪+1.png";
     const std::string second = "图片/2024/夜/b.gif";
-    UploadResult result = transport->Upload(WriteFile(local_ / "a", png), first, {});
+    // The local name is bytes as the disk has them (GBK here), the remote one UTF-8.
+    const std::string gbkName = local_.path() + "/\xCD\xBC.png";
+    UploadResult result = transport->Upload(WriteFile(gbkName, png), first, {});
     EXPECT_EQ(result.status, UploadStatus::Uploaded) << result.message;
     EXPECT_EQ(result.bytes, png.size());
     result = transport->Upload(WriteFile(local_ / "b", gif), second, {});
@@ -121,9 +124,35 @@ TEST_P(DavTransportTest, AStopLeavesNothingUnderTheFinalName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, DavTransportTest,
-                         ::testing::Values(DavKind::Nginx, DavKind::Rclone), [](const auto& info) {
-                             return info.param == DavKind::Nginx ? "Nginx" : "Rclone";
+                         ::testing::Values(DavKind::Nginx, DavKind::NginxTls, DavKind::Rclone),
+                         [](const auto& info) {
+                             return info.param == DavKind::Nginx      ? "Nginx"
+                                    : info.param == DavKind::NginxTls ? "NginxTls"
+                                                                      : "Rclone";
                          });
+
+TEST(DavTransportMessages, AnUntrustedCertificateAndAClosedPortAreTold) {
+    testing::DavServer server(DavKind::NginxTls);
+    ASSERT_TRUE(server.started()) << server.error();
+    Target target;
+    target.name = "site";
+    target.protocol = Protocol::Davs;
+    target.host = "127.0.0.1";
+    target.port = server.port();
+    std::string message;
+    EXPECT_FALSE(MakeDavTransport(target, {"", "pass", false})->Connect(message));
+    EXPECT_EQ(message, "\"site\": the server's certificate is not trusted");
+
+    target.protocol = Protocol::Dav;
+    target.port = testing::FreeLoopbackPort();
+    auto closed = MakeDavTransport(target, {"", "pass", false});
+    EXPECT_FALSE(closed->Connect(message));
+    EXPECT_EQ(message, "\"site\": the host is unreachable or refused the connection");
+    testing::TempDir local;
+    const UploadResult result = closed->Upload(WriteFile(local / "a", "abc"), "a/b.png", {});
+    EXPECT_EQ(result.status, UploadStatus::Failed);
+    EXPECT_NE(result.message.find("refused the connection"), std::string::npos) << result.message;
+}
 
 }  // namespace
 }  // namespace zembrat::publish

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace zembrat::testing {
@@ -31,11 +32,12 @@ DavServer::DavServer(DavKind kind, std::string user, std::string password)
     : user_(std::move(user)), password_(std::move(password)) {
     folder_.Write("www/.keep", "");
     port_ = FreeLoopbackPort();
-    if (!(kind == DavKind::Nginx ? StartNginx() : StartRclone()) && error_.empty())
+    if (!(kind == DavKind::Rclone ? StartRclone() : StartNginx(kind == DavKind::NginxTls)) &&
+        error_.empty())
         error_ = process_.error();
 }
 
-bool DavServer::StartNginx() {
+bool DavServer::StartNginx(bool tls) {
     const std::string hash = PasswordHash(password_);
     if (hash.empty()) {
         error_ = "openssl passwd made no hash (Debian package openssl)";
@@ -44,6 +46,17 @@ bool DavServer::StartNginx() {
     const std::string p = folder_.path();
     folder_.Write("htpasswd", user_ + ":" + hash + "\n");
     folder_.Write("tmp/.keep", "");
+    if (tls) {
+        const std::string command = std::string(kOpenssl) +
+                                    " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                                    " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+                                    p + "/key.pem' -out '" + p + "/cert.pem' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) {
+            error_ = "openssl made no certificate (Debian package openssl)";
+            return false;
+        }
+        caFile_ = p + "/cert.pem";
+    }
     std::ostringstream conf;
     // As root the workers would otherwise become "nobody", who cannot write the folder.
     if (::geteuid() == 0) conf << "user root;\n";
@@ -52,7 +65,11 @@ bool DavServer::StartNginx() {
          << "/access.log;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf << "  " << temp << "_temp_path " << p << "/tmp/" << temp << ";\n";
-    conf << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << p << "/www;\n"
+    conf << "  server {\n    listen 127.0.0.1:" << port_ << (tls ? " ssl" : "") << ";\n";
+    if (tls)
+        conf << "    ssl_certificate " << caFile_ << ";\n    ssl_certificate_key " << p
+             << "/key.pem;\n";
+    conf << "    root " << p << "/www;\n"
          << "    client_max_body_size 0;\n    location / {\n"
          << "      dav_methods PUT DELETE MKCOL COPY MOVE;\n      create_full_put_path off;\n"
          << "      dav_access user:rw group:r all:r;\n      auth_basic \"zembrat\";\n"
