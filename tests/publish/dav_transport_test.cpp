@@ -7,6 +7,15 @@
 #include "support/temp_dir.h"
 #include "upload_helpers.h"
 
+namespace zembrat::testing {
+// Names the server in a failed case's line.
+void PrintTo(DavKind kind, std::ostream* out) {
+    *out << (kind == DavKind::Nginx      ? "nginx"
+             : kind == DavKind::NginxTls ? "nginx over TLS"
+                                         : "rclone");
+}
+}  // namespace zembrat::testing
+
 namespace zembrat::publish {
 namespace {
 
