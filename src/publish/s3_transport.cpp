@@ -123,7 +123,7 @@ class S3Transport final : public Transport {
         result.bytes = answer.sent;
         if (answer.stopped) {
             result.status = UploadStatus::Stopped;
-        } else if (answer.status == 200) {
+        } else if (answer.status >= 200 && answer.status < 300) {
             result.status = UploadStatus::Uploaded;
         } else {
             result.message = AnswerMessage(answer);
@@ -175,6 +175,8 @@ class S3Transport final : public Transport {
             return message + "the access key is not known to the server (" + code + ")";
         if (code == "NoSuchBucket")
             return message + "the bucket \"" + target_.bucket + "\" does not exist (" + code + ")";
+        if (code == "NoSuchKey")
+            return message + "there is no object under that key (" + code + ")";
         if (code == "AccessDenied")
             return message + "access is denied to these keys (" + code + ")";
         if (answer.status == 507 || code.find("Quota") != std::string::npos ||
