@@ -1,6 +1,8 @@
 // Publishing to a WebDAV folder: the missing folders made one level at a time (MKCOL), the file
 // put under a temporary name beside its final one and moved there without overwriting
 // (MOVE with "Overwrite: F"), the temporary file deleted when the upload fails or stops.
+#include <unistd.h>
+
 #include <chrono>
 #include <memory>
 #include <set>
@@ -33,6 +35,7 @@ class DavTransport final : public Transport {
         } else {
             login.kind = WebLogin::Kind::Netrc;
             login.netrcFile = HomeFolder(credentials.home) + "/.netrc";
+            noNetrc_ = ::access(login.netrcFile.c_str(), R_OK) != 0 ? login.netrcFile : "";
         }
         session_ = std::make_unique<WebSession>(login, target.caFile);
         WebAddress address;
@@ -170,6 +173,9 @@ class DavTransport final : public Transport {
             case 0:
                 return message + answer.failure;
             case 401:
+                if (!noNetrc_.empty())
+                    return message + "the server asks for a password: none was given, and " +
+                           noNetrc_ + " cannot be read";
                 return message + "the user name or password was refused";
             case 403:
                 return message + "the server forbids to " + what + " (403)";
@@ -190,6 +196,7 @@ class DavTransport final : public Transport {
     std::string origin_;
     std::string base_;  // "/"-started and "/"-ended
     std::set<std::string> folders_;
+    std::string noNetrc_;  // the ~/.netrc the login was to come from, when it cannot be read
 };
 
 }  // namespace

@@ -58,7 +58,7 @@ std::size_t ReadBody(char* buffer, std::size_t size, std::size_t count, void* da
 
 int SeekBody(void* data, curl_off_t offset, int origin) {
     auto* upload = static_cast<Upload*>(data);
-    if (origin != SEEK_SET || std::fseek(upload->file, static_cast<long>(offset), SEEK_SET) != 0)
+    if (origin != SEEK_SET || ::fseeko(upload->file, static_cast<off_t>(offset), SEEK_SET) != 0)
         return CURL_SEEKFUNC_CANTSEEK;
     upload->sent = static_cast<std::uint64_t>(offset);
     return CURL_SEEKFUNC_OK;
