@@ -11,7 +11,7 @@ cd "$here"
 # below could miss (started through a variable or from another program).
 programs=(Xvfb xauth xdotool xwd convert identify compare import desktop-file-validate appstreamcli
     dpkg-deb dpkg-shlibdeps python3 file clang-format clang clang++ g++ cmake ctest cpack ninja
-    pkg-config openssl man rsvg-convert sshd ssh-keygen vsftpd)
+    pkg-config openssl man rsvg-convert sshd ssh-keygen vsftpd node npm rclone nginx)
 # Formats ImageMagick reads or writes for the tests and tools.
 coders=(SVG PNG PNG8 XWD X)
 
@@ -23,6 +23,10 @@ missing() {
 
 # The listed packages and everything they depend on (Depends and Pre-Depends, as installed).
 listed="$(grep -v -E '^[[:space:]]*(#|$)' tools/debian-packages.txt)"
+# Debian's npm, which tools/setup.sh installs only where no npm command exists, counts as listed.
+if dpkg-query -W -f='${db:Status-Status}' npm 2>/dev/null | grep -q '^installed$'; then
+    listed+=$'\nnpm'
+fi
 installed="$(dpkg-query -W -f='${db:Status-Status}\t${Package}\t${Provides}\t${Depends},${Pre-Depends}\t${Essential}\t${Priority}\n' |
     awk -F '\t' '$1 == "installed"')"
 for pkg in $listed; do

@@ -14,12 +14,21 @@ install_deps() {
         [[ -z "$pkg" || "$pkg" == \#* ]] && continue
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
     done < tools/debian-packages.txt
+    local sudo=""
+    [[ "$(id -u)" -ne 0 ]] && sudo="sudo"
+    # Debian's npm only where no npm command exists: nodesource's nodejs brings its own npm and
+    # conflicts with Debian's npm package.
+    command -v npm >/dev/null || missing+=(npm)
     if ((${#missing[@]})); then
         echo "Installing: ${missing[*]}"
-        local sudo=""
-        [[ "$(id -u)" -ne 0 ]] && sudo="sudo"
         $sudo apt-get update
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+    # The publish tests' loopback S3 server: node packages pinned by its lock file.
+    local s3=tests/support/s3
+    if [[ ! -d "$s3/node_modules" || "$s3/package-lock.json" -nt "$s3/node_modules" ]]; then
+        (cd "$s3" && npm ci --no-audit --no-fund)
+        touch "$s3/node_modules"
     fi
 }
 

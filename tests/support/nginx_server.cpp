@@ -1,9 +1,6 @@
 #include "support/nginx_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,39 +9,12 @@
 #include <sstream>
 #include <thread>
 
+#include "support/loopback_process.h"
+
 namespace zembrat::testing {
 namespace {
 
 constexpr char kNginx[] = "/usr/sbin/nginx";
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A port free on 127.0.0.1 a moment ago.
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool Answers(int port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(port);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
 
 std::string ReplaceAll(std::string s, std::string_view from, std::string_view to) {
     for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
@@ -60,7 +30,7 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files,
         error_ = "nginx is not installed (Debian package nginx-light)";
         return;
     }
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     const std::string p = dir_.path();
     for (const auto& [path, bytes] : files) dir_.Write("www" + path, bytes);
     dir_.Write("tmp/.keep", "");
@@ -89,7 +59,7 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files,
     }
     pid_ = child;
     for (int i = 0; i < 500; ++i) {
-        if (Answers(port_)) return;
+        if (LoopbackAnswers(port_)) return;
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = 0;

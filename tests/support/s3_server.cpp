@@ -1,0 +1,73 @@
+#include "support/s3_server.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+namespace zembrat::testing {
+namespace {
+
+constexpr char kNode[] = "/usr/bin/node";
+
+std::size_t Keep(char* data, std::size_t size, std::size_t count, void* sink) {
+    static_cast<std::string*>(sink)->append(data, size * count);
+    return size * count;
+}
+
+}  // namespace
+
+S3Server::S3Server(std::string bucket, std::string accessKey, std::string secretKey)
+    : bucket_(std::move(bucket)),
+      accessKey_(std::move(accessKey)),
+      secretKey_(std::move(secretKey)) {
+    const std::string dir = ZEMBRAT_S3_SERVER_DIR;
+    if (::access((dir + "/node_modules/@20minutes/s3rver").c_str(), R_OK) != 0) {
+        error_ = "s3rver is not installed in " + dir + " (tools/setup.sh deps runs npm ci there)";
+        return;
+    }
+    port_ = FreeLoopbackPort();
+    const std::string port = std::to_string(port_);
+    const std::string objects = folder_.path() + "/objects";
+    folder_.Write("objects/.keep", "");
+    if (!process_.Start({kNode, dir + "/serve.js", port, objects, bucket_, accessKey_, secretKey_},
+                        port_, folder_.path() + "/server.log"))
+        error_ = process_.error();
+}
+
+std::string S3Server::endpoint() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::optional<std::string> S3Server::Object(std::string_view key) const {
+    CURL* curl = curl_easy_init();
+    if (!curl) return std::nullopt;
+    std::string url = endpoint() + "/" + bucket_;
+    std::string_view rest = key;
+    while (true) {
+        const auto slash = rest.find('/');
+        const std::string piece(rest.substr(0, slash));
+        char* escaped = curl_easy_escape(curl, piece.data(), static_cast<int>(piece.size()));
+        url += "/";
+        url += escaped;
+        curl_free(escaped);
+        if (slash == std::string_view::npos) break;
+        rest.remove_prefix(slash + 1);
+    }
+    std::string body;
+    curl_slist* headers = curl_slist_append(nullptr, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
+    const std::string login = accessKey_ + ":" + secretKey_;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, "aws:amz:us-east-1:s3");
+    curl_easy_setopt(curl, CURLOPT_USERPWD, login.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Keep);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    long status = 0;
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (status != 200) return std::nullopt;
+    return body;
+}
+
+}  // namespace zembrat::testing
