@@ -57,7 +57,7 @@ inline std::vector<std::string> Listing(const std::string& folder) {
 
 inline std::string LocalFile(const testing::ScratchFolder& local, const std::string& name,
                              const std::string& bytes) {
-    EXPECT_TRUE(local.Write(name, bytes));
+    EXPECT_FALSE(local.Write(name, bytes).empty());
     return local.path() + "/" + name;
 }
 

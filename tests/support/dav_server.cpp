@@ -34,7 +34,7 @@ DavServer::DavServer(DavKind kind, std::string user, std::string password)
     port_ = FreeLoopbackPort();
     if (!(kind == DavKind::Rclone ? StartRclone() : StartNginx(kind == DavKind::NginxTls)) &&
         error_.empty())
-        error_ = process_.error();
+        error_ = "the server did not start";
 }
 
 bool DavServer::StartNginx(bool tls) {
@@ -77,7 +77,7 @@ bool DavServer::StartNginx(bool tls) {
     const std::string confFile = folder_.Write("nginx.conf", conf.str());
     return process_.Start(
         {kNginx, "-q", "-c", confFile, "-p", p + "/", "-g", "daemon off; master_process off;"},
-        port_, p + "/server.log");
+        p + "/server.log", port_, error_);
 }
 
 bool DavServer::StartRclone() {
@@ -86,7 +86,7 @@ bool DavServer::StartRclone() {
     return process_.Start({kRclone, "serve", "webdav", p + "/www", "--config", config, "--addr",
                            "127.0.0.1:" + std::to_string(port_), "--user", user_, "--pass",
                            password_, "--cache-dir", p + "/cache"},
-                          port_, p + "/server.log");
+                          p + "/server.log", port_, error_);
 }
 
 }  // namespace zembrat::testing

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "support/loopback_process.h"
+#include "support/server_process.h"
 
 namespace zembrat::testing {
 
@@ -41,7 +41,7 @@ class DavServer {
     ScratchFolder folder_;
     int port_ = 0;
     std::string caFile_;
-    LoopbackProcess process_;
+    ServerProcess process_;
     std::string error_;
 };
 

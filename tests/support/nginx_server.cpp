@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "support/loopback_process.h"
+#include "support/server_process.h"
 
 namespace zembrat::testing {
 namespace {
@@ -59,7 +59,7 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files,
     }
     pid_ = child;
     for (int i = 0; i < 500; ++i) {
-        if (LoopbackAnswers(port_)) return;
+        if (LoopbackAccepts(port_)) return;
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = 0;

@@ -28,9 +28,8 @@ S3Server::S3Server(std::string bucket, std::string accessKey, std::string secret
     const std::string port = std::to_string(port_);
     const std::string objects = folder_.path() + "/objects";
     folder_.Write("objects/.keep", "");
-    if (!process_.Start({kNode, dir + "/serve.js", port, objects, bucket_, accessKey_, secretKey_},
-                        port_, folder_.path() + "/server.log"))
-        error_ = process_.error();
+    process_.Start({kNode, dir + "/serve.js", port, objects, bucket_, accessKey_, secretKey_},
+                   folder_.path() + "/server.log", port_, error_);
 }
 
 std::string S3Server::endpoint() const {

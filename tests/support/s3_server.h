@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/loopback_process.h"
+#include "support/server_process.h"
 
 namespace zembrat::testing {
 
@@ -35,7 +35,7 @@ class S3Server {
     std::string bucket_, accessKey_, secretKey_;
     ScratchFolder folder_;
     int port_ = 0;
-    LoopbackProcess process_;
+    ServerProcess process_;
     std::string error_;
 };
 

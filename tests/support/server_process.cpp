@@ -33,13 +33,6 @@ std::vector<char*> Arguments(const std::vector<std::string>& argv) {
     return args;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 }  // namespace
 
 int FreeLoopbackPort() {
@@ -106,13 +99,34 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(path_, ec);
 }
 
-bool ScratchFolder::Write(const std::string& relative, const std::string& bytes) const {
+std::string ScratchFolder::Write(const std::string& relative, const std::string& bytes) const {
     const std::filesystem::path full = std::filesystem::path(path_) / relative;
     std::error_code ec;
     std::filesystem::create_directories(full.parent_path(), ec);
     std::ofstream out(full, std::ios::binary | std::ios::trunc);
     out << bytes;
-    return static_cast<bool>(out.flush());
+    return out.flush() ? full.string() : std::string();
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::uint64_t LargestFileBelow(const std::string& folder) {
+    std::uint64_t largest = 0;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code sizeError;
+        if (!it->is_regular_file(sizeError)) continue;
+        const auto size = it->file_size(sizeError);
+        if (!sizeError && size > largest) largest = size;
+    }
+    return largest;
 }
 
 bool ServerProcess::Start(const std::vector<std::string>& argv, const std::string& logFile,
@@ -133,18 +147,18 @@ bool ServerProcess::Start(const std::vector<std::string>& argv, const std::strin
         return false;
     }
     pid_ = child;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         if (LoopbackAccepts(port)) return true;
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = 0;
-            error = argv[0] + " ended: " + ReadAll(logFile);
+            error = argv[0] + " ended: " + ReadWholeFile(logFile);
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    error =
-        argv[0] + " did not answer on 127.0.0.1:" + std::to_string(port) + ": " + ReadAll(logFile);
+    error = argv[0] + " did not answer on 127.0.0.1:" + std::to_string(port) + ": " +
+            ReadWholeFile(logFile);
     Stop();
     return false;
 }

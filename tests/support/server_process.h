@@ -3,6 +3,7 @@
 // framework here, so a benchmark can use the fixtures too.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ bool RunToEnd(const std::vector<std::string>& argv, std::string* output = nullpt
 // How many lines of a file (a server's log) hold the text.
 int CountLines(const std::string& path, const std::string& text);
 
+// The whole content of a file, or "<missing>".
+std::string ReadWholeFile(const std::string& path);
+
+// The size of the largest file anywhere below folder (0 when none).
+std::uint64_t LargestFileBelow(const std::string& folder);
+
 // A folder made under the system's temporary folder, removed with everything in it at the end.
 class ScratchFolder {
   public:
@@ -28,8 +35,8 @@ class ScratchFolder {
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::string& path() const { return path_; }
-    // Writes path()/relative, making its folders; false when it could not.
-    bool Write(const std::string& relative, const std::string& bytes) const;
+    // Writes path()/relative, making its folders; its path, or empty when it could not.
+    std::string Write(const std::string& relative, const std::string& bytes) const;
 
   private:
     std::string path_;
@@ -42,7 +49,7 @@ class ServerProcess {
     ~ServerProcess() { Stop(); }
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
-    // Starts argv and waits (up to 10 s) until 127.0.0.1:port accepts; false with error set
+    // Starts argv and waits (up to 20 s) until 127.0.0.1:port accepts; false with error set
     // (the log's content included) otherwise.
     bool Start(const std::vector<std::string>& argv, const std::string& logFile, int port,
                std::string& error);
