@@ -1,0 +1,503 @@
+#include "record/run_record.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <string_view>
+
+#include "platform/files.h"
+#include "record/sqlite_file.h"
+
+namespace zembrat::record {
+namespace fs = std::filesystem;
+
+namespace {
+
+// "ZemR": tells the record from any other SQLite file.
+constexpr std::int32_t kApplicationId = 0x5A656D52;
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSchema = R"(
+CREATE TABLE images(
+    address BLOB PRIMARY KEY, stored_path BLOB NOT NULL, size INTEGER NOT NULL,
+    crc INTEGER NOT NULL, etag BLOB NOT NULL, last_modified BLOB NOT NULL,
+    outcome BLOB NOT NULL, time INTEGER NOT NULL);
+CREATE TABLE articles(
+    path BLOB PRIMARY KEY, seq INTEGER NOT NULL, source_hash BLOB NOT NULL,
+    inputs_hash BLOB NOT NULL, result_path BLOB NOT NULL, result_hash BLOB NOT NULL,
+    end_state BLOB NOT NULL, time INTEGER NOT NULL, retry INTEGER NOT NULL);
+CREATE INDEX articles_by_seq ON articles(seq);
+CREATE INDEX articles_to_retry ON articles(seq) WHERE retry <> 0;
+CREATE TABLE refs(
+    article BLOB NOT NULL, position INTEGER NOT NULL, address BLOB NOT NULL,
+    outcome BLOB NOT NULL, PRIMARY KEY(article, position)) WITHOUT ROWID;
+CREATE TABLE published(
+    target BLOB NOT NULL, remote_path BLOB NOT NULL, size INTEGER NOT NULL, md5 BLOB NOT NULL,
+    time INTEGER NOT NULL, PRIMARY KEY(target, remote_path)) WITHOUT ROWID;
+)";
+
+bool IsDamage(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// An article is retried when a stop cut it short or one of its references did not get its image.
+bool NeedsRetry(const ArticleEntry& entry) {
+    if (entry.end == "cut short") return true;
+    for (const ReferenceEntry& reference : entry.references) {
+        if (reference.outcome == "failed" || reference.outcome == "not reached") return true;
+    }
+    return false;
+}
+
+// How an attempt to open the file went.
+struct Attempt {
+    enum Kind { Opened, Created, Damaged, OtherApplication, OtherVersion, Failed } kind = Failed;
+    std::string why;  // for Damaged and Failed
+    std::int64_t version = 0;
+};
+
+}  // namespace
+
+struct RunRecord::Impl {
+    sqlite3* db = nullptr;
+    fs::path file;
+    std::string message;
+    bool inTransaction = false;
+
+    Statement getImage, putImage, getArticle, getReferences, putArticle, dropReferences,
+        putReference, toRetry, getPublished, putPublished;
+
+    void CloseFile() {
+        for (Statement* statement :
+             {&getImage, &putImage, &getArticle, &getReferences, &putArticle, &dropReferences,
+              &putReference, &toRetry, &getPublished, &putPublished}) {
+            statement->Finalize();
+        }
+        if (db != nullptr) {
+            if (inTransaction) Execute(db, "ROLLBACK");
+            sqlite3_close_v2(db);
+        }
+        db = nullptr;
+        inTransaction = false;
+    }
+
+    // A read or write went wrong after the record was opened: the run goes on without it.
+    void Fail(int code) {
+        if (db == nullptr) return;
+        message = "The run record " + Utf8Path(file) + " could not be read or written (" +
+                  sqlite3_errstr(code) + "); this run goes on without it.";
+        CloseFile();
+    }
+
+    // Steps a statement that returns no rows; false (and the record closed) when it failed.
+    bool Run(Statement& statement) {
+        const int code = statement.Step();
+        if (code == SQLITE_DONE || code == SQLITE_ROW) return true;
+        Fail(code);
+        return false;
+    }
+
+    bool Exec(const char* sql) {
+        const int code = Execute(db, sql);
+        if (code == SQLITE_OK) return true;
+        Fail(code);
+        return false;
+    }
+
+    Attempt TryOpen();
+    Attempt Check(int code, const char* what) {
+        Attempt attempt;
+        attempt.kind = IsDamage(code) ? Attempt::Damaged : Attempt::Failed;
+        attempt.why = std::string(what) + ": " + sqlite3_errstr(code);
+        return attempt;
+    }
+    int Prepare();
+};
+
+Attempt RunRecord::Impl::TryOpen() {
+    const std::string name = Utf8Path(file);
+    int code =
+        sqlite3_open_v2(name.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (code != SQLITE_OK) return Check(code, "open");
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+
+    Statement header;
+    code = header.Prepare(
+        db,
+        "SELECT (SELECT application_id FROM pragma_application_id),"
+        " (SELECT user_version FROM pragma_user_version), (SELECT count(*) FROM sqlite_master)");
+    if (code != SQLITE_OK) return Check(code, "reading its header");
+    code = header.Step();
+    if (code != SQLITE_ROW) return Check(code, "reading its header");
+    const std::int64_t application = header.Integer(0);
+    const std::int64_t version = header.Integer(1);
+    const std::int64_t objects = header.Integer(2);
+    header.Finalize();
+
+    Attempt attempt;
+    if (application == 0 && version == 0 && objects == 0) {
+        // Empty: made now. Another process may be making it at the same moment, so the
+        // check is made again inside the write transaction.
+        if ((code = Execute(db, "PRAGMA journal_mode=WAL")) != SQLITE_OK ||
+            (code = Execute(db, "BEGIN IMMEDIATE")) != SQLITE_OK) {
+            return Check(code, "making it");
+        }
+        inTransaction = true;
+        code = header.Prepare(db, "SELECT count(*) FROM sqlite_master");
+        if (code == SQLITE_OK && header.Step() == SQLITE_ROW && header.Integer(0) == 0) {
+            const std::string setup = std::string(kSchema) +
+                                      "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                                      ";PRAGMA user_version=" + std::to_string(kVersion) + ";";
+            code = Execute(db, setup.c_str());
+            attempt.kind = Attempt::Created;
+        } else {
+            attempt.kind = Attempt::Opened;
+        }
+        header.Finalize();
+        if (code == SQLITE_OK) code = Execute(db, "COMMIT");
+        if (code != SQLITE_OK) return Check(code, "making it");
+        inTransaction = false;
+        if (attempt.kind == Attempt::Opened) {
+            CloseFile();
+            return TryOpen();
+        }
+    } else if (application != kApplicationId) {
+        attempt.kind = Attempt::OtherApplication;
+        return attempt;
+    } else if (version != kVersion) {
+        attempt.kind = Attempt::OtherVersion;
+        attempt.version = version;
+        return attempt;
+    } else {
+        // The whole file is read once here, so damage anywhere is found now and not mid-run.
+        Statement check;
+        code = check.Prepare(db, "PRAGMA quick_check(1)");
+        if (code == SQLITE_OK) code = check.Step();
+        if (code != SQLITE_ROW) return Check(code, "checking it");
+        if (check.Bytes(0) != "ok") {
+            attempt.kind = Attempt::Damaged;
+            attempt.why = "checking it: " + check.Bytes(0);
+            return attempt;
+        }
+        check.Finalize();
+        attempt.kind = Attempt::Opened;
+        if ((code = Execute(db, "PRAGMA journal_mode=WAL")) != SQLITE_OK) {
+            return Check(code, "opening its journal");
+        }
+    }
+    if ((code = Execute(db, "PRAGMA synchronous=NORMAL")) != SQLITE_OK) {
+        return Check(code, "setting it up");
+    }
+    if ((code = Prepare()) != SQLITE_OK) {
+        // Tables missing or of another shape under our own version number.
+        return Check(code, "reading its tables");
+    }
+    return attempt;
+}
+
+int RunRecord::Impl::Prepare() {
+    const std::pair<Statement*, const char*> statements[] = {
+        {&getImage,
+         "SELECT stored_path, size, crc, etag, last_modified, outcome, time FROM images"
+         " WHERE address = ?1"},
+        {&putImage, "INSERT OR REPLACE INTO images VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+        {&getArticle,
+         "SELECT path, source_hash, inputs_hash, result_path, result_hash, end_state, time"
+         " FROM articles WHERE path = ?1"},
+        {&getReferences, "SELECT address, outcome FROM refs WHERE article = ?1 ORDER BY position"},
+        {&putArticle,
+         "INSERT OR REPLACE INTO articles VALUES"
+         " (?1, (SELECT IFNULL(MAX(seq), 0) + 1 FROM articles), ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+        {&dropReferences, "DELETE FROM refs WHERE article = ?1"},
+        {&putReference, "INSERT INTO refs VALUES (?1, ?2, ?3, ?4)"},
+        {&toRetry,
+         "SELECT path, source_hash, inputs_hash, result_path, result_hash, end_state, time"
+         " FROM articles WHERE retry <> 0 ORDER BY seq"},
+        {&getPublished,
+         "SELECT size, md5, time FROM published WHERE target = ?1 AND remote_path = ?2"},
+        {&putPublished, "INSERT OR REPLACE INTO published VALUES (?1, ?2, ?3, ?4, ?5)"},
+    };
+    for (const auto& [statement, sql] : statements) {
+        const int code = statement->Prepare(db, sql);
+        if (code != SQLITE_OK) return code;
+    }
+    return SQLITE_OK;
+}
+
+const char* RunRecord::FileName() {
+    return ".zembrat-record.sqlite";
+}
+
+RunRecord::RunRecord() : impl_(std::make_unique<Impl>()) {}
+RunRecord::~RunRecord() {
+    Close();
+}
+
+OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
+    Close();
+    Impl& d = *impl_;
+    d.message.clear();
+    std::string path = resultFolder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += FileName();
+    d.file = platform::NativePath(path);
+    const std::string shown = Utf8Path(d.file);
+
+    const EntryKind main = KindAt(d.file);
+    bool journalOther = false;
+    bool journalThere = false;
+    for (const std::string_view suffix : kJournalSuffixes) {
+        fs::path journal = d.file;
+        journal += std::string(suffix);
+        const EntryKind kind = KindAt(journal);
+        journalOther = journalOther || kind == EntryKind::Other;
+        journalThere = journalThere || kind != EntryKind::None;
+    }
+    bool setAside = false;
+    auto moveAside = [&](std::string_view label, const std::string& what) {
+        const fs::path target = SetAside(d.file, label);
+        if (target.empty()) {
+            d.message = "The run record " + shown + " " + what +
+                        " and could not be set aside; this run goes on without a record.";
+            return false;
+        }
+        d.message = "The run record " + shown + " " + what + "; it was set aside as " +
+                    Utf8Path(target) + " and a new one made.";
+        setAside = true;
+        return true;
+    };
+    // Nothing is opened through a link or anything but a file at the record's names, and a
+    // journal without its record is never played into a new one.
+    if (main == EntryKind::Other || journalOther) {
+        if (!moveAside("damaged", "was a link or no regular file")) return OpenResult::Failed;
+    } else if (main == EntryKind::None && journalThere) {
+        if (!moveAside("damaged", "had journal files without the record")) {
+            return OpenResult::Failed;
+        }
+    } else if (forget && main != EntryKind::None) {
+        if (!moveAside("forgotten", "was to be forgotten")) return OpenResult::Failed;
+    }
+
+    for (int round = 0; round < 2; ++round) {
+        const Attempt attempt = d.TryOpen();
+        if (attempt.kind == Attempt::Opened || attempt.kind == Attempt::Created) {
+            if (setAside) return OpenResult::SetAside;
+            return attempt.kind == Attempt::Opened ? OpenResult::Opened : OpenResult::Created;
+        }
+        d.CloseFile();
+        if (attempt.kind == Attempt::Failed || round == 1 || setAside) {
+            d.message = "The run record " + shown + " could not be opened or made (" + attempt.why +
+                        "); this run goes on without a record.";
+            return OpenResult::Failed;
+        }
+        const bool moved =
+            attempt.kind == Attempt::OtherVersion
+                ? moveAside("version-" + std::to_string(attempt.version),
+                            "was written in version " + std::to_string(attempt.version) +
+                                " of the record, not " + std::to_string(kVersion))
+            : attempt.kind == Attempt::OtherApplication
+                ? moveAside("damaged", "was no run record of this program")
+                : moveAside("damaged", "was damaged (" + attempt.why + ")");
+        if (!moved) return OpenResult::Failed;
+    }
+    return OpenResult::Failed;
+}
+
+bool RunRecord::IsOpen() const {
+    return impl_->db != nullptr;
+}
+const std::string& RunRecord::Message() const {
+    return impl_->message;
+}
+
+std::optional<ImageEntry> RunRecord::Image(const std::string& address) const {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return std::nullopt;
+    Using use(d.getImage);
+    d.getImage.Bind(1, address);
+    const int code = d.getImage.Step();
+    if (code == SQLITE_DONE) return std::nullopt;
+    if (code != SQLITE_ROW) {
+        d.Fail(code);
+        return std::nullopt;
+    }
+    ImageEntry entry;
+    entry.address = address;
+    entry.storedPath = d.getImage.Bytes(0);
+    entry.size = static_cast<std::uint64_t>(d.getImage.Integer(1));
+    entry.crc = static_cast<std::uint32_t>(d.getImage.Integer(2));
+    entry.etag = d.getImage.Bytes(3);
+    entry.lastModified = d.getImage.Bytes(4);
+    entry.outcome = d.getImage.Bytes(5);
+    entry.time = d.getImage.Integer(6);
+    return entry;
+}
+
+namespace {
+
+// The article in the current row of a statement selecting the articles table's columns, with its
+// references; false when reading them failed.
+bool ReadArticle(const Statement& row, Statement& references, ArticleEntry& entry, int& code) {
+    entry.path = row.Bytes(0);
+    entry.sourceHash = row.Bytes(1);
+    entry.inputsHash = row.Bytes(2);
+    entry.resultPath = row.Bytes(3);
+    entry.resultHash = row.Bytes(4);
+    entry.end = row.Bytes(5);
+    entry.time = row.Integer(6);
+    Using use(references);
+    references.Bind(1, entry.path);
+    while ((code = references.Step()) == SQLITE_ROW) {
+        entry.references.push_back({references.Bytes(0), references.Bytes(1)});
+    }
+    return code == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::optional<ArticleEntry> RunRecord::Article(const std::string& path) const {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return std::nullopt;
+    Using use(d.getArticle);
+    d.getArticle.Bind(1, path);
+    int code = d.getArticle.Step();
+    if (code == SQLITE_DONE) return std::nullopt;
+    ArticleEntry entry;
+    if (code != SQLITE_ROW || !ReadArticle(d.getArticle, d.getReferences, entry, code)) {
+        d.Fail(code);
+        return std::nullopt;
+    }
+    return entry;
+}
+
+std::vector<ArticleEntry> RunRecord::ArticlesToRetry() const {
+    Impl& d = *impl_;
+    std::vector<ArticleEntry> out;
+    if (d.db == nullptr) return out;
+    Using use(d.toRetry);
+    int code = SQLITE_OK;
+    while ((code = d.toRetry.Step()) == SQLITE_ROW) {
+        ArticleEntry entry;
+        if (!ReadArticle(d.toRetry, d.getReferences, entry, code)) break;
+        out.push_back(std::move(entry));
+    }
+    if (code != SQLITE_DONE) {
+        d.Fail(code);
+        out.clear();
+    }
+    return out;
+}
+
+void RunRecord::Begin() {
+    Impl& d = *impl_;
+    if (d.db == nullptr || d.inTransaction) return;
+    if (d.Exec("BEGIN IMMEDIATE")) d.inTransaction = true;
+}
+
+void RunRecord::PutImage(const ImageEntry& entry) {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return;
+    Using use(d.putImage);
+    d.putImage.Bind(1, entry.address);
+    d.putImage.Bind(2, entry.storedPath);
+    d.putImage.Bind(3, static_cast<std::int64_t>(entry.size));
+    d.putImage.Bind(4, static_cast<std::int64_t>(entry.crc));
+    d.putImage.Bind(5, entry.etag);
+    d.putImage.Bind(6, entry.lastModified);
+    d.putImage.Bind(7, entry.outcome);
+    d.putImage.Bind(8, entry.time);
+    d.Run(d.putImage);
+}
+
+void RunRecord::PutArticle(const ArticleEntry& entry) {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return;
+    // Written whole or not at all, also when no Begin came first.
+    const bool own = !d.inTransaction;
+    if (own) Begin();
+    if (d.db == nullptr) return;
+    {
+        Using use(d.putArticle);
+        d.putArticle.Bind(1, entry.path);
+        d.putArticle.Bind(2, entry.sourceHash);
+        d.putArticle.Bind(3, entry.inputsHash);
+        d.putArticle.Bind(4, entry.resultPath);
+        d.putArticle.Bind(5, entry.resultHash);
+        d.putArticle.Bind(6, entry.end);
+        d.putArticle.Bind(7, entry.time);
+        d.putArticle.Bind(8, std::int64_t{NeedsRetry(entry) ? 1 : 0});
+        if (!d.Run(d.putArticle)) return;
+    }
+    {
+        Using use(d.dropReferences);
+        d.dropReferences.Bind(1, entry.path);
+        if (!d.Run(d.dropReferences)) return;
+    }
+    std::int64_t position = 0;
+    for (const ReferenceEntry& reference : entry.references) {
+        Using use(d.putReference);
+        d.putReference.Bind(1, entry.path);
+        d.putReference.Bind(2, position++);
+        d.putReference.Bind(3, reference.address);
+        d.putReference.Bind(4, reference.outcome);
+        if (!d.Run(d.putReference)) return;
+    }
+    if (own) Commit();
+}
+
+bool RunRecord::Commit() {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return false;
+    if (!d.inTransaction) return true;
+    if (!d.Exec("COMMIT")) return false;
+    d.inTransaction = false;
+    return true;
+}
+
+std::optional<PublishedEntry> RunRecord::Published(const std::string& target,
+                                                   const std::string& remotePath) const {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return std::nullopt;
+    Using use(d.getPublished);
+    d.getPublished.Bind(1, target);
+    d.getPublished.Bind(2, remotePath);
+    const int code = d.getPublished.Step();
+    if (code == SQLITE_DONE) return std::nullopt;
+    if (code != SQLITE_ROW) {
+        d.Fail(code);
+        return std::nullopt;
+    }
+    PublishedEntry entry;
+    entry.target = target;
+    entry.remotePath = remotePath;
+    entry.size = static_cast<std::uint64_t>(d.getPublished.Integer(0));
+    entry.md5 = d.getPublished.Bytes(1);
+    entry.time = d.getPublished.Integer(2);
+    return entry;
+}
+
+bool RunRecord::PutPublished(const std::vector<PublishedEntry>& entries) {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return false;
+    const bool own = !d.inTransaction;
+    if (own) Begin();
+    if (d.db == nullptr) return false;
+    for (const PublishedEntry& entry : entries) {
+        Using use(d.putPublished);
+        d.putPublished.Bind(1, entry.target);
+        d.putPublished.Bind(2, entry.remotePath);
+        d.putPublished.Bind(3, static_cast<std::int64_t>(entry.size));
+        d.putPublished.Bind(4, entry.md5);
+        d.putPublished.Bind(5, entry.time);
+        if (!d.Run(d.putPublished)) return false;
+    }
+    return own ? Commit() : d.db != nullptr;
+}
+
+void RunRecord::Close() {
+    if (impl_) impl_->CloseFile();
+}
+
+}  // namespace zembrat::record

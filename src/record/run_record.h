@@ -37,12 +37,12 @@ struct ReferenceEntry {
 
 // One article as its last run left it.
 struct ArticleEntry {
-    std::string path;         // relative to the article folder, "/" between pieces
-    std::string sourceHash;   // SHA-256 of the source bytes, lower-case hex
-    std::string inputsHash;   // SHA-256 of what shapes its result (settings, options)
-    std::string resultPath;   // relative to the result folder; empty: not written
-    std::string resultHash;   // SHA-256 of the result written; empty: not written
-    std::string end;          // "written", "unreadable", "not written", "cut short", "skipped"
+    std::string path;        // relative to the article folder, "/" between pieces
+    std::string sourceHash;  // SHA-256 of the source bytes, lower-case hex
+    std::string inputsHash;  // SHA-256 of what shapes its result (settings, options)
+    std::string resultPath;  // relative to the result folder; empty: not written
+    std::string resultHash;  // SHA-256 of the result written; empty: not written
+    std::string end;         // "written", "unreadable", "not written", "cut short", "skipped"
     std::vector<ReferenceEntry> references;  // in article order
     std::int64_t time = 0;
 };

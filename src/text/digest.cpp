@@ -71,8 +71,12 @@ std::optional<std::string> FileDigestHex(const EVP_MD* kind, const std::string& 
 
 }  // namespace
 
-std::string Sha256Hex(std::string_view bytes) { return DigestHex(EVP_sha256(), bytes); }
-std::string Md5Hex(std::string_view bytes) { return DigestHex(EVP_md5(), bytes); }
+std::string Sha256Hex(std::string_view bytes) {
+    return DigestHex(EVP_sha256(), bytes);
+}
+std::string Md5Hex(std::string_view bytes) {
+    return DigestHex(EVP_md5(), bytes);
+}
 
 std::optional<std::string> FileSha256Hex(const std::string& nativePath) {
     return FileDigestHex(EVP_sha256(), nativePath);

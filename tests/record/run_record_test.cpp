@@ -1,0 +1,213 @@
+#include "record/run_record.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::record {
+namespace {
+using namespace text::literals;
+
+ImageEntry Image(std::string address, std::string outcome, std::int64_t time = 1) {
+    return {std::move(address), "files/img/1.png", 1234, 0xDEADBEEF, "\"e1\"", "", outcome, time};
+}
+
+ArticleEntry Article(std::string path, std::string end, std::vector<ReferenceEntry> refs) {
+    return {std::move(path), "s", "i", "r", "h", std::move(end), std::move(refs), 7};
+}
+
+std::vector<std::string> Paths(const std::vector<ArticleEntry>& articles) {
+    std::vector<std::string> out;
+    for (const ArticleEntry& article : articles) out.push_back(article.path);
+    return out;
+}
+
+TEST(RunRecord, EveryFieldRoundTripsAsItsBytesAndALaterEntryReplacesAnEarlierOne) {
+    const testing::TempDir dir;
+    const std::string folder = dir / "转存结果"_gbk;
+    ASSERT_TRUE(platform::CreateOneFolder(folder));
+    const std::string gbkAddress = "http://例子.cn/图片.png"_gbk;
+    const std::string oddAddress("http://a/\xFF\x80\0z", 13);  // no valid UTF-8, a zero byte
+    const ImageEntry image{
+        gbkAddress, "files/img/图.png"_gbk,          5'000'000'000ULL, 0xFFFFFFFF,
+        "W/\"x\"",  "Tue, 01 Dec 2026 10:00:00 GMT", "stored",         1'800'000'000};
+    const ArticleEntry article{"子目录/文章.htm"_gbk,
+                               std::string(64, 'a'),
+                               std::string(64, 'b'),
+                               "子目录/文章.htm"_gbk,
+                               std::string(64, 'c'),
+                               "written",
+                               {{gbkAddress, "stored"}, {oddAddress, "failed"}, {"", "reused"}},
+                               42};
+    {
+        RunRecord record;
+        EXPECT_EQ(record.Open(folder), OpenResult::Created);
+        EXPECT_TRUE(record.IsOpen());
+        EXPECT_EQ(record.Message(), "");
+        record.Begin();
+        record.PutImage(image);
+        record.PutImage(Image(oddAddress, "failed"));
+        record.PutArticle(article);
+        EXPECT_TRUE(record.Commit());
+    }
+    EXPECT_TRUE(platform::PathExists(folder + "/.zembrat-record.sqlite"));
+    RunRecord record;
+    EXPECT_EQ(record.Open(folder + "/"), OpenResult::Opened);
+    const std::optional<ImageEntry> got = record.Image(gbkAddress);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(std::tie(got->address, got->storedPath, got->size, got->crc, got->etag,
+                       got->lastModified, got->outcome, got->time),
+              std::tie(image.address, image.storedPath, image.size, image.crc, image.etag,
+                       image.lastModified, image.outcome, image.time));
+    ASSERT_TRUE(record.Image(oddAddress));
+    EXPECT_EQ(record.Image(oddAddress)->outcome, "failed");
+    // Keys are bytes: a prefix, a longer key, or the same text in UTF-8 is another key.
+    EXPECT_FALSE(record.Image(oddAddress.substr(0, 12)));
+    EXPECT_FALSE(record.Image(oddAddress + "x"));
+    EXPECT_FALSE(record.Image(text::Utf8FromGbk(gbkAddress)));
+
+    const std::optional<ArticleEntry> back = record.Article(article.path);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(std::tie(back->path, back->sourceHash, back->inputsHash, back->resultPath,
+                       back->resultHash, back->end, back->time),
+              std::tie(article.path, article.sourceHash, article.inputsHash, article.resultPath,
+                       article.resultHash, article.end, article.time));
+    ASSERT_EQ(back->references.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back->references[i].address, article.references[i].address);
+        EXPECT_EQ(back->references[i].outcome, article.references[i].outcome);
+    }
+    EXPECT_FALSE(record.Article("文章.htm"_gbk));
+
+    // A later run's entries take the place of the earlier ones, references and all.
+    record.Begin();
+    record.PutImage(Image(gbkAddress, "reused", 99));
+    record.PutArticle(Article(article.path, "not written", {{oddAddress, "not reached"}}));
+    EXPECT_TRUE(record.Commit());
+    EXPECT_EQ(record.Image(gbkAddress)->outcome, "reused");
+    EXPECT_EQ(record.Image(gbkAddress)->time, 99);
+    EXPECT_EQ(record.Article(article.path)->end, "not written");
+    ASSERT_EQ(record.Article(article.path)->references.size(), 1u);
+    EXPECT_EQ(record.Article(article.path)->references[0].outcome, "not reached");
+}
+
+TEST(RunRecord, ArticlesToRetryComeInTheOrderTheyWereLastRecorded) {
+    const testing::TempDir dir;
+    RunRecord record;
+    ASSERT_EQ(record.Open(dir.path()), OpenResult::Created);
+    EXPECT_TRUE(record.ArticlesToRetry().empty());
+    auto put = [&](const ArticleEntry& entry) {
+        record.Begin();
+        record.PutArticle(entry);
+        EXPECT_TRUE(record.Commit());
+    };
+    put(Article("a", "written", {{"x", "stored"}, {"y", "reused"}}));
+    put(Article("b", "written", {{"x", "stored"}, {"z", "failed"}}));
+    put(Article("c", "cut short", {}));
+    put(Article("d", "not written", {{"x", "stored"}, {"w", "not reached"}}));
+    put(Article("e", "unreadable", {}));
+    EXPECT_EQ(Paths(record.ArticlesToRetry()), (std::vector<std::string>{"b", "c", "d"}));
+    put(Article("b", "written", {{"x", "stored"}, {"z", "failed"}}));  // failed again: now last
+    put(Article("c", "written", {{"v", "stored"}}));                   // done: off the list
+    put(Article("a", "cut short", {{"x", "stored"}}));
+    const std::vector<ArticleEntry> retry = record.ArticlesToRetry();
+    EXPECT_EQ(Paths(retry), (std::vector<std::string>{"d", "b", "a"}));
+    ASSERT_EQ(retry[0].references.size(), 2u);
+    EXPECT_EQ(retry[0].references[1].address, "w");
+    // The order is kept in the file, not in the object.
+    record.Close();
+    ASSERT_EQ(record.Open(dir.path()), OpenResult::Opened);
+    EXPECT_EQ(Paths(record.ArticlesToRetry()), (std::vector<std::string>{"d", "b", "a"}));
+}
+
+TEST(RunRecord, PublishedFilesAreKeptPerTargetAndPath) {
+    const testing::TempDir dir;
+    RunRecord record;
+    ASSERT_EQ(record.Open(dir.path()), OpenResult::Created);
+    EXPECT_TRUE(record.PutPublished({{"site", "img/图.png"_gbk, 10, std::string(32, '1'), 5},
+                                     {"site", "img/b.png", 20, std::string(32, '2'), 6},
+                                     {"mirror", "img/b.png", 30, std::string(32, '3'), 7}}));
+    EXPECT_TRUE(record.PutPublished({{"site", "img/b.png", 21, std::string(32, '4'), 8}}));
+    record.Close();
+    ASSERT_EQ(record.Open(dir.path()), OpenResult::Opened);
+    const std::optional<PublishedEntry> first = record.Published("site", "img/图.png"_gbk);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(std::tie(first->target, first->remotePath, first->size, first->md5, first->time),
+              std::make_tuple("site", "img/图.png"_gbk, 10u, std::string(32, '1'), 5));
+    EXPECT_EQ(record.Published("site", "img/b.png")->size, 21u);
+    EXPECT_EQ(record.Published("site", "img/b.png")->md5, std::string(32, '4'));
+    EXPECT_EQ(record.Published("mirror", "img/b.png")->size, 30u);
+    EXPECT_FALSE(record.Published("mirror", "img/图.png"_gbk));
+}
+
+// A child writes articles, each with three images, one transaction each, telling the parent
+// each article it committed; the parent kills it with SIGKILL at some moment and then finds
+// every committed article whole, and the one in progress whole or not at all.
+TEST(RunRecord, AKillLosesAtMostTheArticleInProgress) {
+    const testing::TempDir dir;
+    // Where the child waits to be killed: after Begin, after an image, after the article.
+    for (const auto& [stopAfter, pausePoint] : {std::pair{1, 0}, {7, 1}, {40, 2}}) {
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipeFds[0]);
+            RunRecord record;
+            if (record.Open(dir.path()) == OpenResult::Failed) ::_exit(2);
+            for (int n = 0;; ++n) {
+                const std::string name = std::to_string(stopAfter) + "-" + std::to_string(n);
+                const bool last = n == stopAfter;
+                record.Begin();
+                if (last && pausePoint == 0) ::pause();
+                std::vector<ReferenceEntry> refs;
+                for (int i = 0; i < 3; ++i) {
+                    record.PutImage(Image(name + "/" + std::to_string(i), "stored"));
+                    refs.push_back({name + "/" + std::to_string(i), "stored"});
+                    if (last && pausePoint == 1) ::pause();
+                }
+                record.PutArticle(Article(name, "written", refs));
+                if (last) ::pause();
+                if (!record.Commit()) ::_exit(3);
+                const char done = 1;
+                if (::write(pipeFds[1], &done, 1) != 1) ::_exit(4);
+            }
+        }
+        ::close(pipeFds[1]);
+        int committed = 0;
+        char byte = 0;
+        while (committed < stopAfter && ::read(pipeFds[0], &byte, 1) == 1) ++committed;
+        ::usleep(20'000);  // the child reaches its pause
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(pipeFds[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << stopAfter;
+
+        RunRecord record;
+        ASSERT_EQ(record.Open(dir.path()), OpenResult::Opened) << record.Message();
+        const std::string prefix = std::to_string(stopAfter) + "-";
+        for (int n = 0; n <= stopAfter; ++n) {
+            const std::string name = prefix + std::to_string(n);
+            const bool present = record.Article(name).has_value();
+            EXPECT_EQ(present, n < stopAfter) << name;
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(record.Image(name + "/" + std::to_string(i)).has_value(), present);
+            }
+        }
+        EXPECT_EQ(record.Article(prefix + "0")->references.size(), 3u);
+        record.Begin();  // and the record takes new entries
+        record.PutArticle(Article(prefix + "after", "written", {}));
+        EXPECT_TRUE(record.Commit());
+    }
+}
+
+}  // namespace
+}  // namespace zembrat::record
