@@ -13,13 +13,13 @@
 namespace zembrat::publish {
 
 enum class Protocol {
-    Sftp,          // sftp://user@host:port/path/
-    Ftp,           // ftp://host/path/
-    FtpExplicit,   // ftpes://host/path/ (AUTH TLS on the plain port)
-    FtpImplicit,   // ftps://host/path/ (TLS from the first byte, port 990 by default)
-    Dav,           // dav://host/path/ (WebDAV over http)
-    Davs,          // davs://host/path/ (WebDAV over https)
-    S3,            // s3://bucket/prefix/?endpoint=URL&region=R&style=path|virtual|&provider=...
+    Sftp,         // sftp://user@host:port/path/
+    Ftp,          // ftp://host/path/
+    FtpExplicit,  // ftpes://host/path/ (AUTH TLS on the plain port)
+    FtpImplicit,  // ftps://host/path/ (TLS from the first byte, port 990 by default)
+    Dav,          // dav://host/path/ (WebDAV over http)
+    Davs,         // davs://host/path/ (WebDAV over https)
+    S3,           // s3://bucket/prefix/?endpoint=URL&region=R&style=path|virtual|&provider=...
 };
 
 // One target, as parsed from its URL or read from its settings section. Every text is UTF-8.
@@ -68,9 +68,9 @@ struct UploadResult {
 
 // How a transport finds the user's secrets: never from Zembrat.ini.
 struct Credentials {
-    std::string home;                 // for ~/.ssh, ~/.netrc, ~/.aws; empty: $HOME
-    std::string password;             // from the desktop's keyring, when the window has one
-    bool acceptNewHostKey = false;    // SFTP: an unknown host key is added to known_hosts
+    std::string home;               // for ~/.ssh, ~/.netrc, ~/.aws; empty: $HOME
+    std::string password;           // from the desktop's keyring, when the window has one
+    bool acceptNewHostKey = false;  // SFTP: an unknown host key is added to known_hosts
 };
 
 // One connection to a target. Calls are blocking; one transport is used by one thread at a time.

@@ -1,0 +1,216 @@
+// FTP, FTP with explicit TLS (AUTH TLS) and implicit TLS over libcurl: the login from the
+// keyring's password or ~/.netrc, uploads under a part name, their size checked, then renamed.
+#include <memory>
+#include <string>
+
+#include "publish/curl_session.h"
+#include "publish/transports.h"
+
+namespace zembrat::publish {
+namespace {
+
+class FtpTransport final : public Transport {
+  public:
+    FtpTransport(const Target& target, const Credentials& credentials)
+        : target_(target), credentials_(credentials), session_(target_) {
+        netrc_ = HomeFolder(credentials_) + "/.netrc";
+        base_ =
+            target_.path.empty() || target_.path.front() != '/' ? "/" + target_.path : target_.path;
+    }
+
+    bool Connect(std::string& message) override {
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
+        curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
+        const CURLcode code = session_.Perform();
+        if (code == CURLE_OK || code == CURLE_REMOTE_ACCESS_DENIED) {
+            // Logged in; a base folder not made yet is made by the first upload.
+            return true;
+        }
+        message = session_.Explain(Action::Connect, "", code);
+        return false;
+    }
+
+    std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return std::nullopt;
+        return LookAt(remotePath, message);
+    }
+
+    std::optional<std::string> Fetch(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return std::nullopt;
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(remotePath).c_str());
+        std::string body;
+        const CURLcode code = session_.Perform(&body);
+        if (code != CURLE_OK) {
+            message = session_.Explain(Action::Fetch, remotePath, code);
+            return std::nullopt;
+        }
+        return body;
+    }
+
+    UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        std::stop_token stop) override {
+        UploadResult result;
+        const auto pieces = SplitRemotePath(remotePath);
+        if (!pieces) {
+            result.message = target_.name + ": \"" + remotePath + "\" is no file path";
+            return result;
+        }
+        LocalFile file(localFile);
+        if (!file.open()) {
+            result.message = target_.name + ": the local file cannot be read: " + localFile;
+            return result;
+        }
+        const std::string& name = pieces->back();
+        const std::string folder = remotePath.substr(0, remotePath.size() - name.size());
+        const std::string part = folder + PartName(name);
+
+        CURL* curl = Begin(stop);
+        curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());
+        curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                         static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+        file.Attach(curl);
+        const CURLcode code = session_.Perform();
+        result.bytes = session_.BytesSent();
+        if (code != CURLE_OK) {
+            if (code == CURLE_ABORTED_BY_CALLBACK) {
+                result.status = UploadStatus::Stopped;
+                result.message = target_.name + ": uploading " + remotePath + " stopped";
+            } else {
+                result.message = UploadFailure(remotePath, code);
+            }
+            RemovePart(folder, PartName(name));
+            return result;
+        }
+        // Some servers end a TLS upload early and still say it went well: count what arrived.
+        std::string message;
+        const auto arrived = LookAt(part, message);
+        if (!arrived || !arrived->exists || arrived->size != file.size()) {
+            result.message = !arrived
+                                 ? message
+                                 : target_.name + ": uploading " + remotePath + " failed: only " +
+                                       std::to_string(arrived->size.value_or(0)) + " of " +
+                                       std::to_string(file.size()) + " bytes arrived";
+            RemovePart(folder, PartName(name));
+            return result;
+        }
+        // A rename would replace a file already under the final name: never overwrite.
+        const auto existing = LookAt(remotePath, message);
+        if (!existing || existing->exists) {
+            result.message = !existing ? message
+                                       : target_.name + ": " + remotePath +
+                                             " is already on the server; it was not replaced";
+            RemovePart(folder, PartName(name));
+            return result;
+        }
+        if (!InFolder(folder, {"RNFR " + PartName(name), "RNTO " + name})) {
+            result.message = target_.name + ": " + remotePath +
+                             " could not be put under its name (" + session_.ErrorText() + ")";
+            RemovePart(folder, PartName(name));
+            return result;
+        }
+        result.status = UploadStatus::Uploaded;
+        return result;
+    }
+
+  private:
+    CURL* Begin(std::stop_token stop = {}) {
+        CURL* curl = session_.Begin(std::move(stop));
+        if (!credentials_.password.empty()) {
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, credentials_.password.c_str());
+        } else {
+            curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+            curl_easy_setopt(curl, CURLOPT_NETRC_FILE, netrc_.c_str());
+        }
+        if (target_.protocol != Protocol::Ftp) {
+            // libcurl 7.88 cut uploads short under TLS 1.3 against common servers.
+            curl_easy_setopt(curl, CURLOPT_SSLVERSION,
+                             static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                                 static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+        }
+        if (target_.protocol == Protocol::FtpExplicit)
+            curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        return curl;
+    }
+
+    std::optional<RemoteFile> LookAt(const std::string& remotePath, std::string& message) {
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(remotePath).c_str());
+        curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
+        const CURLcode code = session_.Perform();
+        // A folder that cannot be entered holds no file of ours yet (it is made on upload).
+        if (code == CURLE_REMOTE_FILE_NOT_FOUND || code == CURLE_REMOTE_ACCESS_DENIED)
+            return RemoteFile{};
+        if (code != CURLE_OK) {
+            message = session_.Explain(Action::Look, remotePath, code);
+            return std::nullopt;
+        }
+        return RemoteFile{true, session_.ContentLength()};
+    }
+
+    // Runs commands inside folder (relative to the base path); false when one failed.
+    bool InFolder(const std::string& folder, std::initializer_list<std::string> commands) {
+        CURL* curl = Begin();
+        curl_easy_setopt(curl, CURLOPT_URL, Url(folder).c_str());
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_slist* list = nullptr;
+        for (const std::string& command : commands) list = curl_slist_append(list, command.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTQUOTE, list);
+        const CURLcode code = session_.Perform();
+        curl_slist_free_all(list);
+        return code == CURLE_OK;
+    }
+
+    // Best effort: the part of a failed or stopped upload goes.
+    void RemovePart(const std::string& folder, const std::string& partName) {
+        InFolder(folder, {"*DELE " + partName});
+    }
+
+    std::string UploadFailure(const std::string& remotePath, CURLcode code) const {
+        const long reply = session_.ResponseCode();
+        const std::string message = session_.Explain(Action::Upload, remotePath, code);
+        if (reply == 452 || reply == 552) return message + "; the server's disk is full";
+        if (reply == 451)
+            return message + "; the server could not write the file (is its disk full?)";
+        // vsftpd drops the data connection when a write fails, before it says why.
+        if (code == CURLE_SEND_ERROR || code == CURLE_PARTIAL_FILE)
+            return message + "; the server stopped taking the file part way (is its disk full?)";
+        return message;
+    }
+
+    bool CheckPath(const std::string& remotePath, std::string& message) const {
+        if (SplitRemotePath(remotePath)) return true;
+        message = target_.name + ": \"" + remotePath + "\" is no file path";
+        return false;
+    }
+
+    std::string Url(const std::string& remotePath) const {
+        std::string host = target_.host;
+        if (host.find(':') != std::string::npos) host = "[" + host + "]";
+        std::string url = target_.protocol == Protocol::FtpImplicit ? "ftps://" : "ftp://";
+        // The user goes into the address: libcurl looks a password up in ~/.netrc only then.
+        if (!target_.user.empty()) {
+            std::string user = EscapePath(target_.user);
+            for (std::size_t at = 0; (at = user.find('/', at)) != std::string::npos;)
+                user.replace(at, 1, "%2F");
+            url += user + "@";
+        }
+        url += host;
+        if (target_.port) url += ":" + std::to_string(target_.port);
+        return url + EscapePath(base_ + remotePath);
+    }
+
+    const Target target_;
+    const Credentials credentials_;
+    CurlSession session_;
+    std::string netrc_, base_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> MakeFtpTransport(const Target& target, const Credentials& credentials) {
+    return std::make_unique<FtpTransport>(target, credentials);
+}
+
+}  // namespace zembrat::publish

@@ -1,0 +1,278 @@
+// SFTP over libcurl (libssh2): keys from the agent or the user's key files, the host key checked
+// against known_hosts or a pinned SHA-256 fingerprint, uploads under a part name then renamed.
+#include <openssl/evp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "publish/curl_session.h"
+#include "publish/transports.h"
+
+namespace zembrat::publish {
+namespace {
+
+// The user's key files, in the order they are tried.
+constexpr const char* kKeyFiles[] = {"id_ed25519", "id_ecdsa", "id_rsa"};
+
+// "SHA256:" and the unpadded base64 of the key blob's digest, as ssh-keygen -l prints it.
+std::string Sha256Fingerprint(const curl_khkey& key) {
+    std::string raw;
+    if (key.len == 0) {
+        // Base64 text: decode it first.
+        const std::string text(key.key);
+        raw.resize(text.size());
+        const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(raw.data()),
+                                      reinterpret_cast<const unsigned char*>(text.data()),
+                                      static_cast<int>(text.size()));
+        if (n < 0) return "SHA256:?";
+        std::size_t padding = 0;
+        for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
+        raw.resize(static_cast<std::size_t>(n) - padding);
+    } else {
+        raw.assign(key.key, key.len);
+    }
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_Digest(raw.data(), raw.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), digest.data(),
+                                  static_cast<int>(length));
+    encoded.resize(static_cast<std::size_t>(n));
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    return "SHA256:" + encoded;
+}
+
+// A path in a "rename"/"rm" quote command: in double quotes, with '"' and '\' escaped.
+std::string Quoted(const std::string& path) {
+    std::string out = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+class SftpTransport final : public Transport {
+  public:
+    SftpTransport(const Target& target, const Credentials& credentials)
+        : target_(target), credentials_(credentials), session_(target_) {
+        const std::string home = HomeFolder(credentials_);
+        sshFolder_ = home + "/.ssh";
+        knownHosts_ = sshFolder_ + "/known_hosts";
+        // No key file at all: name the first, so libcurl never falls back to $HOME's.
+        privateKey_ = sshFolder_ + "/" + kKeyFiles[0];
+        for (const char* name : kKeyFiles) {
+            const std::string candidate = sshFolder_ + "/" + name;
+            if (::access(candidate.c_str(), R_OK) == 0) {
+                privateKey_ = candidate;
+                break;
+            }
+        }
+        if (::access((privateKey_ + ".pub").c_str(), R_OK) == 0) publicKey_ = privateKey_ + ".pub";
+        user_ = target_.user;
+        if (user_.empty()) {
+            if (const passwd* pw = ::getpwuid(::geteuid())) user_ = pw->pw_name;
+        }
+        // The base folder: absolute as given, else below the login folder.
+        const bool absolute = !target_.path.empty() && target_.path.front() == '/';
+        urlBase_ = absolute ? target_.path : "/~/" + target_.path;
+        quoteBase_ = absolute ? target_.path : target_.path;
+    }
+
+    bool Connect(std::string& message) override {
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
+        curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
+        const CURLcode code = session_.Perform();
+        if (code == CURLE_OK) return true;
+        message = Explain(Action::Connect, "", code);
+        return false;
+    }
+
+    std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return std::nullopt;
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(remotePath).c_str());
+        curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
+        const CURLcode code = session_.Perform();
+        if (code == CURLE_REMOTE_FILE_NOT_FOUND) return RemoteFile{};
+        if (code != CURLE_OK) {
+            message = Explain(Action::Look, remotePath, code);
+            return std::nullopt;
+        }
+        return RemoteFile{true, session_.ContentLength()};
+    }
+
+    std::optional<std::string> Fetch(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return std::nullopt;
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(remotePath).c_str());
+        std::string body;
+        const CURLcode code = session_.Perform(&body);
+        if (code != CURLE_OK) {
+            message = Explain(Action::Fetch, remotePath, code);
+            return std::nullopt;
+        }
+        return body;
+    }
+
+    UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        std::stop_token stop) override {
+        UploadResult result;
+        const auto pieces = SplitRemotePath(remotePath);
+        if (!pieces) {
+            result.message = target_.name + ": \"" + remotePath + "\" is no file path";
+            return result;
+        }
+        LocalFile file(localFile);
+        if (!file.open()) {
+            result.message = target_.name + ": the local file cannot be read: " + localFile;
+            return result;
+        }
+        const std::string folder = remotePath.substr(0, remotePath.size() - pieces->back().size());
+        const std::string part = folder + PartName(pieces->back());
+
+        CURL* curl = Begin(stop);
+        curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());
+        curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                         static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+        file.Attach(curl);
+        const std::string rename =
+            "rename " + Quoted(quoteBase_ + part) + " " + Quoted(quoteBase_ + remotePath);
+        curl_slist* post = curl_slist_append(nullptr, rename.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTQUOTE, post);
+        const CURLcode code = session_.Perform();
+        curl_slist_free_all(post);
+        result.bytes = session_.BytesSent();
+        if (code == CURLE_OK) {
+            result.status = UploadStatus::Uploaded;
+            return result;
+        }
+        if (code == CURLE_ABORTED_BY_CALLBACK) {
+            result.status = UploadStatus::Stopped;
+            result.message = target_.name + ": uploading " + remotePath + " stopped";
+        } else if (code == CURLE_QUOTE_ERROR) {
+            result.message = target_.name + ": " + remotePath +
+                             " could not be put under its name: a file of that name may "
+                             "already be there (" +
+                             session_.ErrorText() + ")";
+        } else if (code == CURLE_SSH || code == CURLE_SEND_ERROR) {
+            // OpenSSH's server answers a write it cannot do (a full disk) with a bare "failure".
+            result.message = Explain(Action::Upload, remotePath, code) +
+                             "; the server could not write the file (is its disk full?)";
+        } else {
+            result.message = Explain(Action::Upload, remotePath, code);
+        }
+        RemovePart(folder, part);
+        return result;
+    }
+
+  private:
+    CURL* Begin(std::stop_token stop = {}) {
+        CURL* curl = session_.Begin(std::move(stop));
+        hostKeyProblem_.clear();
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user_.c_str());
+        curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES,
+                         static_cast<long>(CURLSSH_AUTH_PUBLICKEY | CURLSSH_AUTH_AGENT));
+        curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE, privateKey_.c_str());
+        if (!publicKey_.empty())
+            curl_easy_setopt(curl, CURLOPT_SSH_PUBLIC_KEYFILE, publicKey_.c_str());
+        if (!credentials_.password.empty())
+            curl_easy_setopt(curl, CURLOPT_KEYPASSWD, credentials_.password.c_str());
+        if (!target_.hostKeySha256.empty()) {
+            pinned_ = target_.hostKeySha256.substr(target_.hostKeySha256.find(':') + 1);
+            curl_easy_setopt(curl, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, pinned_.c_str());
+        } else {
+            if (credentials_.acceptNewHostKey) {
+                std::error_code ec;
+                if (!std::filesystem::exists(sshFolder_, ec)) {
+                    std::filesystem::create_directories(sshFolder_, ec);
+                    ::chmod(sshFolder_.c_str(), 0700);
+                }
+            }
+            curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS, knownHosts_.c_str());
+            curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, &SftpTransport::CheckHostKey);
+            curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, this);
+        }
+        return curl;
+    }
+
+    static int CheckHostKey(CURL*, const curl_khkey*, const curl_khkey* found,
+                            enum curl_khmatch match, void* data) {
+        auto* self = static_cast<SftpTransport*>(data);
+        const std::string fingerprint = found ? Sha256Fingerprint(*found) : "SHA256:?";
+        switch (match) {
+            case CURLKHMATCH_OK:
+                return CURLKHSTAT_FINE;
+            case CURLKHMATCH_MISMATCH:
+                self->hostKeyProblem_ =
+                    "THE HOST KEY HAS CHANGED: the server now shows " + fingerprint +
+                    ", not the key " + self->knownHosts_ +
+                    " holds for it. Someone may be listening in; if the server's key really "
+                    "changed, remove its old line from that file";
+                return CURLKHSTAT_REJECT;
+            case CURLKHMATCH_MISSING:
+            case CURLKHMATCH_LAST:
+                if (self->credentials_.acceptNewHostKey) return CURLKHSTAT_FINE_ADD_TO_FILE;
+                self->hostKeyProblem_ = "the host key is unknown (not in " + self->knownHosts_ +
+                                        "); its fingerprint is " + fingerprint +
+                                        ". Accept it only if the server shows the same";
+                return CURLKHSTAT_REJECT;
+        }
+        return CURLKHSTAT_REJECT;
+    }
+
+    std::string Explain(Action action, std::string_view what, CURLcode code) const {
+        if (!hostKeyProblem_.empty()) return target_.name + ": " + hostKeyProblem_;
+        if (code == CURLE_PEER_FAILED_VERIFICATION && !target_.hostKeySha256.empty())
+            return target_.name + ": the host key does not match the pinned fingerprint " +
+                   target_.hostKeySha256;
+        return session_.Explain(action, what, code);
+    }
+
+    bool CheckPath(const std::string& remotePath, std::string& message) const {
+        if (SplitRemotePath(remotePath)) return true;
+        message = target_.name + ": \"" + remotePath + "\" is no file path";
+        return false;
+    }
+
+    std::string Url(const std::string& remotePath) const {
+        std::string host = target_.host;
+        if (host.find(':') != std::string::npos) host = "[" + host + "]";
+        std::string url = "sftp://" + host;
+        if (target_.port) url += ":" + std::to_string(target_.port);
+        return url + EscapePath(urlBase_ + remotePath);
+    }
+
+    // Best effort: the part of a failed or stopped upload goes.
+    void RemovePart(const std::string& folder, const std::string& part) {
+        CURL* curl = Begin();
+        curl_easy_setopt(curl, CURLOPT_URL, Url(folder).c_str());
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        const std::string rm = "*rm " + Quoted(quoteBase_ + part);
+        curl_slist* quote = curl_slist_append(nullptr, rm.c_str());
+        curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+        session_.Perform();
+        curl_slist_free_all(quote);
+    }
+
+    const Target target_;
+    const Credentials credentials_;
+    CurlSession session_;
+    std::string sshFolder_, knownHosts_, privateKey_, publicKey_, user_;
+    std::string urlBase_, quoteBase_, pinned_;
+    std::string hostKeyProblem_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> MakeSftpTransport(const Target& target, const Credentials& credentials) {
+    return std::make_unique<SftpTransport>(target, credentials);
+}
+
+}  // namespace zembrat::publish

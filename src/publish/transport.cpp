@@ -1,0 +1,25 @@
+#include <memory>
+
+#include "publish/transport.h"
+#include "publish/transports.h"
+
+namespace zembrat::publish {
+
+std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials) {
+    switch (target.protocol) {
+        case Protocol::Sftp:
+            return MakeSftpTransport(target, credentials);
+        case Protocol::Ftp:
+        case Protocol::FtpExplicit:
+        case Protocol::FtpImplicit:
+            return MakeFtpTransport(target, credentials);
+        case Protocol::Dav:
+        case Protocol::Davs:
+            return MakeDavTransport(target, credentials);
+        case Protocol::S3:
+            return MakeS3Transport(target, credentials);
+    }
+    return nullptr;
+}
+
+}  // namespace zembrat::publish
