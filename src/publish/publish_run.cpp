@@ -35,8 +35,8 @@ std::optional<std::string> ReadWhole(const std::string& path) {
 class Uploads {
   public:
     Uploads(const std::vector<PublishItem>& items, const std::vector<ManifestEntry>& local,
-            std::vector<std::size_t> due, std::stop_token stop)
-        : items_(items), local_(local), due_(std::move(due)), stop_(std::move(stop)) {}
+            std::vector<std::size_t> due, bool dryRun, std::stop_token stop)
+        : items_(items), local_(local), due_(std::move(due)), dryRun_(dryRun), stop_(std::move(stop)) {}
 
     // One uploader: logs in, then takes items until none is left or a stop comes.
     void Work(const TransportFactory& make) {
@@ -105,6 +105,10 @@ class Uploads {
             row.outcome = PublishOutcome::AlreadyThere;
             return row;
         }
+        if (dryRun_) {
+            row.outcome = PublishOutcome::WouldUpload;
+            return row;
+        }
         const UploadResult sent = transport.Upload(item.localFile, item.remotePath, stop_);
         row.bytes = sent.bytes;
         row.message = sent.message;
@@ -143,6 +147,7 @@ class Uploads {
     const std::vector<PublishItem>& items_;
     const std::vector<ManifestEntry>& local_;
     const std::vector<std::size_t> due_;
+    const bool dryRun_;
     const std::stop_token stop_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -174,6 +179,8 @@ const char* PublishOutcomeText(PublishOutcome outcome) {
             return "failed";
         case PublishOutcome::Stopped:
             return "stopped";
+        case PublishOutcome::WouldUpload:
+            return "would upload";
     }
     return "";
 }
@@ -218,7 +225,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     if (!due.empty()) {
         const int uploaders = std::clamp(options.atOnce, 1, PublishOptions::kMaxAtOnce);
         const int started = static_cast<int>(std::min<std::size_t>(uploaders, due.size()));
-        Uploads uploads(items, local, due, stop);
+        Uploads uploads(items, local, due, options.dryRun, stop);
         std::vector<std::jthread> threads;
         for (int t = 0; t < started; ++t)
             threads.emplace_back([&] { uploads.Work(makeTransport); });
@@ -250,7 +257,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
         summary.connected = true;  // nothing needed the server
     }
 
-    if (manifest) {
+    if (manifest && !options.dryRun) {
         std::vector<std::pair<std::string, ManifestEntry>> published;
         for (std::size_t i = 0; i < items.size(); ++i) {
             const PublishOutcome o = summary.rows[i].outcome;

@@ -31,6 +31,7 @@ enum class PublishOutcome {
     Conflict,     // the server has other bytes under its name: left as they are
     Failed,       // not sent (the message says why)
     Stopped,      // a stop came first, or abandoned its upload
+    WouldUpload,  // a dry run: it is not on the server and would be sent
 };
 
 struct PublishRow {
@@ -67,6 +68,7 @@ class PublishObserver {
 struct PublishOptions {
     int atOnce = 4;           // 1..kMaxAtOnce transports at once
     bool askServer = false;   // look on the server even where the manifest knows the file
+    bool dryRun = false;      // look, but send nothing and keep nothing in the manifest
     static constexpr int kMaxAtOnce = 4;
 };
 
