@@ -146,7 +146,10 @@ Attempt RunRecord::Impl::TryOpen() {
         }
         inTransaction = true;
         code = header.Prepare(db, "SELECT count(*) FROM sqlite_master");
-        if (code == SQLITE_OK && header.Step() == SQLITE_ROW && header.Integer(0) == 0) {
+        if (code == SQLITE_OK) code = header.Step();
+        if (code != SQLITE_ROW) return Check(code, "making it");
+        code = SQLITE_OK;
+        if (header.Integer(0) == 0) {
             const std::string setup = std::string(kSchema) +
                                       "PRAGMA application_id=" + std::to_string(kApplicationId) +
                                       ";PRAGMA user_version=" + std::to_string(kVersion) + ";";
@@ -191,8 +194,9 @@ Attempt RunRecord::Impl::TryOpen() {
         return Check(code, "setting it up");
     }
     if ((code = Prepare()) != SQLITE_OK) {
-        // Tables missing or of another shape under our own version number.
-        return Check(code, "reading its tables");
+        attempt = Check(code, "reading its tables");
+        // Tables missing or of another shape under this program's own version number.
+        if ((code & 0xFF) == SQLITE_ERROR) attempt.kind = Attempt::Damaged;
     }
     return attempt;
 }

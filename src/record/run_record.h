@@ -27,12 +27,16 @@ struct ImageEntry {
     std::string lastModified;  // as the server sent it; empty for none
     std::string outcome;       // "stored", "reused", "failed" or "not reached"
     std::int64_t time = 0;     // seconds since the epoch, when it was last settled
+
+    friend bool operator==(const ImageEntry&, const ImageEntry&) = default;
 };
 
 // One reference of an article as its last run left it.
 struct ReferenceEntry {
     std::string address;
     std::string outcome;  // as ImageEntry::outcome
+
+    friend bool operator==(const ReferenceEntry&, const ReferenceEntry&) = default;
 };
 
 // One article as its last run left it.
@@ -45,6 +49,8 @@ struct ArticleEntry {
     std::string end;         // "written", "unreadable", "not written", "cut short", "skipped"
     std::vector<ReferenceEntry> references;  // in article order
     std::int64_t time = 0;
+
+    friend bool operator==(const ArticleEntry&, const ArticleEntry&) = default;
 };
 
 // One file as it was published to a target.
@@ -54,6 +60,8 @@ struct PublishedEntry {
     std::uint64_t size = 0;
     std::string md5;  // lower-case hex
     std::int64_t time = 0;
+
+    friend bool operator==(const PublishedEntry&, const PublishedEntry&) = default;
 };
 
 enum class OpenResult {
@@ -80,7 +88,8 @@ class RunRecord {
     OpenResult Open(const std::string& resultFolder, bool forget = false);
     bool IsOpen() const;
     // What Open had to say (the record set aside and where, or why it failed), UTF-8; empty when
-    // it opened or made the record without a word.
+    // it opened or made the record without a word. A read or write that fails later closes the
+    // record (IsOpen turns false, reads give nothing, Commit false) and says so here.
     const std::string& Message() const;
 
     std::optional<ImageEntry> Image(const std::string& address) const;

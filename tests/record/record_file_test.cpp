@@ -75,6 +75,8 @@ TEST(RecordFile, WhatIsNoRecordOfThisVersionIsSetAsideAndANewOneMade) {
              Sql(file, "CREATE TABLE t(x); INSERT INTO t VALUES (1); PRAGMA application_id=77;");
          },
          ".damaged-"},
+        {"a table missing", [](const std::string& file) { Sql(file, "DROP TABLE refs;"); },
+         ".damaged-"},
         {"another version", [](const std::string& file) { Sql(file, "PRAGMA user_version=7;"); },
          ".version-7-"},
     };
