@@ -8,6 +8,7 @@
 
 #include "job/article_listing.h"
 #include "text/codec.h"
+#include "text/csv.h"
 
 namespace zembrat::job {
 namespace {
@@ -29,28 +30,9 @@ std::array<std::string, 10> Fields(const ReportRow& r) {
             r.articleEnd};
 }
 
-// A text cell a spreadsheet would take for a formula begins with one of these; such a cell, and
-// one that begins with the apostrophe itself, is written behind an apostrophe, which a
-// spreadsheet shows as text and ParseCsvReport takes off again.
-bool NeedsApostrophe(std::string_view cell) {
-    return !cell.empty() &&
-           std::string_view("=+-@\t\r'").find(cell.front()) != std::string_view::npos;
-}
-
 // The numeric columns (http_status, bytes) are written as numbers; every other one is text.
 bool IsTextColumn(std::size_t column) {
     return column != 4 && column != 5;
-}
-
-std::string CsvField(std::string field, bool text) {
-    if (text && NeedsApostrophe(field)) field.insert(0, 1, '\'');
-    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-    std::string out = "\"";
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 std::string JsonString(const std::string& s) {
@@ -339,7 +321,7 @@ const std::vector<ReportRow>& ReportCollector::rows() const {
 }
 
 std::string CsvReport(const std::vector<ReportRow>& rows) {
-    std::string out = "\xEF\xBB\xBF";
+    std::string out(text::kCsvBom);
     for (std::size_t c = 0; c < kColumns.size(); ++c) {
         if (c) out += ',';
         out += kColumns[c];
@@ -349,7 +331,7 @@ std::string CsvReport(const std::vector<ReportRow>& rows) {
         const auto fields = Fields(row);
         for (std::size_t c = 0; c < fields.size(); ++c) {
             if (c) out += ',';
-            out += CsvField(fields[c], IsTextColumn(c));
+            out += text::CsvCell(fields[c], IsTextColumn(c));
         }
         out += "\r\n";
     }
@@ -455,7 +437,7 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
             const auto k = static_cast<std::size_t>(index[c]);
             std::string cell = k < f.size() ? f[k] : std::string();
             if (IsTextColumn(c) && cell.size() > 1 && cell[0] == '\'' &&
-                NeedsApostrophe(std::string_view(cell).substr(1)))
+                text::CsvNeedsApostrophe(std::string_view(cell).substr(1)))
                 cell.erase(0, 1);
             return cell;
         };

@@ -394,6 +394,51 @@ std::vector<ArticleEntry> RunRecord::ArticlesToRetry() const {
     return out;
 }
 
+void RunRecord::ForEachStoredImage(const std::function<void(const ImageEntry&)>& visit) const {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return;
+    Statement all;
+    int code = all.Prepare(d.db,
+                           "SELECT address, stored_path, size, crc, etag, last_modified, outcome,"
+                           " time FROM images WHERE length(stored_path) > 0 AND"
+                           " (outcome = CAST('stored' AS BLOB) OR outcome = CAST('reused' AS BLOB))"
+                           " ORDER BY stored_path");
+    if (code == SQLITE_OK) {
+        while ((code = all.Step()) == SQLITE_ROW) {
+            ImageEntry entry;
+            entry.address = all.Bytes(0);
+            entry.storedPath = all.Bytes(1);
+            entry.size = static_cast<std::uint64_t>(all.Integer(2));
+            entry.crc = static_cast<std::uint32_t>(all.Integer(3));
+            entry.etag = all.Bytes(4);
+            entry.lastModified = all.Bytes(5);
+            entry.outcome = all.Bytes(6);
+            entry.time = all.Integer(7);
+            visit(entry);
+        }
+    }
+    all.Finalize();
+    if (code != SQLITE_DONE) d.Fail(code);
+}
+
+void RunRecord::ForEachArticle(const std::function<void(const ArticleEntry&)>& visit) const {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return;
+    Statement all;
+    int code = all.Prepare(d.db,
+                           "SELECT path, source_hash, inputs_hash, result_path, result_hash,"
+                           " end_state, time FROM articles ORDER BY seq");
+    if (code == SQLITE_OK) {
+        while ((code = all.Step()) == SQLITE_ROW) {
+            ArticleEntry entry;
+            if (!ReadArticle(all, d.getReferences, entry, code)) break;
+            visit(entry);
+        }
+    }
+    all.Finalize();
+    if (code != SQLITE_DONE) d.Fail(code);
+}
+
 void RunRecord::Begin() {
     Impl& d = *impl_;
     if (d.db == nullptr || d.inTransaction) return;

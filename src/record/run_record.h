@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,6 +98,11 @@ class RunRecord {
     // The articles whose last run left references failed or not reached, or that a stop cut
     // short, in the order they were last recorded, each with all its references.
     std::vector<ArticleEntry> ArticlesToRetry() const;
+    // Every image stored by a run (outcome stored or reused, with a stored path), by stored path;
+    // and every article, in the order they were last recorded, each with its references. One
+    // entry at a time: the record is never loaded whole.
+    void ForEachStoredImage(const std::function<void(const ImageEntry&)>& visit) const;
+    void ForEachArticle(const std::function<void(const ArticleEntry&)>& visit) const;
 
     // One article's changes: the images it settled and the article itself, kept together or
     // not at all. Commit returns false when the record could not be written (the run goes on).

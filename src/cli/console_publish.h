@@ -1,0 +1,38 @@
+// Publishing on the console: a result's stored images (and, if asked, its articles) put onto a
+// target, one line per file, a summary, and the publish report.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zembrat::cli {
+
+struct PublishRequest {
+    std::string resultFolder;              // GBK
+    std::string target;                    // UTF-8: a kept target's name or place, or a URL
+    std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
+    bool articles = false;                 // the written articles too
+    bool askServer = false;                // look on the server even for what was published
+    bool acceptNewHostKey = false;
+    bool dryRun = false;
+    bool quiet = false;
+    std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
+};
+
+// The publish report's rows as CSV: target, remote_path, outcome, bytes, reason.
+struct PublishReportRow {
+    std::string target, remotePath, outcome;
+    std::uint64_t bytes = 0;
+    std::string reason;
+};
+std::string PublishReportCsv(const std::vector<PublishReportRow>& rows);
+
+// The report file beside a run report: "run.csv" gives "run-publish.csv".
+std::string PublishReportPath(const std::string& runReport);
+
+// Publishes; the exit status: 0 when every file is on the target, 1 when something failed or
+// conflicted (or nothing could be published), 130/143 after an interrupt.
+int PublishOnConsole(const PublishRequest& request);
+
+}  // namespace zembrat::cli

@@ -1,0 +1,94 @@
+// One publish: the files of a result (the stored images and, if asked, the written articles) put
+// onto a target, at most a few at once, each over its own reused connection. Content names make
+// it safe: a file already there with the same bytes is left as it is, one with other bytes is a
+// conflict and is never overwritten. What was published is kept in a manifest, so that a later
+// publish of the same files asks the server nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "publish/transport.h"
+
+namespace zembrat::publish {
+
+// One file to publish.
+struct PublishItem {
+    std::string localFile;   // native path
+    std::string remotePath;  // UTF-8, relative to the target's base path, "/" between pieces
+    // The articles that point at it (UTF-8), told with a conflict.
+    std::vector<std::string> usedBy;
+};
+
+enum class PublishOutcome {
+    Uploaded,     // sent now
+    Published,    // the manifest says it was published with these bytes: nothing asked
+    AlreadyThere, // the server has it with the same bytes
+    Conflict,     // the server has other bytes under its name: left as they are
+    Failed,       // not sent (the message says why)
+    Stopped,      // a stop came first, or abandoned its upload
+    WouldUpload,  // a dry run: it is not on the server and would be sent
+};
+
+struct PublishRow {
+    PublishOutcome outcome = PublishOutcome::Stopped;
+    std::uint64_t bytes = 0;  // sent
+    std::string message;      // UTF-8: why it failed, or the conflict and who is affected
+};
+
+// What a manifest keeps of one published file.
+struct ManifestEntry {
+    std::uint64_t size = 0;
+    std::string md5;  // lower-case hex
+};
+
+// Where the runner keeps what it published (the run record's manifest, in the program).
+class PublishManifest {
+  public:
+    virtual ~PublishManifest() = default;
+    virtual std::optional<ManifestEntry> Find(const std::string& target,
+                                              const std::string& remotePath) = 0;
+    // Kept together, once the publish ends (or is stopped).
+    virtual bool Put(const std::string& target,
+                     const std::vector<std::pair<std::string, ManifestEntry>>& published) = 0;
+};
+
+// Learns what a publish does, on the thread that called Publish.
+class PublishObserver {
+  public:
+    virtual ~PublishObserver() = default;
+    virtual void ItemBegins(std::size_t /*index*/) {}
+    virtual void ItemSettled(std::size_t /*index*/, const PublishRow& /*row*/) {}
+};
+
+struct PublishOptions {
+    int atOnce = 4;           // 1..kMaxAtOnce transports at once
+    bool askServer = false;   // look on the server even where the manifest knows the file
+    bool dryRun = false;      // look, but send nothing and keep nothing in the manifest
+    static constexpr int kMaxAtOnce = 4;
+};
+
+struct PublishSummary {
+    std::vector<PublishRow> rows;  // one per item, in item order
+    bool connected = false;        // at least one transport logged in
+    std::string message;           // why none could log in (UTF-8, names the target)
+    std::size_t Count(PublishOutcome outcome) const;
+};
+
+using TransportFactory = std::function<std::unique_ptr<Transport>()>;
+
+// Publishes items onto target.name's target through transports made by makeTransport (one per
+// upload at once). pump is called every few milliseconds on the calling thread while the uploads
+// run (the window processes its events there); the stop token abandons the uploads in flight.
+PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& targetName,
+                       const TransportFactory& makeTransport, PublishManifest* manifest,
+                       PublishObserver& observer, const PublishOptions& options,
+                       std::stop_token stop, const std::function<void()>& pump = {});
+
+const char* PublishOutcomeText(PublishOutcome outcome);  // "uploaded", "published", ...
+
+}  // namespace zembrat::publish

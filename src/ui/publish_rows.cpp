@@ -1,0 +1,133 @@
+#include "ui/publish_rows.h"
+
+#include "platform/event_points.h"
+#include "publish/result_items.h"
+#include "record/run_record.h"
+#include "text/codec.h"
+#include "text/gbk.h"
+
+namespace zembrat::ui {
+namespace {
+
+using namespace text::literals;
+
+StatusIcon IconOf(publish::PublishOutcome outcome) {
+    switch (outcome) {
+        case publish::PublishOutcome::Uploaded:
+        case publish::PublishOutcome::Published:
+        case publish::PublishOutcome::AlreadyThere:
+        case publish::PublishOutcome::WouldUpload:
+            return StatusIcon::Saved;
+        case publish::PublishOutcome::Conflict:
+        case publish::PublishOutcome::Failed:
+        case publish::PublishOutcome::Stopped:
+            return StatusIcon::Failed;
+    }
+    return StatusIcon::Failed;
+}
+
+}  // namespace
+
+std::string PublishRowText(publish::PublishOutcome outcome) {
+    switch (outcome) {
+        case publish::PublishOutcome::Uploaded:
+            return "已上传"_gbk;
+        case publish::PublishOutcome::Published:
+            return "此前已发布"_gbk;
+        case publish::PublishOutcome::AlreadyThere:
+            return "网站上已有"_gbk;
+        case publish::PublishOutcome::Conflict:
+            return "冲突，未覆盖"_gbk;
+        case publish::PublishOutcome::Failed:
+            return "上传失败"_gbk;
+        case publish::PublishOutcome::Stopped:
+            return "已停止"_gbk;
+        case publish::PublishOutcome::WouldUpload:
+            return "将上传"_gbk;
+    }
+    return {};
+}
+
+PublishRows::PublishRows(JobWindow& window, const std::vector<publish::PublishItem>& items,
+                         const std::string& targetName)
+    : window_(window), count_(items.size()), uploading_("正在发布到 "_gbk + text::GbkFromUtf8(targetName)) {
+    window_.ClearRows();
+    // Inserted at the top from the last, so that the rows stand in item order.
+    for (std::size_t i = items.size(); i-- > 0;) {
+        window_.InsertRow(0, StatusIcon::Queued);
+        window_.SetCellText(0, 0, "队列中.."_gbk);
+        window_.SetCellText(0, 1, text::GbkFromUtf8(items[i].remotePath));
+    }
+    window_.SetProgressVisible(true);
+    window_.SetStatusLabelVisible(true);
+    window_.SetProgressMaximum(static_cast<long>(count_));
+    window_.SetProgressPosition(0);
+    window_.SetStatusText(uploading_);
+}
+
+void PublishRows::ItemBegins(std::size_t index) {
+    const int row = static_cast<int>(index);
+    window_.SetRowIcon(row, StatusIcon::Downloading);
+    window_.SetCellText(row, 0, uploading_);
+    window_.ScrollToRow(row);
+}
+
+void PublishRows::ItemSettled(std::size_t index, const publish::PublishRow& settled) {
+    const int row = static_cast<int>(index);
+    window_.SetRowIcon(row, IconOf(settled.outcome));
+    window_.SetCellText(row, 0, PublishRowText(settled.outcome));
+    if (!settled.message.empty()) window_.SetRowToolTip(row, text::GbkFromUtf8(settled.message));
+    window_.SetProgressPosition(static_cast<long>(++settled_));
+}
+
+std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
+                            const WindowPublish& request, std::stop_token stop) {
+    const std::string name = text::GbkFromUtf8(request.target.name);
+    record::RunRecord record;
+    if (record.Open(request.resultFolder) == record::OpenResult::Failed)
+        return "无法发布到 "_gbk + name + "："_gbk + text::GbkFromUtf8(record.Message()) + "\r\n";
+    const std::vector<publish::PublishItem> items =
+        publish::ResultItems(record, request.resultFolder, request.articles);
+    if (items.empty()) return "没有可发布到 "_gbk + name + " 的文件。\r\n"_gbk;
+
+    publish::Credentials credentials;
+    publish::RecordManifest manifest(record);
+    PublishRows rows(window, items, request.target.name);
+    const auto run = [&] {
+        return publish::Publish(
+            items, request.target.name,
+            [&] { return publish::MakeTransport(request.target, credentials); }, &manifest, rows,
+            {}, stop, [&] { events.ProcessEvents(); });
+    };
+    publish::PublishSummary summary = run();
+    // A host met for the first time: the user is asked once whether to trust its key.
+    if (!summary.connected && request.trustNewHostKey &&
+        summary.message.find("host key is unknown") != std::string::npos &&
+        request.trustNewHostKey(text::GbkFromUtf8(summary.message))) {
+        credentials.acceptNewHostKey = true;
+        PublishRows again(window, items, request.target.name);
+        summary = publish::Publish(
+            items, request.target.name,
+            [&] { return publish::MakeTransport(request.target, credentials); }, &manifest, again,
+            {}, stop, [&] { events.ProcessEvents(); });
+    }
+    window.SetProgressVisible(false);
+    window.SetStatusLabelVisible(false);
+    using publish::PublishOutcome;
+    std::string line = "发布到 "_gbk + name + "："_gbk;
+    if (!summary.connected) return line + text::GbkFromUtf8(summary.message) + "\r\n";
+    line += "上传 "_gbk + std::to_string(summary.Count(PublishOutcome::Uploaded)) + " 个，"_gbk +
+            "已有 "_gbk +
+            std::to_string(summary.Count(PublishOutcome::Published) +
+                           summary.Count(PublishOutcome::AlreadyThere)) +
+            " 个"_gbk;
+    if (const std::size_t n = summary.Count(PublishOutcome::Conflict))
+        line += "，冲突 "_gbk + std::to_string(n) + " 个（未覆盖）"_gbk;
+    if (const std::size_t n = summary.Count(PublishOutcome::Failed))
+        line += "，失败 "_gbk + std::to_string(n) + " 个"_gbk;
+    if (const std::size_t n = summary.Count(PublishOutcome::Stopped))
+        line += "，未上传 "_gbk + std::to_string(n) + " 个"_gbk;
+    return line + "。\r\n"_gbk;
+}
+
+}  // namespace zembrat::ui

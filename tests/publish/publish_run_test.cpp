@@ -1,0 +1,176 @@
+// The publish runner over a transport that keeps its files in memory: what is sent, skipped,
+// left alone and told, whatever protocol is below. The real transports have their own tests
+// against real servers.
+#include "publish/publish_run.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "support/temp_dir.h"
+
+namespace zembrat::publish {
+namespace {
+
+// The server side all fake transports share.
+struct FakeServer {
+    std::mutex mutex;
+    std::map<std::string, std::string> files;
+    std::atomic<int> made{0}, connected{0}, running{0}, mostAtOnce{0}, uploads{0};
+    bool refuseLogin = false;
+    std::stop_source* stopAfterFirstUpload = nullptr;
+};
+
+class FakeTransport : public Transport {
+  public:
+    explicit FakeTransport(FakeServer& server) : server_(server) { ++server_.made; }
+    bool Connect(std::string& message) override {
+        if (server_.refuseLogin) {
+            message = "site: the password was refused";
+            return false;
+        }
+        ++server_.connected;
+        return true;
+    }
+    std::optional<RemoteFile> Look(const std::string& path, std::string&) override {
+        std::lock_guard lock(server_.mutex);
+        const auto it = server_.files.find(path);
+        if (it == server_.files.end()) return RemoteFile{};
+        return RemoteFile{true, it->second.size()};
+    }
+    std::optional<std::string> Fetch(const std::string& path, std::string&) override {
+        std::lock_guard lock(server_.mutex);
+        return server_.files.at(path);
+    }
+    UploadResult Upload(const std::string& local, const std::string& path,
+                        std::stop_token stop) override {
+        const int now = ++server_.running;
+        for (int seen = server_.mostAtOnce; now > seen && !server_.mostAtOnce.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        --server_.running;
+        if (stop.stop_requested()) return {UploadStatus::Stopped, 0, {}};
+        const std::string bytes = zembrat::testing::ReadFileOrMissing(local);
+        {
+            std::lock_guard lock(server_.mutex);
+            server_.files[path] = bytes;
+        }
+        if (++server_.uploads == 1 && server_.stopAfterFirstUpload)
+            server_.stopAfterFirstUpload->request_stop();
+        return {UploadStatus::Uploaded, bytes.size(), {}};
+    }
+
+  private:
+    FakeServer& server_;
+};
+
+class MemoryManifest : public PublishManifest {
+  public:
+    std::optional<ManifestEntry> Find(const std::string& target, const std::string& path) override {
+        const auto it = entries.find(target + "|" + path);
+        if (it == entries.end()) return std::nullopt;
+        return it->second;
+    }
+    bool Put(const std::string& target,
+             const std::vector<std::pair<std::string, ManifestEntry>>& published) override {
+        for (const auto& [path, entry] : published) entries[target + "|" + path] = entry;
+        return true;
+    }
+    std::map<std::string, ManifestEntry> entries;
+};
+
+struct Told : PublishObserver {
+    void ItemBegins(std::size_t i) override { begun.push_back(i); }
+    void ItemSettled(std::size_t i, const PublishRow& row) override {
+        settled[i] = PublishOutcomeText(row.outcome);
+    }
+    std::vector<std::size_t> begun;
+    std::map<std::size_t, std::string> settled;
+};
+
+class PublishRunTest : public ::testing::Test {
+  protected:
+    void MakeFiles(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "images/" + std::to_string(i) + ".png";
+            items.push_back({dir.Write(name, "png-" + std::to_string(i)), name, {"a.htm"}});
+        }
+    }
+    PublishSummary Run(std::stop_token stop = {}, PublishOptions options = {}) {
+        told = Told{};
+        return Publish(items, "site", [&] { return std::make_unique<FakeTransport>(server); },
+                       &manifest, told, options, stop);
+    }
+    zembrat::testing::TempDir dir;
+    FakeServer server;
+    MemoryManifest manifest;
+    Told told;
+    std::vector<PublishItem> items;
+};
+
+TEST_F(PublishRunTest, SendsNewFilesFourAtOnceAndAfterwardsAsksNothing) {
+    MakeFiles(12);
+    const PublishSummary first = Run();
+    EXPECT_EQ(first.Count(PublishOutcome::Uploaded), 12u);
+    EXPECT_EQ(server.files.at("images/3.png"), "png-3");
+    EXPECT_LE(server.mostAtOnce, 4);
+    EXPECT_GE(server.mostAtOnce, 2);
+    EXPECT_EQ(told.settled.size(), 12u);
+    EXPECT_EQ(manifest.entries.size(), 12u);
+
+    // Published before with the same bytes: no transport is even made.
+    const int made = server.made;
+    const PublishSummary second = Run();
+    EXPECT_EQ(second.Count(PublishOutcome::Published), 12u);
+    EXPECT_EQ(server.made, made);
+
+    // A file changed locally under the same name is looked at again: the server's other bytes
+    // are a conflict, left as they are, and the articles using it are named.
+    dir.Write("images/3.png", "changed");
+    const PublishSummary third = Run();
+    EXPECT_EQ(third.rows[3].outcome, PublishOutcome::Conflict);
+    EXPECT_NE(third.rows[3].message.find("a.htm"), std::string::npos);
+    EXPECT_EQ(server.files.at("images/3.png"), "png-3");
+    EXPECT_EQ(third.Count(PublishOutcome::Published), 11u);
+}
+
+TEST_F(PublishRunTest, SameBytesAlreadyOnTheServerAreNotSentAndAreKept) {
+    MakeFiles(2);
+    server.files["images/0.png"] = "png-0";
+    server.files["images/1.png"] = "other";
+    const PublishSummary summary = Run();
+    EXPECT_EQ(summary.rows[0].outcome, PublishOutcome::AlreadyThere);
+    EXPECT_EQ(summary.rows[1].outcome, PublishOutcome::Conflict);
+    EXPECT_EQ(server.uploads, 0);
+    EXPECT_TRUE(manifest.entries.contains("site|images/0.png"));
+    EXPECT_FALSE(manifest.entries.contains("site|images/1.png"));
+}
+
+TEST_F(PublishRunTest, ARefusedLoginFailsEveryFileWithTheTargetsMessage) {
+    MakeFiles(3);
+    server.refuseLogin = true;
+    const PublishSummary summary = Run();
+    EXPECT_FALSE(summary.connected);
+    EXPECT_EQ(summary.message, "site: the password was refused");
+    EXPECT_EQ(summary.Count(PublishOutcome::Failed), 3u);
+    EXPECT_EQ(summary.rows[2].message, summary.message);
+    EXPECT_TRUE(manifest.entries.empty());
+}
+
+TEST_F(PublishRunTest, AStopLeavesTheRestUnsentAndKeepsWhatWasSent) {
+    MakeFiles(20);
+    std::stop_source stop;
+    server.stopAfterFirstUpload = &stop;
+    PublishOptions one;
+    one.atOnce = 1;
+    const PublishSummary summary = Run(stop.get_token(), one);
+    EXPECT_EQ(summary.Count(PublishOutcome::Uploaded), 1u);
+    EXPECT_EQ(summary.Count(PublishOutcome::Stopped), 19u);
+    EXPECT_EQ(told.settled.size(), 20u);
+    EXPECT_EQ(manifest.entries.size(), 1u);
+}
+
+}  // namespace
+}  // namespace zembrat::publish
