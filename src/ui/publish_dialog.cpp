@@ -95,7 +95,7 @@ PublishChoices PublishDialog::choices() const {
 bool PublishDialog::Check() {
     const PublishChoices c = choices();
     std::vector<std::string> urls;
-    for (const std::string& url : c.targets) urls.push_back(text::Utf8ToQString(url));
+    for (const std::string& url : c.targets) urls.push_back(text::Utf8FromGbk(url));
     for (const std::string& url : urls) {
         std::string error;
         if (!publish::ResolveTarget(urls, url, error)) {
@@ -104,7 +104,7 @@ bool PublishDialog::Check() {
         }
     }
     std::string error;
-    if ((publishNow_ || c.afterRun) && !publish::ResolveTarget(urls, text::Utf8ToQString(c.chosen), error)) {
+    if ((publishNow_ || c.afterRun) && !publish::ResolveTarget(urls, text::Utf8FromGbk(c.chosen), error)) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
         return false;
     }
