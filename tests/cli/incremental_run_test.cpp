@@ -199,6 +199,15 @@ TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
     EXPECT_FALSE(server.RequestsTo("/a.png").at(0).HasHeader("If-None-Match"));
     EXPECT_EQ(Rows("1.htm").at(0).outcome, "failed");
     EXPECT_EQ(Rows("1.htm").at(1).outcome, "reused");
+
+    // A refresh that gets no usable answer keeps the image stored before.
+    server.Set("/b.png", Reply::Status(500));
+    EXPECT_EQ(Run({"--run", "--incremental", "--refresh"}, &out, &err), 1) << err;
+    EXPECT_EQ(Rows("1.htm").at(1).outcome, "reused");
+    EXPECT_EQ(Rows("1.htm").at(1).status, 500);
+    EXPECT_EQ(Rows("2.htm").at(0).reason, "已转存");
+    EXPECT_EQ(ReadFileOrMissing(result + "2.htm"),
+              "<img src=\"http://new.site/" + Stored(kPngB2) + "\">");
 }
 
 TEST_F(IncrementalRunTest, KilledRunIsTakenUpWhereItEndedWithNothingDownloadedTwice) {
