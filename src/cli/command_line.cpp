@@ -17,7 +17,7 @@ using job::ExtensionOptions;
 using Line = CommandLine;
 using Switches = ExtensionSwitches;
 
-constexpr std::array<OptionEntry, 27> kOptions{{
+constexpr std::array<OptionEntry, 31> kOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -162,6 +162,44 @@ constexpr std::array<OptionEntry, 27> kOptions{{
     {"--forget", "", "", OptionKind::Flag, OptionGroup::Extensions, &Line::forget,
      "set the run record aside and start a fresh one",
      "Set the run record aside (renamed beside it) and start a fresh one."},
+    {"--publish", "", "[TARGET]", OptionKind::OptionalText, OptionGroup::Publish, &Line::publish,
+     "publish the stored images to TARGET (a kept target's name,\n"
+     "its place from 1, or a URL; without one: the chosen target of\n"
+     "the settings); after --run, once it has finished; with\n"
+     "--dry-run, list what would be sent and what conflicts",
+     "Put the images the runs stored (as the run record of the result folder lists\n"
+     "them) onto _TARGET_, in the same layout as below the result folder, so that the\n"
+     "new addresses resolve on the site. _TARGET_ is the name of a target kept in the\n"
+     "settings (section `发布目标`), its place from 1, or a URL:\n"
+     "`sftp://user@host:port/path/`, `ftp://host/path/`, `ftpes://host/path/`\n"
+     "(explicit TLS), `ftps://host/path/` (implicit TLS), `dav://host/path/`,\n"
+     "`davs://host/path/` (WebDAV), or\n"
+     "`s3://bucket/prefix/?endpoint=URL&region=R&style=path|virtual` (or\n"
+     "`&provider=aws|r2|minio|oss|cos|qiniu`). A URL may carry `name=`, `public=`\n"
+     "(the address the files are seen under), `ca=` and, for SFTP,\n"
+     "`fingerprint=SHA256:...`. Without a value, the target chosen in the settings\n"
+     "(or the first kept one). With `--run` the publish follows the run; alone it\n"
+     "publishes an earlier result; with `--dry-run` it lists what would be sent and\n"
+     "the conflicts, sending nothing. Four files go at once. A file published before\n"
+     "with the same bytes (the manifest in the run record) is not asked for; a file\n"
+     "already on the server with the same bytes is left; one with other bytes is a\n"
+     "conflict and is never overwritten. Secrets never stand in the settings: SFTP\n"
+     "uses the SSH agent or _~/.ssh_ keys, S3 `AWS_ACCESS_KEY_ID` and\n"
+     "`AWS_SECRET_ACCESS_KEY` or _~/.aws/credentials_, FTP and WebDAV _~/.netrc_.\n"
+     "With `--report` _FILE_, the uploads go to _FILE_`-publish.csv`: target, remote\n"
+     "path, outcome, bytes, reason."},
+    {"--publish-articles", "", "", OptionKind::Switch, OptionGroup::Publish,
+     &Switches::publishArticles, "publish the written articles too",
+     "Publish the written articles too, each at its path below the result folder."},
+    {"--check-remote", "", "", OptionKind::Flag, OptionGroup::Publish, &Line::checkRemote,
+     "look on the server even for files published before",
+     "Look on the server (a HEAD or a SIZE) even for the files the manifest says were\n"
+     "published with the same bytes."},
+    {"--accept-new-host-key", "", "", OptionKind::Flag, OptionGroup::Publish,
+     &Line::acceptNewHostKey, "trust an SFTP host met for the first time",
+     "Trust an SFTP host whose key is not in _~/.ssh/known_hosts_ yet and add it there.\n"
+     "Without it such a host is refused, with its key's fingerprint. A key that changed\n"
+     "is always refused."},
 
     {"--help", "-h", "", OptionKind::Flag, OptionGroup::Other, Action::Help, "this text",
      "Show the options."},
@@ -186,6 +224,8 @@ constexpr Group kGroups[] = {
      "the settings file, and a `--no-` form turns off what the settings file turns on.\n"
      "Of `--`_x_ and `--no-`_x_, the last one given counts.\n"
      "A dry run takes them as the run does, and lists what that run would fetch and drop."},
+    {OptionGroup::Publish, "Publishing to your own site:", "Publishing",
+     "The result's images (and, if asked, its articles) put onto the user's own host."},
     {OptionGroup::Other, "", "Other", ""},
 };
 
@@ -313,6 +353,7 @@ void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& opt
     set(switches.hotlink, options.hotlink);
     set(switches.recursive, options.recursive);
     set(switches.incremental, options.incremental);
+    set(switches.publishArticles, options.publishArticles);
 }
 
 bool WantsConsole(int argc, char** argv) {
@@ -445,7 +486,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (run && line.dryRun) return {std::nullopt, "--run and --dry-run cannot be combined"};
     // A dry run and a retry are runs of their own kind: --run may be left out for them.
-    if (!run && !line.dryRun && !line.retryReport)
+    // A publish alone publishes an earlier result.
+    if (!run && !line.dryRun && !line.retryReport && !line.publish)
         return {std::nullopt, "nothing to do: give --run"};
     if (positional.size() > 1)
         return {std::nullopt, "more than one article folder: " + positional[1]};
@@ -470,6 +512,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             return {std::nullopt, "--report FILE must end in .csv or .json"};
     }
     line.mode = CommandLine::Mode::Run;
+    line.run = run;
     return {line, {}};
 }
 
@@ -481,6 +524,7 @@ const std::string& HelpText() {
             "       zembrat --dry-run [FOLDER] [OPTIONS]\n"
             "       zembrat --retry-failed REPORT.csv [FOLDER] [OPTIONS]\n"
             "       zembrat --retry-failed [FOLDER] [OPTIONS]     from the run record\n"
+            "       zembrat --publish [TARGET] [FOLDER] [OPTIONS]  an earlier result\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "

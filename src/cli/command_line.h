@@ -23,6 +23,7 @@ struct ExtensionSwitches {
     std::optional<int> jobs;                  // --jobs N: downloads at once
     std::optional<bool> recursive;            // --recursive / --no-recursive
     std::optional<bool> incremental;          // --incremental / --no-incremental
+    std::optional<bool> publishArticles;      // --publish-articles / --no-publish-articles
     std::optional<std::string> outputFolder;  // --output DIR as typed; --no-output gives ""
 };
 
@@ -34,6 +35,7 @@ struct CommandLine {
     enum class Mode { Help, Version, Run };
     Mode mode = Mode::Run;
     bool dryRun = false;
+    bool run = false;  // --run was given
     bool quiet = false;
     // Texts as typed (the terminal's UTF-8); unset: the setting's value.
     std::optional<std::string> folder;
@@ -48,6 +50,11 @@ struct CommandLine {
     std::optional<std::string> retryReport;
     bool refresh = false;  // ask the images stored before again (incremental runs)
     bool forget = false;   // set the run record aside and start a fresh one
+    // --publish [TARGET]: publish the result (a kept target's name or place, or a URL; empty:
+    // the chosen one of the settings).
+    std::optional<std::string> publish;
+    bool checkRemote = false;       // look on the server even for what was published before
+    bool acceptNewHostKey = false;  // an SFTP host met for the first time is trusted
     ExtensionSwitches extensions;
 };
 
@@ -62,7 +69,7 @@ enum class OptionKind {
     // without one the value is empty
     OptionalText,
 };
-enum class OptionGroup { Settings, Run, Extensions, Other };
+enum class OptionGroup { Settings, Run, Extensions, Publish, Other };
 enum class Action { Help, Version, Run };  // what a flag asks for beyond the line's members
 
 using OptionTarget =

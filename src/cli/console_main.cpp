@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/console_publish.h"
 #include "cli/console_run.h"
 #include "config/config_store.h"
 #include "job/article_listing.h"
@@ -440,9 +441,28 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.forget = line.forget;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
-    if (line.dryRun) return DryRun(inputs);
-    if (line.retryReport) return RetryFailed(line, std::move(inputs));
-    return RunJob(line, std::move(inputs));
+    // A publish follows the run (or the dry run, as a look of its own) on the result folder.
+    const auto publish = [&](int status) {
+        if (!line.publish || InterruptCount() > 0) return status;
+        PublishRequest request;
+        request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
+        request.target = line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
+                                               : *line.publish;
+        for (const std::string& url : inputs.options.publishTargets)
+            request.keptTargets.push_back(text::Utf8FromGbk(url));
+        request.articles = inputs.options.publishArticles;
+        request.askServer = line.checkRemote;
+        request.acceptNewHostKey = line.acceptNewHostKey;
+        request.dryRun = line.dryRun;
+        request.quiet = line.quiet;
+        if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
+        const int published = PublishOnConsole(request);
+        return status != kAllDone ? status : published;
+    };
+    if (line.dryRun) return publish(DryRun(inputs));
+    if (line.retryReport) return publish(RetryFailed(line, inputs));
+    if (!line.run) return publish(kAllDone);
+    return publish(RunJob(line, inputs));
 }
 
 }  // namespace zembrat::cli

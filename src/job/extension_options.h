@@ -47,6 +47,11 @@ struct ExtensionOptions {
     std::vector<PlaceholderMark> placeholders{};  // never stored
     bool recursive = false;    // the article folder's subfolders too, each result at its own path
     std::string outputFolder;  // GBK, absolute; empty: the result folder inside the article folder
+    bool publishAfterRun = false;  // a finished run publishes its result to the chosen target
+    bool publishArticles = false;  // a publish puts the written articles there too
+    std::string publishTarget;     // GBK: the chosen target's name or place; empty: the first
+    // Kept in a section of their own: the publish targets, one URL each (GBK).
+    std::vector<std::string> publishTargets{};
 
     friend bool operator==(const ExtensionOptions&, const ExtensionOptions&) = default;
 };
@@ -111,6 +116,18 @@ inline const std::string& Incremental() {
     static const std::string k = "增量运行"_gbk;
     return k;
 }
+inline const std::string& PublishAfterRun() {
+    static const std::string k = "运行后发布"_gbk;
+    return k;
+}
+inline const std::string& PublishArticles() {
+    static const std::string k = "同时发布文章"_gbk;
+    return k;
+}
+inline const std::string& PublishTarget() {
+    static const std::string k = "使用的发布目标"_gbk;
+    return k;
+}
 }  // namespace extension_keys
 
 namespace detail {
@@ -135,7 +152,7 @@ inline bool FlagOrDefault(std::string_view text, bool fallback) {
 }  // namespace detail
 
 // How many options ExtensionOptionTexts gives.
-inline constexpr std::size_t kExtensionOptionCount = 12;
+inline constexpr std::size_t kExtensionOptionCount = 15;
 
 // Every option as key and text, in the dialog's order: flags as "1"/"0", numbers in decimal,
 // texts as given.
@@ -153,7 +170,10 @@ inline OptionTexts ExtensionOptionTexts(const ExtensionOptions& o) {
             {k::Hotlink(), flag(o.hotlink)},
             {k::Recursive(), flag(o.recursive)},
             {k::OutputFolder(), o.outputFolder},
-            {k::Incremental(), flag(o.incremental)}};
+            {k::Incremental(), flag(o.incremental)},
+            {k::PublishAfterRun(), flag(o.publishAfterRun)},
+            {k::PublishArticles(), flag(o.publishArticles)},
+            {k::PublishTarget(), o.publishTarget}};
 }
 
 // Only the pairs whose value differs from the default's: what a settings file needs to hold,
@@ -203,8 +223,27 @@ inline ExtensionOptions ExtensionOptionsFromTexts(const OptionTexts& texts) {
             o.outputFolder = value;
         else if (key == k::Incremental())
             o.incremental = detail::FlagOrDefault(value, d.incremental);
+        else if (key == k::PublishAfterRun())
+            o.publishAfterRun = detail::FlagOrDefault(value, d.publishAfterRun);
+        else if (key == k::PublishArticles())
+            o.publishArticles = detail::FlagOrDefault(value, d.publishArticles);
+        else if (key == k::PublishTarget())
+            o.publishTarget = value;
     }
     return o;
+}
+
+// The section of the publish targets, "发布目标": keys "目标1" to "目标8", one target URL each.
+inline constexpr std::size_t kMaxPublishTargets = 8;
+
+inline const std::string& PublishSection() {
+    using namespace text::literals;
+    static const std::string section = "发布目标"_gbk;
+    return section;
+}
+inline std::string PublishTargetKey(std::size_t index) {  // from 0
+    using namespace text::literals;
+    return "目标"_gbk + std::to_string(index + 1);
 }
 
 // The section of the per-site rules and the known placeholder pictures, "防盗链规则": keys

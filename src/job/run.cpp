@@ -366,6 +366,7 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
     if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
     if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
+    message += counts.publishLine;
     message += "请问是否打开它？"_gbk;
     return message;
 }

@@ -69,6 +69,7 @@ struct RunCounts {
     std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)
     std::string recordMessage;           // what opening the run record had to say (GBK), if any
     std::string reportPath;              // the run report a front end wrote, if any
+    std::string publishLine;             // what a publish after the run did (GBK, ends CR LF)
 };
 
 // How a run ended.

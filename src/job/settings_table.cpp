@@ -29,6 +29,7 @@ SettingItem Option() {
                 ExtensionOptions read = ExtensionOptionsFromTexts(texts);
                 read.siteRules = std::move(v.options.siteRules);  // their own section's
                 read.placeholders = std::move(v.options.placeholders);
+                read.publishTargets = std::move(v.options.publishTargets);
                 v.options = std::move(read);
             }};
 }
@@ -62,6 +63,28 @@ void AddRuleSlots(std::vector<SettingItem>& items, std::index_sequence<Index...>
     (items.push_back(RuleSlot<Index>()), ...);
 }
 
+// One slot of the publish targets; as with the rules, a slot read empty leaves a hole, and holes
+// at the end are dropped.
+template <std::size_t Index>
+SettingItem TargetSlot() {
+    return {PublishSection(), PublishTargetKey(Index), false,
+            [](const SettingValues& v) {
+                const auto& targets = v.options.publishTargets;
+                return Index < targets.size() ? targets[Index] : std::string();
+            },
+            [](SettingValues& v, const std::string& text) {
+                auto& targets = v.options.publishTargets;
+                if (targets.size() <= Index) targets.resize(Index + 1);
+                targets[Index] = text::Trim(text);
+                while (!targets.empty() && targets.back().empty()) targets.pop_back();
+            }};
+}
+
+template <std::size_t... Index>
+void AddTargetSlots(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
+    (items.push_back(TargetSlot<Index>()), ...);
+}
+
 }  // namespace
 
 const std::string& SettingsSection() {
@@ -87,6 +110,7 @@ const std::vector<SettingItem>& SettingItems() {
              [](SettingValues& v, const std::string& text) {
                  v.options.placeholders = PlaceholdersFromText(text);
              }});
+        AddTargetSlots(all, std::make_index_sequence<kMaxPublishTargets>());
         return all;
     }();
     return items;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ui/fonts.h"
+#include "ui/publish_dialog.h"
 #include "ui/qt_text.h"
 
 namespace zembrat::ui {
@@ -220,7 +221,20 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
 
     left->addStretch();
     right->addStretch();
+    // The publish targets have a dialog of their own; what it chose is kept with the options.
+    publish_ = {o.publishTargets, o.publishTarget, o.publishAfterRun, o.publishArticles};
     auto* buttons = new QHBoxLayout;
+    auto* publishButton = new QPushButton(QStringLiteral("发布到网站..."), this);
+    publishButton->setObjectName(QStringLiteral("按钮发布到网站"));
+    buttons->addWidget(publishButton);
+    connect(publishButton, &QPushButton::clicked, this, [this] {
+        bool now = false;
+        if (const std::optional<PublishChoices> chosen = PublishDialog::Ask(publish_, now, this)) {
+            publish_ = *chosen;
+            publishNow_ = now;
+            if (now) accept();
+        }
+    });
     buttons->addStretch();
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("按钮确定"));
@@ -253,6 +267,10 @@ job::ExtensionOptions ExtensionDialog::options() const {
     o.recursive = recursive_->isChecked();
     o.outputFolder = ToGbk(outputFolder_->text().trimmed());
     o.incremental = incremental_->isChecked();
+    o.publishTargets = publish_.targets;
+    o.publishTarget = publish_.chosen;
+    o.publishAfterRun = publish_.afterRun;
+    o.publishArticles = publish_.articles;
     for (const std::string& line : Lines(siteRules_)) {
         if (o.siteRules.size() == job::kMaxSiteRules) break;
         if (const std::optional<web::SiteRule> rule = web::ParseSiteRule(line))
@@ -270,10 +288,12 @@ bool ExtensionDialog::refreshNext() const {
 }
 
 std::optional<job::ExtensionOptions> ExtensionDialog::Ask(const job::ExtensionOptions& current,
-                                                          QWidget* parent, bool* refreshNext) {
+                                                          QWidget* parent, bool* refreshNext,
+                                                          bool* publishNow) {
     ExtensionDialog dialog(current, parent);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     if (refreshNext) *refreshNext = dialog.refreshNext();
+    if (publishNow) *publishNow = dialog.publishNow_;
     return dialog.options();
 }
 

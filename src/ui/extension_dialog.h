@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "job/extension_options.h"
+#include "ui/publish_dialog.h"
 
 class QCheckBox;
 class QPushButton;
@@ -31,7 +32,8 @@ class ExtensionDialog : public QDialog {
     // the dialog was cancelled or closed. refreshNext, when given, takes refreshNext() on OK.
     static std::optional<job::ExtensionOptions> Ask(const job::ExtensionOptions& current,
                                                     QWidget* parent = nullptr,
-                                                    bool* refreshNext = nullptr);
+                                                    bool* refreshNext = nullptr,
+                                                    bool* publishNow = nullptr);
 
   private:
     QCheckBox* https_;
@@ -47,6 +49,8 @@ class ExtensionDialog : public QDialog {
     QLineEdit* outputFolder_;       // empty: the result folder inside the article folder
     QCheckBox* incremental_;
     QPushButton* refresh_;
+    PublishChoices publish_;   // edited in the publish dialog
+    bool publishNow_ = false;  // that dialog's "立即发布" closed this one
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };

@@ -1,9 +1,12 @@
 #include "ui/job_driver.h"
 
+#include "job/result_folder.h"
 #include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "publish/target_list.h"
 #include "text/codec.h"
+#include "ui/publish_rows.h"
 #include "web/web_client.h"
 
 namespace zembrat::ui {
@@ -126,6 +129,9 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
         platform::WriteFileBeneath(result.resultFolder, job::ReportFileName(),
                                    job::CsvReport(report.rows())))
         counts_.reportPath = result.resultFolder + job::ReportFileName();
+    // The result goes onto the site before the question, once the run has ended whole.
+    if (inputs.options.publishAfterRun && !counts_.stopped && !closing_)
+        counts_.publishLine = Publish(inputs.settings.articleFolder);
     Finish();
     if (closing_) return;
 
@@ -189,6 +195,34 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
         if (record.reason == job::FailReason::Recorded)
             window_.SetRowToolTip(r, job::FailureWords(record));
     }
+}
+
+std::string JobDriver::Publish(const std::string& articleFolder) {
+    std::vector<std::string> urls;
+    for (const std::string& url : options_.publishTargets) urls.push_back(text::Utf8FromGbk(url));
+    std::string error;
+    const std::optional<publish::Target> target =
+        publish::ResolveTarget(urls, text::Utf8FromGbk(options_.publishTarget), error);
+    if (!target) return "无法发布："_gbk + text::GbkFromUtf8(error) + "\r\n";
+    running_ = true;
+    window_.SetStartCaption(StopCaption());
+    stop_ = std::stop_source();
+    events_.SetStopToken(stop_.get_token());
+    for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
+    WindowPublish request{*target, options_.publishArticles,
+                          job::ResultFolder(articleFolder, options_), [this](const std::string& q) {
+                              return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk,
+                                          MessageButtons::YesNo) == MessageAnswer::Yes;
+                          }};
+    return PublishInWindow(window_, events_, request, stop_.get_token());
+}
+
+void JobDriver::PublishNow() {
+    if (listing_ || running_) return;
+    closing_ = false;
+    const std::string line = Publish(Inputs(job::ListingMethod::FolderObject).settings.articleFolder);
+    Finish();
+    if (!closing_) Tell(line, MessageButtons::Ok);
 }
 
 void JobDriver::Finish() {

@@ -80,6 +80,10 @@ class JobDriver : private job::RunObserver {
     // The next run (only that one) asks again for the images stored before, under the
     // incremental option.
     void RefreshNextRun() { refreshNext_ = true; }
+    // Publishes the result folder of the settings the boxes show to the chosen target (the
+    // options' publish fields), with the button as its stop; tells what happened. Nothing while a
+    // run goes.
+    void PublishNow();
     // Test seam: how the retry wait sleeps.
     void SetSleep(job::SleepFunction sleep) { sleep_ = sleep; }
 
@@ -92,6 +96,9 @@ class JobDriver : private job::RunObserver {
     job::RunInputs Inputs(job::ListingMethod method) const;
     void RequestStop();
     void Finish();
+    // Publishes resultFolder under options_, with the run's locks and its stop; the line for the
+    // completion message (GBK).
+    std::string Publish(const std::string& articleFolder);
     platform::MessageAnswer Tell(const std::string& text, platform::MessageButtons buttons);
 
     JobWindow& window_;

@@ -324,10 +324,12 @@ void MainWindow::SaveFromEntry() {
 
 void MainWindow::ShowExtensionOptions() {
     bool refresh = false;
+    bool publishNow = false;
     if (const std::optional<job::ExtensionOptions> chosen =
-            ExtensionDialog::Ask(driver_.options(), this, &refresh)) {
+            ExtensionDialog::Ask(driver_.options(), this, &refresh, &publishNow)) {
         driver_.SetOptions(*chosen);
         if (refresh) driver_.RefreshNextRun();
+        if (publishNow) driver_.PublishNow();
     }
 }
 

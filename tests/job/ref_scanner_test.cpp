@@ -481,7 +481,7 @@ TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     namespace k = extension_keys;
     EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
     EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 12u);
+    EXPECT_EQ(ExtensionOptionTexts({}).size(), 15u);
 
     ExtensionOptions o;
     o.https = o.markdown = o.writeReport = o.recursive = o.incremental = true;
