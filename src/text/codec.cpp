@@ -246,6 +246,30 @@ std::size_t MappedUtf16::ByteOffset(std::string_view gbk, std::size_t unit) cons
     }
 }
 
+bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
+    const GbkTable& table = GbkTable::Get();
+    if (!table.ok()) return false;
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t size = gbk.size();
+    for (std::size_t i = 0; i < size;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= size) return false;
+        const unsigned char trail = s[i + 1];
+        // A digit after the lead byte starts a four-byte sequence, and 7F is no trail byte.
+        if (trail < 0x40 || trail == 0x7F) return false;
+        const char32_t cp = table.Pair(c, trail);
+        // The long s and the Kelvin sign match "s" and "k" ignoring case.
+        if (cp < 0x80 || cp == 0x17F || cp == 0x212A || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
 std::u16string Utf16FromGbk(std::string_view gbk) {
     std::u16string out;
     out.reserve(gbk.size());
