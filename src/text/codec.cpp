@@ -57,6 +57,13 @@ Converter& Cached(const char* to, const char* from) {
     return *slots.back().converter;
 }
 
+// A two-byte character that a byte-wise search for ASCII may take as none of ASCII: no ASCII
+// character (0: no character), no surrogate, and neither the long s nor the Kelvin sign, which
+// match "s" and "k" ignoring case.
+bool IsPlainPair(char32_t cp) {
+    return cp >= 0x80 && cp != 0x17F && cp != 0x212A && (cp < 0xD800 || cp > 0xDFFF);
+}
+
 // Code points of the one- and two-byte GB18030 characters, asked of iconv once. 0 marks a
 // byte sequence that is no character; four-byte characters (rare in GBK text) go to iconv.
 class GbkTable {
@@ -67,6 +74,9 @@ class GbkTable {
     }
 
     bool ok() const { return ok_; }
+    // Whether every trail byte (40..7E, 80..FE) after this lead byte makes a two-byte character
+    // that is no ASCII character, no surrogate, and matches no ASCII letter ignoring case.
+    bool PlainLead(unsigned char lead) const { return plainLead_[lead]; }
     char32_t Single(unsigned char c) const { return single_[c]; }
     char32_t Pair(unsigned char lead, unsigned char trail) const {
         if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return 0;
@@ -92,6 +102,13 @@ class GbkTable {
                 pair_[(lead - 0x81) * 191 + (trail - 0x40)] = Convert(conv, bytes, 2);
             }
         }
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            bool plain = true;
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                if (trail != 0x7F) plain = plain && IsPlainPair(Pair(lead, trail));
+            }
+            plainLead_[lead] = plain;
+        }
     }
 
     static char32_t Convert(Converter& conv, const char* bytes, std::size_t n) {
@@ -106,6 +123,7 @@ class GbkTable {
     }
 
     bool ok_ = false;
+    bool plainLead_[256] = {};
     std::vector<char32_t> single_;
     std::vector<char32_t> pair_;
 };
@@ -252,6 +270,15 @@ bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
     const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
     const std::size_t size = gbk.size();
     for (std::size_t i = 0; i < size;) {
+        // Eight ASCII bytes at a time.
+        if (i + 8 <= size) {
+            std::uint64_t eight;
+            std::memcpy(&eight, s + i, 8);
+            if ((eight & 0x8080808080808080u) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char c = s[i];
         if (c < 0x80) {
             ++i;
@@ -260,11 +287,8 @@ bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
         if (i + 1 >= size) return false;
         const unsigned char trail = s[i + 1];
         // A digit after the lead byte starts a four-byte sequence, and 7F is no trail byte.
-        if (trail < 0x40 || trail == 0x7F) return false;
-        const char32_t cp = table.Pair(c, trail);
-        // The long s and the Kelvin sign match "s" and "k" ignoring case.
-        if (cp < 0x80 || cp == 0x17F || cp == 0x212A || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
+        if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+        if (!table.PlainLead(c) && !IsPlainPair(table.Pair(c, trail))) return false;
         i += 2;
     }
     return true;
