@@ -269,27 +269,25 @@ bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
     if (!table.ok()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
     const std::size_t size = gbk.size();
-    for (std::size_t i = 0; i < size;) {
-        // Eight ASCII bytes at a time.
-        if (i + 8 <= size) {
+    std::size_t i = 0;
+    while (i < size) {
+        // A run of two-byte characters, then one of ASCII bytes, eight at a time where it can.
+        while (i + 1 < size && s[i] >= 0x80) {
+            const unsigned char lead = s[i], trail = s[i + 1];
+            // A digit after the lead byte starts a four-byte sequence; 7F and FF are no trail
+            // bytes.
+            if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+            if (!table.PlainLead(lead) && !IsPlainPair(table.Pair(lead, trail))) return false;
+            i += 2;
+        }
+        if (i < size && s[i] >= 0x80) return false;  // a lead byte at the very end
+        while (i + 8 <= size) {
             std::uint64_t eight;
             std::memcpy(&eight, s + i, 8);
-            if ((eight & 0x8080808080808080u) == 0) {
-                i += 8;
-                continue;
-            }
+            if ((eight & 0x8080808080808080u) != 0) break;
+            i += 8;
         }
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (i + 1 >= size) return false;
-        const unsigned char trail = s[i + 1];
-        // A digit after the lead byte starts a four-byte sequence, and 7F is no trail byte.
-        if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
-        if (!table.PlainLead(c) && !IsPlainPair(table.Pair(c, trail))) return false;
-        i += 2;
+        while (i < size && s[i] < 0x80) ++i;
     }
     return true;
 }
