@@ -74,9 +74,11 @@ class GbkTable {
     }
 
     bool ok() const { return ok_; }
-    // Whether every trail byte (40..7E, 80..FE) after this lead byte makes a two-byte character
-    // that is no ASCII character, no surrogate, and matches no ASCII letter ignoring case.
-    bool PlainLead(unsigned char lead) const { return plainLead_[lead]; }
+    // Whether the lead and trail byte make a two-byte character that is plain (IsPlainPair).
+    bool PlainPair(unsigned char lead, unsigned char trail) const {
+        const unsigned bit = (unsigned{lead} << 8) | trail;
+        return (plainPairs_[bit / 64] >> (bit % 64)) & 1;
+    }
     char32_t Single(unsigned char c) const { return single_[c]; }
     char32_t Pair(unsigned char lead, unsigned char trail) const {
         if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return 0;
@@ -102,12 +104,14 @@ class GbkTable {
                 pair_[(lead - 0x81) * 191 + (trail - 0x40)] = Convert(conv, bytes, 2);
             }
         }
-        for (int lead = 0x81; lead <= 0xFE; ++lead) {
-            bool plain = true;
-            for (int trail = 0x40; trail <= 0xFE; ++trail) {
-                if (trail != 0x7F) plain = plain && IsPlainPair(Pair(lead, trail));
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            // A digit after the lead byte starts a four-byte sequence; 7F is no trail byte.
+            for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+                const unsigned bit = (lead << 8) | trail;
+                if (trail != 0x7F && IsPlainPair(Pair(static_cast<unsigned char>(lead),
+                                                      static_cast<unsigned char>(trail))))
+                    plainPairs_[bit / 64] |= std::uint64_t{1} << (bit % 64);
             }
-            plainLead_[lead] = plain;
         }
     }
 
@@ -123,7 +127,7 @@ class GbkTable {
     }
 
     bool ok_ = false;
-    bool plainLead_[256] = {};
+    std::uint64_t plainPairs_[65536 / 64] = {};  // one bit for each lead and trail byte
     std::vector<char32_t> single_;
     std::vector<char32_t> pair_;
 };
@@ -273,11 +277,7 @@ bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
     while (i < size) {
         // A run of two-byte characters, then one of ASCII bytes, eight at a time where it can.
         while (i + 1 < size && s[i] >= 0x80) {
-            const unsigned char lead = s[i], trail = s[i + 1];
-            // A digit after the lead byte starts a four-byte sequence; 7F and FF are no trail
-            // bytes.
-            if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
-            if (!table.PlainLead(lead) && !IsPlainPair(table.Pair(lead, trail))) return false;
+            if (!table.PlainPair(s[i], s[i + 1])) return false;
             i += 2;
         }
         if (i < size && s[i] >= 0x80) return false;  // a lead byte at the very end
