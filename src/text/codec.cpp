@@ -74,6 +74,8 @@ class GbkTable {
     }
 
     bool ok() const { return ok_; }
+    // Whether every pair of bytes 81..FE makes a plain two-byte character.
+    bool HighPairsPlain() const { return highPairsPlain_; }
     // Whether the lead and trail byte make a two-byte character that is plain (IsPlainPair).
     bool PlainPair(unsigned char lead, unsigned char trail) const {
         const unsigned bit = (unsigned{lead} << 8) | trail;
@@ -113,6 +115,12 @@ class GbkTable {
                     plainPairs_[bit / 64] |= std::uint64_t{1} << (bit % 64);
             }
         }
+        highPairsPlain_ = true;
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0x81; trail <= 0xFE; ++trail)
+                highPairsPlain_ = highPairsPlain_ && PlainPair(static_cast<unsigned char>(lead),
+                                                               static_cast<unsigned char>(trail));
+        }
     }
 
     static char32_t Convert(Converter& conv, const char* bytes, std::size_t n) {
@@ -128,6 +136,7 @@ class GbkTable {
 
     bool ok_ = false;
     std::uint64_t plainPairs_[65536 / 64] = {};  // one bit for each lead and trail byte
+    bool highPairsPlain_ = false;
     std::vector<char32_t> single_;
     std::vector<char32_t> pair_;
 };
@@ -268,15 +277,36 @@ std::size_t MappedUtf16::ByteOffset(std::string_view gbk, std::size_t unit) cons
     }
 }
 
+namespace {
+
+// Whether every byte of the eight is from 81 to FE: its top bit set, and it is neither 80 nor FF.
+bool AllIn81ToFE(std::uint64_t eight) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+    const auto hasZeroByte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kTops) != 0; };
+    return (eight & kTops) == kTops && !hasZeroByte(eight ^ kTops) && !hasZeroByte(~eight);
+}
+
+}  // namespace
+
 bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
     const GbkTable& table = GbkTable::Get();
     if (!table.ok()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
     const std::size_t size = gbk.size();
+    const bool highPairs = table.HighPairsPlain();
     std::size_t i = 0;
     while (i < size) {
         // A run of two-byte characters, then one of ASCII bytes, eight at a time where it can.
         while (i + 1 < size && s[i] >= 0x80) {
+            // Eight bytes of 81..FE at a time: four plain pairs when all such pairs are.
+            if (highPairs && i + 8 <= size) {
+                std::uint64_t eight;
+                std::memcpy(&eight, s + i, 8);
+                if (AllIn81ToFE(eight)) {
+                    i += 8;
+                    continue;
+                }
+            }
             if (!table.PlainPair(s[i], s[i + 1])) return false;
             i += 2;
         }
