@@ -236,10 +236,7 @@ class OneTransfer : public Transfers {
         ended.failure = web_.LastFailure();
         if (ended.status >= 200 && ended.status <= 299 && !ended.body.empty())
             ended.contentType = web_.GetResponseHeader("Content-Type");
-        // Moved in, not listed: a list's elements are copied, the body with them.
-        std::vector<Ended> out;
-        out.push_back(std::move(ended));
-        return out;
+        return {std::move(ended)};
     }
     void AbandonAll() override {
         if (running_) web_.Abort();  // a walk ended by a stop leaves no request behind
