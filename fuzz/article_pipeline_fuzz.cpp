@@ -82,14 +82,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Rewriting them one after another with random new addresses.
     std::string text = article;
     std::size_t k = 0;
+    std::vector<std::string> addresses;
+    addresses.reserve(refs.size());
     for (const job::ImageRef& ref : refs) {
         const std::string name = job::ContentName(settings + std::to_string(k++));
-        const std::string address =
+        const std::string& address = addresses.emplace_back(
             job::NewAddress(job::ImageRelPath("files/img", name, job::ImageExtension(ref.address)),
-                            settings.size() % 5 == 2 ? settings : "");
+                            settings.size() % 5 == 2 ? settings : ""));
         const std::string expected = ReferenceReplace(text, ref.sourceValue, address);
         text = job::Rewrite(text, ref.sourceValue, address);
         FUZZ_CHECK(text == expected);
+    }
+    // All of them at once give the same; so do the article's own texts put in for them.
+    for (const bool ownTexts : {false, true}) {
+        std::vector<text::TextReplacement> rewrites;
+        std::string expected = article;
+        for (std::size_t i = 0; i < refs.size(); ++i) {
+            const std::string_view to =
+                ownTexts ? refs[(i + 1) % refs.size()].sourceValue : std::string_view(addresses[i]);
+            rewrites.push_back({refs[i].sourceValue, to});
+            expected = job::Rewrite(expected, refs[i].sourceValue, to);
+        }
+        std::string once = article, scratch;
+        job::RewriteInPlace(once, rewrites, scratch);
+        FUZZ_CHECK(once == expected);
     }
     return 0;
 }

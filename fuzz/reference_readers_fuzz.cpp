@@ -2,8 +2,8 @@
 // input's first byte; the rest is the article. One input in four is repeated to a few MiB to
 // read large articles. Checked besides crashes: the reading stays within a time budget per MiB,
 // the sources come sorted by offset and are the article's own bytes there, the default reading
-// is the image-tag pattern's, the lazy and Markdown readers only add to it, and every source the
-// decider keeps stands in the article.
+// is the image-tag pattern's, the decider reads what the pattern engine reads, the lazy and
+// Markdown readers only add to it, and every source the decider keeps stands in the article.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/regex_object.h"
 #include "fuzz_support.h"
 #include "job/ref_scanner.h"
 #include "job/references.h"
@@ -140,6 +141,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (v.decision != job::RefDecision::Download) continue;
             const std::string scheme = text::AsciiLower(v.address.substr(0, 8));
             FUZZ_CHECK(scheme.rfind("http://", 0) == 0 || (rules.https && scheme == "https://"));
+        }
+        if (rules == job::ExtensionOptions{} && !large) {
+            // The decider's plain rules read what the pattern engine reads, or, like it, nothing.
+            automation::PatternMatcher tags;
+            tags.SetPattern(job::ImageTagPattern());
+            const std::vector<std::string> engine = tags.GroupTexts(article, 2);
+            FUZZ_CHECK(decider.LastReadWhole() == !tags.LastSearchHitLimit());
+            FUZZ_CHECK(engine.size() == verdicts.size());
+            for (std::size_t i = 0; i < engine.size() && i < verdicts.size(); ++i)
+                FUZZ_CHECK(engine[i] == verdicts[i].sourceValue);
         }
         if (rules == job::ExtensionOptions{} && decider.LastReadWhole()) {
             // The pattern and the scanner's plain rule read the same sources.

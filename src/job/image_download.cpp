@@ -174,8 +174,14 @@ class ArticleWalk {
         observer_.ImageSettled(static_cast<std::size_t>(row), record);
     }
 
-    void Rewrite(std::string& text, int row) {
-        RewriteInPlace(text, Ref(row).sourceValue, Record(row).newAddress, scratch_);
+    // The sources of the stored rows replaced by their new addresses, row after row.
+    void RewriteStored(std::string& text) {
+        std::vector<text::TextReplacement> rewrites;
+        for (int row = 0; row < Rows(); ++row) {
+            if (!Record(row).newAddress.empty())
+                rewrites.push_back({Ref(row).sourceValue, Record(row).newAddress});
+        }
+        RewriteInPlace(text, rewrites, scratch_);
     }
 
   private:
@@ -788,9 +794,7 @@ void DownloadWalk::Impl::RewriteStored(Item& item) {
         item.work.text.replace(edit->offset, edit->length, edit->text);
         limit = edit->offset;
     }
-    for (int row = 0; row < item.images->Rows(); ++row) {
-        if (!item.images->Record(row).newAddress.empty()) item.images->Rewrite(item.work.text, row);
-    }
+    item.images->RewriteStored(item.work.text);
 }
 
 void DownloadWalk::Impl::Complete(Item& item, const Hooks& hooks) {

@@ -46,4 +46,9 @@ void RewriteInPlace(std::string& text, std::string_view source, std::string_view
     if (text::ReplaceAllInto(text, source, newAddress, scratch)) text.swap(scratch);
 }
 
+void RewriteInPlace(std::string& text, const std::vector<text::TextReplacement>& rewrites,
+                    std::string& scratch) {
+    if (text::ReplaceEachInto(text, rewrites, scratch)) text.swap(scratch);
+}
+
 }  // namespace zembrat::job

@@ -3,6 +3,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "text/gbk.h"
 
 namespace zembrat::job {
 
@@ -28,6 +31,10 @@ std::string Rewrite(std::string_view text, std::string_view source, std::string_
 // The same on text itself; scratch is working space kept between calls, so that rewriting a
 // long article again and again does not allocate it anew each time.
 void RewriteInPlace(std::string& text, std::string_view source, std::string_view newAddress,
+                    std::string& scratch);
+// Each source replaced by its new address in turn, as RewriteInPlace for one after the other
+// gives it.
+void RewriteInPlace(std::string& text, const std::vector<text::TextReplacement>& rewrites,
                     std::string& scratch);
 
 }  // namespace zembrat::job

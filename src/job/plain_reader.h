@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/found_source.h"
 
@@ -35,3 +38,14 @@ class PlainReader {
 void ReadPlain(std::string_view s, ArticleEncoding encoding, Sources& out, ScanPace& pace);
 
 }  // namespace zembrat::job::reading
+
+namespace zembrat::job {
+
+// The source values the image-tag pattern gives over the article read as GBK, found by the plain
+// rule's walk over its bytes without the pattern engine, when that walk is sure to give exactly
+// what the engine gives: every character is ASCII or a two-byte character, and the engine's
+// search would stay far from its limits (reaching one, it gives nothing). nullopt otherwise; the
+// engine then reads the article.
+std::optional<std::vector<std::string>> PatternSourcesByBytes(std::string_view article);
+
+}  // namespace zembrat::job

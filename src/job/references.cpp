@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "automation/regex_object.h"
+#include "job/plain_reader.h"
 #include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "text/gbk.h"
@@ -146,9 +147,14 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
             verdicts.push_back({std::move(source.text), {}, RefDecision::Download, {}});
         }
     } else {
-        // The article is read where it lies and the search lets go of its decoded copy at once.
-        std::vector<std::string> sources = patterns_->tags.GroupTexts(article, 2);
-        readWhole_ = !patterns_->tags.LastSearchHitLimit();
+        // Most articles are read by a walk over their bytes that finds what the pattern finds;
+        // the others by the pattern, on the article where it lies, its decoded copy let go of
+        // at once.
+        std::optional<std::vector<std::string>> byBytes;
+        if (patterns_->tags.HasComponent()) byBytes = PatternSourcesByBytes(article);
+        std::vector<std::string> sources =
+            byBytes ? std::move(*byBytes) : patterns_->tags.GroupTexts(article, 2);
+        readWhole_ = byBytes || !patterns_->tags.LastSearchHitLimit();
         verdicts.reserve(sources.size());
         for (std::string& source : sources)
             verdicts.push_back({std::move(source), {}, RefDecision::Download, {}});

@@ -57,6 +57,13 @@ Converter& Cached(const char* to, const char* from) {
     return *slots.back().converter;
 }
 
+// A two-byte character that a byte-wise search for ASCII may take as none of ASCII: no ASCII
+// character (0: no character), no surrogate, and neither the long s nor the Kelvin sign, which
+// match "s" and "k" ignoring case.
+bool IsPlainPair(char32_t cp) {
+    return cp >= 0x80 && cp != 0x17F && cp != 0x212A && (cp < 0xD800 || cp > 0xDFFF);
+}
+
 // Code points of the one- and two-byte GB18030 characters, asked of iconv once. 0 marks a
 // byte sequence that is no character; four-byte characters (rare in GBK text) go to iconv.
 class GbkTable {
@@ -67,6 +74,13 @@ class GbkTable {
     }
 
     bool ok() const { return ok_; }
+    // Whether every pair of bytes 81..FE makes a plain two-byte character.
+    bool HighPairsPlain() const { return highPairsPlain_; }
+    // Whether the lead and trail byte make a two-byte character that is plain (IsPlainPair).
+    bool PlainPair(unsigned char lead, unsigned char trail) const {
+        const unsigned bit = (unsigned{lead} << 8) | trail;
+        return (plainPairs_[bit / 64] >> (bit % 64)) & 1;
+    }
     char32_t Single(unsigned char c) const { return single_[c]; }
     char32_t Pair(unsigned char lead, unsigned char trail) const {
         if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return 0;
@@ -92,6 +106,21 @@ class GbkTable {
                 pair_[(lead - 0x81) * 191 + (trail - 0x40)] = Convert(conv, bytes, 2);
             }
         }
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            // A digit after the lead byte starts a four-byte sequence; 7F is no trail byte.
+            for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+                const unsigned bit = (lead << 8) | trail;
+                if (trail != 0x7F && IsPlainPair(Pair(static_cast<unsigned char>(lead),
+                                                      static_cast<unsigned char>(trail))))
+                    plainPairs_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+            }
+        }
+        highPairsPlain_ = true;
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0x81; trail <= 0xFE; ++trail)
+                highPairsPlain_ = highPairsPlain_ && PlainPair(static_cast<unsigned char>(lead),
+                                                               static_cast<unsigned char>(trail));
+        }
     }
 
     static char32_t Convert(Converter& conv, const char* bytes, std::size_t n) {
@@ -106,6 +135,8 @@ class GbkTable {
     }
 
     bool ok_ = false;
+    std::uint64_t plainPairs_[65536 / 64] = {};  // one bit for each lead and trail byte
+    bool highPairsPlain_ = false;
     std::vector<char32_t> single_;
     std::vector<char32_t> pair_;
 };
@@ -244,6 +275,51 @@ std::size_t MappedUtf16::ByteOffset(std::string_view gbk, std::size_t unit) cons
         at += n;
         byte += ch.length;
     }
+}
+
+namespace {
+
+// Whether every byte of the eight is from 81 to FE: its top bit set, and it is neither 80 nor FF.
+bool AllIn81ToFE(std::uint64_t eight) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+    const auto hasZeroByte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kTops) != 0; };
+    return (eight & kTops) == kTops && !hasZeroByte(eight ^ kTops) && !hasZeroByte(~eight);
+}
+
+}  // namespace
+
+bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk) {
+    const GbkTable& table = GbkTable::Get();
+    if (!table.ok()) return false;
+    const auto* s = reinterpret_cast<const unsigned char*>(gbk.data());
+    const std::size_t size = gbk.size();
+    const bool highPairs = table.HighPairsPlain();
+    std::size_t i = 0;
+    while (i < size) {
+        // A run of two-byte characters, then one of ASCII bytes, eight at a time where it can.
+        while (i + 1 < size && s[i] >= 0x80) {
+            // Eight bytes of 81..FE at a time: four plain pairs when all such pairs are.
+            if (highPairs && i + 8 <= size) {
+                std::uint64_t eight;
+                std::memcpy(&eight, s + i, 8);
+                if (AllIn81ToFE(eight)) {
+                    i += 8;
+                    continue;
+                }
+            }
+            if (!table.PlainPair(s[i], s[i + 1])) return false;
+            i += 2;
+        }
+        if (i < size && s[i] >= 0x80) return false;  // a lead byte at the very end
+        while (i + 8 <= size) {
+            std::uint64_t eight;
+            std::memcpy(&eight, s + i, 8);
+            if ((eight & 0x8080808080808080u) != 0) break;
+            i += 8;
+        }
+        while (i < size && s[i] < 0x80) ++i;
+    }
+    return true;
 }
 
 std::u16string Utf16FromGbk(std::string_view gbk) {

@@ -46,6 +46,14 @@ class MappedUtf16 {
 };
 MappedUtf16 Utf16FromGbkMapped(std::string_view gbk);
 
+// True when every character of the GBK text is either an ASCII byte or a two-byte character
+// (a lead byte 81..FE and a trail byte 40..7E or 80..FE) whose code point is no ASCII character
+// nor one that matches an ASCII letter ignoring case: a search for ASCII delimiters and words
+// may then go over the bytes and take each byte of 0x80 and above, with the byte after it, as
+// one character that is none of them. False for any other byte sequence (a four-byte character,
+// a byte that is no character).
+bool HasOnlyAsciiAndTwoByteCharacters(std::string_view gbk);
+
 // Conversion between two encodings named as iconv names them ("UTF-8", "GB18030", "BIG5",
 // "UTF-16LE", ...). Empty when the input holds an invalid or incomplete sequence, or when the
 // converter does not know one of the names.

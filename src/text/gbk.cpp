@@ -166,6 +166,134 @@ bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view 
     return true;
 }
 
+namespace {
+
+// True when a walk over whole characters (a byte of 0x80 or more taking the next byte with it)
+// ends exactly at the end of t: put in or taken out at a character boundary, t leaves the
+// boundaries after it where they were.
+bool IsWholeCharacters(std::string_view t) {
+    std::size_t i = 0;
+    while (i < t.size()) i += Byte(t, i) >= 0x80 ? 2 : 1;
+    return i == t.size();
+}
+
+// Whether a piece of a, other than all of it, that ends a begins b.
+bool TailBeginsOther(std::string_view a, std::string_view b) {
+    if (b.empty()) return false;
+    for (std::size_t at = a.find(b[0], 1); at != std::string_view::npos;
+         at = a.find(b[0], at + 1)) {
+        const std::size_t n = a.size() - at;
+        if (n <= b.size() && a.compare(at, n, b, 0, n) == 0) return true;
+    }
+    return false;
+}
+
+// Whether the replacements one after the other give what they give at once on the text as it
+// was: every text is whole characters, nothing put in is empty (two pieces would meet), and no
+// later text to replace can be found in, across the edges of, or around what an earlier one
+// put in. (That no two of the texts are found overlapping in s is checked while they are
+// looked for.)
+bool ActAlone(const std::vector<TextReplacement>& list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const TextReplacement& r = list[i];
+        if (r.from.empty() || r.to.empty() || !IsWholeCharacters(r.from) ||
+            !IsWholeCharacters(r.to))
+            return false;
+        for (std::size_t j = i + 1; j < list.size(); ++j) {
+            const std::string_view later = list[j].from;
+            if (later == r.from || r.to.find(later) != std::string_view::npos ||
+                later.find(r.to) != std::string_view::npos || TailBeginsOther(r.to, later) ||
+                TailBeginsOther(later, r.to))
+                return false;
+        }
+    }
+    return true;
+}
+
+// One found text: where, and which replacement.
+struct Hit {
+    std::size_t at;
+    std::size_t which;
+};
+
+// The occurrences each replacement takes in s (at character boundaries, each search going on
+// after the last one it took), in text order; false when texts of two replacements overlap in
+// s, so that the order of the replacements matters.
+bool FindEach(std::string_view s, const std::vector<TextReplacement>& list,
+              std::vector<Hit>& hits) {
+    // The first bytes of the texts, each with the next place it stands at.
+    struct Lead {
+        char byte;
+        std::size_t next;
+    };
+    std::vector<Lead> leads;
+    for (const TextReplacement& r : list) {
+        bool known = false;
+        for (const Lead& l : leads) known = known || l.byte == r.from[0];
+        if (!known) leads.push_back({r.from[0], 0});
+    }
+    const auto findFrom = [&](char byte, std::size_t from) {
+        if (from >= s.size()) return s.size();
+        const void* hit = std::memchr(s.data() + from, byte, s.size() - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
+    };
+    for (Lead& l : leads) l.next = findFrom(l.byte, 0);
+    std::vector<std::size_t> freeFrom(list.size(), 0);  // each search goes on from there
+    BoundaryTracker boundaries(s, 0);
+    std::size_t reach = 0, reachOf = list.size();  // the furthest end of a text found so far
+    while (true) {
+        Lead* lead = nullptr;
+        for (Lead& l : leads) {
+            if (!lead || l.next < lead->next) lead = &l;
+        }
+        const std::size_t p = lead->next;
+        if (p >= s.size()) return true;
+        lead->next = findFrom(lead->byte, p + 1);
+        if (!boundaries.IsBoundary(p)) continue;
+        for (std::size_t j = 0; j < list.size(); ++j) {
+            const std::string_view from = list[j].from;
+            if (from[0] != s[p] || s.compare(p, from.size(), from) != 0) continue;
+            if (p < reach && reachOf != j) return false;
+            if (p + from.size() > reach) {
+                reach = p + from.size();
+                reachOf = j;
+            }
+            if (p < freeFrom[j]) continue;
+            hits.push_back({p, j});
+            freeFrom[j] = p + from.size();
+        }
+    }
+}
+
+}  // namespace
+
+bool ReplaceEachInto(std::string_view s, const std::vector<TextReplacement>& replacements,
+                     std::string& out) {
+    std::vector<Hit> hits;
+    if (!replacements.empty() && ActAlone(replacements) && FindEach(s, replacements, hits)) {
+        if (hits.empty()) return false;
+        out.clear();
+        out.reserve(s.size());
+        std::size_t done = 0;
+        for (const Hit& hit : hits) {
+            out.append(s, done, hit.at - done);
+            out.append(replacements[hit.which].to);
+            done = hit.at + replacements[hit.which].from.size();
+        }
+        out.append(s, done, s.size() - done);
+        return true;
+    }
+    // One after the other, between out and a second buffer.
+    bool replaced = false;
+    std::string spare;
+    for (const TextReplacement& r : replacements) {
+        if (!ReplaceAllInto(replaced ? std::string_view(out) : s, r.from, r.to, spare)) continue;
+        out.swap(spare);
+        replaced = true;
+    }
+    return replaced;
+}
+
 std::vector<std::string> Split(std::string_view s, std::string_view separator) {
     std::vector<std::string> pieces;
     if (s.empty()) return pieces;

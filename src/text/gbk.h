@@ -66,6 +66,19 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 bool ReplaceAllInto(std::string_view s, std::string_view from, std::string_view to,
                     std::string& out);
 
+// One text to replace and what replaces it.
+struct TextReplacement {
+    std::string_view from;
+    std::string_view to;
+};
+
+// What ReplaceAllInto gives for each replacement in turn, each one working on the result of the
+// ones before it (so a later one also finds its text in what an earlier one put in); the texts
+// are found in one walk over s when that gives the same. Into out, which keeps its capacity
+// between calls; false, with out untouched, when nothing was replaced.
+bool ReplaceEachInto(std::string_view s, const std::vector<TextReplacement>& replacements,
+                     std::string& out);
+
 // Pieces between the separators, in order. An empty text gives no pieces; an empty separator
 // gives the whole text as one piece.
 std::vector<std::string> Split(std::string_view s, std::string_view separator);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "automation/regex_object.h"
 #include "support/event_counter.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -130,6 +131,35 @@ TEST(References, TagFormsAndCaseAsThePlainRulesReadThem) {
     EXPECT_EQ(Kept("<img src=\"http://eXorg/1.jpg\">", "", "e.org").size(), 1u);
     const std::string src = "http://a.com/图片/一.jpg"_gbk;
     EXPECT_EQ(Kept("中文<img alt=\"说明\" src=\""_gbk + src + "\">文字"_gbk), (Refs{{src, src}}));
+}
+
+TEST(References, ThePlainRulesFindWhatTheTagPatternFindsOrSayTheyCouldNotReadIt) {
+    const std::string far(20000, 'a');
+    const std::string articles[] = {
+        kArticle,
+        "<img \xB0src=\"http://a.com/trail.jpg\"> <img src=\xB0\xA1.jpg>",  // "s" is a trail byte
+        "<img \x81\x30\x97\x37rc=\"http://a.com/long-s.jpg\">",  // a long s: "s" ignoring case
+        "\x80<img src=\"http://a.com/a.jpg\">\xFF<img src=b.jpg>\x81\x7F<img src=c.jpg>\xB0",
+        "<img src=\"x\">\r\n<img alt=1 src=a\nb.jpg\n>",
+        "<img alt=x>" + far + "<img src=\"http://a.com/far.jpg\">",  // one long line
+        "<img src=" + far + " \n>",                                  // the pattern gives up on it
+    };
+    for (const std::string& article : articles) {
+        SCOPED_TRACE(article.substr(0, 80));
+        automation::PatternMatcher tags;
+        tags.SetPattern(ImageTagPattern());
+        const std::vector<std::string> expected = tags.GroupTexts(article, 2);
+        ReferenceDecider decider({"", "", {}});
+        std::vector<std::string> texts;
+        for (const RefVerdict& v : decider.Decide(article, false, platform::NoEventPoints()))
+            texts.push_back(v.sourceValue);
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(decider.LastReadWhole(), !tags.LastSearchHitLimit());
+    }
+    ReferenceDecider decider({"", "", {}});
+    EXPECT_EQ(decider.Decide(articles[2], false, platform::NoEventPoints()).size(), 1u);
+    decider.Decide(articles[6], false, platform::NoEventPoints());
+    EXPECT_FALSE(decider.LastReadWhole());
 }
 
 TEST(References, DropsAreToldUnderEveryOption) {

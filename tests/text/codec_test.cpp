@@ -126,3 +126,27 @@ TEST(Crc32, MatchesTheZipChecksum) {
 
 }  // namespace
 }  // namespace zembrat::text
+
+namespace zembrat::text {
+namespace {
+using namespace literals;
+
+TEST(GbkCharacters, OnlyAsciiAndPlainTwoByteCharactersAreTold) {
+    const std::string chinese = "这是一段用来测试的中文文章内容，包含标点符号"_gbk;
+    EXPECT_TRUE(HasOnlyAsciiAndTwoByteCharacters(""));
+    EXPECT_TRUE(HasOnlyAsciiAndTwoByteCharacters("<img src=a.jpg> " + chinese + "x" + chinese));
+    EXPECT_TRUE(HasOnlyAsciiAndTwoByteCharacters("\x81\x40\x81\x7E\xFE\xFE" + chinese));
+    // At every place in a long run of characters: a byte that is none, a lone lead byte at the
+    // end, a four-byte character, a trail byte that is none.
+    for (std::size_t at = 0; at <= chinese.size(); at += 2) {
+        for (const std::string bad :
+             {"\x80\xA1", "\xFF\xA1", "\xA1\xFF", "\x81\x30\x97\x37", "\xB0\x7F"}) {
+            const std::string s = chinese.substr(0, at) + bad + chinese.substr(at);
+            EXPECT_FALSE(HasOnlyAsciiAndTwoByteCharacters(s)) << at << " " << bad;
+        }
+        EXPECT_FALSE(HasOnlyAsciiAndTwoByteCharacters(chinese.substr(0, at) + "\xB0"));
+    }
+}
+
+}  // namespace
+}  // namespace zembrat::text

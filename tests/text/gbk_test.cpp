@@ -52,6 +52,46 @@ TEST(GbkSearch, CaseInsensitiveForAsciiLettersOnly) {
     EXPECT_TRUE(EndsWithNoCase("App.EXE", ".exe"));
 }
 
+TEST(GbkReplace, EachReplacementInTurnAsOneAfterAnother) {
+    // Random texts and replacements over a few bytes (a lead byte among them), so that texts
+    // overlap, sit inside, across or around what an earlier one puts in, and start on trail
+    // bytes; the result is always what ReplaceAll gives one replacement after the other.
+    const std::string bytes = "ab/h\xB0";
+    std::uint32_t seed = 11;
+    const auto next = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    const auto piece = [&](std::uint32_t longest) {
+        std::string t;
+        for (std::uint32_t n = next(longest + 1); n > 0; --n) t += bytes[next(bytes.size())];
+        return t;
+    };
+    int together = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const std::string s = piece(24);
+        std::vector<std::string> texts;
+        for (std::uint32_t n = 1 + next(4); n > 0; --n) {
+            texts.push_back(round % 2 ? "h" + piece(3) : piece(3));
+            texts.push_back(round % 3 ? "/" + piece(4) : piece(4));
+        }
+        std::vector<TextReplacement> list;
+        std::string expected = s;
+        for (std::size_t i = 0; i < texts.size(); i += 2) {
+            list.push_back({texts[i], texts[i + 1]});
+            expected = ReplaceAll(expected, texts[i], texts[i + 1]);
+        }
+        std::string out = "untouched";
+        const bool replaced = ReplaceEachInto(s, list, out);
+        ASSERT_EQ(replaced ? out : s, expected) << round;
+        if (!replaced) {
+            EXPECT_EQ(out, "untouched");
+        }
+        together += replaced && expected != s;
+    }
+    EXPECT_GT(together, 1000);
+}
+
 TEST(GbkReplace, LeftToRightWithoutRescanningInsertedText) {
     EXPECT_EQ(ReplaceAll("aaa", "a", "aa"), "aaaaaa");
     EXPECT_EQ(ReplaceAll("abab", "ab", "b"), "bb");

@@ -1,0 +1,105 @@
+// Publishing on the command line: the real executable runs over a loopback web server, then puts
+// what it stored onto a real sshd on 127.0.0.1, and publishes the same result again.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "child_process.h"
+#include "config/config_store.h"
+#include "job/image_names.h"
+#include "support/http_server.h"
+#include "support/scoped_env.h"
+#include "support/sshd_server.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+
+namespace zembrat::testing {
+namespace {
+using namespace text::literals;
+
+const std::string kProgram = ZEMBRAT_EXECUTABLE;
+const std::string kPngA = "\x89PNG\r\n\x1a\n picture a";
+const std::string kPngB = "\x89PNG\r\n\x1a\n picture b";
+
+class PublishRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "sshd needs root for its privilege separation";
+        ASSERT_TRUE(sshd.started()) << sshd.error();
+        ASSERT_TRUE(web.started());
+        const std::string key = SshdServer::MakeUserKey(home.path() + "/.ssh");
+        ASSERT_TRUE(sshd.Authorize(key));
+        web.Set("/a.png", Reply::Ok(kPngA, "image/png"));
+        web.Set("/b.png", Reply::Ok(kPngB, "image/png"));
+        articles = dir / "文章"_gbk;
+        dir.Write("文章/一.htm"_gbk, "<img src=\"" + web.Url("/a.png") + "\"><img src=\"" +
+                                         web.Url("/b.png") + "\">");
+        settings = dir / "Zembrat.ini";
+        config::ConfigStore store;
+        ASSERT_TRUE(store.Open(settings, config::DiskFile));
+        store.SetSection("基本配置"_gbk);
+        store.WriteText("新的域名前缀"_gbk, "img.example.com");
+        target = "sftp://root@127.0.0.1:" + std::to_string(sshd.port()) + sshd.root() + "/站点/";
+    }
+    int Run(std::vector<std::string> args, std::string* out) {
+        args.insert(args.end(), {text::Utf8FromGbk(articles), "--settings", settings});
+        std::string err;
+        const int status = RunToEnd(kProgram, args, dir.path(), out, &err);
+        *out += err;
+        return status;
+    }
+    std::string OnServer(const std::string& relative) const {
+        return ReadFileOrMissing(text::GbkFromUtf8(sshd.root() + "/站点/" + relative));
+    }
+
+    SshdServer sshd;
+    HttpServer web;
+    TempDir dir;
+    ScratchFolder home;
+    ScopedEnv homeVariable{"HOME", home.path().c_str()};
+    ScopedEnv noAgent{"SSH_AUTH_SOCK", nullptr};
+    std::string articles, settings, target;
+};
+
+TEST_F(PublishRunTest, ARunPublishesItsImagesThenNothingIsSentAgainAndOtherBytesAreNeverReplaced) {
+    const std::string a = "files/img/" + job::ContentName(kPngA) + ".png";
+    const std::string b = "files/img/" + job::ContentName(kPngB) + ".png";
+    std::string out;
+    // A host met for the first time is refused without the switch, and nothing is sent.
+    EXPECT_EQ(Run({"--run", "--publish", target}, &out), 1);
+    EXPECT_NE(out.find("host key is unknown"), std::string::npos) << out;
+    EXPECT_EQ(OnServer(a), "<missing>");
+
+    const std::string report = dir / "r.csv";
+    EXPECT_EQ(Run({"--run", "--publish", target, "--accept-new-host-key", "--report", report}, &out),
+              0)
+        << out;
+    EXPECT_EQ(OnServer(a), kPngA);
+    EXPECT_EQ(OnServer(b), kPngB);
+    EXPECT_EQ(OnServer("一.htm"), "<missing>");  // articles only when asked
+    const std::string rows = ReadFileOrMissing(dir / "r-publish.csv");
+    EXPECT_NE(rows.find(a + ",uploaded,"), std::string::npos) << rows;
+    const int logins = sshd.Logins();
+
+    // Alone, over the earlier result: the manifest knows both, so the server is not even asked.
+    EXPECT_EQ(Run({"--publish", target}, &out), 0) << out;
+    EXPECT_NE(out.find("0 uploaded, 2 published before"), std::string::npos) << out;
+    EXPECT_EQ(sshd.Logins(), logins);
+
+    // The dry run lists what would be sent (the article, asked for now) and sends nothing.
+    EXPECT_EQ(Run({"--dry-run", "--publish", target, "--publish-articles"}, &out), 0) << out;
+    EXPECT_NE(out.find("would upload"), std::string::npos) << out;
+    EXPECT_EQ(OnServer("一.htm"), "<missing>");
+
+    // Someone else's bytes under one of the names: a conflict, told, and left as they are.
+    std::ofstream(sshd.root() + "/站点/" + b, std::ios::trunc) << "other bytes";
+    EXPECT_EQ(Run({"--publish", target, "--check-remote"}, &out), 1);
+    EXPECT_NE(out.find("conflict"), std::string::npos) << out;
+    EXPECT_NE(out.find("一.htm"), std::string::npos) << out;  // the article that uses it
+    EXPECT_EQ(OnServer(b), "other bytes");
+}
+
+}  // namespace
+}  // namespace zembrat::testing
