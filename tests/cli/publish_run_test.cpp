@@ -29,7 +29,8 @@ class PublishRunTest : public ::testing::Test {
         if (::geteuid() != 0) GTEST_SKIP() << "sshd needs root for its privilege separation";
         ASSERT_TRUE(sshd.started()) << sshd.error();
         ASSERT_TRUE(web.started());
-        const std::string key = SshdServer::MakeUserKey(home.path() + "/.ssh");
+        // The program runs with the test's folder as its home.
+        const std::string key = SshdServer::MakeUserKey(dir.path() + "/.ssh");
         ASSERT_TRUE(sshd.Authorize(key));
         web.Set("/a.png", Reply::Ok(kPngA, "image/png"));
         web.Set("/b.png", Reply::Ok(kPngB, "image/png"));
@@ -57,8 +58,6 @@ class PublishRunTest : public ::testing::Test {
     SshdServer sshd;
     HttpServer web;
     TempDir dir;
-    ScratchFolder home;
-    ScopedEnv homeVariable{"HOME", home.path().c_str()};
     ScopedEnv noAgent{"SSH_AUTH_SOCK", nullptr};
     std::string articles, settings, target;
 };
@@ -75,7 +74,7 @@ TEST_F(PublishRunTest, ARunPublishesItsImagesThenNothingIsSentAgainAndOtherBytes
     const std::string report = dir / "r.csv";
     EXPECT_EQ(Run({"--run", "--publish", target, "--accept-new-host-key", "--report", report}, &out),
               0)
-        << out;
+        << out << sshd.Log();
     EXPECT_EQ(OnServer(a), kPngA);
     EXPECT_EQ(OnServer(b), kPngB);
     EXPECT_EQ(OnServer("一.htm"), "<missing>");  // articles only when asked

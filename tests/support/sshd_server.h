@@ -26,6 +26,8 @@ class SshdServer {
     std::string KnownHostsLine() const;
     // How many logins the server has accepted so far.
     int Logins() const;
+    // What the server logged so far.
+    std::string Log() const { return ReadWholeFile(dir_.path() + "/sshd.log"); }
     // Lets the holder of the public key (an OpenSSH .pub line) log in.
     bool Authorize(const std::string& publicKeyLine);
     // Restarts the server with a new host key.
