@@ -35,8 +35,8 @@ class PublishRunTest : public ::testing::Test {
         web.Set("/a.png", Reply::Ok(kPngA, "image/png"));
         web.Set("/b.png", Reply::Ok(kPngB, "image/png"));
         articles = dir / "文章"_gbk;
-        dir.Write("文章/一.htm"_gbk, "<img src=\"" + web.Url("/a.png") + "\"><img src=\"" +
-                                         web.Url("/b.png") + "\">");
+        dir.Write("文章/一.htm"_gbk,
+                  "<img src=\"" + web.Url("/a.png") + "\"><img src=\"" + web.Url("/b.png") + "\">");
         settings = dir / "Zembrat.ini";
         config::ConfigStore store;
         ASSERT_TRUE(store.Open(settings, config::DiskFile));
@@ -72,8 +72,8 @@ TEST_F(PublishRunTest, ARunPublishesItsImagesThenNothingIsSentAgainAndOtherBytes
     EXPECT_EQ(OnServer(a), "<missing>");
 
     const std::string report = dir / "r.csv";
-    EXPECT_EQ(Run({"--run", "--publish", target, "--accept-new-host-key", "--report", report}, &out),
-              0)
+    EXPECT_EQ(
+        Run({"--run", "--publish", target, "--accept-new-host-key", "--report", report}, &out), 0)
         << out << sshd.Log();
     EXPECT_EQ(OnServer(a), kPngA);
     EXPECT_EQ(OnServer(b), kPngB);
