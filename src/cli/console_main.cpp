@@ -446,8 +446,8 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         if (!line.publish || InterruptCount() > 0) return status;
         PublishRequest request;
         request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
-        request.target = line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
-                                               : *line.publish;
+        request.target =
+            line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget) : *line.publish;
         for (const std::string& url : inputs.options.publishTargets)
             request.keptTargets.push_back(text::Utf8FromGbk(url));
         request.articles = inputs.options.publishArticles;

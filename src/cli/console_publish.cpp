@@ -1,7 +1,7 @@
 #include "cli/console_publish.h"
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 #include "cli/console_run.h"
 #include "platform/files.h"
@@ -52,7 +52,8 @@ std::string PublishReportCsv(const std::vector<PublishReportRow>& rows) {
 std::string PublishReportPath(const std::string& runReport) {
     const std::size_t slash = runReport.find_last_of('/');
     const std::size_t dot = runReport.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? runReport.substr(0, dot) : runReport) + "-publish.csv";
 }
 
@@ -71,7 +72,8 @@ int PublishOnConsole(const PublishRequest& request) {
     const std::vector<publish::PublishItem> items =
         publish::ResultItems(record, request.resultFolder, request.articles);
     if (items.empty()) {
-        std::fprintf(stderr, "zembrat: nothing to publish in %s: no run has stored an image there\n",
+        std::fprintf(stderr,
+                     "zembrat: nothing to publish in %s: no run has stored an image there\n",
                      text::Utf8FromGbk(request.resultFolder).c_str());
         return kNotPublished;
     }
@@ -110,20 +112,22 @@ int PublishOnConsole(const PublishRequest& request) {
     using publish::PublishOutcome;
     const std::size_t conflicts = summary.Count(PublishOutcome::Conflict);
     const std::size_t failed = summary.Count(PublishOutcome::Failed);
-    std::printf("%s %s: %zu uploaded, %zu published before, %zu already there, %zu conflicts, "
-                "%zu failed%s\n",
-                request.dryRun ? "Dry run of publishing to" : interrupted ? "Stopped publishing to"
-                                                                          : "Published to",
-                target->name.c_str(),
-                summary.Count(request.dryRun ? PublishOutcome::WouldUpload : PublishOutcome::Uploaded),
-                summary.Count(PublishOutcome::Published), summary.Count(PublishOutcome::AlreadyThere),
-                conflicts, failed, summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
+    std::printf(
+        "%s %s: %zu uploaded, %zu published before, %zu already there, %zu conflicts, "
+        "%zu failed%s\n",
+        request.dryRun ? "Dry run of publishing to"
+        : interrupted  ? "Stopped publishing to"
+                       : "Published to",
+        target->name.c_str(),
+        summary.Count(request.dryRun ? PublishOutcome::WouldUpload : PublishOutcome::Uploaded),
+        summary.Count(PublishOutcome::Published), summary.Count(PublishOutcome::AlreadyThere),
+        conflicts, failed, summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
     if (!target->publicAddress.empty())
         std::printf("The new domain prefix for this target: %s\n", target->publicAddress.c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
     return conflicts == 0 && failed == 0 && summary.connected && reportOk ? kPublished
-                                                                         : kNotPublished;
+                                                                          : kNotPublished;
 }
 
 }  // namespace zembrat::cli

@@ -129,14 +129,15 @@ class RecordKeeper {
               const std::string& resultHash) {
         const std::int64_t now = std::time(nullptr);
         record_.Begin();
-        record::ArticleEntry article{Key(work.path),
-                                     work.sourceHash,
-                                     inputsHash_,
-                                     resultHash.empty() ? std::string() : ResultName(inputs_, work.path),
-                                     resultHash,
-                                     ArticleEndText(end),
-                                     {},
-                                     now};
+        record::ArticleEntry article{
+            Key(work.path),
+            work.sourceHash,
+            inputsHash_,
+            resultHash.empty() ? std::string() : ResultName(inputs_, work.path),
+            resultHash,
+            ArticleEndText(end),
+            {},
+            now};
         for (const ImageRecord& image : images) {
             article.references.push_back({image.address, OutcomeText(image.outcome)});
             if (image.outcome == ImageOutcome::NotReached) continue;

@@ -36,7 +36,11 @@ class Uploads {
   public:
     Uploads(const std::vector<PublishItem>& items, const std::vector<ManifestEntry>& local,
             std::vector<std::size_t> due, bool dryRun, std::stop_token stop)
-        : items_(items), local_(local), due_(std::move(due)), dryRun_(dryRun), stop_(std::move(stop)) {}
+        : items_(items),
+          local_(local),
+          due_(std::move(due)),
+          dryRun_(dryRun),
+          stop_(std::move(stop)) {}
 
     // One uploader: logs in, then takes items until none is left or a stop comes.
     void Work(const TransportFactory& make) {
@@ -72,9 +76,8 @@ class Uploads {
     // Waits a little for news; the events so far, and whether every uploader has ended.
     std::deque<Event> Take(int uploaders, bool& ended) {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(20), [&] {
-            return !events_.empty() || finished_ == uploaders;
-        });
+        changed_.wait_for(lock, std::chrono::milliseconds(20),
+                          [&] { return !events_.empty() || finished_ == uploaders; });
         ended = finished_ == uploaders && events_.empty();
         std::deque<Event> out;
         out.swap(events_);
@@ -206,7 +209,8 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
         }
         local[i] = {static_cast<std::uint64_t>(size), *md5};
         if (manifest && !options.askServer) {
-            const std::optional<ManifestEntry> known = manifest->Find(targetName, items[i].remotePath);
+            const std::optional<ManifestEntry> known =
+                manifest->Find(targetName, items[i].remotePath);
             if (known && known->size == local[i].size && known->md5 == local[i].md5) {
                 row.outcome = PublishOutcome::Published;
                 continue;

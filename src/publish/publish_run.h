@@ -25,13 +25,13 @@ struct PublishItem {
 };
 
 enum class PublishOutcome {
-    Uploaded,     // sent now
-    Published,    // the manifest says it was published with these bytes: nothing asked
-    AlreadyThere, // the server has it with the same bytes
-    Conflict,     // the server has other bytes under its name: left as they are
-    Failed,       // not sent (the message says why)
-    Stopped,      // a stop came first, or abandoned its upload
-    WouldUpload,  // a dry run: it is not on the server and would be sent
+    Uploaded,      // sent now
+    Published,     // the manifest says it was published with these bytes: nothing asked
+    AlreadyThere,  // the server has it with the same bytes
+    Conflict,      // the server has other bytes under its name: left as they are
+    Failed,        // not sent (the message says why)
+    Stopped,       // a stop came first, or abandoned its upload
+    WouldUpload,   // a dry run: it is not on the server and would be sent
 };
 
 struct PublishRow {
@@ -66,9 +66,9 @@ class PublishObserver {
 };
 
 struct PublishOptions {
-    int atOnce = 4;           // 1..kMaxAtOnce transports at once
-    bool askServer = false;   // look on the server even where the manifest knows the file
-    bool dryRun = false;      // look, but send nothing and keep nothing in the manifest
+    int atOnce = 4;          // 1..kMaxAtOnce transports at once
+    bool askServer = false;  // look on the server even where the manifest knows the file
+    bool dryRun = false;     // look, but send nothing and keep nothing in the manifest
     static constexpr int kMaxAtOnce = 4;
 };
 

@@ -46,11 +46,11 @@ class ExtensionDialog : public QDialog {
     QCheckBox* writeReport_;
     QCheckBox* hotlink_;
     QCheckBox* recursive_;
-    QLineEdit* outputFolder_;       // empty: the result folder inside the article folder
+    QLineEdit* outputFolder_;  // empty: the result folder inside the article folder
     QCheckBox* incremental_;
     QPushButton* refresh_;
-    PublishChoices publish_;   // edited in the publish dialog
-    bool publishNow_ = false;  // that dialog's "立即发布" closed this one
+    PublishChoices publish_;        // edited in the publish dialog
+    bool publishNow_ = false;       // that dialog's "立即发布" closed this one
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
 };

@@ -220,7 +220,8 @@ std::string JobDriver::Publish(const std::string& articleFolder) {
 void JobDriver::PublishNow() {
     if (listing_ || running_) return;
     closing_ = false;
-    const std::string line = Publish(Inputs(job::ListingMethod::FolderObject).settings.articleFolder);
+    const std::string line =
+        Publish(Inputs(job::ListingMethod::FolderObject).settings.articleFolder);
     Finish();
     if (!closing_) Tell(line, MessageButtons::Ok);
 }

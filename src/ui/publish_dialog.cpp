@@ -104,7 +104,8 @@ bool PublishDialog::Check() {
         }
     }
     std::string error;
-    if ((publishNow_ || c.afterRun) && !publish::ResolveTarget(urls, text::Utf8FromGbk(c.chosen), error)) {
+    if ((publishNow_ || c.afterRun) &&
+        !publish::ResolveTarget(urls, text::Utf8FromGbk(c.chosen), error)) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
         return false;
     }

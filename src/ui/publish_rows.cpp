@@ -50,7 +50,9 @@ std::string PublishRowText(publish::PublishOutcome outcome) {
 
 PublishRows::PublishRows(JobWindow& window, const std::vector<publish::PublishItem>& items,
                          const std::string& targetName)
-    : window_(window), count_(items.size()), uploading_("正在发布到 "_gbk + text::GbkFromUtf8(targetName)) {
+    : window_(window),
+      count_(items.size()),
+      uploading_("正在发布到 "_gbk + text::GbkFromUtf8(targetName)) {
     window_.ClearRows();
     // Inserted at the top from the last, so that the rows stand in item order.
     for (std::size_t i = items.size(); i-- > 0;) {
@@ -92,24 +94,21 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
 
     publish::Credentials credentials;
     publish::RecordManifest manifest(record);
-    PublishRows rows(window, items, request.target.name);
-    const auto run = [&] {
+    // Each attempt shows its files afresh.
+    const auto publishOnce = [&] {
+        PublishRows rows(window, items, request.target.name);
         return publish::Publish(
             items, request.target.name,
             [&] { return publish::MakeTransport(request.target, credentials); }, &manifest, rows,
             {}, stop, [&] { events.ProcessEvents(); });
     };
-    publish::PublishSummary summary = run();
+    publish::PublishSummary summary = publishOnce();
     // A host met for the first time: the user is asked once whether to trust its key.
     if (!summary.connected && request.trustNewHostKey &&
         summary.message.find("host key is unknown") != std::string::npos &&
         request.trustNewHostKey(text::GbkFromUtf8(summary.message))) {
         credentials.acceptNewHostKey = true;
-        PublishRows again(window, items, request.target.name);
-        summary = publish::Publish(
-            items, request.target.name,
-            [&] { return publish::MakeTransport(request.target, credentials); }, &manifest, again,
-            {}, stop, [&] { events.ProcessEvents(); });
+        summary = publishOnce();
     }
     window.SetProgressVisible(false);
     window.SetStatusLabelVisible(false);

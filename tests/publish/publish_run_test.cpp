@@ -47,7 +47,8 @@ class FakeTransport : public Transport {
     UploadResult Upload(const std::string& local, const std::string& path,
                         std::stop_token stop) override {
         const int now = ++server_.running;
-        for (int seen = server_.mostAtOnce; now > seen && !server_.mostAtOnce.compare_exchange_weak(seen, now);) {
+        for (int seen = server_.mostAtOnce;
+             now > seen && !server_.mostAtOnce.compare_exchange_weak(seen, now);) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         --server_.running;
@@ -100,8 +101,9 @@ class PublishRunTest : public ::testing::Test {
     }
     PublishSummary Run(std::stop_token stop = {}, PublishOptions options = {}) {
         told = Told{};
-        return Publish(items, "site", [&] { return std::make_unique<FakeTransport>(server); },
-                       &manifest, told, options, stop);
+        return Publish(
+            items, "site", [&] { return std::make_unique<FakeTransport>(server); }, &manifest, told,
+            options, stop);
     }
     zembrat::testing::TempDir dir;
     FakeServer server;

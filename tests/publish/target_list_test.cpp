@@ -8,7 +8,8 @@ namespace {
 
 TEST(TargetList, FindsATargetByNameByPlaceOrAsAUrl) {
     const std::vector<std::string> urls = {
-        "sftp://me@127.0.0.1:2222/var/www/?name=%E6%88%91%E7%9A%84%E7%AB%99&public=https://img.example.com",
+        "sftp://me@127.0.0.1:2222/var/www/?name=%E6%88%91%E7%9A%84%E7%AB%99&public=https://"
+        "img.example.com",
         "s3://pictures/site/?endpoint=http://127.0.0.1:9000&region=us-east-1&style=path"};
     EXPECT_EQ(TargetName(urls[0]), "我的站");
     EXPECT_EQ(TargetName(urls[1]), "pictures");
