@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "support/temp_dir.h"
+#include "text/digest.h"
 
 namespace zembrat::publish {
 namespace {
@@ -136,6 +138,28 @@ TEST_F(PublishRunTest, SendsNewFilesFourAtOnceAndAfterwardsAsksNothing) {
     EXPECT_NE(third.rows[3].message.find("a.htm"), std::string::npos);
     EXPECT_EQ(server.files.at("images/3.png"), "png-3");
     EXPECT_EQ(third.Count(PublishOutcome::Published), 11u);
+}
+
+TEST_F(PublishRunTest, ManyFilesEachKeepTheirOwnDigestAndAMissingOneFailsAlone) {
+    MakeFiles(300);
+    std::filesystem::remove(items[150].localFile);
+    const PublishSummary first = Run();
+    EXPECT_EQ(first.Count(PublishOutcome::Uploaded), 299u);
+    EXPECT_EQ(first.rows[150].outcome, PublishOutcome::Failed);
+    EXPECT_NE(first.rows[150].message.find(items[150].localFile), std::string::npos);
+    ASSERT_EQ(manifest.entries.size(), 299u);
+    for (const int i : {0, 149, 151, 299}) {
+        const ManifestEntry& kept = manifest.entries.at("site|" + items[i].remotePath);
+        EXPECT_EQ(kept.md5, text::Md5Hex("png-" + std::to_string(i)));
+        EXPECT_EQ(kept.size, ("png-" + std::to_string(i)).size());
+    }
+    // Changed far apart: only those are looked at again.
+    dir.Write("images/7.png", "changed");
+    dir.Write("images/280.png", "changed");
+    const PublishSummary second = Run();
+    EXPECT_EQ(second.Count(PublishOutcome::Published), 297u);
+    EXPECT_EQ(second.rows[7].outcome, PublishOutcome::Conflict);
+    EXPECT_EQ(second.rows[280].outcome, PublishOutcome::Conflict);
 }
 
 TEST_F(PublishRunTest, SameBytesAlreadyOnTheServerAreNotSentAndAreKept) {
