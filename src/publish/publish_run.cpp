@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "text/digest.h"
 
 namespace zembrat::publish {
@@ -32,13 +34,25 @@ std::optional<std::string> ReadWhole(const std::string& path) {
 }
 
 // Each file's size and MD5 into local, on a few threads when there are many files (a publish
-// the manifest answers whole spends most of its time here); whether each could be read.
+// the manifest answers whole spends most of its time here); whether each could be read. A file
+// the manifest knows, of its size and not changed since the second before it was published, is
+// taken as published without reading it.
 std::vector<bool> DigestFiles(const std::vector<PublishItem>& items,
+                              const std::vector<std::optional<ManifestEntry>>& known,
                               std::vector<ManifestEntry>& local) {
     std::vector<char> readable(items.size(), 0);
     std::atomic<std::size_t> next = 0;
     auto digest = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+            struct stat status {};
+            if (known[i] && ::stat(items[i].localFile.c_str(), &status) == 0 &&
+                S_ISREG(status.st_mode) &&
+                static_cast<std::uint64_t>(status.st_size) == known[i]->size &&
+                status.st_mtim.tv_sec < known[i]->time) {
+                local[i] = *known[i];
+                readable[i] = 1;
+                continue;
+            }
             std::optional<std::string> md5 = text::FileMd5Hex(items[i].localFile);
             std::error_code error;
             const auto size = std::filesystem::file_size(items[i].localFile, error);
@@ -225,7 +239,12 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     // Each file's size and digest; what the manifest knows with the same bytes is not asked for.
     std::vector<ManifestEntry> local(items.size());
     std::vector<std::size_t> due;
-    const std::vector<bool> readable = DigestFiles(items, local);
+    std::vector<std::optional<ManifestEntry>> known(items.size());
+    if (manifest && !options.askServer) {
+        for (std::size_t i = 0; i < items.size(); ++i)
+            known[i] = manifest->Find(targetName, items[i].remotePath);
+    }
+    const std::vector<bool> readable = DigestFiles(items, known, local);
     for (std::size_t i = 0; i < items.size(); ++i) {
         PublishRow& row = summary.rows[i];
         if (!readable[i]) {
@@ -233,13 +252,9 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
             row.message = "the file cannot be read: " + items[i].localFile;
             continue;
         }
-        if (manifest && !options.askServer) {
-            const std::optional<ManifestEntry> known =
-                manifest->Find(targetName, items[i].remotePath);
-            if (known && known->size == local[i].size && known->md5 == local[i].md5) {
-                row.outcome = PublishOutcome::Published;
-                continue;
-            }
+        if (known[i] && known[i]->size == local[i].size && known[i]->md5 == local[i].md5) {
+            row.outcome = PublishOutcome::Published;
+            continue;
         }
         due.push_back(i);
     }

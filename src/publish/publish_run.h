@@ -43,7 +43,8 @@ struct PublishRow {
 // What a manifest keeps of one published file.
 struct ManifestEntry {
     std::uint64_t size = 0;
-    std::string md5;  // lower-case hex
+    std::string md5;        // lower-case hex
+    std::int64_t time = 0;  // when it was published, seconds since the epoch; 0: not known
 };
 
 // Where the runner keeps what it published (the run record's manifest, in the program).

@@ -65,7 +65,7 @@ std::optional<ManifestEntry> RecordManifest::Find(const std::string& target,
                                                   const std::string& remotePath) {
     const std::optional<record::PublishedEntry> entry = record_.Published(target, remotePath);
     if (!entry) return std::nullopt;
-    return ManifestEntry{entry->size, entry->md5};
+    return ManifestEntry{entry->size, entry->md5, entry->time};
 }
 
 bool RecordManifest::Put(const std::string& target,

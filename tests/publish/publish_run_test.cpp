@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -196,6 +197,23 @@ TEST_F(PublishRunTest, AStopLeavesTheRestUnsentAndKeepsWhatWasSent) {
     EXPECT_EQ(summary.Count(PublishOutcome::Stopped), 19u);
     EXPECT_EQ(told.settled.size(), 20u);
     EXPECT_EQ(manifest.entries.size(), 1u);
+}
+
+}  // namespace
+}  // namespace zembrat::publish
+
+namespace zembrat::publish {
+namespace {
+
+TEST_F(PublishRunTest, AFileUnchangedSinceItWasPublishedIsNotReadAgain) {
+    MakeFiles(2);
+    // The manifest's entries name other digests: only a file that is read can tell.
+    const std::int64_t later = static_cast<std::int64_t>(std::time(nullptr)) + 60;
+    manifest.entries["site|images/0.png"] = {5, "not-its-digest", later};  // published after
+    manifest.entries["site|images/1.png"] = {5, "not-its-digest", 0};      // time not known
+    const PublishSummary summary = Run();
+    EXPECT_EQ(summary.rows[0].outcome, PublishOutcome::Published);
+    EXPECT_EQ(summary.rows[1].outcome, PublishOutcome::Uploaded);  // read, so found changed
 }
 
 }  // namespace
