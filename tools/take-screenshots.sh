@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under an X server of its own: the main window during a run
 # against a slow image server on 127.0.0.1 (rows saved, failed, downloading and queued), and
-# the help dialog and the extension options dialog. Writes docs/screenshots/main-window.png,
-# help-dialog.png and extension-dialog.png.
+# the help dialog, the extension options dialog and the publish dialog. Writes
+# docs/screenshots/main-window.png, help-dialog.png, extension-dialog.png and publish-dialog.png.
 #   tools/take-screenshots.sh [program]     (default: build/release/src/app/zembrat)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -151,4 +151,18 @@ done
 sleep 0.5
 import -window "$options" "$tmp/options.png"
 shrink "$tmp/options.png" "$out/extension-dialog.png"
+
+# The publish dialog, from the options dialog's first button at its bottom left.
+height="$(xdotool getwindowgeometry "$options" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')"
+xdotool mousemove --window "$options" 70 $((height - 22)) click 1
+publish=""
+for _ in $(seq 50); do
+    publish="$(xdotool search --onlyvisible --name '^发布到网站$' 2>/dev/null | tail -n 1 || true)"
+    [[ -n "$publish" ]] && break
+    sleep 0.1
+done
+[[ -n "$publish" ]] || { echo "no publish dialog" >&2; exit 1; }
+sleep 0.5
+import -window "$publish" "$tmp/publish.png"
+shrink "$tmp/publish.png" "$out/publish-dialog.png"
 ls -l "$out"
