@@ -126,7 +126,12 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
         line += "，失败 "_gbk + std::to_string(n) + " 个"_gbk;
     if (const std::size_t n = summary.Count(PublishOutcome::Stopped))
         line += "，未上传 "_gbk + std::to_string(n) + " 个"_gbk;
-    return line + "。\r\n"_gbk;
+    line += "。\r\n"_gbk;
+    // The address the site shows the files under, offered as the new domain prefix.
+    if (!request.target.publicAddress.empty())
+        line += "这个目标的图片地址："_gbk + text::GbkFromUtf8(request.target.publicAddress) +
+                "，可填作新的域名前缀。\r\n"_gbk;
+    return line;
 }
 
 }  // namespace zembrat::ui

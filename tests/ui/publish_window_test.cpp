@@ -36,7 +36,8 @@ TEST(PublishWindow, ARunPublishesWhenItEndsAndAPublishAtOnceSendsNothingTwice) {
     job::ExtensionOptions options;
     options.publishAfterRun = true;
     options.publishTargets = {"s3://" + s3.bucket() + "/site/?endpoint=" + s3.endpoint() +
-                              "&region=us-east-1&style=path&name=" + "图床"};
+                              "&region=us-east-1&style=path&name=" + "图床" +
+                              "&public=https://img.example.com"};
     options.publishTargets[0] = text::GbkFromUtf8(options.publishTargets[0]);
     driver.SetOptions(options);
 
@@ -44,9 +45,10 @@ TEST(PublishWindow, ARunPublishesWhenItEndsAndAPublishAtOnceSendsNothingTwice) {
     const std::string stored = "files/img/" + job::ContentName(kPng) + ".png";
     EXPECT_EQ(s3.Object("site/" + stored), kPng);
     ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_NE(
-        window.messages[0].find("发布到 图床：上传 1 个，已有 0 个。\r\n请问是否打开它？"_gbk),
-        std::string::npos)
+    EXPECT_NE(window.messages[0].find("发布到 图床：上传 1 个，已有 0 个。\r\n"
+                                      "这个目标的图片地址：https://img.example.com，"
+                                      "可填作新的域名前缀。\r\n请问是否打开它？"_gbk),
+              std::string::npos)
         << text::Utf8FromGbk(window.messages[0]);
     EXPECT_EQ(window.LogLines("cell 0,0 已上传").size(), 1u);  // the row of the upload
     EXPECT_EQ(window.StartCaption(), StartCaption());          // the button is free again
@@ -54,7 +56,10 @@ TEST(PublishWindow, ARunPublishesWhenItEndsAndAPublishAtOnceSendsNothingTwice) {
     // At once, over the same result: the manifest knows the file, nothing is sent.
     driver.PublishNow();
     ASSERT_EQ(window.messages.size(), 2u);
-    EXPECT_EQ(window.messages[1], "发布到 图床：上传 0 个，已有 1 个。\r\n"_gbk);
+    EXPECT_EQ(window.messages[1],
+              "发布到 图床：上传 0 个，已有 1 个。\r\n"
+              "这个目标的图片地址：https://img.example.com，"
+              "可填作新的域名前缀。\r\n"_gbk);
 
     // Bad keys are told with the target's name, and nothing is lost locally.
     testing::ScopedEnv wrong{"AWS_SECRET_ACCESS_KEY", "not-the-secret"};
