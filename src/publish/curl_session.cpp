@@ -67,6 +67,25 @@ std::string PartName(std::string_view name) {
     return "." + std::string(name) + ".zembrat-part";
 }
 
+std::optional<UploadPlan> PlanUpload(const Target& target, const std::string& localFile,
+                                     const std::string& remotePath, LocalFile& file,
+                                     std::string& message) {
+    const auto pieces = SplitRemotePath(remotePath);
+    if (!pieces) {
+        message = target.name + ": \"" + remotePath + "\" is no file path";
+        return std::nullopt;
+    }
+    if (!file.open()) {
+        message = target.name + ": the local file cannot be read: " + localFile;
+        return std::nullopt;
+    }
+    UploadPlan plan;
+    plan.name = pieces->back();
+    plan.folder = remotePath.substr(0, remotePath.size() - plan.name.size());
+    plan.part = plan.folder + PartName(plan.name);
+    return plan;
+}
+
 std::string HomeFolder(const Credentials& credentials) {
     if (!credentials.home.empty()) return credentials.home;
     const char* home = std::getenv("HOME");

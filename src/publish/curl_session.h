@@ -52,6 +52,20 @@ class LocalFile {
     std::uint64_t size_ = 0;
 };
 
+// Where an upload goes: the final name, its folder (relative to the base path, "/"-ended or
+// empty) and the part name the bytes are written under first, in that folder.
+struct UploadPlan {
+    std::string folder;
+    std::string name;
+    std::string part;  // folder + PartName(name)
+};
+
+// The plan for remotePath, with the local file opened into file; nullopt, with message set (it
+// names the target), when remotePath is not a file's path or the file cannot be read.
+std::optional<UploadPlan> PlanUpload(const Target& target, const std::string& localFile,
+                                     const std::string& remotePath, LocalFile& file,
+                                     std::string& message);
+
 class CurlSession {
   public:
     explicit CurlSession(const Target& target);

@@ -52,19 +52,13 @@ class FtpTransport final : public Transport {
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
                         std::stop_token stop) override {
         UploadResult result;
-        const auto pieces = SplitRemotePath(remotePath);
-        if (!pieces) {
-            result.message = target_.name + ": \"" + remotePath + "\" is no file path";
-            return result;
-        }
         LocalFile file(localFile);
-        if (!file.open()) {
-            result.message = target_.name + ": the local file cannot be read: " + localFile;
-            return result;
-        }
-        const std::string& name = pieces->back();
-        const std::string folder = remotePath.substr(0, remotePath.size() - name.size());
-        const std::string part = folder + PartName(name);
+        const std::optional<UploadPlan> plan =
+            PlanUpload(target_, localFile, remotePath, file, result.message);
+        if (!plan) return result;
+        const std::string& name = plan->name;
+        const std::string& folder = plan->folder;
+        const std::string& part = plan->part;
 
         CURL* curl = Begin(stop);
         curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());

@@ -90,7 +90,10 @@ class Uploads {
         std::string message;
         if (!transport || !transport->Connect(message)) {
             std::lock_guard lock(mutex_);
-            if (loginFailure_.empty()) loginFailure_ = message;
+            if (loginFailure_.empty()) {
+                loginFailure_ = message;
+                hostKeyUnknown_ = transport && transport->HostKeyUnknown();
+            }
             ++finished_;
             changed_.notify_all();
             return;
@@ -127,6 +130,10 @@ class Uploads {
     }
 
     bool Connected() const { return connected_; }
+    bool HostKeyUnknown() {
+        std::lock_guard lock(mutex_);
+        return hostKeyUnknown_;
+    }
     std::string LoginFailure() {
         std::lock_guard lock(mutex_);
         return loginFailure_;
@@ -201,6 +208,7 @@ class Uploads {
     int finished_ = 0;
     std::atomic<bool> connected_ = false;
     std::string loginFailure_;
+    bool hostKeyUnknown_ = false;  // the first refused login was refused for that alone
 };
 
 }  // namespace
@@ -288,7 +296,10 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
         }
         threads.clear();
         summary.connected = uploads.Connected();
-        if (!summary.connected) summary.message = uploads.LoginFailure();
+        if (!summary.connected) {
+            summary.message = uploads.LoginFailure();
+            summary.hostKeyUnknown = uploads.HostKeyUnknown();
+        }
         // What no uploader took: no login, or a stop came first.
         for (const std::size_t i : due) {
             if (settled[i]) continue;

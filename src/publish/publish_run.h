@@ -77,6 +77,7 @@ struct PublishSummary {
     std::vector<PublishRow> rows;  // one per item, in item order
     bool connected = false;        // at least one transport logged in
     std::string message;           // why none could log in (UTF-8, names the target)
+    bool hostKeyUnknown = false;   // none could, only for an SFTP host key not known yet
     std::size_t Count(PublishOutcome outcome) const;
 };
 

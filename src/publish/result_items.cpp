@@ -13,11 +13,6 @@
 namespace zembrat::publish {
 namespace {
 
-std::string WithSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-    return folder;
-}
-
 // A path below the result folder as the server names it: UTF-8, "/" between pieces.
 std::string RemotePath(const std::string& relative) {
     return text::Utf8FromGbk(text::ReplaceAll(relative, "\\", "/"));
@@ -27,7 +22,7 @@ std::string RemotePath(const std::string& relative) {
 
 std::vector<PublishItem> ResultItems(const record::RunRecord& record,
                                      const std::string& resultFolder, bool articles) {
-    const std::string folder = WithSeparator(resultFolder);
+    const std::string folder = text::WithSeparator(resultFolder);
     // Stored name -> the item; address -> stored name, to find who uses each image.
     std::map<std::string, PublishItem> images;
     std::map<std::string, std::string> storedAt;

@@ -148,18 +148,12 @@ class SftpTransport final : public Transport {
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
                         std::stop_token stop) override {
         UploadResult result;
-        const auto pieces = SplitRemotePath(remotePath);
-        if (!pieces) {
-            result.message = target_.name + ": \"" + remotePath + "\" is no file path";
-            return result;
-        }
         LocalFile file(localFile);
-        if (!file.open()) {
-            result.message = target_.name + ": the local file cannot be read: " + localFile;
-            return result;
-        }
-        const std::string folder = remotePath.substr(0, remotePath.size() - pieces->back().size());
-        const std::string part = folder + PartName(pieces->back());
+        const std::optional<UploadPlan> plan =
+            PlanUpload(target_, localFile, remotePath, file, result.message);
+        if (!plan) return result;
+        const std::string& folder = plan->folder;
+        const std::string& part = plan->part;
 
         CURL* curl = Begin(stop);
         curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());
@@ -196,10 +190,13 @@ class SftpTransport final : public Transport {
         return result;
     }
 
+    bool HostKeyUnknown() const override { return keyUnknown_; }
+
   private:
     CURL* Begin(std::stop_token stop = {}) {
         CURL* curl = session_.Begin(std::move(stop));
         hostKeyProblem_.clear();
+        keyUnknown_ = false;
         curl_easy_setopt(curl, CURLOPT_USERNAME, user_.c_str());
         curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES,
                          static_cast<long>(CURLSSH_AUTH_PUBLICKEY | CURLSSH_AUTH_AGENT));
@@ -244,6 +241,7 @@ class SftpTransport final : public Transport {
             case CURLKHMATCH_MISSING:
             case CURLKHMATCH_LAST:
                 if (self->credentials_.acceptNewHostKey) return self->AddKnownHost(blob);
+                self->keyUnknown_ = true;
                 self->hostKeyProblem_ = "the host key is unknown (not in " + self->knownHosts_ +
                                         "); its fingerprint is " + fingerprint +
                                         ". Accept it only if the server shows the same";
@@ -314,6 +312,7 @@ class SftpTransport final : public Transport {
     std::string sshFolder_, knownHosts_, privateKey_, publicKey_, user_;
     std::string urlBase_, quoteBase_, pinned_;
     std::string hostKeyProblem_;
+    bool keyUnknown_ = false;  // the last request was refused for an unknown host key
 };
 
 }  // namespace

@@ -80,6 +80,9 @@ class Transport {
     virtual ~Transport() = default;
     // Logs in (and checks the host key); false with a message naming the target otherwise.
     virtual bool Connect(std::string& message) = 0;
+    // After a refused Connect: whether only the host's key being unknown refused it, so that
+    // trusting the key (Credentials::acceptNewHostKey) could log in.
+    virtual bool HostKeyUnknown() const { return false; }
     // What is at remotePath (relative to the target's base path, "/" between pieces).
     virtual std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) = 0;
     // The bytes at remotePath, to tell a conflict from the same file; nullopt when unreadable.

@@ -104,8 +104,7 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     };
     publish::PublishSummary summary = publishOnce();
     // A host met for the first time: the user is asked once whether to trust its key.
-    if (!summary.connected && request.trustNewHostKey &&
-        summary.message.find("host key is unknown") != std::string::npos &&
+    if (summary.hostKeyUnknown && request.trustNewHostKey &&
         request.trustNewHostKey(text::GbkFromUtf8(summary.message))) {
         credentials.acceptNewHostKey = true;
         summary = publishOnce();

@@ -22,13 +22,6 @@ constexpr char kKeygen[] = "/usr/bin/ssh-keygen";
 constexpr char kAgent[] = "/usr/bin/ssh-agent";
 constexpr char kAdd[] = "/usr/bin/ssh-add";
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::string FirstLine(std::string text) {
     return text.substr(0, text.find('\n'));
 }
@@ -64,7 +57,7 @@ std::string SshdServer::MakeUserKey(const std::string& sshFolder) {
     std::filesystem::remove(key + ".pub", ec);
     if (!RunToEnd({kKeygen, "-q", "-t", "ed25519", "-N", "", "-C", "zembrat-test", "-f", key}))
         return "";
-    return FirstLine(ReadAll(key + ".pub"));
+    return FirstLine(ReadWholeFile(key + ".pub"));
 }
 
 int SshdServer::Logins() const {
@@ -78,7 +71,7 @@ bool SshdServer::Authorize(const std::string& publicKeyLine) {
 }
 
 std::string SshdServer::KnownHostsLine() const {
-    const std::string key = FirstLine(ReadAll(dir_.path() + "/host_key.pub"));
+    const std::string key = FirstLine(ReadWholeFile(dir_.path() + "/host_key.pub"));
     // "type base64 comment" -> "[127.0.0.1]:port type base64"
     std::istringstream words(key);
     std::string type, base64;
