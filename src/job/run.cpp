@@ -44,6 +44,9 @@ std::string InputsHash(const RunInputs& inputs) {
     ExtensionOptions options = inputs.options;
     options.downloadsAtOnce = ExtensionOptions{}.downloadsAtOnce;
     options.writeReport = options.incremental = false;
+    // Where the result is published afterwards does not shape it either.
+    options.publishAfterRun = options.publishArticles = false;
+    options.publishTarget.clear();
     std::string all;
     for (const std::string* setting : {&s.articleFolder, &s.articleFilter, &s.imageFolder,
                                        &s.oldPrefix, &s.newPrefix, &s.excludedRanges})

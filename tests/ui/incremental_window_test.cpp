@@ -71,6 +71,9 @@ TEST_F(IncrementalWindowTest, RowsAndCompletionTellWhatWasReusedAndSkipped) {
     EXPECT_EQ(window.messages.at(2), Done(0));
     ASSERT_EQ(server.RequestCount(), 2u);
     EXPECT_EQ(server.Requests()[1].Header("If-None-Match"), "\"p1\"");
+    // Choosing where to publish changes no article's result: still skipped.
+    options.publishTarget = "site";
+    driver.SetOptions(options);
     driver.StartOrStop(job::ListingMethod::FileSearch);
     EXPECT_EQ(window.messages.at(3), Done(2));
     EXPECT_EQ(server.RequestCount(), 2u);
