@@ -8,9 +8,11 @@
 // `curl --parallel --parallel-max 8` writing the same files (aim: at least 0.85 at every size).
 //
 // One at a time: 300 articles of 20 references answered at once; `zembrat --run` against a
-// loop that fetches and writes each image (aim: at least 0.85), the medians of the rounds; with
-// ZEMBRAT_BENCH_BASELINE=<another zembrat>, that build is timed in the same rounds too. Run
-// with TMPDIR=/dev/shm to keep the disk out of it.
+// loop that fetches and writes each image (aim: at least 0.85), the medians of the rounds. The
+// same command line keeping no run record is timed in the same rounds, which shows the record's
+// share (one SQLite transaction per article). With ZEMBRAT_BENCH_BASELINE=<another zembrat>,
+// that build is timed in the same rounds too. Run with TMPDIR=/dev/shm to keep the disk out of
+// it.
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,19 +129,24 @@ int main(int argc, char** argv) {
         fs::create_directories(anchor);
         // ZEMBRAT_BENCH_BASELINE names another build of the program, timed in the same rounds.
         const char* baseline = std::getenv("ZEMBRAT_BENCH_BASELINE");
-        std::vector<double> programs, loops, baselines;
+        std::vector<double> programs, loops, baselines, unrecorded;
         int round = 0;
         for (int r = 0; r < rounds; ++r) {
             loops.push_back(
                 bench::PlainLoop(corpus.fetched, anchor, std::to_string(++round) + "-").seconds);
-            // The two builds take turns at going first: the run after the loop is slower.
+            // The builds take turns at going first: the run after the loop is slower.
             if (baseline && r % 2) baselines.push_back(ProgramRun(folder, settings, 1, baseline));
+            if (r % 2)
+                unrecorded.push_back(ProgramRun(folder, settings, 1, ZEMBRAT_WITHOUT_RECORD));
             programs.push_back(ProgramRun(folder, settings, 1));
+            if (r % 2 == 0)
+                unrecorded.push_back(ProgramRun(folder, settings, 1, ZEMBRAT_WITHOUT_RECORD));
             if (baseline && r % 2 == 0)
                 baselines.push_back(ProgramRun(folder, settings, 1, baseline));
         }
-        for (const double t : programs) complete = complete && t > 0;
-        for (const double t : baselines) complete = complete && t > 0;
+        for (const auto* times : {&programs, &baselines, &unrecorded}) {
+            for (const double t : *times) complete = complete && t > 0;
+        }
         const double images = static_cast<double>(corpus.fetched.size());
         const auto rate = [&](const std::vector<double>& times) { return images / Median(times); };
         std::printf(
@@ -151,6 +158,11 @@ int main(int argc, char** argv) {
         std::printf("fetch-and-write loop: %6.0f images/s\n", rate(loops));
         std::printf("ratio:                %6.2f (aim: at least 0.85)\n",
                     rate(programs) / rate(loops));
+        std::printf(
+            "without the record:   %6.0f images/s, ratio %.2f; the record's share of the "
+            "run %.2f\n",
+            rate(unrecorded), rate(unrecorded) / rate(loops),
+            1 - Median(unrecorded) / Median(programs));
         if (baseline) {
             std::printf("baseline ratio:       %6.2f\n", rate(baselines) / rate(loops));
             std::printf("zembrat / baseline:   %6.2f (speed-up)\n",

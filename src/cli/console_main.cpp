@@ -398,7 +398,8 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
 
 }  // namespace
 
-int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath) {
+int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
+         bool keepRecord) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.line) return Usage(parsed.error);
@@ -439,6 +440,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.options = values.options;
     inputs.refresh = line.refresh;
     inputs.forget = line.forget;
+    inputs.keepRecord = keepRecord;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
     // A publish follows the run (or the dry run, as a look of its own) on the result folder.

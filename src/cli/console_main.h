@@ -9,6 +9,8 @@ namespace zembrat::cli {
 // Runs what the arguments ask for and returns the exit status: 0 all done, 1 something failed,
 // 2 bad usage or unreadable settings, 130 stopped by Ctrl+C. defaultSettingsPath gives the
 // settings file the window would use (GBK); it is asked only when --settings is not given.
-int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath);
+// keepRecord is false only where a measurement compares a run without its run record.
+int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
+         bool keepRecord = true);
 
 }  // namespace zembrat::cli
