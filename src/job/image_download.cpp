@@ -117,8 +117,7 @@ class ArticleWalk {
           observer_(observer),
           options_(options),
           destination_(destination),
-          // The image folder below the result folder, a typed "\\" read as "/".
-          store_(destination.resultFolder, text::ReplaceAll(destination.imageFolder, "\\", "/")) {
+          store_(destination.resultFolder, ImageFolderBelow(destination.imageFolder)) {
         summary_.records.reserve(refs.size());
         for (const ImageRef& ref : refs) {
             ImageRecord& record = summary_.records.emplace_back();

@@ -21,9 +21,13 @@ std::string ImageExtension(std::string_view address) {
     return "jpg";
 }
 
+std::string ImageFolderBelow(std::string_view imageFolder) {
+    return text::ReplaceAll(imageFolder, "\\", "/");
+}
+
 std::string ImageRelPath(std::string_view imageFolder, std::string_view name,
                          std::string_view extension) {
-    std::string rel = text::ReplaceAll(imageFolder, "\\", "/");
+    std::string rel = ImageFolderBelow(imageFolder);
     rel += '/';
     rel += name;
     rel += '.';

@@ -16,8 +16,11 @@ std::string ContentName(std::string_view bytes);
 // letter case), otherwise "jpg".
 std::string ImageExtension(std::string_view address);
 
-// The image's path relative to the result folder: the image folder (a "\" typed there read as
-// "/"), "/", the name, ".", the extension.
+// The image folder as a path relative to the result folder: as typed, a "\" read as "/".
+std::string ImageFolderBelow(std::string_view imageFolder);
+
+// The image's path relative to the result folder: ImageFolderBelow, "/", the name, ".", the
+// extension.
 std::string ImageRelPath(std::string_view imageFolder, std::string_view name,
                          std::string_view extension);
 

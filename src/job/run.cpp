@@ -65,11 +65,8 @@ class RecordKeeper {
           inputs_(inputs),
           articleFolder_(inputs.settings.articleFolder),
           resultFolder_(std::move(resultFolder)),
-          inputsHash_(InputsHash(inputs)) {
-        const std::string probe =
-            ImageRelPath(text::ReplaceAll(inputs.settings.imageFolder, "\\", "/"), "x", "y");
-        imagePrefix_ = probe.substr(0, probe.size() - 3);
-    }
+          inputsHash_(InputsHash(inputs)),
+          imagePrefix_(ImageFolderBelow(inputs.settings.imageFolder) + "/") {}
 
     // The image an earlier run stored for the address, when its file is still there, in the
     // image folder, with the size and CRC-32 it was stored with.
@@ -409,7 +406,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     }
     // What a run killed before its renames left behind goes; nothing else is touched.
     platform::RemoveLeftoverTemporaries(result.resultFolder,
-                                        text::ReplaceAll(settings.imageFolder, "\\", "/"));
+                                        ImageFolderBelow(settings.imageFolder));
     if (inputs.options.recursive) {
         std::set<std::string> below;
         for (const std::string& article : result.articles) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "publish/transports.h"
+
 namespace zembrat::publish {
 namespace {
 
@@ -61,10 +63,6 @@ std::string EscapePath(std::string_view bytes) {
         }
     }
     return out;
-}
-
-std::string PartName(std::string_view name) {
-    return "." + std::string(name) + ".zembrat-part";
 }
 
 std::optional<UploadPlan> PlanUpload(const Target& target, const std::string& localFile,

@@ -22,8 +22,6 @@ namespace zembrat::publish {
 std::optional<std::vector<std::string>> SplitRemotePath(std::string_view remotePath);
 // Percent-escapes bytes for an address path, leaving "/" and the unreserved characters.
 std::string EscapePath(std::string_view bytes);
-// The name an upload is written under before it is renamed to name.
-std::string PartName(std::string_view name);
 // The home folder for the user's secrets: credentials.home, else $HOME.
 std::string HomeFolder(const Credentials& credentials);
 

@@ -82,7 +82,7 @@ class DavTransport final : public Transport {
         }
         const std::string final = Path(remotePath);
         if (!MakeFolders(FolderOf(final), result.message)) return result;
-        const std::string part = FolderOf(final) + "." + NameOf(final) + ".zembrat-part";
+        const std::string part = FolderOf(final) + PartName(NameOf(final));
 
         WebRequest put = Request("PUT", part);
         put.uploadFile = localFile;

@@ -5,6 +5,10 @@
 
 namespace zembrat::publish {
 
+std::string PartName(std::string_view name) {
+    return "." + std::string(name) + ".zembrat-part";
+}
+
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials) {
     switch (target.protocol) {
         case Protocol::Sftp:

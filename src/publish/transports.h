@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "publish/transport.h"
 
@@ -13,5 +15,9 @@ std::unique_ptr<Transport> MakeFtpTransport(const Target& target, const Credenti
 // Dav and Davs.
 std::unique_ptr<Transport> MakeDavTransport(const Target& target, const Credentials& credentials);
 std::unique_ptr<Transport> MakeS3Transport(const Target& target, const Credentials& credentials);
+
+// The name an upload is written under, in the folder of its final name, before it is renamed to
+// that name: every transport that renames uses it, so a part left by a stop is always told apart.
+std::string PartName(std::string_view name);
 
 }  // namespace zembrat::publish
