@@ -22,9 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; Zembrat HTTP request)";
 
-// curl's global set-up, done once for the process; false when it failed.
-bool InitCurlOnce();
-
 // What is kept from request to request.
 struct Settings {
     long resolveMs = 0, connectMs = 60000, sendMs = 30000, receiveMs = 30000;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/curl_global.h"
 #include "platform/http_request.h"
 #include "platform/http_request_parts.h"
 

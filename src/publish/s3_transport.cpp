@@ -11,6 +11,7 @@
 #include "publish/s3_parts.h"
 #include "publish/transports.h"
 #include "publish/web_transfer.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
@@ -254,11 +255,16 @@ std::optional<std::string> S3Address(const Target& target, std::string_view key)
     while (!base.empty() && base.back() == '/') base.pop_back();
     if (target.pathStyle) {
         // The bucket itself without a final "/", as signed by the stores.
-        const std::string bucket = address->Origin() + base + "/" + EncodePath(target.bucket);
-        return key.empty() ? bucket : bucket + "/" + EncodePath(key);
+        const std::string bucket =
+            address->Origin() + base + "/" +
+            text::PercentEncoded(target.bucket, text::UrlKeeps::UnreservedAndSlash);
+        return key.empty()
+                   ? bucket
+                   : bucket + "/" + text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
     }
     address->host = target.bucket + "." + address->host;
-    return address->Origin() + base + "/" + EncodePath(key);
+    return address->Origin() + base + "/" +
+           text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
 }
 
 std::string S3ErrorCode(std::string_view body) {
