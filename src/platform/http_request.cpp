@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 #include "platform/curl_global.h"
 #include "platform/event_points.h"
@@ -47,6 +48,37 @@ bool ByteStream::Seek(std::size_t position) {
     position_ = position;
     return true;
 }
+HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections,
+                                     std::uint64_t bodyBudget)
+    : loop_(std::make_unique<http_detail::TransferLoop>(maxHostConnections, keptConnections, true,
+                                                        true, bodyBudget)) {}
+
+HttpTransferGroup::~HttpTransferGroup() = default;
+
+bool HttpTransferGroup::ok() const {
+    return loop_->ok();
+}
+
+void HttpTransferGroup::Perform() {
+    if (loop_->ok()) loop_->Perform();
+}
+
+void HttpTransferGroup::Poll(std::chrono::milliseconds limit) {
+    if (loop_->ok()) {
+        loop_->Poll(limit);
+    } else {
+        std::this_thread::sleep_for(limit);  // still a wait, as the caller's retry pause needs
+    }
+}
+
+std::vector<HttpRequest*> HttpTransferGroup::TakeEnded() {
+    return loop_->TakeEnded();
+}
+
+std::size_t HttpTransferGroup::Running() const {
+    return loop_->Running();
+}
+
 HttpRequest::HttpRequest(std::uint64_t bodyLimit) : s_(std::make_unique<State>(*this)) {
     s_->ownLoop = std::make_unique<TransferLoop>(0, 0, false, false);
     s_->loop = s_->ownLoop.get();

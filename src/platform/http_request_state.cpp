@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/http_curl_failure.h"
+#include "platform/http_proxy.h"
 #include "platform/http_text.h"
 #include "text/codec.h"
 

@@ -14,6 +14,7 @@
 #include "platform/event_points.h"
 #include "platform/http_request.h"
 #include "platform/http_request_parts.h"
+#include "platform/http_transfer_loop.h"
 
 namespace zembrat::platform {
 
