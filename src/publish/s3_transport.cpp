@@ -253,18 +253,16 @@ std::optional<std::string> S3Address(const Target& target, std::string_view key)
     if (!address) return std::nullopt;
     std::string base = address->path;
     while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string path = text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
     if (target.pathStyle) {
         // The bucket itself without a final "/", as signed by the stores.
         const std::string bucket =
             address->Origin() + base + "/" +
             text::PercentEncoded(target.bucket, text::UrlKeeps::UnreservedAndSlash);
-        return key.empty()
-                   ? bucket
-                   : bucket + "/" + text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
+        return key.empty() ? bucket : bucket + "/" + path;
     }
     address->host = target.bucket + "." + address->host;
-    return address->Origin() + base + "/" +
-           text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
+    return address->Origin() + base + "/" + path;
 }
 
 std::string S3ErrorCode(std::string_view body) {
