@@ -24,6 +24,7 @@
 #include "job/settings_table.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "platform/user_account.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -39,8 +40,8 @@ constexpr int kSomethingFailed = 1;
 constexpr int kBadUsage = 2;
 
 std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return text::GbkFromUtf8(home && *home ? home : "/");
+    const std::string home = platform::HomeFolder();
+    return text::GbkFromUtf8(home.empty() ? "/" : home);
 }
 
 // A message of the run on standard error.
