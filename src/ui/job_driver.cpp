@@ -131,7 +131,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
         counts_.reportPath = result.resultFolder + job::ReportFileName();
     // The result goes onto the site before the question, once the run has ended whole.
     if (inputs.options.publishAfterRun && !counts_.stopped && !closing_)
-        counts_.publishLine = Publish(inputs.settings.articleFolder);
+        counts_.publishLine = Publish(result.resultFolder);
     Finish();
     if (closing_) return;
 
@@ -197,7 +197,7 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
     }
 }
 
-std::string JobDriver::Publish(const std::string& articleFolder) {
+std::string JobDriver::Publish(const std::string& resultFolder) {
     std::vector<std::string> urls;
     for (const std::string& url : options_.publishTargets) urls.push_back(text::Utf8FromGbk(url));
     std::string error;
@@ -209,19 +209,19 @@ std::string JobDriver::Publish(const std::string& articleFolder) {
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
-    WindowPublish request{*target, options_.publishArticles,
-                          job::ResultFolder(articleFolder, options_), [this](const std::string& q) {
-                              return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk,
-                                          MessageButtons::YesNo) == MessageAnswer::Yes;
-                          }};
+    WindowPublish request{
+        *target, options_.publishArticles, resultFolder, [this](const std::string& q) {
+            return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk, MessageButtons::YesNo) ==
+                   MessageAnswer::Yes;
+        }};
     return PublishInWindow(window_, events_, request, stop_.get_token());
 }
 
 void JobDriver::PublishNow() {
     if (listing_ || running_) return;
     closing_ = false;
-    const std::string line =
-        Publish(Inputs(job::ListingMethod::FolderObject).settings.articleFolder);
+    const std::string line = Publish(job::ResultFolder(
+        Inputs(job::ListingMethod::FolderObject).settings.articleFolder, options_));
     Finish();
     if (!closing_) Tell(line, MessageButtons::Ok);
 }

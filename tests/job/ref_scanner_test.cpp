@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "automation/regex_object.h"
+#include "job/markdown_reader.h"
+#include "job/plain_reader.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
