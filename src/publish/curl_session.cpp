@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 
 namespace zembrat::publish {
 namespace {

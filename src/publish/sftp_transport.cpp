@@ -12,7 +12,7 @@
 #include <string>
 
 #include "publish/curl_session.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 
 namespace zembrat::publish {
 namespace {
