@@ -4,7 +4,7 @@
 
 #include "platform/curl_global.h"
 #include "platform/user_account.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 
 namespace zembrat::publish {
 namespace {

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "publish/web_transfer.h"
 #include "text/percent_encoding.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "publish/curl_session.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "text/percent_encoding.h"
 
 namespace zembrat::publish {

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <memory>
 
+#include "publish/protocol_transports.h"
 #include "publish/s3_parts.h"
-#include "publish/transports.h"
 #include "publish/web_transfer.h"
 #include "text/percent_encoding.h"
 

@@ -12,7 +12,7 @@
 
 #include "platform/user_account.h"
 #include "publish/curl_session.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "text/percent_encoding.h"
 
 namespace zembrat::publish {
