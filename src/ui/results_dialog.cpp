@@ -160,11 +160,14 @@ ResultsDialog::ResultsDialog(const RunWatch& watch, std::function<bool()> runnin
     rows_->setRootIsDecorated(false);
     rows_->setUniformRowHeights(true);
     rows_->setSelectionMode(QAbstractItemView::SingleSelection);
-    rows_->setColumnWidth(ArticleColumn, 170);
-    rows_->setColumnWidth(AddressColumn, 290);
-    rows_->setColumnWidth(OutcomeColumn, 60);
-    rows_->setColumnWidth(ReasonColumn, 150);
-    rows_->setColumnWidth(NameColumn, 170);
+    // The columns fill the dialog's width, the address taking what a larger dialog adds.
+    rows_->setColumnWidth(ArticleColumn, 150);
+    rows_->setColumnWidth(OutcomeColumn, 56);
+    rows_->setColumnWidth(ReasonColumn, 230);
+    rows_->setColumnWidth(NameColumn, 160);
+    rows_->setColumnWidth(BytesColumn, 64);
+    rows_->header()->setStretchLastSection(false);
+    rows_->header()->setSectionResizeMode(AddressColumn, QHeaderView::Stretch);
     connect(rows_, &QTreeWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
     connect(rows_, &QTreeWidget::itemDoubleClicked, this, [this] { OpenArticle(); });
     column->addWidget(rows_, 1);

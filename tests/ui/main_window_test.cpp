@@ -34,12 +34,17 @@ struct Control {
     bool bold;
 };
 
-TEST(MainWindowLayout, EveryControlAsDesigned) {
+// A new window over a store bound to no file.
+class MainWindowLayout : public ::testing::Test {
+  protected:
     web::WebClient web;
-    config::ConfigStore settings;  // bound to no file
+    config::ConfigStore settings;
     TextDialogRequest textDialog;
     QtEventPoints events;
     MainWindow window{settings, textDialog, web, events};
+};
+
+TEST_F(MainWindowLayout, EveryControlAsDesigned) {
     window.show();
     EXPECT_EQ(window.windowTitle(),
               QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
@@ -110,12 +115,7 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
     }
 }
 
-TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
-    web::WebClient web;
-    config::ConfigStore settings;  // bound to no file
-    TextDialogRequest textDialog;
-    QtEventPoints events;
-    MainWindow window{settings, textDialog, web, events};
+TEST_F(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
     auto* bar = Child<QProgressBar>(window, "进度条1");
     auto* label = Child<QLabel>(window, "透明标签1");
     // The label was laid onto the bar when the window was created.
@@ -136,12 +136,7 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
 // Larger than designed, the list takes the added room in both directions and both columns, the
 // boxes of the folder row and the settings rows widen, the button and the rows below the list
 // move down; back at the designed size every pixel is as before.
-TEST(MainWindowLayout, GrowsWithTheWindowAndShrinksBackExactly) {
-    web::WebClient web;
-    config::ConfigStore settings;  // bound to no file
-    TextDialogRequest textDialog;
-    QtEventPoints events;
-    MainWindow window{settings, textDialog, web, events};
+TEST_F(MainWindowLayout, GrowsWithTheWindowAndShrinksBackExactly) {
     window.show();
     QApplication::processEvents();
     const QImage designed = window.grab().toImage();
@@ -204,12 +199,7 @@ TEST(MainWindowLayout, GrowsWithTheWindowAndShrinksBackExactly) {
     EXPECT_EQ(window.grab().toImage(), designed);
 }
 
-TEST(MainWindowLayout, StatusListColumnsAndIcons) {
-    web::WebClient web;
-    config::ConfigStore settings;  // bound to no file
-    TextDialogRequest textDialog;
-    QtEventPoints events;
-    MainWindow window{settings, textDialog, web, events};
+TEST_F(MainWindowLayout, StatusListColumnsAndIcons) {
     auto* list = Child<QTreeWidget>(window, "列表框");
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("存放位置"));

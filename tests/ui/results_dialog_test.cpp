@@ -10,8 +10,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "support/gui_helpers.h"
 #include "job/image_names.h"
+#include "support/gui_helpers.h"
 #include "support/http_server.h"
 #include "text/codec.h"
 #include "ui/results_dialog.h"
@@ -102,7 +102,8 @@ TEST_F(ResultsDialogRun, ListsEveryReferenceFiltersAndRetriesTheFailedImages) {
     answerer.Add(QMessageBox::No);
     QTest::mouseClick(retry, Qt::LeftButton);
     ASSERT_EQ(answerer.texts.size(), 2);
-    EXPECT_TRUE(answerer.texts[1].startsWith(QStringLiteral("处理完成。"))) << answerer.texts[1].toStdString();
+    EXPECT_TRUE(answerer.texts[1].startsWith(QStringLiteral("处理完成。")))
+        << answerer.texts[1].toStdString();
     ExpectIdle();
     EXPECT_EQ(server.RequestsTo("/a.png").size(), 1u);
     EXPECT_EQ(server.RequestsTo("/gone.png").size(), 3u);  // 404, its retry, then the image
