@@ -477,6 +477,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // The window closes now, and its results with it.
+    if (results_) results_->close();
     if (!settingsLoaded_) {
         // Never activated, so the boxes still hold the designed texts, not the user's settings:
         // saving them would replace what is stored.

@@ -63,6 +63,9 @@ void RunWatch::RunBegins(const std::vector<std::string>& articles,
     articleCount_ = articles.size();
     articleIndex_ = articlesEnded_ = imagesDone_ = imagesFailed_ = 0;
     articlePath_.clear();
+    currentPath_.clear();
+    currentVerdicts_.clear();
+    currentRecords_.clear();
     began_ = now_();
     ++generation_;
     if (begins) begins();
@@ -77,9 +80,20 @@ void RunWatch::ArticleBegins(std::size_t index, const std::string& path) {
 void RunWatch::ReferencesDecided(const std::string& path,
                                  const std::vector<job::RefVerdict>& verdicts) {
     if (collector_) collector_->ReferencesDecided(path, verdicts);
+    currentPath_ = path;
+    currentVerdicts_ = verdicts;
+    currentRecords_.clear();
+    ++generation_;
 }
 
-void RunWatch::ImageSettled(std::size_t, const job::ImageRecord& record) {
+void RunWatch::ImageQueued(std::size_t row, const job::ImageRef&) {
+    if (row >= currentRecords_.size()) currentRecords_.resize(row + 1);
+    ++generation_;
+}
+
+void RunWatch::ImageSettled(std::size_t row, const job::ImageRecord& record) {
+    if (row >= currentRecords_.size()) currentRecords_.resize(row + 1);
+    currentRecords_[row] = record;
     ++imagesDone_;
     if (record.outcome == job::ImageOutcome::Failed) ++imagesFailed_;
     ++generation_;
@@ -88,13 +102,39 @@ void RunWatch::ImageSettled(std::size_t, const job::ImageRecord& record) {
 void RunWatch::ArticleEnds(const std::string& path, job::ArticleEnd end,
                            const std::vector<job::ImageRecord>& images) {
     if (collector_) collector_->ArticleEnds(path, end, images);
+    currentPath_.clear();
+    currentVerdicts_.clear();
+    currentRecords_.clear();
     ++articlesEnded_;
     ++generation_;
 }
 
 const std::vector<job::ReportRow>& RunWatch::rows() const {
-    static const std::vector<job::ReportRow> none;
-    return collector_ ? collector_->rows() : none;
+    if (rowsGeneration_ == generation_) return rows_;
+    rowsGeneration_ = generation_;
+    rows_ = collector_ ? collector_->rows() : std::vector<job::ReportRow>{};
+    if (currentPath_.empty() || currentVerdicts_.empty()) return rows_;
+    // The kept references in row order, each with its record once settled.
+    std::vector<job::ImageRecord> records;
+    std::size_t row = 0;
+    for (const job::RefVerdict& v : currentVerdicts_) {
+        if (v.decision != job::RefDecision::Download) continue;
+        if (row < currentRecords_.size() && currentRecords_[row]) {
+            records.push_back(*currentRecords_[row]);
+        } else {
+            job::ImageRecord waiting;
+            waiting.sourceValue = v.sourceValue;
+            waiting.address = v.address;
+            records.push_back(waiting);
+        }
+        ++row;
+    }
+    // Named as the collector names the ended ones.
+    const std::vector<job::ReportRow> current =
+        job::ArticleRows(below_.empty() ? currentPath_ : job::ArticleBelow(below_, currentPath_),
+                         job::ArticleEnd::Written, currentVerdicts_, records);
+    rows_.insert(rows_.end(), current.begin(), current.end());
+    return rows_;
 }
 
 std::string RunWatch::PlaceLine() const {

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,7 @@ class RunWatch : public job::RunObserver {
     void ArticleBegins(std::size_t index, const std::string& path) override;
     void ReferencesDecided(const std::string& path,
                            const std::vector<job::RefVerdict>& verdicts) override;
+    void ImageQueued(std::size_t row, const job::ImageRef& ref) override;
     void ImageSettled(std::size_t row, const job::ImageRecord& record) override;
     void ArticleEnds(const std::string& path, job::ArticleEnd end,
                      const std::vector<job::ImageRecord>& images) override;
@@ -46,7 +49,8 @@ class RunWatch : public job::RunObserver {
     // The inputs of the run watched, as it began.
     const job::RunInputs& inputs() const { return inputs_; }
     const std::string& resultFolder() const { return resultFolder_; }
-    // The rows of the articles ended so far.
+    // The rows of the articles ended so far, then those of the article taken up now: its
+    // settled images as they ended, the others "not reached" until they do.
     const std::vector<job::ReportRow>& rows() const;
     // The run's place in words (UTF-8): "第 5 篇，共 12 篇：posts/trip/index.md" while an article
     // is taken up; then the images done and failed and, once an article has ended, the time
@@ -66,6 +70,12 @@ class RunWatch : public job::RunObserver {
     std::unique_ptr<job::ReportCollector> collector_;
     std::size_t articleCount_ = 0, articleIndex_ = 0, articlesEnded_ = 0;
     std::string articlePath_;
+    // The article taken up now: its verdicts and the records of its rows settled so far.
+    std::string currentPath_;
+    std::vector<job::RefVerdict> currentVerdicts_;
+    std::vector<std::optional<job::ImageRecord>> currentRecords_;
+    mutable std::vector<job::ReportRow> rows_;
+    mutable std::size_t rowsGeneration_ = static_cast<std::size_t>(-1);
     std::size_t imagesDone_ = 0, imagesFailed_ = 0;
     Clock::time_point began_;
     std::size_t generation_ = 0;

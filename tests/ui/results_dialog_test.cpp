@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -134,6 +135,7 @@ TEST_F(ResultsDialogRun, OpenDuringTheRunItTellsTheRunsPlace) {
                                     server.Url("/b.png") + "\">");
     // Opened from an event point of the run, while the second article's image downloads.
     QString place, counts, retryTip;
+    QStringList rows;
     bool retryEnabled = true;
     QTimer poll;
     poll.setInterval(20);
@@ -145,6 +147,7 @@ TEST_F(ResultsDialogRun, OpenDuringTheRunItTellsTheRunsPlace) {
         place = Child<QLabel>(*dialog, "标签运行位置")->text();
         counts = Child<QLabel>(*dialog, "标签运行计数")->text();
         retryEnabled = Child<QPushButton>(*dialog, "按钮重试失败的图片")->isEnabled();
+        rows = Rows();
         if (place.startsWith(QStringLiteral("第 2 篇")) &&
             counts.contains(QStringLiteral("失败 1")))
             poll.stop();
@@ -157,7 +160,55 @@ TEST_F(ResultsDialogRun, OpenDuringTheRunItTellsTheRunsPlace) {
     EXPECT_TRUE(counts.startsWith(QStringLiteral("已处理图片 2 张，失败 1 张；预计还需 ")))
         << counts.toStdString();
     EXPECT_FALSE(retryEnabled) << "no retry while the run goes";
+    // The ended article's row, then the current one's: its failed image and the one in flight.
+    EXPECT_EQ(rows, (QStringList{
+                        "a.htm|" + ToQString(server.Url("/a.png")) + "|已转存||" +
+                            ToQString("files/img/"_gbk + job::ContentName("PNG a") + ".png") + "|5",
+                        "b.htm|" + ToQString(server.Url("/gone.png")) + "|失败|状态码 404||",
+                        "b.htm|" + ToQString(server.Url("/b.png")) + "|未处理|||",
+                    }))
+        << rows.join('\n').toStdString();
     EXPECT_TRUE(window.resultsDialog()->isVisible());
+    // Closing the window closes its results too.
+    window.close();
+    EXPECT_FALSE(window.resultsDialog()->isVisible());
+}
+
+// Catches the file addresses the dialog opens.
+class FileOpener : public QObject {
+    Q_OBJECT
+  public:
+    FileOpener() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+    ~FileOpener() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> opened;
+  public slots:
+    void Open(const QUrl& url) { opened << url; }
+};
+
+TEST_F(ResultsDialogRun, OpensTheRunsReportAndTheSelectedRowsArticle) {
+    dir.Write("文章/a.htm"_gbk, "<img src=\"" + server.Url("/gone.png") + "\">");
+    dir.Write("文章/b.htm"_gbk, "<img src=\"" + server.Url("/a.png") + "\">");
+    job::ExtensionOptions options;
+    options.writeReport = true;
+    window.driver().SetOptions(options);
+    MessageBoxAnswerer answerer({QMessageBox::No});
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_EQ(answerer.texts.size(), 1);
+    QTest::mouseClick(button, Qt::LeftButton);
+    ResultsDialog* dialog = window.resultsDialog();
+    ASSERT_NE(dialog, nullptr);
+    FileOpener opener;
+    auto* report = Child<QPushButton>(*dialog, "按钮打开报告");
+    ASSERT_TRUE(report->isEnabled());
+    QTest::mouseClick(report, Qt::LeftButton);
+    // The second row's article, as the run wrote it into the result folder.
+    auto* tree = Child<QTreeWidget>(*dialog, "列表框运行结果");
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    tree->setCurrentItem(tree->topLevelItem(1));
+    QTest::mouseClick(Child<QPushButton>(*dialog, "按钮打开文章"), Qt::LeftButton);
+    EXPECT_EQ(opener.opened,
+              (QList<QUrl>{QUrl::fromLocalFile(ToQString(Result("转存报告.csv"_gbk))),
+                           QUrl::fromLocalFile(ToQString(Result("b.htm")))}));
 }
 
 // The estimate of the time left: the articles to come at the pace of those ended.
@@ -197,3 +248,5 @@ TEST(RunWatchPlace, EstimatesTheTimeLeftFromTheArticlesEnded) {
 
 }  // namespace
 }  // namespace zembrat::ui
+
+#include "results_dialog_test.moc"
