@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,21 +56,43 @@ inline std::size_t Step(std::string_view s, std::size_t i, ArticleEncoding encod
 // True when a character starts at i, for a byte s[i] below 0x80.
 bool StartsCharacter(std::string_view s, std::size_t i, ArticleEncoding encoding);
 
+// How character references are read: as a browser reads them in an attribute value (named
+// references from the whole HTML table, the legacy ones without ";" too unless "=" or a letter
+// or digit follows; numeric ones with or without ";", their code points replaced as HTML says),
+// or as CommonMark reads them (a name of the table or a number of at most 7 decimal or 6 hex
+// digits, always closed by ";"; backslash escapes of ASCII punctuation as well).
+enum class ReferenceSyntax { Html, Markdown };
+
+// The character reference at s[i] ("&"): the one or two code points it stands for and its
+// length; nothing when none begins there.
+struct CharacterReference {
+    char32_t first = 0, second = 0;
+    std::size_t length = 0;
+};
+std::optional<CharacterReference> ReadCharacterReference(std::string_view s, std::size_t i,
+                                                         ReferenceSyntax syntax);
+
 // What a browser fetches for a value: character references decoded (and backslash escapes,
 // for Markdown), tabs and line breaks dropped, spaces written as %20; characters written in
-// the article's encoding.
-std::string FetchedForm(std::string_view value, ArticleEncoding encoding, bool backslashEscapes);
+// the article's encoding, except that a character a reference decodes to is written
+// percent-encoded as UTF-8 in a UTF-8 article (as its own non-ASCII bytes are asked for) and in
+// a GBK article when GBK has no such character.
+std::string FetchedForm(std::string_view value, ArticleEncoding encoding, ReferenceSyntax syntax);
 
 // The piece article[begin, end) as a source fetched as written.
 FoundSource Found(std::string_view article, std::size_t begin, std::size_t end);
 // The same, fetched as FetchedForm reads it.
 FoundSource FoundDecoded(std::string_view article, std::size_t begin, std::size_t end,
-                         ArticleEncoding encoding, bool backslashEscapes);
+                         ArticleEncoding encoding, ReferenceSyntax syntax);
 
 // A byte the image-tag pattern's value takes: none of the quotes, "<", ">" and space.
 inline bool IsPlainValueByte(char c) {
     return c != '"' && c != '\'' && c != '<' && c != '>' && c != ' ';
 }
+
+// True when the address names a picture file by its extension (jpg, jpeg, png, gif, webp, bmp,
+// svg, avif; letter case ignored; query and fragment left out).
+bool NamesAPicture(std::string_view address);
 
 // The first "<" at or after from; the size of s when there is none.
 std::size_t NextLt(std::string_view s, std::size_t from);

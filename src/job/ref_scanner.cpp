@@ -58,6 +58,10 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
                                      platform::EventPoints* events, SourceEdits* edits) {
     ScanPace pace(events);
     Sources out;
+    if (options.markdown && markdownArticle) {
+        reading::ReadMarkdown(article, encoding, options.lazyImages, out, pace, edits);
+        return out;
+    }
     if (options.htmlRules) {
         reading::ReadTags(article, true, options.lazyImages, encoding, out, pace, edits);
     } else if (options.lazyImages) {
@@ -76,12 +80,6 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
         pace.Restart();
         reading::ReadPlaces(article, options.htmlRules, encoding, places, pace);
         out = MergeByOffset(std::move(out), std::move(places));
-    }
-    if (options.markdown && markdownArticle) {
-        Sources markdown;
-        pace.Restart();
-        reading::ReadMarkdown(article, encoding, markdown, pace);
-        out = MergeByOffset(std::move(out), std::move(markdown));
     }
     return out;
 }

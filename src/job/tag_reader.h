@@ -57,6 +57,11 @@ class TagReader {
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
               Sources& out, ScanPace& pace, SourceEdits* edits = nullptr);
 
+// The <img> tags (and under lazy, the lazy attributes and <source> in <picture>) of a page as a
+// browser's tokenizer reads them (job/html_tokenizer.h).
+void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
+                       ScanPace& pace, SourceEdits* edits = nullptr);
+
 // The other places an image lives in a page, in article order: url(...) in style attributes
 // and <style> blocks, the content of <meta property="og:image"> and <meta name="twitter:image">,
 // and the href of an <a> that links a picture (by its extension) around an <img>. decode: the
