@@ -251,6 +251,10 @@ def markdown_documents(folder: str) -> list:
         variant = links_as_images(example["markdown"])
         if variant != example["markdown"]:
             documents.append(("example %d as images" % example["number"], variant))
+        lines = example["markdown"].split("\n")
+        documents.append(("example %d with an image at each line's end" % example["number"],
+                          "\n".join(line + "![i](/end%d.png)" % k if line else line
+                                     for k, line in enumerate(lines))))
     for name, construct in CONSTRUCTS:
         for k, image in enumerate(IMAGES):
             body = construct.replace("{}", image)
@@ -374,8 +378,31 @@ PARAGRAPHS = [
 ]
 
 
+FRAGMENTS = ["<img src=/f{n}.png>", "<img src=\"/q{n}.png\" alt='", "'", '"', "<", ">", "<!--",
+             "-->", "--!>", "<script>", "</script>", "<style>", "</style>", "<textarea>",
+             "</textarea>", "<template>", "</template>", "<svg>", "</svg>", "<math>", "</math>",
+             "<![CDATA[", "]]>", "<?x ", "<!DOCTYPE html>", "</", "<p title=", "=", "/", " ",
+             "\n", "&amp;", "&eacute", "&#x41;", "<image src=/i{n}.png>", "<img/src=/s{n}.png/>",
+             "<a href='", "<title>", "</title>", "<xmp>", "</xmp>", "<div>", "</div>",
+             "<table>", "<td>", "<plaintext>", "<noscript>", "</noscript>", "<IMG SRC = /u{n}.png >",
+             "<script><!--", "<script>", "-->", "中文", "<img src=/&copy=1/{n}.png>"]
+
+
+def fragment_documents(count: int) -> list:
+    """Pages put together from pieces of tags, comments and raw text, at random (seeded)."""
+    seed, documents = 7, []
+    for k in range(count):
+        pieces = []
+        for j in range(3 + k % 12):
+            seed = (seed * 1103515245 + 12345) % 2 ** 31
+            pieces.append(FRAGMENTS[(seed >> 8) % len(FRAGMENTS)].format(n=j))
+        documents.append(("random page %d" % (k + 1), "".join(pieces)))
+    return documents
+
+
 def html_documents() -> list:
     documents = [("tokenizer case %d" % (k + 1), case) for k, case in enumerate(TOKENIZER_CASES)]
+    documents += fragment_documents(600)
     for k in range(len(PARAGRAPHS) * 4):
         body = "\n".join(PARAGRAPHS[(k + j) % len(PARAGRAPHS)].format(n=k * 10 + j)
                          for j in range(1 + k % 5))
@@ -388,8 +415,10 @@ def html_documents() -> list:
 def report(title, rows, target) -> bool:
     agreed = sum(1 for row in rows if row[1])
     ratio = agreed / len(rows) if rows else 1.0
-    print("%s: %d of %d documents agree (%.4f; target %.2f)" % (title, agreed, len(rows), ratio,
-                                                               target))
+    shown = sum(1 for row in rows if row[3])
+    images = sum(len(row[3]) for row in rows)
+    print("%s: %d of %d documents agree (%.4f; target %.2f); the reference finds %d distinct "
+          "images in %d of them" % (title, agreed, len(rows), ratio, target, images, shown))
     for name, same, ours, theirs, text, how in rows:
         if same and how:
             print("  %s: agrees with the tokenizer's reading (%s)" % (name, how))
