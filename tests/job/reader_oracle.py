@@ -151,7 +151,7 @@ def probe(executable: str, documents) -> list:
 # ---- the documents --------------------------------------------------------------------------
 
 
-def spec_examples(folder: str) -> list:
+def commonmark_examples(folder: str) -> list:
     script = "process.stdout.write(JSON.stringify(require(%s).tests))" % json.dumps(
         os.path.abspath(os.path.join(folder, "node_modules", "commonmark-spec")))
     return json.loads(subprocess.run(["node", "-e", script], capture_output=True, check=True,
@@ -243,9 +243,51 @@ CONSTRUCTS = [
 ]
 
 
+# Containers, indentation, tabs, definitions and references where readers go wrong.
+EDGE_CASES = [
+ "- a\n-\n\n  ![x](/y.png)\n",
+ "1.  a\n\n    ![x](/y.png)\n",
+ "-\tfoo\n\n\t![x](/y.png)\n",
+ ">\t\t![x](/y.png)\n",
+ " - a\n  - ![b](/c.png)\n",
+ "![a](/b.png)\n- - -\n",
+ "[foo]: /url \"title\"\n\n![foo]\n",
+ "[foo]:\n/url\n\n![foo]\n",
+ "[foo]: /url 'title\n\nwith blank line'\n\n![foo]\n",
+ "![foo]\n\n[foo]: <bar>(baz)\n",
+ "<div>\n*foo*\n\n![x](/y.png)\n",
+ "  ```\n![a](/b.png)\n   ```\n![c](/d.png)\n",
+ "![a](</my uri>)\n",
+ "![a](foo\\)\\:)\n",
+ "![a](<foo\\>>)\n",
+ "![link](foo(and(bar)))\n",
+ "![[foo]]\n\n[[foo]]: /u\n",
+ "[foo]: /u\n\n![foo][bar][baz]\n\n[baz]: /b\n",
+ "![*foo* bar]\n\n[*foo* bar]: /url \"title\"\n",
+ "**![a](/b.png)**\n",
+ "> ```\n> ![a](/b.png)\n\n![c](/d.png)\n",
+ "<pre>\n![a](/b.png)\n</pre>\n![c](/d.png)\n",
+ "<x-foo>\n![a](/b.png)\n\n![c](/d.png)\n",
+ "Foo <img src=\"/a.png\"\n>\n",
+ "![a](/b.png \"t\" junk)\n",
+ "* a\n *\n\n  ![b](/c.png)\n",
+ "10) ![b](/c.png)\n   ![d](/e.png)\n",
+ "- a\n    - b\n        - ![c](/d.png)\n",
+ "    - ![c](/d.png)\n",
+ "aaa\n    ![c](/d.png)\n",
+ "# ![a](/b.png) #\n",
+ "![a](/b.png)\n===\n",
+ "[![a](/b.png)][r]\n\n[r]: /big.jpg\n",
+ "![a](/&#X41;&#1234567;&#12345678;.png)\n",
+ "![a](/&ThisIsNotDefined;&#87654321;.png)\n",
+ "![ẞ]\n\n[SS]: /ss.png\n",
+ "![a](/ü.png)\n",
+]
+
+
 def markdown_documents(folder: str) -> list:
-    documents = []
-    for example in spec_examples(folder):
+    documents = [("edge case %d" % (k + 1), text) for k, text in enumerate(EDGE_CASES)]
+    for example in commonmark_examples(folder):
         documents.append(("example %d (%s)" % (example["number"], example["section"]),
                           example["markdown"]))
         variant = links_as_images(example["markdown"])
