@@ -36,7 +36,7 @@ constexpr std::array<std::string_view, 2> kRcData{"title", "textarea"};
 
 const HtmlAttribute* HtmlTag::Find(std::string_view lowerName) const {
     for (const HtmlAttribute& a : attributes) {
-        if (a.name == lowerName) return &a;
+        if (a.Is(lowerName)) return &a;
     }
     return nullptr;
 }
@@ -133,7 +133,9 @@ std::size_t HtmlTokenizer::CommentEnd(std::size_t k) {
 // The tag whose name begins after lt's "<" (or "</"); false when the page ends inside it.
 bool HtmlTokenizer::ReadTag(std::size_t lt, bool closing, HtmlTag& tag) {
     const std::size_t n = s_.size();
-    tag = {};
+    tag.name.clear();
+    tag.attributes.clear();
+    tag.selfClosing = tag.inert = false;
     tag.begin = lt;
     tag.closing = closing;
     std::size_t i = lt + (closing ? 2 : 1);
@@ -208,22 +210,22 @@ void HtmlTokenizer::AfterStartTag(HtmlTag& tag) {
         if (OneOf(tag.name, kBreakOut)) {
             foreign_ = 0;
         } else {
-            if ((tag.name == "svg" || tag.name == "math") && !tag.selfClosing) ++foreign_;
+            if ((tag.Is("svg") || tag.Is("math")) && !tag.selfClosing) ++foreign_;
             tag.inert = true;
             return;
         }
     }
-    if (tag.name == "image") tag.name = "img";
-    if (tag.name == "svg" || tag.name == "math") {
+    if (tag.Is("image")) tag.name = "img";
+    if (tag.Is("svg") || tag.Is("math")) {
         if (!tag.selfClosing) foreign_ = 1;
         tag.inert = true;
         return;
     }
     tag.inert = template_ > 0;
-    if (tag.name == "template") ++template_;
-    if (tag.name == "script") {
+    if (tag.Is("template")) ++template_;
+    if (tag.Is("script")) {
         tag.contentEnd = ScriptEnd(tag.end);
-    } else if (tag.name == "plaintext") {
+    } else if (tag.Is("plaintext")) {
         tag.contentEnd = s_.size();
     } else if (OneOf(tag.name, kRawText) || OneOf(tag.name, kRcData)) {
         tag.contentEnd = RawTextEnd(tag.end, tag.name);
@@ -259,8 +261,8 @@ bool HtmlTokenizer::Next(HtmlTag& tag) {
                     return false;
                 }
                 tag.contentEnd = tag.end;
-                if (foreign_ > 0 && (tag.name == "svg" || tag.name == "math")) --foreign_;
-                if (foreign_ == 0 && tag.name == "template" && template_ > 0) --template_;
+                if (foreign_ > 0 && (tag.Is("svg") || tag.Is("math"))) --foreign_;
+                if (foreign_ == 0 && tag.Is("template") && template_ > 0) --template_;
                 tag.inert = foreign_ > 0 || template_ > 0;
                 pos_ = tag.end;
                 return true;

@@ -21,6 +21,8 @@ struct HtmlAttribute {
     std::string name;                          // lower case
     std::size_t valueBegin = 0, valueEnd = 0;  // the value as written, without its quotes
     bool hasValue = false, quoted = false;
+
+    bool Is(std::string_view lowerName) const { return std::string_view(name) == lowerName; }
 };
 
 struct HtmlTag {
@@ -37,6 +39,7 @@ struct HtmlTag {
     std::size_t contentEnd = 0;
 
     const HtmlAttribute* Find(std::string_view lowerName) const;
+    bool Is(std::string_view lowerName) const { return std::string_view(name) == lowerName; }
 };
 
 class HtmlTokenizer {

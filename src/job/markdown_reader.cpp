@@ -219,10 +219,6 @@ void ReadMarkdown(std::string_view article, ArticleEncoding encoding, bool lazy,
         SourceEdits tagEdits;
         pace.Restart();
         ReadTagsAsBrowser(html.page, lazy, encoding, tags, pace, edits ? &tagEdits : nullptr);
-        if (lazy) {
-            pace.Restart();
-            ReadPlaces(html.page, true, encoding, tags, pace);
-        }
         for (FoundSource& f : tags) {
             const std::size_t at = html.ArticleAt(f.offset, f.text.size());
             if (at == HtmlPieces::kNoOffset) continue;

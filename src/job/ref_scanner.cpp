@@ -75,10 +75,10 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
         reading::ReadPlain(article, encoding, out, pace);
     }
     if (options.htmlRules) std::stable_sort(out.begin(), out.end(), ByOffset);
-    if (options.lazyImages) {
+    if (options.lazyImages && !options.htmlRules) {
         Sources places;
         pace.Restart();
-        reading::ReadPlaces(article, options.htmlRules, encoding, places, pace);
+        reading::ReadPlaces(article, encoding, places, pace);
         out = MergeByOffset(std::move(out), std::move(places));
     }
     return out;

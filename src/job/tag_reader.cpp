@@ -266,7 +266,7 @@ ValueSpan SpanOf(const HtmlAttribute& a, bool trimmed, std::string_view page) {
 // The sources of an <img> or a <source> in a <picture> as a browser's tokenizer read it.
 void AddBrowserTag(std::string_view page, const HtmlTag& tag, bool lazy, bool inPicture,
                    ArticleEncoding encoding, Sources& out, SourceEdits* edits) {
-    const TagKind kind = tag.name == "img" ? TagKind::Img : TagKind::Source;
+    const TagKind kind = tag.Is("img") ? TagKind::Img : TagKind::Source;
     ValueSpan src, lazySource;
     for (const HtmlAttribute& a : tag.attributes) {
         if (!a.hasValue) continue;
@@ -280,22 +280,6 @@ void AddBrowserTag(std::string_view page, const HtmlTag& tag, bool lazy, bool in
 }
 
 }  // namespace
-
-void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
-                       ScanPace& pace, SourceEdits* edits) {
-    HtmlTokenizer tokenizer(page, kBrowserAttributes);
-    HtmlTag tag;
-    bool inPicture = false;
-    while (pace.Passed(tokenizer.position()) && tokenizer.Next(tag)) {
-        if (tag.inert) continue;
-        if (tag.name == "picture") {
-            inPicture = !tag.closing;
-        } else if (!tag.closing &&
-                   (tag.name == "img" || (tag.name == "source" && lazy && inPicture))) {
-            AddBrowserTag(page, tag, lazy, inPicture, encoding, out, edits);
-        }
-    }
-}
 
 // "<" never occurs inside a two-byte character, so every "<" found begins a character.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
@@ -453,47 +437,39 @@ std::size_t StyleSheetEnd(std::string_view article, std::size_t from) {
     return article.size();
 }
 
-// The places as a browser's tokenizer reads the page (HTML rules).
-void ReadPlacesAsBrowser(std::string_view page, ArticleEncoding encoding, Sources& out,
-                         ScanPace& pace) {
-    HtmlTokenizer tokenizer(page, kBrowserAttributes);
-    NextTag nextImg(page, "<img"), nextClose(page, "</a");
-    HtmlTag tag;
-    while (pace.Passed(tokenizer.position()) && tokenizer.Next(tag)) {
-        if (tag.inert || tag.closing) continue;
-        if (const HtmlAttribute* style = tag.Find("style"); style && style->hasValue)
-            ReadStyleUrls(page, style->valueBegin, style->valueEnd, true, encoding, out);
-        if (tag.name == "style") ReadStyleUrls(page, tag.end, tag.contentEnd, true, encoding, out);
-        if (tag.name == "meta") {
-            const HtmlAttribute* content = tag.Find("content");
-            std::string property;
-            for (const HtmlAttribute& a : tag.attributes) {
-                if (a.name == "property" || a.name == "name") {
-                    property = LowerTrimmed(page.substr(a.valueBegin, a.valueEnd - a.valueBegin));
-                    break;
-                }
+// The places a tag read by a browser's tokenizer holds (HTML rules, lazy option).
+void AddBrowserPlaces(std::string_view page, const HtmlTag& tag, NextTag& nextImg,
+                      NextTag& nextClose, ArticleEncoding encoding, Sources& out) {
+    if (const HtmlAttribute* style = tag.Find("style"); style && style->hasValue)
+        ReadStyleUrls(page, style->valueBegin, style->valueEnd, true, encoding, out);
+    if (tag.Is("style")) ReadStyleUrls(page, tag.end, tag.contentEnd, true, encoding, out);
+    if (tag.Is("meta")) {
+        const HtmlAttribute* content = tag.Find("content");
+        std::string property;
+        for (const HtmlAttribute& a : tag.attributes) {
+            if (a.Is("property") || a.Is("name")) {
+                property = LowerTrimmed(page.substr(a.valueBegin, a.valueEnd - a.valueBegin));
+                break;
             }
-            if (content && content->hasValue &&
-                (property == "og:image" || property == "twitter:image"))
-                AddTrimmed(page, content->valueBegin, content->valueEnd, true, encoding, out);
         }
-        const HtmlAttribute* href = tag.name == "a" ? tag.Find("href") : nullptr;
-        if (href && href->hasValue &&
-            NamesAPicture(page.substr(href->valueBegin, href->valueEnd - href->valueBegin)) &&
-            nextImg.From(tag.end) < nextClose.From(tag.end))
-            AddTrimmed(page, href->valueBegin, href->valueEnd, true, encoding, out);
+        if (content && content->hasValue && (property == "og:image" || property == "twitter:image"))
+            AddTrimmed(page, content->valueBegin, content->valueEnd, true, encoding, out);
     }
+    const HtmlAttribute* href = tag.Is("a") ? tag.Find("href") : nullptr;
+    if (href && href->hasValue &&
+        NamesAPicture(page.substr(href->valueBegin, href->valueEnd - href->valueBegin)) &&
+        nextImg.From(tag.end) < nextClose.From(tag.end))
+        AddTrimmed(page, href->valueBegin, href->valueEnd, true, encoding, out);
 }
 
 }  // namespace
 
-void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding, Sources& out,
-                ScanPace& pace) {
+void ReadPlaces(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace) {
+    constexpr bool decode = false;  // the plain reading; HTML rules read places as a browser
     const std::size_t n = article.size();
     const std::size_t first = out.size();
     NextTag nextImg(article, "<img"), nextClose(article, "</a");
-    if (decode) ReadPlacesAsBrowser(article, encoding, out, pace);
-    for (std::size_t lt = decode ? n : NextLt(article, 0); lt < n && pace.Passed(lt);) {
+    for (std::size_t lt = NextLt(article, 0); lt < n && pace.Passed(lt);) {
         std::size_t i = lt + 1;
         const std::size_t nameStart = i;
         while (i < n && IsAsciiAlnum(article[i])) ++i;
@@ -522,6 +498,27 @@ void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding,
             end = close;
         }
         lt = NextLt(article, end);
+    }
+    std::stable_sort(
+        out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
+}
+
+void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
+                       ScanPace& pace, SourceEdits* edits) {
+    HtmlTokenizer tokenizer(page, kBrowserAttributes);
+    NextTag nextImg(page, "<img"), nextClose(page, "</a");
+    HtmlTag tag;
+    bool inPicture = false;
+    const std::size_t first = out.size();
+    while (pace.Passed(tokenizer.position()) && tokenizer.Next(tag)) {
+        if (tag.inert) continue;
+        if (lazy && !tag.closing) AddBrowserPlaces(page, tag, nextImg, nextClose, encoding, out);
+        if (tag.Is("picture")) {
+            inPicture = !tag.closing;
+        } else if (!tag.closing && (tag.Is("img") || (tag.Is("source") && lazy && inPicture))) {
+            AddBrowserTag(page, tag, lazy, inPicture, encoding, out, edits);
+        }
     }
     std::stable_sort(
         out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
