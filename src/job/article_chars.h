@@ -3,10 +3,12 @@
 // at which a long reading lets the window live.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/found_source.h"
 
@@ -93,6 +95,23 @@ inline bool IsPlainValueByte(char c) {
 // True when the address names a picture file by its extension (jpg, jpeg, png, gif, webp, bmp,
 // svg, avif; letter case ignored; query and fragment left out).
 bool NamesAPicture(std::string_view address);
+
+// Puts v[from..] in order (stably), in linear time when it is made of one or two runs already in
+// order, as readers' lists joined one after the other are.
+template <typename T, typename Less>
+void SortRuns(std::vector<T>& v, std::size_t from, Less less) {
+    const auto begin = v.begin() + static_cast<std::ptrdiff_t>(from);
+    const auto cut = std::is_sorted_until(begin, v.end(), less);
+    if (cut == v.end()) return;
+    if (std::is_sorted(cut, v.end(), less))
+        std::inplace_merge(begin, cut, v.end(), less);
+    else
+        std::stable_sort(begin, v.end(), less);
+}
+
+inline bool ByOffset(const FoundSource& a, const FoundSource& b) {
+    return a.offset < b.offset;
+}
 
 // The first "<" at or after from; the size of s when there is none.
 std::size_t NextLt(std::string_view s, std::size_t from);

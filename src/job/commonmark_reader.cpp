@@ -417,11 +417,9 @@ class Reader {
                     FoundDecoded(s_, d.begin, d.end, enc_, ReferenceSyntax::Markdown));
         }
         auto byStart = [](const auto& a, const auto& b) { return a.first < b.first; };
-        std::stable_sort(out_.html.begin(), out_.html.end(), byStart);
-        std::stable_sort(out_.code.begin(), out_.code.end(), byStart);
-        std::stable_sort(
-            out_.destinations.begin(), out_.destinations.end(),
-            [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
+        SortRuns(out_.html, 0, byStart);
+        SortRuns(out_.code, 0, byStart);
+        SortRuns(out_.destinations, 0, ByOffset);
         return std::move(out_);
     }
 

@@ -205,12 +205,15 @@ void ReadMarkdown(std::string_view article, ArticleEncoding encoding, bool lazy,
     found.insert(found.end(), std::make_move_iterator(images.destinations.begin()),
                  std::make_move_iterator(images.destinations.end()));
 
-    Ranges skipped = images.code;
-    skipped.insert(skipped.end(), images.html.begin(), images.html.end());
+    // Each list is in article order: joined, they are put in order by merging.
+    Ranges skipped;
     if (body > 0) skipped.emplace_back(0, body);
-    std::sort(skipped.begin(), skipped.end());
+    skipped.insert(skipped.end(), images.code.begin(), images.code.end());
+    skipped.insert(skipped.end(), images.html.begin(), images.html.end());
+    SortRuns(skipped, 0, [](const auto& a, const auto& b) { return a < b; });
     pace.Restart();
     ShortcodeReader(article, encoding).Read(skipped, found, pace);
+    SortRuns(found, 0, ByOffset);
 
     // The raw HTML read as a browser reads it, its sources put back where they stand.
     if (!images.html.empty()) {
@@ -232,9 +235,7 @@ void ReadMarkdown(std::string_view article, ArticleEncoding encoding, bool lazy,
             edits->push_back(std::move(e));
         }
     }
-    std::stable_sort(found.begin(), found.end(), [](const FoundSource& a, const FoundSource& b) {
-        return a.offset < b.offset;
-    });
+    SortRuns(found, 0, ByOffset);
     out.insert(out.end(), std::make_move_iterator(found.begin()),
                std::make_move_iterator(found.end()));
 }

@@ -11,11 +11,8 @@
 namespace zembrat::job {
 namespace {
 
+using reading::ByOffset;
 using reading::ScanPace;
-
-bool ByOffset(const FoundSource& a, const FoundSource& b) {
-    return a.offset < b.offset;
-}
 
 // Two lists each in article order made one, a source found by both kept once.
 Sources MergeByOffset(Sources a, Sources b) {
@@ -69,12 +66,12 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
         PlainAndLazy(article, encoding, out, tags, pace, edits);
         // A srcset read up to a closing quote past its tag's end leaves later tags' values
         // before its own.
-        std::stable_sort(tags.begin(), tags.end(), ByOffset);
+        reading::SortRuns(tags, 0, ByOffset);
         out = MergeByOffset(std::move(out), std::move(tags));
     } else {
         reading::ReadPlain(article, encoding, out, pace);
     }
-    if (options.htmlRules) std::stable_sort(out.begin(), out.end(), ByOffset);
+    if (options.htmlRules) reading::SortRuns(out, 0, ByOffset);
     if (options.lazyImages && !options.htmlRules) {
         Sources places;
         pace.Restart();

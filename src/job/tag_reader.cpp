@@ -499,9 +499,7 @@ void ReadPlaces(std::string_view article, ArticleEncoding encoding, Sources& out
         }
         lt = NextLt(article, end);
     }
-    std::stable_sort(
-        out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
+    SortRuns(out, first, ByOffset);
 }
 
 void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
@@ -520,9 +518,7 @@ void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encodin
             AddBrowserTag(page, tag, lazy, inPicture, encoding, out, edits);
         }
     }
-    std::stable_sort(
-        out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
+    SortRuns(out, first, ByOffset);
 }
 
 }  // namespace zembrat::job::reading
