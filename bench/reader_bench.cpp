@@ -12,6 +12,7 @@
 #include <string>
 
 #include "job/ref_scanner.h"
+#include "throughput_reporter.h"
 
 namespace {
 
@@ -56,20 +57,6 @@ void Read(benchmark::State& state, const std::string& name, const ExtensionOptio
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * article.size()));
 }
 
-class ThroughputReporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> bytesPerSecond;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && !run.error_occurred)
-                bytesPerSecond[run.benchmark_name()] = it->second.value;
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,19 +74,15 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMillisecond);
         }
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ThroughputReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    const auto rates = zembrat::bench::RunBenchmarks(argc, argv);
+    if (!rates) return 1;
 
     const double mb = 1024.0 * 1024.0;
     std::printf("\n%-28s %12s %14s\n", "article/reading", "MB/s", "cost vs plain");
-    for (const auto& [name, rate] : reporter.bytesPerSecond) {
+    for (const auto& [name, rate] : *rates) {
         const std::string article = name.substr(0, name.find('/'));
-        const auto plain = reporter.bytesPerSecond.find(article + "/plain");
-        const double cost =
-            plain != reporter.bytesPerSecond.end() && rate > 0 ? plain->second / rate : 0;
+        const auto plain = rates->find(article + "/plain");
+        const double cost = plain != rates->end() && rate > 0 ? plain->second / rate : 0;
         std::printf("%-28s %12.1f %13.2fx\n", name.c_str(), rate / mb, cost);
     }
     return 0;

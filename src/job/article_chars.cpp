@@ -15,26 +15,6 @@
 namespace zembrat::job::reading {
 namespace {
 
-std::string Utf8Of(char32_t cp) {
-    std::string utf8;
-    if (cp < 0x80) {
-        utf8 += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        utf8 += static_cast<char>(0xC0 | (cp >> 6));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        utf8 += static_cast<char>(0xE0 | (cp >> 12));
-        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        utf8 += static_cast<char>(0xF0 | (cp >> 18));
-        utf8 += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return utf8;
-}
-
 std::string PercentEncoded(std::string_view bytes) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -103,6 +83,26 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+std::string Utf8Of(char32_t cp) {
+    std::string utf8;
+    if (cp < 0x80) {
+        utf8 += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        utf8 += static_cast<char>(0xC0 | (cp >> 6));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        utf8 += static_cast<char>(0xE0 | (cp >> 12));
+        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        utf8 += static_cast<char>(0xF0 | (cp >> 18));
+        utf8 += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return utf8;
+}
 
 std::optional<CharacterReference> ReadCharacterReference(std::string_view s, std::size_t i,
                                                          ReferenceSyntax syntax) {

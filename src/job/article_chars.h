@@ -58,6 +58,9 @@ inline std::size_t Step(std::string_view s, std::size_t i, ArticleEncoding encod
 // True when a character starts at i, for a byte s[i] below 0x80.
 bool StartsCharacter(std::string_view s, std::size_t i, ArticleEncoding encoding);
 
+// A code point as UTF-8.
+std::string Utf8Of(char32_t cp);
+
 // How character references are read: as a browser reads them in an attribute value (named
 // references from the whole HTML table, the legacy ones without ";" too unless "=" or a letter
 // or digit follows; numeric ones with or without ";", their code points replaced as HTML says),

@@ -44,24 +44,6 @@ locale_t Utf8Locale() {
     return locale;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The code point of the UTF-8 sequence at s[i] and its length; a byte that begins none stands
 // for itself.
 std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view s, std::size_t i) {
@@ -103,10 +85,10 @@ std::string NormalizedLabel(std::string_view label, ArticleEncoding encoding) {
             if (cp == 0xDF || cp == 0x1E9E) {
                 key += "ss";
             } else if (const locale_t locale = Utf8Locale(); locale && cp > 0x7F) {
-                AppendUtf8(key, static_cast<char32_t>(towlower_l(
-                                    towupper_l(static_cast<wint_t>(cp), locale), locale)));
+                key += Utf8Of(static_cast<char32_t>(
+                    towlower_l(towupper_l(static_cast<wint_t>(cp), locale), locale)));
             } else {
-                AppendUtf8(key, cp);
+                key += Utf8Of(cp);
             }
         }
     }
