@@ -3,7 +3,8 @@
 // "<reading> <length>" followed by that many bytes, where reading is "markdown" (a Markdown
 // article under the Markdown option) or "html" (a page under HTML rules); prints for each one
 // line: the addresses fetched for its sources (decoded, as the run asks for them), each written
-// as hex, separated by spaces. The documents are read as UTF-8 articles.
+// as hex, separated by spaces. The documents are read as UTF-8 articles, except under the reading
+// "markdown-gbk", a Markdown article in GBK.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -21,10 +22,12 @@ int main() {
         std::string document(length, '\0');
         std::cin.read(document.data(), static_cast<std::streamsize>(length));
         ExtensionOptions options;
-        options.markdown = reading == "markdown";
+        options.markdown = reading.starts_with("markdown");
         options.htmlRules = reading == "html";
+        const ArticleEncoding encoding =
+            reading == "markdown-gbk" ? ArticleEncoding::Gbk : ArticleEncoding::Utf8;
         std::string line;
-        for (const FoundSource& f : ScanSources(document, options, ArticleEncoding::Utf8, true)) {
+        for (const FoundSource& f : ScanSources(document, options, encoding, true)) {
             if (!line.empty()) line += ' ';
             for (const char c : f.Fetched()) {
                 line += kHex[static_cast<unsigned char>(c) >> 4];
