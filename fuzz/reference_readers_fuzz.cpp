@@ -86,7 +86,7 @@ void CheckBrowserRules(std::string_view article, job::ArticleEncoding encoding) 
         FUZZ_CHECK(
             job::ScanSources("<textarea>" + std::string(article), html, encoding, false).empty());
     if (lower.find("-->") == std::string::npos && lower.find("--!>") == std::string::npos)
-        FUZZ_CHECK(job::ScanSources("<!--" + std::string(article), html, encoding, false).empty());
+        FUZZ_CHECK(job::ScanSources("<!-- " + std::string(article), html, encoding, false).empty());
 }
 
 // CommonMark shows nothing of an indented code block: the article with every line indented by
