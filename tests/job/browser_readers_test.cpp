@@ -186,6 +186,24 @@ TEST(CommonMarkReading, KeepsTheOtherMarkdownReaders) {
              lazy, true);
 }
 
+TEST(CommonMarkReading, LazyImagesOfRawHtmlAreShownWhereTheyStand) {
+    // Raw HTML in a block quote: its lines are read together without their "> ", and what is
+    // found and written goes back to where it stands in the article.
+    ExtensionOptions lazy = Markdown();
+    lazy.lazyImages = true;
+    const std::string article = "> text\n> <img src=\"data:,\"\n>   data-src=\"/real.png\">\n";
+    SourceEdits edits;
+    const std::vector<FoundSource> found =
+        ScanSources(article, lazy, ArticleEncoding::Utf8, true, nullptr, &edits);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].offset, article.find("data:,"));
+    EXPECT_EQ(found[1].offset, article.find("/real.png"));
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0].offset, article.find("data:,"));
+    EXPECT_EQ(edits[0].length, 6u);
+    EXPECT_EQ(edits[0].text, "/real.png");
+}
+
 TEST(TokenizerReading, TextABrowserNeverReadsAsATagHoldsNoImage) {
     const std::string img = "<img src=http://a.example/x.png>";
     const std::vector<std::pair<const char*, std::string>> hidden{
