@@ -505,7 +505,7 @@ def main() -> int:
                if any("\u4e00" <= c <= "\u9fff" for c in text)]
     ours = probe(probe_exe, [("markdown-gbk", text) for _, text in chinese], "gb18030")
     for (k, text), found in zip(chinese, ours):
-        name, _, theirs, _, _, _ = md_rows[k]
+        name, _, _, theirs, _, _ = md_rows[k]
         md_rows.append((name + " in GBK", found == theirs, found, theirs, text, ""))
 
     pages = html_documents()
