@@ -12,6 +12,7 @@
 #include "automation/regex_object.h"
 #include "job/ref_scanner.h"
 #include "text/codec.h"
+#include "throughput_reporter.h"
 
 namespace {
 
@@ -151,51 +152,29 @@ BENCHMARK(ScannerLazyUnderHtmlRules)->Unit(benchmark::kMillisecond);
 BENCHMARK(CodecDecodeWholeText)->Unit(benchmark::kMillisecond);
 BENCHMARK(ImageTagsThroughPatternMatcher)->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps each benchmark's throughput for the summary.
-class ThroughputReporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> bytesPerSecond;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && !run.error_occurred) {
-                bytesPerSecond[run.benchmark_name()] = it->second.value;
-            }
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ThroughputReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    const auto rates = zembrat::bench::RunBenchmarks(argc, argv);
+    if (!rates) return 1;
 
     const double mb = 1024.0 * 1024.0;
     std::printf("\nArticle: %.1f MB, %d image tags\n", Article().size() / mb, kTags);
-    for (const auto& [name, rate] : reporter.bytesPerSecond) {
+    for (const auto& [name, rate] : *rates) {
         std::printf("%-34s %10.1f MB/s\n", name.c_str(), rate / mb);
     }
-    const auto scan = reporter.bytesPerSecond.find("PlainScanForImgTag");
-    const auto tags = reporter.bytesPerSecond.find("ImageTagsThroughPatternMatcher");
-    if (scan != reporter.bytesPerSecond.end() && tags != reporter.bytesPerSecond.end() &&
-        tags->second > 0) {
+    const auto scan = rates->find("PlainScanForImgTag");
+    const auto tags = rates->find("ImageTagsThroughPatternMatcher");
+    if (scan != rates->end() && tags != rates->end() && tags->second > 0) {
         std::printf("Plain scan / PatternMatcher: %.1f times as fast\n",
                     scan->second / tags->second);
     }
     // Cost ratios (time of the first over time of the second); the lazy and responsive rules
     // may cost at most twice the image-tag rule.
-    auto ratio = [&reporter](const char* slower, const char* faster) {
-        const auto a = reporter.bytesPerSecond.find(slower);
-        const auto b = reporter.bytesPerSecond.find(faster);
-        if (a == reporter.bytesPerSecond.end() || b == reporter.bytesPerSecond.end() ||
-            a->second <= 0)
-            return;
+    auto ratio = [&rates](const char* slower, const char* faster) {
+        const auto a = rates->find(slower);
+        const auto b = rates->find(faster);
+        if (a == rates->end() || b == rates->end() || a->second <= 0) return;
         const double cost = b->second / a->second;
         std::printf("%s / %s: %.2fx the cost%s\n", slower, faster, cost,
                     cost <= 2.0 ? "" : "  (over the 2x budget)");

@@ -24,12 +24,15 @@ install_deps() {
         $sudo apt-get update
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
     fi
-    # The publish tests' loopback S3 server: node packages pinned by its lock file.
-    local s3=tests/support/s3
-    if [[ ! -d "$s3/node_modules" || "$s3/package-lock.json" -nt "$s3/node_modules" ]]; then
-        (cd "$s3" && npm ci --no-audit --no-fund)
-        touch "$s3/node_modules"
-    fi
+    # Node packages pinned by their lock files: the publish tests' loopback S3 server, and the
+    # CommonMark 0.30 examples the reader oracle test runs cmark over.
+    local dir
+    for dir in tests/support/s3 tests/support/commonmark; do
+        if [[ ! -d "$dir/node_modules" || "$dir/package-lock.json" -nt "$dir/node_modules" ]]; then
+            (cd "$dir" && npm ci --no-audit --no-fund)
+            touch "$dir/node_modules"
+        fi
+    done
 }
 
 case "${1:-}" in

@@ -227,15 +227,18 @@ int DryRun(const job::RunInputs& inputs) {
             ++unreadable;
             continue;
         }
+        // Addresses are printed in the article's own encoding.
+        const bool utf8 = job::DetectArticleEncoding(article) == job::ArticleEncoding::Utf8;
+        const auto shown = [utf8](const std::string& s) { return utf8 ? s : text::Utf8FromGbk(s); };
         for (const job::RefVerdict& v :
              decider.Decide(article, job::IsMarkdownName(text::FileName(path)), quiet)) {
             if (v.decision == job::RefDecision::Download) {
                 ++downloads;
-                std::printf("  download  %s\n", text::Utf8FromGbk(v.address).c_str());
+                std::printf("  download  %s\n", shown(v.address).c_str());
             } else {
                 ++dropped;
                 std::printf("  dropped   %s: %s\n", text::Utf8FromGbk(job::DecisionText(v)).c_str(),
-                            text::Utf8FromGbk(v.sourceValue).c_str());
+                            shown(v.sourceValue).c_str());
             }
         }
     }

@@ -1,7 +1,9 @@
 #include "job/article_chars.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -13,9 +15,77 @@
 namespace zembrat::job::reading {
 namespace {
 
+std::string PercentEncoded(std::string_view bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += '%';
+        out += kHex[b >> 4];
+        out += kHex[b & 0x0F];
+    }
+    return out;
+}
+
+// A decoded character as the fetched address holds it (see FetchedForm).
 std::string EncodeCodePoint(char32_t cp, ArticleEncoding encoding) {
+    if (cp < 0x80) return std::string(1, static_cast<char>(cp));
+    const std::string utf8 = Utf8Of(cp);
+    if (encoding == ArticleEncoding::Utf8) return PercentEncoded(utf8);
+    std::string gbk = text::GbkFromUtf8(utf8);
+    if (gbk.empty() || gbk == "?" || text::Utf8FromGbk(gbk) != utf8) return PercentEncoded(utf8);
+    return gbk;
+}
+
+struct NamedReference {
+    std::string_view name;  // after "&", with its ";" when it has one
+    char32_t first, second;
+};
+
+constexpr NamedReference kNamedReferences[] = {
+#include "job/named_references.inc"
+};
+constexpr std::size_t kLongestName = 32;
+
+// The longest name of the table that stands at s[i..]; nullptr when none does.
+const NamedReference* LongestNamedReference(std::string_view s, std::size_t i) {
+    std::size_t length = 0;
+    while (length < kLongestName && i + length < s.size() && IsAsciiAlnum(s[i + length])) ++length;
+    const std::size_t withSemicolon = length + (i + length < s.size() && s[i + length] == ';');
+    const auto begin = std::begin(kNamedReferences), end = std::end(kNamedReferences);
+    for (std::size_t n = withSemicolon; n > 0; --n) {
+        const std::string_view name = s.substr(i, n);
+        const auto at = std::lower_bound(
+            begin, end, name,
+            [](const NamedReference& r, std::string_view v) { return r.name < v; });
+        if (at != end && at->name == name) return &*at;
+    }
+    return nullptr;
+}
+
+// The code point a numeric reference stands for, as HTML replaces it: none, a surrogate or
+// beyond Unicode is U+FFFD, the C1 controls are the Windows-1252 characters they were typed
+// as.
+char32_t HtmlNumericReplacement(std::uint64_t cp) {
+    static constexpr char16_t kC1[32] = {
+        0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    if (cp >= 0x80 && cp <= 0x9F) return kC1[cp - 0x80];
+    return static_cast<char32_t>(cp);
+}
+
+int HexValue(char c) {
+    if (IsAsciiDigit(c)) return c - '0';
+    const char l = LowerAscii(c);
+    return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
+}
+
+}  // namespace
+
+std::string Utf8Of(char32_t cp) {
     std::string utf8;
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
     if (cp < 0x80) {
         utf8 += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -31,43 +101,46 @@ std::string EncodeCodePoint(char32_t cp, ArticleEncoding encoding) {
         utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         utf8 += static_cast<char>(0x80 | (cp & 0x3F));
     }
-    return encoding == ArticleEncoding::Utf8 || cp < 0x80 ? utf8 : text::GbkFromUtf8(utf8);
+    return utf8;
 }
 
-// The character reference at s[i] ("&...;"), decoded the way HTML and Markdown read them in
-// attribute values and link destinations, and its length; nothing when it is none.
-std::optional<std::pair<std::string, std::size_t>> CharacterReference(std::string_view s,
-                                                                      std::size_t i,
-                                                                      ArticleEncoding encoding) {
-    const std::size_t semi = s.find(';', i + 1);
-    if (semi == std::string_view::npos || semi - i > 10) return std::nullopt;
-    const std::string_view name = s.substr(i + 1, semi - i - 1);
-    if (name.size() >= 2 && name[0] == '#') {
-        const bool hex = name[1] == 'x' || name[1] == 'X';
-        const std::string_view digits = name.substr(hex ? 2 : 1);
-        if (digits.empty()) return std::nullopt;
-        char32_t cp = 0;
-        for (const char c : digits) {
-            int d;
-            if (IsAsciiDigit(c))
-                d = c - '0';
-            else if (hex && LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f')
-                d = LowerAscii(c) - 'a' + 10;
-            else
-                return std::nullopt;
-            cp = cp * (hex ? 16 : 10) + static_cast<char32_t>(d);
+std::optional<CharacterReference> ReadCharacterReference(std::string_view s, std::size_t i,
+                                                         ReferenceSyntax syntax) {
+    const bool markdown = syntax == ReferenceSyntax::Markdown;
+    std::size_t k = i + 1;
+    if (k < s.size() && s[k] == '#') {
+        ++k;
+        const bool hex = k < s.size() && (s[k] == 'x' || s[k] == 'X');
+        if (hex) ++k;
+        const std::size_t digits = k;
+        std::uint64_t cp = 0;
+        for (; k < s.size(); ++k) {
+            const int d = hex ? HexValue(s[k]) : (IsAsciiDigit(s[k]) ? s[k] - '0' : -1);
+            if (d < 0) break;
+            cp = std::min<std::uint64_t>(cp * (hex ? 16 : 10) + static_cast<unsigned>(d), 0x110000);
         }
-        return std::pair{EncodeCodePoint(cp, encoding), semi - i + 1};
+        if (k == digits) return std::nullopt;
+        const bool semicolon = k < s.size() && s[k] == ';';
+        if (markdown) {
+            if (!semicolon || k - digits > (hex ? 6u : 7u)) return std::nullopt;
+            const char32_t c = cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)
+                                   ? 0xFFFD
+                                   : static_cast<char32_t>(cp);
+            return CharacterReference{c, 0, k + 1 - i};
+        }
+        return CharacterReference{HtmlNumericReplacement(cp), 0, k + semicolon - i};
     }
-    static const std::array<std::pair<std::string_view, char>, 5> named{
-        {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}}};
-    for (const auto& [n, c] : named) {
-        if (name == n) return std::pair{std::string(1, c), semi - i + 1};
+    const NamedReference* named = LongestNamedReference(s, k);
+    if (!named) return std::nullopt;
+    const bool semicolon = named->name.back() == ';';
+    if (markdown && !semicolon) return std::nullopt;
+    if (!semicolon) {
+        // In an attribute value a legacy name followed by "=" or a letter or digit stays text.
+        const std::size_t after = k + named->name.size();
+        if (after < s.size() && (s[after] == '=' || IsAsciiAlnum(s[after]))) return std::nullopt;
     }
-    return std::nullopt;
+    return CharacterReference{named->first, named->second, 1 + named->name.size()};
 }
-
-}  // namespace
 
 bool HasNoCase(std::string_view s, std::size_t i, std::string_view word) {
     if (i + word.size() > s.size()) return false;
@@ -91,15 +164,17 @@ bool StartsCharacter(std::string_view s, std::size_t i, ArticleEncoding encoding
     return k == i;
 }
 
-std::string FetchedForm(std::string_view value, ArticleEncoding encoding, bool backslashEscapes) {
+std::string FetchedForm(std::string_view value, ArticleEncoding encoding, ReferenceSyntax syntax) {
+    const bool backslashEscapes = syntax == ReferenceSyntax::Markdown;
     std::string out;
     out.reserve(value.size());
     for (std::size_t i = 0; i < value.size();) {
         const char c = value[i];
         if (c == '&') {
-            if (auto ref = CharacterReference(value, i, encoding)) {
-                out += ref->first;
-                i += ref->second;
+            if (const auto ref = ReadCharacterReference(value, i, syntax)) {
+                out += EncodeCodePoint(ref->first, encoding);
+                if (ref->second) out += EncodeCodePoint(ref->second, encoding);
+                i += ref->length;
                 continue;
             }
         } else if (c == '\\' && backslashEscapes && i + 1 < value.size() &&
@@ -127,11 +202,25 @@ FoundSource Found(std::string_view article, std::size_t begin, std::size_t end) 
 }
 
 FoundSource FoundDecoded(std::string_view article, std::size_t begin, std::size_t end,
-                         ArticleEncoding encoding, bool backslashEscapes) {
+                         ArticleEncoding encoding, ReferenceSyntax syntax) {
     FoundSource found = Found(article, begin, end);
-    std::string fetched = FetchedForm(found.text, encoding, backslashEscapes);
+    std::string fetched = FetchedForm(found.text, encoding, syntax);
     if (fetched != found.text) found.address = std::move(fetched);
     return found;
+}
+
+bool NamesAPicture(std::string_view address) {
+    static const std::array<std::string_view, 8> extensions{"jpg",  "jpeg", "png", "gif",
+                                                            "webp", "bmp",  "svg", "avif"};
+    address = address.substr(0, address.find_first_of("?#"));
+    while (!address.empty() && IsHtmlSpace(address.front())) address.remove_prefix(1);
+    while (!address.empty() && IsHtmlSpace(address.back())) address.remove_suffix(1);
+    std::string lower(address);
+    for (char& c : lower) c = LowerAscii(c);
+    const std::size_t dot = lower.rfind('.');
+    if (dot == std::string::npos || lower.find('/', dot) != std::string::npos) return false;
+    return std::find(extensions.begin(), extensions.end(),
+                     std::string_view(lower).substr(dot + 1)) != extensions.end();
 }
 
 std::size_t NextLt(std::string_view s, std::size_t from) {

@@ -3,9 +3,12 @@
 // at which a long reading lets the window live.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/found_source.h"
 
@@ -55,20 +58,62 @@ inline std::size_t Step(std::string_view s, std::size_t i, ArticleEncoding encod
 // True when a character starts at i, for a byte s[i] below 0x80.
 bool StartsCharacter(std::string_view s, std::size_t i, ArticleEncoding encoding);
 
+// A code point as UTF-8.
+std::string Utf8Of(char32_t cp);
+
+// How character references are read: as a browser reads them in an attribute value (named
+// references from the whole HTML table, the legacy ones without ";" too unless "=" or a letter
+// or digit follows; numeric ones with or without ";", their code points replaced as HTML says),
+// or as CommonMark reads them (a name of the table or a number of at most 7 decimal or 6 hex
+// digits, always closed by ";"; backslash escapes of ASCII punctuation as well).
+enum class ReferenceSyntax { Html, Markdown };
+
+// The character reference at s[i] ("&"): the one or two code points it stands for and its
+// length; nothing when none begins there.
+struct CharacterReference {
+    char32_t first = 0, second = 0;
+    std::size_t length = 0;
+};
+std::optional<CharacterReference> ReadCharacterReference(std::string_view s, std::size_t i,
+                                                         ReferenceSyntax syntax);
+
 // What a browser fetches for a value: character references decoded (and backslash escapes,
 // for Markdown), tabs and line breaks dropped, spaces written as %20; characters written in
-// the article's encoding.
-std::string FetchedForm(std::string_view value, ArticleEncoding encoding, bool backslashEscapes);
+// the article's encoding, except that a character a reference decodes to is written
+// percent-encoded as UTF-8 in a UTF-8 article (as its own non-ASCII bytes are asked for) and in
+// a GBK article when GBK has no such character.
+std::string FetchedForm(std::string_view value, ArticleEncoding encoding, ReferenceSyntax syntax);
 
 // The piece article[begin, end) as a source fetched as written.
 FoundSource Found(std::string_view article, std::size_t begin, std::size_t end);
 // The same, fetched as FetchedForm reads it.
 FoundSource FoundDecoded(std::string_view article, std::size_t begin, std::size_t end,
-                         ArticleEncoding encoding, bool backslashEscapes);
+                         ArticleEncoding encoding, ReferenceSyntax syntax);
 
 // A byte the image-tag pattern's value takes: none of the quotes, "<", ">" and space.
 inline bool IsPlainValueByte(char c) {
     return c != '"' && c != '\'' && c != '<' && c != '>' && c != ' ';
+}
+
+// True when the address names a picture file by its extension (jpg, jpeg, png, gif, webp, bmp,
+// svg, avif; letter case ignored; query and fragment left out).
+bool NamesAPicture(std::string_view address);
+
+// Puts v[from..] in order (stably), in linear time when it is made of one or two runs already in
+// order, as readers' lists joined one after the other are.
+template <typename T, typename Less>
+void SortRuns(std::vector<T>& v, std::size_t from, Less less) {
+    const auto begin = v.begin() + static_cast<std::ptrdiff_t>(from);
+    const auto cut = std::is_sorted_until(begin, v.end(), less);
+    if (cut == v.end()) return;
+    if (std::is_sorted(cut, v.end(), less))
+        std::inplace_merge(begin, cut, v.end(), less);
+    else
+        std::stable_sort(begin, v.end(), less);
+}
+
+inline bool ByOffset(const FoundSource& a, const FoundSource& b) {
+    return a.offset < b.offset;
 }
 
 // The first "<" at or after from; the size of s when there is none.

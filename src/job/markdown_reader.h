@@ -10,8 +10,12 @@ namespace zembrat::job::reading {
 
 class ScanPace;
 
-// The sources of the article's Markdown images, in article order, at the pace's points.
-void ReadMarkdown(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace);
+// The sources of a Markdown article, in article order, at the pace's points: its images read as
+// CommonMark reads them (job/commonmark_reader.h), the fields of its front matter, Hugo's and
+// Hexo's image shortcodes outside code, and the images of its raw HTML read as a browser reads
+// them (the lazy attributes and places too under lazy; edits as ReadTagsAsBrowser gives them).
+void ReadMarkdown(std::string_view article, ArticleEncoding encoding, bool lazy, Sources& out,
+                  ScanPace& pace, SourceEdits* edits);
 
 }  // namespace zembrat::job::reading
 

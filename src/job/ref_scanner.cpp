@@ -11,11 +11,8 @@
 namespace zembrat::job {
 namespace {
 
+using reading::ByOffset;
 using reading::ScanPace;
-
-bool ByOffset(const FoundSource& a, const FoundSource& b) {
-    return a.offset < b.offset;
-}
 
 // Two lists each in article order made one, a source found by both kept once.
 Sources MergeByOffset(Sources a, Sources b) {
@@ -58,6 +55,10 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
                                      platform::EventPoints* events, SourceEdits* edits) {
     ScanPace pace(events);
     Sources out;
+    if (options.markdown && markdownArticle) {
+        reading::ReadMarkdown(article, encoding, options.lazyImages, out, pace, edits);
+        return out;
+    }
     if (options.htmlRules) {
         reading::ReadTags(article, true, options.lazyImages, encoding, out, pace, edits);
     } else if (options.lazyImages) {
@@ -65,23 +66,17 @@ std::vector<FoundSource> ScanSources(std::string_view article, const ExtensionOp
         PlainAndLazy(article, encoding, out, tags, pace, edits);
         // A srcset read up to a closing quote past its tag's end leaves later tags' values
         // before its own.
-        std::stable_sort(tags.begin(), tags.end(), ByOffset);
+        reading::SortRuns(tags, 0, ByOffset);
         out = MergeByOffset(std::move(out), std::move(tags));
     } else {
         reading::ReadPlain(article, encoding, out, pace);
     }
-    if (options.htmlRules) std::stable_sort(out.begin(), out.end(), ByOffset);
-    if (options.lazyImages) {
+    if (options.htmlRules) reading::SortRuns(out, 0, ByOffset);
+    if (options.lazyImages && !options.htmlRules) {
         Sources places;
         pace.Restart();
-        reading::ReadPlaces(article, options.htmlRules, encoding, places, pace);
+        reading::ReadPlaces(article, encoding, places, pace);
         out = MergeByOffset(std::move(out), std::move(places));
-    }
-    if (options.markdown && markdownArticle) {
-        Sources markdown;
-        pace.Restart();
-        reading::ReadMarkdown(article, encoding, markdown, pace);
-        out = MergeByOffset(std::move(out), std::move(markdown));
     }
     return out;
 }

@@ -28,28 +28,31 @@
 //   <meta property="og:image"> and <meta name="twitter:image">, and the href of an <a> whose
 //   address ends in a picture extension (jpg, jpeg, png, gif, webp, bmp, svg, avif) when an
 //   <img> begins before the next </a>. These tags are read as a browser reads them.
-// - HTML rules read every tag as a browser does: any white space (space, tab, line feed,
-//   carriage return, form feed) after the tag name, between attributes and around "=",
-//   attribute names in any letter case and matched whole (data-src is not src), quoted values
-//   read whole up to the matching quote, spaces and ">" included, unquoted values up to white
-//   space or ">". The source text is the value without leading and trailing white space; the
-//   address fetched has its character references decoded (&amp; is fetched as &) and inner
-//   spaces written as %20, as a browser asks for it. Under these rules the src values also come
-//   from this reading (the plain rule is not used), and only the first of two attributes of the
-//   same name counts, as in a browser.
-// - Markdown articles: ![alt](url), ![alt](url "title") (or 'title', (title)), ![alt](<url>),
-//   and ![alt][id] / ![alt][] with the definition "[id]: url" (labels compared without regard
-//   to ASCII letter case and runs of white space; the first definition of a label counts; only
-//   definitions an image uses are sources). Backslash escapes and character references are
-//   decoded in the fetched address, as a Markdown renderer does. Raw <img> tags in the article
-//   are read under the other options as in any article. Also read: the cover:, image: and
+// - HTML rules read every tag as a browser's tokenizer does (job/html_tokenizer.h): white space
+//   (space, tab, line feed, carriage return, form feed) or "/" after the tag name, between
+//   attributes and around "=", attribute names in any letter case and matched whole (data-src is
+//   not src), quoted values read whole up to the matching quote, unquoted values up to white space
+//   or ">", the first of two attributes of the same name. No tag is read in comments, bogus
+//   comments, CDATA, the text of raw text and RCDATA elements, template content, SVG or MathML
+//   content, another tag's quoted value, or a tag the article's end cuts off; <image> is <img>.
+//   The source text is the value without leading and trailing white space; the address fetched
+//   has its character references decoded as a browser decodes them in an attribute (HTML's whole
+//   named table, job/named_references.inc), inner spaces written as %20, tabs and line breaks
+//   dropped. Under these rules the src values also come from this reading (the plain rule is not
+//   used). The places the lazy option reads are found by the same reading.
+// - Markdown articles (the option on and a Markdown name) are read as CommonMark 0.30 reads them
+//   (job/commonmark_reader.h) instead of by the rules above: the destinations of images in the
+//   inline, full, collapsed and shortcut reference forms (a reference image's at its
+//   definition, once), and a link's destination around an image when it names a picture, decoded
+//   as CommonMark decodes them (backslash escapes, entity and numeric references); the raw HTML
+//   CommonMark passes through (never code) read by HTML rules (with the lazy attributes and
+//   places under that option). Also read, outside code and HTML: the cover:, image: and
 //   thumbnail: fields of a YAML ("---") or TOML ("+++") front matter at the very top, Hugo's
 //   {{< figure src="..." >}} (and {{% figure %}}), and Hexo's {% img [class] url [w h] [title] %}
-//   (the url is the first word that begins with "/" or holds "://"). Nothing of these is read
-//   inside fenced code blocks (a line of three or more ` or ~, closed by a line of the same
-//   character at least as long, or the article's end) or code spans (a run of backticks up to
-//   the next run of the same length, not past a blank line). A destination holds at most 32 levels
-//   of parentheses, and a title in parentheses no "(" (as in Markdown renderers).
+//   (the url is the first word that begins with "/" or holds "://").
+// - A character a reference decodes to is written percent-encoded as UTF-8 in the fetched
+//   address of a UTF-8 article (as the article's own non-ASCII bytes are asked for), and in GBK in
+//   a GBK article's.
 //
 // Positions step over characters as units: in a GBK article no match starts on the second
 // byte of a two-byte character (the image-tag pattern sees the same characters); in a UTF-8
@@ -78,11 +81,12 @@ namespace zembrat::job {
 
 // The sources under the options, sorted by offset, duplicates included; with default options
 // exactly PlainSources (plain_reader.h). markdownArticle says the article's name is a Markdown one
-// (IsMarkdownName, markdown_reader.h); Markdown is read only when options.markdown is set as well.
-// Without HTML rules the result holds every source of PlainSources (same offset, same text): lazy
-// images and Markdown only add. HTML rules replace the plain rule, so they can leave out what it
-// finds ("src=" inside data-src, a value after "src=" glued to a byte-order mark or another
-// character, a match running over several tags) and find what it misses.
+// (IsMarkdownName, markdown_reader.h); Markdown is read only when options.markdown is set as well,
+// and then replaces the other readings. Otherwise, without HTML rules the result holds every source
+// of PlainSources (same offset, same text): lazy images only add. HTML rules replace the plain
+// rule, so they can leave out what it finds ("src=" inside data-src, a value after "src=" glued to
+// a byte-order mark or another character, a match running over several tags) and find what it
+// misses.
 //
 // The reading takes time linear in the article. With events, it lets the window live every
 // 64 KiB of the article (events->ProcessEvents()), and once events->StopRequested() it stops

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "job/article_chars.h"
+#include "job/html_tokenizer.h"
 
 namespace zembrat::job::reading {
 namespace {
@@ -50,8 +51,9 @@ void ReadSrcset(std::string_view article, std::size_t begin, std::size_t end, bo
             }
         }
         if (stop > start) {
-            out.push_back(decode ? FoundDecoded(article, start, stop, encoding, false)
-                                 : Found(article, start, stop));
+            out.push_back(decode
+                              ? FoundDecoded(article, start, stop, encoding, ReferenceSyntax::Html)
+                              : Found(article, start, stop));
         }
     }
 }
@@ -66,7 +68,8 @@ void AddValue(std::string_view article, std::size_t begin, std::size_t end, Attr
     if (htmlRules) {
         while (begin < end && IsHtmlSpace(article[begin])) ++begin;
         while (end > begin && IsHtmlSpace(article[end - 1])) --end;
-        if (end > begin) out.push_back(FoundDecoded(article, begin, end, encoding, false));
+        if (end > begin)
+            out.push_back(FoundDecoded(article, begin, end, encoding, ReferenceSyntax::Html));
     } else if (end > begin) {
         out.push_back(Found(article, begin, end));
     }
@@ -157,82 +160,6 @@ TagKind ReadTagName(std::string_view article, std::size_t lt, bool htmlRules, st
     return TagKind::Other;
 }
 
-// The attributes of a tag under HTML rules, from i; returns where the tag ends (after ">").
-std::size_t ReadHtmlAttributes(std::string_view article, std::size_t i, TagKind tag, bool lazy,
-                               bool inPicture, ArticleEncoding encoding, Sources& out,
-                               SourceEdits* edits) {
-    const std::size_t n = article.size();
-    const std::size_t nameEnd = i;
-    ValueSpan src, lazySource;
-    std::array<bool, 8> seen{};  // by kind and name, so that a repeated attribute is ignored
-    auto seenSlot = [](std::string_view lowerName) -> std::size_t {
-        static const std::array<std::string_view, 7> names{
-            "src",    "data-src",   "data-original", "data-lazy-src", "data-actualsrc",
-            "srcset", "data-srcset"};
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            if (names[k] == lowerName) return k;
-        }
-        return 7;
-    };
-    std::string lowerName;
-    while (i < n) {
-        while (i < n && (IsHtmlSpace(article[i]) || article[i] == '/')) ++i;
-        if (i >= n) break;
-        if (article[i] == '>') {
-            if (tag == TagKind::Img) ShowLazySource(article, nameEnd, src, lazySource, edits);
-            return i + 1;
-        }
-        const std::size_t nameStart = i;
-        ++i;  // a name may begin with "="
-        while (i < n && !IsHtmlSpace(article[i]) && article[i] != '/' && article[i] != '>' &&
-               article[i] != '=')
-            ++i;
-        lowerName.clear();
-        if (i - nameStart <= 16) {
-            for (std::size_t k = nameStart; k < i; ++k) lowerName += LowerAscii(article[k]);
-        }
-        std::size_t j = i;
-        while (j < n && IsHtmlSpace(article[j])) ++j;
-        if (j >= n || article[j] != '=') continue;  // an attribute without a value
-        ++j;
-        while (j < n && IsHtmlSpace(article[j])) ++j;
-        if (j >= n) break;
-        std::size_t valueStart, valueEnd;
-        if (article[j] == '"' || article[j] == '\'') {
-            valueStart = j + 1;
-            valueEnd = article.find(article[j], valueStart);
-            if (valueEnd == std::string_view::npos) return n;  // an unclosed tag holds nothing
-            i = valueEnd + 1;
-        } else {
-            valueStart = j;
-            while (j < n && !IsHtmlSpace(article[j]) && article[j] != '>') ++j;
-            valueEnd = j;
-            i = j;
-        }
-        const AttrKind kind = AttributeKind(lowerName, tag, lazy, inPicture);
-        if (kind == AttrKind::None) continue;
-        const std::size_t slot = seenSlot(lowerName);
-        if (seen[slot]) continue;
-        seen[slot] = true;
-        AddValue(article, valueStart, valueEnd, kind, true, encoding, out);
-        ValueSpan* span = kind == AttrKind::Src                         ? &src
-                          : kind == AttrKind::Lazy && !lazySource.found ? &lazySource
-                                                                        : nullptr;
-        if (span) {
-            std::size_t b = valueStart, e = valueEnd;
-            if (kind == AttrKind::Lazy) {
-                while (b < e && IsHtmlSpace(article[b])) ++b;
-                while (e > b && IsHtmlSpace(article[e - 1])) --e;
-            }
-            *span = {true,
-                     valueStart > 0 &&
-                         (article[valueStart - 1] == '"' || article[valueStart - 1] == '\''),
-                     b, e};
-        }
-    }
-    return n;
-}
-
 }  // namespace
 
 bool KnownSources::Has(std::size_t offset, std::size_t length) {
@@ -313,20 +240,55 @@ std::size_t TagReader::At(std::size_t lt, Sources& out) {
         case TagKind::Img:
         case TagKind::Source:
             if (kind == TagKind::Source && !(lazy_ && inPicture_)) break;
-            return htmlRules_ ? ReadHtmlAttributes(article_, after, kind, lazy_, inPicture_,
-                                                   encoding_, out, edits_)
-                              : ReadPlainAttributes(article_, after + 1, kind, inPicture_, known_,
-                                                    out, edits_);
+            return ReadPlainAttributes(article_, after + 1, kind, inPicture_, known_, out, edits_);
         case TagKind::Other:
             break;
     }
     return lt + 1;
 }
 
+namespace {
+
+// The attribute names the tags are read for under HTML rules.
+constexpr std::array<std::string_view, 12> kBrowserAttributes{
+    "src",         "data-src", "data-original", "data-lazy-src", "data-actualsrc", "srcset",
+    "data-srcset", "style",    "content",       "href",          "property",       "name"};
+
+ValueSpan SpanOf(const HtmlAttribute& a, bool trimmed, std::string_view page) {
+    std::size_t b = a.valueBegin, e = a.valueEnd;
+    if (trimmed) {
+        while (b < e && IsHtmlSpace(page[b])) ++b;
+        while (e > b && IsHtmlSpace(page[e - 1])) --e;
+    }
+    return {true, a.quoted, b, e};
+}
+
+// The sources of an <img> or a <source> in a <picture> as a browser's tokenizer read it.
+void AddBrowserTag(std::string_view page, const HtmlTag& tag, bool lazy, bool inPicture,
+                   ArticleEncoding encoding, Sources& out, SourceEdits* edits) {
+    const TagKind kind = tag.Is("img") ? TagKind::Img : TagKind::Source;
+    ValueSpan src, lazySource;
+    for (const HtmlAttribute& a : tag.attributes) {
+        if (!a.hasValue) continue;
+        const AttrKind attr = AttributeKind(a.name, kind, lazy, inPicture);
+        if (attr == AttrKind::None) continue;
+        AddValue(page, a.valueBegin, a.valueEnd, attr, true, encoding, out);
+        if (attr == AttrKind::Src) src = SpanOf(a, false, page);
+        if (attr == AttrKind::Lazy && !lazySource.found) lazySource = SpanOf(a, true, page);
+    }
+    if (kind == TagKind::Img) ShowLazySource(page, tag.nameEnd, src, lazySource, edits);
+}
+
+}  // namespace
+
 // "<" never occurs inside a two-byte character, so every "<" found begins a character.
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
               Sources& out, ScanPace& pace, SourceEdits* edits) {
-    TagReader reader(article, htmlRules, lazy, encoding, nullptr, edits);
+    if (htmlRules) {
+        ReadTagsAsBrowser(article, lazy, encoding, out, pace, edits);
+        return;
+    }
+    TagReader reader(article, false, lazy, encoding, nullptr, edits);
     for (std::size_t lt = NextLt(article, 0); lt < article.size() && pace.Passed(lt);
          lt = NextLt(article, reader.At(lt, out))) {
     }
@@ -353,19 +315,8 @@ void AddTrimmed(std::string_view article, std::size_t begin, std::size_t end, bo
     while (begin < end && IsHtmlSpace(article[begin])) ++begin;
     while (end > begin && IsHtmlSpace(article[end - 1])) --end;
     if (end <= begin) return;
-    out.push_back(decode ? FoundDecoded(article, begin, end, encoding, false)
+    out.push_back(decode ? FoundDecoded(article, begin, end, encoding, ReferenceSyntax::Html)
                          : Found(article, begin, end));
-}
-
-// True when the address names a picture file by its extension.
-bool NamesAPicture(std::string_view address) {
-    static const std::array<std::string_view, 8> extensions{"jpg",  "jpeg", "png", "gif",
-                                                            "webp", "bmp",  "svg", "avif"};
-    const std::string lower = LowerTrimmed(address.substr(0, address.find_first_of("?#")));
-    const std::size_t dot = lower.rfind('.');
-    if (dot == std::string::npos || lower.find('/', dot) != std::string::npos) return false;
-    return std::find(extensions.begin(), extensions.end(),
-                     std::string_view(lower).substr(dot + 1)) != extensions.end();
 }
 
 // The url(...) values of a piece of style sheet at article[begin, end): quoted with " or ',
@@ -486,10 +437,35 @@ std::size_t StyleSheetEnd(std::string_view article, std::size_t from) {
     return article.size();
 }
 
+// The places a tag read by a browser's tokenizer holds (HTML rules, lazy option).
+void AddBrowserPlaces(std::string_view page, const HtmlTag& tag, NextTag& nextImg,
+                      NextTag& nextClose, ArticleEncoding encoding, Sources& out) {
+    if (const HtmlAttribute* style = tag.Find("style"); style && style->hasValue)
+        ReadStyleUrls(page, style->valueBegin, style->valueEnd, true, encoding, out);
+    if (tag.Is("style")) ReadStyleUrls(page, tag.end, tag.contentEnd, true, encoding, out);
+    if (tag.Is("meta")) {
+        const HtmlAttribute* content = tag.Find("content");
+        std::string property;
+        for (const HtmlAttribute& a : tag.attributes) {
+            if (a.Is("property") || a.Is("name")) {
+                property = LowerTrimmed(page.substr(a.valueBegin, a.valueEnd - a.valueBegin));
+                break;
+            }
+        }
+        if (content && content->hasValue && (property == "og:image" || property == "twitter:image"))
+            AddTrimmed(page, content->valueBegin, content->valueEnd, true, encoding, out);
+    }
+    const HtmlAttribute* href = tag.Is("a") ? tag.Find("href") : nullptr;
+    if (href && href->hasValue &&
+        NamesAPicture(page.substr(href->valueBegin, href->valueEnd - href->valueBegin)) &&
+        nextImg.From(tag.end) < nextClose.From(tag.end))
+        AddTrimmed(page, href->valueBegin, href->valueEnd, true, encoding, out);
+}
+
 }  // namespace
 
-void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding, Sources& out,
-                ScanPace& pace) {
+void ReadPlaces(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace) {
+    constexpr bool decode = false;  // the plain reading; HTML rules read places as a browser
     const std::size_t n = article.size();
     const std::size_t first = out.size();
     NextTag nextImg(article, "<img"), nextClose(article, "</a");
@@ -523,9 +499,26 @@ void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding,
         }
         lt = NextLt(article, end);
     }
-    std::stable_sort(
-        out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-        [](const FoundSource& a, const FoundSource& b) { return a.offset < b.offset; });
+    SortRuns(out, first, ByOffset);
+}
+
+void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
+                       ScanPace& pace, SourceEdits* edits) {
+    HtmlTokenizer tokenizer(page, kBrowserAttributes);
+    NextTag nextImg(page, "<img"), nextClose(page, "</a");
+    HtmlTag tag;
+    bool inPicture = false;
+    const std::size_t first = out.size();
+    while (pace.Passed(tokenizer.position()) && tokenizer.Next(tag)) {
+        if (tag.inert) continue;
+        if (lazy && !tag.closing) AddBrowserPlaces(page, tag, nextImg, nextClose, encoding, out);
+        if (tag.Is("picture")) {
+            inPicture = !tag.closing;
+        } else if (!tag.closing && (tag.Is("img") || (tag.Is("source") && lazy && inPicture))) {
+            AddBrowserTag(page, tag, lazy, inPicture, encoding, out, edits);
+        }
+    }
+    SortRuns(out, first, ByOffset);
 }
 
 }  // namespace zembrat::job::reading

@@ -57,11 +57,16 @@ class TagReader {
 void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
               Sources& out, ScanPace& pace, SourceEdits* edits = nullptr);
 
+// The <img> tags of a page as a browser's tokenizer reads them (job/html_tokenizer.h); under
+// lazy also the lazy attributes, <source> in <picture>, and the places ReadPlaces names, read in
+// the same walk. The sources come sorted by offset.
+void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
+                       ScanPace& pace, SourceEdits* edits = nullptr);
+
 // The other places an image lives in a page, in article order: url(...) in style attributes
 // and <style> blocks, the content of <meta property="og:image"> and <meta name="twitter:image">,
-// and the href of an <a> that links a picture (by its extension) around an <img>. decode: the
-// address fetched has its character references decoded, as under HTML rules.
-void ReadPlaces(std::string_view article, bool decode, ArticleEncoding encoding, Sources& out,
-                ScanPace& pace);
+// and the href of an <a> that links a picture (by its extension) around an <img>. The plain
+// reading: under HTML rules ReadTagsAsBrowser reads them.
+void ReadPlaces(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace);
 
 }  // namespace zembrat::job::reading

@@ -205,6 +205,26 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(CliRunTest, DryRunPrintsAddressesInTheArticlesEncoding) {
+    // A UTF-8 article's dropped address is its own UTF-8 text; a GBK article's is converted.
+    dir.Write("articles/u.htm", "\xEF\xBB\xBF<img src=\"ftp://a.example/\xE5\x9B\xBE.png\">");
+    dir.Write("articles/g.htm", "<img src=\"ftp://a.example/\xD6\xD0\xCE\xC4.png\">");
+    std::string out, err;
+    EXPECT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", settings}, dir.path(), &out, &err),
+        0)
+        << err;
+    EXPECT_NE(
+        out.find(articles + "/u.htm\n  dropped   not http: ftp://a.example/\xE5\x9B\xBE.png\n"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(
+        out.find(articles +
+                 "/g.htm\n  dropped   not http: ftp://a.example/\xE4\xB8\xAD\xE6\x96\x87.png\n"),
+        std::string::npos)
+        << out;
+}
+
 TEST_F(CliRunTest, DryRunWritesNothingAndSendsNothing) {
     dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\"><img src=\"/rel.png\">" +
                                     "<img src=\"http://ads.example/1.png\">");

@@ -81,7 +81,26 @@ TEST(ReaderScale, EveryShapeIsReadInTimeLinearInTheArticle) {
                                        "{{< figure src=\"",
                                        "{{< figure src=x ",
                                        "{% img ",
-                                       "{% img /a.png "};
+                                       "{% img /a.png ",
+                                       "> ",
+                                       "- ",
+                                       "> - 1. ",
+                                       "\n    ![a](b)\n",
+                                       "[[[[]",
+                                       "![[a]",
+                                       "[a](b (",
+                                       "`` ` ```",
+                                       "<a b=\"",
+                                       "<!-- -",
+                                       "<?",
+                                       "<![CDATA[",
+                                       "<!X",
+                                       "<script><!--<script>",
+                                       "<svg><math>",
+                                       "<template>",
+                                       "<textarea></textare",
+                                       "&#x&amp&notit",
+                                       "[a]: <b> \"\n"};
     for (const std::string_view shape : shapes) {
         for (const std::size_t size : {std::size_t{1} << 20, std::size_t{10} << 20}) {
             if (kSanitized && size > (1u << 20)) continue;
