@@ -291,7 +291,9 @@ bool RecordRows(const std::string& folder, const std::string& resultFolder,
     if (!platform::PathExists(resultFolder + record::RunRecord::FileName()) ||
         record.Open(resultFolder) != record::OpenResult::Opened) {
         error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
-                (record.Message().empty() ? "" : ": " + record.Message());
+                (record.Message().empty() ? "" : ": " + record.Message()) +
+                "\n(a run keeps one under --incremental or --publish; or retry from the report "
+                "a run writes with --report FILE: --retry-failed FILE)";
         return false;
     }
     for (const record::ArticleEntry& article : record.ArticlesToRetry()) {
@@ -435,7 +437,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.options = values.options;
     inputs.refresh = line.refresh;
     inputs.forget = line.forget;
-    inputs.keepRecord = keepRecord;
+    // A publish after the run reads the record of what it stored.
+    inputs.record = !keepRecord    ? job::RecordUse::Never
+                    : line.publish ? job::RecordUse::Needed
+                                   : job::RecordUse::IfThere;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
     // A publish follows the run (or the dry run, as a look of its own) on the result folder.

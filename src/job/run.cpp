@@ -371,6 +371,19 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
     return message;
 }
 
+bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder) {
+    switch (inputs.record) {
+        case RecordUse::Never:
+            return false;
+        case RecordUse::Needed:
+            return true;
+        case RecordUse::IfThere:
+            break;
+    }
+    return inputs.options.incremental || inputs.options.publishAfterRun ||
+           record::RunRecord::IsThere(resultFolder);
+}
+
 RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) {
     RunResult result;
     const JobSettings& settings = inputs.settings;
@@ -426,7 +439,8 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     // The run record: kept as the run goes; a record that cannot be kept does not stop the run.
     record::RunRecord record;
     std::optional<RecordKeeper> keeper;
-    if (inputs.keepRecord) {
+    const bool keepRecord = KeepsRecord(inputs, result.resultFolder);
+    if (keepRecord) {
         record.Open(result.resultFolder, inputs.forget);
         result.counts.recordMessage = text::GbkFromUtf8(record.Message());
         if (record.IsOpen()) keeper.emplace(record, inputs, destination);
@@ -435,7 +449,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
                 keeper ? &*keeper : nullptr)
         .RunAll();
     // A record that failed on the way says so too.
-    if (inputs.keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    if (keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
     return result;
 }
 

@@ -44,6 +44,10 @@ struct RunPlan {
     std::function<bool(const std::string&, const std::string&)> keep;
 };
 
+// What a front end asks of the run record: IfThere (a run of its own), Needed (what follows the
+// run reads it: a publish the console was asked for), Never (only where a measurement compares).
+enum class RecordUse { IfThere, Needed, Never };
+
 // Everything a run needs to know before it starts.
 struct RunInputs {
     JobSettings settings;
@@ -52,11 +56,17 @@ struct RunInputs {
     std::optional<RunPlan> plan;
     // The run record in the result folder: forget sets an earlier one aside and starts afresh;
     // under the incremental option, refresh asks the images stored before again, conditionally,
-    // and skips no article. keepRecord is off only where a measurement compares.
+    // and skips no article. See RecordUse for when it is kept.
     bool refresh = false;
     bool forget = false;
-    bool keepRecord = true;
+    RecordUse record = RecordUse::IfThere;
 };
+
+// Whether the run keeps the run record, from the inputs and the result folder: always with
+// Needed or under an option that reads it (incremental, a publish after the run); with IfThere
+// otherwise only when one is already there (so it never goes stale); never with Never. A run
+// that keeps none writes the articles and the image folder and nothing else.
+bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder);
 
 // What one run did, counted for the completion message and the summary.
 struct RunCounts {

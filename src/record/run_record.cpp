@@ -248,14 +248,32 @@ RunRecord::~RunRecord() {
     Close();
 }
 
+namespace {
+
+fs::path RecordFile(const std::string& resultFolder) {
+    std::string path = resultFolder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return platform::NativePath(path + RunRecord::FileName());
+}
+
+}  // namespace
+
+bool RunRecord::IsThere(const std::string& resultFolder) {
+    const fs::path file = RecordFile(resultFolder);
+    if (KindAt(file) != EntryKind::None) return true;
+    for (const std::string_view suffix : kJournalSuffixes) {
+        fs::path journal = file;
+        journal += std::string(suffix);
+        if (KindAt(journal) != EntryKind::None) return true;
+    }
+    return false;
+}
+
 OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
     Close();
     Impl& d = *impl_;
     d.message.clear();
-    std::string path = resultFolder;
-    if (!path.empty() && path.back() != '/') path += '/';
-    path += FileName();
-    d.file = platform::NativePath(path);
+    d.file = RecordFile(resultFolder);
     const std::string shown = Utf8Path(d.file);
 
     const EntryKind main = KindAt(d.file);

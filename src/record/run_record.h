@@ -81,6 +81,10 @@ class RunRecord {
     static const char* FileName();  // ".zembrat-record.sqlite"
     static constexpr int kVersion = 1;
 
+    // Whether a record (or what is left of one: its journal, a link or anything else at its
+    // name) is in resultFolder (GBK path, with or without a final separator).
+    static bool IsThere(const std::string& resultFolder);
+
     RunRecord();
     ~RunRecord();
     RunRecord(const RunRecord&) = delete;

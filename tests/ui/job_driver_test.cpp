@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
+#include "job/image_names.h"
 #include "job/result_folder.h"
 
 #include "job/run_report.h"
@@ -199,6 +201,24 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
     EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "<missing>");  // cut short by the close
     EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(window.caption, StartCaption());
+}
+
+TEST_F(JobDriverTest, ARunWithNoOptionLeavesTheArticlesAndTheImageFolderAlone) {
+    testing::HttpServer server;
+    const std::string png = "\x89PNG\r\n\x1A\n stored";
+    server.Set("/p.png", testing::Reply::Ok(png, "image/png"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/p.png") + "\">");
+    Article("b.htm", "no image");
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    std::vector<std::string> names;
+    const std::string native = text::Utf8FromGbk(Result(""));
+    for (const auto& e : std::filesystem::recursive_directory_iterator(native))
+        names.push_back(e.path().string().substr(native.size()));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.htm", "b.htm", "files", "files/img",
+                                               "files/img/" + ContentName(png) + ".png"}));
 }
 
 TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
