@@ -284,7 +284,8 @@ bool IsHttpsAddress(const std::string& address) {
 }
 
 // The run record's articles to retry as the rows of a report: the references whose last run
-// left them failed or not reached, every reference of an article a stop cut short.
+// left them failed or not reached, every reference of an article a stop cut short, and one row
+// for each article a stop came before.
 bool RecordRows(const std::string& folder, const std::string& resultFolder,
                 std::vector<job::ReportRow>& rows, std::string& error) {
     record::RunRecord record;
@@ -297,9 +298,18 @@ bool RecordRows(const std::string& folder, const std::string& resultFolder,
         return false;
     }
     for (const record::ArticleEntry& article : record.ArticlesToRetry()) {
+        const std::string path =
+            text::Utf8FromGbk(folder + (folder == "/" ? "" : "/") + article.path);
+        // An article a stop came before is one row: it is taken up whole.
+        if (article.end == record::ArticleEnd::NotReached) {
+            job::ReportRow& row = rows.emplace_back();
+            row.article = path;
+            row.articleEnd = record::ArticleEndText(article.end);
+            continue;
+        }
         for (const record::ReferenceEntry& ref : article.references) {
             job::ReportRow& row = rows.emplace_back();
-            row.article = text::Utf8FromGbk(folder + (folder == "/" ? "" : "/") + article.path);
+            row.article = path;
             row.address = text::Utf8FromGbk(ref.address);
             row.outcome = record::OutcomeText(ref.outcome);
             row.articleEnd = record::ArticleEndText(article.end);
@@ -327,25 +337,48 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     // Every article the report names must be one of the run's article folder, named plainly:
     // a report is a file anyone may have edited, and the retry reads and writes beside it.
     const bool tree = inputs.options.recursive;
+    std::map<std::string, std::set<std::string>> listings;  // folder -> the articles listed there
     for (job::ReportRow& row : rows) {
         // A tree's report names its articles below the article folder.
         if (tree && !folder.empty() && !row.article.empty() && !row.article.starts_with('/'))
             row.article = text::Utf8FromGbk(text::WithSeparator(folder)) + row.article;
-        if (!ArticleOfTheFolder(text::GbkFromUtf8(row.article), folder, tree))
+        const std::string article = text::GbkFromUtf8(row.article);
+        if (!ArticleOfTheFolder(article, folder, tree))
             return Usage(*line.retryReport + ", line " + std::to_string(row.line) +
                          ": the article is not a plain absolute path in the article folder " +
                          text::Utf8FromGbk(folder) + ": " + row.article);
+        // The run lists the article's own folder as it would: a name the filter does not take
+        // is no article of the run.
+        const std::string within = text::DirectoryPart(article);
+        auto [listed, first] = listings.try_emplace(within);
+        if (first) {
+            platform::EventPoints quiet;
+            for (std::string& path : job::ListArticles(within, inputs.settings.articleFilter,
+                                                       job::ListingMethod::FolderObject, quiet))
+                listed->second.insert(std::move(path));
+        }
+        if (!listed->second.contains(article))
+            return Usage(
+                *line.retryReport + ", line " + std::to_string(row.line) + ": the article filter " +
+                text::Utf8FromGbk(inputs.settings.articleFilter) + " does not take " + row.article);
     }
 
     // What to download again, grouped by article in the report's order: the failed and the
     // unreached images, and every image of an article a stop cut short (it was not written).
     job::RunPlan plan;
     std::map<std::string, std::set<std::string>> retried;
+    std::set<std::string> whole;  // articles a stop came before: taken up whole, from themselves
     std::size_t httpsLeft = 0;
     for (const job::ReportRow& row : rows) {
         // A retried article's end may carry a note after its word: "written (...)".
         const std::optional<record::ArticleEnd> end = record::ArticleEndFromText(
             std::string_view(row.articleEnd).substr(0, row.articleEnd.find(" (")));
+        if (end == record::ArticleEnd::NotReached) {
+            const std::string article = text::GbkFromUtf8(row.article);
+            if (!retried.contains(article) && whole.insert(article).second)
+                plan.articles.push_back(article);
+            continue;
+        }
         const std::optional<record::Outcome> outcome = record::OutcomeFromText(row.outcome);
         if (!outcome || row.address.empty() ||
             !record::NeedsRetry(end.value_or(record::ArticleEnd::Written), *outcome))
@@ -355,6 +388,7 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
             continue;
         }
         const std::string article = text::GbkFromUtf8(row.article);
+        if (whole.contains(article)) continue;
         if (!retried.contains(article)) plan.articles.push_back(article);
         retried[article].insert(text::GbkFromUtf8(row.address));
     }
@@ -371,6 +405,10 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     const std::string below = job::ShownBelow(inputs);
     std::set<std::string> fromOriginal;
     for (const std::string& article : plan.articles) {
+        if (whole.contains(article)) {
+            plan.inputs.push_back(article);
+            continue;
+        }
         // The earlier result keeps the images stored then rewritten; without one (or with a
         // link or anything but a file in its place), the article.
         const std::string earlier =
@@ -384,8 +422,9 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
             fromOriginal.insert(
                 text::Utf8FromGbk(below.empty() ? article : job::ArticleBelow(below, article)));
     }
-    plan.keep = [retried = std::move(retried)](const std::string& article,
-                                               const std::string& address) {
+    plan.keep = [retried = std::move(retried), whole = std::move(whole)](
+                    const std::string& article, const std::string& address) {
+        if (whole.contains(article)) return true;
         const auto it = retried.find(article);
         return it != retried.end() && it->second.contains(address);
     };

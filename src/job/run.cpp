@@ -105,8 +105,11 @@ class RecordKeeper {
     // points at still there.
     bool Unchanged(const ArticleWork& work) {
         const std::optional<record::ArticleEntry> entry = record_.Article(Key(work.path));
+        // Not reached: a stop came before a later run took it up; what an earlier one wrote
+        // stands when it is still there as written.
         if (!entry || entry->sourceHash != work.sourceHash || entry->inputsHash != inputsHash_ ||
-            (entry->end != ArticleEnd::Written && entry->end != ArticleEnd::Skipped))
+            (entry->end != ArticleEnd::Written && entry->end != ArticleEnd::Skipped &&
+             entry->end != ArticleEnd::NotReached))
             return false;
         for (const record::ReferenceEntry& ref : entry->references) {
             if (ref.outcome != ImageOutcome::Stored && ref.outcome != ImageOutcome::Reused)
@@ -159,6 +162,23 @@ class RecordKeeper {
         record_.Commit();
     }
 
+    // The articles a stop came before, in one transaction: each a retry takes up. What an
+    // earlier run recorded of one is kept with it (its result, if still there as written,
+    // still stands for an incremental run).
+    void KeepNotReached(const std::vector<std::string>& paths) {
+        if (paths.empty()) return;
+        const std::int64_t now = std::time(nullptr);
+        record_.Begin();
+        for (const std::string& path : paths) {
+            record::ArticleEntry entry = record_.Article(Key(path)).value_or(record::ArticleEntry{
+                Key(path), {}, inputsHash_, {}, {}, ArticleEnd::NotReached, {}, now});
+            entry.end = ArticleEnd::NotReached;
+            entry.time = now;
+            record_.PutArticle(entry);
+        }
+        record_.Commit();
+    }
+
   private:
     std::string Key(const std::string& path) const { return ArticleBelow(articleFolder_, path); }
 
@@ -206,6 +226,14 @@ class ArticleLoop {
             stop.stop_requested() && counts.articlesWritten + counts.failedWrites +
                                              counts.unreadableArticles + counts.articlesSkipped <
                                          result_.articles.size();
+        if (ended_ == result_.articles.size()) return;
+        // The articles the stop came before are told (and recorded) as not reached, so that a
+        // retry takes them up.
+        const std::vector<std::string> notReached(result_.articles.begin() + ended_,
+                                                  result_.articles.end());
+        if (keeper_) keeper_->KeepNotReached(notReached);
+        for (const std::string& path : notReached)
+            observer_.ArticleEnds(path, ArticleEnd::NotReached, {});
     }
 
   private:
@@ -269,6 +297,7 @@ class ArticleLoop {
     }
 
     void Done(ArticleWork& work, DownloadSummary& summary) {
+        ended_ = work.index;  // articles end in run order
         const ArticleEnd end = Finish(work, summary);
         if (keeper_ && end != ArticleEnd::Skipped)
             keeper_->Keep(work, end, summary.records,
@@ -316,6 +345,7 @@ class ArticleLoop {
     const ImageDestination& destination_;
     std::optional<web::FetchGroup> atOnce_;
     std::size_t next_ = 0;
+    std::size_t ended_ = 0;  // the articles of the run that ended, from the first
 };
 
 }  // namespace

@@ -224,7 +224,8 @@ std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
     if (verdicts.empty()) {
         for (const job::ImageRecord& record : records)
             rows.push_back(RowOf(article, endText, record));
-        if (rows.empty() && (end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped)) {
+        if (rows.empty() && (end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped ||
+                             end == ArticleEnd::NotReached)) {
             ReportRow row;
             row.article = article;
             row.articleEnd = endText;

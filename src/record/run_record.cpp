@@ -41,9 +41,10 @@ bool IsDamage(int code) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
-// An article is retried when a stop cut it short or one of its references did not get its image.
+// An article is retried when a stop cut it short or came before it, or one of its references did
+// not get its image.
 bool NeedsRetry(const ArticleEntry& entry) {
-    if (entry.end == ArticleEnd::CutShort) return true;
+    if (entry.end == ArticleEnd::CutShort || entry.end == ArticleEnd::NotReached) return true;
     for (const ReferenceEntry& reference : entry.references) {
         if (record::NeedsRetry(entry.end, reference.outcome)) return true;
     }

@@ -102,7 +102,7 @@ class RunRecord {
     std::optional<ImageEntry> Image(const std::string& address) const;
     std::optional<ArticleEntry> Article(const std::string& path) const;
     // The articles whose last run left references failed or not reached, or that a stop cut
-    // short, in the order they were last recorded, each with all its references.
+    // short or came before, in the order they were last recorded, each with all its references.
     std::vector<ArticleEntry> ArticlesToRetry() const;
     // Every image stored by a run (outcome stored or reused, with a stored path), by stored path;
     // and every article, in the order they were last recorded, each with its references. One
