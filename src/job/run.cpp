@@ -439,6 +439,59 @@ RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) 
     return result;
 }
 
+RunResult PreviewRun(const RunInputs& inputs, platform::EventPoints& events,
+                     const std::function<void(const PreviewedArticle&)>& told) {
+    const JobSettings& settings = inputs.settings;
+    RunResult result = CheckRunStart(inputs, events);
+    if (result.end != RunEnd::Finished) return result;
+    const ImageDestination destination(result.resultFolder, settings.imageFolder,
+                                       settings.newPrefix);
+    record::RunRecord record;
+    std::optional<RecordKeeper> keeper;
+    if (inputs.options.incremental && inputs.record != RecordUse::Never &&
+        record::RunRecord::IsThere(result.resultFolder) && !inputs.forget) {
+        if (record.OpenToRead(result.resultFolder))
+            keeper.emplace(record, inputs, destination);
+        else
+            result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    }
+    ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
+    std::set<std::string> met;  // the addresses an earlier article of the run downloads
+    for (const std::string& path : result.articles) {
+        PreviewedArticle article;
+        article.path = path;
+        ArticleWork work;
+        work.path = path;
+        if (!platform::ReadFileWithin(settings.articleFolder, path, work.text)) {
+            article.unreadable = true;
+            told(article);
+            continue;
+        }
+        if (keeper && !inputs.refresh) {
+            work.sourceHash = text::Sha256Hex(work.text);
+            article.unchanged = keeper->Unchanged(work);
+            if (article.unchanged) {
+                told(article);
+                continue;
+            }
+        }
+        article.verdicts = decider.Decide(work.text, IsMarkdownName(text::FileName(path)), events);
+        article.unreadable = !decider.LastReadWhole();
+        std::set<std::string> mine;
+        for (const RefVerdict& v : article.verdicts) {
+            bool reused = false;
+            if (keeper && v.decision == RefDecision::Download) {
+                reused = met.contains(v.address) || (!inputs.refresh && keeper->Known(v.address));
+                mine.insert(v.address);
+            }
+            article.reused.push_back(reused);
+        }
+        met.insert(mine.begin(), mine.end());
+        told(article);
+    }
+    return result;
+}
+
 RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
               RunObserver& observer, SleepFunction sleep) {
     const JobSettings& settings = inputs.settings;

@@ -125,6 +125,24 @@ std::string ShownBelow(const RunInputs& inputs);
 // and result folder, when none did. A preview of the run (the dry run) refuses what it refuses.
 RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events);
 
+// One article as the run with the same inputs would take it, told by PreviewRun.
+struct PreviewedArticle {
+    std::string path;
+    bool unreadable = false;
+    bool unchanged = false;  // an incremental run would leave it as an earlier run made it
+    std::vector<RefVerdict> verdicts;  // in article order (none for an unchanged article)
+    // One per verdict: a download the incremental run would not make, its image reused (the
+    // record knows it, or an earlier article of the run fetches it).
+    std::vector<bool> reused;
+};
+
+// The run previewed: its start checks (it refuses what the run refuses), then each article in
+// run order, read and decided as the run decides it; under the incremental option the record is
+// read (never made or written) for what the run would skip and reuse. Nothing is written and no
+// request is sent. counts.recordMessage says why a record there could not be read.
+RunResult PreviewRun(const RunInputs& inputs, platform::EventPoints& events,
+                     const std::function<void(const PreviewedArticle&)>& told);
+
 // Runs once over the inputs. A stop (the event points' stop token) abandons the download in
 // flight and ends the run without writing the article it cut short. The client and the event
 // points outlive the call.

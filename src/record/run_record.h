@@ -93,6 +93,9 @@ class RunRecord {
     // Opens the record of resultFolder (GBK path, with or without a final separator), making it
     // when there is none. forget: an earlier record is set aside and a fresh one made.
     OpenResult Open(const std::string& resultFolder, bool forget = false);
+    // Opens the record of resultFolder to read only: never made, set aside or written (a preview
+    // of a run reads it). False, with why in Message, when there is none or it cannot be read.
+    bool OpenToRead(const std::string& resultFolder);
     bool IsOpen() const;
     // What Open had to say (the record set aside and where, or why it failed), UTF-8; empty when
     // it opened or made the record without a word. A read or write that fails later closes the

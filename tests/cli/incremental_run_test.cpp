@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "child_process.h"
@@ -121,6 +122,66 @@ TEST_F(IncrementalRunTest, TheRecordIsKeptOnlyWhenAnOptionUsesItOrOneIsThere) {
     ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
     EXPECT_EQ(server.Requests().size(), 0u);  // 2.htm's new image was recorded by the plain run
     EXPECT_NE(out.find("2 unchanged articles skipped"), std::string::npos) << out;
+}
+
+TEST_F(IncrementalRunTest, ADryRunReadsTheRecordAsTheRunWillAndNeverWritesIt) {
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/s.png"));
+    dir.Write("articles/2.htm", Img("/b.png"));
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    const auto record = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(platform::NativePath(result))) {
+            if (e.path().filename().string().starts_with(kRecord))
+                files[e.path().string()] = ReadFileOrMissing(text::GbkFromUtf8(e.path().string()));
+        }
+        return files;
+    };
+    const auto before = record();
+    ASSERT_EQ(before.size(), 1u);  // closed cleanly: no journal beside it
+
+    // Unchanged: the dry run lists what the run does, nothing.
+    std::string out, err;
+    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", "--incremental", articles, "--settings", settings},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("1.htm\n  unchanged: skipped\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Dry run: 2 articles, 0 images to download, 0 references dropped, 0 "
+                       "reused, 2 unchanged articles skipped"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("download  "), std::string::npos) << out;
+    // Without the option it previews a plain run, which downloads everything.
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", settings}, dir.path(), &out, &err),
+        0);
+    EXPECT_NE(out.find("Dry run: 2 articles, 3 images to download"), std::string::npos) << out;
+
+    // Changed: a known image is reused, one met in an earlier article too, a new one downloaded.
+    dir.Write("articles/2.htm", Img("/s.png") + Img("/b.png") + Img("/n.png"));
+    dir.Write("articles/3.htm", Img("/n.png"));
+    server.Set("/n.png", Reply::Ok(kPngB2, "image/png"));
+    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", "--incremental", articles, "--settings", settings},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("2.htm\n  reused    " + server.Url("/s.png") + "\n  reused    " +
+                       server.Url("/b.png") + "\n  download  " + server.Url("/n.png") + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("3.htm\n  reused    " + server.Url("/n.png") + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 images to download, 0 references dropped, 3 reused, 1 unchanged "
+                       "article skipped"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(record(), before);  // read, never written
+
+    // The run does just that.
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.RequestsTo("/n.png").size(), 1u);
 }
 
 TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNew) {
