@@ -153,7 +153,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
 
     ConsoleProgress progress(line.quiet, ::isatty(STDERR_FILENO) == 1, events);
     progress.ShowArticlesBelow(job::ShownBelow(inputs));
-    job::ReportCollector report(job::ShownBelow(inputs));
+    job::ReportCollector report(job::ShownBelow(inputs), !inputs.options.hotlink);
     job::RunObservers observers;
     observers.Add(progress);
     observers.Add(report);
@@ -195,6 +195,11 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (!fromOriginal.empty())
         more += "; " + std::to_string(fromOriginal.size()) + " article" +
                 (fromOriginal.size() == 1 ? "" : "s") + " with the " + kFromOriginal;
+    if (counts.lookAlikes > 0)
+        more += "; " + std::to_string(counts.lookAlikes) + " image" +
+                (counts.lookAlikes == 1 ? "" : "s") +
+                " with the same bytes as another address of the host, possibly hotlink "
+                "placeholders: --hotlink asks for them again";
     if (counts.articlesSkipped > 0)
         more += "; " + std::to_string(counts.articlesSkipped) + " unchanged article" +
                 (counts.articlesSkipped == 1 ? "" : "s") + " skipped";

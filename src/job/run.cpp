@@ -8,6 +8,7 @@
 
 #include "job/download_walk.h"
 #include "job/image_names.h"
+#include "job/look_alikes.h"
 #include "job/markdown_reader.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
@@ -299,6 +300,11 @@ class ArticleLoop {
     void Done(ArticleWork& work, DownloadSummary& summary) {
         ended_ = work.index;  // articles end in run order
         const ArticleEnd end = Finish(work, summary);
+        // Under the hotlink option identical bodies of one host are asked again or fail.
+        if (!inputs_.options.hotlink) {
+            for (const ImageRecord& image : summary.records) lookAlikes_.Add(image);
+            result_.counts.lookAlikes = lookAlikes_.Count();
+        }
         if (keeper_ && end != ArticleEnd::Skipped)
             keeper_->Keep(work, end, summary.records,
                           end == ArticleEnd::Written ? text::Sha256Hex(work.text) : std::string());
@@ -346,6 +352,7 @@ class ArticleLoop {
     std::optional<web::FetchGroup> atOnce_;
     std::size_t next_ = 0;
     std::size_t ended_ = 0;  // the articles of the run that ended, from the first
+    LookAlikes lookAlikes_;
 };
 
 }  // namespace
@@ -394,6 +401,10 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
         message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
     if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
     if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
+    if (counts.lookAlikes > 0)
+        message += CountLine(counts.lookAlikes,
+                             " 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
+                             "可打开扩展选项“防盗链处理”后重试。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
     if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
     message += counts.publishLine;

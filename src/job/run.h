@@ -77,9 +77,12 @@ struct RunCounts {
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
     std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)
-    std::string recordMessage;           // what opening the run record had to say (GBK), if any
-    std::string reportPath;              // the run report a front end wrote, if any
-    std::string publishLine;             // what a publish after the run did (GBK, ends CR LF)
+    // Without the hotlink option: addresses that answered the same bytes as another address of
+    // their host (see LookAlikes).
+    std::size_t lookAlikes = 0;
+    std::string recordMessage;  // what opening the run record had to say (GBK), if any
+    std::string reportPath;     // the run report a front end wrote, if any
+    std::string publishLine;    // what a publish after the run did (GBK, ends CR LF)
 };
 
 // How a run ended.
@@ -105,8 +108,8 @@ struct RunResult {
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
-// articles skipped, one line per kind of failure, the run record's message, then the question
-// whether to open it.
+// articles skipped, one line per kind of failure, the look-alike answers, the run record's
+// message, then the question whether to open it.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
 // "(count:i)base": what the status shows while the i-th of count articles is processed. With

@@ -103,7 +103,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
     StatusRows rows(window_, inputs.settings.imageFolder);
     observers.Add(rows);
     shownBelow_ = job::ShownBelow(inputs);
-    job::ReportCollector report(shownBelow_);
+    job::ReportCollector report(shownBelow_, !inputs.options.hotlink);
     if (inputs.options.writeReport) observers.Add(report);
 
     listing_ = true;

@@ -221,6 +221,41 @@ TEST_F(JobDriverTest, ARunWithNoOptionLeavesTheArticlesAndTheImageFolderAlone) {
                                                "files/img/" + ContentName(png) + ".png"}));
 }
 
+TEST_F(JobDriverTest, LookAlikeAnswersAreStoredAndTheCompletionMessageSaysSo) {
+    testing::HttpServer server;
+    const std::string placeholder = "GIF89a the same placeholder";
+    for (const char* path : {"/1.gif", "/2.gif", "/3.gif"})
+        server.Set(path, testing::Reply::Ok(placeholder, "image/gif"));
+    server.Set("/own.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n own", "image/png"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/1.gif") + "\"><img src=\"" +
+                         server.Url("/2.gif") + "\"><img src=\"" + server.Url("/own.png") + "\">");
+    Article("b.htm", "<img src=\"" + server.Url("/3.gif") + "\">");
+    const std::string line =
+        "有 3 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
+        "可打开扩展选项“防盗链处理”后重试。\r\n"_gbk;
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "处理完成。处理的结果保存在这个目录："_gbk +
+                                      ResultFolder(articles) + "\r\n\r\n" + line +
+                                      "请问是否打开它？"_gbk);
+    // Stored as described: one file, each article pointing at it.
+    const std::string stored = "files/img/" + ContentName(placeholder) + ".gif";
+    EXPECT_EQ(ReadFileOrMissing(Result(stored)), placeholder);
+    EXPECT_NE(ReadFileOrMissing(Result("b.htm")).find("/" + stored), std::string::npos);
+
+    // Under the hotlink option they are asked again and fail: no such line.
+    ExtensionOptions options;
+    options.hotlink = true;
+    driver.SetOptions(options);
+    window.messages.clear();
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].find(line), std::string::npos);
+}
+
 TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
     testing::HttpServer server;
     server.Set("/p.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n stored", "image/png"));
