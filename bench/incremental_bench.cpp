@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
 
     // The record's cost: the same first run with it switched off and with it, in turn.
     job::RunInputs off = inputs(plain);
-    off.keepRecord = false;
+    off.record = job::RecordUse::Never;
     double withoutRecord = 1e9, withRecord = 1e9;
     job::RunCounts first;
     std::size_t firstRequests = 0;

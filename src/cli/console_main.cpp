@@ -18,7 +18,7 @@
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
-#include "job/markdown_reader.h"
+#include "job/found_source.h"
 #include "job/references.h"
 #include "job/result_folder.h"
 #include "job/retry_plan.h"
@@ -146,7 +146,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
 
     ConsoleProgress progress(line.quiet, ::isatty(STDERR_FILENO) == 1, events);
     progress.ShowArticlesBelow(job::ShownBelow(inputs));
-    job::ReportCollector report(job::ShownBelow(inputs));
+    job::ReportCollector report(job::ShownBelow(inputs), !inputs.options.hotlink);
     job::RunObservers observers;
     observers.Add(progress);
     observers.Add(report);
@@ -188,6 +188,11 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (!fromOriginal.empty())
         more += "; " + std::to_string(fromOriginal.size()) + " article" +
                 (fromOriginal.size() == 1 ? "" : "s") + " with the " + job::kFromOriginal;
+    if (counts.lookAlikes > 0)
+        more += "; " + std::to_string(counts.lookAlikes) + " image" +
+                (counts.lookAlikes == 1 ? "" : "s") +
+                " with the same bytes as another address of the host, possibly hotlink "
+                "placeholders: --hotlink asks for them again";
     if (counts.articlesSkipped > 0)
         more += "; " + std::to_string(counts.articlesSkipped) + " unchanged article" +
                 (counts.articlesSkipped == 1 ? "" : "s") + " skipped";
@@ -204,46 +209,59 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     return allDone && reportOk ? kAllDone : kSomethingFailed;
 }
 
-// What the run with the same inputs would fetch and drop, decided as the run decides it.
+// What the run with the same inputs would fetch and drop, decided as the run decides it; under
+// the incremental option also what it would reuse and which articles it would skip.
 int DryRun(const job::RunInputs& inputs) {
-    const job::JobSettings& settings = inputs.settings;
     platform::EventPoints quiet;
-    const job::RunResult start = job::CheckRunStart(inputs, quiet);
-    if (start.end != job::RunEnd::Finished) {
-        Tell(quiet, job::RunEndMessage(start, settings));
+    const std::string below = job::ShownBelow(inputs);
+    std::size_t downloads = 0, dropped = 0, unreadable = 0, reused = 0, unchanged = 0;
+    const job::RunResult preview =
+        job::PreviewRun(inputs, quiet, [&](const job::PreviewedArticle& article) {
+            const std::string& path = article.path;
+            std::printf(
+                "%s\n",
+                text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
+            if (article.unreadable) {
+                std::printf("  unreadable article\n");
+                ++unreadable;
+                return;
+            }
+            if (article.unchanged) {
+                std::printf("  unchanged: skipped\n");
+                ++unchanged;
+                return;
+            }
+            // Addresses are printed in the article's own encoding.
+            const auto shown = [&](const std::string& s) {
+                return article.utf8 ? s : text::Utf8FromGbk(s);
+            };
+            for (std::size_t k = 0; k < article.verdicts.size(); ++k) {
+                const job::RefVerdict& v = article.verdicts[k];
+                if (v.decision == job::RefDecision::Download) {
+                    ++(article.reused[k] ? reused : downloads);
+                    std::printf("  %s  %s\n", article.reused[k] ? "reused  " : "download",
+                                shown(v.address).c_str());
+                } else {
+                    ++dropped;
+                    std::printf("  dropped   %s: %s\n",
+                                text::Utf8FromGbk(job::DecisionText(v)).c_str(),
+                                shown(v.sourceValue).c_str());
+                }
+            }
+        });
+    if (preview.end != job::RunEnd::Finished) {
+        Tell(quiet, job::RunEndMessage(preview, inputs.settings));
         return kSomethingFailed;
     }
-    const std::vector<std::string>& articles = start.articles;
-    const std::string below = job::ShownBelow(inputs);
-    job::ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
-    std::size_t downloads = 0, dropped = 0, unreadable = 0;
-    for (const std::string& path : articles) {
-        std::printf(
-            "%s\n",
-            text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
-        text::Bytes article;
-        if (!platform::ReadFileWithin(settings.articleFolder, path, article)) {
-            std::printf("  unreadable article\n");
-            ++unreadable;
-            continue;
-        }
-        // Addresses are printed in the article's own encoding.
-        const bool utf8 = job::DetectArticleEncoding(article) == job::ArticleEncoding::Utf8;
-        const auto shown = [utf8](const std::string& s) { return utf8 ? s : text::Utf8FromGbk(s); };
-        for (const job::RefVerdict& v :
-             decider.Decide(article, job::IsMarkdownName(text::FileName(path)), quiet)) {
-            if (v.decision == job::RefDecision::Download) {
-                ++downloads;
-                std::printf("  download  %s\n", shown(v.address).c_str());
-            } else {
-                ++dropped;
-                std::printf("  dropped   %s: %s\n", text::Utf8FromGbk(job::DecisionText(v)).c_str(),
-                            shown(v.sourceValue).c_str());
-            }
-        }
-    }
-    std::printf("Dry run: %zu articles, %zu images to download, %zu references dropped\n",
-                articles.size(), downloads, dropped);
+    if (!preview.counts.recordMessage.empty())
+        std::fprintf(stderr, "zembrat: %s\n",
+                     text::Utf8FromGbk(preview.counts.recordMessage).c_str());
+    std::string more;
+    if (inputs.options.incremental)
+        more = ", " + std::to_string(reused) + " reused, " + std::to_string(unchanged) +
+               " unchanged article" + (unchanged == 1 ? "" : "s") + " skipped";
+    std::printf("Dry run: %zu articles, %zu images to download, %zu references dropped%s\n",
+                preview.articles.size(), downloads, dropped, more.c_str());
     return unreadable ? kSomethingFailed : kAllDone;
 }
 
@@ -318,7 +336,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.options = values.options;
     inputs.refresh = line.refresh;
     inputs.forget = line.forget;
-    inputs.keepRecord = keepRecord;
+    // A publish after the run reads the record of what it stored.
+    inputs.record = !keepRecord    ? job::RecordUse::Never
+                    : line.publish ? job::RecordUse::Needed
+                                   : job::RecordUse::IfThere;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
     // A publish follows the run (or the dry run, as a look of its own) on the result folder.

@@ -8,6 +8,7 @@
 
 #include "job/download_walk.h"
 #include "job/image_names.h"
+#include "job/look_alikes.h"
 #include "job/markdown_reader.h"
 #include "job/option_table.h"
 #include "job/result_folder.h"
@@ -101,8 +102,11 @@ class RecordKeeper {
     // points at still there.
     bool Unchanged(const ArticleWork& work) {
         const std::optional<record::ArticleEntry> entry = record_.Article(Key(work.path));
+        // Not reached: a stop came before a later run took it up; what an earlier one wrote
+        // stands when it is still there as written.
         if (!entry || entry->sourceHash != work.sourceHash || entry->inputsHash != inputsHash_ ||
-            (entry->end != ArticleEnd::Written && entry->end != ArticleEnd::Skipped))
+            (entry->end != ArticleEnd::Written && entry->end != ArticleEnd::Skipped &&
+             entry->end != ArticleEnd::NotReached))
             return false;
         for (const record::ReferenceEntry& ref : entry->references) {
             if (ref.outcome != ImageOutcome::Stored && ref.outcome != ImageOutcome::Reused)
@@ -155,6 +159,23 @@ class RecordKeeper {
         record_.Commit();
     }
 
+    // The articles a stop came before, in one transaction: each a retry takes up. What an
+    // earlier run recorded of one is kept with it (its result, if still there as written,
+    // still stands for an incremental run).
+    void KeepNotReached(const std::vector<std::string>& paths) {
+        if (paths.empty()) return;
+        const std::int64_t now = std::time(nullptr);
+        record_.Begin();
+        for (const std::string& path : paths) {
+            record::ArticleEntry entry = record_.Article(Key(path)).value_or(record::ArticleEntry{
+                Key(path), {}, inputsHash_, {}, {}, ArticleEnd::NotReached, {}, now});
+            entry.end = ArticleEnd::NotReached;
+            entry.time = now;
+            record_.PutArticle(entry);
+        }
+        record_.Commit();
+    }
+
   private:
     std::string Key(const std::string& path) const { return ArticleBelow(articleFolder_, path); }
 
@@ -202,6 +223,14 @@ class ArticleLoop {
             stop.stop_requested() && counts.articlesWritten + counts.failedWrites +
                                              counts.unreadableArticles + counts.articlesSkipped <
                                          result_.articles.size();
+        if (ended_ == result_.articles.size()) return;
+        // The articles the stop came before are told (and recorded) as not reached, so that a
+        // retry takes them up.
+        const std::vector<std::string> notReached(result_.articles.begin() + ended_,
+                                                  result_.articles.end());
+        if (keeper_) keeper_->KeepNotReached(notReached);
+        for (const std::string& path : notReached)
+            observer_.ArticleEnds(path, ArticleEnd::NotReached, {});
     }
 
   private:
@@ -265,7 +294,13 @@ class ArticleLoop {
     }
 
     void Done(ArticleWork& work, DownloadSummary& summary) {
+        ended_ = work.index;  // articles end in run order
         const ArticleEnd end = Finish(work, summary);
+        // Under the hotlink option identical bodies of one host are asked again or fail.
+        if (!inputs_.options.hotlink) {
+            for (const ImageRecord& image : summary.records) lookAlikes_.Add(image);
+            result_.counts.lookAlikes = lookAlikes_.Count();
+        }
         if (keeper_ && end != ArticleEnd::Skipped)
             keeper_->Keep(work, end, summary.records,
                           end == ArticleEnd::Written ? text::Sha256Hex(work.text) : std::string());
@@ -312,6 +347,8 @@ class ArticleLoop {
     const ImageDestination& destination_;
     std::optional<web::FetchGroup> atOnce_;
     std::size_t next_ = 0;
+    std::size_t ended_ = 0;  // the articles of the run that ended, from the first
+    LookAlikes lookAlikes_;
 };
 
 }  // namespace
@@ -360,11 +397,28 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
         message += CountLine(counts.unreadableArticles, " 篇文章无法读取。"_gbk);
     if (counts.failedWrites > 0) message += CountLine(counts.failedWrites, " 篇文章未能写入。"_gbk);
     if (counts.imagesFailed > 0) message += CountLine(counts.imagesFailed, " 张图片未能转存。"_gbk);
+    if (counts.lookAlikes > 0)
+        message += CountLine(counts.lookAlikes,
+                             " 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
+                             "可打开扩展选项“防盗链处理”后重试。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
     if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
     message += counts.publishLine;
     message += "请问是否打开它？"_gbk;
     return message;
+}
+
+bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder) {
+    switch (inputs.record) {
+        case RecordUse::Never:
+            return false;
+        case RecordUse::Needed:
+            return true;
+        case RecordUse::IfThere:
+            break;
+    }
+    return inputs.options.incremental || inputs.options.publishAfterRun ||
+           record::RunRecord::IsThere(resultFolder);
 }
 
 RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) {
@@ -389,6 +443,60 @@ RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) 
         return result;
     }
     result.resultFolder = resultFolder;
+    return result;
+}
+
+RunResult PreviewRun(const RunInputs& inputs, platform::EventPoints& events,
+                     const std::function<void(const PreviewedArticle&)>& told) {
+    const JobSettings& settings = inputs.settings;
+    RunResult result = CheckRunStart(inputs, events);
+    if (result.end != RunEnd::Finished) return result;
+    const ImageDestination destination(result.resultFolder, settings.imageFolder,
+                                       settings.newPrefix);
+    record::RunRecord record;
+    std::optional<RecordKeeper> keeper;
+    if (inputs.options.incremental && inputs.record != RecordUse::Never &&
+        record::RunRecord::IsThere(result.resultFolder) && !inputs.forget) {
+        if (record.OpenToRead(result.resultFolder))
+            keeper.emplace(record, inputs, destination);
+        else
+            result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    }
+    ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
+    std::set<std::string> met;  // the addresses an earlier article of the run downloads
+    for (const std::string& path : result.articles) {
+        PreviewedArticle article;
+        article.path = path;
+        ArticleWork work;
+        work.path = path;
+        if (!platform::ReadFileWithin(settings.articleFolder, path, work.text)) {
+            article.unreadable = true;
+            told(article);
+            continue;
+        }
+        if (keeper && !inputs.refresh) {
+            work.sourceHash = text::Sha256Hex(work.text);
+            article.unchanged = keeper->Unchanged(work);
+            if (article.unchanged) {
+                told(article);
+                continue;
+            }
+        }
+        article.utf8 = DetectArticleEncoding(work.text) == ArticleEncoding::Utf8;
+        article.verdicts = decider.Decide(work.text, IsMarkdownName(text::FileName(path)), events);
+        article.unreadable = !decider.LastReadWhole();
+        std::set<std::string> mine;
+        for (const RefVerdict& v : article.verdicts) {
+            bool reused = false;
+            if (keeper && v.decision == RefDecision::Download) {
+                reused = met.contains(v.address) || (!inputs.refresh && keeper->Known(v.address));
+                mine.insert(v.address);
+            }
+            article.reused.push_back(reused);
+        }
+        met.insert(mine.begin(), mine.end());
+        told(article);
+    }
     return result;
 }
 
@@ -422,7 +530,8 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     // The run record: kept as the run goes; a record that cannot be kept does not stop the run.
     record::RunRecord record;
     std::optional<RecordKeeper> keeper;
-    if (inputs.keepRecord) {
+    const bool keepRecord = KeepsRecord(inputs, result.resultFolder);
+    if (keepRecord) {
         record.Open(result.resultFolder, inputs.forget);
         result.counts.recordMessage = text::GbkFromUtf8(record.Message());
         if (record.IsOpen()) keeper.emplace(record, inputs, destination);
@@ -431,7 +540,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
                 keeper ? &*keeper : nullptr)
         .RunAll();
     // A record that failed on the way says so too.
-    if (inputs.keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    if (keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
     return result;
 }
 

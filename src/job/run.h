@@ -44,6 +44,10 @@ struct RunPlan {
     std::function<bool(const std::string&, const std::string&)> keep;
 };
 
+// What a front end asks of the run record: IfThere (a run of its own), Needed (what follows the
+// run reads it: a publish the console was asked for), Never (only where a measurement compares).
+enum class RecordUse { IfThere, Needed, Never };
+
 // Everything a run needs to know before it starts.
 struct RunInputs {
     JobSettings settings;
@@ -52,11 +56,17 @@ struct RunInputs {
     std::optional<RunPlan> plan;
     // The run record in the result folder: forget sets an earlier one aside and starts afresh;
     // under the incremental option, refresh asks the images stored before again, conditionally,
-    // and skips no article. keepRecord is off only where a measurement compares.
+    // and skips no article. See RecordUse for when it is kept.
     bool refresh = false;
     bool forget = false;
-    bool keepRecord = true;
+    RecordUse record = RecordUse::IfThere;
 };
+
+// Whether the run keeps the run record, from the inputs and the result folder: always with
+// Needed or under an option that reads it (incremental, a publish after the run); with IfThere
+// otherwise only when one is already there (so it never goes stale); never with Never. A run
+// that keeps none writes the articles and the image folder and nothing else.
+bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder);
 
 // What one run did, counted for the completion message and the summary.
 struct RunCounts {
@@ -67,9 +77,12 @@ struct RunCounts {
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
     std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)
-    std::string recordMessage;           // what opening the run record had to say (GBK), if any
-    std::string reportPath;              // the run report a front end wrote, if any
-    std::string publishLine;             // what a publish after the run did (GBK, ends CR LF)
+    // Without the hotlink option: addresses that answered the same bytes as another address of
+    // their host (see LookAlikes).
+    std::size_t lookAlikes = 0;
+    std::string recordMessage;  // what opening the run record had to say (GBK), if any
+    std::string reportPath;     // the run report a front end wrote, if any
+    std::string publishLine;    // what a publish after the run did (GBK, ends CR LF)
 };
 
 // How a run ended.
@@ -95,8 +108,8 @@ struct RunResult {
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
-// articles skipped, one line per kind of failure, the run record's message, then the question
-// whether to open it.
+// articles skipped, one line per kind of failure, the look-alike answers, the run record's
+// message, then the question whether to open it.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
 // "(count:i)base": what the status shows while the i-th of count articles is processed. With
@@ -114,6 +127,25 @@ std::string ShownBelow(const RunInputs& inputs);
 // articles. end says which refused (RunEndMessage words it); Finished, with the run's articles
 // and result folder, when none did. A preview of the run (the dry run) refuses what it refuses.
 RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events);
+
+// One article as the run with the same inputs would take it, told by PreviewRun.
+struct PreviewedArticle {
+    std::string path;
+    bool unreadable = false;
+    bool unchanged = false;  // an incremental run would leave it as an earlier run made it
+    bool utf8 = false;       // the article is read as UTF-8 (its addresses are UTF-8, not GBK)
+    std::vector<RefVerdict> verdicts;  // in article order (none for an unchanged article)
+    // One per verdict: a download the incremental run would not make, its image reused (the
+    // record knows it, or an earlier article of the run fetches it).
+    std::vector<bool> reused;
+};
+
+// The run previewed: its start checks (it refuses what the run refuses), then each article in
+// run order, read and decided as the run decides it; under the incremental option the record is
+// read (never made or written) for what the run would skip and reuse. Nothing is written and no
+// request is sent. counts.recordMessage says why a record there could not be read.
+RunResult PreviewRun(const RunInputs& inputs, platform::EventPoints& events,
+                     const std::function<void(const PreviewedArticle&)>& told);
 
 // Runs once over the inputs. A stop (the event points' stop token) abandons the download in
 // flight and ends the run without writing the article it cut short. The client and the event

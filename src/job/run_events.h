@@ -31,6 +31,8 @@ enum class FailReason {
                   // whatever identity asked (the hotlink option)
     Recorded,     // not a failure: reused without a download, its file still there as an earlier
                   // row of the run or an earlier run stored it (incremental runs)
+    LookAlike,    // not a failure: stored, but another address of its host gave the same bytes
+                  // (told by the report, see LookAlikes)
 };
 
 struct ImageRecord {

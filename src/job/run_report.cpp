@@ -118,6 +118,8 @@ const char* FailReasonText(job::FailReason reason) {
             return "suspected hotlink placeholder";
         case job::FailReason::Recorded:
             return "已转存";
+        case job::FailReason::LookAlike:
+            return "same bytes as another address of this host";
     }
     return "";
 }
@@ -186,6 +188,8 @@ std::string FailureWordsUtf8(const job::ImageRecord& record) {
             return "疑似防盗链占位图";
         case job::FailReason::Recorded:
             return "已转存";
+        case job::FailReason::LookAlike:
+            return "与同一网站其他地址的内容完全相同";
     }
     return "";
 }
@@ -246,7 +250,8 @@ std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
     if (verdicts.empty()) {
         for (const job::ImageRecord& record : records)
             rows.push_back(RowOf(article, endText, record));
-        if (rows.empty() && (end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped)) {
+        if (rows.empty() && (end == ArticleEnd::Unreadable || end == ArticleEnd::Skipped ||
+                             end == ArticleEnd::NotReached)) {
             ReportRow row;
             row.article = article;
             row.articleEnd = endText;
@@ -289,6 +294,9 @@ void ReportCollector::ReferencesDecided(const std::string& path,
 
 void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
                                   const std::vector<ImageRecord>& images) {
+    if (tellLookAlikes_) {
+        for (const ImageRecord& r : images) lookAlikes_.Add(r);
+    }
     // An unreadable article had no references decided.
     if (decidedFor_ != path) verdicts_.clear();
     for (const RefVerdict& v : verdicts_) {
@@ -304,7 +312,12 @@ void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
 
 const std::vector<ReportRow>& ReportCollector::rows() const {
     for (; made_ < ended_.size(); ++made_) {
-        const Ended& e = ended_[made_];
+        Ended& e = ended_[made_];
+        for (ImageRecord& r : e.images) {
+            if (r.reason == FailReason::None && r.outcome != ImageOutcome::Failed &&
+                lookAlikes_.Concerns(r.address))
+                r.reason = FailReason::LookAlike;
+        }
         std::vector<ReportRow> more = ArticleRows(
             below_.empty() ? e.path : ArticleBelow(below_, e.path), e.end, e.verdicts, e.images);
         rows_.insert(rows_.end(), std::make_move_iterator(more.begin()),

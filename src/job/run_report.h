@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "job/look_alikes.h"
 #include "job/references.h"
 #include "job/run_events.h"
 
@@ -66,8 +67,10 @@ std::string JsonReport(const std::vector<ReportRow>& rows);
 class ReportCollector : public RunObserver {
   public:
     // below: the folder the article column names the articles below (see ShownBelow); empty,
-    // the column holds their paths.
-    explicit ReportCollector(std::string below = {}) : below_(std::move(below)) {}
+    // the column holds their paths. tellLookAlikes (a run without the hotlink option): a stored
+    // row whose address answered the same bytes as another address of its host says so.
+    explicit ReportCollector(std::string below = {}, bool tellLookAlikes = false)
+        : below_(std::move(below)), tellLookAlikes_(tellLookAlikes) {}
 
     void ReferencesDecided(const std::string& path,
                            const std::vector<RefVerdict>& verdicts) override;
@@ -75,7 +78,7 @@ class ReportCollector : public RunObserver {
                      const std::vector<ImageRecord>& images) override;
 
     // The rows of the articles ended so far, made when first asked for (a run that writes no
-    // report converts nothing).
+    // report converts nothing); asked for once the run has ended, every look-alike is told.
     const std::vector<ReportRow>& rows() const;
     // References found but dropped, or never reached, so far.
     std::size_t skipped() const { return skipped_; }
@@ -88,9 +91,11 @@ class ReportCollector : public RunObserver {
         std::vector<ImageRecord> images;
     };
     std::string below_;
+    bool tellLookAlikes_;
+    LookAlikes lookAlikes_;
     std::string decidedFor_;  // the article the verdicts below belong to
     std::vector<RefVerdict> verdicts_;
-    std::vector<Ended> ended_;
+    mutable std::vector<Ended> ended_;
     mutable std::vector<ReportRow> rows_;
     mutable std::size_t made_ = 0;  // articles of ended_ whose rows are in rows_
     std::size_t skipped_ = 0;

@@ -13,12 +13,13 @@ constexpr std::array<std::pair<Outcome, const char*>, 4> kOutcomes = {{
     {Outcome::NotReached, "not reached"},
 }};
 
-constexpr std::array<std::pair<ArticleEnd, const char*>, 5> kEnds = {{
+constexpr std::array<std::pair<ArticleEnd, const char*>, 6> kEnds = {{
     {ArticleEnd::Written, "written"},
     {ArticleEnd::Unreadable, "unreadable"},
     {ArticleEnd::NotWritten, "not written"},
     {ArticleEnd::CutShort, "cut short"},
     {ArticleEnd::Skipped, "skipped"},
+    {ArticleEnd::NotReached, "not reached"},
 }};
 
 template <typename Enum, std::size_t N>
@@ -57,8 +58,8 @@ std::optional<ArticleEnd> ArticleEndFromText(std::string_view text) {
 }
 
 bool NeedsRetry(ArticleEnd end, Outcome outcome) {
-    return end == ArticleEnd::CutShort || outcome == Outcome::Failed ||
-           outcome == Outcome::NotReached;
+    return end == ArticleEnd::CutShort || end == ArticleEnd::NotReached ||
+           outcome == Outcome::Failed || outcome == Outcome::NotReached;
 }
 
 }  // namespace zembrat::record

@@ -16,19 +16,20 @@ enum class Outcome {
 };
 
 // How an article ended. Skipped: an incremental run found the article, its inputs and its
-// result as an earlier run left them, and did nothing.
-enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort, Skipped };
+// result as an earlier run left them, and did nothing. NotReached: a stop ended the run before
+// the article was taken up.
+enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort, Skipped, NotReached };
 
 // "stored", "reused", "failed", "not reached".
 const char* OutcomeText(Outcome outcome);
-// "written", "unreadable", "not written", "cut short", "skipped".
+// "written", "unreadable", "not written", "cut short", "skipped", "not reached".
 const char* ArticleEndText(ArticleEnd end);
 // The word read back; nullopt for any other text ("dropped", a hand-edited word).
 std::optional<Outcome> OutcomeFromText(std::string_view text);
 std::optional<ArticleEnd> ArticleEndFromText(std::string_view text);
 
 // Whether a retry downloads the reference again: it failed or was not reached, or a stop cut
-// its article short (so the article was not written, whatever its images did).
+// its article short or came before it (so the article was not written, whatever its images did).
 bool NeedsRetry(ArticleEnd end, Outcome outcome);
 
 }  // namespace zembrat::record

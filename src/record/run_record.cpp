@@ -41,9 +41,10 @@ bool IsDamage(int code) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
-// An article is retried when a stop cut it short or one of its references did not get its image.
+// An article is retried when a stop cut it short or came before it, or one of its references did
+// not get its image.
 bool NeedsRetry(const ArticleEntry& entry) {
-    if (entry.end == ArticleEnd::CutShort) return true;
+    if (entry.end == ArticleEnd::CutShort || entry.end == ArticleEnd::NotReached) return true;
     for (const ReferenceEntry& reference : entry.references) {
         if (record::NeedsRetry(entry.end, reference.outcome)) return true;
     }
@@ -248,14 +249,32 @@ RunRecord::~RunRecord() {
     Close();
 }
 
+namespace {
+
+fs::path RecordFile(const std::string& resultFolder) {
+    std::string path = resultFolder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return platform::NativePath(path + RunRecord::FileName());
+}
+
+}  // namespace
+
+bool RunRecord::IsThere(const std::string& resultFolder) {
+    const fs::path file = RecordFile(resultFolder);
+    if (KindAt(file) != EntryKind::None) return true;
+    for (const std::string_view suffix : kJournalSuffixes) {
+        fs::path journal = file;
+        journal += std::string(suffix);
+        if (KindAt(journal) != EntryKind::None) return true;
+    }
+    return false;
+}
+
 OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
     Close();
     Impl& d = *impl_;
     d.message.clear();
-    std::string path = resultFolder;
-    if (!path.empty() && path.back() != '/') path += '/';
-    path += FileName();
-    d.file = platform::NativePath(path);
+    d.file = RecordFile(resultFolder);
     const std::string shown = Utf8Path(d.file);
 
     const EntryKind main = KindAt(d.file);
@@ -316,6 +335,55 @@ OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
         if (!moved) return OpenResult::Failed;
     }
     return OpenResult::Failed;
+}
+
+bool RunRecord::OpenToRead(const std::string& resultFolder) {
+    Close();
+    Impl& d = *impl_;
+    d.message.clear();
+    d.file = RecordFile(resultFolder);
+    const std::string shown = Utf8Path(d.file);
+    fs::path wal = d.file;
+    wal += "-wal";
+    if (KindAt(d.file) != EntryKind::RegularFile) {
+        d.message = "There is no run record " + shown + ".";
+        return false;
+    }
+    // Read as it stands: without a journal it is opened immutable, so not even a lock file is
+    // made beside it; with one (a run that did not close it), read through it.
+    std::string uri = "file:";
+    for (const char c : Utf8Path(d.file)) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const auto byte = static_cast<unsigned char>(c);
+            uri += {'%', kHex[byte >> 4], kHex[byte & 15]};
+        } else {
+            uri += c;
+        }
+    }
+    uri += KindAt(wal) == EntryKind::RegularFile ? "?mode=ro" : "?mode=ro&immutable=1";
+    int code = sqlite3_open_v2(uri.c_str(), &d.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    Statement header;
+    if (code == SQLITE_OK) {
+        sqlite3_extended_result_codes(d.db, 1);
+        sqlite3_busy_timeout(d.db, kBusyTimeoutMs);
+        code = header.Prepare(d.db,
+                              "SELECT (SELECT application_id FROM pragma_application_id),"
+                              " (SELECT user_version FROM pragma_user_version)");
+    }
+    if (code == SQLITE_OK) code = header.Step();
+    const bool ours =
+        code == SQLITE_ROW && header.Integer(0) == kApplicationId && header.Integer(1) == kVersion;
+    header.Finalize();
+    if (!ours || d.Prepare() != SQLITE_OK) {
+        d.CloseFile();
+        d.message =
+            "The run record " + shown + " cannot be read" +
+            (code == SQLITE_ROW ? std::string() : std::string(" (") + sqlite3_errstr(code) + ")") +
+            ".";
+        return false;
+    }
+    return true;
 }
 
 bool RunRecord::IsOpen() const {

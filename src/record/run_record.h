@@ -81,6 +81,10 @@ class RunRecord {
     static const char* FileName();  // ".zembrat-record.sqlite"
     static constexpr int kVersion = 1;
 
+    // Whether a record (or what is left of one: its journal, a link or anything else at its
+    // name) is in resultFolder (GBK path, with or without a final separator).
+    static bool IsThere(const std::string& resultFolder);
+
     RunRecord();
     ~RunRecord();
     RunRecord(const RunRecord&) = delete;
@@ -89,6 +93,9 @@ class RunRecord {
     // Opens the record of resultFolder (GBK path, with or without a final separator), making it
     // when there is none. forget: an earlier record is set aside and a fresh one made.
     OpenResult Open(const std::string& resultFolder, bool forget = false);
+    // Opens the record of resultFolder to read only: never made, set aside or written (a preview
+    // of a run reads it). False, with why in Message, when there is none or it cannot be read.
+    bool OpenToRead(const std::string& resultFolder);
     bool IsOpen() const;
     // What Open had to say (the record set aside and where, or why it failed), UTF-8; empty when
     // it opened or made the record without a word. A read or write that fails later closes the
@@ -98,7 +105,7 @@ class RunRecord {
     std::optional<ImageEntry> Image(const std::string& address) const;
     std::optional<ArticleEntry> Article(const std::string& path) const;
     // The articles whose last run left references failed or not reached, or that a stop cut
-    // short, in the order they were last recorded, each with all its references.
+    // short or came before, in the order they were last recorded, each with all its references.
     std::vector<ArticleEntry> ArticlesToRetry() const;
     // Every image stored by a run (outcome stored or reused, with a stored path), by stored path;
     // and every article, in the order they were last recorded, each with its references. One

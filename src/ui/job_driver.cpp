@@ -113,7 +113,7 @@ void JobDriver::Start(job::RunInputs given) {
     StatusRows rows(window_, inputs.settings.imageFolder);
     observers.Add(rows);
     shownBelow_ = job::ShownBelow(inputs);
-    job::ReportCollector report(shownBelow_);
+    job::ReportCollector report(shownBelow_, !inputs.options.hotlink);
     if (inputs.options.writeReport) observers.Add(report);
 
     listing_ = true;

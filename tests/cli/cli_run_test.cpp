@@ -455,9 +455,66 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
         << err;
 }
 
+TEST_F(CliRunTest, AStopThenEitherRetryWritesEveryArticleTheRunNeverReached) {
+    server.Set("/held.png", Reply::NeverAnswer());
+    const std::string out1 = dir / "site";
+    // Under --output, with a record kept (a publish after the run or the incremental option
+    // keeps it; here the incremental option), and with a report.
+    for (const bool fromRecord : {false, true}) {
+        SCOPED_TRACE(fromRecord);
+        server.Set("/held.png", Reply::NeverAnswer());
+        fs::remove_all(platform::NativePath(out1));
+        dir.Write("articles/a.htm", "<img src=\"" + Url("/held.png") + "\">");
+        dir.Write("articles/b.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+        dir.Write("articles/c.htm", "no image");
+        const std::string report = dir / "report.csv";
+        const std::size_t asked = server.RequestsTo("/held.png").size();
+        ChildProcess child(kProgram,
+                           {"--run", articles, "--settings", settings, "--report", report,
+                            "--output", out1, "--incremental"},
+                           dir.path());
+        AwaitRequests("/held.png", asked + 1, std::chrono::steady_clock::now(), 20);
+        ASSERT_EQ(server.RequestsTo("/held.png").size(), asked + 1) << child.Err();
+        child.Signal(SIGINT);
+        EXPECT_EQ(child.Wait(std::chrono::seconds(10)), 130) << child.Err();
+        EXPECT_NE(child.Out().find("Stopped: 0 of 3 articles written"), std::string::npos)
+            << child.Out();
+        const auto rows = ReadReport(report);
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[0].articleEnd, "cut short");
+        EXPECT_EQ(rows[1].article, articles + "/b.htm");
+        EXPECT_EQ(rows[1].articleEnd, "not reached");
+        EXPECT_EQ(rows[2].article, articles + "/c.htm");
+        EXPECT_EQ(rows[2].articleEnd, "not reached");
+
+        // The retry, from the report or from the record under the same --output, takes every
+        // one of them up.
+        server.Set("/held.png", Reply::Ok(kJpg2, "image/jpeg"));
+        std::vector<std::string> retry = {"--retry-failed", articles,   "--settings",
+                                          settings,         "--output", out1};
+        if (!fromRecord) retry[1] = report, retry.insert(retry.begin() + 2, articles);
+        std::string out, err;
+        EXPECT_EQ(RunToEnd(kProgram, retry, dir.path(), &out, &err), 0) << err << out;
+        EXPECT_NE(out.find("Done: 3 of 3 articles written"), std::string::npos) << out;
+        EXPECT_EQ(ReadFileOrMissing(out1 + "/b.htm"),
+                  "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) + ".png\">");
+        EXPECT_EQ(ReadFileOrMissing(out1 + "/c.htm"), "no image");
+        EXPECT_EQ(ReadFileOrMissing(out1 + "/a.htm"),
+                  "<img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) + ".png\">");
+        // Nothing is left to retry.
+        EXPECT_EQ(RunToEnd(kProgram,
+                           {"--retry-failed", articles, "--settings", settings, "--output", out1},
+                           dir.path(), &out, &err),
+                  0)
+            << err;
+        EXPECT_NE(out.find("Nothing to retry"), std::string::npos) << out;
+    }
+}
+
 TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
     dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\">");
     dir.Write("victim/x.txt", "<img src=\"" + Url("/ok1.png") + "\">");
+    dir.Write("articles/notes.txt", "<img src=\"" + Url("/ok1.png") + "\">");  // not *.htm
     auto row = [&](const std::string& article) {
         job::ReportRow r;
         r.article = article;
@@ -478,6 +535,7 @@ TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
         {{row("a.htm")}, 2},
         {{multiLine, row(text::Utf8FromGbk(articles) + "/./a.htm")}, 5},
         {{row(text::Utf8FromGbk(dir.path()) + "/victim/x.txt")}, 2},
+        {{row(good), row(text::Utf8FromGbk(articles) + "/notes.txt")}, 3},
     };
     const auto before = Tree(dir.path());
     for (const Case& c : cases) {

@@ -99,13 +99,13 @@ TEST_F(HotlinkRunTest, WeChatStyleArticleGetsItsFourImagesOnlyWithTheOption) {
     const std::vector<std::string> wx = {"/wx/1.png", "/wx/2.png", "/wx/3.png", "/wx/4.png"};
     std::size_t mark = 0;
     // Without the option: the plain request (its own address as Referer) gets the placeholder
-    // four times, stored once and reused, and nothing is suspected.
+    // four times, stored once and reused; each row tells the look-alike answer.
     auto rows = Run("plain", wx, {});
     ASSERT_EQ(rows.size(), 4u);
     const std::string ph = "img/" + job::ContentName(kPlaceholder) + ".png";  // named as asked
     for (const auto& r : rows) {
         EXPECT_EQ(r.storedName, ph);
-        EXPECT_EQ(r.reason, "");
+        EXPECT_EQ(r.reason, "same bytes as another address of this host");
     }
     EXPECT_EQ(RequestsSince(mark), 4u);
     for (const auto& r : nginx.Requests()) {
@@ -127,6 +127,47 @@ TEST_F(HotlinkRunTest, WeChatStyleArticleGetsItsFourImagesOnlyWithTheOption) {
     EXPECT_EQ(RequestsSince(mark), 4u);  // one request per image
     EXPECT_EQ(nginx.Requests().back().referer, "-");
     EXPECT_NE(nginx.Requests().back().userAgent.find("Chrome/"), std::string::npos);
+}
+
+TEST_F(HotlinkRunTest, ThreeLookAlikeAnswersAreStoredAndToldWithoutTheOption) {
+    dir.Write("la/a.htm", "<img src=\"" + nginx.Url("/always/1.png") + "\"><img src=\"" +
+                              nginx.Url("/always/2.png") + "\"><img src=\"" +
+                              nginx.Url("/wx/1.png") + "\">");
+    dir.Write("la/b.htm", "<img src=\"" + nginx.Url("/always/3.png") + "\">");
+    const std::string ph = "files/img/" + job::ContentName(kPlaceholder) + ".png";
+    dir.Write("la.ini", "[基本配置]\r\n");  // the defaults
+    for (const bool hotlink : {false, true}) {
+        SCOPED_TRACE(hotlink);
+        std::vector<std::string> args = {"--run",        dir / "la", "--settings",
+                                         dir / "la.ini", "--report", dir / "la.csv"};
+        if (hotlink) args.push_back("--hotlink");
+        std::string out, err;
+        RunToEnd(kProgram, args, dir.path(), &out, &err);
+        std::vector<job::ReportRow> rows;
+        std::string error;
+        ASSERT_TRUE(job::ParseCsvReport(ReadFileOrMissing(dir / "la.csv"), rows, error))
+            << error << err;
+        ASSERT_EQ(rows.size(), 4u);
+        const std::string told =
+            "with the same bytes as another address of the host, possibly "
+            "hotlink placeholders: --hotlink asks for them again";
+        if (!hotlink) {
+            // Stored as ever, in one file; the wx image (its own Referer gets the placeholder
+            // too) is the fourth look-alike. Each row and the summary say so.
+            for (const auto& r : rows) {
+                EXPECT_EQ(r.outcome == "stored" || r.outcome == "reused", true) << r.outcome;
+                EXPECT_EQ(r.storedName, ph);
+                EXPECT_EQ(r.reason, "same bytes as another address of this host");
+            }
+            EXPECT_NE(out.find("; 4 images " + told), std::string::npos) << out;
+        } else {
+            // The option asks again and fails them; nothing is said of look-alikes.
+            EXPECT_EQ(rows[0].reason, "suspected hotlink placeholder");
+            EXPECT_EQ(rows[3].reason, "suspected hotlink placeholder");
+            EXPECT_EQ(rows[2].outcome, "stored");
+            EXPECT_EQ(out.find(told), std::string::npos) << out;
+        }
+    }
 }
 
 TEST_F(HotlinkRunTest, RefusalsGoDownTheLadderAndLookAlikesFail) {

@@ -4,7 +4,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "child_process.h"
@@ -80,27 +82,129 @@ class IncrementalRunTest : public ::testing::Test {
     std::string articles, result, settings;
 };
 
+TEST_F(IncrementalRunTest, TheRecordIsKeptOnlyWhenAnOptionUsesItOrOneIsThere) {
+    dir.Write("articles/1.htm", Img("/a.png"));
+    dir.Write("articles/2.htm", Img("/b.png"));
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(platform::NativePath(result)))
+            names.push_back(e.path().string().substr(text::Utf8FromGbk(result).size()));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    std::vector<std::string> described = {"1.htm",     "2.htm",       "files",
+                                          "files/img", Stored(kPngA), Stored(kPngB)};
+    std::sort(described.begin(), described.end());
+    // A run with no option leaves the articles and the image folder, and nothing else.
+    std::string out, err;
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--run", articles, "--settings", settings}, dir.path(), &out, &err), 0)
+        << err;
+    EXPECT_EQ(files(), described);
+    // A retry from the record, with none there, says how to get one.
+    EXPECT_EQ(RunToEnd(kProgram, {"--retry-failed", articles, "--settings", settings}, dir.path(),
+                       &out, &err),
+              2);
+    EXPECT_NE(err.find("no run record to retry from in " + text::Utf8FromGbk(result)),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("--incremental"), std::string::npos) << err;
+    EXPECT_NE(err.find("--report"), std::string::npos) << err;
+    EXPECT_EQ(files(), described);
+
+    // Under the incremental option the record is made; a later run with no option keeps it up,
+    // so that the next incremental run does not trust what it no longer says.
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    EXPECT_TRUE(platform::PathExists(result + kRecord));
+    dir.Write("articles/2.htm", Img("/s.png"));
+    ASSERT_EQ(RunToEnd(kProgram, {"--run", articles, "--settings", settings}, dir.path()), 0);
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    EXPECT_EQ(server.Requests().size(), 0u);  // 2.htm's new image was recorded by the plain run
+    EXPECT_NE(out.find("2 unchanged articles skipped"), std::string::npos) << out;
+}
+
+TEST_F(IncrementalRunTest, ADryRunReadsTheRecordAsTheRunWillAndNeverWritesIt) {
+    dir.Write("articles/1.htm", Img("/a.png") + Img("/s.png"));
+    dir.Write("articles/2.htm", Img("/b.png"));
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    const auto record = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(platform::NativePath(result))) {
+            if (e.path().filename().string().starts_with(kRecord))
+                files[e.path().string()] = ReadFileOrMissing(text::GbkFromUtf8(e.path().string()));
+        }
+        return files;
+    };
+    const auto before = record();
+    ASSERT_EQ(before.size(), 1u);  // closed cleanly: no journal beside it
+
+    // Unchanged: the dry run lists what the run does, nothing.
+    std::string out, err;
+    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", "--incremental", articles, "--settings", settings},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("1.htm\n  unchanged: skipped\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Dry run: 2 articles, 0 images to download, 0 references dropped, 0 "
+                       "reused, 2 unchanged articles skipped"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("download  "), std::string::npos) << out;
+    // Without the option it previews a plain run, which downloads everything.
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", settings}, dir.path(), &out, &err),
+        0);
+    EXPECT_NE(out.find("Dry run: 2 articles, 3 images to download"), std::string::npos) << out;
+
+    // Changed: a known image is reused, one met in an earlier article too, a new one downloaded.
+    dir.Write("articles/2.htm", Img("/s.png") + Img("/b.png") + Img("/n.png"));
+    dir.Write("articles/3.htm", Img("/n.png"));
+    server.Set("/n.png", Reply::Ok(kPngB2, "image/png"));
+    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", "--incremental", articles, "--settings", settings},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("2.htm\n  reused    " + server.Url("/s.png") + "\n  reused    " +
+                       server.Url("/b.png") + "\n  download  " + server.Url("/n.png") + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("3.htm\n  reused    " + server.Url("/n.png") + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 images to download, 0 references dropped, 3 reused, 1 unchanged "
+                       "article skipped"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(record(), before);  // read, never written
+
+    // The run does just that.
+    server.ClearRequests();
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.RequestsTo("/n.png").size(), 1u);
+}
+
 TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNew) {
     dir.Write("articles/1.htm", Img("/a.png") + Img("/s.png"));
     dir.Write("articles/2.htm", Img("/s.png") + Img("/b.png"));
     dir.Write("articles/3.htm", "<p>" + Img("/s.png"));
 
-    // Without the option the run is as ever (the shared image once per article) and keeps the
-    // record anyway.
+    // Without the option the run is as ever (the shared image once per article) and keeps no
+    // record.
     std::string out, err;
     ASSERT_EQ(Run({"--run"}, &out, &err), 0) << err;
     EXPECT_EQ(server.RequestsTo("/s.png").size(), 3u);
-    EXPECT_TRUE(fs::is_regular_file(platform::NativePath(result + kRecord)));
+    EXPECT_FALSE(platform::PathExists(result + kRecord));
     EXPECT_EQ(Rows("3.htm").at(0).status, 200);  // downloaded again, the file already there
     EXPECT_EQ(Rows("3.htm").at(0).reason, "");
 
-    // Under the option, with the record forgotten and downloads at once: the shared image is
-    // downloaded once, its later rows reuse it.
+    // Under the option, with the record forgotten (there is none to set aside) and downloads at
+    // once: the shared image is downloaded once, its later rows reuse it.
     server.ClearRequests();
     ASSERT_EQ(Run({"--run", "--incremental", "--forget", "--jobs", "3"}, &out, &err), 0) << err;
     EXPECT_EQ(server.RequestsTo("/s.png").size(), 1u);
     EXPECT_EQ(server.RequestCount(), 3u);
-    EXPECT_NE(err.find("set aside"), std::string::npos) << err;
+    EXPECT_EQ(err.find("set aside"), std::string::npos) << err;
     const auto third = Rows("3.htm");
     ASSERT_EQ(third.size(), 1u);
     EXPECT_EQ(third[0].outcome, "reused");

@@ -11,8 +11,9 @@ TEST(RecordWords, EachWordReadsBackAsItsValueAndNoOtherWordDoes) {
     for (const Outcome outcome :
          {Outcome::Stored, Outcome::Reused, Outcome::Failed, Outcome::NotReached})
         EXPECT_EQ(OutcomeFromText(OutcomeText(outcome)), outcome) << OutcomeText(outcome);
-    for (const ArticleEnd end : {ArticleEnd::Written, ArticleEnd::Unreadable,
-                                 ArticleEnd::NotWritten, ArticleEnd::CutShort, ArticleEnd::Skipped})
+    for (const ArticleEnd end :
+         {ArticleEnd::Written, ArticleEnd::Unreadable, ArticleEnd::NotWritten, ArticleEnd::CutShort,
+          ArticleEnd::Skipped, ArticleEnd::NotReached})
         EXPECT_EQ(ArticleEndFromText(ArticleEndText(end)), end) << ArticleEndText(end);
     EXPECT_EQ(std::string(OutcomeText(Outcome::NotReached)), "not reached");
     EXPECT_EQ(std::string(ArticleEndText(ArticleEnd::CutShort)), "cut short");
@@ -37,6 +38,7 @@ TEST(RecordWords, ARetryTakesUpWhatFailedWasNotReachedOrWasCutShort) {
         {ArticleEnd::Skipped, Outcome::Reused, false},
         {ArticleEnd::CutShort, Outcome::Stored, true},  // the article was not written
         {ArticleEnd::CutShort, Outcome::Reused, true},
+        {ArticleEnd::NotReached, Outcome::Stored, true},  // never taken up by the last run
     };
     for (const Case& c : cases)
         EXPECT_EQ(NeedsRetry(c.end, c.outcome), c.again)

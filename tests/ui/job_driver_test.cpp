@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
+#include "job/image_names.h"
 #include "job/result_folder.h"
 
 #include "job/run_report.h"
@@ -199,6 +201,59 @@ TEST_F(JobDriverTest, ClosingDuringARunStopsWithoutTheQuestion) {
     EXPECT_EQ(ReadFileOrMissing(Result("2.htm")), "<missing>");  // cut short by the close
     EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(window.caption, StartCaption());
+}
+
+TEST_F(JobDriverTest, ARunWithNoOptionLeavesTheArticlesAndTheImageFolderAlone) {
+    testing::HttpServer server;
+    const std::string png = "\x89PNG\r\n\x1A\n stored";
+    server.Set("/p.png", testing::Reply::Ok(png, "image/png"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/p.png") + "\">");
+    Article("b.htm", "no image");
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    std::vector<std::string> names;
+    const std::string native = text::Utf8FromGbk(Result(""));
+    for (const auto& e : std::filesystem::recursive_directory_iterator(native))
+        names.push_back(e.path().string().substr(native.size()));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.htm", "b.htm", "files", "files/img",
+                                               "files/img/" + ContentName(png) + ".png"}));
+}
+
+TEST_F(JobDriverTest, LookAlikeAnswersAreStoredAndTheCompletionMessageSaysSo) {
+    testing::HttpServer server;
+    const std::string placeholder = "GIF89a the same placeholder";
+    for (const char* path : {"/1.gif", "/2.gif", "/3.gif"})
+        server.Set(path, testing::Reply::Ok(placeholder, "image/gif"));
+    server.Set("/own.png", testing::Reply::Ok("\x89PNG\r\n\x1A\n own", "image/png"));
+    web.CreateRequest();
+    Article("a.htm", "<img src=\"" + server.Url("/1.gif") + "\"><img src=\"" +
+                         server.Url("/2.gif") + "\"><img src=\"" + server.Url("/own.png") + "\">");
+    Article("b.htm", "<img src=\"" + server.Url("/3.gif") + "\">");
+    const std::string line =
+        "有 3 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
+        "可打开扩展选项“防盗链处理”后重试。\r\n"_gbk;
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "处理完成。处理的结果保存在这个目录："_gbk +
+                                      ResultFolder(articles) + "\r\n\r\n" + line +
+                                      "请问是否打开它？"_gbk);
+    // Stored as described: one file, each article pointing at it.
+    const std::string stored = "files/img/" + ContentName(placeholder) + ".gif";
+    EXPECT_EQ(ReadFileOrMissing(Result(stored)), placeholder);
+    EXPECT_NE(ReadFileOrMissing(Result("b.htm")).find("/" + stored), std::string::npos);
+
+    // Under the hotlink option they are asked again and fail: no such line.
+    ExtensionOptions options;
+    options.hotlink = true;
+    driver.SetOptions(options);
+    window.messages.clear();
+    window.answers = {MessageAnswer::No};
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].find(line), std::string::npos);
 }
 
 TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
