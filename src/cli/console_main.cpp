@@ -116,12 +116,6 @@ bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& v
     return true;
 }
 
-std::string AbsoluteFolder(const std::string& typed) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(typed, ec);
-    return text::GbkFromUtf8(ec ? typed : absolute.string());
-}
-
 bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& rows) {
     std::string lower = file;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -420,10 +414,6 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (!ReadSettings(settingsPath, line.settingsFile.has_value(), values, error))
         return Usage(error);
     ApplySwitches(line.extensions, values.options);
-    // A relative output folder typed here is taken from the current folder; --no-output gives
-    // the usual one back.
-    if (const std::optional<std::string>& output = line.extensions.outputFolder)
-        values.options.outputFolder = output->empty() ? std::string() : AbsoluteFolder(*output);
     job::JobSettings& settings = values.settings;
     auto apply = [&](const std::optional<std::string>& typed, std::string& setting) {
         if (typed) setting = text::GbkFromUtf8(*typed);
