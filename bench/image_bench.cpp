@@ -93,21 +93,34 @@ void Save(const VImage& image, const fs::path& path, const char* options = "") {
     image.write_to_file((path.string() + options).c_str());
 }
 
-// The photographs of the background packages, largest first, as libvips reads them.
+// At most count of the paths, spread evenly over them.
+std::vector<fs::path> Spread(const std::vector<fs::path>& paths, std::size_t count) {
+    if (paths.size() <= count) return paths;
+    std::vector<fs::path> some;
+    for (std::size_t i = 0; i < count; ++i) some.push_back(paths[i * paths.size() / count]);
+    return some;
+}
+
+// The photographs of the background packages, and some of the GIMP manual's filter examples.
 std::vector<fs::path> Photographs() {
-    std::vector<fs::path> found;
-    for (const char* root : {"/usr/share/backgrounds", "/usr/share/desktop-base",
-                             "/usr/share/gimp/2.0/help/en/images/filters/examples"}) {
+    std::vector<fs::path> all;
+    const std::pair<const char*, std::size_t> roots[] = {
+        {"/usr/share/backgrounds", 40},
+        {"/usr/share/desktop-base", 10},
+        {"/usr/share/gimp/2.0/help/en/images/filters/examples", 16}};
+    for (const auto& [root, count] : roots) {
         if (!fs::is_directory(root)) continue;
+        std::vector<fs::path> found;
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             const std::string ext = entry.path().extension().string();
             if (entry.is_regular_file() && (ext == ".jpg" || ext == ".webp" || ext == ".png") &&
                 entry.file_size() > 60000)
                 found.push_back(entry.path());
         }
+        std::sort(found.begin(), found.end());
+        for (const fs::path& p : Spread(found, count)) all.push_back(p);
     }
-    std::sort(found.begin(), found.end());
-    return found;
+    return all;
 }
 
 // Screenshots of dialogs and menus from the GIMP manual.
@@ -123,7 +136,7 @@ std::vector<fs::path> Screenshots() {
         }
     }
     std::sort(found.begin(), found.end());
-    return found;
+    return Spread(found, 60);
 }
 
 VImage Srgb(const VImage& image) {
@@ -185,9 +198,9 @@ std::size_t BuildCorpus(const fs::path& folder) {
         const VImage photo = Srgb(VImage::new_from_file(path.c_str()));
         const VImage flat = photo.has_alpha() ? photo.flatten() : photo;
         // As a site would serve it: at its size, and shrunk and cut for an article column.
-        for (const int width : {0, 1920, 1280, 800, 480}) {
-            if (width > 0 && width >= flat.width()) continue;
-            const VImage sized = width == 0 ? flat : flat.thumbnail_image(width);
+        for (const int width : {1920, 1280, 800, 480}) {
+            if (width > flat.width()) continue;
+            const VImage sized = width == flat.width() ? flat : flat.thumbnail_image(width);
             Save(sized, folder / name("photo", "jpg"), "[Q=88,strip]");
         }
         if (flat.width() >= 1200 && flat.height() >= 900)
@@ -364,6 +377,7 @@ int main(int argc, char** argv) {
     const std::string cqLevel = "cq-level=" + std::to_string(((100 - avifQuality) * 63 + 50) / 100);
     image::Options avif;
     avif.optimize = image::Target::Avif;
+    std::size_t avifFiles = 0, still = 0;
     for (const Entry& e : corpus) {
         const std::string in = e.path.string();
         if (e.kind == image::Kind::Gif) {
@@ -375,11 +389,15 @@ int main(int argc, char** argv) {
         }
         const ChildUsage c =
             RunChild({"cwebp", "-q", "75", "-quiet", in, "-o", out.string() + ".webp"});
+        failures += !c.ok;
+        cwebpCpu += c.cpu;
+        // AVIF encodes are slow: every third still image.
+        if (still++ % 3 != 0) continue;
+        ++avifFiles;
         const ChildUsage a =
             RunChild({"avifenc", "-s", "5", "-j", "1", "-y", "420", "--min", "0", "--max", "63",
                       "-a", "end-usage=q", "-a", cqLevel, in, out.string() + ".avif"});
-        failures += !c.ok + !a.ok;
-        cwebpCpu += c.cpu;
+        failures += !a.ok;
         avifencCpu += a.cpu;
         const double start = CpuSeconds();
         (void)image::Optimize(e.bytes, e.kind, avif);
@@ -392,9 +410,9 @@ int main(int argc, char** argv) {
         ourStillCpu, cwebpCpu, cwebpCpu / ourStillCpu,
         cwebpCpu / ourStillCpu >= 0.9 ? "ok" : "MISSED");
     std::printf(
-        "  AVIF, JPEG and PNG: ours %.2f s, avifenc -s 5 %.2f s: %.2f of avifenc's speed "
-        "(target >= 0.9) %s\n",
-        ourAvifCpu, avifencCpu, avifencCpu / ourAvifCpu,
+        "  AVIF, %zu of the JPEG and PNG: ours %.2f s, avifenc -s 5 %.2f s: %.2f of avifenc's "
+        "speed (target >= 0.9) %s\n",
+        avifFiles, ourAvifCpu, avifencCpu, avifencCpu / ourAvifCpu,
         avifencCpu / ourAvifCpu >= 0.9 ? "ok" : "MISSED");
     std::printf("  animated GIFs to WebP: ours %.2f s, gif2webp -q 75 %.2f s: %.2f\n", ourGifCpu,
                 gif2webpCpu, gif2webpCpu / std::max(ourGifCpu, 1e-9));

@@ -19,6 +19,7 @@ struct Options {
     static constexpr int kMaxQuality = 100;
     static constexpr int kWebPQuality = 75;  // the quality when none is set
     static constexpr int kAvifQuality = 60;
+    static constexpr int kLargestMaxWidth = 16383;  // the widest image WebP holds
 
     Target optimize = Target::None;  // None: the pixels are left as they came
     int quality = 0;                 // kMinQuality..kMaxQuality; 0: the target's own default
