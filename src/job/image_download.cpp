@@ -160,6 +160,7 @@ class ArticleWalk {
         record.newAddress = AddressOnTheSite(*rel, destination_.newPrefix, options_);
         record.storedSize = stored.size();
         record.crc = text::Crc32(stored);
+        record.shaped = shaped.has_value();
         observer_.ImageSettled(static_cast<std::size_t>(row), record);
         return true;
     }

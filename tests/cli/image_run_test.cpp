@@ -91,9 +91,22 @@ class ImageRunTest : public ::testing::Test {
 TEST_F(ImageRunTest, OptimisedImagesAreStoredAsWebPUnderTheNameOfWhatIsStored) {
     dir.Write("articles/a.htm", Img("/photo.jpg") + Img("/pixel.gif") + Img("/moving.gif") +
                                     Img("/logo.png") + Img("/wide.jpg"));
-    ASSERT_EQ(Run({"--optimize", "webp", "--max-width", "1000"}), 0);
+    std::string out;
+    ASSERT_EQ(Run({"--optimize", "webp", "--max-width", "1000"}, &out), 0);
     auto rows = Rows();
     ASSERT_EQ(rows.size(), 5u);
+
+    // The report tells each image's original and stored size, the summary what was saved.
+    std::int64_t saved = 0;
+    for (const auto& [path, row] : rows) {
+        ASSERT_TRUE(row.storedBytes) << path;
+        EXPECT_EQ(*row.storedBytes, StoredFile(row).size()) << path;
+        saved += static_cast<std::int64_t>(row.bytes) - static_cast<std::int64_t>(*row.storedBytes);
+    }
+    EXPECT_GT(saved, 0);
+    EXPECT_NE(out.find("; " + std::to_string(saved) + " bytes saved by the image options\n"),
+              std::string::npos)
+        << out;
 
     // The photograph: a WebP, lighter, named by the CRC-32 of the WebP, the article pointing at it.
     const job::ReportRow& p = rows["/photo.jpg"];
@@ -146,10 +159,15 @@ TEST_F(ImageRunTest, StrippingTurnsTheRotatedPhotoUprightAndRemovesItsGpsPositio
 
 TEST_F(ImageRunTest, WithoutTheOptionsTheImagesAreStoredAsFetched) {
     dir.Write("articles/a.htm", Img("/phone.jpg") + Img("/logo.png"));
-    ASSERT_EQ(Run({}), 0);
+    std::string out;
+    ASSERT_EQ(Run({}, &out), 0);
     auto rows = Rows();
     EXPECT_EQ(StoredFile(rows["/phone.jpg"]), phone);
     EXPECT_EQ(StoredFile(rows["/logo.png"]), logo);
+    // The report and the summary as ever.
+    EXPECT_FALSE(rows["/logo.png"].storedBytes);
+    EXPECT_EQ(ReadFileOrMissing(dir / "r.csv").find("stored_bytes"), std::string::npos);
+    EXPECT_EQ(out.find("saved"), std::string::npos);
 }
 
 TEST_F(ImageRunTest, ASecondRunStoresTheSameBytes) {
