@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <unordered_set>
 #include <vips/vips8>
@@ -14,6 +15,10 @@ namespace zembrat::image {
 namespace {
 
 using vips::VImage;
+
+// The most pixels (every frame of an animation counted) an image may have to be decoded: beyond
+// it the image is stored as it came, so that no file can make a run take gigabytes.
+constexpr std::uint64_t kMaxPixels = 120'000'000;
 
 // The quality a lossy re-encode in the image's own format uses when only the metadata goes and
 // the pixels had to be turned upright.
@@ -135,7 +140,7 @@ bool FewColours(const VImage& memoryImage) {
     const int bands = pixels.bands();
     if (bands > 4) return false;
     const std::size_t count = static_cast<std::size_t>(pixels.width()) * pixels.height();
-    const std::size_t limit = std::max<std::size_t>(256, count / 64);
+    const std::size_t limit = std::max<std::size_t>(256, count / 64);  // count <= kMaxPixels
     const auto* data = static_cast<const std::uint8_t*>(pixels.data());
     std::unordered_set<std::uint32_t> seen;
     seen.reserve(limit + 1);
@@ -313,6 +318,9 @@ int JpegShrinkFor(int uprightWidth, int width) {
 
 Stored Optimised(std::string_view bytes, Kind kind, const Options& options) {
     const VImage header = Load(bytes, kind, 1, VIPS_ACCESS_SEQUENTIAL);
+    if (static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height()) >
+        kMaxPixels)
+        throw vips::VError("too many pixels");
     if (options.optimize == Target::None)
         return Original(bytes, kind, options.stripMetadata, &header);
 
@@ -368,9 +376,10 @@ Stored Optimize(std::string_view bytes, Kind kind, const Options& options) {
     if (!LibraryReady()) return {WithoutMetadata(bytes, kind), kind};
     try {
         return Optimised(bytes, kind, options);
-    } catch (const vips::VError&) {
-        // The library cannot read the image: a viewer most likely cannot either. Stored as it
-        // came, its metadata parts dropped where they can be found.
+    } catch (const std::exception&) {
+        // The library cannot read the image (a viewer most likely cannot either), or it is
+        // beyond the pixels allowed: stored as it came, its metadata parts dropped where they
+        // can be found.
         return {options.stripMetadata ? WithoutMetadata(bytes, kind) : std::string(bytes), kind};
     }
 }

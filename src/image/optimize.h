@@ -38,7 +38,9 @@ struct Stored {
 };
 
 // The bytes to store for an image of the given kind:
-// - Other (SVG, ICO, anything unknown) and any image the library cannot read: as it came.
+// - Other (SVG, ICO, anything unknown), any image the library cannot read and any of more than
+//   120 megapixels (all frames counted): as it came (stripped when asked, where the file's own
+//   parts can be dropped).
 // - With optimize: decoded, turned upright by its EXIF orientation, shrunk to maxWidth when
 //   wider (never enlarged), and encoded into the target, keeping alpha and the colour profile
 //   (converted to sRGB when the metadata goes). An animated GIF or WebP becomes an animated

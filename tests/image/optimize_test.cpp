@@ -77,11 +77,16 @@ TEST(Optimize, KindsThatAreNotDecodedAndUnreadableBytesAreStoredAsTheyCame) {
     std::string truncated = Jpeg(Photo(400, 300));
     truncated.resize(truncated.size() / 2);
     const std::string garbage = "\x89PNG\r\n\x1A\n not really a png";
+
     const struct {
         const std::string& bytes;
         Kind kind;
     } cases[] = {
-        {svg, Kind::Other}, {ico, Kind::Other}, {truncated, Kind::Jpeg}, {garbage, Kind::Png}};
+        {svg, Kind::Other},
+        {ico, Kind::Other},
+        {truncated, Kind::Jpeg},
+        {garbage, Kind::Png},
+    };
     for (const auto& c : cases) {
         for (const Options& options : {WebPOptions(100, true), AvifOptions(100)}) {
             const Stored stored = Optimize(c.bytes, c.kind, options);
@@ -89,6 +94,37 @@ TEST(Optimize, KindsThatAreNotDecodedAndUnreadableBytesAreStoredAsTheyCame) {
             EXPECT_EQ(stored.kind, c.kind);
         }
     }
+}
+
+// A valid black PNG of 12000 x 12000 pixels (144 megapixels, over the bound): it would shrink
+// to the width, but it is never decoded.
+TEST(Optimize, AnImageOfTooManyPixelsIsStoredAsItCame) {
+    const int side = 12000;
+    std::string idat;
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+    const std::string row(1 + 3 * side, '\0');  // filter byte, then black
+    char out[1 << 16];
+    for (int y = 0; y < side; ++y) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+        z.avail_in = static_cast<uInt>(row.size());
+        const int flush = y + 1 == side ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(out);
+            z.avail_out = sizeof out;
+            deflate(&z, flush);
+            idat.append(out, sizeof out - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    std::string header = std::string("\0\0\x2E\xE0\0\0\x2E\xE0\x08\x02\0\0\0", 13);
+    const std::string huge = std::string("\x89PNG\r\n\x1A\n", 8) + PngChunk("IHDR", header) +
+                             PngChunk("IDAT", idat) + PngChunk("IEND", "");
+    // The library reads it: its header says so.
+    ASSERT_EQ(VImage::new_from_buffer(huge.data(), huge.size(), "").width(), side);
+    const Stored stored = Optimize(huge, Kind::Png, WebPOptions(100));
+    EXPECT_EQ(stored.kind, Kind::Png);
+    EXPECT_EQ(stored.bytes, huge);
 }
 
 TEST(Optimize, NothingIsDoneWithoutAnOption) {
