@@ -373,14 +373,18 @@ int QualityFor(const Options& options, Target target) {
 Stored Optimize(std::string_view bytes, Kind kind, const Options& options) {
     const bool acts = options.optimize != Target::None || options.stripMetadata;
     if (kind == Kind::Other || !acts) return {std::string(bytes), kind};
-    if (!LibraryReady()) return {WithoutMetadata(bytes, kind), kind};
+    // The library cannot start or read the image (a viewer most likely cannot either), or it is
+    // beyond the pixels allowed: stored as it came, its metadata parts dropped where they can be
+    // found.
+    auto asItCame = [&] {
+        return Stored{options.stripMetadata ? WithoutMetadata(bytes, kind) : std::string(bytes),
+                      kind};
+    };
+    if (!LibraryReady()) return asItCame();
     try {
         return Optimised(bytes, kind, options);
     } catch (const std::exception&) {
-        // The library cannot read the image (a viewer most likely cannot either), or it is
-        // beyond the pixels allowed: stored as it came, its metadata parts dropped where they
-        // can be found.
-        return {options.stripMetadata ? WithoutMetadata(bytes, kind) : std::string(bytes), kind};
+        return asItCame();
     }
 }
 
