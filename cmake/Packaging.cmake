@@ -21,6 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "web")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zembrat.github.io/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libvips comes in through dpkg-shlibdeps (libvips42); its own Depends bring the decoders and
+# encoders it loads as modules (libheif1 with libaom3 for AVIF, ImageMagick for BMP).
 # The captions are Chinese: without a CJK font they show as boxes, and without Qt's own Chinese
 # translations the standard buttons and dialogs are English.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS

@@ -11,7 +11,8 @@ cd "$here"
 # below could miss (started through a variable or from another program).
 programs=(Xvfb xauth xdotool xwd convert identify compare import desktop-file-validate appstreamcli
     dpkg-deb dpkg-shlibdeps python3 file clang-format clang clang++ g++ cmake ctest cpack ninja
-    pkg-config openssl man rsvg-convert sshd ssh-keygen vsftpd node npm rclone nginx cmark)
+    pkg-config openssl man rsvg-convert sshd ssh-keygen vsftpd node npm rclone nginx cmark cwebp
+    avifenc)
 # Formats ImageMagick reads or writes for the tests and tools.
 coders=(SVG PNG PNG8 XWD X)
 

@@ -196,6 +196,8 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (counts.articlesSkipped > 0)
         more += "; " + std::to_string(counts.articlesSkipped) + " unchanged article" +
                 (counts.articlesSkipped == 1 ? "" : "s") + " skipped";
+    if (const std::optional<std::int64_t> saved = job::BytesSaved(rows))
+        more += "; " + std::to_string(*saved) + " bytes saved by the image options";
     std::printf(
         "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped%s\n"
         "Result folder: %s\n",

@@ -6,6 +6,7 @@
 
 #include "job/content_type.h"
 #include "job/image_names.h"
+#include "job/image_optimization.h"
 #include "text/codec.h"
 #include "text/crc32.h"
 
@@ -97,10 +98,15 @@ bool ArticleImages::Settle(int row, const text::Bytes& bytes) {
     if (bytes.empty()) return Fail(row, WhyUnusable(record));
     if (options_.checkContent && DetectImageType(bytes) == ImageType::None)
         return Fail(row, FailReason::NotAnImage);
+    // The image options shape what is stored (its name is the CRC-32 of what is stored).
+    const std::optional<ShapedImage> shaped = ShapeImage(Ref(row).address, bytes, options_);
+    const text::Bytes& stored = shaped ? shaped->bytes : bytes;
     bool reused = false;
     const std::optional<std::string> rel =
-        StoreImage(store_, destination_.imagesBelow, ContentName(bytes),
-                   StoredExtension(Ref(row).address, bytes, options_.checkContent), bytes, &reused);
+        StoreImage(store_, destination_.imagesBelow, ContentName(stored),
+                   shaped ? shaped->extension
+                          : StoredExtension(Ref(row).address, bytes, options_.checkContent),
+                   stored, &reused);
     // Unstored, the article keeps its reference: it must never point at an image that is not
     // there.
     if (!rel) return Fail(row, FailReason::CannotWrite);
@@ -108,8 +114,9 @@ bool ArticleImages::Settle(int row, const text::Bytes& bytes) {
     record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
     record.storedPath = *rel;
     record.newAddress = AddressOnTheSite(*rel, destination_.newPrefix, options_);
-    record.storedSize = bytes.size();
-    record.crc = text::Crc32(bytes);
+    record.storedSize = stored.size();
+    record.crc = text::Crc32(stored);
+    record.shaped = shaped.has_value();
     observer_.ImageSettled(static_cast<std::size_t>(row), record);
     return true;
 }

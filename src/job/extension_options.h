@@ -48,6 +48,14 @@ struct ExtensionOptions {
     std::vector<PlaceholderMark> placeholders{};  // never stored
     bool recursive = false;    // the article folder's subfolders too, each result at its own path
     std::string outputFolder;  // GBK, absolute; empty: the result folder inside the article folder
+    // Image optimisation (the image module): the format each image is stored in when that
+    // makes it at least a tenth lighter ("webp", "avif"; empty: as fetched), that format's
+    // quality (0: its own default), the widest an optimised image is stored (0: no bound), and
+    // the photo information (EXIF, GPS, XMP, IPTC, comments) removed.
+    std::string optimizeImages;
+    int imageQuality = 0;
+    int maxImageWidth = 0;
+    bool stripMetadata = false;
     bool publishAfterRun = false;  // a finished run publishes its result to the chosen target
     bool publishArticles = false;  // a publish puts the written articles there too
     std::string publishTarget;     // GBK: the chosen target's name or place; empty: the first

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "image/optimize.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
@@ -192,6 +193,83 @@ std::vector<OptionDescriptor> MakeTable() {
          .explanation = "按结果目录里的运行记录只处理新的内容：已转存且文件未变的图片不再下载，"
                         "内容、设置都没变且结果还在的文章跳过。",
          .hash = HashRole::DoesNotShape},
+        {.field = &Options::optimizeImages,
+         .key = "图片优化",
+         .kind = OptionKind::Choice,
+         .choices = {{"", "不优化"}, {"webp", "WebP"}, {"avif", "AVIF"}},
+         .switchName = "--optimize",
+         .valueName = "FORMAT",
+         .help = "store each image as FORMAT (webp or avif) when that makes it\n"
+                 "at least a tenth lighter; --no-optimize: as fetched",
+         .manual = "Store each JPEG, PNG, GIF, WebP, AVIF or BMP image as _FORMAT_ (`webp` or\n"
+                   "`avif`) when that makes it at least a tenth lighter, else as it came. An\n"
+                   "animated image becomes an animated WebP; screenshots and drawings (few\n"
+                   "colours) are encoded losslessly, photographs lossily; transparency and the\n"
+                   "colour profile are kept, and the EXIF orientation is applied. An image\n"
+                   "already in WebP or AVIF is encoded again only to shrink it. SVG, ICO and\n"
+                   "anything else are stored as they came. The same image with the same options\n"
+                   "is stored as the same bytes on every run. `--no-optimize` stores the images\n"
+                   "as fetched.",
+         .place = DialogPlace::Right,
+         .controlName = "图片优化",
+         .caption = "图片优化：",
+         .explanation = "把图片转成 WebP 或 AVIF 保存（至少小十分之一时才用）；动图转成 WebP "
+                        "动图，截图和线条图无损，照片有损；保留透明和颜色配置。",
+         .hash = HashRole::ShapesWhenSet},
+        {.field = &Options::imageQuality,
+         .key = "图片质量",
+         .kind = OptionKind::Number,
+         .low = image::Options::kMinQuality,
+         .high = image::Options::kMaxQuality,
+         .off = 0,
+         .switchName = "--quality",
+         .valueName = "Q",
+         .unit = "quality",
+         .help = "the optimised images' quality, {low}..{high};\n"
+                 "--no-quality: 75 for WebP, 60 for AVIF",
+         .manual = "The quality of the images `--optimize` encodes lossily, {low} to {high}.\n"
+                   "`--no-quality` gives each format its own: 75 for WebP, 60 for AVIF.",
+         .place = DialogPlace::Right,
+         .controlName = "图片质量",
+         .caption = "图片质量：",
+         .explanation = "有损压缩的质量（1 到 100）；留空则 WebP 为 75，AVIF 为 60。",
+         .hash = HashRole::ShapesWhenSet},
+        {.field = &Options::maxImageWidth,
+         .key = "最大宽度",
+         .kind = OptionKind::Number,
+         .low = 1,
+         .high = image::Options::kLargestMaxWidth,
+         .off = 0,
+         .switchName = "--max-width",
+         .valueName = "PX",
+         .unit = "pixels",
+         .help = "optimised images wider than PX ({low}..{high}) are shrunk to it,\n"
+                 "never enlarged; --no-max-width: no bound",
+         .manual = "With `--optimize`, an image wider than _PX_ pixels ({low} to {high}) is\n"
+                   "shrunk to that width, its proportions kept; a narrower one is never\n"
+                   "enlarged. `--no-max-width` removes the bound.",
+         .place = DialogPlace::Right,
+         .controlName = "最大宽度",
+         .caption = "最大宽度（像素）：",
+         .explanation = "优化时比这更宽的图片按比例缩小到这个宽度，窄的不放大；留空则不限。",
+         .hash = HashRole::ShapesWhenSet},
+        {.field = &Options::stripMetadata,
+         .key = "去除照片信息",
+         .kind = OptionKind::Flag,
+         .switchName = "--strip-metadata",
+         .help = "remove EXIF (with the GPS position), XMP, IPTC and comments\n"
+                 "from the stored images, turning them upright first",
+         .manual = "Remove the photo information from the stored images: EXIF with its GPS\n"
+                   "position, XMP, IPTC and comments. An image that its EXIF orientation turns is\n"
+                   "turned upright first. JPEG, PNG, WebP and GIF files lose only those parts,\n"
+                   "their pixels untouched, unless they must be turned. Also without\n"
+                   "`--optimize`.",
+         .place = DialogPlace::Right,
+         .controlName = "去除照片信息",
+         .caption = "去除照片信息",
+         .explanation = "去掉图片里的 EXIF（含 GPS 位置）、XMP、IPTC 和注释；需要旋转的照片先"
+                        "转正。",
+         .hash = HashRole::ShapesWhenSet},
         // The publish dialog edits these three; --publish [TARGET] stands for the first and last.
         {.field = &Options::publishAfterRun,
          .key = "运行后发布",

@@ -8,6 +8,7 @@
 
 #include "job/download_walk.h"
 #include "job/image_names.h"
+#include "job/image_optimization.h"
 #include "job/look_alikes.h"
 #include "job/markdown_reader.h"
 #include "job/option_table.h"
@@ -72,7 +73,7 @@ class RecordKeeper {
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second;
         std::optional<KnownImage> known;
-        const std::optional<record::ImageEntry> entry = record_.Image(address);
+        const std::optional<record::ImageEntry> entry = record_.Image(Recorded(address));
         text::Bytes bytes;
         if (entry && !entry->storedPath.empty() && entry->storedPath.starts_with(imagePrefix_) &&
             platform::ReadFileWithin(resultFolder_, resultFolder_ + entry->storedPath, bytes) &&
@@ -88,7 +89,7 @@ class RecordKeeper {
     bool Present(const std::string& address) {
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second.has_value();
-        const std::optional<record::ImageEntry> entry = record_.Image(address);
+        const std::optional<record::ImageEntry> entry = record_.Image(Recorded(address));
         if (!entry || entry->storedPath.empty() || !entry->storedPath.starts_with(imagePrefix_))
             return false;
         std::error_code ec;
@@ -141,7 +142,7 @@ class RecordKeeper {
             article.references.push_back({image.address, image.outcome});
             if (image.outcome == ImageOutcome::NotReached) continue;
             record::ImageEntry entry;
-            entry.address = image.address;
+            entry.address = Recorded(image.address);
             entry.storedPath = image.storedPath;
             entry.size = image.storedSize;
             entry.crc = image.crc;
@@ -149,7 +150,7 @@ class RecordKeeper {
             entry.lastModified = image.lastModified;
             // A failure keeps what an earlier run stored for the address.
             if (image.outcome == ImageOutcome::Failed)
-                entry = record_.Image(image.address).value_or(entry);
+                entry = record_.Image(entry.address).value_or(entry);
             entry.outcome = image.outcome;
             entry.time = now;
             record_.PutImage(entry);
@@ -178,6 +179,10 @@ class RecordKeeper {
 
   private:
     std::string Key(const std::string& path) const { return ArticleBelow(articleFolder_, path); }
+    // An image's key: its address, with the image options that shaped its file.
+    std::string Recorded(const std::string& address) const {
+        return RecordedAddress(address, inputs_.options);
+    }
 
     record::RunRecord& record_;
     const RunInputs& inputs_;

@@ -52,6 +52,8 @@ struct ImageRecord {
     std::uint32_t crc = 0;
     std::string etag;
     std::string lastModified;
+    // The image options shaped the stored file: storedSize may differ from bytes.
+    bool shaped = false;
 };
 
 // Every member has an empty default, so an observer overrides only what it shows. Rows are

@@ -87,7 +87,20 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
         (record.outcome == ImageOutcome::Stored || record.outcome == ImageOutcome::Reused))
         row.reason = std::string("identity: ") + web::IdentityName(record.identity);
     row.articleEnd = end;
+    if (record.shaped) row.storedBytes = record.storedSize;
     return row;
+}
+
+// The column a report has after the others when the image options shaped some of its images.
+constexpr const char* kStoredBytesColumn = "stored_bytes";
+
+bool HasStoredBytes(const std::vector<ReportRow>& rows) {
+    return std::any_of(rows.begin(), rows.end(),
+                       [](const ReportRow& r) { return r.storedBytes.has_value(); });
+}
+
+std::string StoredBytesText(const ReportRow& r) {
+    return r.storedBytes ? std::to_string(*r.storedBytes) : std::string();
 }
 
 }  // namespace
@@ -219,6 +232,16 @@ std::string DecisionWords(const job::RefVerdict& verdict) {
     return {};
 }
 
+std::optional<std::int64_t> BytesSaved(const std::vector<ReportRow>& rows) {
+    std::optional<std::int64_t> saved;
+    for (const ReportRow& row : rows) {
+        if (!row.storedBytes || row.outcome != OutcomeText(ImageOutcome::Stored)) continue;
+        saved = saved.value_or(0) + static_cast<std::int64_t>(row.bytes) -
+                static_cast<std::int64_t>(*row.storedBytes);
+    }
+    return saved;
+}
+
 std::string FailureBreakdown(const std::vector<ReportRow>& rows) {
     std::vector<std::pair<std::string, std::size_t>> counts;
     for (const ReportRow& row : rows) {
@@ -332,6 +355,8 @@ std::string CsvReport(const std::vector<ReportRow>& rows) {
         if (c) out += ',';
         out += kColumns[c];
     }
+    const bool storedBytes = HasStoredBytes(rows);
+    if (storedBytes) out += std::string(",") + kStoredBytesColumn;
     out += "\r\n";
     for (const ReportRow& row : rows) {
         const auto fields = Fields(row);
@@ -339,6 +364,7 @@ std::string CsvReport(const std::vector<ReportRow>& rows) {
             if (c) out += ',';
             out += text::CsvCell(fields[c], IsTextColumn(c));
         }
+        if (storedBytes) out += "," + StoredBytesText(row);
         out += "\r\n";
     }
     return out;
@@ -357,6 +383,8 @@ std::string JsonReport(const std::vector<ReportRow>& rows) {
             // Numbers stay numbers.
             out += (c == 4 || c == 5) ? fields[c] : JsonString(fields[c]);
         }
+        if (r.storedBytes)
+            out += std::string(", ") + JsonString(kStoredBytesColumn) + ": " + StoredBytesText(r);
         out += "}";
     }
     out += rows.empty() ? "]\n" : "\n]\n";
@@ -435,6 +463,10 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
             return false;
         }
     }
+    int storedBytesAt = -1;  // the optional column of the image options
+    for (std::size_t k = 0; k < records[0].size(); ++k) {
+        if (records[0][k] == kStoredBytesColumn) storedBytesAt = static_cast<int>(k);
+    }
     rows.clear();
     for (std::size_t r = 1; r < records.size(); ++r) {
         const auto& f = records[r];
@@ -459,6 +491,10 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
         row.newAddress = get(7);
         row.reason = get(8);
         row.articleEnd = get(9);
+        if (storedBytesAt >= 0 && static_cast<std::size_t>(storedBytesAt) < f.size() &&
+            !f[static_cast<std::size_t>(storedBytesAt)].empty())
+            row.storedBytes =
+                std::strtoull(f[static_cast<std::size_t>(storedBytesAt)].c_str(), nullptr, 10);
         rows.push_back(std::move(row));
     }
     return true;

@@ -2,6 +2,8 @@
 // failed rows read back from a CSV report for a retry.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,8 +26,11 @@ struct ReportRow {
     std::string newAddress;  // what the article now says
     std::string reason;      // of a failure or a drop
     std::string articleEnd;  // written, unreadable, not written, cut short
-    std::size_t line = 0;    // read from a CSV report: the line the row begins on, from 1
-    std::string words;       // the reason in Chinese words, for the window; not a report column
+    // The stored file's size, for an image the image options shaped (its original's size is
+    // bytes); a report with such rows has a stored_bytes column after the others.
+    std::optional<std::uint64_t> storedBytes;
+    std::size_t line = 0;  // read from a CSV report: the line the row begins on, from 1
+    std::string words;     // the reason in Chinese words, for the window; not a report column
 };
 
 // The name of the report a run writes into its result folder under the report option:
@@ -46,6 +51,10 @@ std::string DecisionWords(const job::RefVerdict& verdict);
 // The failed rows counted by reason, a status reason with its status ("status 404"), in the
 // order the reasons first came: "status 404: 2, time-out: 1". Empty when none failed.
 std::string FailureBreakdown(const std::vector<ReportRow>& rows);
+
+// What the image options saved over the images they shaped and this run stored: the bytes
+// downloaded less the bytes stored, or nullopt when they shaped none.
+std::optional<std::int64_t> BytesSaved(const std::vector<ReportRow>& rows);
 
 // The rows of one article (path GBK): its verdicts in article order, each kept one with the
 // record of its download (records in the order of the kept verdicts). With no verdicts (a
