@@ -43,7 +43,8 @@ using testing::Reply;
 const QStringList& AllowedWords() {
     static const QStringList words = {"Zembrat", "zembrat", "Qorv",     "QQ",     "SFTP",  "FTP",
                                       "FTPS",    "WebDAV",  "SSH",      "HTTP",   "https", "http",
-                                      "TLS",     "CRC",     "Markdown", "Cookie", "S3",    "AWS"};
+                                      "TLS",     "CRC",     "Markdown", "Cookie", "S3",    "AWS",
+                                      "WebP",    "AVIF",    "EXIF",     "GPS",    "XMP",   "IPTC"};
     return words;
 }
 
