@@ -18,10 +18,21 @@ namespace zembrat::publish {
 
 // One file to publish.
 struct PublishItem {
-    std::string localFile;   // native path
+    // Where its bytes are read: localFile, a native path, as it stands; or, when folder is set,
+    // localFile (GBK, "/" between pieces) beneath folder (GBK) with no link followed at any
+    // piece, folder's own last name included (platform::OpenFileBeneath).
+    std::string localFile;
     std::string remotePath;  // UTF-8, relative to the target's base path, "/" between pieces
     // The articles that point at it (UTF-8), told with a conflict.
     std::vector<std::string> usedBy;
+    std::string folder = {};
+    // What the run wrote there, checked against the bytes read before any is sent: a file that
+    // differs fails with its reason.
+    std::optional<std::uint64_t> size = {};
+    std::optional<std::uint32_t> crc32 = {};
+    std::string sha256 = {};  // lower-case hex; empty: not checked
+    // Why it is never read nor sent (UTF-8), e.g. a recorded path that would leave the folder.
+    std::string refused = {};
 };
 
 enum class PublishOutcome {

@@ -3,9 +3,9 @@
 #include <ctime>
 #include <map>
 #include <set>
-#include <system_error>
 
 #include "platform/files.h"
+#include "publish/curl_session.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -13,9 +13,24 @@
 namespace zembrat::publish {
 namespace {
 
-// A path below the result folder as the server names it: UTF-8, "/" between pieces.
+// A path below the result folder as the server names it: UTF-8, "/" between pieces (converted
+// first: a GBK character's second byte may be that of "\\").
 std::string RemotePath(const std::string& relative) {
-    return text::Utf8FromGbk(text::ReplaceAll(relative, "\\", "/"));
+    return text::ReplaceAll(text::Utf8FromGbk(relative), "\\", "/");
+}
+
+// The item for a recorded path below folder: read beneath it, refused when the path is not plain.
+PublishItem ItemAt(const std::string& folder, const std::string& relative) {
+    PublishItem item;
+    item.folder = folder;
+    item.localFile = relative;
+    item.remotePath = RemotePath(relative);
+    // A plain relative path below the folder, as every remote path must be.
+    if (!SplitRemotePath(item.remotePath))
+        item.refused = "\"" + item.remotePath +
+                       "\" is no plain path below the result folder in the run record; it was "
+                       "neither read nor sent";
+    return item;
 }
 
 }  // namespace
@@ -23,17 +38,17 @@ std::string RemotePath(const std::string& relative) {
 std::vector<PublishItem> ResultItems(const record::RunRecord& record,
                                      const std::string& resultFolder, bool articles) {
     const std::string folder = text::WithSeparator(resultFolder);
-    // Stored name -> the item; address -> stored name, to find who uses each image.
+    // Stored name -> the item; address -> stored name, to find who uses each image. A file no
+    // longer there is left out; anything else at its name is listed, to fail with its reason.
     std::map<std::string, PublishItem> images;
     std::map<std::string, std::string> storedAt;
     record.ForEachStoredImage([&](const record::ImageEntry& image) {
-        const std::filesystem::path local = platform::NativePath(folder + image.storedPath);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(local, error)) return;
+        PublishItem item = ItemAt(folder, image.storedPath);
+        if (item.refused.empty() && !platform::PathExists(folder + image.storedPath)) return;
+        item.size = image.size;
+        item.crc32 = image.crc;
         storedAt[image.address] = image.storedPath;
-        PublishItem& item = images[image.storedPath];
-        item.localFile = local.string();
-        item.remotePath = RemotePath(image.storedPath);
+        images[image.storedPath] = std::move(item);
     });
     std::vector<PublishItem> written;
     record.ForEachArticle([&](const record::ArticleEntry& article) {
@@ -44,10 +59,10 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
             images[it->second].usedBy.push_back(text::Utf8FromGbk(article.path));
         }
         if (!articles || article.resultPath.empty()) return;
-        const std::filesystem::path local = platform::NativePath(folder + article.resultPath);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(local, error)) return;
-        written.push_back({local.string(), RemotePath(article.resultPath), {}});
+        PublishItem item = ItemAt(folder, article.resultPath);
+        if (item.refused.empty() && !platform::PathExists(folder + article.resultPath)) return;
+        item.sha256 = article.resultHash;
+        written.push_back(std::move(item));
     });
     std::vector<PublishItem> items;
     items.reserve(images.size() + written.size());

@@ -1,0 +1,221 @@
+// A result folder published as a run left it, onto a real WebDAV server (nginx) on 127.0.0.1:
+// only what the run wrote is read and sent, whatever was put in its place since.
+#include "publish/result_publish.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "platform/files.h"
+#include "record/run_record.h"
+#include "support/dav_server.h"
+#include "support/temp_dir.h"
+#include "text/codec.h"
+#include "text/crc32.h"
+#include "text/digest.h"
+
+namespace zembrat::publish {
+namespace {
+using namespace text::literals;
+namespace fs = std::filesystem;
+
+const std::string kPng = "\x89PNG\r\n\x1a\n the picture";
+const std::string kArticle = "<img src=\"http://img.example.com/files/img/a.png\">";
+const std::string kImage = "files/img/a.png";  // as the record names it
+
+// Everything a publish listed, by remote path: its outcome and message.
+struct Rows : PublishObserver {
+    void ItemsListed(const std::vector<PublishItem>& listed, const std::string&) override {
+        items = &listed;
+    }
+    void ItemSettled(std::size_t index, const PublishRow& row) override {
+        settled[(*items)[index].remotePath] = row;
+    }
+    const std::vector<PublishItem>* items = nullptr;
+    std::map<std::string, PublishRow> settled;
+};
+
+// One way a result can differ from what its run wrote, and the file that then fails (its remote
+// path) with a reason holding `why`.
+struct Tampering {
+    const char* name;
+    std::function<void(class ResultPublishTest&)> make;
+    std::string refused;
+    std::string why;
+};
+
+void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
+
+class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(dav.started()) << dav.error();
+        // The run's result, with its record, made in a folder of its own and then put (or
+        // linked) where the article folder's result folder is.
+        real = dir / "run"_gbk;
+        dir.Write("run/" + kImage, kPng);
+        dir.Write("run/一.htm"_gbk, kArticle);
+        record::RunRecord record;
+        ASSERT_NE(record.Open(real), record::OpenResult::Failed) << record.Message();
+        record.Begin();
+        record.PutImage({kAddress, kImage, kPng.size(), text::Crc32(kPng), "", "", "stored", 1});
+        record::ArticleEntry article;
+        article.path = "一.htm"_gbk;
+        article.resultPath = "一.htm"_gbk;
+        article.resultHash = text::Sha256Hex(kArticle);
+        article.end = "written";
+        article.references = {{kAddress, "stored"}};
+        record.PutArticle(article);
+        ASSERT_TRUE(record.Commit());
+        record.Close();
+        fs::create_directories(platform::NativePath(dir / "文章"_gbk));
+        result = dir / "文章/转存结果"_gbk;
+    }
+
+    // The run's result where the article folder's result folder is.
+    void Settle() { fs::rename(Native(real), Native(result)); }
+    // The result folder made, with the run's record and article in it, and a link at "files".
+    void LinkFolder(const std::string& linked) {
+        fs::create_directories(Native(result + "/" + linked).parent_path());
+        for (const std::string& piece : {std::string(".zembrat-record.sqlite"), "一.htm"_gbk})
+            fs::rename(Native(real + "/" + piece), Native(result + "/" + piece));
+        fs::create_symlink(Native(real + "/" + linked), Native(result + "/" + linked));
+    }
+    // The file at relative below the result folder moved outside, and a link left in its place.
+    void LinkFile(const std::string& relative) {
+        Settle();
+        fs::rename(Native(result + "/" + relative), Native(dir / "id_ed25519"));
+        fs::create_symlink(Native(dir / "id_ed25519"), Native(result + "/" + relative));
+    }
+    // One more image in the run's record.
+    void Record(const std::string& storedPath, const std::string& bytes) {
+        record::RunRecord record;
+        ASSERT_NE(record.Open(result), record::OpenResult::Failed) << record.Message();
+        record.Begin();
+        record.PutImage({"http://web.example.com/" + storedPath, storedPath, bytes.size(),
+                         text::Crc32(bytes), "", "", "stored", 1});
+        ASSERT_TRUE(record.Commit());
+    }
+
+    // Publishes the article folder's result, the articles too, onto the server's /site/.
+    ResultPublish PublishIt() {
+        ResultPublishRequest request;
+        request.resultFolder = result;
+        request.target =
+            "dav://" + dav.user() + "@127.0.0.1:" + std::to_string(dav.port()) + "/site/";
+        request.articles = true;
+        request.credentials.home = dir.path();
+        request.credentials.password = dav.password();
+        rows = Rows{};
+        return PublishResult(request, rows, {});
+    }
+    // Every file the server holds, by its path below what it serves (but the one it starts
+    // with).
+    std::map<std::string, std::string> OnServer() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dav.root()))
+            if (entry.is_regular_file() && entry.path().filename() != ".keep")
+                files[fs::relative(entry.path(), dav.root()).string()] =
+                    testing::ReadFileOrMissing(platform::GbkFromNative(entry.path()));
+        return files;
+    }
+    static fs::path Native(const std::string& gbk) { return platform::NativePath(gbk); }
+
+    static inline const std::string kAddress = "http://web.example.com/a.png";
+    testing::DavServer dav{testing::DavKind::Nginx};
+    testing::TempDir dir;
+    std::string real, result;
+    Rows rows;
+};
+
+TEST_F(ResultPublishTest, WhatTheRunWroteIsSentWhole) {
+    Settle();
+    const ResultPublish published = PublishIt();
+    ASSERT_EQ(published.end, ResultPublishEnd::Published) << published.message;
+    EXPECT_EQ(published.summary.Count(PublishOutcome::Uploaded), 2u);
+    EXPECT_EQ(OnServer(), (std::map<std::string, std::string>{{"site/" + kImage, kPng},
+                                                              {"site/一.htm", kArticle}}));
+}
+
+// Each file behind the tampering fails with its reason and nothing of it reaches the server (a
+// link always leads to the very bytes the run wrote, so only the rule against links can tell);
+// the rest is sent.
+TEST_P(ResultPublishTest, WhatIsNotTheRunsOwnFailsWithItsReasonAndIsNotSent) {
+    GetParam().make(*this);
+    const ResultPublish published = PublishIt();
+    ASSERT_EQ(published.end, ResultPublishEnd::Published) << published.message;
+    const std::string& refused = GetParam().refused;
+    ASSERT_TRUE(rows.settled.contains(refused)) << refused;
+    EXPECT_EQ(rows.settled[refused].outcome, PublishOutcome::Failed);
+    EXPECT_NE(rows.settled[refused].message.find(GetParam().why), std::string::npos)
+        << rows.settled[refused].message;
+    std::size_t refusedCount = 0;
+    for (const auto& [path, row] : rows.settled)
+        refusedCount += row.outcome == PublishOutcome::Failed;
+    EXPECT_EQ(published.summary.Count(PublishOutcome::Uploaded),
+              rows.settled.size() - refusedCount);
+    // Only the run's own bytes, and only below the target's folder.
+    for (const auto& [path, bytes] : OnServer()) {
+        EXPECT_TRUE(path == "site/" + kImage || path == "site/一.htm") << path;
+        EXPECT_EQ(bytes, path.ends_with(".png") ? kPng : kArticle) << path;
+    }
+    EXPECT_EQ(OnServer().size(), rows.settled.size() - refusedCount);
+}
+
+const std::string kSecret = "the user's private key";
+
+INSTANTIATE_TEST_SUITE_P(
+    Tamperings, ResultPublishTest,
+    ::testing::Values(
+        Tampering{
+            "LinkAtTheResultFolder",
+            [](ResultPublishTest& t) { fs::create_symlink(t.Native(t.real), t.Native(t.result)); },
+            kImage, "link"},
+        Tampering{"LinkAtTheFolderAboveTheImageFolder",
+                  [](ResultPublishTest& t) { t.LinkFolder("files"); }, kImage, "link"},
+        Tampering{"LinkAtTheImageFolder", [](ResultPublishTest& t) { t.LinkFolder("files/img"); },
+                  kImage, "link"},
+        Tampering{"LinkAtTheStoredImage", [](ResultPublishTest& t) { t.LinkFile(kImage); }, kImage,
+                  "link"},
+        Tampering{"LinkAtTheWrittenArticle", [](ResultPublishTest& t) { t.LinkFile("一.htm"_gbk); },
+                  "一.htm", "link"},
+        Tampering{"RecordRowLeavingTheResultFolder",
+                  [](ResultPublishTest& t) {
+                      t.Settle();
+                      t.dir.Write("x", kSecret);
+                      t.Record("../../x", kSecret);
+                  },
+                  "../../x", "no plain path"},
+        Tampering{"RecordRowWithAnAbsolutePath",
+                  [](ResultPublishTest& t) {
+                      t.Settle();
+                      t.Record("/etc/passwd", testing::ReadFileOrMissing("/etc/passwd"));
+                  },
+                  "/etc/passwd", "no plain path"},
+        Tampering{"ImageWithOtherBytesOfItsSize",
+                  [](ResultPublishTest& t) {
+                      t.Settle();
+                      std::string other = kPng;
+                      other.back() ^= 1;
+                      t.dir.Write("文章/转存结果/"_gbk + kImage, other);
+                  },
+                  kImage, "CRC-32"},
+        Tampering{"ImageOfAnotherSize",
+                  [](ResultPublishTest& t) {
+                      t.Settle();
+                      t.dir.Write("文章/转存结果/"_gbk + kImage, kPng + "more");
+                  },
+                  kImage, "bytes, not the"},
+        Tampering{"ArticleChangedSinceTheRun",
+                  [](ResultPublishTest& t) {
+                      t.Settle();
+                      t.dir.Write("文章/转存结果/一.htm"_gbk, kArticle + "<p>edited</p>");
+                  },
+                  "一.htm", "not the file the run wrote"}),
+    [](const ::testing::TestParamInfo<Tampering>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zembrat::publish
