@@ -20,9 +20,9 @@ class PublishLines : public publish::PublishObserver {
   public:
     explicit PublishLines(bool quiet) : quiet_(quiet) {}
     void ItemsListed(const std::vector<publish::PublishItem>& items,
-                     const std::string& targetName) override {
+                     const publish::Target& target) override {
         items_ = &items;
-        std::printf("Publishing %zu files to %s\n", items.size(), targetName.c_str());
+        std::printf("Publishing %zu files to %s\n", items.size(), target.name.c_str());
     }
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override {
         if (quiet_ && row.outcome != publish::PublishOutcome::Conflict &&

@@ -345,11 +345,10 @@ const char* PublishOutcomeText(PublishOutcome outcome) {
     return "";
 }
 
-PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& targetName,
+PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& place,
                        const TransportFactory& makeTransport, PublishManifest* manifest,
                        PublishObserver& observer, const PublishOptions& options,
                        std::stop_token stop, const std::function<void()>& pump) {
-    observer.ItemsListed(items, targetName);
     PublishSummary summary;
     summary.rows.resize(items.size());
     // Each file's size and digest; what the manifest knows with the same bytes is not asked for.
@@ -358,7 +357,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     std::vector<std::optional<ManifestEntry>> known(items.size());
     if (manifest && !options.askServer) {
         for (std::size_t i = 0; i < items.size(); ++i)
-            known[i] = manifest->Find(targetName, items[i].remotePath);
+            known[i] = manifest->Find(place, items[i].remotePath);
     }
     const std::vector<std::string> failures = DigestFiles(items, known, local);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -427,7 +426,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
             if (o == PublishOutcome::Uploaded || o == PublishOutcome::AlreadyThere)
                 published.emplace_back(items[i].remotePath, local[i]);
         }
-        if (!published.empty()) manifest->Put(targetName, published);
+        if (!published.empty()) manifest->Put(place, published);
     }
     return summary;
 }

@@ -62,10 +62,11 @@ struct ManifestEntry {
 class PublishManifest {
   public:
     virtual ~PublishManifest() = default;
-    virtual std::optional<ManifestEntry> Find(const std::string& target,
+    // place: the target's TargetPlace.
+    virtual std::optional<ManifestEntry> Find(const std::string& place,
                                               const std::string& remotePath) = 0;
     // Kept together, once the publish ends (or is stopped).
-    virtual bool Put(const std::string& target,
+    virtual bool Put(const std::string& place,
                      const std::vector<std::pair<std::string, ManifestEntry>>& published) = 0;
 };
 
@@ -73,9 +74,8 @@ class PublishManifest {
 class PublishObserver {
   public:
     virtual ~PublishObserver() = default;
-    // Before anything else, the items of this publish onto the target named targetName.
-    virtual void ItemsListed(const std::vector<PublishItem>& /*items*/,
-                             const std::string& /*targetName*/) {}
+    // Before anything else, the items of this publish onto target (PublishResult tells it).
+    virtual void ItemsListed(const std::vector<PublishItem>& /*items*/, const Target& /*target*/) {}
     virtual void ItemBegins(std::size_t /*index*/) {}
     virtual void ItemSettled(std::size_t /*index*/, const PublishRow& /*row*/) {}
 };
@@ -97,10 +97,11 @@ struct PublishSummary {
 
 using TransportFactory = std::function<std::unique_ptr<Transport>()>;
 
-// Publishes items onto target.name's target through transports made by makeTransport (one per
-// upload at once). pump is called every few milliseconds on the calling thread while the uploads
-// run (the window processes its events there); the stop token abandons the uploads in flight.
-PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& targetName,
+// Publishes items through transports made by makeTransport (one per upload at once); what was
+// published is kept in the manifest under place (TargetPlace). pump is called every few
+// milliseconds on the calling thread while the uploads run (the window processes its events there);
+// the stop token abandons the uploads in flight.
+PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& place,
                        const TransportFactory& makeTransport, PublishManifest* manifest,
                        PublishObserver& observer, const PublishOptions& options,
                        std::stop_token stop, const std::function<void()>& pump = {});

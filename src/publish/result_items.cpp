@@ -71,19 +71,19 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
     return items;
 }
 
-std::optional<ManifestEntry> RecordManifest::Find(const std::string& target,
+std::optional<ManifestEntry> RecordManifest::Find(const std::string& place,
                                                   const std::string& remotePath) {
-    const std::optional<record::PublishedEntry> entry = record_.Published(target, remotePath);
+    const std::optional<record::PublishedEntry> entry = record_.Published(place, remotePath);
     if (!entry) return std::nullopt;
     return ManifestEntry{entry->size, entry->md5, entry->time};
 }
 
-bool RecordManifest::Put(const std::string& target,
+bool RecordManifest::Put(const std::string& place,
                          const std::vector<std::pair<std::string, ManifestEntry>>& published) {
     std::vector<record::PublishedEntry> entries;
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     for (const auto& [path, entry] : published)
-        entries.push_back({target, path, entry.size, entry.md5, now});
+        entries.push_back({place, path, entry.size, entry.md5, now});
     return record_.PutPublished(entries);
 }
 

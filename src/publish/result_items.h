@@ -23,9 +23,9 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
 class RecordManifest : public PublishManifest {
   public:
     explicit RecordManifest(record::RunRecord& record) : record_(record) {}
-    std::optional<ManifestEntry> Find(const std::string& target,
+    std::optional<ManifestEntry> Find(const std::string& place,
                                       const std::string& remotePath) override;
-    bool Put(const std::string& target,
+    bool Put(const std::string& place,
              const std::vector<std::pair<std::string, ManifestEntry>>& published) override;
 
   private:

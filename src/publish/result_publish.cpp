@@ -29,10 +29,13 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     Credentials credentials = request.credentials;
     RecordManifest manifest(record);
     const Target& target = *result.target;
+    // Kept by where the files go, whatever the target is called.
+    const std::string place = TargetPlace(target);
     const auto publishOnce = [&] {
+        observer.ItemsListed(result.items, target);
         return Publish(
-            result.items, target.name, [&] { return MakeTransport(target, credentials); },
-            &manifest, observer, request.options, stop, pump);
+            result.items, place, [&] { return MakeTransport(target, credentials); }, &manifest,
+            observer, request.options, stop, pump);
     };
     result.summary = publishOnce();
     if (result.summary.hostKeyUnknown && !credentials.acceptNewHostKey && request.trustNewHostKey &&

@@ -14,17 +14,24 @@ namespace {
 struct SchemeInfo {
     std::string_view scheme;
     Protocol protocol;
+    int port;  // the usual one
 };
 
 constexpr SchemeInfo kSchemes[] = {
-    {"sftp", Protocol::Sftp},
-    {"ftp", Protocol::Ftp},
-    {"ftpes", Protocol::FtpExplicit},
-    {"ftps", Protocol::FtpImplicit},
-    {"dav", Protocol::Dav},
-    {"davs", Protocol::Davs},
-    {"s3", Protocol::S3},
+    {"sftp", Protocol::Sftp, 22},
+    {"ftp", Protocol::Ftp, 21},
+    {"ftpes", Protocol::FtpExplicit, 21},
+    {"ftps", Protocol::FtpImplicit, 990},
+    {"dav", Protocol::Dav, 80},
+    {"davs", Protocol::Davs, 443},
+    {"s3", Protocol::S3, 0},
 };
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -245,9 +252,7 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     const std::size_t colon = url.find("://");
     if (colon == std::string_view::npos || colon == 0)
         return fail("no scheme (sftp://, ftp://, ftpes://, ftps://, dav://, davs:// or s3://)");
-    std::string scheme(url.substr(0, colon));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string scheme = Lower(std::string(url.substr(0, colon)));
     const auto known = std::find_if(std::begin(kSchemes), std::end(kSchemes),
                                     [&](const SchemeInfo& s) { return s.scheme == scheme; });
     if (known == std::end(kSchemes))
@@ -380,6 +385,30 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
         t.host.clear();
     }
     return t;
+}
+
+std::string TargetPlace(const Target& target) {
+    const SchemeInfo& scheme =
+        *std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                      [&](const SchemeInfo& s) { return s.protocol == target.protocol; });
+    std::string place = std::string(scheme.scheme) + "://";
+    if (target.protocol == Protocol::S3) {
+        // The endpoint's scheme and host in lower case; its port as given.
+        return place + target.bucket + "/" + target.path + "?endpoint=" + Lower(target.endpoint);
+    }
+    const bool fromLogin =
+        target.protocol == Protocol::Ftp || target.protocol == Protocol::FtpExplicit ||
+        target.protocol == Protocol::FtpImplicit ||
+        (target.protocol == Protocol::Sftp &&
+         (target.path.empty() || target.path.front() != '/' || target.path.starts_with("/~/")));
+    if (fromLogin) place += target.user + "@";
+    const std::string host = Lower(target.host);
+    place += host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    place += ":" + std::to_string(target.port ? target.port : scheme.port);
+    std::string path = target.path;
+    if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+    if (path.back() != '/') path += '/';
+    return place + path;
 }
 
 }  // namespace zembrat::publish

@@ -44,4 +44,11 @@ struct Target {
 // The target a URL gives, or nullopt with error set (UTF-8, naming what is wrong).
 std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error);
 
+// Where a target puts its files, as one text: its scheme, host (in lower case) and port (the
+// protocol's usual one when none is given), the user where paths start at the login's folder
+// (FTP, and SFTP with none or one from "/~/"), its base path; for S3 the bucket, the key prefix and
+// the endpoint. Targets that put files in one place give one text whatever their names, others give
+// others; what was published is kept under it.
+std::string TargetPlace(const Target& target);
+
 }  // namespace zembrat::publish

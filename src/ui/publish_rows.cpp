@@ -48,9 +48,9 @@ std::string PublishRowText(publish::PublishOutcome outcome) {
 }
 
 void PublishRows::ItemsListed(const std::vector<publish::PublishItem>& items,
-                              const std::string& targetName) {
+                              const publish::Target& target) {
     settled_ = 0;
-    uploading_ = "正在发布到 "_gbk + text::GbkFromUtf8(targetName);
+    uploading_ = "正在发布到 "_gbk + text::GbkFromUtf8(target.name);
     window_.ClearRows();
     // Inserted at the top from the last, so that the rows stand in item order.
     for (std::size_t i = items.size(); i-- > 0;) {

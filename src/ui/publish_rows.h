@@ -26,7 +26,7 @@ class PublishRows : public publish::PublishObserver {
   public:
     explicit PublishRows(JobWindow& window) : window_(window) {}
     void ItemsListed(const std::vector<publish::PublishItem>& items,
-                     const std::string& targetName) override;
+                     const publish::Target& target) override;
     void ItemBegins(std::size_t index) override;
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override;
 

@@ -28,7 +28,7 @@ const std::string kImage = "files/img/a.png";  // as the record names it
 
 // Everything a publish listed, by remote path: its outcome and message.
 struct Rows : PublishObserver {
-    void ItemsListed(const std::vector<PublishItem>& listed, const std::string&) override {
+    void ItemsListed(const std::vector<PublishItem>& listed, const Target&) override {
         items = &listed;
     }
     void ItemSettled(std::size_t index, const PublishRow& row) override {
@@ -47,7 +47,9 @@ struct Tampering {
     std::string why;
 };
 
-void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
+void PrintTo(const Tampering& tampering, std::ostream* out) {
+    *out << tampering.name;
+}
 
 class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
   public:
@@ -100,12 +102,16 @@ class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
         ASSERT_TRUE(record.Commit());
     }
 
-    // Publishes the article folder's result, the articles too, onto the server's /site/.
-    ResultPublish PublishIt() {
+    // The server's folder as a target URL: "dav://user@127.0.0.1:port" + path.
+    std::string Dav(const std::string& path) const {
+        return "dav://" + dav.user() + "@127.0.0.1:" + std::to_string(dav.port()) + path;
+    }
+    // Publishes the article folder's result, the articles too, onto the target (by default the
+    // server's /site/).
+    ResultPublish PublishIt(std::string target = {}) {
         ResultPublishRequest request;
         request.resultFolder = result;
-        request.target =
-            "dav://" + dav.user() + "@127.0.0.1:" + std::to_string(dav.port()) + "/site/";
+        request.target = target.empty() ? Dav("/site/") : target;
         request.articles = true;
         request.credentials.home = dir.path();
         request.credentials.password = dav.password();
@@ -138,6 +144,26 @@ TEST_F(ResultPublishTest, WhatTheRunWroteIsSentWhole) {
     EXPECT_EQ(published.summary.Count(PublishOutcome::Uploaded), 2u);
     EXPECT_EQ(OnServer(), (std::map<std::string, std::string>{{"site/" + kImage, kPng},
                                                               {"site/一.htm", kArticle}}));
+}
+
+// What was published is kept per place: a second place on the same host, even under the same
+// name, gets every file; the same place under another name (or spelt otherwise) asks nothing.
+TEST_F(ResultPublishTest, WhatWasPublishedIsKeptPerPlaceNotPerName) {
+    Settle();
+    const std::string port = std::to_string(dav.port());
+    ASSERT_EQ(PublishIt(Dav("/site/?name=blog")).summary.Count(PublishOutcome::Uploaded), 2u);
+    const ResultPublish second = PublishIt(Dav("/site2/?name=blog"));
+    EXPECT_EQ(second.summary.Count(PublishOutcome::Uploaded), 2u);
+    EXPECT_EQ(OnServer().count("site2/" + kImage), 1u);
+    for (const std::string& same :
+         {Dav("/site/?name=renamed"), "dav://" + dav.user() + "@127.0.0.1:" + port + "/site",
+          "DAV://" + dav.user() + "@127.0.0.1:" + port + "/site/?public=https://img.example.com"}) {
+        const ResultPublish again = PublishIt(same);
+        EXPECT_EQ(again.summary.Count(PublishOutcome::Published), 2u) << same;
+    }
+    // Another port is another place (here: nobody listens, so nothing is taken as published).
+    const ResultPublish elsewhere = PublishIt("dav://127.0.0.1:1/site/?name=blog");
+    EXPECT_EQ(elsewhere.summary.Count(PublishOutcome::Published), 0u);
 }
 
 // Each file behind the tampering fails with its reason and nothing of it reaches the server (a

@@ -86,6 +86,31 @@ TEST(TargetUrl, S3ProvidersFillEndpointAddressingAndRegion) {
     EXPECT_EQ(Parse("s3://b?endpoint=http://e").path, "");
 }
 
+TEST(TargetUrl, ThePlaceOfATargetIsItsNormalisedAddress) {
+    const auto place = [](const std::string& url) { return TargetPlace(Parse(url)); };
+    const std::pair<std::string, std::string> same[] = {
+        {"sftp://me@Host.example/var/www", "sftp://you@host.example:22/var/www/"},
+        {"dav://h/site/?public=https://img.example.com", "DAV://h:80/site/"},
+        {"davs://h/", "davs://h:443"},
+        {"ftps://u@h/a/", "ftps://u@h:990/a/"},
+        {"s3://b/p/?endpoint=http://E:9000&region=x",
+         "s3://b/p/?endpoint=http://e:9000&style=virtual"},
+    };
+    for (const auto& [a, b] : same) EXPECT_EQ(place(a), place(b)) << a << " and " << b;
+    const std::pair<std::string, std::string> other[] = {
+        {"sftp://h/var/www/", "sftp://h/var/www2/"},
+        {"sftp://h/var/www/", "sftp://h:2222/var/www/"},
+        {"sftp://h/var/www/", "dav://h/var/www/"},
+        {"sftp://a@h/~/www/", "sftp://b@h/~/www/"},  // below each login's folder
+        {"ftp://a@h/www/", "ftp://b@h/www/"},
+        {"ftp://h/www/", "ftpes://h/www/"},
+        {"s3://b/p1/?endpoint=http://e", "s3://b/p2/?endpoint=http://e"},
+        {"s3://b/p/?endpoint=http://e", "s3://c/p/?endpoint=http://e"},
+        {"s3://b/p/?endpoint=http://e", "s3://b/p/?endpoint=http://f"},
+    };
+    for (const auto& [a, b] : other) EXPECT_NE(place(a), place(b)) << a << " and " << b;
+}
+
 TEST(TargetUrl, MistakesAreRefusedNamingWhatIsWrong) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "no scheme"},
