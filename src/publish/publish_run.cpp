@@ -274,6 +274,7 @@ class Uploads {
         switch (sent.status) {
             case UploadStatus::Uploaded:
                 row.outcome = PublishOutcome::Uploaded;
+                Confirm(transport, index, row);
                 break;
             case UploadStatus::Failed:
                 row.outcome = PublishOutcome::Failed;
@@ -283,6 +284,25 @@ class Uploads {
                 break;
         }
         return row;
+    }
+
+    // An upload counts once a look finds it there with its size (where the server tells sizes);
+    // otherwise it failed, whatever the server answered to the upload.
+    void Confirm(Transport& transport, std::size_t index, PublishRow& row) const {
+        const PublishItem& item = items_[index];
+        std::string message;
+        const std::optional<RemoteFile> there = transport.Look(item.remotePath, message);
+        if (there && there->exists && (!there->size || *there->size == local_[index].size)) return;
+        row.outcome = PublishOutcome::Failed;
+        if (!there)
+            row.message = message + " (after its upload, so it is not known to be there)";
+        else if (!there->exists)
+            row.message = item.remotePath +
+                          ": the server took the upload, but a look finds nothing under its name";
+        else
+            row.message = item.remotePath + ": the server took the upload, but holds " +
+                          std::to_string(*there->size) + " bytes of its " +
+                          std::to_string(local_[index].size);
     }
 
     static PublishRow Failed(std::string message) {

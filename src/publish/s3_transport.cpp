@@ -3,10 +3,13 @@
 // file (a PUT is atomic: the object appears whole or not at all).
 #include <openssl/evp.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "publish/protocol_transports.h"
 #include "publish/s3_parts.h"
@@ -63,7 +66,7 @@ class S3Transport final : public Transport {
         // The bucket's head: it needs the keys and the bucket (and no listing of its keys).
         auto address = S3Address(target_, "");
         if (!address) return Fail(message, "the endpoint is not an http or https address");
-        const WebAnswer answer = session_->Perform(Request("HEAD", *address));
+        const WebAnswer answer = Perform(Request("HEAD", *address));
         if (answer.status == 200) return true;
         if (answer.status == 404)
             return Fail(message, "the bucket \"" + target_.bucket + "\" does not exist");
@@ -78,7 +81,7 @@ class S3Transport final : public Transport {
             Fail(message, "the endpoint is not an http or https address");
             return std::nullopt;
         }
-        const WebAnswer answer = session_->Perform(Request("HEAD", *address));
+        const WebAnswer answer = Perform(Request("HEAD", *address));
         if (answer.status == 200) return RemoteFile{true, answer.contentLength};
         if (answer.status == 404) return RemoteFile{};
         message = AnswerMessage(answer);
@@ -92,7 +95,7 @@ class S3Transport final : public Transport {
             Fail(message, "the endpoint is not an http or https address");
             return std::nullopt;
         }
-        WebAnswer answer = session_->Perform(Request("GET", *address));
+        WebAnswer answer = Perform(Request("GET", *address));
         if (answer.status == 200) return std::move(answer.body);
         message = AnswerMessage(answer);
         return std::nullopt;
@@ -119,7 +122,7 @@ class S3Transport final : public Transport {
         WebRequest request = Request("PUT", *address, *sha256);
         request.uploadFile = localFile;
         request.stop = stop;
-        const WebAnswer answer = session_->Perform(request);
+        const WebAnswer answer = Perform(request);
         result.bytes = answer.sent;
         if (answer.stopped) {
             result.status = UploadStatus::Stopped;
@@ -132,6 +135,24 @@ class S3Transport final : public Transport {
     }
 
   private:
+    // A request, tried again after the answers S3 documents as worth another try (500, 503) and
+    // after a connection that dropped: three tries in all, the waits growing, a stop ending them.
+    WebAnswer Perform(const WebRequest& request) {
+        constexpr int kTries = 3;
+        auto wait = std::chrono::milliseconds(200);
+        for (int attempt = 1;; ++attempt) {
+            WebAnswer answer = session_->Perform(request);
+            const bool again = !answer.stopped && (answer.status == 500 || answer.status == 503 ||
+                                                   (answer.status == 0 && answer.dropped));
+            if (!again || attempt == kTries) return answer;
+            std::mutex mutex;
+            std::unique_lock lock(mutex);
+            std::condition_variable_any().wait_for(lock, request.stop, wait, [] { return false; });
+            if (request.stop.stop_requested()) return answer;
+            wait *= 2;
+        }
+    }
+
     bool Fail(std::string& message, std::string_view what) const {
         message = Quoted(target_.name) + ": " + std::string(what);
         return false;

@@ -260,6 +260,8 @@ WebAnswer WebSession::Perform(const WebRequest& request) {
             answer.contentLength = static_cast<std::uint64_t>(length);
     } else if (!answer.stopped) {
         answer.failure = FailureWords(code, detail);
+        answer.dropped =
+            code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING;
     }
     return answer;
 }

@@ -56,6 +56,7 @@ struct WebAnswer {
     std::optional<std::uint64_t> contentLength;
     std::uint64_t sent = 0;
     bool stopped = false;  // the stop token ended the transfer
+    bool dropped = false;  // no answer came because the connection broke off
     std::string failure;   // why no answer came, in a user's words
 };
 

@@ -133,6 +133,33 @@ TEST_P(DavTransportTest, AStopLeavesNothingUnderTheFinalName) {
     EXPECT_EQ(PartFiles(), 0);
 }
 
+// A publish killed between an upload and its move leaves a part: the next upload into that
+// folder removes the parts older than an hour (where the server lists its folders), and only
+// those; a 250-byte name, as long as the server's file system takes, has a part it takes too.
+TEST_P(DavTransportTest, StalePartsAreSweptAndALongNameHasAPartThatFits) {
+    namespace fs = std::filesystem;
+    const std::string folder = server_.root() + "/site/a/";
+    fs::create_directories(folder);
+    const std::string stale = PartName("left by a killed publish.png");
+    const std::string fresh = PartName("being moved now.png");
+    WriteFile(folder + stale, "part");
+    WriteFile(folder + fresh, "part");
+    WriteFile(folder + ".notes.zembrat-part", "not a part name of ours");
+    fs::last_write_time(folder + stale, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    auto transport = Connected({local_.path(), server_.password(), false});
+    const std::string longName = std::string(246, 'n') + ".htm";
+    const UploadResult result =
+        transport->Upload(WriteFile(local_ / "long", "article"), "a/" + longName, {});
+    EXPECT_EQ(result.status, UploadStatus::Uploaded) << result.message;
+    EXPECT_EQ(OnServer("/site/a/" + longName), "article");
+    EXPECT_TRUE(fs::exists(folder + fresh));
+    EXPECT_TRUE(fs::exists(folder + ".notes.zembrat-part"));
+    // nginx's WebDAV lists no folder (no PROPFIND): its parts stay until their file is sent again.
+    if (GetParam() == DavKind::Rclone) {
+        EXPECT_FALSE(fs::exists(folder + stale));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, DavTransportTest,
                          ::testing::Values(DavKind::Nginx, DavKind::NginxTls, DavKind::Rclone),
                          [](const auto& info) {

@@ -60,5 +60,43 @@ TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
               "\"wire\": the access key is not known to the server (InvalidAccessKeyId)");
 }
 
+// S3's 500 and 503 are worth another try: a 500 then a 200 is an upload, three 503s are told.
+TEST(S3Wire, AnUploadIsTriedAgainAfterA500OrA503ThreeTimesInAll) {
+    testing::HttpServer server;
+    ASSERT_TRUE(server.started());
+    testing::ScopedEnv id("AWS_ACCESS_KEY_ID", "AKWIRE");
+    testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "wire-secret");
+    testing::TempDir local;
+    Target target;
+    target.name = "wire";
+    target.protocol = Protocol::S3;
+    target.bucket = "bkt";
+    target.endpoint = server.BaseUrl();
+    target.region = "us-east-1";
+    auto transport = MakeS3Transport(target, {local.path(), "", false});
+    const std::string file = WriteFile(local / "f", "hello");
+
+    testing::Reply flaky = testing::Reply::Status(200);
+    flaky.failFirst = 1;
+    flaky.failStatus = 500;
+    server.Set("/bkt/a.png", flaky);
+    UploadResult result = transport->Upload(file, "a.png", {});
+    EXPECT_EQ(result.status, UploadStatus::Uploaded) << result.message;
+    const auto tries = server.RequestsTo("/bkt/a.png");
+    ASSERT_EQ(tries.size(), 2u);
+    EXPECT_EQ(tries[1].body, "hello");  // the whole body again
+
+    server.Set("/bkt/b.png", testing::Reply::Status(503));
+    result = transport->Upload(file, "b.png", {});
+    EXPECT_EQ(result.status, UploadStatus::Failed);
+    EXPECT_NE(result.message.find("503"), std::string::npos) << result.message;
+    EXPECT_EQ(server.RequestsTo("/bkt/b.png").size(), 3u);
+
+    // A refusal is no reason to try again.
+    server.Set("/bkt/c.png", testing::Reply::Status(403));
+    EXPECT_EQ(transport->Upload(file, "c.png", {}).status, UploadStatus::Failed);
+    EXPECT_EQ(server.RequestsTo("/bkt/c.png").size(), 1u);
+}
+
 }  // namespace
 }  // namespace zembrat::publish
