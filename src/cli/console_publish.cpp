@@ -28,15 +28,26 @@ class PublishLines : public publish::PublishObserver {
         if (quiet_ && row.outcome != publish::PublishOutcome::Conflict &&
             row.outcome != publish::PublishOutcome::Failed)
             return;
+        // The refused login is told once, not with every file it left unsent.
+        const bool told = !row.message.empty() && row.message == loginRefused_;
         std::printf("  %-13s %s%s%s\n", publish::PublishOutcomeText(row.outcome),
-                    (*items_)[index].remotePath.c_str(), row.message.empty() ? "" : ": ",
-                    row.message.c_str());
+                    (*items_)[index].remotePath.c_str(), row.message.empty() || told ? "" : ": ",
+                    told ? "" : row.message.c_str());
         std::fflush(stdout);
+    }
+    void LoginRefused(const publish::PublishSummary& summary) override {
+        loginRefused_ = summary.message;
+        std::fprintf(stderr, "zembrat: %s%s\n", summary.message.c_str(),
+                     summary.hostKeyUnknown
+                         ? ".\nzembrat: to trust this key and publish, run again with "
+                           "--accept-new-host-key"
+                         : "");
     }
 
   private:
     const std::vector<publish::PublishItem>* items_ = nullptr;
     bool quiet_;
+    std::string loginRefused_;
 };
 
 }  // namespace
@@ -91,7 +102,6 @@ int PublishOnConsole(const PublishRequest& request) {
     const publish::Target& target = *published.target;
     const std::vector<publish::PublishItem>& items = published.items;
     const publish::PublishSummary& summary = published.summary;
-    if (!summary.connected) std::fprintf(stderr, "zembrat: %s\n", summary.message.c_str());
 
     bool reportOk = true;
     if (request.reportFile) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 #include "publish/web_transfer.h"
 
 namespace zembrat::publish {
@@ -81,6 +82,7 @@ class DavTransport final : public Transport {
             login.kind = WebLogin::Kind::Netrc;
             login.netrcFile = HomeFolder(credentials.home) + "/.netrc";
             noNetrc_ = ::access(login.netrcFile.c_str(), R_OK) != 0 ? login.netrcFile : "";
+            looseNetrc_ = LooseSecretFile(login.netrcFile, SecretFile::Netrc);
         }
         session_ = std::make_unique<WebSession>(login, target.caFile);
         WebAddress address;
@@ -94,6 +96,10 @@ class DavTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        if (!looseNetrc_.empty()) {
+            message = Quoted(target_.name) + ": " + looseNetrc_;
+            return false;
+        }
         // The base folder may not exist yet, or not be listed (403): any answer but a refusal
         // of the login will do.
         const WebAnswer answer = session_->Perform(Request("HEAD", base_));
@@ -262,7 +268,8 @@ class DavTransport final : public Transport {
     std::string base_;  // "/"-started and "/"-ended
     std::set<std::string> folders_;
     std::set<std::string> swept_;  // the folders whose stale parts were removed
-    std::string noNetrc_;  // the ~/.netrc the login was to come from, when it cannot be read
+    std::string noNetrc_;     // the ~/.netrc the login was to come from, when it cannot be read
+    std::string looseNetrc_;  // why that ~/.netrc may not be used, when it may not
 };
 
 }  // namespace

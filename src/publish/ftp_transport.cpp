@@ -5,6 +5,7 @@
 
 #include "publish/curl_session.h"
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 
 namespace zembrat::publish {
 namespace {
@@ -19,6 +20,13 @@ class FtpTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        if (credentials_.password.empty()) {
+            const std::string loose = LooseSecretFile(netrc_, SecretFile::Netrc);
+            if (!loose.empty()) {
+                message = target_.name + ": " + loose;
+                return false;
+            }
+        }
         Begin();
         curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
         curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);

@@ -194,6 +194,7 @@ class Uploads {
             if (loginFailure_.empty()) {
                 loginFailure_ = message;
                 hostKeyUnknown_ = transport && transport->HostKeyUnknown();
+                if (hostKeyUnknown_) hostKey_ = transport->UnknownHostKey();
             }
             ++finished_;
             changed_.notify_all();
@@ -238,6 +239,10 @@ class Uploads {
     std::string LoginFailure() {
         std::lock_guard lock(mutex_);
         return loginFailure_;
+    }
+    std::string HostKey() {
+        std::lock_guard lock(mutex_);
+        return hostKey_;
     }
 
   private:
@@ -336,6 +341,7 @@ class Uploads {
     std::atomic<bool> connected_ = false;
     std::string loginFailure_;
     bool hostKeyUnknown_ = false;  // the first refused login was refused for that alone
+    std::string hostKey_;          // then: the key's fingerprint
 };
 
 }  // namespace
@@ -426,6 +432,8 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
         if (!summary.connected) {
             summary.message = uploads.LoginFailure();
             summary.hostKeyUnknown = uploads.HostKeyUnknown();
+            summary.hostKey = uploads.HostKey();
+            observer.LoginRefused(summary);
         }
         // What no uploader took: no login, or a stop came first.
         for (const std::size_t i : due) {

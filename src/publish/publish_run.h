@@ -70,6 +70,8 @@ class PublishManifest {
                      const std::vector<std::pair<std::string, ManifestEntry>>& published) = 0;
 };
 
+struct PublishSummary;
+
 // Learns what a publish does, on the thread that called Publish.
 class PublishObserver {
   public:
@@ -78,6 +80,9 @@ class PublishObserver {
     virtual void ItemsListed(const std::vector<PublishItem>& /*items*/, const Target& /*target*/) {}
     virtual void ItemBegins(std::size_t /*index*/) {}
     virtual void ItemSettled(std::size_t /*index*/, const PublishRow& /*row*/) {}
+    // No transport could log in (summary tells why), before the files left unsent are settled
+    // with that message.
+    virtual void LoginRefused(const PublishSummary& /*summary*/) {}
 };
 
 struct PublishOptions {
@@ -92,6 +97,7 @@ struct PublishSummary {
     bool connected = false;        // at least one transport logged in
     std::string message;           // why none could log in (UTF-8, names the target)
     bool hostKeyUnknown = false;   // none could, only for an SFTP host key not known yet
+    std::string hostKey;           // then: its fingerprint
     std::size_t Count(PublishOutcome outcome) const;
 };
 

@@ -39,7 +39,7 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     };
     result.summary = publishOnce();
     if (result.summary.hostKeyUnknown && !credentials.acceptNewHostKey && request.trustNewHostKey &&
-        request.trustNewHostKey(result.summary.message)) {
+        request.trustNewHostKey(result.summary.hostKey)) {
         credentials.acceptNewHostKey = true;
         result.summary = publishOnce();
     }

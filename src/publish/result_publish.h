@@ -20,9 +20,9 @@ struct ResultPublishRequest {
     bool articles = false;  // the written articles too
     Credentials credentials;
     PublishOptions options;
-    // An SFTP host whose key is not known yet (the login's message, UTF-8, names its
-    // fingerprint): whether to trust it and publish again. Asked once; empty: never asked.
-    std::function<bool(const std::string& message)> trustNewHostKey;
+    // An SFTP host whose key is not known yet: whether to trust the key of that fingerprint
+    // ("SHA256:..."), and publish again. Asked once; empty: never asked.
+    std::function<bool(const std::string& fingerprint)> trustNewHostKey;
     // Told what opening the record had to say (UTF-8), when it said something, before anything
     // is published.
     std::function<void(const std::string& message)> recordSays;

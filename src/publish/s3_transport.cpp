@@ -13,6 +13,7 @@
 
 #include "publish/protocol_transports.h"
 #include "publish/s3_parts.h"
+#include "publish/secret_files.h"
 #include "publish/web_transfer.h"
 
 namespace zembrat::publish {
@@ -232,6 +233,8 @@ std::optional<AwsKeys> FindAwsKeys(const std::string& home, const std::string& p
     if (!keys.accessKey.empty() && !keys.secretKey.empty()) return keys;
     const std::string wanted = profile.empty() ? "default" : profile;
     const std::string file = home + "/.aws/credentials";
+    why = LooseSecretFile(file, SecretFile::Private);
+    if (!why.empty()) return std::nullopt;
     std::ifstream in(file);
     keys = {};
     std::string section;

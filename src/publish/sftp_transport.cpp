@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "publish/curl_session.h"
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 
 namespace zembrat::publish {
 namespace {
@@ -109,6 +111,11 @@ class SftpTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        const std::string loose = LooseSecretFile(privateKey_, SecretFile::Private);
+        if (!loose.empty()) {
+            message = target_.name + ": " + loose;
+            return false;
+        }
         Begin();
         curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
         curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
@@ -191,6 +198,7 @@ class SftpTransport final : public Transport {
     }
 
     bool HostKeyUnknown() const override { return keyUnknown_; }
+    std::string UnknownHostKey() const override { return unknownKey_; }
 
   private:
     CURL* Begin(std::stop_token stop = {}) {
@@ -242,6 +250,7 @@ class SftpTransport final : public Transport {
             case CURLKHMATCH_LAST:
                 if (self->credentials_.acceptNewHostKey) return self->AddKnownHost(blob);
                 self->keyUnknown_ = true;
+                self->unknownKey_ = fingerprint;
                 self->hostKeyProblem_ = "the host key is unknown (not in " + self->knownHosts_ +
                                         "); its fingerprint is " + fingerprint +
                                         ". Accept it only if the server shows the same";
@@ -250,8 +259,11 @@ class SftpTransport final : public Transport {
         return CURLKHSTAT_REJECT;
     }
 
-    // Adds the key under this host and port (libcurl's own addition would leave the port out).
+    // Adds the key under this host and port (libcurl's own addition would leave the port out),
+    // once: the transports of one publish meet the key at the same moment.
     int AddKnownHost(const std::string& blob) {
+        static std::mutex adding;
+        std::lock_guard lock(adding);
         const std::string line = KnownHostsLine(target_.host, target_.port, blob);
         std::string before;
         if (std::FILE* in = std::fopen(knownHosts_.c_str(), "rb")) {
@@ -260,6 +272,8 @@ class SftpTransport final : public Transport {
                 before.append(buffer, n);
             std::fclose(in);
         }
+        if (!line.empty() && ("\n" + before + "\n").find("\n" + line + "\n") != std::string::npos)
+            return CURLKHSTAT_FINE;
         std::FILE* out = line.empty() ? nullptr : std::fopen(knownHosts_.c_str(), "ab");
         bool written = out != nullptr;
         if (out) {
@@ -313,6 +327,7 @@ class SftpTransport final : public Transport {
     std::string urlBase_, quoteBase_, pinned_;
     std::string hostKeyProblem_;
     bool keyUnknown_ = false;  // the last request was refused for an unknown host key
+    std::string unknownKey_;   // its fingerprint
 };
 
 }  // namespace

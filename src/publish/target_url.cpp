@@ -243,10 +243,33 @@ bool ApplyS3(Target& t, const std::map<std::string, std::string>& options, std::
 
 }  // namespace
 
+std::string Redacted(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0;;) {
+        const std::size_t scheme = text.find("://", at);
+        if (scheme == std::string_view::npos) return out.append(text.substr(at));
+        const std::size_t start = scheme + 3;
+        std::size_t end = text.find_first_of("/?#", start);
+        if (end == std::string_view::npos) end = text.size();
+        // The authority's user information ends at its last "@"; a password follows its ":".
+        const std::string_view authority = text.substr(start, end - start);
+        const std::size_t atSign = authority.rfind('@');
+        const std::size_t colon = authority.substr(0, atSign).find(':');
+        out.append(text.substr(at, start - at));
+        if (atSign != std::string_view::npos && colon != std::string_view::npos)
+            out.append(authority.substr(0, colon + 1))
+                .append("***")
+                .append(authority.substr(atSign));
+        else
+            out.append(authority);
+        at = end;
+    }
+}
+
 std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     error.clear();
     auto fail = [&](const std::string& why) -> std::optional<Target> {
-        error = "target \"" + std::string(url) + "\": " + why;
+        error = "target \"" + Redacted(url) + "\": " + why;
         return std::nullopt;
     };
     const std::size_t colon = url.find("://");

@@ -48,6 +48,8 @@ class Transport {
     // After a refused Connect: whether only the host's key being unknown refused it, so that
     // trusting the key (Credentials::acceptNewHostKey) could log in.
     virtual bool HostKeyUnknown() const { return false; }
+    // Then: the unknown key's fingerprint ("SHA256:" and its base64, as ssh-keygen -l prints it).
+    virtual std::string UnknownHostKey() const { return {}; }
     // What is at remotePath (relative to the target's base path, "/" between pieces).
     virtual std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) = 0;
     // The bytes at remotePath, to tell a conflict from the same file; nullopt when unreadable.

@@ -203,9 +203,9 @@ std::string JobDriver::Publish(const std::string& articleFolder) {
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
     WindowPublish request{options_.publishTargets, options_.publishTarget, options_.publishArticles,
-                          job::ResultFolder(articleFolder, options_), [this](const std::string& q) {
-                              return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk,
-                                          MessageButtons::YesNo) == MessageAnswer::Yes;
+                          job::ResultFolder(articleFolder, options_),
+                          [this](const std::string& question) {
+                              return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};
     return PublishInWindow(window_, events_, request, stop_.get_token());
 }

@@ -27,6 +27,12 @@ StatusIcon IconOf(publish::PublishOutcome outcome) {
 
 }  // namespace
 
+std::string NewHostKeyQuestion(const std::string& fingerprint) {
+    return "这个主机的密钥还不认识（不在 ~/.ssh/known_hosts 里），它的指纹是 "_gbk +
+           text::GbkFromUtf8(fingerprint) +
+           "。\r\n请先确认服务器上显示的指纹与此相同。\r\n是否信任这个主机并记住它的密钥？"_gbk;
+}
+
 std::string PublishRowText(publish::PublishOutcome outcome) {
     switch (outcome) {
         case publish::PublishOutcome::Uploaded:
@@ -90,8 +96,8 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     asked.articles = request.articles;
     // A host met for the first time: the user is asked once whether to trust its key.
     if (request.trustNewHostKey)
-        asked.trustNewHostKey = [&](const std::string& message) {
-            return request.trustNewHostKey(text::GbkFromUtf8(message));
+        asked.trustNewHostKey = [&](const std::string& fingerprint) {
+            return request.trustNewHostKey(NewHostKeyQuestion(fingerprint));
         };
     PublishRows rows(window);
     const publish::ResultPublish published =

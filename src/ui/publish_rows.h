@@ -22,6 +22,9 @@ namespace zembrat::ui {
 std::string PublishRowText(publish::PublishOutcome outcome);
 
 // Each attempt shows its files afresh.
+// The question put when an SFTP host's key is not known yet, GBK, naming its fingerprint.
+std::string NewHostKeyQuestion(const std::string& fingerprint);
+
 class PublishRows : public publish::PublishObserver {
   public:
     explicit PublishRows(JobWindow& window) : window_(window) {}
@@ -42,8 +45,8 @@ struct WindowPublish {
     std::string chosen;                // GBK: the name or place of the one used; empty: the first
     bool articles = false;
     std::string resultFolder;  // GBK
-    // An SFTP host whose key is not known yet: whether to trust it (the fingerprint is in the
-    // text). Asked once per publish.
+    // An SFTP host whose key is not known yet: whether to trust it, asked with the question
+    // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     std::function<bool(const std::string& question)> trustNewHostKey;
 };
 

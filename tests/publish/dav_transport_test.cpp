@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -91,6 +92,15 @@ TEST_P(DavTransportTest, UploadsIntoFoldersItMakesUnderChineseNames) {
     auto fromNetrc = Connected({home.path(), "", false});
     EXPECT_EQ(fromNetrc->Upload(local_ / "b", "c.gif", {}).status, UploadStatus::Uploaded);
     EXPECT_EQ(OnServer("/site/c.gif"), gif);
+    // A ~/.netrc others may write is not used, and the fix is named.
+    const std::string netrc = home.path() + "/.netrc";
+    ASSERT_EQ(::chmod(netrc.c_str(), 0666), 0);
+    std::string refused;
+    EXPECT_FALSE(MakeDavTransport(MakeTarget(), {home.path(), "", false})->Connect(refused));
+    EXPECT_EQ(refused, "\"my-dav\": " + netrc +
+                           " is writable by others (0666): anyone could change the logins it "
+                           "gives, so it is not used; make it the owner's alone with: chmod 600 " +
+                           netrc);
 }
 
 TEST_P(DavTransportTest, AFileAlreadyThereIsNeverOverwritten) {
