@@ -124,8 +124,9 @@ class DavTransport final : public Transport {
         return std::nullopt;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                        std::stop_token stop) override {
+                        const ServedAs& servedAs, std::stop_token stop) override {
         UploadResult result;
         if (stop.stop_requested()) {
             result.status = UploadStatus::Stopped;
@@ -137,6 +138,8 @@ class DavTransport final : public Transport {
         const std::string part = FolderOf(final) + PartName(NameOf(final));
 
         WebRequest put = Request("PUT", part);
+        if (!servedAs.contentType.empty())
+            put.headers.push_back("Content-Type: " + servedAs.contentType);
         put.uploadFile = localFile;
         put.stop = stop;
         const WebAnswer sent = session_->Perform(put);

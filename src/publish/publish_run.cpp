@@ -273,7 +273,8 @@ class Uploads {
             row.outcome = PublishOutcome::WouldUpload;
             return row;
         }
-        const UploadResult sent = transport.Upload(file.Name(), item.remotePath, stop_);
+        const UploadResult sent =
+            transport.Upload(file.Name(), item.remotePath, item.servedAs, stop_);
         row.bytes = sent.bytes;
         row.message = sent.message;
         switch (sent.status) {

@@ -33,6 +33,7 @@ struct PublishItem {
     std::string sha256 = {};  // lower-case hex; empty: not checked
     // Why it is never read nor sent (UTF-8), e.g. a recorded path that would leave the folder.
     std::string refused = {};
+    ServedAs servedAs = {};
 };
 
 enum class PublishOutcome {

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "publish/curl_session.h"
+#include "publish/served_as.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -47,6 +48,8 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
         if (item.refused.empty() && !platform::PathExists(folder + image.storedPath)) return;
         item.size = image.size;
         item.crc32 = image.crc;
+        // Named by their bytes, which never change under the name.
+        item.servedAs = {ContentTypeOf(item.remotePath), std::string(kImmutableCaching)};
         storedAt[image.address] = image.storedPath;
         images[image.storedPath] = std::move(item);
     });
@@ -62,6 +65,7 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
         PublishItem item = ItemAt(folder, article.resultPath);
         if (item.refused.empty() && !platform::PathExists(folder + article.resultPath)) return;
         item.sha256 = article.resultHash;
+        item.servedAs = {ContentTypeOf(item.remotePath), std::string(kArticleCaching)};
         written.push_back(std::move(item));
     });
     std::vector<PublishItem> items;

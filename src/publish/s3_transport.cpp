@@ -102,8 +102,9 @@ class S3Transport final : public Transport {
         return std::nullopt;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                        std::stop_token stop) override {
+                        const ServedAs& servedAs, std::stop_token stop) override {
         UploadResult result;
         if (stop.stop_requested()) {
             result.status = UploadStatus::Stopped;
@@ -121,6 +122,10 @@ class S3Transport final : public Transport {
             return result;
         }
         WebRequest request = Request("PUT", *address, *sha256);
+        if (!servedAs.contentType.empty())
+            request.headers.push_back("Content-Type: " + servedAs.contentType);
+        if (!servedAs.cacheControl.empty())
+            request.headers.push_back("Cache-Control: " + servedAs.cacheControl);
         request.uploadFile = localFile;
         request.stop = stop;
         const WebAnswer answer = Perform(request);

@@ -152,7 +152,9 @@ class SftpTransport final : public Transport {
         return body;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        const ServedAs& /*servedAs: no such thing over (S)FTP*/,
                         std::stop_token stop) override {
         UploadResult result;
         LocalFile file(localFile);

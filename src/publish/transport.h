@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "publish/target_url.h"
 
@@ -29,6 +30,13 @@ struct UploadResult {
     UploadStatus status = UploadStatus::Failed;
     std::uint64_t bytes = 0;  // sent
     std::string message;      // UTF-8, names the target on failure
+};
+
+// How a web server is to serve an uploaded file, where the protocol carries it (S3; WebDAV
+// where the server keeps it). Empty texts are not sent.
+struct ServedAs {
+    std::string contentType;
+    std::string cacheControl;
 };
 
 // How a transport finds the user's secrets: never from Zembrat.ini.
@@ -57,8 +65,13 @@ class Transport {
                                              std::string& message) = 0;
     // Puts the local file's bytes under remotePath: under a temporary name and renamed where the
     // protocol allows it, so that a stop or a failure never leaves a part under the final name.
+    // servedAs: how the file is to be served, where the protocol carries it.
     virtual UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                                std::stop_token stop) = 0;
+                                const ServedAs& servedAs, std::stop_token stop) = 0;
+    UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        std::stop_token stop) {
+        return Upload(localFile, remotePath, ServedAs{}, std::move(stop));
+    }
 };
 
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials);

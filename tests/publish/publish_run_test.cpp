@@ -47,7 +47,8 @@ class FakeTransport : public Transport {
         std::lock_guard lock(server_.mutex);
         return server_.files.at(path);
     }
-    UploadResult Upload(const std::string& local, const std::string& path,
+    using Transport::Upload;
+    UploadResult Upload(const std::string& local, const std::string& path, const ServedAs&,
                         std::stop_token stop) override {
         const int now = ++server_.running;
         for (int seen = server_.mostAtOnce;

@@ -12,6 +12,8 @@
 #include "platform/files.h"
 #include "record/run_record.h"
 #include "support/dav_server.h"
+#include "support/s3_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "text/crc32.h"
@@ -164,6 +166,24 @@ TEST_F(ResultPublishTest, WhatWasPublishedIsKeptPerPlaceNotPerName) {
     // Another port is another place (here: nobody listens, so nothing is taken as published).
     const ResultPublish elsewhere = PublishIt("dav://127.0.0.1:1/site/?name=blog");
     EXPECT_EQ(elsewhere.summary.Count(PublishOutcome::Published), 0u);
+}
+
+// Each object as a web server should serve it, read back from a real S3 server: the image by its
+// kind and cached for a year (its bytes never change under its name), the article for minutes.
+TEST_F(ResultPublishTest, EachObjectCarriesItsMediaTypeAndHowLongItMayBeCached) {
+    testing::S3Server s3;
+    ASSERT_TRUE(s3.started()) << s3.error();
+    testing::ScopedEnv key{"AWS_ACCESS_KEY_ID", s3.accessKey().c_str()};
+    testing::ScopedEnv secret{"AWS_SECRET_ACCESS_KEY", s3.secretKey().c_str()};
+    Settle();
+    const ResultPublish published =
+        PublishIt("s3://" + s3.bucket() + "/p/?endpoint=" + s3.endpoint() + "&region=us-east-1");
+    ASSERT_EQ(published.summary.Count(PublishOutcome::Uploaded), 2u) << published.summary.message;
+    EXPECT_EQ(s3.ObjectHeader("p/" + kImage, "Content-Type"), "image/png");
+    EXPECT_EQ(s3.ObjectHeader("p/" + kImage, "Cache-Control"),
+              "public, max-age=31536000, immutable");
+    EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Content-Type"), "text/html");
+    EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Cache-Control"), "public, max-age=300");
 }
 
 // Each file behind the tampering fails with its reason and nothing of it reaches the server (a
