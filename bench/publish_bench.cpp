@@ -71,7 +71,7 @@ std::vector<publish::PublishItem> MakeResult(const std::string& folder, int coun
         image.address = "http://images.example/" + std::to_string(i) + ".jpg";
         image.storedPath = stored;
         image.size = bytes.size();
-        image.outcome = "stored";
+        image.outcome = record::Outcome::Stored;
         record.PutImage(image);
     }
     record.Commit();

@@ -46,11 +46,12 @@ void WriteRun(RunRecord& record) {
                              std::string(64, 'b'),
                              ArticlePath(a),
                              std::string(64, 'c'),
-                             "written",
+                             ArticleEnd::Written,
                              {},
                              1};
         for (int r = 0; r < kReferences; ++r) {
-            const std::string outcome = (a * kReferences + r) % 97 == 0 ? "failed" : "stored";
+            const Outcome outcome =
+                (a * kReferences + r) % 97 == 0 ? Outcome::Failed : Outcome::Stored;
             record.PutImage({Address(a, r), "files/img/" + std::to_string(a) + ".jpg", 40000,
                              0x12345678u, "\"etag\"", "Tue, 01 Dec 2026 10:00:00 GMT", outcome, 1});
             article.references.push_back({Address(a, r), outcome});

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "job/image_download.h"
+#include "job/article_images.h"
 #include "text/gbk.h"
 
 namespace {
@@ -183,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         bool reused = false;
         const std::optional<std::string> stored =
-            job::StoreImage(folder, imageFolder, stem, ext, bytes, &reused);
+            job::StoreImage(folder, folderRel, stem, ext, bytes, &reused);
         const Snapshot after = Take(base);
         FUZZ_CHECK(Take(outside) == outsideBefore);
         FUZZ_CHECK(stored == expected);

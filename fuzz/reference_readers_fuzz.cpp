@@ -14,6 +14,7 @@
 
 #include "automation/regex_object.h"
 #include "fuzz_support.h"
+#include "job/plain_reader.h"
 #include "job/ref_scanner.h"
 #include "job/references.h"
 #include "platform/event_points.h"

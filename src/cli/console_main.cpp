@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "cli/command_line.h"
 #include "cli/console_publish.h"
@@ -16,7 +18,7 @@
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
-#include "job/ref_scanner.h"
+#include "job/markdown_reader.h"
 #include "job/references.h"
 #include "job/result_folder.h"
 #include "job/run.h"
@@ -24,6 +26,8 @@
 #include "job/settings_table.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "platform/user_account.h"
+#include "record/outcome.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -39,8 +43,8 @@ constexpr int kSomethingFailed = 1;
 constexpr int kBadUsage = 2;
 
 std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return text::GbkFromUtf8(home && *home ? home : "/");
+    const std::string home = platform::HomeFolder();
+    return text::GbkFromUtf8(home.empty() ? "/" : home);
 }
 
 // A message of the run on standard error.
@@ -114,12 +118,6 @@ bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& v
         std::fprintf(stderr, "zembrat: warning: no setting found in %s; using the defaults\n",
                      text::Utf8FromGbk(path).c_str());
     return true;
-}
-
-std::string AbsoluteFolder(const std::string& typed) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(typed, ec);
-    return text::GbkFromUtf8(ec ? typed : absolute.string());
 }
 
 bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& rows) {
@@ -212,21 +210,12 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
 int DryRun(const job::RunInputs& inputs) {
     const job::JobSettings& settings = inputs.settings;
     platform::EventPoints quiet;
-    job::RunResult none;
-    if (!job::OutputFolderUsable(settings.articleFolder, inputs.options)) {
-        none.end = job::RunEnd::OutputFolderRefused;
-        none.resultFolder = inputs.options.outputFolder;
-        Tell(quiet, job::RunEndMessage(none, settings));
+    const job::RunResult start = job::CheckRunStart(inputs, quiet);
+    if (start.end != job::RunEnd::Finished) {
+        Tell(quiet, job::RunEndMessage(start, settings));
         return kSomethingFailed;
     }
-    const std::vector<std::string> articles = job::ListArticles(
-        settings.articleFolder, settings.articleFilter, job::ListingMethod::FolderObject, quiet,
-        {inputs.options.recursive, job::ResultFolder(settings.articleFolder, inputs.options)});
-    if (articles.empty()) {
-        none.end = job::RunEnd::NoArticles;
-        Tell(quiet, job::RunEndMessage(none, settings));
-        return kSomethingFailed;
-    }
+    const std::vector<std::string>& articles = start.articles;
     const std::string below = job::ShownBelow(inputs);
     job::ReferenceDecider decider({settings.oldPrefix, settings.excludedRanges, inputs.options});
     std::size_t downloads = 0, dropped = 0, unreadable = 0;
@@ -291,9 +280,9 @@ bool IsHttpsAddress(const std::string& address) {
 
 // The run record's articles to retry as the rows of a report: the references whose last run
 // left them failed or not reached, every reference of an article a stop cut short.
-bool RecordRows(const std::string& folder, std::vector<job::ReportRow>& rows, std::string& error) {
+bool RecordRows(const std::string& folder, const std::string& resultFolder,
+                std::vector<job::ReportRow>& rows, std::string& error) {
     record::RunRecord record;
-    const std::string resultFolder = job::ResultFolder(folder);
     if (!platform::PathExists(resultFolder + record::RunRecord::FileName()) ||
         record.Open(resultFolder) != record::OpenResult::Opened) {
         error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
@@ -305,20 +294,21 @@ bool RecordRows(const std::string& folder, std::vector<job::ReportRow>& rows, st
             job::ReportRow& row = rows.emplace_back();
             row.article = text::Utf8FromGbk(folder + (folder == "/" ? "" : "/") + article.path);
             row.address = text::Utf8FromGbk(ref.address);
-            row.outcome = ref.outcome;
-            row.articleEnd = article.end;
+            row.outcome = record::OutcomeText(ref.outcome);
+            row.articleEnd = record::ArticleEndText(article.end);
         }
     }
     return true;
 }
 
 int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
+    const std::string folder = PlainFolder(inputs.settings.articleFolder);
+    const std::string resultFolder = job::ResultFolder(folder, inputs.options);
     std::vector<job::ReportRow> rows;
     std::string error;
     const std::string& report = *line.retryReport;
     if (report.empty() || report.ends_with(record::RunRecord::FileName())) {
-        if (!RecordRows(PlainFolder(inputs.settings.articleFolder), rows, error))
-            return Usage(error);
+        if (!RecordRows(folder, resultFolder, rows, error)) return Usage(error);
     } else {
         std::ifstream in(std::filesystem::path(report), std::ios::binary);
         std::stringstream content;
@@ -329,7 +319,6 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
 
     // Every article the report names must be one of the run's article folder, named plainly:
     // a report is a file anyone may have edited, and the retry reads and writes beside it.
-    const std::string folder = PlainFolder(inputs.settings.articleFolder);
     const bool tree = inputs.options.recursive;
     for (job::ReportRow& row : rows) {
         // A tree's report names its articles below the article folder.
@@ -347,11 +336,13 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     std::map<std::string, std::set<std::string>> retried;
     std::size_t httpsLeft = 0;
     for (const job::ReportRow& row : rows) {
-        const bool cutShort =
-            row.articleEnd.starts_with(job::ArticleEndText(job::ArticleEnd::CutShort));
-        const bool again = row.outcome == "failed" || row.outcome == "not reached" ||
-                           (cutShort && (row.outcome == "stored" || row.outcome == "reused"));
-        if (!again || row.address.empty()) continue;
+        // A retried article's end may carry a note after its word: "written (...)".
+        const std::optional<record::ArticleEnd> end = record::ArticleEndFromText(
+            std::string_view(row.articleEnd).substr(0, row.articleEnd.find(" (")));
+        const std::optional<record::Outcome> outcome = record::OutcomeFromText(row.outcome);
+        if (!outcome || row.address.empty() ||
+            !record::NeedsRetry(end.value_or(record::ArticleEnd::Written), *outcome))
+            continue;
         if (!inputs.options.https && IsHttpsAddress(row.address)) {
             ++httpsLeft;
             continue;
@@ -370,7 +361,6 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
         return httpsLeft ? kSomethingFailed : kAllDone;
     }
     inputs.settings.articleFolder = folder;
-    const std::string resultFolder = job::ResultFolder(folder, inputs.options);
     const std::string below = job::ShownBelow(inputs);
     std::set<std::string> fromOriginal;
     for (const std::string& article : plan.articles) {
@@ -420,10 +410,6 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (!ReadSettings(settingsPath, line.settingsFile.has_value(), values, error))
         return Usage(error);
     ApplySwitches(line.extensions, values.options);
-    // A relative output folder typed here is taken from the current folder; --no-output gives
-    // the usual one back.
-    if (const std::optional<std::string>& output = line.extensions.outputFolder)
-        values.options.outputFolder = output->empty() ? std::string() : AbsoluteFolder(*output);
     job::JobSettings& settings = values.settings;
     auto apply = [&](const std::optional<std::string>& typed, std::string& setting) {
         if (typed) setting = text::GbkFromUtf8(*typed);

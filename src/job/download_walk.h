@@ -7,18 +7,33 @@
 // with, coming out byte for byte as one at a time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "job/image_download.h"
+#include "job/article_images.h"
+#include "job/extension_options.h"
 #include "job/references.h"
 #include "text/gbk.h"
 
+namespace zembrat::platform {
+class EventPoints;
+}
+namespace zembrat::web {
+class WebClient;
+class FetchGroup;
+}  // namespace zembrat::web
+
 namespace zembrat::job {
+
+// How the retry wait sleeps; tests pass one that only counts.
+using SleepFunction = void (*)(std::chrono::milliseconds);
+void RealSleep(std::chrono::milliseconds duration);
 
 // One article of a walk, read and decided.
 struct ArticleWork {
@@ -32,15 +47,6 @@ struct ArticleWork {
     std::vector<ImageRef> refs;  // the kept references, in row order
     std::string sourceHash;      // SHA-256 of the bytes as read, lower-case hex
     bool skipped = false;        // an incremental run leaves it as an earlier run made it
-};
-
-// An image stored before, its file still there with the size and CRC-32 it was stored with.
-struct KnownImage {
-    std::string storedPath;  // relative to the result folder
-    std::uint64_t size = 0;
-    std::uint32_t crc = 0;
-    std::string etag;
-    std::string lastModified;
 };
 
 // What an incremental walk knows before it asks: the image of an address stored by an earlier
@@ -91,5 +97,19 @@ class DownloadWalk {
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The walk over one article alone: for each kept reference, in row order, download the image,
+// with one retry after a second, store it and rewrite its references in text; the observer hears
+// each row begin and settle. A stop (the event points' stop token) abandons the download in
+// flight and ends the walk at once. A 2xx answer that is a web page is no image (retried once,
+// like an error status). The options may bound each download's time, and check each body's
+// first bytes: a body that is no image fails its row, and the stored file's extension follows
+// the bytes. With atOnce, the downloads run several at a time through it (the downloads-at-once
+// option), each with its own retry; the text comes out as from the one-at-a-time walk.
+DownloadSummary DownloadImages(std::string& text, const std::vector<ImageRef>& refs,
+                               const ImageDestination& destination, RunObserver& observer,
+                               web::WebClient& web, platform::EventPoints& events,
+                               const ExtensionOptions& options = {},
+                               SleepFunction sleep = RealSleep, web::FetchGroup* atOnce = nullptr);
 
 }  // namespace zembrat::job

@@ -14,3 +14,10 @@ class ScanPace;
 void ReadMarkdown(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace);
 
 }  // namespace zembrat::job::reading
+
+namespace zembrat::job {
+
+// True for file names ending in ".md" or ".markdown", in any letter case.
+bool IsMarkdownName(std::string_view fileName);
+
+}  // namespace zembrat::job

@@ -41,6 +41,9 @@ void ReadPlain(std::string_view s, ArticleEncoding encoding, Sources& out, ScanP
 
 namespace zembrat::job {
 
+// The source values the image-tag pattern gives, in article order, duplicates included.
+std::vector<FoundSource> PlainSources(std::string_view article, ArticleEncoding encoding);
+
 // The source values the image-tag pattern gives over the article read as GBK, found by the plain
 // rule's walk over its bytes without the pattern engine, when that walk is sure to give exactly
 // what the engine gives: every character is ASCII or a two-byte character, and the engine's

@@ -76,17 +76,11 @@ namespace zembrat::job {
 // ArticleEncoding and DetectArticleEncoding (text/article_encoding.h) come with
 // found_source.h, as does FoundSource, one found source.
 
-// True for file names ending in ".md" or ".markdown", in any letter case.
-bool IsMarkdownName(std::string_view fileName);
-
-// The source values the image-tag pattern gives, in article order, duplicates included.
-std::vector<FoundSource> PlainSources(std::string_view article, ArticleEncoding encoding);
-
 // The sources under the options, sorted by offset, duplicates included; with default options
-// exactly PlainSources. markdownArticle says the article's name is a Markdown one
-// (IsMarkdownName); Markdown is read only when options.markdown is set as well. Without HTML
-// rules the result holds every source of PlainSources (same offset, same text): lazy images
-// and Markdown only add. HTML rules replace the plain rule, so they can leave out what it
+// exactly PlainSources (plain_reader.h). markdownArticle says the article's name is a Markdown one
+// (IsMarkdownName, markdown_reader.h); Markdown is read only when options.markdown is set as well.
+// Without HTML rules the result holds every source of PlainSources (same offset, same text): lazy
+// images and Markdown only add. HTML rules replace the plain rule, so they can leave out what it
 // finds ("src=" inside data-src, a value after "src=" glued to a byte-order mark or another
 // character, a match running over several tags) and find what it misses.
 //

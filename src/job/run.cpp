@@ -8,7 +8,8 @@
 
 #include "job/download_walk.h"
 #include "job/image_names.h"
-#include "job/ref_scanner.h"
+#include "job/markdown_reader.h"
+#include "job/option_table.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
 #include "platform/event_points.h"
@@ -38,20 +39,15 @@ std::string ResultName(const RunInputs& inputs, const std::string& path) {
 }
 
 // What shapes an article's result besides its own bytes: the six settings and the options that
-// change what is written (not how many downloads run at once, nor the report, nor this one).
+// change what is written, as the option table tells them.
 std::string InputsHash(const RunInputs& inputs) {
     const JobSettings& s = inputs.settings;
-    ExtensionOptions options = inputs.options;
-    options.downloadsAtOnce = ExtensionOptions{}.downloadsAtOnce;
-    options.writeReport = options.incremental = false;
-    // Where the result is published afterwards does not shape it either.
-    options.publishAfterRun = options.publishArticles = false;
-    options.publishTarget.clear();
+    const ExtensionOptions& options = inputs.options;
     std::string all;
     for (const std::string* setting : {&s.articleFolder, &s.articleFilter, &s.imageFolder,
                                        &s.oldPrefix, &s.newPrefix, &s.excludedRanges})
         all += std::to_string(setting->size()) + ":" + *setting + "\n";
-    for (const auto& [key, value] : ExtensionOptionTexts(options)) all += key + "=" + value + "\n";
+    all += OptionsHashText(options);
     for (const web::SiteRule& rule : options.siteRules) all += web::SiteRuleText(rule) + "\n";
     return text::Sha256Hex(all + PlaceholdersText(options.placeholders));
 }
@@ -60,13 +56,14 @@ std::string InputsHash(const RunInputs& inputs) {
 // article folder, each ended article one transaction.
 class RecordKeeper {
   public:
-    RecordKeeper(record::RunRecord& record, const RunInputs& inputs, std::string resultFolder)
+    RecordKeeper(record::RunRecord& record, const RunInputs& inputs,
+                 const ImageDestination& destination)
         : record_(record),
           inputs_(inputs),
           articleFolder_(inputs.settings.articleFolder),
-          resultFolder_(std::move(resultFolder)),
+          resultFolder_(destination.resultFolder),
           inputsHash_(InputsHash(inputs)),
-          imagePrefix_(ImageFolderBelow(inputs.settings.imageFolder) + "/") {}
+          imagePrefix_(destination.imagesBelow + "/") {}
 
     // The image an earlier run stored for the address, when its file is still there, in the
     // image folder, with the size and CRC-32 it was stored with.
@@ -105,12 +102,10 @@ class RecordKeeper {
     bool Unchanged(const ArticleWork& work) {
         const std::optional<record::ArticleEntry> entry = record_.Article(Key(work.path));
         if (!entry || entry->sourceHash != work.sourceHash || entry->inputsHash != inputsHash_ ||
-            (entry->end != ArticleEndText(ArticleEnd::Written) &&
-             entry->end != ArticleEndText(ArticleEnd::Skipped)))
+            (entry->end != ArticleEnd::Written && entry->end != ArticleEnd::Skipped))
             return false;
         for (const record::ReferenceEntry& ref : entry->references) {
-            if (ref.outcome != OutcomeText(ImageOutcome::Stored) &&
-                ref.outcome != OutcomeText(ImageOutcome::Reused))
+            if (ref.outcome != ImageOutcome::Stored && ref.outcome != ImageOutcome::Reused)
                 return false;
         }
         text::Bytes result;
@@ -135,11 +130,11 @@ class RecordKeeper {
             inputsHash_,
             resultHash.empty() ? std::string() : ResultName(inputs_, work.path),
             resultHash,
-            ArticleEndText(end),
+            end,
             {},
             now};
         for (const ImageRecord& image : images) {
-            article.references.push_back({image.address, OutcomeText(image.outcome)});
+            article.references.push_back({image.address, image.outcome});
             if (image.outcome == ImageOutcome::NotReached) continue;
             record::ImageEntry entry;
             entry.address = image.address;
@@ -151,7 +146,7 @@ class RecordKeeper {
             // A failure keeps what an earlier run stored for the address.
             if (image.outcome == ImageOutcome::Failed)
                 entry = record_.Image(image.address).value_or(entry);
-            entry.outcome = OutcomeText(image.outcome);
+            entry.outcome = image.outcome;
             entry.time = now;
             record_.PutImage(entry);
             known_.erase(image.address);
@@ -176,7 +171,8 @@ class RecordKeeper {
 class ArticleLoop {
   public:
     ArticleLoop(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
-                RunObserver& observer, SleepFunction sleep, RunResult& result, RecordKeeper* keeper)
+                RunObserver& observer, SleepFunction sleep, RunResult& result,
+                const ImageDestination& destination, RecordKeeper* keeper)
         : keeper_(keeper),
           inputs_(inputs),
           web_(web),
@@ -185,8 +181,7 @@ class ArticleLoop {
           sleep_(sleep),
           result_(result),
           decider_({inputs.settings.oldPrefix, inputs.settings.excludedRanges, inputs.options}),
-          destination_{result.resultFolder, inputs.settings.imageFolder,
-                       inputs.settings.newPrefix} {
+          destination_(destination) {
         // Downloads at once share one pool of connections for the whole run.
         if (inputs.options.downloadsAtOnce > 1)
             atOnce_.emplace(web_, inputs.options.downloadsAtOnce);
@@ -314,7 +309,7 @@ class ArticleLoop {
     SleepFunction sleep_;
     RunResult& result_;
     ReferenceDecider decider_;
-    ImageDestination destination_;
+    const ImageDestination& destination_;
     std::optional<web::FetchGroup> atOnce_;
     std::size_t next_ = 0;
 };
@@ -372,23 +367,19 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
     return message;
 }
 
-RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
-              RunObserver& observer, SleepFunction sleep) {
+RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) {
     RunResult result;
     const JobSettings& settings = inputs.settings;
-    // Fetched over TLS, an image never falls back to plain http on the way.
-    web.SetRefuseHttpsDowngrade(inputs.options.https);
-    web.SetOpensHttps(inputs.options.https);
     if (LeavesItsBase(settings.imageFolder)) {
         result.end = RunEnd::ImageFolderLeaves;
         return result;
     }
-    const std::string resultFolder = ResultFolder(settings.articleFolder, inputs.options);
     if (!OutputFolderUsable(settings.articleFolder, inputs.options)) {
         result.end = RunEnd::OutputFolderRefused;
         result.resultFolder = inputs.options.outputFolder;
         return result;
     }
+    const std::string resultFolder = ResultFolder(settings.articleFolder, inputs.options);
     result.articles =
         inputs.plan ? inputs.plan->articles
                     : ListArticles(settings.articleFolder, settings.articleFilter, inputs.method,
@@ -398,6 +389,19 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
         return result;
     }
     result.resultFolder = resultFolder;
+    return result;
+}
+
+RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoints& events,
+              RunObserver& observer, SleepFunction sleep) {
+    const JobSettings& settings = inputs.settings;
+    // Fetched over TLS, an image never falls back to plain http on the way.
+    web.SetRefuseHttpsDowngrade(inputs.options.https);
+    web.SetOpensHttps(inputs.options.https);
+    RunResult result = CheckRunStart(inputs, events);
+    if (result.end != RunEnd::Finished) return result;
+    const ImageDestination destination(result.resultFolder, settings.imageFolder,
+                                       settings.newPrefix);
     observer.RunBegins(result.articles, result.resultFolder);
     if (!MakeFolders(result.resultFolder) || !platform::MakeResultFolder(result.resultFolder)) {
         // Nothing could be written there (or only through a link): end before reading any article.
@@ -405,8 +409,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
         return result;
     }
     // What a run killed before its renames left behind goes; nothing else is touched.
-    platform::RemoveLeftoverTemporaries(result.resultFolder,
-                                        ImageFolderBelow(settings.imageFolder));
+    platform::RemoveLeftoverTemporaries(result.resultFolder, destination.imagesBelow);
     if (inputs.options.recursive) {
         std::set<std::string> below;
         for (const std::string& article : result.articles) {
@@ -422,9 +425,11 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     if (inputs.keepRecord) {
         record.Open(result.resultFolder, inputs.forget);
         result.counts.recordMessage = text::GbkFromUtf8(record.Message());
-        if (record.IsOpen()) keeper.emplace(record, inputs, result.resultFolder);
+        if (record.IsOpen()) keeper.emplace(record, inputs, destination);
     }
-    ArticleLoop(inputs, web, events, observer, sleep, result, keeper ? &*keeper : nullptr).RunAll();
+    ArticleLoop(inputs, web, events, observer, sleep, result, destination,
+                keeper ? &*keeper : nullptr)
+        .RunAll();
     // A record that failed on the way says so too.
     if (inputs.keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
     return result;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "job/article_listing.h"
+#include "job/download_walk.h"
 #include "job/extension_options.h"
-#include "job/image_download.h"
 #include "job/run_events.h"
 
 namespace zembrat::platform {
@@ -108,6 +108,12 @@ std::string ArticleStatusText(std::size_t count, std::size_t index, const std::s
 // ArticleBelow): the article folder under the recursive option, where names alone could be
 // ambiguous; empty otherwise, and the articles go by their paths (the status by the base name).
 std::string ShownBelow(const RunInputs& inputs);
+
+// The checks a run makes before it makes or writes anything, in its order: the image folder stays
+// inside the result folder, the output folder can be taken, the listing (or the plan) gives
+// articles. end says which refused (RunEndMessage words it); Finished, with the run's articles
+// and result folder, when none did. A preview of the run (the dry run) refuses what it refuses.
+RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events);
 
 // Runs once over the inputs. A stop (the event points' stop token) abandons the download in
 // flight and ends the run without writing the article it cut short. The client and the event

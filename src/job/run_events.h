@@ -10,17 +10,15 @@
 
 #include "job/references.h"
 #include "platform/http_request_failure.h"
+#include "record/outcome.h"
 #include "web/request_identity.h"
 
 namespace zembrat::job {
 
-// What became of one kept reference.
-enum class ImageOutcome {
-    Stored,      // downloaded and written under its content name
-    Reused,      // downloaded; a file with the same bytes was already there
-    Failed,      // no usable answer, or it could not be written
-    NotReached,  // a stop came first (or abandoned its download)
-};
+// What became of one kept reference, and how an article ended: the run record's words.
+using ImageOutcome = record::Outcome;
+using ArticleEnd = record::ArticleEnd;
+
 enum class FailReason {
     None,
     Status,       // the last answer's status was not 2xx
@@ -53,10 +51,6 @@ struct ImageRecord {
     std::string etag;
     std::string lastModified;
 };
-
-// Skipped: an incremental run found the article, its inputs and its result as an earlier run
-// left them, and did nothing.
-enum class ArticleEnd { Written, Unreadable, NotWritten, CutShort, Skipped };
 
 // Every member has an empty default, so an observer overrides only what it shows. Rows are
 // the kept references of the current article, counted from 0 in article order.

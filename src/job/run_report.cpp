@@ -95,36 +95,6 @@ const std::string& ReportFileName() {
     return name;
 }
 
-const char* ArticleEndText(ArticleEnd end) {
-    switch (end) {
-        case ArticleEnd::Written:
-            return "written";
-        case ArticleEnd::Unreadable:
-            return "unreadable";
-        case ArticleEnd::NotWritten:
-            return "not written";
-        case ArticleEnd::CutShort:
-            return "cut short";
-        case ArticleEnd::Skipped:
-            return "skipped";
-    }
-    return "";
-}
-
-const char* OutcomeText(job::ImageOutcome outcome) {
-    switch (outcome) {
-        case job::ImageOutcome::Stored:
-            return "stored";
-        case job::ImageOutcome::Reused:
-            return "reused";
-        case job::ImageOutcome::Failed:
-            return "failed";
-        case job::ImageOutcome::NotReached:
-            return "not reached";
-    }
-    return "";
-}
-
 const char* FailReasonText(job::FailReason reason) {
     switch (reason) {
         case job::FailReason::None:
@@ -226,7 +196,7 @@ std::string FailureWords(const job::ImageRecord& record) {
 std::string FailureBreakdown(const std::vector<ReportRow>& rows) {
     std::vector<std::pair<std::string, std::size_t>> counts;
     for (const ReportRow& row : rows) {
-        if (row.outcome != "failed") continue;
+        if (row.outcome != OutcomeText(ImageOutcome::Failed)) continue;
         std::string key = row.reason;
         if (key == FailReasonText(job::FailReason::Status)) key += " " + std::to_string(row.status);
         auto it = std::find_if(counts.begin(), counts.end(),

@@ -30,8 +30,9 @@ struct ReportRow {
 // "转存报告.csv".
 const std::string& ReportFileName();
 
-const char* ArticleEndText(job::ArticleEnd end);
-const char* OutcomeText(job::ImageOutcome outcome);
+// The report's words for outcomes and article ends are the run record's.
+using record::ArticleEndText;
+using record::OutcomeText;
 const char* FailReasonText(job::FailReason reason);
 // Why a failed or unreached row ended so, as the report's reason column says it: the transfer's
 // own reason when no answer came ("refused", "time-out", ...), else FailReasonText.

@@ -43,11 +43,20 @@ bool IsDamage(int code) {
 
 // An article is retried when a stop cut it short or one of its references did not get its image.
 bool NeedsRetry(const ArticleEntry& entry) {
-    if (entry.end == "cut short") return true;
+    if (entry.end == ArticleEnd::CutShort) return true;
     for (const ReferenceEntry& reference : entry.references) {
-        if (reference.outcome == "failed" || reference.outcome == "not reached") return true;
+        if (record::NeedsRetry(entry.end, reference.outcome)) return true;
     }
     return false;
+}
+
+// The words as kept: one the record does not know (a file edited by hand) is taken as the end
+// that promises nothing, so the article or image is done again rather than trusted.
+Outcome OutcomeOf(const std::string& word) {
+    return OutcomeFromText(word).value_or(Outcome::Failed);
+}
+ArticleEnd EndOf(const std::string& word) {
+    return ArticleEndFromText(word).value_or(ArticleEnd::NotWritten);
 }
 
 // How an attempt to open the file went.
@@ -334,7 +343,7 @@ std::optional<ImageEntry> RunRecord::Image(const std::string& address) const {
     entry.crc = static_cast<std::uint32_t>(d.getImage.Integer(2));
     entry.etag = d.getImage.Bytes(3);
     entry.lastModified = d.getImage.Bytes(4);
-    entry.outcome = d.getImage.Bytes(5);
+    entry.outcome = OutcomeOf(d.getImage.Bytes(5));
     entry.time = d.getImage.Integer(6);
     return entry;
 }
@@ -349,12 +358,12 @@ bool ReadArticle(const Statement& row, Statement& references, ArticleEntry& entr
     entry.inputsHash = row.Bytes(2);
     entry.resultPath = row.Bytes(3);
     entry.resultHash = row.Bytes(4);
-    entry.end = row.Bytes(5);
+    entry.end = EndOf(row.Bytes(5));
     entry.time = row.Integer(6);
     Using use(references);
     references.Bind(1, entry.path);
     while ((code = references.Step()) == SQLITE_ROW) {
-        entry.references.push_back({references.Bytes(0), references.Bytes(1)});
+        entry.references.push_back({references.Bytes(0), OutcomeOf(references.Bytes(1))});
     }
     return code == SQLITE_DONE;
 }
@@ -401,9 +410,10 @@ void RunRecord::ForEachStoredImage(const std::function<void(const ImageEntry&)>&
     int code = all.Prepare(d.db,
                            "SELECT address, stored_path, size, crc, etag, last_modified, outcome,"
                            " time FROM images WHERE length(stored_path) > 0 AND"
-                           " (outcome = CAST('stored' AS BLOB) OR outcome = CAST('reused' AS BLOB))"
-                           " ORDER BY stored_path");
+                           " (outcome = ?1 OR outcome = ?2) ORDER BY stored_path");
     if (code == SQLITE_OK) {
+        all.Bind(1, OutcomeText(Outcome::Stored));
+        all.Bind(2, OutcomeText(Outcome::Reused));
         while ((code = all.Step()) == SQLITE_ROW) {
             ImageEntry entry;
             entry.address = all.Bytes(0);
@@ -412,7 +422,7 @@ void RunRecord::ForEachStoredImage(const std::function<void(const ImageEntry&)>&
             entry.crc = static_cast<std::uint32_t>(all.Integer(3));
             entry.etag = all.Bytes(4);
             entry.lastModified = all.Bytes(5);
-            entry.outcome = all.Bytes(6);
+            entry.outcome = OutcomeOf(all.Bytes(6));
             entry.time = all.Integer(7);
             visit(entry);
         }
@@ -455,7 +465,7 @@ void RunRecord::PutImage(const ImageEntry& entry) {
     d.putImage.Bind(4, static_cast<std::int64_t>(entry.crc));
     d.putImage.Bind(5, entry.etag);
     d.putImage.Bind(6, entry.lastModified);
-    d.putImage.Bind(7, entry.outcome);
+    d.putImage.Bind(7, OutcomeText(entry.outcome));
     d.putImage.Bind(8, entry.time);
     d.Run(d.putImage);
 }
@@ -474,7 +484,7 @@ void RunRecord::PutArticle(const ArticleEntry& entry) {
         d.putArticle.Bind(3, entry.inputsHash);
         d.putArticle.Bind(4, entry.resultPath);
         d.putArticle.Bind(5, entry.resultHash);
-        d.putArticle.Bind(6, entry.end);
+        d.putArticle.Bind(6, ArticleEndText(entry.end));
         d.putArticle.Bind(7, entry.time);
         d.putArticle.Bind(8, std::int64_t{NeedsRetry(entry) ? 1 : 0});
         if (!d.Run(d.putArticle)) return;
@@ -490,7 +500,7 @@ void RunRecord::PutArticle(const ArticleEntry& entry) {
         d.putReference.Bind(1, entry.path);
         d.putReference.Bind(2, position++);
         d.putReference.Bind(3, reference.address);
-        d.putReference.Bind(4, reference.outcome);
+        d.putReference.Bind(4, OutcomeText(reference.outcome));
         if (!d.Run(d.putReference)) return;
     }
     if (own) Commit();

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "record/outcome.h"
+
 namespace zembrat::record {
 
 // One address as its last run left it.
@@ -24,10 +26,10 @@ struct ImageEntry {
     std::string storedPath;  // relative to the result folder, "/" between pieces; empty: none
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
-    std::string etag;          // as the server sent it, quotes and all; empty for none
-    std::string lastModified;  // as the server sent it; empty for none
-    std::string outcome;       // "stored", "reused", "failed" or "not reached"
-    std::int64_t time = 0;     // seconds since the epoch, when it was last settled
+    std::string etag;                       // as the server sent it, quotes and all; empty for none
+    std::string lastModified;               // as the server sent it; empty for none
+    Outcome outcome = Outcome::NotReached;  // a word the record does not know reads as Failed
+    std::int64_t time = 0;                  // seconds since the epoch, when it was last settled
 
     friend bool operator==(const ImageEntry&, const ImageEntry&) = default;
 };
@@ -35,7 +37,7 @@ struct ImageEntry {
 // One reference of an article as its last run left it.
 struct ReferenceEntry {
     std::string address;
-    std::string outcome;  // as ImageEntry::outcome
+    Outcome outcome = Outcome::NotReached;  // as ImageEntry::outcome
 
     friend bool operator==(const ReferenceEntry&, const ReferenceEntry&) = default;
 };
@@ -47,8 +49,8 @@ struct ArticleEntry {
     std::string inputsHash;  // SHA-256 of what shapes its result (settings, options)
     std::string resultPath;  // relative to the result folder; empty: not written
     std::string resultHash;  // SHA-256 of the result written; empty: not written
-    std::string end;         // "written", "unreadable", "not written", "cut short", "skipped"
-    std::vector<ReferenceEntry> references;  // in article order
+    ArticleEnd end = ArticleEnd::NotWritten;  // a word the record does not know: NotWritten
+    std::vector<ReferenceEntry> references;   // in article order
     std::int64_t time = 0;
 
     friend bool operator==(const ArticleEntry&, const ArticleEntry&) = default;

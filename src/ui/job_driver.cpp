@@ -130,7 +130,7 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
         counts_.reportPath = result.resultFolder + job::ReportFileName();
     // The result goes onto the site before the question, once the run has ended whole.
     if (inputs.options.publishAfterRun && !counts_.stopped && !closing_)
-        counts_.publishLine = Publish(inputs.settings.articleFolder);
+        counts_.publishLine = Publish(result.resultFolder);
     Finish();
     if (closing_) return;
 
@@ -196,15 +196,14 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
     }
 }
 
-std::string JobDriver::Publish(const std::string& articleFolder) {
+std::string JobDriver::Publish(const std::string& resultFolder) {
     running_ = true;
     window_.SetStartCaption(StopCaption());
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
     WindowPublish request{options_.publishTargets, options_.publishTarget, options_.publishArticles,
-                          job::ResultFolder(articleFolder, options_),
-                          [this](const std::string& question) {
+                          resultFolder, [this](const std::string& question) {
                               return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};
     return PublishInWindow(window_, events_, request, stop_.get_token());
@@ -213,8 +212,8 @@ std::string JobDriver::Publish(const std::string& articleFolder) {
 void JobDriver::PublishNow() {
     if (listing_ || running_) return;
     closing_ = false;
-    const std::string line =
-        Publish(Inputs(job::ListingMethod::FolderObject).settings.articleFolder);
+    const std::string line = Publish(job::ResultFolder(
+        Inputs(job::ListingMethod::FolderObject).settings.articleFolder, options_));
     Finish();
     if (!closing_) Tell(line, MessageButtons::Ok);
 }

@@ -98,7 +98,7 @@ class JobDriver : private job::RunObserver {
     void Finish();
     // Publishes resultFolder under options_, with the run's locks and its stop; the line for the
     // completion message (GBK).
-    std::string Publish(const std::string& articleFolder);
+    std::string Publish(const std::string& resultFolder);
     platform::MessageAnswer Tell(const std::string& text, platform::MessageButtons buttons);
 
     JobWindow& window_;

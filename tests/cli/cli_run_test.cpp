@@ -245,6 +245,33 @@ TEST_F(CliRunTest, DryRunWritesNothingAndSendsNothing) {
     EXPECT_FALSE(platform::PathExists(result));
 }
 
+TEST_F(CliRunTest, DryRunRefusesWhatTheRunRefuses) {
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+    const auto before = Tree(dir.path());
+    // An image folder that would leave the result folder (either separator), and the article
+    // folder as the output folder: each refused alike by the run and by its preview.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--images", "files/../../out"}, "图片存放目录不能超出结果目录：files/../../out"},
+        {{"--images", "..\\up"}, "图片存放目录不能超出结果目录：..\\up"},
+        {{"--output", articles}, "结果目录不能是文章目录：" + articles},
+    };
+    for (const auto& [args, message] : refused) {
+        for (const std::string mode : {"--dry-run", "--run"}) {
+            std::vector<std::string> all = {mode, articles, "--settings", settings};
+            all.insert(all.end(), args.begin(), args.end());
+            std::string out, err;
+            EXPECT_EQ(RunToEnd(kProgram, all, dir.path(), &out, &err), 1) << mode << " " << err;
+            EXPECT_NE(err.find(message), std::string::npos) << mode << " " << err;
+            EXPECT_EQ(out.find("download"), std::string::npos) << mode << " " << out;
+        }
+    }
+    auto after = Tree(dir.path());
+    after.erase(dir / "stdout.txt");
+    after.erase(dir / "stderr.txt");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
 TEST_F(CliRunTest, DryRunUnderTheOptionsListsWhatTheRunFetchesAndDrops) {
     // A settings file written by hand on Linux: UTF-8 and LF line ends, with an option on.
     dir.Write("hand.ini",

@@ -42,7 +42,7 @@ void MakeRecord(const std::string& folder, int images) {
     ASSERT_NE(record.Open(folder), OpenResult::Failed);
     record.Begin();
     for (int i = 0; i < images; ++i) {
-        record.PutImage({"http://h/" + std::to_string(i), "p", 1, 2, "e", "m", "stored", 3});
+        record.PutImage({"http://h/" + std::to_string(i), "p", 1, 2, "e", "m", Outcome::Stored, 3});
     }
     ASSERT_TRUE(record.Commit());
 }
@@ -101,7 +101,7 @@ TEST(RecordFile, WhatIsNoRecordOfThisVersionIsSetAsideAndANewOneMade) {
         EXPECT_TRUE(platform::ReadWholeFile(dir / aside, kept));
         EXPECT_EQ(kept, spoiled) << c.what;
         // The new record works and is kept.
-        record.PutArticle({"a", "", "", "", "", "written", {}, 1});
+        record.PutArticle({"a", "", "", "", "", ArticleEnd::Written, {}, 1});
         record.Close();
         EXPECT_EQ(record.Open(dir.path()), OpenResult::Opened) << c.what;
         EXPECT_TRUE(record.Article("a")) << c.what;
@@ -119,7 +119,7 @@ TEST(RecordFile, ALinkWhereTheRecordBelongsIsSetAsideNeverWrittenThrough) {
         fs::create_symlink(dir / "nowhere", file + link + std::string("-dangling"));
         RunRecord record;
         EXPECT_EQ(record.Open(folder), OpenResult::SetAside) << link;
-        record.PutArticle({"a", "", "", "", "", "written", {}, 1});
+        record.PutArticle({"a", "", "", "", "", ArticleEnd::Written, {}, 1});
         record.Close();
         EXPECT_EQ(testing::ReadFileOrMissing(outside), "precious");
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
@@ -148,7 +148,7 @@ TEST(RecordFile, ARecordThatCannotBeMadeOrWrittenClosesWithoutACrash) {
     EXPECT_FALSE(missing.IsOpen());
     EXPECT_NE(missing.Message().find("no/such/folder"), std::string::npos) << missing.Message();
     missing.Begin();
-    missing.PutImage({"a", "", 0, 0, "", "", "stored", 0});
+    missing.PutImage({"a", "", 0, 0, "", "", Outcome::Stored, 0});
     EXPECT_FALSE(missing.Commit());
     EXPECT_FALSE(missing.Image("a"));
 
@@ -160,7 +160,7 @@ TEST(RecordFile, ARecordThatCannotBeMadeOrWrittenClosesWithoutACrash) {
     for (; committed < 1000; ++committed) {
         record.Begin();
         record.PutImage(
-            {std::to_string(committed), "", 0, 0, std::string(20000, 'e'), "", "stored", 0});
+            {std::to_string(committed), "", 0, 0, std::string(20000, 'e'), "", Outcome::Stored, 0});
         if (!record.Commit()) break;
     }
     EXPECT_LT(committed, 1000);

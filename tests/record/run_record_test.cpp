@@ -15,12 +15,12 @@ namespace zembrat::record {
 namespace {
 using namespace text::literals;
 
-ImageEntry Image(std::string address, std::string outcome, std::int64_t time = 1) {
+ImageEntry Image(std::string address, Outcome outcome, std::int64_t time = 1) {
     return {std::move(address), "files/img/1.png", 1234, 0xDEADBEEF, "\"e1\"", "", outcome, time};
 }
 
-ArticleEntry Article(std::string path, std::string end, std::vector<ReferenceEntry> refs) {
-    return {std::move(path), "s", "i", "r", "h", std::move(end), std::move(refs), 7};
+ArticleEntry Article(std::string path, ArticleEnd end, std::vector<ReferenceEntry> refs) {
+    return {std::move(path), "s", "i", "r", "h", end, std::move(refs), 7};
 }
 
 std::vector<std::string> Paths(const std::vector<ArticleEntry>& articles) {
@@ -37,15 +37,16 @@ TEST(RunRecord, EveryFieldRoundTripsAsItsBytesAndALaterEntryReplacesAnEarlierOne
     const std::string oddAddress("http://a/\xFF\x80\0z", 13);  // no valid UTF-8, a zero byte
     const ImageEntry image{
         gbkAddress, "files/img/图.png"_gbk,          5'000'000'000ULL, 0xFFFFFFFF,
-        "W/\"x\"",  "Tue, 01 Dec 2026 10:00:00 GMT", "stored",         1'800'000'000};
-    const ArticleEntry article{"子目录/文章.htm"_gbk,
-                               std::string(64, 'a'),
-                               std::string(64, 'b'),
-                               "子目录/文章.htm"_gbk,
-                               std::string(64, 'c'),
-                               "written",
-                               {{gbkAddress, "stored"}, {oddAddress, "failed"}, {"", "reused"}},
-                               42};
+        "W/\"x\"",  "Tue, 01 Dec 2026 10:00:00 GMT", Outcome::Stored,  1'800'000'000};
+    const ArticleEntry article{
+        "子目录/文章.htm"_gbk,
+        std::string(64, 'a'),
+        std::string(64, 'b'),
+        "子目录/文章.htm"_gbk,
+        std::string(64, 'c'),
+        ArticleEnd::Written,
+        {{gbkAddress, Outcome::Stored}, {oddAddress, Outcome::Failed}, {"", Outcome::Reused}},
+        42};
     {
         RunRecord record;
         EXPECT_EQ(record.Open(folder), OpenResult::Created);
@@ -53,7 +54,7 @@ TEST(RunRecord, EveryFieldRoundTripsAsItsBytesAndALaterEntryReplacesAnEarlierOne
         EXPECT_EQ(record.Message(), "");
         record.Begin();
         record.PutImage(image);
-        record.PutImage(Image(oddAddress, "failed"));
+        record.PutImage(Image(oddAddress, Outcome::Failed));
         record.PutArticle(article);
         EXPECT_TRUE(record.Commit());
     }
@@ -61,7 +62,7 @@ TEST(RunRecord, EveryFieldRoundTripsAsItsBytesAndALaterEntryReplacesAnEarlierOne
     RunRecord record;
     EXPECT_EQ(record.Open(folder + "/"), OpenResult::Opened);
     EXPECT_EQ(record.Image(gbkAddress), image);
-    EXPECT_EQ(record.Image(oddAddress), Image(oddAddress, "failed"));
+    EXPECT_EQ(record.Image(oddAddress), Image(oddAddress, Outcome::Failed));
     EXPECT_EQ(record.Article(article.path), article);
     // Keys are bytes: a prefix, a longer key, or the same text in UTF-8 is another key.
     EXPECT_FALSE(record.Image(oddAddress.substr(0, 12)));
@@ -71,12 +72,13 @@ TEST(RunRecord, EveryFieldRoundTripsAsItsBytesAndALaterEntryReplacesAnEarlierOne
 
     // A later run's entries take the place of the earlier ones, references and all.
     record.Begin();
-    record.PutImage(Image(gbkAddress, "reused", 99));
-    record.PutArticle(Article(article.path, "not written", {{oddAddress, "not reached"}}));
+    record.PutImage(Image(gbkAddress, Outcome::Reused, 99));
+    record.PutArticle(
+        Article(article.path, ArticleEnd::NotWritten, {{oddAddress, Outcome::NotReached}}));
     EXPECT_TRUE(record.Commit());
-    EXPECT_EQ(record.Image(gbkAddress), Image(gbkAddress, "reused", 99));
+    EXPECT_EQ(record.Image(gbkAddress), Image(gbkAddress, Outcome::Reused, 99));
     EXPECT_EQ(record.Article(article.path),
-              Article(article.path, "not written", {{oddAddress, "not reached"}}));
+              Article(article.path, ArticleEnd::NotWritten, {{oddAddress, Outcome::NotReached}}));
 }
 
 TEST(RunRecord, ArticlesToRetryComeInTheOrderTheyWereLastRecorded) {
@@ -89,15 +91,16 @@ TEST(RunRecord, ArticlesToRetryComeInTheOrderTheyWereLastRecorded) {
         record.PutArticle(entry);
         EXPECT_TRUE(record.Commit());
     };
-    put(Article("a", "written", {{"x", "stored"}, {"y", "reused"}}));
-    put(Article("b", "written", {{"x", "stored"}, {"z", "failed"}}));
-    put(Article("c", "cut short", {}));
-    put(Article("d", "not written", {{"x", "stored"}, {"w", "not reached"}}));
-    put(Article("e", "unreadable", {}));
+    put(Article("a", ArticleEnd::Written, {{"x", Outcome::Stored}, {"y", Outcome::Reused}}));
+    put(Article("b", ArticleEnd::Written, {{"x", Outcome::Stored}, {"z", Outcome::Failed}}));
+    put(Article("c", ArticleEnd::CutShort, {}));
+    put(Article("d", ArticleEnd::NotWritten, {{"x", Outcome::Stored}, {"w", Outcome::NotReached}}));
+    put(Article("e", ArticleEnd::Unreadable, {}));
     EXPECT_EQ(Paths(record.ArticlesToRetry()), (std::vector<std::string>{"b", "c", "d"}));
-    put(Article("b", "written", {{"x", "stored"}, {"z", "failed"}}));  // failed again: now last
-    put(Article("c", "written", {{"v", "stored"}}));                   // done: off the list
-    put(Article("a", "cut short", {{"x", "stored"}}));
+    put(Article("b", ArticleEnd::Written,
+                {{"x", Outcome::Stored}, {"z", Outcome::Failed}}));    // failed again: now last
+    put(Article("c", ArticleEnd::Written, {{"v", Outcome::Stored}}));  // done: off the list
+    put(Article("a", ArticleEnd::CutShort, {{"x", Outcome::Stored}}));
     const std::vector<ArticleEntry> retry = record.ArticlesToRetry();
     EXPECT_EQ(Paths(retry), (std::vector<std::string>{"d", "b", "a"}));
     ASSERT_EQ(retry[0].references.size(), 2u);
@@ -149,11 +152,11 @@ TEST(RunRecord, AKillLosesAtMostTheArticleInProgress) {
                 if (last && pausePoint == 0) ::pause();
                 std::vector<ReferenceEntry> refs;
                 for (int i = 0; i < 3; ++i) {
-                    record.PutImage(Image(name + "/" + std::to_string(i), "stored"));
-                    refs.push_back({name + "/" + std::to_string(i), "stored"});
+                    record.PutImage(Image(name + "/" + std::to_string(i), Outcome::Stored));
+                    refs.push_back({name + "/" + std::to_string(i), Outcome::Stored});
                     if (last && pausePoint == 1) ::pause();
                 }
-                record.PutArticle(Article(name, "written", refs));
+                record.PutArticle(Article(name, ArticleEnd::Written, refs));
                 if (last) ::pause();
                 if (!record.Commit()) ::_exit(3);
                 const char done = 1;
@@ -189,7 +192,7 @@ TEST(RunRecord, AKillLosesAtMostTheArticleInProgress) {
         }
         EXPECT_EQ(record.Article(prefix + "0")->references.size(), 3u);
         record.Begin();  // and the record takes new entries
-        record.PutArticle(Article(prefix + "after", "written", {}));
+        record.PutArticle(Article(prefix + "after", ArticleEnd::Written, {}));
         EXPECT_TRUE(record.Commit());
     }
 }

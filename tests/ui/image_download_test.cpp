@@ -1,4 +1,4 @@
-#include "job/image_download.h"
+#include "job/download_walk.h"
 #include "ui/job_driver.h"
 
 #include <gtest/gtest.h>

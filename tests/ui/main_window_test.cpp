@@ -16,17 +16,13 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "support/gui_helpers.h"
 #include "ui/fonts.h"
 
 namespace zembrat::ui {
 namespace {
 
-template <class T>
-T* Find(QWidget& window, const char* name) {
-    T* w = window.findChild<T*>(QString::fromUtf8(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
+using testing::Child;
 
 struct Control {
     const char* name;
@@ -80,7 +76,7 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
     };
     for (const Control& c : controls) {
         SCOPED_TRACE(c.name);
-        QWidget* w = Find<QWidget>(window, c.name);
+        QWidget* w = Child<QWidget>(window, c.name);
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->geometry(), c.geometry);
         EXPECT_EQ(w->isVisible(), c.visible);
@@ -98,14 +94,14 @@ TEST(MainWindowLayout, EveryControlAsDesigned) {
         }
     }
     // The folder box starts at the designed folder below the home folder on this platform.
-    auto* folder = Find<QLineEdit>(window, "编辑框文章目录");
+    auto* folder = Child<QLineEdit>(window, "编辑框文章目录");
     EXPECT_EQ(folder->geometry(), QRect(128, 104, 512, 32));
     EXPECT_EQ(folder->text(), home + QStringLiteral("/文章目录"));
     EXPECT_EQ(folder->font().family(), QStringLiteral("SimHei"));
     // Image buttons and links show the hand cursor.
     for (const char* name : {"图片框官网", "图片框保存", "图片框操作", "图片框更新", "图片框QQ",
                              "图片框软件", "超级链接框保存", "超级链接框更新"}) {
-        EXPECT_EQ(Find<QWidget>(window, name)->cursor().shape(), Qt::PointingHandCursor) << name;
+        EXPECT_EQ(Child<QWidget>(window, name)->cursor().shape(), Qt::PointingHandCursor) << name;
     }
 }
 
@@ -115,8 +111,8 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
     TextDialogRequest textDialog;
     QtEventPoints events;
     MainWindow window{settings, textDialog, web, events};
-    auto* bar = Find<QProgressBar>(window, "进度条1");
-    auto* label = Find<QLabel>(window, "透明标签1");
+    auto* bar = Child<QProgressBar>(window, "进度条1");
+    auto* label = Child<QLabel>(window, "透明标签1");
     // The label was laid onto the bar when the window was created.
     EXPECT_EQ(label->parentWidget(), bar);
     EXPECT_EQ(label->geometry(), QRect(10, 0, 660, 32));
@@ -125,7 +121,7 @@ TEST(MainWindowLayout, StackingAndTheStatusLabelOnTheBar) {
     EXPECT_FALSE(label->isVisibleTo(&window));
     // Later siblings are drawn above earlier ones.
     const QObjectList& order = window.children();
-    auto at = [&](const char* name) { return order.indexOf(Find<QWidget>(window, name)); };
+    auto at = [&](const char* name) { return order.indexOf(Child<QWidget>(window, name)); };
     EXPECT_GT(at("编辑框过滤"), at("编辑框文章目录"));
     EXPECT_GT(at("进度条1"), at("编辑框过滤"));
     EXPECT_GT(at("进度条1"), at("按钮选择"));
@@ -138,7 +134,7 @@ TEST(MainWindowLayout, StatusListColumnsAndIcons) {
     TextDialogRequest textDialog;
     QtEventPoints events;
     MainWindow window{settings, textDialog, web, events};
-    auto* list = Find<QTreeWidget>(window, "列表框");
+    auto* list = Child<QTreeWidget>(window, "列表框");
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("存放位置"));
     EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("下载地址"));

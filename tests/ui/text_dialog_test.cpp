@@ -18,10 +18,7 @@
 namespace zembrat::ui {
 namespace {
 
-template <class T>
-T* Child(QWidget& w, const char* name) {
-    return w.findChild<T*>(QString::fromUtf8(name));
-}
+using testing::Child;
 
 TEST(TextDialog, ShapedForReadingWithTheDefaultTitle) {
     TextDialogRequest request;

@@ -1,4 +1,4 @@
-#include "job/image_download.h"
+#include "job/download_walk.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,11 +10,9 @@
 #include <unordered_map>
 
 #include "job/content_type.h"
-#include "job/download_walk.h"
-#include "job/image_names.h"
+#include "job/download_transfers.h"
 #include "job/page_address.h"
 #include "platform/event_points.h"
-#include "platform/files.h"
 #include "text/codec.h"
 #include "text/crc32.h"
 #include "text/gbk.h"
@@ -23,51 +21,6 @@
 
 namespace zembrat::job {
 namespace {
-
-using namespace text::literals;
-
-// Other pictures that happen to share a CRC-32 are rare; past this many, give up.
-constexpr int kMaxNameVariants = 1000;
-
-web::RequestArguments FetchArguments(const ExtensionOptions& options) {
-    web::RequestArguments arguments;
-    arguments.timeout = options.timeoutSeconds;  // 0: the usual waits
-    return arguments;
-}
-
-// The body when it is a usable image answer: 2xx and not a web page. The record keeps what came.
-text::Bytes Usable(text::Bytes bytes, long status, std::string_view contentType,
-                   platform::TransferFailure failure, ImageRecord& record) {
-    record.status = status;
-    record.transfer = failure;
-    record.bytes = bytes.size();
-    if (status < 200 || status > 299) {
-        bytes.clear();
-    } else if (!bytes.empty() && IsWebPage(contentType, bytes)) {
-        // An error page sent with a 2xx status ("图片不存在") must not be stored as the image.
-        bytes.clear();
-        record.reason = FailReason::WebPage;
-    }
-    return bytes;
-}
-
-FailReason WhyUnusable(const ImageRecord& record) {
-    if (record.reason == FailReason::WebPage || record.reason == FailReason::Placeholder)
-        return record.reason;
-    if (record.status == 0) return FailReason::NoAnswer;
-    if (record.status < 200 || record.status > 299) return FailReason::Status;
-    return FailReason::WebPage;  // an empty body
-}
-
-// The stored image's new address. Under the https option a new domain prefix that names its
-// scheme ("https://example.com") is taken as written; otherwise "http://" goes in front.
-std::string AddressOnTheSite(const std::string& rel, const std::string& newPrefix,
-                             const ExtensionOptions& options) {
-    const std::string lower = text::AsciiLower(newPrefix.substr(0, 8));
-    if (options.https && (lower.starts_with("https://") || lower.starts_with("http://")))
-        return newPrefix + NewAddress(rel, "");
-    return NewAddress(rel, newPrefix);
-}
 
 // Under the hotlink option an XML body is a refusal too (a cloud store's "AccessDenied"); an SVG
 // image is XML as well and is kept.
@@ -86,224 +39,6 @@ void RealSleep(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
 }
 
-std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::string_view imageFolder,
-                                      const std::string& name, const std::string& extension,
-                                      std::string_view bytes, bool* reused) {
-    for (int variant = 1; variant <= kMaxNameVariants; ++variant) {
-        const std::string stem = variant == 1 ? name : name + "_" + std::to_string(variant);
-        const platform::StoreBytesResult outcome = folder.Store(stem + "." + extension, bytes);
-        switch (outcome) {
-            case platform::StoreBytesResult::Stored:
-            case platform::StoreBytesResult::Same:
-                if (reused) *reused = platform::StoreBytesResult::Same == outcome;
-                return ImageRelPath(imageFolder, stem, extension);
-            case platform::StoreBytesResult::Taken:
-                continue;
-            case platform::StoreBytesResult::Failed:
-                return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// One article's walk over its rows: what both walks share.
-class ArticleWalk {
-  public:
-    ArticleWalk(const std::vector<ImageRef>& refs, const ImageDestination& destination,
-                RunObserver& observer, const ExtensionOptions& options)
-        : refs_(refs),
-          observer_(observer),
-          options_(options),
-          destination_(destination),
-          store_(destination.resultFolder, ImageFolderBelow(destination.imageFolder)) {
-        summary_.records.reserve(refs.size());
-        for (const ImageRef& ref : refs) {
-            ImageRecord& record = summary_.records.emplace_back();
-            record.sourceValue = ref.sourceValue;
-            record.address = ref.address;
-        }
-    }
-
-    int Rows() const { return static_cast<int>(refs_.size()); }
-    const ImageRef& Ref(int row) const { return refs_[static_cast<std::size_t>(row)]; }
-    ImageRecord& Record(int row) { return summary_.records[static_cast<std::size_t>(row)]; }
-    DownloadSummary& Summary() { return summary_; }
-
-    // The row's download begins.
-    void ShowDownloading(int row) { observer_.ImageBegins(static_cast<std::size_t>(row)); }
-
-    // The row's last answer has come (bytes: its usable body, empty for none): the row fails, or
-    // the image is stored. True when it was stored; its new address is then in its record.
-    bool Settle(int row, const text::Bytes& bytes) {
-        ImageRecord& record = Record(row);
-        if (bytes.empty()) return Fail(row, WhyUnusable(record));
-        if (options_.checkContent && DetectImageType(bytes) == ImageType::None)
-            return Fail(row, FailReason::NotAnImage);
-        bool reused = false;
-        const std::optional<std::string> rel = StoreImage(
-            store_, destination_.imageFolder, ContentName(bytes),
-            StoredExtension(Ref(row).address, bytes, options_.checkContent), bytes, &reused);
-        // Unstored, the article keeps its reference: it must never point at an image that is
-        // not there.
-        if (!rel) return Fail(row, FailReason::CannotWrite);
-        ++summary_.stored;
-        record.outcome = reused ? ImageOutcome::Reused : ImageOutcome::Stored;
-        record.storedPath = *rel;
-        record.newAddress = AddressOnTheSite(*rel, destination_.newPrefix, options_);
-        record.storedSize = bytes.size();
-        record.crc = text::Crc32(bytes);
-        observer_.ImageSettled(static_cast<std::size_t>(row), record);
-        return true;
-    }
-
-    // The row needs no download: the image is already stored, as known.
-    void SettleKnown(int row, const KnownImage& known) {
-        ImageRecord& record = Record(row);
-        ++summary_.stored;
-        record.outcome = ImageOutcome::Reused;
-        record.reason = FailReason::Recorded;
-        record.storedPath = known.storedPath;
-        record.newAddress = AddressOnTheSite(known.storedPath, destination_.newPrefix, options_);
-        record.storedSize = known.size;
-        record.crc = known.crc;
-        record.etag = known.etag;
-        record.lastModified = known.lastModified;
-        observer_.ImageSettled(static_cast<std::size_t>(row), record);
-    }
-
-    // The sources of the stored rows replaced by their new addresses, row after row.
-    void RewriteStored(std::string& text) {
-        std::vector<text::TextReplacement> rewrites;
-        for (int row = 0; row < Rows(); ++row) {
-            if (!Record(row).newAddress.empty())
-                rewrites.push_back({Ref(row).sourceValue, Record(row).newAddress});
-        }
-        RewriteInPlace(text, rewrites, scratch_);
-    }
-
-  private:
-    bool Fail(int row, FailReason reason) {
-        ImageRecord& record = Record(row);
-        record.outcome = ImageOutcome::Failed;
-        record.reason = reason;
-        ++summary_.failed;
-        observer_.ImageSettled(static_cast<std::size_t>(row), record);
-        return false;
-    }
-
-    const std::vector<ImageRef>& refs_;
-    RunObserver& observer_;
-    const ExtensionOptions& options_;
-    const ImageDestination& destination_;
-    platform::FolderBeneath store_;
-    DownloadSummary summary_;
-    std::string scratch_;
-};
-
-// A download that ended, as the walk takes it.
-struct Ended {
-    std::size_t tag = 0;
-    long status = 0;
-    text::Bytes body;
-    std::string contentType;
-    platform::TransferFailure failure = platform::TransferFailure::None;
-    std::string etag;  // of a 2xx answer
-    std::string lastModified;
-};
-
-// Where the walk's downloads run: one at a time on the client's own connection, or several at
-// once through a group.
-class Transfers {
-  public:
-    virtual ~Transfers() = default;
-    // One at a time: the rows go strictly in order, and a retry is waited for in event passes.
-    virtual bool OneAtATime() const = 0;
-    virtual std::string HostOf(const std::string& address) const = 0;
-    virtual bool CanStart(const std::string& address) const = 0;
-    virtual void Start(std::size_t tag, const std::string& address,
-                       const web::RequestArguments& arguments) = 0;
-    virtual std::size_t Running() const = 0;
-    // At least one ended, or until came; nothing when a stop came.
-    virtual std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) = 0;
-    virtual void AbandonAll() = 0;
-};
-
-class OneTransfer : public Transfers {
-  public:
-    OneTransfer(web::WebClient& web, const ExtensionOptions& options)
-        : web_(web), arguments_(FetchArguments(options)) {}
-    bool OneAtATime() const override { return true; }
-    std::string HostOf(const std::string&) const override { return {}; }
-    bool CanStart(const std::string&) const override { return !running_; }
-    void Start(std::size_t tag, const std::string& address,
-               const web::RequestArguments& arguments) override {
-        web_.StartFetchBytes(address, arguments);
-        tag_ = tag;
-        running_ = true;
-    }
-    std::size_t Running() const override { return running_ ? 1 : 0; }
-    std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point>) override {
-        if (!running_) return {};
-        running_ = false;
-        Ended ended;
-        ended.tag = tag_;
-        ended.body = web_.FinishFetchBytes(arguments_);
-        ended.status = web_.Status();
-        ended.failure = web_.LastFailure();
-        if (ended.status >= 200 && ended.status <= 299 && !ended.body.empty())
-            ended.contentType = web_.GetResponseHeader("Content-Type");
-        if (ended.status >= 200 && ended.status <= 299) {
-            ended.etag = web_.GetResponseHeader("ETag");
-            ended.lastModified = web_.GetResponseHeader("Last-Modified");
-        }
-        return {std::move(ended)};
-    }
-    void AbandonAll() override {
-        if (running_) web_.Abort();  // a walk ended by a stop leaves no request behind
-        running_ = false;
-    }
-
-  private:
-    web::WebClient& web_;
-    web::RequestArguments arguments_;
-    std::size_t tag_ = 0;
-    bool running_ = false;
-};
-
-class GroupTransfers : public Transfers {
-  public:
-    GroupTransfers(web::FetchGroup& group, const ExtensionOptions& options)
-        : group_(group), https_(options.https) {}
-    bool OneAtATime() const override { return false; }
-    std::string HostOf(const std::string& address) const override {
-        return web::FetchGroup::HostKey(address, https_);
-    }
-    bool CanStart(const std::string& address) const override {
-        return group_.Running() < group_.MaxAtOnce() && group_.CanStart(address);
-    }
-    void Start(std::size_t tag, const std::string& address,
-               const web::RequestArguments& arguments) override {
-        group_.Start(tag, address, arguments);
-    }
-    std::size_t Running() const override { return group_.Running(); }
-    std::vector<Ended> Wait(std::optional<std::chrono::steady_clock::time_point> until) override {
-        std::vector<Ended> out;
-        for (web::GroupFetchResult& r : group_.Wait(until))
-            out.push_back({r.tag, r.status, std::move(r.body), std::move(r.contentType), r.failure,
-                           std::move(r.etag), std::move(r.lastModified)});
-        return out;
-    }
-    void AbandonAll() override { group_.AbandonAll(); }
-
-  private:
-    web::FetchGroup& group_;
-    bool https_;
-};
-
-}  // namespace
-
 class DownloadWalk::Impl {
   public:
     using Clock = std::chrono::steady_clock;
@@ -319,9 +54,9 @@ class DownloadWalk::Impl {
           maxAtOnce_(atOnce ? atOnce->MaxAtOnce() : 1),
           arguments_(FetchArguments(options)) {
         if (atOnce)
-            transfers_ = std::make_unique<GroupTransfers>(*atOnce, options);
+            transfers_ = TransfersAtOnce(*atOnce, options);
         else
-            transfers_ = std::make_unique<OneTransfer>(web, options);
+            transfers_ = TransfersOneAtATime(web, options);
     }
 
     void Run(const Hooks& hooks);
@@ -356,7 +91,7 @@ class DownloadWalk::Impl {
     };
     struct Item {
         ArticleWork work;
-        std::unique_ptr<ArticleWalk> images;
+        std::unique_ptr<ArticleImages> images;
         std::vector<Row> rows;
         std::size_t done = 0;     // rows Done
         std::size_t settled = 0;  // rows settled
@@ -390,7 +125,7 @@ class DownloadWalk::Impl {
     bool StartRow(Item& item, std::size_t row);
     void SettleRows(Item& item, bool successes);
     void ShowBegun(Item& item);
-    void Take(Ended ended);
+    void Take(EndedTransfer ended);
     // The hotlink option: whether the body of a row of item is a suspected placeholder; a
     // first-seen twin that is still held is asked again (or failed) on the way.
     bool SuspectedPlaceholder(Item& item, std::size_t r, const text::Bytes& body);
@@ -398,8 +133,10 @@ class DownloadWalk::Impl {
     bool NextIdentity(Item& item, std::size_t r);
     Item* QueuedArticle(std::size_t index);
     void Abandon(const Hooks& hooks);
-    // Rewrites the article for its stored images, in row order.
-    void RewriteStored(Item& item);
+    // Rewrites the article for its stored images, in row order (an unreadable one stays).
+    void RewriteStored(Item& item) {
+        if (!item.work.unreadable) item.images->Rewrite(item.work.text, item.work.verdicts);
+    }
     void Complete(Item& item, const Hooks& hooks);
     // Makes the article's rows, shown once it is the current article.
     void Prepare(Item& item);
@@ -458,7 +195,8 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
 }
 
 void DownloadWalk::Impl::Prepare(Item& item) {
-    item.images = std::make_unique<ArticleWalk>(item.work.refs, destination_, observer_, options_);
+    item.images =
+        std::make_unique<ArticleImages>(item.work.refs, destination_, observer_, options_);
     item.rows.resize(item.work.refs.size());
     for (std::size_t r = 0; r < item.rows.size(); ++r) {
         item.rows[r].host = transfers_->HostOf(item.work.refs[r].address);
@@ -623,7 +361,7 @@ void DownloadWalk::Impl::SettleRows(Item& item, bool successes) {
     }
 }
 
-void DownloadWalk::Impl::Take(Ended ended) {
+void DownloadWalk::Impl::Take(EndedTransfer ended) {
     const auto it = inFlight_.find(ended.tag);
     if (it == inFlight_.end()) return;
     auto [item, r] = it->second;
@@ -644,7 +382,7 @@ void DownloadWalk::Impl::Take(Ended ended) {
     }
     const bool xml = options_.hotlink && IsXmlRefusal(ended.contentType, ended.body);
     text::Bytes bytes =
-        Usable(std::move(ended.body), ended.status, ended.contentType, ended.failure, record);
+        UsableBody(std::move(ended.body), ended.status, ended.contentType, ended.failure, record);
     if (options_.hotlink) {
         if (xml && !bytes.empty()) {
             bytes.clear();
@@ -757,45 +495,6 @@ void DownloadWalk::Impl::Abandon(const Hooks& hooks) {
     notStarted_ = 0;
 }
 
-void DownloadWalk::Impl::RewriteStored(Item& item) {
-    if (item.work.unreadable) return;
-    DownloadSummary& summary = item.images->Summary();
-    // Equal pictures stored in the order their answers came: the first row of each file made
-    // here is the one that stored it, as when the rows are taken one after the other.
-    std::set<std::string> made, first;
-    for (const ImageRecord& record : summary.records) {
-        if (record.outcome == ImageOutcome::Stored) made.insert(record.storedPath);
-    }
-    for (ImageRecord& record : summary.records) {
-        if (made.contains(record.storedPath))
-            record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
-                                                                    : ImageOutcome::Reused;
-    }
-    // The lazy images of a stored source get that source into their src first, placed in the
-    // article as it was read and from its end back, so that the texts' replacement below
-    // carries them to the stored image as well.
-    std::set<std::string_view> stored;
-    for (int row = 0; row < item.images->Rows(); ++row) {
-        if (!item.images->Record(row).newAddress.empty())
-            stored.insert(item.images->Ref(row).sourceValue);
-    }
-    std::vector<const SourceEdit*> edits;
-    for (const RefVerdict& verdict : item.work.verdicts) {
-        if (verdict.decision != RefDecision::Download || !stored.contains(verdict.sourceValue))
-            continue;
-        for (const SourceEdit& edit : verdict.edits) edits.push_back(&edit);
-    }
-    std::sort(edits.begin(), edits.end(),
-              [](const SourceEdit* a, const SourceEdit* b) { return a->offset > b->offset; });
-    std::size_t limit = item.work.text.size();
-    for (const SourceEdit* edit : edits) {
-        if (edit->offset + edit->length > limit) continue;  // one piece is written once
-        item.work.text.replace(edit->offset, edit->length, edit->text);
-        limit = edit->offset;
-    }
-    item.images->RewriteStored(item.work.text);
-}
-
 void DownloadWalk::Impl::Complete(Item& item, const Hooks& hooks) {
     RewriteStored(item);
     DownloadSummary& summary = item.images->Summary();
@@ -844,9 +543,9 @@ void DownloadWalk::Impl::Run(const Hooks& hooks) {
             }
             continue;
         }
-        std::vector<Ended> ended = transfers_->Wait(nextRetry);
+        std::vector<EndedTransfer> ended = transfers_->Wait(nextRetry);
         if (Stopped()) return Abandon(hooks);
-        for (Ended& e : ended) Take(std::move(e));
+        for (EndedTransfer& e : ended) Take(std::move(e));
     }
 }
 
