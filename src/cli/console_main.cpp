@@ -434,6 +434,8 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         if (!line.publish || InterruptCount() > 0) return status;
         PublishRequest request;
         request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
+        request.namedFolder = inputs.settings.articleFolder;
+        request.newPrefix = inputs.settings.newPrefix;
         request.target =
             line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget) : *line.publish;
         for (const std::string& url : inputs.options.publishTargets)

@@ -72,6 +72,8 @@ std::string PublishReportPath(const std::string& runReport) {
 int PublishOnConsole(const PublishRequest& request) {
     publish::ResultPublishRequest asked;
     asked.resultFolder = request.resultFolder;
+    asked.namedFolder = request.namedFolder;
+    asked.newPrefix = request.newPrefix;
     asked.keptTargets = request.keptTargets;
     asked.target = request.target;
     asked.articles = request.articles;
@@ -96,9 +98,11 @@ int PublishOnConsole(const PublishRequest& request) {
     if (published.end == publish::ResultPublishEnd::NothingToPublish) {
         std::fprintf(stderr,
                      "zembrat: nothing to publish in %s: no run has stored an image there\n",
-                     text::Utf8FromGbk(request.resultFolder).c_str());
+                     text::Utf8FromGbk(published.resultFolder).c_str());
         return kNotPublished;
     }
+    if (!published.articlesRefused.empty())
+        std::fprintf(stderr, "zembrat: %s\n", published.articlesRefused.c_str());
     const publish::Target& target = *published.target;
     const std::vector<publish::PublishItem>& items = published.items;
     const publish::PublishSummary& summary = published.summary;
@@ -121,21 +125,24 @@ int PublishOnConsole(const PublishRequest& request) {
     const std::size_t conflicts = summary.Count(PublishOutcome::Conflict);
     const std::size_t failed = summary.Count(PublishOutcome::Failed);
     std::printf(
-        "%s %s: %zu uploaded, %zu published before, %zu already there, %zu conflicts, "
+        "%s %s: %zu %s, %zu published before, %zu already there, %zu conflicts, "
         "%zu failed%s\n",
         request.dryRun ? "Dry run of publishing to"
         : interrupted  ? "Stopped publishing to"
                        : "Published to",
         target.name.c_str(),
         summary.Count(request.dryRun ? PublishOutcome::WouldUpload : PublishOutcome::Uploaded),
-        summary.Count(PublishOutcome::Published), summary.Count(PublishOutcome::AlreadyThere),
-        conflicts, failed, summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
+        request.dryRun ? "would be uploaded" : "uploaded", summary.Count(PublishOutcome::Published),
+        summary.Count(PublishOutcome::AlreadyThere), conflicts, failed,
+        summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
     if (!target.publicAddress.empty())
         std::printf("The new domain prefix for this target: %s\n", target.publicAddress.c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
-    return conflicts == 0 && failed == 0 && summary.connected && reportOk ? kPublished
-                                                                          : kNotPublished;
+    return conflicts == 0 && failed == 0 && summary.connected && reportOk &&
+                   published.articlesRefused.empty()
+               ? kPublished
+               : kNotPublished;
 }
 
 }  // namespace zembrat::cli

@@ -1,18 +1,54 @@
 #include "publish/result_publish.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "platform/files.h"
 #include "publish/result_items.h"
 #include "publish/target_list.h"
 #include "record/run_record.h"
+#include "text/codec.h"
+#include "text/gbk.h"
 
 namespace zembrat::publish {
+namespace {
+
+// Whether an address prefix and a public address name one place: the host in any letter case, a
+// final "/" or none, the scheme left out (a prefix may be given without one; http and https reach
+// the same files).
+bool SameAddress(std::string a, std::string b) {
+    const auto plain = [](std::string& address) {
+        if (const std::size_t scheme = address.find("://"); scheme != std::string::npos)
+            address.erase(0, scheme + 3);
+        else if (address.starts_with("//"))
+            address.erase(0, 2);
+        while (!address.empty() && address.back() == '/') address.pop_back();
+        const std::size_t path = std::min(address.find('/'), address.size());
+        std::transform(address.begin(), address.begin() + static_cast<std::ptrdiff_t>(path),
+                       address.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    };
+    plain(a);
+    plain(b);
+    return a == b;
+}
+
+}  // namespace
 
 ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver& observer,
                             std::stop_token stop, const std::function<void()>& pump) {
     ResultPublish result;
     result.target = ResolveTarget(request.keptTargets, request.target, result.message);
     if (!result.target) return result;
+    result.resultFolder = request.resultFolder;
+    const auto holdsRecord = [](const std::string& folder) {
+        return !folder.empty() &&
+               platform::PathExists(text::WithSeparator(folder) + record::RunRecord::FileName());
+    };
+    if (!holdsRecord(request.resultFolder) && holdsRecord(request.namedFolder))
+        result.resultFolder = request.namedFolder;
     record::RunRecord record;
-    const bool opened = record.Open(request.resultFolder) != record::OpenResult::Failed;
+    const bool opened = record.Open(result.resultFolder) != record::OpenResult::Failed;
     result.recordMessage = record.Message();
     if (!result.recordMessage.empty() && request.recordSays)
         request.recordSays(result.recordMessage);
@@ -20,7 +56,18 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
         result.end = ResultPublishEnd::RecordFailed;
         return result;
     }
-    result.items = ResultItems(record, request.resultFolder, request.articles);
+    const Target& target = *result.target;
+    bool articles = request.articles;
+    if (articles && !request.newPrefix.empty() && !target.publicAddress.empty() &&
+        !SameAddress(text::Utf8FromGbk(request.newPrefix), target.publicAddress)) {
+        articles = false;
+        result.articlesRefused =
+            "the articles were not published: their images point at " +
+            text::Utf8FromGbk(request.newPrefix) + " (the new prefix), but " + target.name +
+            " shows them at " + target.publicAddress +
+            " (its public address); set the new prefix to that address and run again";
+    }
+    result.items = ResultItems(record, result.resultFolder, articles);
     if (result.items.empty()) {
         result.end = ResultPublishEnd::NothingToPublish;
         return result;
@@ -28,7 +75,6 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     result.end = ResultPublishEnd::Published;
     Credentials credentials = request.credentials;
     RecordManifest manifest(record);
-    const Target& target = *result.target;
     // Kept by where the files go, whatever the target is called.
     const std::string place = TargetPlace(target);
     const auto publishOnce = [&] {

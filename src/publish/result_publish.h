@@ -14,7 +14,14 @@
 namespace zembrat::publish {
 
 struct ResultPublishRequest {
-    std::string resultFolder;              // GBK
+    std::string resultFolder;  // GBK
+    // GBK: the folder the user named (the article folder, as a rule). Taken as the result folder
+    // when it holds a run record and resultFolder holds none: the user named the result itself.
+    std::string namedFolder;
+    // GBK: the new prefix the run wrote the articles' image addresses with. When the target has a
+    // public address and it is not where they point, the articles are not published (the images
+    // are); empty: not checked.
+    std::string newPrefix;
     std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
     std::string target;     // UTF-8: a kept target's name or place, or a URL; empty: the first kept
     bool articles = false;  // the written articles too
@@ -37,8 +44,12 @@ enum class ResultPublishEnd {
 
 struct ResultPublish {
     ResultPublishEnd end = ResultPublishEnd::NoTarget;
-    std::string message;           // NoTarget: why, UTF-8
-    std::string recordMessage;     // what opening the record had to say, UTF-8; may be empty
+    std::string message;        // NoTarget: why, UTF-8
+    std::string recordMessage;  // what opening the record had to say, UTF-8; may be empty
+    std::string resultFolder;   // GBK: the result folder published
+    // UTF-8: why the articles were left out (the prefix and the public address differ), naming
+    // both; empty when they were published or not asked for.
+    std::string articlesRefused;
     std::optional<Target> target;  // once found
     std::vector<PublishItem> items;
     PublishSummary summary;

@@ -202,8 +202,12 @@ std::string JobDriver::Publish(const std::string& resultFolder) {
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
-    WindowPublish request{options_.publishTargets, options_.publishTarget, options_.publishArticles,
-                          resultFolder, [this](const std::string& question) {
+    WindowPublish request{options_.publishTargets,
+                          options_.publishTarget,
+                          options_.publishArticles,
+                          resultFolder,
+                          Inputs(job::ListingMethod::FolderObject).settings.newPrefix,
+                          [this](const std::string& question) {
                               return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};
     return PublishInWindow(window_, events_, request, stop_.get_token());

@@ -94,6 +94,7 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
         asked.keptTargets.push_back(text::Utf8FromGbk(url));
     asked.target = text::Utf8FromGbk(request.chosen);
     asked.articles = request.articles;
+    asked.newPrefix = request.newPrefix;
     // A host met for the first time: the user is asked once whether to trust its key.
     if (request.trustNewHostKey)
         asked.trustNewHostKey = [&](const std::string& fingerprint) {
@@ -129,6 +130,11 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     if (const std::size_t n = summary.Count(PublishOutcome::Stopped))
         line += "，未上传 "_gbk + std::to_string(n) + " 个"_gbk;
     line += "。\r\n"_gbk;
+    if (!published.articlesRefused.empty())
+        line += "文章未发布：文章里的图片地址以 "_gbk + request.newPrefix +
+                " 开头（新的域名前缀），而这个目标的图片在 "_gbk +
+                text::GbkFromUtf8(target.publicAddress) +
+                "。请把新的域名前缀改为它后再运行。\r\n"_gbk;
     // The address the site shows the files under, offered as the new domain prefix.
     if (!target.publicAddress.empty())
         line += "这个目标的图片地址："_gbk + text::GbkFromUtf8(target.publicAddress) +

@@ -45,6 +45,7 @@ struct WindowPublish {
     std::string chosen;                // GBK: the name or place of the one used; empty: the first
     bool articles = false;
     std::string resultFolder;  // GBK
+    std::string newPrefix;     // GBK: the prefix the articles were written with
     // An SFTP host whose key is not known yet: whether to trust it, asked with the question
     // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     std::function<bool(const std::string& question)> trustNewHostKey;

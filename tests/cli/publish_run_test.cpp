@@ -46,7 +46,11 @@ class PublishRunTest : public ::testing::Test {
         target = "sftp://root@127.0.0.1:" + std::to_string(sshd.port()) + sshd.root() + "/站点/";
     }
     int Run(std::vector<std::string> args, std::string* out) {
-        args.insert(args.end(), {text::Utf8FromGbk(articles), "--settings", settings});
+        return RunOn(articles, std::move(args), out);
+    }
+    // The program over another folder than the article folder.
+    int RunOn(const std::string& folder, std::vector<std::string> args, std::string* out) {
+        args.insert(args.end(), {text::Utf8FromGbk(folder), "--settings", settings});
         std::string err;
         const int status = RunToEnd(kProgram, args, dir.path(), out, &err);
         *out += err;
@@ -96,6 +100,7 @@ TEST_F(PublishRunTest, ARunPublishesItsImagesThenNothingIsSentAgainAndOtherBytes
     // The dry run lists what would be sent (the article, asked for now) and sends nothing.
     EXPECT_EQ(Run({"--dry-run", "--publish", target, "--publish-articles"}, &out), 0) << out;
     EXPECT_NE(out.find("would upload"), std::string::npos) << out;
+    EXPECT_NE(out.find(": 1 would be uploaded, 2 published before"), std::string::npos) << out;
     EXPECT_EQ(OnServer("一.htm"), "<missing>");
 
     // Someone else's bytes under one of the names: a conflict, told, and left as they are.
@@ -124,6 +129,29 @@ TEST_F(PublishRunTest, APasswordIsNeverRepeatedAndAKeyOthersMayReadIsRefused) {
     EXPECT_NE(out.find("chmod 600 " + key), std::string::npos) << out;
     EXPECT_EQ(sshd.Logins(), 0);
     EXPECT_FALSE(std::filesystem::exists(sshd.root() + "/站点"));
+}
+
+// The result folder named instead of the article folder is published; articles whose images
+// point elsewhere than the target's public address are not published (the images are), and
+// both addresses are named.
+TEST_F(PublishRunTest, TheResultFolderMayBeNamedAndArticlesPointingElsewhereAreHeldBack) {
+    std::string out;
+    ASSERT_EQ(Run({"--run"}, &out), 0) << out;
+    const std::string trusted = target + "?name=site&public=https://img.other.cn";
+    EXPECT_EQ(RunOn(articles + "/转存结果"_gbk,
+                    {"--publish", trusted, "--accept-new-host-key", "--publish-articles"}, &out),
+              1)
+        << out;
+    EXPECT_NE(out.find("Publishing 2 files to site"), std::string::npos) << out;
+    EXPECT_NE(out.find("img.example.com (the new prefix)"), std::string::npos) << out;
+    EXPECT_NE(out.find("https://img.other.cn (its public address)"), std::string::npos) << out;
+    EXPECT_EQ(OnServer("files/img/" + job::ContentName(kPngA) + ".png"), kPngA);
+    EXPECT_EQ(OnServer("一.htm"), "<missing>");
+
+    // Where the target shows the files is where the articles point: they go too.
+    const std::string agreeing = target + "?name=site&public=https://img.example.com/";
+    EXPECT_EQ(Run({"--publish", agreeing, "--publish-articles"}, &out), 0) << out;
+    EXPECT_NE(OnServer("一.htm"), "<missing>");
 }
 
 }  // namespace

@@ -65,13 +65,13 @@ class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
         record::RunRecord record;
         ASSERT_NE(record.Open(real), record::OpenResult::Failed) << record.Message();
         record.Begin();
-        record.PutImage({kAddress, kImage, kPng.size(), text::Crc32(kPng), "", "", "stored", 1});
+        record.PutImage({kAddress, kImage, kPng.size(), text::Crc32(kPng), "", "", record::Outcome::Stored, 1});
         record::ArticleEntry article;
         article.path = "一.htm"_gbk;
         article.resultPath = "一.htm"_gbk;
         article.resultHash = text::Sha256Hex(kArticle);
-        article.end = "written";
-        article.references = {{kAddress, "stored"}};
+        article.end = record::ArticleEnd::Written;
+        article.references = {{kAddress, record::Outcome::Stored}};
         record.PutArticle(article);
         ASSERT_TRUE(record.Commit());
         record.Close();
@@ -100,7 +100,7 @@ class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
         ASSERT_NE(record.Open(result), record::OpenResult::Failed) << record.Message();
         record.Begin();
         record.PutImage({"http://web.example.com/" + storedPath, storedPath, bytes.size(),
-                         text::Crc32(bytes), "", "", "stored", 1});
+                         text::Crc32(bytes), "", "", record::Outcome::Stored, 1});
         ASSERT_TRUE(record.Commit());
     }
 
