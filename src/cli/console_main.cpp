@@ -449,7 +449,8 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         const int published = PublishOnConsole(request);
         return status != kAllDone ? status : published;
     };
-    if (line.dryRun) return publish(DryRun(inputs));
+    // A dry run of a publish alone looks at the target only: no download's dry run first.
+    if (line.dryRun) return publish(line.publish && !line.run ? kAllDone : DryRun(inputs));
     if (line.retryReport) return publish(RetryFailed(line, inputs));
     if (!line.run) return publish(kAllDone);
     return publish(RunJob(line, inputs));

@@ -164,8 +164,8 @@ std::vector<std::string> DigestFiles(const std::vector<PublishItem>& items,
     };
     constexpr std::size_t kFilesPerThread = 64;
     const std::size_t threads = std::min<std::size_t>(
-        {std::max(1u, std::thread::hardware_concurrency()),
-         static_cast<std::size_t>(PublishOptions::kMaxAtOnce), items.size() / kFilesPerThread + 1});
+        {std::max(1u, std::thread::hardware_concurrency()), static_cast<std::size_t>(kMaxUploads),
+         items.size() / kFilesPerThread + 1});
     {
         std::vector<std::jthread> helpers;
         for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(digest);
@@ -409,7 +409,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     }
 
     if (!due.empty()) {
-        const int uploaders = std::clamp(options.atOnce, 1, PublishOptions::kMaxAtOnce);
+        const int uploaders = std::clamp(options.atOnce, 1, kMaxUploads);
         const int started = static_cast<int>(std::min<std::size_t>(uploaders, due.size()));
         Uploads uploads(items, local, due, options.dryRun, stop);
         std::vector<std::jthread> threads;

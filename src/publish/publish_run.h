@@ -87,10 +87,9 @@ class PublishObserver {
 };
 
 struct PublishOptions {
-    int atOnce = 4;          // 1..kMaxAtOnce transports at once
+    int atOnce = 4;          // 1..kMaxUploads transports at once
     bool askServer = false;  // look on the server even where the manifest knows the file
     bool dryRun = false;     // look, but send nothing and keep nothing in the manifest
-    static constexpr int kMaxAtOnce = 4;
 };
 
 struct PublishSummary {

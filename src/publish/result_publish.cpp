@@ -77,11 +77,14 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     RecordManifest manifest(record);
     // Kept by where the files go, whatever the target is called.
     const std::string place = TargetPlace(target);
+    // The target's own number of uploads at once, when it gives one.
+    PublishOptions options = request.options;
+    if (target.uploads) options.atOnce = target.uploads;
     const auto publishOnce = [&] {
         observer.ItemsListed(result.items, target);
         return Publish(
             result.items, place, [&] { return MakeTransport(target, credentials); }, &manifest,
-            observer, request.options, stop, pump);
+            observer, options, stop, pump);
     };
     result.summary = publishOnce();
     if (result.summary.hostKeyUnknown && !credentials.acceptNewHostKey && request.trustNewHostKey &&

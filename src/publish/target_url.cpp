@@ -1,6 +1,7 @@
 // Target URLs: scheme://[user@]host[:port]/base/path/?option=value&...
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <map>
 #include <optional>
 #include <string>
@@ -376,7 +377,15 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     for (const auto& [key, value] : options) {
         const bool s3Option = key == "endpoint" || key == "region" || key == "style" ||
                               key == "provider" || key == "account" || key == "profile";
-        if (key == "public") {
+        if (key == "uploads") {
+            int uploads = 0;
+            const auto [end, failure] =
+                std::from_chars(value.data(), value.data() + value.size(), uploads);
+            if (failure != std::errc() || end != value.data() + value.size() || uploads < 1 ||
+                uploads > kMaxUploads)
+                return fail("uploads= is a number from 1 to " + std::to_string(kMaxUploads));
+            t.uploads = uploads;
+        } else if (key == "public") {
             if (value.substr(0, 7) != "http://" && value.substr(0, 8) != "https://")
                 return fail("public= is an http:// or https:// address");
             t.publicAddress = value;

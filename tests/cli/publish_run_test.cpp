@@ -101,6 +101,7 @@ TEST_F(PublishRunTest, ARunPublishesItsImagesThenNothingIsSentAgainAndOtherBytes
     EXPECT_EQ(Run({"--dry-run", "--publish", target, "--publish-articles"}, &out), 0) << out;
     EXPECT_NE(out.find("would upload"), std::string::npos) << out;
     EXPECT_NE(out.find(": 1 would be uploaded, 2 published before"), std::string::npos) << out;
+    EXPECT_EQ(out.find("  download  "), std::string::npos) << out;  // no download's dry run
     EXPECT_EQ(OnServer("一.htm"), "<missing>");
 
     // Someone else's bytes under one of the names: a conflict, told, and left as they are.

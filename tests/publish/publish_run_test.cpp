@@ -142,6 +142,23 @@ TEST_F(PublishRunTest, SendsNewFilesFourAtOnceAndAfterwardsAsksNothing) {
     EXPECT_EQ(third.Count(PublishOutcome::Published), 11u);
 }
 
+TEST_F(PublishRunTest, AsManyUploadsAtOnceAsAskedUpToThirtyTwo) {
+    MakeFiles(200);
+    PublishOptions many;
+    many.atOnce = 12;
+    EXPECT_EQ(Run({}, many).Count(PublishOutcome::Uploaded), 200u);
+    EXPECT_LE(server.mostAtOnce, 12);
+    EXPECT_GT(server.mostAtOnce, 4);
+    EXPECT_EQ(server.made, 12);
+    items.clear();
+    manifest.entries.clear();
+    server.made = 0;
+    MakeFiles(40);
+    many.atOnce = 100;  // no more than 32
+    Run({}, many);
+    EXPECT_EQ(server.made, 32);
+}
+
 TEST_F(PublishRunTest, ManyFilesEachKeepTheirOwnDigestAndAMissingOneFailsAlone) {
     MakeFiles(300);
     std::filesystem::remove(items[150].localFile);

@@ -65,7 +65,8 @@ class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
         record::RunRecord record;
         ASSERT_NE(record.Open(real), record::OpenResult::Failed) << record.Message();
         record.Begin();
-        record.PutImage({kAddress, kImage, kPng.size(), text::Crc32(kPng), "", "", record::Outcome::Stored, 1});
+        record.PutImage(
+            {kAddress, kImage, kPng.size(), text::Crc32(kPng), "", "", record::Outcome::Stored, 1});
         record::ArticleEntry article;
         article.path = "一.htm"_gbk;
         article.resultPath = "一.htm"_gbk;

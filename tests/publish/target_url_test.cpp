@@ -86,6 +86,14 @@ TEST(TargetUrl, S3ProvidersFillEndpointAddressingAndRegion) {
     EXPECT_EQ(Parse("s3://b?endpoint=http://e").path, "");
 }
 
+TEST(TargetUrl, ATargetMayGiveItsOwnNumberOfUploadsAtOnce) {
+    EXPECT_EQ(Parse("sftp://h/www/").uploads, 0);  // as the publish's options say
+    EXPECT_EQ(Parse("sftp://h/www/?uploads=1").uploads, 1);
+    EXPECT_EQ(Parse("s3://b/?endpoint=http://e&uploads=32").uploads, 32);
+    // How many at once is not where the files go.
+    EXPECT_EQ(TargetPlace(Parse("dav://h/a/?uploads=8")), TargetPlace(Parse("dav://h/a/")));
+}
+
 TEST(TargetUrl, ThePlaceOfATargetIsItsNormalisedAddress) {
     const auto place = [](const std::string& url) { return TargetPlace(Parse(url)); };
     const std::pair<std::string, std::string> same[] = {
@@ -151,6 +159,9 @@ TEST(TargetUrl, MistakesAreRefusedNamingWhatIsWrong) {
         {"s3://b/?provider=aws&region=x&account=y", "account="},
         {"s3://b/?endpoint=http://e&style=sideways", "style="},
         {"s3://b/?endpoint=http://e&region=a%20b", "region"},
+        {"sftp://h/?uploads=0", "uploads= is a number from 1 to 32"},
+        {"sftp://h/?uploads=33", "uploads= is a number from 1 to 32"},
+        {"dav://h/?uploads=4x", "uploads="},
     };
     for (const auto& [url, reason] : cases) {
         std::string error;
