@@ -14,18 +14,12 @@
 namespace zembrat::publish {
 namespace {
 
-// A path below the result folder as the server names it: UTF-8, "/" between pieces (converted
-// first: a GBK character's second byte may be that of "\\").
-std::string RemotePath(const std::string& relative) {
-    return text::ReplaceAll(text::Utf8FromGbk(relative), "\\", "/");
-}
-
 // The item for a recorded path below folder: read beneath it, refused when the path is not plain.
 PublishItem ItemAt(const std::string& folder, const std::string& relative) {
     PublishItem item;
     item.folder = folder;
     item.localFile = relative;
-    item.remotePath = RemotePath(relative);
+    item.remotePath = RemotePathOf(relative);
     // A plain relative path below the folder, as every remote path must be.
     if (!SplitRemotePath(item.remotePath))
         item.refused = "\"" + item.remotePath +
@@ -35,6 +29,11 @@ PublishItem ItemAt(const std::string& folder, const std::string& relative) {
 }
 
 }  // namespace
+
+std::string RemotePathOf(const std::string& relative) {
+    // Converted first: a GBK character's second byte may be that of "\\".
+    return text::ReplaceAll(text::Utf8FromGbk(relative), "\\", "/");
+}
 
 std::vector<PublishItem> ResultItems(const record::RunRecord& record,
                                      const std::string& resultFolder, bool articles) {

@@ -14,6 +14,10 @@ class RunRecord;
 
 namespace zembrat::publish {
 
+// A path below the result folder (GBK, as the record keeps it) as the server names it: UTF-8,
+// "/" between pieces.
+std::string RemotePathOf(const std::string& relative);
+
 // resultFolder: GBK, with or without its final separator. Images first (by stored name), then
 // the articles (in run order). An image names the articles that use it.
 std::vector<PublishItem> ResultItems(const record::RunRecord& record,

@@ -35,11 +35,10 @@ bool SameAddress(std::string a, std::string b) {
 
 }  // namespace
 
-ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver& observer,
-                            std::stop_token stop, const std::function<void()>& pump) {
-    ResultPublish result;
+bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
+                ResultPublish& result) {
     result.target = ResolveTarget(request.keptTargets, request.target, result.message);
-    if (!result.target) return result;
+    if (!result.target) return false;
     result.resultFolder = request.resultFolder;
     const auto holdsRecord = [](const std::string& folder) {
         return !folder.empty() &&
@@ -47,15 +46,22 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     };
     if (!holdsRecord(request.resultFolder) && holdsRecord(request.namedFolder))
         result.resultFolder = request.namedFolder;
-    record::RunRecord record;
     const bool opened = record.Open(result.resultFolder) != record::OpenResult::Failed;
     result.recordMessage = record.Message();
     if (!result.recordMessage.empty() && request.recordSays)
         request.recordSays(result.recordMessage);
     if (!opened) {
         result.end = ResultPublishEnd::RecordFailed;
-        return result;
+        return false;
     }
+    return true;
+}
+
+ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver& observer,
+                            std::stop_token stop, const std::function<void()>& pump) {
+    ResultPublish result;
+    record::RunRecord record;
+    if (!OpenResult(request, record, result)) return result;
     const Target& target = *result.target;
     bool articles = request.articles;
     if (articles && !request.newPrefix.empty() && !target.publicAddress.empty() &&

@@ -11,6 +11,10 @@
 
 #include "publish/publish_run.h"
 
+namespace zembrat::record {
+class RunRecord;
+}
+
 namespace zembrat::publish {
 
 struct ResultPublishRequest {
@@ -54,6 +58,12 @@ struct ResultPublish {
     std::vector<PublishItem> items;
     PublishSummary summary;
 };
+
+// What a publish and a check of its copies start from: the target found (NoTarget when not), the
+// result folder chosen and its record opened into record (RecordFailed when not); true when both
+// were, result's end then still to be set.
+bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
+                ResultPublish& result);
 
 // Publishes the result request.resultFolder's record knows; observer hears each attempt from its
 // ItemsListed on, pump and stop as for Publish.

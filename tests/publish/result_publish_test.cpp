@@ -2,6 +2,8 @@
 // only what the run wrote is read and sent, whatever was put in its place since.
 #include "publish/result_publish.h"
 
+#include "publish/public_copies.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include "platform/files.h"
 #include "record/run_record.h"
 #include "support/dav_server.h"
+#include "support/http_server.h"
 #include "support/s3_server.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -185,6 +188,54 @@ TEST_F(ResultPublishTest, EachObjectCarriesItsMediaTypeAndHowLongItMayBeCached) 
               "public, max-age=31536000, immutable");
     EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Content-Type"), "text/html");
     EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Cache-Control"), "public, max-age=300");
+}
+
+// The public copies checked by content, from a CDN in front of the site: the same bytes, a
+// changed copy, a missing one and a web page in an image's place are each told with why.
+TEST_F(ResultPublishTest, PublicCopiesAreCheckedByTheirContent) {
+    testing::HttpServer cdn;
+    ASSERT_TRUE(cdn.started());
+    Settle();
+    const std::map<std::string, std::string> images = {{"files/img/b.png", kPng + "b"},
+                                                       {"files/img/c.png", kPng + "c"},
+                                                       {"files/img/d.png", kPng + "d"}};
+    for (const auto& [path, bytes] : images) {
+        dir.Write("文章/转存结果/"_gbk + path, bytes);
+        Record(path, bytes);
+    }
+    const std::string target = Dav("/site/?public=" + cdn.Url("/site/"));
+    ASSERT_EQ(PublishIt(target).summary.Count(PublishOutcome::Uploaded), 5u);
+    cdn.Set("/site/" + kImage, testing::Reply::Ok(kPng, "image/png"));
+    cdn.Set("/site/files/img/b.png", testing::Reply::Ok("a stale object", "image/png"));
+    cdn.Set("/site/files/img/d.png", testing::Reply::Ok("<html>placeholder</html>", "text/html"));
+
+    ResultPublishRequest request;
+    request.resultFolder = result;
+    request.target = target;
+    std::vector<std::string> told;
+    const PublicCopies copies = CheckPublicCopies(
+        request, 4, [&](const CopyCheck& copy) { told.push_back(copy.remotePath); }, {});
+    ASSERT_EQ(copies.end, ResultPublishEnd::Published) << copies.message;
+    ASSERT_EQ(copies.copies.size(), 4u);  // the images, not the article
+    EXPECT_EQ(told.size(), 4u);
+    std::map<std::string, CopyCheck> by;
+    for (const CopyCheck& copy : copies.copies) by[copy.remotePath] = copy;
+    EXPECT_EQ(by[kImage].outcome, CopyOutcome::Same) << by[kImage].why;
+    EXPECT_EQ(by[kImage].address, cdn.Url("/site/" + kImage));
+    EXPECT_EQ(by["files/img/b.png"].outcome, CopyOutcome::Different);
+    EXPECT_NE(by["files/img/b.png"].why.find("14 bytes"), std::string::npos)
+        << by["files/img/b.png"].why;
+    EXPECT_EQ(by["files/img/c.png"].outcome, CopyOutcome::Missing);
+    EXPECT_NE(by["files/img/c.png"].why.find("404"), std::string::npos);
+    EXPECT_EQ(by["files/img/d.png"].outcome, CopyOutcome::NotAnImage);
+    EXPECT_NE(by["files/img/d.png"].why.find("text/html"), std::string::npos);
+
+    // Nothing published to another place: nothing to check there.
+    request.target = Dav("/elsewhere/?public=" + cdn.Url("/"));
+    EXPECT_EQ(CheckPublicCopies(request, 4, {}, {}).end, ResultPublishEnd::NothingToPublish);
+    request.target = Dav("/site/");
+    EXPECT_NE(CheckPublicCopies(request, 4, {}, {}).message.find("no public address"),
+              std::string::npos);
 }
 
 // Each file behind the tampering fails with its reason and nothing of it reaches the server (a
