@@ -5,6 +5,7 @@
 
 #include "cli/console_run.h"
 #include "platform/files.h"
+#include "publish/public_copies.h"
 #include "publish/result_publish.h"
 #include "text/codec.h"
 #include "text/csv.h"
@@ -69,7 +70,10 @@ std::string PublishReportPath(const std::string& runReport) {
     return (hasExtension ? runReport.substr(0, dot) : runReport) + "-publish.csv";
 }
 
-int PublishOnConsole(const PublishRequest& request) {
+namespace {
+
+// What a publish and a check of its copies are asked, from the console's request.
+publish::ResultPublishRequest Asked(const PublishRequest& request) {
     publish::ResultPublishRequest asked;
     asked.resultFolder = request.resultFolder;
     asked.namedFolder = request.namedFolder;
@@ -80,9 +84,54 @@ int PublishOnConsole(const PublishRequest& request) {
     asked.credentials.acceptNewHostKey = request.acceptNewHostKey;
     asked.options.askServer = request.askServer;
     asked.options.dryRun = request.dryRun;
+    asked.options.atOnce = request.uploads;
     asked.recordSays = [](const std::string& message) {
         std::fprintf(stderr, "zembrat: %s\n", message.c_str());
     };
+    return asked;
+}
+
+}  // namespace
+
+int VerifyOnConsole(const PublishRequest& request) {
+    ConsoleEvents events;
+    InstallInterruptHandler();
+    const publish::PublicCopies copies = publish::CheckPublicCopies(
+        Asked(request), request.uploads,
+        [&](const publish::CopyCheck& copy) {
+            events.Poll();
+            if (copy.outcome == publish::CopyOutcome::Same && request.quiet) return;
+            std::printf("  %-13s %s%s%s\n", publish::CopyOutcomeText(copy.outcome),
+                        copy.address.c_str(), copy.why.empty() ? "" : ": ", copy.why.c_str());
+            std::fflush(stdout);
+        },
+        events.StopToken());
+    const bool interrupted = InterruptCount() > 0;
+    RestoreInterruptHandler();
+    if (copies.end != publish::ResultPublishEnd::Published) {
+        if (!copies.message.empty())
+            std::fprintf(stderr, "zembrat: %s\n", copies.message.c_str());
+        else if (copies.end == publish::ResultPublishEnd::NothingToPublish)
+            std::fprintf(stderr, "zembrat: nothing was published to %s from %s\n",
+                         copies.target->name.c_str(),
+                         text::Utf8FromGbk(request.resultFolder).c_str());
+        return kNotPublished;
+    }
+    using publish::CopyOutcome;
+    const std::size_t same = copies.Count(CopyOutcome::Same);
+    std::printf(
+        "Checked %zu public copies on %s: %zu the same, %zu missing, %zu different, %zu not "
+        "images, %zu unreachable\n",
+        copies.copies.size(), copies.target->name.c_str(), same, copies.Count(CopyOutcome::Missing),
+        copies.Count(CopyOutcome::Different), copies.Count(CopyOutcome::NotAnImage),
+        copies.Count(CopyOutcome::Unreachable));
+    std::fflush(stdout);
+    if (interrupted) return InterruptStatus();
+    return same == copies.copies.size() ? kPublished : kNotPublished;
+}
+
+int PublishOnConsole(const PublishRequest& request) {
+    const publish::ResultPublishRequest asked = Asked(request);
     PublishLines lines(request.quiet);
     ConsoleEvents events;
     InstallInterruptHandler();
