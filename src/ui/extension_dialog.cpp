@@ -178,6 +178,13 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     columns->addSpacing(16);
     columns->addLayout(right);
     layout->addLayout(columns);
+    // Under the options: where they are kept, and that the command line uses them too.
+    auto* kept = new QLabel(QStringLiteral("这些选项保存在 Zembrat.ini 中，命令行运行（zembrat "
+                                           "--run）也会使用它们。"),
+                            this);
+    kept->setObjectName(QStringLiteral("标签选项保存位置"));
+    kept->setWordWrap(true);
+    layout->addWidget(kept);
 
     for (const job::OptionDescriptor& d : job::OptionTable()) {
         if (d.place == job::DialogPlace::None) continue;

@@ -93,12 +93,23 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
         RequestStop();
         return;
     }
-    closing_ = false;
-    const job::RunInputs inputs = Inputs(method);
+    job::RunInputs inputs = Inputs(method);
     refreshNext_ = false;
+    Start(std::move(inputs));
+}
 
+void JobDriver::StartPlanned(job::RunInputs inputs) {
+    if (listing_ || running_ || window_.StartCaption() != StartCaption()) return;
+    Start(std::move(inputs));
+}
+
+void JobDriver::Start(job::RunInputs given) {
+    closing_ = false;
+    lastInputs_ = std::move(given);
+    const job::RunInputs& inputs = lastInputs_;
     job::RunObservers observers;
     observers.Add(*this);
+    if (watcher_) observers.Add(*watcher_);
     StatusRows rows(window_, inputs.settings.imageFolder);
     observers.Add(rows);
     shownBelow_ = job::ShownBelow(inputs);

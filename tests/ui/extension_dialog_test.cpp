@@ -156,6 +156,25 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     }
 }
 
+// Under the options the dialog says where they are kept and that command-line runs use them, in
+// full and below every option's control.
+TEST(ExtensionDialog, SaysTheOptionsAreKeptForTheCommandLineToo) {
+    ExtensionDialog dialog(job::ExtensionOptions{});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* kept = Child<QLabel>(dialog, "标签选项保存位置");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(kept->isVisible());
+    EXPECT_TRUE(kept->text().contains(QStringLiteral("Zembrat.ini")));
+    EXPECT_TRUE(kept->text().contains(QStringLiteral("命令行")));
+    EXPECT_GE(kept->height(), kept->heightForWidth(kept->width()));
+    const int top = kept->mapTo(&dialog, QPoint(0, 0)).y();
+    for (QWidget* control : dialog.findChildren<QWidget*>(
+             QRegularExpression(QStringLiteral("^(复选框|微调框|编辑框|组合框)"))))
+        EXPECT_LT(control->mapTo(&dialog, QPoint(0, 0)).y(), top)
+            << control->objectName().toStdString();
+}
+
 TEST(ExtensionDialog, IncrementalRunsAndTheButtonThatMakesTheNextOneARefresh) {
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
