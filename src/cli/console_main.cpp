@@ -318,15 +318,18 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     inputs.keepRecord = keepRecord;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
-    // A publish follows the run (or the dry run, as a look of its own) on the result folder.
+    // A publish follows the run (or the dry run, as a look of its own) on the result folder,
+    // and a check of the public copies follows the publish.
     const auto publish = [&](int status) {
-        if (!line.publish || InterruptCount() > 0) return status;
+        if ((!line.publish && !line.verify) || InterruptCount() > 0) return status;
         PublishRequest request;
         request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
         request.namedFolder = inputs.settings.articleFolder;
         request.newPrefix = inputs.settings.newPrefix;
-        request.target =
-            line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget) : *line.publish;
+        const auto targetOf = [&](const std::optional<std::string>& given) {
+            return !given || given->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
+                                            : *given;
+        };
         for (const std::string& url : inputs.options.publishTargets)
             request.keptTargets.push_back(text::Utf8FromGbk(url));
         request.articles = inputs.options.publishArticles;
@@ -334,8 +337,19 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         request.acceptNewHostKey = line.acceptNewHostKey;
         request.dryRun = line.dryRun;
         request.quiet = line.quiet;
+        request.uploads = inputs.options.publishUploads;
         if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
-        const int published = PublishOnConsole(request);
+        int published = kAllDone;
+        if (line.publish) {
+            request.target = targetOf(line.publish);
+            published = PublishOnConsole(request);
+        }
+        if (line.verify && InterruptCount() == 0) {
+            request.target = line.verify->empty() && line.publish ? targetOf(line.publish)
+                                                                  : targetOf(line.verify);
+            const int verified = VerifyOnConsole(request);
+            if (published == kAllDone) published = verified;
+        }
         return status != kAllDone ? status : published;
     };
     // A dry run of a publish alone looks at the target only: no download's dry run first.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/console_run.h"
+#include "job/extension_options.h"
 #include "platform/files.h"
 #include "publish/public_copies.h"
 #include "publish/result_publish.h"
@@ -12,6 +13,9 @@
 
 namespace zembrat::cli {
 namespace {
+
+// The option's bound is the publisher's own.
+static_assert(job::ExtensionOptions::kMaxUploadsAtOnce == publish::kMaxUploads);
 
 constexpr int kPublished = 0;
 constexpr int kNotPublished = 1;

@@ -218,6 +218,7 @@ std::string JobDriver::Publish(const std::string& resultFolder) {
                           options_.publishArticles,
                           resultFolder,
                           Inputs(job::ListingMethod::FolderObject).settings.newPrefix,
+                          options_.publishUploads,
                           [this](const std::string& question) {
                               return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};

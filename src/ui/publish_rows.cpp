@@ -95,6 +95,7 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     asked.target = text::Utf8FromGbk(request.chosen);
     asked.articles = request.articles;
     asked.newPrefix = request.newPrefix;
+    asked.options.atOnce = request.uploads;
     // A host met for the first time: the user is asked once whether to trust its key.
     if (request.trustNewHostKey)
         asked.trustNewHostKey = [&](const std::string& fingerprint) {

@@ -46,6 +46,7 @@ struct WindowPublish {
     bool articles = false;
     std::string resultFolder;  // GBK
     std::string newPrefix;     // GBK: the prefix the articles were written with
+    int uploads = 4;           // at once (a target's own uploads= comes first)
     // An SFTP host whose key is not known yet: whether to trust it, asked with the question
     // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     std::function<bool(const std::string& question)> trustNewHostKey;

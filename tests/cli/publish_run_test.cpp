@@ -155,5 +155,34 @@ TEST_F(PublishRunTest, TheResultFolderMayBeNamedAndArticlesPointingElsewhereAreH
     EXPECT_NE(OnServer("一.htm"), "<missing>");
 }
 
+// --verify checks the public copies by content: a missing and a changed copy are told and the
+// status is 1; once the copies are right, 0.
+TEST_F(PublishRunTest, VerifyTellsAMissingAndAChangedPublicCopy) {
+    HttpServer cdn;
+    ASSERT_TRUE(cdn.started());
+    const std::string site = target + "?name=site&public=" + cdn.Url("/cdn/");
+    std::string out;
+    ASSERT_EQ(Run({"--run", "--publish", site, "--accept-new-host-key", "--uploads", "2"}, &out), 0)
+        << out;
+    const std::string a = "/cdn/files/img/" + job::ContentName(kPngA) + ".png";
+    const std::string b = "/cdn/files/img/" + job::ContentName(kPngB) + ".png";
+    cdn.Set(a, Reply::Ok(kPngA, "image/png"));
+    EXPECT_EQ(Run({"--verify", site}, &out), 1) << out;
+    EXPECT_NE(out.find("missing       " + cdn.Url(b) + ": the address answered 404"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Checked 2 public copies on site: 1 the same, 1 missing"), std::string::npos)
+        << out;
+    cdn.Set(b, Reply::Ok("a placeholder", "image/png"));
+    EXPECT_EQ(Run({"--verify", site}, &out), 1) << out;
+    EXPECT_NE(out.find("different     " + cdn.Url(b)), std::string::npos) << out;
+    cdn.Set(b, Reply::Ok(kPngB, "image/png"));
+    EXPECT_EQ(Run({"--verify", site, "--quiet"}, &out), 0) << out;
+    EXPECT_NE(out.find("2 the same, 0 missing, 0 different"), std::string::npos) << out;
+
+    EXPECT_EQ(Run({"--verify", site, "--uploads", "33"}, &out), 2) << out;
+    EXPECT_NE(out.find("uploads at once"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace zembrat::testing
