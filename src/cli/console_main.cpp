@@ -18,6 +18,7 @@
 #include "config/config_store.h"
 #include "job/article_listing.h"
 #include "job/extension_options.h"
+#include "job/image_names.h"
 #include "job/markdown_reader.h"
 #include "job/references.h"
 #include "job/result_folder.h"
@@ -326,6 +327,8 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
         request.namedFolder = inputs.settings.articleFolder;
         request.newPrefix = inputs.settings.newPrefix;
+        request.imageFolder = job::ImageFolderBelow(inputs.settings.imageFolder);
+        request.articleFilter = inputs.settings.articleFilter;
         const auto targetOf = [&](const std::optional<std::string>& given) {
             return !given || given->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
                                             : *given;

@@ -82,6 +82,8 @@ publish::ResultPublishRequest Asked(const PublishRequest& request) {
     asked.resultFolder = request.resultFolder;
     asked.namedFolder = request.namedFolder;
     asked.newPrefix = request.newPrefix;
+    asked.imageFolder = request.imageFolder;
+    asked.articleFilter = request.articleFilter;
     asked.keptTargets = request.keptTargets;
     asked.target = request.target;
     asked.articles = request.articles;
@@ -154,6 +156,11 @@ int PublishOnConsole(const PublishRequest& request) {
                      text::Utf8FromGbk(published.resultFolder).c_str());
         return kNotPublished;
     }
+    if (published.fromFiles)
+        std::fprintf(stderr,
+                     "zembrat: no run record of %s knows a stored image: its files are "
+                     "published, and the record keeps what was\n",
+                     text::Utf8FromGbk(published.resultFolder).c_str());
     if (!published.articlesRefused.empty())
         std::fprintf(stderr, "zembrat: %s\n", published.articlesRefused.c_str());
     const publish::Target& target = *published.target;

@@ -9,10 +9,12 @@
 namespace zembrat::cli {
 
 struct PublishRequest {
-    std::string resultFolder;              // GBK
-    std::string namedFolder;               // GBK: the folder named (see ResultPublishRequest)
-    std::string newPrefix;                 // GBK: the prefix the articles were written with
-    std::string target;                    // UTF-8: a kept target's name or place, or a URL
+    std::string resultFolder;   // GBK
+    std::string namedFolder;    // GBK: the folder named (see ResultPublishRequest)
+    std::string newPrefix;      // GBK: the prefix the articles were written with
+    std::string imageFolder;    // GBK, below the result folder (for a result without a record)
+    std::string articleFilter;  // GBK (likewise)
+    std::string target;         // UTF-8: a kept target's name or place, or a URL
     std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
     bool articles = false;                 // the written articles too
     bool askServer = false;                // look on the server even for what was published

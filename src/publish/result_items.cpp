@@ -74,6 +74,34 @@ std::vector<PublishItem> ResultItems(const record::RunRecord& record,
     return items;
 }
 
+std::vector<PublishItem> FolderItems(const std::string& resultFolder,
+                                     const std::string& imageFolder,
+                                     const std::string& articleFilter) {
+    const std::string folder = text::WithSeparator(resultFolder);
+    std::vector<PublishItem> items;
+    const std::string below = imageFolder.empty() ? "" : text::WithSeparator(imageFolder);
+    for (const std::string& name : platform::SearchFiles(folder + below, "*")) {
+        // A content name: the CRC-32 in upper-case hexadecimal, then the extension.
+        const std::size_t dot = name.find('.');
+        const std::string stem = name.substr(0, dot);
+        if (dot == std::string::npos || stem.empty() || stem.size() > 8 ||
+            stem.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+            continue;
+        PublishItem item = ItemAt(folder, below + name);
+        item.crc32 = static_cast<std::uint32_t>(std::stoul(stem, nullptr, 16));
+        item.servedAs = {ContentTypeOf(item.remotePath), std::string(kImmutableCaching)};
+        items.push_back(std::move(item));
+    }
+    if (articleFilter.empty()) return items;
+    for (const std::string& name : platform::SearchFiles(folder, articleFilter)) {
+        if (name.starts_with(".")) continue;  // the record, its journals, temporary files
+        PublishItem item = ItemAt(folder, name);
+        item.servedAs = {ContentTypeOf(item.remotePath), std::string(kArticleCaching)};
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
 std::optional<ManifestEntry> RecordManifest::Find(const std::string& place,
                                                   const std::string& remotePath) {
     const std::optional<record::PublishedEntry> entry = record_.Published(place, remotePath);

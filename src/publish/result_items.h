@@ -23,6 +23,14 @@ std::string RemotePathOf(const std::string& relative);
 std::vector<PublishItem> ResultItems(const record::RunRecord& record,
                                      const std::string& resultFolder, bool articles);
 
+// What a result folder without a run record has to publish, from its files: each content-named
+// file of the image folder (imageFolder: GBK, below the result folder; its CRC-32 from its name
+// checked against its bytes), then, when articleFilter (GBK, a pattern such as "*.htm") is given,
+// the result folder's files it matches.
+std::vector<PublishItem> FolderItems(const std::string& resultFolder,
+                                     const std::string& imageFolder,
+                                     const std::string& articleFilter);
+
 // The record's manifest, as the runner keeps it.
 class RecordManifest : public PublishManifest {
   public:

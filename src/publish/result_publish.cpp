@@ -46,7 +46,9 @@ bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
     };
     if (!holdsRecord(request.resultFolder) && holdsRecord(request.namedFolder))
         result.resultFolder = request.namedFolder;
-    const bool opened = record.Open(result.resultFolder) != record::OpenResult::Failed;
+    const record::OpenResult how = record.Open(result.resultFolder);
+    const bool opened = how != record::OpenResult::Failed;
+    result.fromFiles = how == record::OpenResult::Created;  // no record was there
     result.recordMessage = record.Message();
     if (!result.recordMessage.empty() && request.recordSays)
         request.recordSays(result.recordMessage);
@@ -73,7 +75,15 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
             " shows them at " + target.publicAddress +
             " (its public address); set the new prefix to that address and run again";
     }
-    result.items = ResultItems(record, result.resultFolder, articles);
+    // No record was there, or none that knows a stored image (one a publish of the files made
+    // holds only its manifest): the files are what there is to publish, the record keeps the
+    // manifest.
+    if (!result.fromFiles) result.items = ResultItems(record, result.resultFolder, articles);
+    if (result.items.empty()) {
+        result.fromFiles = true;
+        result.items = FolderItems(result.resultFolder, request.imageFolder,
+                                   articles ? request.articleFilter : std::string());
+    }
     if (result.items.empty()) {
         result.end = ResultPublishEnd::NothingToPublish;
         return result;

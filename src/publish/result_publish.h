@@ -26,6 +26,10 @@ struct ResultPublishRequest {
     // public address and it is not where they point, the articles are not published (the images
     // are); empty: not checked.
     std::string newPrefix;
+    // GBK: where a result without a run record has its images (below the result folder) and which
+    // of its files are articles: a publish then takes its files (FolderItems).
+    std::string imageFolder;
+    std::string articleFilter;
     std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
     std::string target;     // UTF-8: a kept target's name or place, or a URL; empty: the first kept
     bool articles = false;  // the written articles too
@@ -51,6 +55,7 @@ struct ResultPublish {
     std::string message;        // NoTarget: why, UTF-8
     std::string recordMessage;  // what opening the record had to say, UTF-8; may be empty
     std::string resultFolder;   // GBK: the result folder published
+    bool fromFiles = false;     // its record knew no stored image: its files were taken
     // UTF-8: why the articles were left out (the prefix and the public address differ), naming
     // both; empty when they were published or not asked for.
     std::string articlesRefused;

@@ -1,5 +1,6 @@
 #include "ui/job_driver.h"
 
+#include "job/image_names.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
 #include "platform/event_points.h"
@@ -213,12 +214,15 @@ std::string JobDriver::Publish(const std::string& resultFolder) {
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
+    const job::JobSettings settings = Inputs(job::ListingMethod::FolderObject).settings;
     WindowPublish request{options_.publishTargets,
                           options_.publishTarget,
                           options_.publishArticles,
                           resultFolder,
-                          Inputs(job::ListingMethod::FolderObject).settings.newPrefix,
+                          settings.newPrefix,
                           options_.publishUploads,
+                          job::ImageFolderBelow(settings.imageFolder),
+                          settings.articleFilter,
                           [this](const std::string& question) {
                               return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};

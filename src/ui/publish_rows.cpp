@@ -96,6 +96,8 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     asked.articles = request.articles;
     asked.newPrefix = request.newPrefix;
     asked.options.atOnce = request.uploads;
+    asked.imageFolder = request.imageFolder;
+    asked.articleFilter = request.articleFilter;
     // A host met for the first time: the user is asked once whether to trust its key.
     if (request.trustNewHostKey)
         asked.trustNewHostKey = [&](const std::string& fingerprint) {

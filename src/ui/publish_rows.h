@@ -47,6 +47,8 @@ struct WindowPublish {
     std::string resultFolder;  // GBK
     std::string newPrefix;     // GBK: the prefix the articles were written with
     int uploads = 4;           // at once (a target's own uploads= comes first)
+    // GBK: for a result without a run record, its image folder (below it) and article filter.
+    std::string imageFolder, articleFilter;
     // An SFTP host whose key is not known yet: whether to trust it, asked with the question
     // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     std::function<bool(const std::string& question)> trustNewHostKey;

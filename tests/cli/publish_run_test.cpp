@@ -184,5 +184,25 @@ TEST_F(PublishRunTest, VerifyTellsAMissingAndAChangedPublicCopy) {
     EXPECT_NE(out.find("uploads at once"), std::string::npos) << out;
 }
 
+// A result folder without its run record publishes from its files (the content-named images,
+// the articles the filter takes), and a record is made for the manifest.
+TEST_F(PublishRunTest, AResultWithoutARecordIsPublishedFromItsFiles) {
+    std::string out;
+    ASSERT_EQ(Run({"--run"}, &out), 0) << out;
+    const std::string result = articles + "/转存结果/"_gbk;
+    ASSERT_TRUE(std::filesystem::remove(text::Utf8FromGbk(result) + ".zembrat-record.sqlite"));
+    dir.Write("文章/转存结果/files/img/notes.txt"_gbk, "not a content name");
+    EXPECT_EQ(Run({"--publish", target, "--accept-new-host-key", "--publish-articles"}, &out), 0)
+        << out;
+    EXPECT_NE(out.find("knows a stored image: its files are published"), std::string::npos) << out;
+    EXPECT_NE(out.find(": 3 uploaded"), std::string::npos) << out;
+    EXPECT_EQ(OnServer("files/img/" + job::ContentName(kPngA) + ".png"), kPngA);
+    EXPECT_NE(OnServer("一.htm"), "<missing>");
+    EXPECT_EQ(OnServer("files/img/notes.txt"), "<missing>");
+    // The manifest made then knows them.
+    EXPECT_EQ(Run({"--publish", target, "--publish-articles"}, &out), 0) << out;
+    EXPECT_NE(out.find("0 uploaded, 3 published before"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace zembrat::testing
