@@ -61,6 +61,17 @@ std::string FirstLine(const std::string& head) {
     return head.substr(0, head.find("\r\n"));
 }
 
+// The scripted server's /site/ as a target.
+Target SiteOf(const ScriptedDav& server) {
+    Target target;
+    target.name = "wd";
+    target.protocol = Protocol::Dav;
+    target.host = "127.0.0.1";
+    target.port = server.port();
+    target.path = "/site/";
+    return target;
+}
+
 TEST(DavWire, FoldersAreMadeOnceALevelThenAPartIsPutAndMovedWithoutOverwriting) {
     const std::string part = "/site/%E5%9B%BE/" + PartName("a b.png");
     const std::string part2 = "/site/%E5%9B%BE/" + PartName("c.png");
@@ -70,13 +81,8 @@ TEST(DavWire, FoldersAreMadeOnceALevelThenAPartIsPutAndMovedWithoutOverwriting) 
                         {"PUT " + part2, 201},
                         {"MOVE " + part2, 201}});
     testing::TempDir local;
-    Target target;
-    target.name = "wd";
-    target.protocol = Protocol::Dav;
-    target.host = "127.0.0.1";
-    target.port = server.port();
+    Target target = SiteOf(server);
     target.user = "me";
-    target.path = "/site/";
     auto transport = MakeDavTransport(target, {local.path(), "pw", false});
 
     const auto file = WriteFile(local / "f", "png bytes");
@@ -112,12 +118,7 @@ TEST(DavWire, AnUploadTheServerDidNotKeepIsNotCounted) {
                         {"PUT /site/" + PartName("a.png"), 201},
                         {"MOVE /site/" + PartName("a.png"), 201}});
     testing::TempDir local;
-    Target target;
-    target.name = "wd";
-    target.protocol = Protocol::Dav;
-    target.host = "127.0.0.1";
-    target.port = server.port();
-    target.path = "/site/";
+    const Target target = SiteOf(server);
     struct Manifest : PublishManifest {
         std::optional<ManifestEntry> Find(const std::string&, const std::string&) override {
             return std::nullopt;

@@ -9,6 +9,17 @@
 namespace zembrat::publish {
 namespace {
 
+// The loopback server as the bucket "bkt" of a store in that region.
+Target BucketOf(const testing::HttpServer& server, const std::string& region) {
+    Target target;
+    target.name = "wire";
+    target.protocol = Protocol::S3;
+    target.bucket = "bkt";
+    target.endpoint = server.BaseUrl();
+    target.region = region;
+    return target;
+}
+
 TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
     testing::HttpServer server;
     ASSERT_TRUE(server.started());
@@ -16,12 +27,7 @@ TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
     testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "wire-secret");
     testing::ScopedEnv token("AWS_SESSION_TOKEN", "wire-token");
     testing::TempDir local;
-    Target target;
-    target.name = "wire";
-    target.protocol = Protocol::S3;
-    target.bucket = "bkt";
-    target.endpoint = server.BaseUrl();
-    target.region = "eu-central-1";
+    Target target = BucketOf(server, "eu-central-1");
     target.path = "site/";
     auto transport = MakeS3Transport(target, {local.path(), "", false});
 
@@ -67,13 +73,7 @@ TEST(S3Wire, AnUploadIsTriedAgainAfterA500OrA503ThreeTimesInAll) {
     testing::ScopedEnv id("AWS_ACCESS_KEY_ID", "AKWIRE");
     testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "wire-secret");
     testing::TempDir local;
-    Target target;
-    target.name = "wire";
-    target.protocol = Protocol::S3;
-    target.bucket = "bkt";
-    target.endpoint = server.BaseUrl();
-    target.region = "us-east-1";
-    auto transport = MakeS3Transport(target, {local.path(), "", false});
+    auto transport = MakeS3Transport(BucketOf(server, "us-east-1"), {local.path(), "", false});
     const std::string file = WriteFile(local / "f", "hello");
 
     testing::Reply flaky = testing::Reply::Status(200);
