@@ -224,7 +224,7 @@ std::vector<OptionDescriptor> MakeTable() {
              "Uploads at once, {low} to {high}, each over its own connection (4 unless set).\n"
              "A target's own `uploads=` comes first. `--verify` fetches as many copies at\n"
              "once.",
-         .hash = HashRole::DoesNotShape},
+         .hash = HashRole::NotHashed},
     };
     for (OptionDescriptor& d : table) d.gbkKey = text::GbkFromUtf8(d.key);
     return table;
@@ -367,6 +367,8 @@ std::string OptionsHashText(const ExtensionOptions& options) {
                 break;
             case HashRole::ShapesWhenSet:
                 if (!d.IsDefault(options)) all += d.Key() + "=" + d.Text(options) + "\n";
+                break;
+            case HashRole::NotHashed:
                 break;
         }
     }
