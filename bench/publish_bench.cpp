@@ -36,6 +36,7 @@
 #include "support/s3_server.h"
 #include "support/server_process.h"
 #include "support/sshd_server.h"
+#include "text/crc32.h"
 #include "text/digest.h"
 
 namespace {
@@ -71,6 +72,7 @@ std::vector<publish::PublishItem> MakeResult(const std::string& folder, int coun
         image.address = "http://images.example/" + std::to_string(i) + ".jpg";
         image.storedPath = stored;
         image.size = bytes.size();
+        image.crc = text::Crc32(bytes);  // as a run records it: the publish checks it
         image.outcome = record::Outcome::Stored;
         record.PutImage(image);
     }

@@ -21,7 +21,7 @@ using Line = CommandLine;
 
 // The command line's own options, in the order --help lists them; each group of the option
 // table's switches follows the entry named below.
-constexpr std::array<OptionEntry, 19> kOwnOptions{{
+constexpr std::array<OptionEntry, 20> kOwnOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -112,15 +112,32 @@ constexpr std::array<OptionEntry, 19> kOwnOptions{{
      "(the address the files are seen under), `ca=` and, for SFTP,\n"
      "`fingerprint=SHA256:...`. Without a value, the target chosen in the settings\n"
      "(or the first kept one). With `--run` the publish follows the run; alone it\n"
-     "publishes an earlier result; with `--dry-run` it lists what would be sent and\n"
-     "the conflicts, sending nothing. Four files go at once. A file published before\n"
-     "with the same bytes (the manifest in the run record) is not asked for; a file\n"
-     "already on the server with the same bytes is left; one with other bytes is a\n"
-     "conflict and is never overwritten. Secrets never stand in the settings: SFTP\n"
-     "uses the SSH agent or _~/.ssh_ keys, S3 `AWS_ACCESS_KEY_ID` and\n"
-     "`AWS_SECRET_ACCESS_KEY` or _~/.aws/credentials_, FTP and WebDAV _~/.netrc_.\n"
+     "publishes an earlier result (the folder given may be the result folder itself);\n"
+     "with `--dry-run` it lists what would be sent and the conflicts, sending\n"
+     "nothing. Four files go at once (`--uploads`, a target's `uploads=`). A file\n"
+     "published before to the same place with the same bytes (the manifest in the run\n"
+     "record, kept per scheme, host, port and path) is not asked for; a file already\n"
+     "on the server with the same bytes is left; one with other bytes is a conflict\n"
+     "and is never overwritten. Only what the run wrote is sent: a link below the\n"
+     "result folder, a record path leaving it, or a size and CRC-32 other than the\n"
+     "record's fails that file. An upload counts once a look finds it there. Articles\n"
+     "whose new prefix is not the target's `public=` address are held back (the images\n"
+     "still go). Secrets never stand in the settings: SFTP uses the SSH agent or\n"
+     "_~/.ssh_ keys, S3 `AWS_ACCESS_KEY_ID` and `AWS_SECRET_ACCESS_KEY` or\n"
+     "_~/.aws/credentials_, FTP and WebDAV _~/.netrc_; a key or _~/.aws/credentials_\n"
+     "others may read, or a _~/.netrc_ others may write, is refused with the\n"
+     "`chmod 600` that fixes it.\n"
      "With `--report` _FILE_, the uploads go to _FILE_`-publish.csv`: target, remote\n"
      "path, outcome, bytes, reason."},
+    {"--verify", "", "[TARGET]", OptionKind::OptionalText, OptionGroup::Publish, &Line::verify,
+     "check the public copies of what was published to TARGET\n"
+     "(as for --publish): fetch each image from the target's public=\n"
+     "address and compare its bytes with its content name",
+     "Fetch every image published from the result onto _TARGET_ (as for `--publish`)\n"
+     "from the target's `public=` address (its custom domain or CDN) and compare its\n"
+     "bytes with its content name. A copy that is missing, different (a placeholder,\n"
+     "a stale object), not served as an image or unreachable is listed with why; the\n"
+     "exit status is then 1. After `--publish` it checks what that publish left."},
     {"--check-remote", "", "", OptionKind::Flag, OptionGroup::Publish, &Line::checkRemote,
      "look on the server even for files published before",
      "Look on the server (a HEAD or a SIZE) even for the files the manifest says were\n"
@@ -472,7 +489,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (run && line.dryRun) return {std::nullopt, "--run and --dry-run cannot be combined"};
     // A dry run and a retry are runs of their own kind: --run may be left out for them.
     // A publish alone publishes an earlier result.
-    if (!run && !line.dryRun && !line.retryReport && !line.publish)
+    if (!run && !line.dryRun && !line.retryReport && !line.publish && !line.verify)
         return {std::nullopt, "nothing to do: give --run"};
     if (positional.size() > 1)
         return {std::nullopt, "more than one article folder: " + positional[1]};
@@ -510,6 +527,7 @@ const std::string& HelpText() {
             "       zembrat --retry-failed REPORT.csv [FOLDER] [OPTIONS]\n"
             "       zembrat --retry-failed [FOLDER] [OPTIONS]     from the run record\n"
             "       zembrat --publish [TARGET] [FOLDER] [OPTIONS]  an earlier result\n"
+            "       zembrat --verify [TARGET] [FOLDER] [OPTIONS]   its public copies\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "

@@ -56,6 +56,8 @@ struct CommandLine {
     // --publish [TARGET]: publish the result (a kept target's name or place, or a URL; empty:
     // the chosen one of the settings).
     std::optional<std::string> publish;
+    // --verify [TARGET]: check the public copies of what was published there (as for --publish).
+    std::optional<std::string> verify;
     bool checkRemote = false;             // look on the server even for what was published before
     bool acceptNewHostKey = false;        // an SFTP host met for the first time is trusted
     std::vector<GivenOption> extensions;  // the extension options given, in order

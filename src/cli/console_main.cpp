@@ -19,6 +19,8 @@
 #include "job/article_listing.h"
 #include "job/extension_options.h"
 #include "job/found_source.h"
+#include "job/image_names.h"
+#include "job/markdown_reader.h"
 #include "job/references.h"
 #include "job/result_folder.h"
 #include "job/retry_plan.h"
@@ -344,13 +346,20 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
                                    : job::RecordUse::IfThere;
     if (line.refresh && !inputs.options.incremental)
         std::fprintf(stderr, "zembrat: warning: --refresh acts only with --incremental\n");
-    // A publish follows the run (or the dry run, as a look of its own) on the result folder.
+    // A publish follows the run (or the dry run, as a look of its own) on the result folder,
+    // and a check of the public copies follows the publish.
     const auto publish = [&](int status) {
-        if (!line.publish || InterruptCount() > 0) return status;
+        if ((!line.publish && !line.verify) || InterruptCount() > 0) return status;
         PublishRequest request;
         request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
-        request.target =
-            line.publish->empty() ? text::Utf8FromGbk(inputs.options.publishTarget) : *line.publish;
+        request.namedFolder = inputs.settings.articleFolder;
+        request.newPrefix = inputs.settings.newPrefix;
+        request.imageFolder = job::ImageFolderBelow(inputs.settings.imageFolder);
+        request.articleFilter = inputs.settings.articleFilter;
+        const auto targetOf = [&](const std::optional<std::string>& given) {
+            return !given || given->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
+                                            : *given;
+        };
         for (const std::string& url : inputs.options.publishTargets)
             request.keptTargets.push_back(text::Utf8FromGbk(url));
         request.articles = inputs.options.publishArticles;
@@ -358,11 +367,23 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         request.acceptNewHostKey = line.acceptNewHostKey;
         request.dryRun = line.dryRun;
         request.quiet = line.quiet;
+        request.uploads = inputs.options.publishUploads;
         if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
-        const int published = PublishOnConsole(request);
+        int published = kAllDone;
+        if (line.publish) {
+            request.target = targetOf(line.publish);
+            published = PublishOnConsole(request);
+        }
+        if (line.verify && InterruptCount() == 0) {
+            request.target = line.verify->empty() && line.publish ? targetOf(line.publish)
+                                                                  : targetOf(line.verify);
+            const int verified = VerifyOnConsole(request);
+            if (published == kAllDone) published = verified;
+        }
         return status != kAllDone ? status : published;
     };
-    if (line.dryRun) return publish(DryRun(inputs));
+    // A dry run of a publish alone looks at the target only: no download's dry run first.
+    if (line.dryRun) return publish(line.publish && !line.run ? kAllDone : DryRun(inputs));
     if (line.retryReport) return publish(RetryFailed(line, inputs));
     if (!line.run) return publish(kAllDone);
     return publish(RunJob(line, inputs));

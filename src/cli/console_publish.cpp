@@ -4,13 +4,18 @@
 #include <cstdio>
 
 #include "cli/console_run.h"
+#include "job/extension_options.h"
 #include "platform/files.h"
+#include "publish/public_copies.h"
 #include "publish/result_publish.h"
 #include "text/codec.h"
 #include "text/csv.h"
 
 namespace zembrat::cli {
 namespace {
+
+// The option's bound is the publisher's own.
+static_assert(job::ExtensionOptions::kMaxUploadsAtOnce == publish::kMaxUploads);
 
 constexpr int kPublished = 0;
 constexpr int kNotPublished = 1;
@@ -20,23 +25,34 @@ class PublishLines : public publish::PublishObserver {
   public:
     explicit PublishLines(bool quiet) : quiet_(quiet) {}
     void ItemsListed(const std::vector<publish::PublishItem>& items,
-                     const std::string& targetName) override {
+                     const publish::Target& target) override {
         items_ = &items;
-        std::printf("Publishing %zu files to %s\n", items.size(), targetName.c_str());
+        std::printf("Publishing %zu files to %s\n", items.size(), target.name.c_str());
     }
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override {
         if (quiet_ && row.outcome != publish::PublishOutcome::Conflict &&
             row.outcome != publish::PublishOutcome::Failed)
             return;
+        // The refused login is told once, not with every file it left unsent.
+        const bool told = !row.message.empty() && row.message == loginRefused_;
         std::printf("  %-13s %s%s%s\n", publish::PublishOutcomeText(row.outcome),
-                    (*items_)[index].remotePath.c_str(), row.message.empty() ? "" : ": ",
-                    row.message.c_str());
+                    (*items_)[index].remotePath.c_str(), row.message.empty() || told ? "" : ": ",
+                    told ? "" : row.message.c_str());
         std::fflush(stdout);
+    }
+    void LoginRefused(const publish::PublishSummary& summary) override {
+        loginRefused_ = summary.message;
+        std::fprintf(stderr, "zembrat: %s%s\n", summary.message.c_str(),
+                     summary.hostKeyUnknown
+                         ? ".\nzembrat: to trust this key and publish, run again with "
+                           "--accept-new-host-key"
+                         : "");
     }
 
   private:
     const std::vector<publish::PublishItem>* items_ = nullptr;
     bool quiet_;
+    std::string loginRefused_;
 };
 
 }  // namespace
@@ -58,18 +74,70 @@ std::string PublishReportPath(const std::string& runReport) {
     return (hasExtension ? runReport.substr(0, dot) : runReport) + "-publish.csv";
 }
 
-int PublishOnConsole(const PublishRequest& request) {
+namespace {
+
+// What a publish and a check of its copies are asked, from the console's request.
+publish::ResultPublishRequest Asked(const PublishRequest& request) {
     publish::ResultPublishRequest asked;
     asked.resultFolder = request.resultFolder;
+    asked.namedFolder = request.namedFolder;
+    asked.newPrefix = request.newPrefix;
+    asked.imageFolder = request.imageFolder;
+    asked.articleFilter = request.articleFilter;
     asked.keptTargets = request.keptTargets;
     asked.target = request.target;
     asked.articles = request.articles;
     asked.credentials.acceptNewHostKey = request.acceptNewHostKey;
     asked.options.askServer = request.askServer;
     asked.options.dryRun = request.dryRun;
+    asked.options.atOnce = request.uploads;
     asked.recordSays = [](const std::string& message) {
         std::fprintf(stderr, "zembrat: %s\n", message.c_str());
     };
+    return asked;
+}
+
+}  // namespace
+
+int VerifyOnConsole(const PublishRequest& request) {
+    ConsoleEvents events;
+    InstallInterruptHandler();
+    const publish::PublicCopies copies = publish::CheckPublicCopies(
+        Asked(request), request.uploads,
+        [&](const publish::CopyCheck& copy) {
+            events.Poll();
+            if (copy.outcome == publish::CopyOutcome::Same && request.quiet) return;
+            std::printf("  %-13s %s%s%s\n", publish::CopyOutcomeText(copy.outcome),
+                        copy.address.c_str(), copy.why.empty() ? "" : ": ", copy.why.c_str());
+            std::fflush(stdout);
+        },
+        events.StopToken());
+    const bool interrupted = InterruptCount() > 0;
+    RestoreInterruptHandler();
+    if (copies.end != publish::ResultPublishEnd::Published) {
+        if (!copies.message.empty())
+            std::fprintf(stderr, "zembrat: %s\n", copies.message.c_str());
+        else if (copies.end == publish::ResultPublishEnd::NothingToPublish)
+            std::fprintf(stderr, "zembrat: nothing was published to %s from %s\n",
+                         copies.target->name.c_str(),
+                         text::Utf8FromGbk(request.resultFolder).c_str());
+        return kNotPublished;
+    }
+    using publish::CopyOutcome;
+    const std::size_t same = copies.Count(CopyOutcome::Same);
+    std::printf(
+        "Checked %zu public copies on %s: %zu the same, %zu missing, %zu different, %zu not "
+        "images, %zu unreachable\n",
+        copies.copies.size(), copies.target->name.c_str(), same, copies.Count(CopyOutcome::Missing),
+        copies.Count(CopyOutcome::Different), copies.Count(CopyOutcome::NotAnImage),
+        copies.Count(CopyOutcome::Unreachable));
+    std::fflush(stdout);
+    if (interrupted) return InterruptStatus();
+    return same == copies.copies.size() ? kPublished : kNotPublished;
+}
+
+int PublishOnConsole(const PublishRequest& request) {
+    const publish::ResultPublishRequest asked = Asked(request);
     PublishLines lines(request.quiet);
     ConsoleEvents events;
     InstallInterruptHandler();
@@ -85,13 +153,19 @@ int PublishOnConsole(const PublishRequest& request) {
     if (published.end == publish::ResultPublishEnd::NothingToPublish) {
         std::fprintf(stderr,
                      "zembrat: nothing to publish in %s: no run has stored an image there\n",
-                     text::Utf8FromGbk(request.resultFolder).c_str());
+                     text::Utf8FromGbk(published.resultFolder).c_str());
         return kNotPublished;
     }
+    if (published.fromFiles)
+        std::fprintf(stderr,
+                     "zembrat: no run record of %s knows a stored image: its files are "
+                     "published, and the record keeps what was\n",
+                     text::Utf8FromGbk(published.resultFolder).c_str());
+    if (!published.articlesRefused.empty())
+        std::fprintf(stderr, "zembrat: %s\n", published.articlesRefused.c_str());
     const publish::Target& target = *published.target;
     const std::vector<publish::PublishItem>& items = published.items;
     const publish::PublishSummary& summary = published.summary;
-    if (!summary.connected) std::fprintf(stderr, "zembrat: %s\n", summary.message.c_str());
 
     bool reportOk = true;
     if (request.reportFile) {
@@ -111,21 +185,24 @@ int PublishOnConsole(const PublishRequest& request) {
     const std::size_t conflicts = summary.Count(PublishOutcome::Conflict);
     const std::size_t failed = summary.Count(PublishOutcome::Failed);
     std::printf(
-        "%s %s: %zu uploaded, %zu published before, %zu already there, %zu conflicts, "
+        "%s %s: %zu %s, %zu published before, %zu already there, %zu conflicts, "
         "%zu failed%s\n",
         request.dryRun ? "Dry run of publishing to"
         : interrupted  ? "Stopped publishing to"
                        : "Published to",
         target.name.c_str(),
         summary.Count(request.dryRun ? PublishOutcome::WouldUpload : PublishOutcome::Uploaded),
-        summary.Count(PublishOutcome::Published), summary.Count(PublishOutcome::AlreadyThere),
-        conflicts, failed, summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
+        request.dryRun ? "would be uploaded" : "uploaded", summary.Count(PublishOutcome::Published),
+        summary.Count(PublishOutcome::AlreadyThere), conflicts, failed,
+        summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
     if (!target.publicAddress.empty())
         std::printf("The new domain prefix for this target: %s\n", target.publicAddress.c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
-    return conflicts == 0 && failed == 0 && summary.connected && reportOk ? kPublished
-                                                                          : kNotPublished;
+    return conflicts == 0 && failed == 0 && summary.connected && reportOk &&
+                   published.articlesRefused.empty()
+               ? kPublished
+               : kNotPublished;
 }
 
 }  // namespace zembrat::cli

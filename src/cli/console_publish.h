@@ -9,14 +9,19 @@
 namespace zembrat::cli {
 
 struct PublishRequest {
-    std::string resultFolder;              // GBK
-    std::string target;                    // UTF-8: a kept target's name or place, or a URL
+    std::string resultFolder;   // GBK
+    std::string namedFolder;    // GBK: the folder named (see ResultPublishRequest)
+    std::string newPrefix;      // GBK: the prefix the articles were written with
+    std::string imageFolder;    // GBK, below the result folder (for a result without a record)
+    std::string articleFilter;  // GBK (likewise)
+    std::string target;         // UTF-8: a kept target's name or place, or a URL
     std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
     bool articles = false;                 // the written articles too
     bool askServer = false;                // look on the server even for what was published
     bool acceptNewHostKey = false;
     bool dryRun = false;
     bool quiet = false;
+    int uploads = 4;  // at once (a target's own uploads= comes first); also the fetches at once
     std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
 };
 
@@ -30,6 +35,12 @@ std::string PublishReportCsv(const std::vector<PublishReportRow>& rows);
 
 // The report file beside a run report: "run.csv" gives "run-publish.csv".
 std::string PublishReportPath(const std::string& runReport);
+
+// Checks the public copies of what was published from the result onto the target (the request's
+// articles, askServer and dryRun do not count): one line per copy that is not the same, a
+// summary; the exit status: 0 when every copy is the same, 1 otherwise (or when there is nothing
+// to check), 130/143 after an interrupt.
+int VerifyOnConsole(const PublishRequest& request);
 
 // Publishes; the exit status: 0 when every file is on the target, 1 when something failed or
 // conflicted (or nothing could be published), 130/143 after an interrupt.

@@ -32,6 +32,10 @@ struct ExtensionOptions {
     // as a typing slip); 0 stands for the usual waits.
     static constexpr int kMinTimeoutSeconds = 1;
     static constexpr int kMaxTimeoutSeconds = 3600;
+    // Uploads at once of a publish: as many as publish::kMaxUploads allows (the console holds
+    // the two equal).
+    static constexpr int kMinUploadsAtOnce = 1;
+    static constexpr int kMaxUploadsAtOnce = 32;
 
     bool https = false;         // keep and fetch https:// images; //host/path becomes https:
     bool lazyImages = false;    // data-src and friends, srcset, <picture><source srcset>
@@ -59,6 +63,7 @@ struct ExtensionOptions {
     bool publishAfterRun = false;  // a finished run publishes its result to the chosen target
     bool publishArticles = false;  // a publish puts the written articles there too
     std::string publishTarget;     // GBK: the chosen target's name or place; empty: the first
+    int publishUploads = 4;        // uploads at once; a target's own uploads= comes first
     // Kept in a section of their own: the publish targets, one URL each (GBK).
     std::vector<std::string> publishTargets{};
 

@@ -287,6 +287,22 @@ std::vector<OptionDescriptor> MakeTable() {
          .key = "使用的发布目标",
          .kind = OptionKind::Text,
          .hash = HashRole::DoesNotShape},
+        {.field = &Options::publishUploads,
+         .key = "同时上传数",
+         .kind = OptionKind::Number,
+         .low = Options::kMinUploadsAtOnce,
+         .high = Options::kMaxUploadsAtOnce,
+         .switchName = "--uploads",
+         .valueName = "N",
+         .unit = "uploads at once",
+         .group = SwitchGroup::Publish,
+         .help = "uploads at once, {low}..{high} (4 unless set; a target's\n"
+                 "uploads= comes first); also the copies --verify fetches at once",
+         .manual =
+             "Uploads at once, {low} to {high}, each over its own connection (4 unless set).\n"
+             "A target's own `uploads=` comes first. `--verify` fetches as many copies at\n"
+             "once.",
+         .hash = HashRole::NotHashed},
     };
     for (OptionDescriptor& d : table) d.gbkKey = text::GbkFromUtf8(d.key);
     return table;
@@ -429,6 +445,8 @@ std::string OptionsHashText(const ExtensionOptions& options) {
                 break;
             case HashRole::ShapesWhenSet:
                 if (!d.IsDefault(options)) all += d.Key() + "=" + d.Text(options) + "\n";
+                break;
+            case HashRole::NotHashed:
                 break;
         }
     }

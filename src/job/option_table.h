@@ -39,6 +39,7 @@ enum class HashRole {
     DoesNotShape,   // it does not: hashed at its default, as records have always held it
     ShapesWhenSet,  // it shapes what is written, and is hashed only once set away from its
                     // default, so adding it redid no article of the records kept before it
+    NotHashed,      // it does not, and came after the first records: it is not in the text
 };
 
 struct OptionChoice {

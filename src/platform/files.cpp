@@ -258,4 +258,40 @@ bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes&
     return true;
 }
 
+int OpenFileBeneath(std::string_view base, std::string_view relativePath) {
+    const std::optional<std::vector<std::string>> names = PathNames(relativePath);
+    if (!names) {
+        errno = EINVAL;
+        return -1;
+    }
+    const Fd folder = OpenFolders(base, *names, names->size() - 1, false);
+    Fd file;
+    if (folder)
+        file = Fd(Retrying([&] {
+            return ::openat(folder.get(), names->back().c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        }));
+    struct stat st {};
+    if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) return file.Release();
+    // Why: the pieces looked at one by one, no link followed.
+    std::string path = NativePath(WithoutFinalSeparators(base)).string();
+    for (std::size_t i = 0; i <= names->size(); ++i) {
+        if (i > 0) path += "/" + (*names)[i - 1];
+        if (::lstat(path.c_str(), &st) != 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            errno = ELOOP;
+            return -1;
+        }
+        if (i < names->size() && !S_ISDIR(st.st_mode)) {
+            errno = ENOTDIR;
+            return -1;
+        }
+    }
+    errno = EINVAL;
+    return -1;
+}
+
 }  // namespace zembrat::platform

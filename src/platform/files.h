@@ -34,6 +34,12 @@ bool ReadWholeFile(std::string_view path, text::Bytes& out);
 // given, takes the file's permission bits.
 bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes& out,
                     unsigned* permissions = nullptr);
+// Opens base/relativePath to read, under the rule a run writes by: no piece below base is a link,
+// nor is base's own last name, and the file is a regular one. The descriptor, or -1 with errno
+// telling why: ELOOP (a link on the way or at the name), ENOENT (nothing there), ENOTDIR (a file
+// where a folder should be), EINVAL (no regular file, or a relativePath that is absolute or holds
+// ".."). relativePath is GBK, "/"-separated.
+int OpenFileBeneath(std::string_view base, std::string_view relativePath);
 // Creates the file or replaces its whole content; false when anything failed. Only a regular
 // file is written: a link at the name is not followed, a FIFO or device is refused.
 bool WriteWholeFile(std::string_view path, std::string_view bytes);

@@ -3,12 +3,18 @@
 // (MOVE with "Overwrite: F"), the temporary file deleted when the upload fails or stops.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 #include "publish/web_transfer.h"
 #include "text/percent_encoding.h"
 
@@ -25,6 +31,46 @@ std::string NameOf(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+// The text of each element of that local name (whatever its namespace prefix) in xml, in order.
+std::vector<std::string_view> Elements(std::string_view xml, std::string_view local) {
+    std::vector<std::string_view> found;
+    for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+        const std::size_t end = xml.find_first_of(" \t\r\n/>", at + 1);
+        if (end == std::string_view::npos) break;
+        const std::string_view name = xml.substr(at + 1, end - at - 1);
+        const std::size_t colon = name.find(':');
+        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) != local) continue;
+        const std::size_t open = xml.find('>', end);
+        if (open == std::string_view::npos || xml[open - 1] == '/') continue;
+        const std::size_t close = xml.find("</" + std::string(name) + ">", open);
+        if (close == std::string_view::npos) break;
+        found.push_back(xml.substr(open + 1, close - open - 1));
+        at = close;
+    }
+    return found;
+}
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as a time; nullopt when it is none.
+std::optional<std::chrono::system_clock::time_point> HttpDate(std::string_view text) {
+    std::tm tm{};
+    const std::string copy(text);
+    const char* end = ::strptime(copy.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    if (!end) return std::nullopt;
+    return std::chrono::system_clock::from_time_t(::timegm(&tm));
+}
+
+// Whether name is a part name (PartName's form: "." and 16 hexadecimal digits, then the ending).
+bool IsPartName(std::string_view name) {
+    if (!name.ends_with(kPartEnding) || name.size() != 17 + kPartEnding.size() || name[0] != '.')
+        return false;
+    return std::all_of(name.begin() + 1, name.begin() + 17,
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// A part this much older than now was left by a publish that was killed between its upload and
+// its move (a part is moved seconds after it arrives); room is left for the server's clock.
+constexpr auto kStalePart = std::chrono::hours(1);
+
 class DavTransport final : public Transport {
   public:
     DavTransport(const Target& target, const Credentials& credentials) : target_(target) {
@@ -37,6 +83,7 @@ class DavTransport final : public Transport {
             login.kind = WebLogin::Kind::Netrc;
             login.netrcFile = HomeFolder(credentials.home) + "/.netrc";
             noNetrc_ = ::access(login.netrcFile.c_str(), R_OK) != 0 ? login.netrcFile : "";
+            looseNetrc_ = LooseSecretFile(login.netrcFile, SecretFile::Netrc);
         }
         session_ = std::make_unique<WebSession>(login, target.caFile);
         WebAddress address;
@@ -50,6 +97,10 @@ class DavTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        if (!looseNetrc_.empty()) {
+            message = Quoted(target_.name) + ": " + looseNetrc_;
+            return false;
+        }
         // The base folder may not exist yet, or not be listed (403): any answer but a refusal
         // of the login will do.
         const WebAnswer answer = session_->Perform(Request("HEAD", base_));
@@ -74,8 +125,9 @@ class DavTransport final : public Transport {
         return std::nullopt;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                        std::stop_token stop) override {
+                        const ServedAs& servedAs, std::stop_token stop) override {
         UploadResult result;
         if (stop.stop_requested()) {
             result.status = UploadStatus::Stopped;
@@ -83,9 +135,12 @@ class DavTransport final : public Transport {
         }
         const std::string final = Path(remotePath);
         if (!MakeFolders(FolderOf(final), result.message)) return result;
+        SweepParts(FolderOf(final));
         const std::string part = FolderOf(final) + PartName(NameOf(final));
 
         WebRequest put = Request("PUT", part);
+        if (!servedAs.contentType.empty())
+            put.headers.push_back("Content-Type: " + servedAs.contentType);
         put.uploadFile = localFile;
         put.stop = stop;
         const WebAnswer sent = session_->Perform(put);
@@ -138,6 +193,25 @@ class DavTransport final : public Transport {
         for (int attempt = 0; attempt < 50; ++attempt) {
             if (session_->Perform(Request("DELETE", path)).status != 423) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // Removes the stale parts in folder ("/"-ended, from the root), once per folder: those a
+    // listing (PROPFIND) shows older than kStalePart. A server that lists nothing is left as it is.
+    void SweepParts(const std::string& folder) {
+        if (!swept_.insert(folder).second) return;
+        WebRequest list = Request("PROPFIND", folder);
+        list.headers.push_back("Depth: 1");
+        const WebAnswer answer = session_->Perform(list);
+        if (answer.status != 207) return;
+        const auto now = std::chrono::system_clock::now();
+        for (const std::string_view entry : Elements(answer.body, "response")) {
+            const auto href = Elements(entry, "href");
+            const auto modified = Elements(entry, "getlastmodified");
+            if (href.empty() || modified.empty()) continue;
+            const std::string name = NameOf(href.front());
+            const auto when = HttpDate(modified.front());
+            if (IsPartName(name) && when && now - *when > kStalePart) Delete(folder + name);
         }
     }
 
@@ -198,7 +272,9 @@ class DavTransport final : public Transport {
     std::string origin_;
     std::string base_;  // "/"-started and "/"-ended
     std::set<std::string> folders_;
-    std::string noNetrc_;  // the ~/.netrc the login was to come from, when it cannot be read
+    std::set<std::string> swept_;  // the folders whose stale parts were removed
+    std::string noNetrc_;     // the ~/.netrc the login was to come from, when it cannot be read
+    std::string looseNetrc_;  // why that ~/.netrc may not be used, when it may not
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "publish/curl_session.h"
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 #include "text/percent_encoding.h"
 
 namespace zembrat::publish {
@@ -20,6 +21,13 @@ class FtpTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        if (credentials_.password.empty()) {
+            const std::string loose = LooseSecretFile(netrc_, SecretFile::Netrc);
+            if (!loose.empty()) {
+                message = target_.name + ": " + loose;
+                return false;
+            }
+        }
         Begin();
         curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
         curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
@@ -50,7 +58,9 @@ class FtpTransport final : public Transport {
         return body;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        const ServedAs& /*servedAs: no such thing over (S)FTP*/,
                         std::stop_token stop) override {
         UploadResult result;
         LocalFile file(localFile);

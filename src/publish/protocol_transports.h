@@ -18,7 +18,9 @@ std::unique_ptr<Transport> MakeDavTransport(const Target& target, const Credenti
 std::unique_ptr<Transport> MakeS3Transport(const Target& target, const Credentials& credentials);
 
 // The name an upload is written under, in the folder of its final name, before it is renamed to
-// that name: every transport that renames uses it, so a part left by a stop is always told apart.
+// that name: every transport that renames uses it, so a part left by a stop is always told apart
+// (by its ending).
 std::string PartName(std::string_view name);
+inline constexpr std::string_view kPartEnding = ".zembrat-part";
 
 }  // namespace zembrat::publish

@@ -5,14 +5,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+#include "platform/files.h"
+#include "text/codec.h"
+#include "text/crc32.h"
 #include "text/digest.h"
 
 namespace zembrat::publish {
@@ -25,52 +30,148 @@ struct Event {
     PublishRow row;
 };
 
-std::optional<std::string> ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+// An item's file, open to read.
+class OpenedFile {
+  public:
+    OpenedFile() = default;
+    explicit OpenedFile(int fd) : fd_(fd) {}
+    ~OpenedFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    OpenedFile(OpenedFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // A name the transports open it by: it reaches this very file, whatever is at its path now.
+    std::string Name() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+  private:
+    int fd_ = -1;
+};
+
+// The item's file as a message names it (UTF-8).
+std::string FileName(const PublishItem& item) {
+    return item.folder.empty() ? item.localFile : text::Utf8FromGbk(item.localFile);
+}
+
+// Opens the item's file as the item says; on failure why says why (UTF-8).
+OpenedFile OpenItem(const PublishItem& item, std::string& why) {
+    if (!item.refused.empty()) {
+        why = item.refused;
+        return OpenedFile();
+    }
+    if (item.folder.empty()) {
+        OpenedFile file(::open(item.localFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (file && ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode)) return file;
+        why = "the file cannot be read: " + item.localFile;
+        return OpenedFile();
+    }
+    OpenedFile file(platform::OpenFileBeneath(item.folder, item.localFile));
+    if (file) return file;
+    const int error = errno;
+    why = FileName(item) + ": ";
+    switch (error) {
+        case ELOOP:
+            why +=
+                "a link stands at its name or on its way; nothing below the result folder is "
+                "read through a link, so it was not sent";
+            break;
+        case ENOENT:
+            why += "the file is not there";
+            break;
+        case ENOTDIR:
+            why += "a file stands where a folder of its path should be";
+            break;
+        case EINVAL:
+            why += "it is not a regular file";
+            break;
+        default:
+            why += "the file cannot be read";
+            break;
+    }
+    return OpenedFile();
+}
+
+std::optional<std::string> ReadAll(int fd) {
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// Why the bytes read are not what the run wrote there (UTF-8), or empty when they are.
+std::string Mismatch(const PublishItem& item, std::string_view bytes) {
+    const std::string name = FileName(item) + ": ";
+    if (item.size && *item.size != bytes.size())
+        return name + "it holds " + std::to_string(bytes.size()) + " bytes, not the " +
+               std::to_string(*item.size) + " the run stored; it was not sent";
+    if (item.crc32 && *item.crc32 != text::Crc32(bytes))
+        return name +
+               "its bytes are not those the run stored under this name (their CRC-32 "
+               "differs); it was not sent";
+    if (!item.sha256.empty() && item.sha256 != text::Sha256Hex(bytes))
+        return name + "it is not the file the run wrote (it changed since); it was not sent";
+    return {};
+}
+
+// The item's bytes, read and checked against what the run wrote; nullopt with why set otherwise.
+std::optional<std::string> CheckedBytes(const PublishItem& item, const OpenedFile& file,
+                                        std::string& why) {
+    std::optional<std::string> bytes = ReadAll(file.fd());
+    if (!bytes) {
+        why = "the file cannot be read: " + FileName(item);
+        return std::nullopt;
+    }
+    why = Mismatch(item, *bytes);
+    if (!why.empty()) return std::nullopt;
     return bytes;
 }
 
 // Each file's size and MD5 into local, on a few threads when there are many files (a publish
-// the manifest answers whole spends most of its time here); whether each could be read. A file
-// the manifest knows, of its size and not changed since the second before it was published, is
-// taken as published without reading it.
-std::vector<bool> DigestFiles(const std::vector<PublishItem>& items,
-                              const std::vector<std::optional<ManifestEntry>>& known,
-                              std::vector<ManifestEntry>& local) {
-    std::vector<char> readable(items.size(), 0);
+// the manifest answers whole spends most of its time here); why each could not be taken (empty
+// when it could). A file the manifest knows, of its size and not changed since the second before
+// it was published, is taken as published without reading it.
+std::vector<std::string> DigestFiles(const std::vector<PublishItem>& items,
+                                     const std::vector<std::optional<ManifestEntry>>& known,
+                                     std::vector<ManifestEntry>& local) {
+    std::vector<std::string> failures(items.size());
     std::atomic<std::size_t> next = 0;
     auto digest = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+            const OpenedFile file = OpenItem(items[i], failures[i]);
+            if (!file) continue;
             struct stat status {};
-            if (known[i] && ::stat(items[i].localFile.c_str(), &status) == 0 &&
-                S_ISREG(status.st_mode) &&
-                static_cast<std::uint64_t>(status.st_size) == known[i]->size &&
-                status.st_mtim.tv_sec < known[i]->time) {
-                local[i] = *known[i];
-                readable[i] = 1;
+            if (::fstat(file.fd(), &status) != 0) {
+                failures[i] = "the file cannot be read: " + FileName(items[i]);
                 continue;
             }
-            std::optional<std::string> md5 = text::FileMd5Hex(items[i].localFile);
-            std::error_code error;
-            const auto size = std::filesystem::file_size(items[i].localFile, error);
-            if (!md5 || error) continue;
-            local[i] = {static_cast<std::uint64_t>(size), std::move(*md5)};
-            readable[i] = 1;
+            const auto size = static_cast<std::uint64_t>(status.st_size);
+            if (known[i] && size == known[i]->size && (!items[i].size || *items[i].size == size) &&
+                status.st_mtim.tv_sec < known[i]->time) {
+                local[i] = *known[i];
+                continue;
+            }
+            const std::optional<std::string> bytes = CheckedBytes(items[i], file, failures[i]);
+            if (bytes) local[i] = {bytes->size(), text::Md5Hex(*bytes)};
         }
     };
     constexpr std::size_t kFilesPerThread = 64;
     const std::size_t threads = std::min<std::size_t>(
-        {std::max(1u, std::thread::hardware_concurrency()),
-         static_cast<std::size_t>(PublishOptions::kMaxAtOnce), items.size() / kFilesPerThread + 1});
+        {std::max(1u, std::thread::hardware_concurrency()), static_cast<std::size_t>(kMaxUploads),
+         items.size() / kFilesPerThread + 1});
     {
         std::vector<std::jthread> helpers;
         for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(digest);
         digest();
     }
-    return std::vector<bool>(readable.begin(), readable.end());
+    return failures;
 }
 
 // The uploaders share the work list; the calling thread alone tells the observer.
@@ -93,6 +194,7 @@ class Uploads {
             if (loginFailure_.empty()) {
                 loginFailure_ = message;
                 hostKeyUnknown_ = transport && transport->HostKeyUnknown();
+                if (hostKeyUnknown_) hostKey_ = transport->UnknownHostKey();
             }
             ++finished_;
             changed_.notify_all();
@@ -138,12 +240,24 @@ class Uploads {
         std::lock_guard lock(mutex_);
         return loginFailure_;
     }
+    std::string HostKey() {
+        std::lock_guard lock(mutex_);
+        return hostKey_;
+    }
 
   private:
     PublishRow One(Transport& transport, std::size_t index) {
         const PublishItem& item = items_[index];
         PublishRow row;
         std::string message;
+        // Read again, as it is sent: the bytes must still be those digested and checked.
+        const OpenedFile file = OpenItem(item, message);
+        if (!file) return Failed(message);
+        const std::optional<std::string> mine = CheckedBytes(item, file, message);
+        if (!mine) return Failed(message);
+        if (mine->size() != local_[index].size || text::Md5Hex(*mine) != local_[index].md5)
+            return Failed(FileName(item) +
+                          ": it changed while it was being published; it was not sent");
         const std::optional<RemoteFile> there = transport.Look(item.remotePath, message);
         if (!there) return Failed(message);
         if (there->exists) {
@@ -151,8 +265,6 @@ class Uploads {
             if (there->size && *there->size != local_[index].size) return Conflict(item);
             const std::optional<std::string> remote = transport.Fetch(item.remotePath, message);
             if (!remote) return Failed(message);
-            const std::optional<std::string> mine = ReadWhole(item.localFile);
-            if (!mine) return Failed("the file cannot be read: " + item.localFile);
             if (*remote != *mine) return Conflict(item);
             row.outcome = PublishOutcome::AlreadyThere;
             return row;
@@ -161,12 +273,14 @@ class Uploads {
             row.outcome = PublishOutcome::WouldUpload;
             return row;
         }
-        const UploadResult sent = transport.Upload(item.localFile, item.remotePath, stop_);
+        const UploadResult sent =
+            transport.Upload(file.Name(), item.remotePath, item.servedAs, stop_);
         row.bytes = sent.bytes;
         row.message = sent.message;
         switch (sent.status) {
             case UploadStatus::Uploaded:
                 row.outcome = PublishOutcome::Uploaded;
+                Confirm(transport, index, row);
                 break;
             case UploadStatus::Failed:
                 row.outcome = PublishOutcome::Failed;
@@ -176,6 +290,25 @@ class Uploads {
                 break;
         }
         return row;
+    }
+
+    // An upload counts once a look finds it there with its size (where the server tells sizes);
+    // otherwise it failed, whatever the server answered to the upload.
+    void Confirm(Transport& transport, std::size_t index, PublishRow& row) const {
+        const PublishItem& item = items_[index];
+        std::string message;
+        const std::optional<RemoteFile> there = transport.Look(item.remotePath, message);
+        if (there && there->exists && (!there->size || *there->size == local_[index].size)) return;
+        row.outcome = PublishOutcome::Failed;
+        if (!there)
+            row.message = message + " (after its upload, so it is not known to be there)";
+        else if (!there->exists)
+            row.message = item.remotePath +
+                          ": the server took the upload, but a look finds nothing under its name";
+        else
+            row.message = item.remotePath + ": the server took the upload, but holds " +
+                          std::to_string(*there->size) + " bytes of its " +
+                          std::to_string(local_[index].size);
     }
 
     static PublishRow Failed(std::string message) {
@@ -209,6 +342,7 @@ class Uploads {
     std::atomic<bool> connected_ = false;
     std::string loginFailure_;
     bool hostKeyUnknown_ = false;  // the first refused login was refused for that alone
+    std::string hostKey_;          // then: the key's fingerprint
 };
 
 }  // namespace
@@ -238,11 +372,10 @@ const char* PublishOutcomeText(PublishOutcome outcome) {
     return "";
 }
 
-PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& targetName,
+PublishSummary Publish(const std::vector<PublishItem>& items, const std::string& place,
                        const TransportFactory& makeTransport, PublishManifest* manifest,
                        PublishObserver& observer, const PublishOptions& options,
                        std::stop_token stop, const std::function<void()>& pump) {
-    observer.ItemsListed(items, targetName);
     PublishSummary summary;
     summary.rows.resize(items.size());
     // Each file's size and digest; what the manifest knows with the same bytes is not asked for.
@@ -251,14 +384,14 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     std::vector<std::optional<ManifestEntry>> known(items.size());
     if (manifest && !options.askServer) {
         for (std::size_t i = 0; i < items.size(); ++i)
-            known[i] = manifest->Find(targetName, items[i].remotePath);
+            known[i] = manifest->Find(place, items[i].remotePath);
     }
-    const std::vector<bool> readable = DigestFiles(items, known, local);
+    const std::vector<std::string> failures = DigestFiles(items, known, local);
     for (std::size_t i = 0; i < items.size(); ++i) {
         PublishRow& row = summary.rows[i];
-        if (!readable[i]) {
+        if (!failures[i].empty()) {
             row.outcome = PublishOutcome::Failed;
-            row.message = "the file cannot be read: " + items[i].localFile;
+            row.message = failures[i];
             continue;
         }
         if (known[i] && known[i]->size == local[i].size && known[i]->md5 == local[i].md5) {
@@ -276,7 +409,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     }
 
     if (!due.empty()) {
-        const int uploaders = std::clamp(options.atOnce, 1, PublishOptions::kMaxAtOnce);
+        const int uploaders = std::clamp(options.atOnce, 1, kMaxUploads);
         const int started = static_cast<int>(std::min<std::size_t>(uploaders, due.size()));
         Uploads uploads(items, local, due, options.dryRun, stop);
         std::vector<std::jthread> threads;
@@ -300,6 +433,8 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
         if (!summary.connected) {
             summary.message = uploads.LoginFailure();
             summary.hostKeyUnknown = uploads.HostKeyUnknown();
+            summary.hostKey = uploads.HostKey();
+            observer.LoginRefused(summary);
         }
         // What no uploader took: no login, or a stop came first.
         for (const std::size_t i : due) {
@@ -320,7 +455,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
             if (o == PublishOutcome::Uploaded || o == PublishOutcome::AlreadyThere)
                 published.emplace_back(items[i].remotePath, local[i]);
         }
-        if (!published.empty()) manifest->Put(targetName, published);
+        if (!published.empty()) manifest->Put(place, published);
     }
     return summary;
 }

@@ -11,18 +11,33 @@
 
 #include "publish/publish_run.h"
 
+namespace zembrat::record {
+class RunRecord;
+}
+
 namespace zembrat::publish {
 
 struct ResultPublishRequest {
-    std::string resultFolder;              // GBK
+    std::string resultFolder;  // GBK
+    // GBK: the folder the user named (the article folder, as a rule). Taken as the result folder
+    // when it holds a run record and resultFolder holds none: the user named the result itself.
+    std::string namedFolder;
+    // GBK: the new prefix the run wrote the articles' image addresses with. When the target has a
+    // public address and it is not where they point, the articles are not published (the images
+    // are); empty: not checked.
+    std::string newPrefix;
+    // GBK: where a result without a run record has its images (below the result folder) and which
+    // of its files are articles: a publish then takes its files (FolderItems).
+    std::string imageFolder;
+    std::string articleFilter;
     std::vector<std::string> keptTargets;  // UTF-8 target URLs of the settings file
     std::string target;     // UTF-8: a kept target's name or place, or a URL; empty: the first kept
     bool articles = false;  // the written articles too
     Credentials credentials;
     PublishOptions options;
-    // An SFTP host whose key is not known yet (the login's message, UTF-8, names its
-    // fingerprint): whether to trust it and publish again. Asked once; empty: never asked.
-    std::function<bool(const std::string& message)> trustNewHostKey;
+    // An SFTP host whose key is not known yet: whether to trust the key of that fingerprint
+    // ("SHA256:..."), and publish again. Asked once; empty: never asked.
+    std::function<bool(const std::string& fingerprint)> trustNewHostKey;
     // Told what opening the record had to say (UTF-8), when it said something, before anything
     // is published.
     std::function<void(const std::string& message)> recordSays;
@@ -37,12 +52,23 @@ enum class ResultPublishEnd {
 
 struct ResultPublish {
     ResultPublishEnd end = ResultPublishEnd::NoTarget;
-    std::string message;           // NoTarget: why, UTF-8
-    std::string recordMessage;     // what opening the record had to say, UTF-8; may be empty
+    std::string message;        // NoTarget: why, UTF-8
+    std::string recordMessage;  // what opening the record had to say, UTF-8; may be empty
+    std::string resultFolder;   // GBK: the result folder published
+    bool fromFiles = false;     // its record knew no stored image: its files were taken
+    // UTF-8: why the articles were left out (the prefix and the public address differ), naming
+    // both; empty when they were published or not asked for.
+    std::string articlesRefused;
     std::optional<Target> target;  // once found
     std::vector<PublishItem> items;
     PublishSummary summary;
 };
+
+// What a publish and a check of its copies start from: the target found (NoTarget when not), the
+// result folder chosen and its record opened into record (RecordFailed when not); true when both
+// were, result's end then still to be set.
+bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
+                ResultPublish& result);
 
 // Publishes the result request.resultFolder's record knows; observer hears each attempt from its
 // ItemsListed on, pump and stop as for Publish.

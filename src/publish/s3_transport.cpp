@@ -3,13 +3,17 @@
 // file (a PUT is atomic: the object appears whole or not at all).
 #include <openssl/evp.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "publish/protocol_transports.h"
 #include "publish/s3_parts.h"
+#include "publish/secret_files.h"
 #include "publish/web_transfer.h"
 #include "text/percent_encoding.h"
 
@@ -64,7 +68,7 @@ class S3Transport final : public Transport {
         // The bucket's head: it needs the keys and the bucket (and no listing of its keys).
         auto address = S3Address(target_, "");
         if (!address) return Fail(message, "the endpoint is not an http or https address");
-        const WebAnswer answer = session_->Perform(Request("HEAD", *address));
+        const WebAnswer answer = Perform(Request("HEAD", *address));
         if (answer.status == 200) return true;
         if (answer.status == 404)
             return Fail(message, "the bucket \"" + target_.bucket + "\" does not exist");
@@ -79,7 +83,7 @@ class S3Transport final : public Transport {
             Fail(message, "the endpoint is not an http or https address");
             return std::nullopt;
         }
-        const WebAnswer answer = session_->Perform(Request("HEAD", *address));
+        const WebAnswer answer = Perform(Request("HEAD", *address));
         if (answer.status == 200) return RemoteFile{true, answer.contentLength};
         if (answer.status == 404) return RemoteFile{};
         message = AnswerMessage(answer);
@@ -93,14 +97,15 @@ class S3Transport final : public Transport {
             Fail(message, "the endpoint is not an http or https address");
             return std::nullopt;
         }
-        WebAnswer answer = session_->Perform(Request("GET", *address));
+        WebAnswer answer = Perform(Request("GET", *address));
         if (answer.status == 200) return std::move(answer.body);
         message = AnswerMessage(answer);
         return std::nullopt;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                        std::stop_token stop) override {
+                        const ServedAs& servedAs, std::stop_token stop) override {
         UploadResult result;
         if (stop.stop_requested()) {
             result.status = UploadStatus::Stopped;
@@ -118,9 +123,13 @@ class S3Transport final : public Transport {
             return result;
         }
         WebRequest request = Request("PUT", *address, *sha256);
+        if (!servedAs.contentType.empty())
+            request.headers.push_back("Content-Type: " + servedAs.contentType);
+        if (!servedAs.cacheControl.empty())
+            request.headers.push_back("Cache-Control: " + servedAs.cacheControl);
         request.uploadFile = localFile;
         request.stop = stop;
-        const WebAnswer answer = session_->Perform(request);
+        const WebAnswer answer = Perform(request);
         result.bytes = answer.sent;
         if (answer.stopped) {
             result.status = UploadStatus::Stopped;
@@ -133,6 +142,24 @@ class S3Transport final : public Transport {
     }
 
   private:
+    // A request, tried again after the answers S3 documents as worth another try (500, 503) and
+    // after a connection that dropped: three tries in all, the waits growing, a stop ending them.
+    WebAnswer Perform(const WebRequest& request) {
+        constexpr int kTries = 3;
+        auto wait = std::chrono::milliseconds(200);
+        for (int attempt = 1;; ++attempt) {
+            WebAnswer answer = session_->Perform(request);
+            const bool again = !answer.stopped && (answer.status == 500 || answer.status == 503 ||
+                                                   (answer.status == 0 && answer.dropped));
+            if (!again || attempt == kTries) return answer;
+            std::mutex mutex;
+            std::unique_lock lock(mutex);
+            std::condition_variable_any().wait_for(lock, request.stop, wait, [] { return false; });
+            if (request.stop.stop_requested()) return answer;
+            wait *= 2;
+        }
+    }
+
     bool Fail(std::string& message, std::string_view what) const {
         message = Quoted(target_.name) + ": " + std::string(what);
         return false;
@@ -212,6 +239,8 @@ std::optional<AwsKeys> FindAwsKeys(const std::string& home, const std::string& p
     if (!keys.accessKey.empty() && !keys.secretKey.empty()) return keys;
     const std::string wanted = profile.empty() ? "default" : profile;
     const std::string file = home + "/.aws/credentials";
+    why = LooseSecretFile(file, SecretFile::Private);
+    if (!why.empty()) return std::nullopt;
     std::ifstream in(file);
     keys = {};
     std::string section;

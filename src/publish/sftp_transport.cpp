@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/user_account.h"
 #include "publish/curl_session.h"
 #include "publish/protocol_transports.h"
+#include "publish/secret_files.h"
 #include "text/percent_encoding.h"
 
 namespace zembrat::publish {
@@ -110,6 +112,11 @@ class SftpTransport final : public Transport {
     }
 
     bool Connect(std::string& message) override {
+        const std::string loose = LooseSecretFile(privateKey_, SecretFile::Private);
+        if (!loose.empty()) {
+            message = target_.name + ": " + loose;
+            return false;
+        }
         Begin();
         curl_easy_setopt(session_.handle(), CURLOPT_URL, Url("").c_str());
         curl_easy_setopt(session_.handle(), CURLOPT_NOBODY, 1L);
@@ -146,7 +153,9 @@ class SftpTransport final : public Transport {
         return body;
     }
 
+    using Transport::Upload;
     UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        const ServedAs& /*servedAs: no such thing over (S)FTP*/,
                         std::stop_token stop) override {
         UploadResult result;
         LocalFile file(localFile);
@@ -192,6 +201,7 @@ class SftpTransport final : public Transport {
     }
 
     bool HostKeyUnknown() const override { return keyUnknown_; }
+    std::string UnknownHostKey() const override { return unknownKey_; }
 
   private:
     CURL* Begin(std::stop_token stop = {}) {
@@ -243,6 +253,7 @@ class SftpTransport final : public Transport {
             case CURLKHMATCH_LAST:
                 if (self->credentials_.acceptNewHostKey) return self->AddKnownHost(blob);
                 self->keyUnknown_ = true;
+                self->unknownKey_ = fingerprint;
                 self->hostKeyProblem_ = "the host key is unknown (not in " + self->knownHosts_ +
                                         "); its fingerprint is " + fingerprint +
                                         ". Accept it only if the server shows the same";
@@ -251,8 +262,11 @@ class SftpTransport final : public Transport {
         return CURLKHSTAT_REJECT;
     }
 
-    // Adds the key under this host and port (libcurl's own addition would leave the port out).
+    // Adds the key under this host and port (libcurl's own addition would leave the port out),
+    // once: the transports of one publish meet the key at the same moment.
     int AddKnownHost(const std::string& blob) {
+        static std::mutex adding;
+        std::lock_guard lock(adding);
         const std::string line = KnownHostsLine(target_.host, target_.port, blob);
         std::string before;
         if (std::FILE* in = std::fopen(knownHosts_.c_str(), "rb")) {
@@ -261,6 +275,8 @@ class SftpTransport final : public Transport {
                 before.append(buffer, n);
             std::fclose(in);
         }
+        if (!line.empty() && ("\n" + before + "\n").find("\n" + line + "\n") != std::string::npos)
+            return CURLKHSTAT_FINE;
         std::FILE* out = line.empty() ? nullptr : std::fopen(knownHosts_.c_str(), "ab");
         bool written = out != nullptr;
         if (out) {
@@ -315,6 +331,7 @@ class SftpTransport final : public Transport {
     std::string urlBase_, quoteBase_, pinned_;
     std::string hostKeyProblem_;
     bool keyUnknown_ = false;  // the last request was refused for an unknown host key
+    std::string unknownKey_;   // its fingerprint
 };
 
 }  // namespace

@@ -78,7 +78,7 @@ std::optional<Target> ResolveTarget(const std::vector<std::string>& urls,
     if (failure == std::errc() && end == nameOrUrl.data() + nameOrUrl.size() && place >= 1 &&
         place <= urls.size())
         return parse(urls[place - 1]);
-    error = "no publish target is named " + std::string(nameOrUrl);
+    error = "no publish target is named " + Redacted(nameOrUrl);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // Target URLs: scheme://[user@]host[:port]/base/path/?option=value&...
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,17 +15,24 @@ namespace {
 struct SchemeInfo {
     std::string_view scheme;
     Protocol protocol;
+    int port;  // the usual one
 };
 
 constexpr SchemeInfo kSchemes[] = {
-    {"sftp", Protocol::Sftp},
-    {"ftp", Protocol::Ftp},
-    {"ftpes", Protocol::FtpExplicit},
-    {"ftps", Protocol::FtpImplicit},
-    {"dav", Protocol::Dav},
-    {"davs", Protocol::Davs},
-    {"s3", Protocol::S3},
+    {"sftp", Protocol::Sftp, 22},
+    {"ftp", Protocol::Ftp, 21},
+    {"ftpes", Protocol::FtpExplicit, 21},
+    {"ftps", Protocol::FtpImplicit, 990},
+    {"dav", Protocol::Dav, 80},
+    {"davs", Protocol::Davs, 443},
+    {"s3", Protocol::S3, 0},
 };
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -236,18 +244,39 @@ bool ApplyS3(Target& t, const std::map<std::string, std::string>& options, std::
 
 }  // namespace
 
+std::string Redacted(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0;;) {
+        const std::size_t scheme = text.find("://", at);
+        if (scheme == std::string_view::npos) return out.append(text.substr(at));
+        const std::size_t start = scheme + 3;
+        std::size_t end = text.find_first_of("/?#", start);
+        if (end == std::string_view::npos) end = text.size();
+        // The authority's user information ends at its last "@"; a password follows its ":".
+        const std::string_view authority = text.substr(start, end - start);
+        const std::size_t atSign = authority.rfind('@');
+        const std::size_t colon = authority.substr(0, atSign).find(':');
+        out.append(text.substr(at, start - at));
+        if (atSign != std::string_view::npos && colon != std::string_view::npos)
+            out.append(authority.substr(0, colon + 1))
+                .append("***")
+                .append(authority.substr(atSign));
+        else
+            out.append(authority);
+        at = end;
+    }
+}
+
 std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     error.clear();
     auto fail = [&](const std::string& why) -> std::optional<Target> {
-        error = "target \"" + std::string(url) + "\": " + why;
+        error = "target \"" + Redacted(url) + "\": " + why;
         return std::nullopt;
     };
     const std::size_t colon = url.find("://");
     if (colon == std::string_view::npos || colon == 0)
         return fail("no scheme (sftp://, ftp://, ftpes://, ftps://, dav://, davs:// or s3://)");
-    std::string scheme(url.substr(0, colon));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string scheme = Lower(std::string(url.substr(0, colon)));
     const auto known = std::find_if(std::begin(kSchemes), std::end(kSchemes),
                                     [&](const SchemeInfo& s) { return s.scheme == scheme; });
     if (known == std::end(kSchemes))
@@ -348,7 +377,15 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     for (const auto& [key, value] : options) {
         const bool s3Option = key == "endpoint" || key == "region" || key == "style" ||
                               key == "provider" || key == "account" || key == "profile";
-        if (key == "public") {
+        if (key == "uploads") {
+            int uploads = 0;
+            const auto [end, failure] =
+                std::from_chars(value.data(), value.data() + value.size(), uploads);
+            if (failure != std::errc() || end != value.data() + value.size() || uploads < 1 ||
+                uploads > kMaxUploads)
+                return fail("uploads= is a number from 1 to " + std::to_string(kMaxUploads));
+            t.uploads = uploads;
+        } else if (key == "public") {
             if (value.substr(0, 7) != "http://" && value.substr(0, 8) != "https://")
                 return fail("public= is an http:// or https:// address");
             t.publicAddress = value;
@@ -380,6 +417,30 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
         t.host.clear();
     }
     return t;
+}
+
+std::string TargetPlace(const Target& target) {
+    const SchemeInfo& scheme =
+        *std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                      [&](const SchemeInfo& s) { return s.protocol == target.protocol; });
+    std::string place = std::string(scheme.scheme) + "://";
+    if (target.protocol == Protocol::S3) {
+        // The endpoint's scheme and host in lower case; its port as given.
+        return place + target.bucket + "/" + target.path + "?endpoint=" + Lower(target.endpoint);
+    }
+    const bool fromLogin =
+        target.protocol == Protocol::Ftp || target.protocol == Protocol::FtpExplicit ||
+        target.protocol == Protocol::FtpImplicit ||
+        (target.protocol == Protocol::Sftp &&
+         (target.path.empty() || target.path.front() != '/' || target.path.starts_with("/~/")));
+    if (fromLogin) place += target.user + "@";
+    const std::string host = Lower(target.host);
+    place += host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    place += ":" + std::to_string(target.port ? target.port : scheme.port);
+    std::string path = target.path;
+    if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+    if (path.back() != '/') path += '/';
+    return place + path;
 }
 
 }  // namespace zembrat::publish

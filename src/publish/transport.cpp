@@ -2,11 +2,14 @@
 
 #include "publish/protocol_transports.h"
 #include "publish/transport.h"
+#include "text/digest.h"
 
 namespace zembrat::publish {
 
 std::string PartName(std::string_view name) {
-    return "." + std::string(name) + ".zembrat-part";
+    // Of one length whatever the name, so that a name the server takes has a part it takes too;
+    // the same name has the same part, so a part a stop left is written over by the next try.
+    return "." + text::Sha256Hex(name).substr(0, 16) + std::string(kPartEnding);
 }
 
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials) {

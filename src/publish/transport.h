@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "publish/target_url.h"
 
@@ -31,6 +32,13 @@ struct UploadResult {
     std::string message;      // UTF-8, names the target on failure
 };
 
+// How a web server is to serve an uploaded file, where the protocol carries it (S3; WebDAV
+// where the server keeps it). Empty texts are not sent.
+struct ServedAs {
+    std::string contentType;
+    std::string cacheControl;
+};
+
 // How a transport finds the user's secrets: never from Zembrat.ini.
 struct Credentials {
     std::string home;               // for ~/.ssh, ~/.netrc, ~/.aws; empty: $HOME
@@ -48,6 +56,8 @@ class Transport {
     // After a refused Connect: whether only the host's key being unknown refused it, so that
     // trusting the key (Credentials::acceptNewHostKey) could log in.
     virtual bool HostKeyUnknown() const { return false; }
+    // Then: the unknown key's fingerprint ("SHA256:" and its base64, as ssh-keygen -l prints it).
+    virtual std::string UnknownHostKey() const { return {}; }
     // What is at remotePath (relative to the target's base path, "/" between pieces).
     virtual std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) = 0;
     // The bytes at remotePath, to tell a conflict from the same file; nullopt when unreadable.
@@ -55,8 +65,13 @@ class Transport {
                                              std::string& message) = 0;
     // Puts the local file's bytes under remotePath: under a temporary name and renamed where the
     // protocol allows it, so that a stop or a failure never leaves a part under the final name.
+    // servedAs: how the file is to be served, where the protocol carries it.
     virtual UploadResult Upload(const std::string& localFile, const std::string& remotePath,
-                                std::stop_token stop) = 0;
+                                const ServedAs& servedAs, std::stop_token stop) = 0;
+    UploadResult Upload(const std::string& localFile, const std::string& remotePath,
+                        std::stop_token stop) {
+        return Upload(localFile, remotePath, ServedAs{}, std::move(stop));
+    }
 };
 
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials);

@@ -226,8 +226,13 @@ WebAnswer WebSession::Perform(const WebRequest& request) {
         if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
             length >= 0)
             answer.contentLength = static_cast<std::uint64_t>(length);
+        const char* type = nullptr;
+        if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+            answer.contentType = type;
     } else if (!answer.stopped) {
         answer.failure = FailureWords(code, detail);
+        answer.dropped =
+            code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING;
     }
     return answer;
 }

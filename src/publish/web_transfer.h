@@ -50,8 +50,10 @@ struct WebAnswer {
     long status = 0;  // 0: no answer came (then failure says why)
     std::string body;
     std::optional<std::uint64_t> contentLength;
+    std::string contentType;  // as the answer gave it; empty for none
     std::uint64_t sent = 0;
     bool stopped = false;  // the stop token ended the transfer
+    bool dropped = false;  // no answer came because the connection broke off
     std::string failure;   // why no answer came, in a user's words
 };
 

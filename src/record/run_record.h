@@ -58,7 +58,7 @@ struct ArticleEntry {
 
 // One file as it was published to a target.
 struct PublishedEntry {
-    std::string target;      // the target's name
+    std::string target;      // where the target puts its files: its normalised address
     std::string remotePath;  // relative to the target's base path
     std::uint64_t size = 0;
     std::string md5;  // lower-case hex

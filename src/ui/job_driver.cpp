@@ -1,5 +1,6 @@
 #include "ui/job_driver.h"
 
+#include "job/image_names.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
 #include "platform/event_points.h"
@@ -213,10 +214,17 @@ std::string JobDriver::Publish(const std::string& resultFolder) {
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
-    WindowPublish request{options_.publishTargets, options_.publishTarget, options_.publishArticles,
-                          resultFolder, [this](const std::string& q) {
-                              return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk,
-                                          MessageButtons::YesNo) == MessageAnswer::Yes;
+    const job::JobSettings settings = Inputs(job::ListingMethod::FolderObject).settings;
+    WindowPublish request{options_.publishTargets,
+                          options_.publishTarget,
+                          options_.publishArticles,
+                          resultFolder,
+                          settings.newPrefix,
+                          options_.publishUploads,
+                          job::ImageFolderBelow(settings.imageFolder),
+                          settings.articleFilter,
+                          [this](const std::string& question) {
+                              return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
                           }};
     return PublishInWindow(window_, events_, request, stop_.get_token());
 }

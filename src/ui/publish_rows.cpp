@@ -27,6 +27,12 @@ StatusIcon IconOf(publish::PublishOutcome outcome) {
 
 }  // namespace
 
+std::string NewHostKeyQuestion(const std::string& fingerprint) {
+    return "这个主机的密钥还不认识（不在 ~/.ssh/known_hosts 里），它的指纹是 "_gbk +
+           text::GbkFromUtf8(fingerprint) +
+           "。\r\n请先确认服务器上显示的指纹与此相同。\r\n是否信任这个主机并记住它的密钥？"_gbk;
+}
+
 std::string PublishRowText(publish::PublishOutcome outcome) {
     switch (outcome) {
         case publish::PublishOutcome::Uploaded:
@@ -48,9 +54,9 @@ std::string PublishRowText(publish::PublishOutcome outcome) {
 }
 
 void PublishRows::ItemsListed(const std::vector<publish::PublishItem>& items,
-                              const std::string& targetName) {
+                              const publish::Target& target) {
     settled_ = 0;
-    uploading_ = "正在发布到 "_gbk + text::GbkFromUtf8(targetName);
+    uploading_ = "正在发布到 "_gbk + text::GbkFromUtf8(target.name);
     window_.ClearRows();
     // Inserted at the top from the last, so that the rows stand in item order.
     for (std::size_t i = items.size(); i-- > 0;) {
@@ -88,10 +94,14 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
         asked.keptTargets.push_back(text::Utf8FromGbk(url));
     asked.target = text::Utf8FromGbk(request.chosen);
     asked.articles = request.articles;
+    asked.newPrefix = request.newPrefix;
+    asked.options.atOnce = request.uploads;
+    asked.imageFolder = request.imageFolder;
+    asked.articleFilter = request.articleFilter;
     // A host met for the first time: the user is asked once whether to trust its key.
     if (request.trustNewHostKey)
-        asked.trustNewHostKey = [&](const std::string& message) {
-            return request.trustNewHostKey(text::GbkFromUtf8(message));
+        asked.trustNewHostKey = [&](const std::string& fingerprint) {
+            return request.trustNewHostKey(NewHostKeyQuestion(fingerprint));
         };
     PublishRows rows(window);
     const publish::ResultPublish published =
@@ -123,6 +133,11 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
     if (const std::size_t n = summary.Count(PublishOutcome::Stopped))
         line += "，未上传 "_gbk + std::to_string(n) + " 个"_gbk;
     line += "。\r\n"_gbk;
+    if (!published.articlesRefused.empty())
+        line += "文章未发布：文章里的图片地址以 "_gbk + request.newPrefix +
+                " 开头（新的域名前缀），而这个目标的图片在 "_gbk +
+                text::GbkFromUtf8(target.publicAddress) +
+                "。请把新的域名前缀改为它后再运行。\r\n"_gbk;
     // The address the site shows the files under, offered as the new domain prefix.
     if (!target.publicAddress.empty())
         line += "这个目标的图片地址："_gbk + text::GbkFromUtf8(target.publicAddress) +

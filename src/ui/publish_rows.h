@@ -22,11 +22,14 @@ namespace zembrat::ui {
 std::string PublishRowText(publish::PublishOutcome outcome);
 
 // Each attempt shows its files afresh.
+// The question put when an SFTP host's key is not known yet, GBK, naming its fingerprint.
+std::string NewHostKeyQuestion(const std::string& fingerprint);
+
 class PublishRows : public publish::PublishObserver {
   public:
     explicit PublishRows(JobWindow& window) : window_(window) {}
     void ItemsListed(const std::vector<publish::PublishItem>& items,
-                     const std::string& targetName) override;
+                     const publish::Target& target) override;
     void ItemBegins(std::size_t index) override;
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override;
 
@@ -42,8 +45,12 @@ struct WindowPublish {
     std::string chosen;                // GBK: the name or place of the one used; empty: the first
     bool articles = false;
     std::string resultFolder;  // GBK
-    // An SFTP host whose key is not known yet: whether to trust it (the fingerprint is in the
-    // text). Asked once per publish.
+    std::string newPrefix;     // GBK: the prefix the articles were written with
+    int uploads = 4;           // at once (a target's own uploads= comes first)
+    // GBK: for a result without a run record, its image folder (below it) and article filter.
+    std::string imageFolder, articleFilter;
+    // An SFTP host whose key is not known yet: whether to trust it, asked with the question
+    // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     std::function<bool(const std::string& question)> trustNewHostKey;
 };
 

@@ -90,7 +90,7 @@ TEST(OptionTable, EveryEntryWorksThroughEveryFunctionOfTheTable) {
         EXPECT_EQ(ChangedExtensionOptionTexts(set), (OptionTexts{{d.Key(), other}}));
         EXPECT_EQ(ExtensionOptionsFromTexts({{d.Key(), other}}), set);
 
-        const bool shapes = d.hash != HashRole::DoesNotShape;
+        const bool shapes = d.hash == HashRole::Shapes || d.hash == HashRole::ShapesWhenSet;
         EXPECT_EQ(OptionsHashText(set) != OptionsHashText(defaults), shapes);
 
         if (d.kind != OptionKind::Text && d.kind != OptionKind::Folder) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -91,6 +92,15 @@ TEST_P(DavTransportTest, UploadsIntoFoldersItMakesUnderChineseNames) {
     auto fromNetrc = Connected({home.path(), "", false});
     EXPECT_EQ(fromNetrc->Upload(local_ / "b", "c.gif", {}).status, UploadStatus::Uploaded);
     EXPECT_EQ(OnServer("/site/c.gif"), gif);
+    // A ~/.netrc others may write is not used, and the fix is named.
+    const std::string netrc = home.path() + "/.netrc";
+    ASSERT_EQ(::chmod(netrc.c_str(), 0666), 0);
+    std::string refused;
+    EXPECT_FALSE(MakeDavTransport(MakeTarget(), {home.path(), "", false})->Connect(refused));
+    EXPECT_EQ(refused, "\"my-dav\": " + netrc +
+                           " is writable by others (0666): anyone could change the logins it "
+                           "gives, so it is not used; make it the owner's alone with: chmod 600 " +
+                           netrc);
 }
 
 TEST_P(DavTransportTest, AFileAlreadyThereIsNeverOverwritten) {
@@ -131,6 +141,33 @@ TEST_P(DavTransportTest, AStopLeavesNothingUnderTheFinalName) {
     EXPECT_LT(result.bytes, kBigFile);
     EXPECT_FALSE(std::filesystem::exists(server_.root() + "/site/大/big.png"));
     EXPECT_EQ(PartFiles(), 0);
+}
+
+// A publish killed between an upload and its move leaves a part: the next upload into that
+// folder removes the parts older than an hour (where the server lists its folders), and only
+// those; a 250-byte name, as long as the server's file system takes, has a part it takes too.
+TEST_P(DavTransportTest, StalePartsAreSweptAndALongNameHasAPartThatFits) {
+    namespace fs = std::filesystem;
+    const std::string folder = server_.root() + "/site/a/";
+    fs::create_directories(folder);
+    const std::string stale = PartName("left by a killed publish.png");
+    const std::string fresh = PartName("being moved now.png");
+    WriteFile(folder + stale, "part");
+    WriteFile(folder + fresh, "part");
+    WriteFile(folder + ".notes.zembrat-part", "not a part name of ours");
+    fs::last_write_time(folder + stale, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    auto transport = Connected({local_.path(), server_.password(), false});
+    const std::string longName = std::string(246, 'n') + ".htm";
+    const UploadResult result =
+        transport->Upload(WriteFile(local_ / "long", "article"), "a/" + longName, {});
+    EXPECT_EQ(result.status, UploadStatus::Uploaded) << result.message;
+    EXPECT_EQ(OnServer("/site/a/" + longName), "article");
+    EXPECT_TRUE(fs::exists(folder + fresh));
+    EXPECT_TRUE(fs::exists(folder + ".notes.zembrat-part"));
+    // nginx's WebDAV lists no folder (no PROPFIND): its parts stay until their file is sent again.
+    if (GetParam() == DavKind::Rclone) {
+        EXPECT_FALSE(fs::exists(folder + stale));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, DavTransportTest,

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
 #include "publish/protocol_transports.h"
+#include "publish/publish_run.h"
 #include "support/raw_server.h"
 #include "support/temp_dir.h"
 #include "upload_helpers.h"
@@ -59,22 +61,28 @@ std::string FirstLine(const std::string& head) {
     return head.substr(0, head.find("\r\n"));
 }
 
+// The scripted server's /site/ as a target.
+Target SiteOf(const ScriptedDav& server) {
+    Target target;
+    target.name = "wd";
+    target.protocol = Protocol::Dav;
+    target.host = "127.0.0.1";
+    target.port = server.port();
+    target.path = "/site/";
+    return target;
+}
+
 TEST(DavWire, FoldersAreMadeOnceALevelThenAPartIsPutAndMovedWithoutOverwriting) {
-    const std::string part = "/site/%E5%9B%BE/.a%20b.png.zembrat-part";
-    const std::string part2 = "/site/%E5%9B%BE/.c.png.zembrat-part";
+    const std::string part = "/site/%E5%9B%BE/" + PartName("a b.png");
+    const std::string part2 = "/site/%E5%9B%BE/" + PartName("c.png");
     ScriptedDav server({{"MKCOL /site/", 405},  // already there
                         {"MKCOL /site/%E5%9B%BE/", 201},
                         {"PUT " + part, 507},
                         {"PUT " + part2, 201},
                         {"MOVE " + part2, 201}});
     testing::TempDir local;
-    Target target;
-    target.name = "wd";
-    target.protocol = Protocol::Dav;
-    target.host = "127.0.0.1";
-    target.port = server.port();
+    Target target = SiteOf(server);
     target.user = "me";
-    target.path = "/site/";
     auto transport = MakeDavTransport(target, {local.path(), "pw", false});
 
     const auto file = WriteFile(local / "f", "png bytes");
@@ -87,18 +95,57 @@ TEST(DavWire, FoldersAreMadeOnceALevelThenAPartIsPutAndMovedWithoutOverwriting) 
     const auto heads = server.Heads();
     std::vector<std::string> seen;
     for (const auto& head : heads) seen.push_back(FirstLine(head));
+    // The folder is looked over for stale parts once (this server lists nothing).
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "MKCOL /site/ HTTP/1.1", "MKCOL /site/%E5%9B%BE/ HTTP/1.1",
-                        "PUT " + part + " HTTP/1.1", "DELETE " + part + " HTTP/1.1",
-                        "PUT " + part2 + " HTTP/1.1", "MOVE " + part2 + " HTTP/1.1"}));
-    ASSERT_EQ(heads.size(), 6u);
-    EXPECT_EQ(server.Bodies().at(2), "png bytes");
-    EXPECT_NE(heads[2].find("Authorization: Basic bWU6cHc=\r\n"), std::string::npos);  // me:pw
+                        "PROPFIND /site/%E5%9B%BE/ HTTP/1.1", "PUT " + part + " HTTP/1.1",
+                        "DELETE " + part + " HTTP/1.1", "PUT " + part2 + " HTTP/1.1",
+                        "MOVE " + part2 + " HTTP/1.1"}));
+    ASSERT_EQ(heads.size(), 7u);
+    EXPECT_EQ(server.Bodies().at(3), "png bytes");
+    EXPECT_NE(heads[3].find("Authorization: Basic bWU6cHc=\r\n"), std::string::npos);  // me:pw
     const std::string destination =
         "Destination: http://127.0.0.1:" + std::to_string(server.port()) +
         "/site/%E5%9B%BE/c.png\r\n";
-    EXPECT_NE(heads[5].find(destination), std::string::npos) << heads[5];
-    EXPECT_NE(heads[5].find("Overwrite: F"), std::string::npos) << heads[5];
+    EXPECT_NE(heads[6].find(destination), std::string::npos) << heads[6];
+    EXPECT_NE(heads[6].find("Overwrite: F"), std::string::npos) << heads[6];
+}
+
+// A server that answers the upload and its move with 201 but keeps nothing: the look after the
+// upload finds nothing, so the file failed and the manifest keeps nothing of it.
+TEST(DavWire, AnUploadTheServerDidNotKeepIsNotCounted) {
+    ScriptedDav server({{"MKCOL /site/", 201},
+                        {"PUT /site/" + PartName("a.png"), 201},
+                        {"MOVE /site/" + PartName("a.png"), 201}});
+    testing::TempDir local;
+    const Target target = SiteOf(server);
+    struct Manifest : PublishManifest {
+        std::optional<ManifestEntry> Find(const std::string&, const std::string&) override {
+            return std::nullopt;
+        }
+        bool Put(const std::string&,
+                 const std::vector<std::pair<std::string, ManifestEntry>>& published) override {
+            kept += published.size();
+            return true;
+        }
+        std::size_t kept = 0;
+    } manifest;
+    PublishObserver observer;
+    const PublishSummary summary =
+        Publish({{WriteFile(local / "a", "png bytes"), "a.png", {}}}, "dav://127.0.0.1/site/",
+                [&] {
+                    return MakeDavTransport(target, {local.path(), "pw", false});
+                },
+                &manifest, observer, {}, {});
+    ASSERT_EQ(summary.rows.size(), 1u);
+    EXPECT_EQ(summary.rows[0].outcome, PublishOutcome::Failed);
+    EXPECT_NE(summary.rows[0].message.find("a look finds nothing"), std::string::npos)
+        << summary.rows[0].message;
+    EXPECT_EQ(manifest.kept, 0u);
+    std::vector<std::string> seen;
+    for (const auto& head : server.Heads()) seen.push_back(FirstLine(head));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "HEAD /site/a.png HTTP/1.1"),
+              2);  // before, after
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ class FakeTransport : public Transport {
         std::lock_guard lock(server_.mutex);
         return server_.files.at(path);
     }
-    UploadResult Upload(const std::string& local, const std::string& path,
+    using Transport::Upload;
+    UploadResult Upload(const std::string& local, const std::string& path, const ServedAs&,
                         std::stop_token stop) override {
         const int now = ++server_.running;
         for (int seen = server_.mostAtOnce;
@@ -139,6 +140,23 @@ TEST_F(PublishRunTest, SendsNewFilesFourAtOnceAndAfterwardsAsksNothing) {
     EXPECT_NE(third.rows[3].message.find("a.htm"), std::string::npos);
     EXPECT_EQ(server.files.at("images/3.png"), "png-3");
     EXPECT_EQ(third.Count(PublishOutcome::Published), 11u);
+}
+
+TEST_F(PublishRunTest, AsManyUploadsAtOnceAsAskedUpToThirtyTwo) {
+    MakeFiles(200);
+    PublishOptions many;
+    many.atOnce = 12;
+    EXPECT_EQ(Run({}, many).Count(PublishOutcome::Uploaded), 200u);
+    EXPECT_LE(server.mostAtOnce, 12);
+    EXPECT_GT(server.mostAtOnce, 4);
+    EXPECT_EQ(server.made, 12);
+    items.clear();
+    manifest.entries.clear();
+    server.made = 0;
+    MakeFiles(40);
+    many.atOnce = 100;  // no more than 32
+    Run({}, many);
+    EXPECT_EQ(server.made, 32);
 }
 
 TEST_F(PublishRunTest, ManyFilesEachKeepTheirOwnDigestAndAMissingOneFailsAlone) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "publish/s3_parts.h"
 #include "publish/web_transfer.h"
@@ -58,6 +59,12 @@ TEST(PublishS3Keys, EnvironmentFirstThenTheProfileOfTheCredentialsFile) {
                "# keys\n[default]\naws_access_key_id = DEFKEY\naws_secret_access_key=DEFSECRET\n"
                "\n[work]\r\n ; the work account\r\naws_access_key_id=WORKKEY\r\n"
                "aws_secret_access_key = WORK SECRET \r\naws_session_token = TOKEN\r\n");
+    // Readable by others, as a file is written by default: refused, the fix named.
+    const std::string file = home.path() + "/.aws/credentials";
+    EXPECT_FALSE(FindAwsKeys(home.path(), "", why).has_value());
+    EXPECT_NE(why.find(file + " is readable by others (0644)"), std::string::npos) << why;
+    EXPECT_NE(why.find("chmod 600 " + file), std::string::npos) << why;
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
     auto keys = FindAwsKeys(home.path(), "", why);
     ASSERT_TRUE(keys.has_value());
     EXPECT_EQ(keys->accessKey, "DEFKEY");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "publish/protocol_transports.h"
 #include "support/s3_server.h"
@@ -64,6 +65,7 @@ TEST_F(S3TransportTest, UploadsUnderEncodedKeysThenLooksAndFetches) {
     testing::ScopedEnv noId("AWS_ACCESS_KEY_ID", nullptr);
     home_.Write(".aws/credentials", "[site]\naws_access_key_id = " + server_.accessKey() +
                                         "\naws_secret_access_key = " + server_.secretKey() + "\n");
+    ::chmod((home_.path() + "/.aws/credentials").c_str(), 0600);  // the owner's alone
     Target profiled = MakeTarget();
     profiled.profile = "site";
     auto fromFile = MakeS3Transport(profiled, {home_.path(), "", false});

@@ -9,6 +9,17 @@
 namespace zembrat::publish {
 namespace {
 
+// The loopback server as the bucket "bkt" of a store in that region.
+Target BucketOf(const testing::HttpServer& server, const std::string& region) {
+    Target target;
+    target.name = "wire";
+    target.protocol = Protocol::S3;
+    target.bucket = "bkt";
+    target.endpoint = server.BaseUrl();
+    target.region = region;
+    return target;
+}
+
 TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
     testing::HttpServer server;
     ASSERT_TRUE(server.started());
@@ -16,12 +27,7 @@ TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
     testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "wire-secret");
     testing::ScopedEnv token("AWS_SESSION_TOKEN", "wire-token");
     testing::TempDir local;
-    Target target;
-    target.name = "wire";
-    target.protocol = Protocol::S3;
-    target.bucket = "bkt";
-    target.endpoint = server.BaseUrl();
-    target.region = "eu-central-1";
+    Target target = BucketOf(server, "eu-central-1");
     target.path = "site/";
     auto transport = MakeS3Transport(target, {local.path(), "", false});
 
@@ -58,6 +64,38 @@ TEST(S3Wire, APutCarriesTheBodysHashOneDateAndTheTokenAndAFullStoreIsTold) {
     result = transport->Upload(local / "f", "k.png", {});
     EXPECT_EQ(result.message,
               "\"wire\": the access key is not known to the server (InvalidAccessKeyId)");
+}
+
+// S3's 500 and 503 are worth another try: a 500 then a 200 is an upload, three 503s are told.
+TEST(S3Wire, AnUploadIsTriedAgainAfterA500OrA503ThreeTimesInAll) {
+    testing::HttpServer server;
+    ASSERT_TRUE(server.started());
+    testing::ScopedEnv id("AWS_ACCESS_KEY_ID", "AKWIRE");
+    testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "wire-secret");
+    testing::TempDir local;
+    auto transport = MakeS3Transport(BucketOf(server, "us-east-1"), {local.path(), "", false});
+    const std::string file = WriteFile(local / "f", "hello");
+
+    testing::Reply flaky = testing::Reply::Status(200);
+    flaky.failFirst = 1;
+    flaky.failStatus = 500;
+    server.Set("/bkt/a.png", flaky);
+    UploadResult result = transport->Upload(file, "a.png", {});
+    EXPECT_EQ(result.status, UploadStatus::Uploaded) << result.message;
+    const auto tries = server.RequestsTo("/bkt/a.png");
+    ASSERT_EQ(tries.size(), 2u);
+    EXPECT_EQ(tries[1].body, "hello");  // the whole body again
+
+    server.Set("/bkt/b.png", testing::Reply::Status(503));
+    result = transport->Upload(file, "b.png", {});
+    EXPECT_EQ(result.status, UploadStatus::Failed);
+    EXPECT_NE(result.message.find("503"), std::string::npos) << result.message;
+    EXPECT_EQ(server.RequestsTo("/bkt/b.png").size(), 3u);
+
+    // A refusal is no reason to try again.
+    server.Set("/bkt/c.png", testing::Reply::Status(403));
+    EXPECT_EQ(transport->Upload(file, "c.png", {}).status, UploadStatus::Failed);
+    EXPECT_EQ(server.RequestsTo("/bkt/c.png").size(), 1u);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "publish/protocol_transports.h"
 #include "publish/transport.h"
 #include "support/server_process.h"
 
@@ -113,6 +114,12 @@ inline void ExpectUploadsLooksFetchesNeverReplaces(Transport& transport, const s
     const UploadResult blocked = transport.Upload(file, "empty.png/x.png", {});
     EXPECT_EQ(blocked.status, UploadStatus::Failed);
     EXPECT_TRUE(Contains(blocked.message, "folder cannot be made")) << blocked.message;
+
+    // A name of 250 bytes (the file system takes 255): its part fits as well.
+    const std::string longName = std::string(246, 'l') + ".htm";
+    const UploadResult longOne = transport.Upload(LocalFile(local, "l.htm", "long"), longName, {});
+    EXPECT_EQ(longOne.status, UploadStatus::Uploaded) << longOne.message;
+    EXPECT_EQ(ReadFile(site + "/" + longName), "long");
 }
 
 // A stop once the part has begun to arrive: nothing under the final name, no part, and the
@@ -123,7 +130,7 @@ inline void ExpectAStopLeavesNothing(Transport& transport, const std::string& si
     const std::string file = LocalFile(local, "big.bin", bytes);
     std::stop_source stop;
     std::thread watcher([&] {
-        const std::string part = site + "/a/.big.bin.zembrat-part";
+        const std::string part = site + "/a/" + PartName("big.bin");
         for (int i = 0; i < 20000 && !stop.stop_requested(); ++i) {
             std::error_code ec;
             if (std::filesystem::file_size(part, ec) > 0 && !ec) stop.request_stop();

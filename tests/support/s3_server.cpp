@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <cctype>
+
 namespace zembrat::testing {
 namespace {
 
@@ -37,6 +39,24 @@ std::string S3Server::endpoint() const {
 }
 
 std::optional<std::string> S3Server::Object(std::string_view key) const {
+    return Get(key, nullptr);
+}
+
+std::string S3Server::ObjectHeader(std::string_view key, std::string_view name) const {
+    std::string headers;
+    if (!Get(key, &headers)) return {};
+    std::string lower(headers);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string wanted = "\n" + std::string(name) + ":";
+    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto at = lower.find(wanted);
+    if (at == std::string::npos) return {};
+    const auto start = headers.find_first_not_of(' ', at + wanted.size());
+    const auto end = headers.find_first_of("\r\n", start);
+    return headers.substr(start, end - start);
+}
+
+std::optional<std::string> S3Server::Get(std::string_view key, std::string* headerText) const {
     CURL* curl = curl_easy_init();
     if (!curl) return std::nullopt;
     std::string url = endpoint() + "/" + bucket_;
@@ -60,6 +80,10 @@ std::optional<std::string> S3Server::Object(std::string_view key) const {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Keep);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    if (headerText) {
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, Keep);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, headerText);
+    }
     long status = 0;
     if (curl_easy_perform(curl) == CURLE_OK)
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

@@ -30,8 +30,13 @@ class S3Server {
     // The bytes of the object under key (UTF-8, not encoded), read with a request of its own
     // signed with the server's keys; nullopt when there is none.
     std::optional<std::string> Object(std::string_view key) const;
+    // A header the server sends with that object (name in any letter case), read the same way;
+    // empty when it sends none.
+    std::string ObjectHeader(std::string_view key, std::string_view name) const;
 
   private:
+    std::optional<std::string> Get(std::string_view key, std::string* headers) const;
+
     std::string bucket_, accessKey_, secretKey_;
     ScratchFolder folder_;
     int port_ = 0;

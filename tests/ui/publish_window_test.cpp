@@ -44,6 +44,10 @@ TEST(PublishWindow, ARunPublishesWhenItEndsAndAPublishAtOnceSendsNothingTwice) {
     driver.StartOrStop(job::ListingMethod::FileSearch);
     const std::string stored = "files/img/" + job::ContentName(kPng) + ".png";
     EXPECT_EQ(s3.Object("site/" + stored), kPng);
+    // Served as an image, kept by any cache for a year: its bytes never change under its name.
+    EXPECT_EQ(s3.ObjectHeader("site/" + stored, "Content-Type"), "image/png");
+    EXPECT_EQ(s3.ObjectHeader("site/" + stored, "Cache-Control"),
+              "public, max-age=31536000, immutable");
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_NE(window.messages[0].find("发布到 图床：上传 1 个，已有 0 个。\r\n"
                                       "这个目标的图片地址：https://img.example.com，"
