@@ -40,11 +40,14 @@ bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
     result.target = ResolveTarget(request.keptTargets, request.target, result.message);
     if (!result.target) return false;
     result.resultFolder = request.resultFolder;
-    const auto holdsRecord = [](const std::string& folder) {
-        return !folder.empty() &&
-               platform::PathExists(text::WithSeparator(folder) + record::RunRecord::FileName());
+    // A run's result: its record, or (a run that kept none) its image folder.
+    const auto holdsResult = [&request](const std::string& folder) {
+        if (folder.empty()) return false;
+        const std::string base = text::WithSeparator(folder);
+        return platform::PathExists(base + record::RunRecord::FileName()) ||
+               (!request.imageFolder.empty() && platform::PathExists(base + request.imageFolder));
     };
-    if (!holdsRecord(request.resultFolder) && holdsRecord(request.namedFolder))
+    if (!holdsResult(request.resultFolder) && holdsResult(request.namedFolder))
         result.resultFolder = request.namedFolder;
     const record::OpenResult how = record.Open(result.resultFolder);
     const bool opened = how != record::OpenResult::Failed;

@@ -20,7 +20,8 @@ namespace zembrat::publish {
 struct ResultPublishRequest {
     std::string resultFolder;  // GBK
     // GBK: the folder the user named (the article folder, as a rule). Taken as the result folder
-    // when it holds a run record and resultFolder holds none: the user named the result itself.
+    // when it holds a run's result (a run record, or the image folder) and resultFolder holds none:
+    // the user named the result itself.
     std::string namedFolder;
     // GBK: the new prefix the run wrote the articles' image addresses with. When the target has a
     // public address and it is not where they point, the articles are not published (the images
