@@ -3,8 +3,14 @@
 // delays every answer, as a distant image host would.
 //
 //     fetch_group_bench [requests] [at once] [delay ms]      (default 400 8 20)
+//     fetch_group_bench endless
 //
 // Prints requests per second for both and their ratio; the aim is a ratio of at least 0.75.
+//
+// endless: the memory the group takes while bodies that never end come in, 16 and 64 at once,
+// over HTTP/1.1 (a connection each) and over HTTP/2 (streams of one connection to nginx): the
+// process's peak resident memory above what it held before (aim: at most 600 MB); every body
+// must be refused as too large.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -16,7 +22,10 @@
 
 #include "image_server.h"
 #include "plain_curl.h"
+#include "support/http2_server.h"
 #include "support/http_server.h"
+#include "support/https_server.h"
+#include "support/raw_server.h"
 #include "web/fetch_group.h"
 #include "web/web_client.h"
 
@@ -46,11 +55,62 @@ double Seconds(Run run, std::size_t wanted) {
     return good == wanted ? seconds : -1;
 }
 
+// Starts atOnce downloads of url (each its own address) and waits for all; the peak growth of
+// the process's resident memory in MB, or a negative number when a body was not refused as too
+// large.
+double EndlessPeakMb(const std::string& url, int atOnce, bool sameHost) {
+    zembrat::web::WebClient client;
+    client.CreateRequest();
+    // Over HTTP/1.1 one host gets eight connections; the bodies come from one host here, so
+    // the per-host limit goes up to atOnce to have as many running.
+    zembrat::web::FetchGroup group(
+        client, atOnce, sameHost ? atOnce : zembrat::web::FetchGroup::kDefaultMaxPerHost);
+    const std::uint64_t before = zembrat::testing::ResidentKb();
+    if (!zembrat::testing::ResetPeakResident()) return -1;
+    std::size_t next = 0, refused = 0, ended = 0;
+    const auto total = static_cast<std::size_t>(atOnce);
+    while (ended < total) {
+        while (next < total && group.CanStart(url))
+            group.Start(next, url + "?n=" + std::to_string(next)), ++next;
+        for (const auto& r : group.Wait(Clock::now() + std::chrono::seconds(60))) {
+            ++ended;
+            if (r.failure == zembrat::platform::TransferFailure::TooLarge) ++refused;
+        }
+    }
+    const std::uint64_t peak = zembrat::testing::PeakResidentKb();
+    if (refused != total) return -1;
+    return static_cast<double>(peak - before) * 1024 / 1e6;
+}
+
+int EndlessBodies() {
+    setenv("SSL_CERT_FILE", zembrat::testing::HttpsServer::CaFile().c_str(), 1);
+    zembrat::testing::HttpServer server;
+    server.Set("/endless", zembrat::testing::Reply::Endless(std::string(256 * 1024, 'e'),
+                                                            std::chrono::milliseconds(0)));
+    zembrat::testing::Http2Server h2({.http2 = true});
+    if (!server.started() || !h2.started() || !h2.PutSparse("/endless", 1ull << 36)) {
+        std::fprintf(stderr, "a server did not start: %s\n", h2.error().c_str());
+        return 1;
+    }
+    std::printf(
+        "Bodies that never end, all refused at the group's budget; the process's peak "
+        "resident memory above what it held before (aim: at most 600 MB)\n");
+    bool ok = true;
+    for (const int atOnce : {16, 64}) {
+        const double http1 = EndlessPeakMb(server.Url("/endless"), atOnce, true);
+        const double http2 = EndlessPeakMb(h2.Url("/endless"), atOnce, false);
+        ok = ok && http1 >= 0 && http2 >= 0 && http1 <= 600 && http2 <= 600;
+        std::printf("%2d at once: HTTP/1.1 %6.0f MB, HTTP/2 %6.0f MB\n", atOnce, http1, http2);
+    }
+    return ok ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "endless") return EndlessBodies();
     const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 400;
-    const int atOnce = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 16) : 8;
+    const int atOnce = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 64) : 8;
     const int delayMs = argc > 3 ? std::max(0, std::atoi(argv[3])) : 20;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     zembrat::testing::HttpServer server;
