@@ -34,6 +34,7 @@
 #include "platform/files.h"
 #include "record/run_record.h"
 #include "run_corpus.h"
+#include "support/file_tree.h"
 #include "support/http2_server.h"
 #include "support/http_server.h"
 #include "support/https_server.h"
@@ -117,18 +118,7 @@ double CurlRun(const std::vector<std::string>& urls, const fs::path& out, int pa
 // Every file of a run's result folder with its bytes, the run record (which keeps the run's
 // times) left out.
 std::map<std::string, std::string> ResultTree(const fs::path& folder) {
-    std::map<std::string, std::string> tree;
-    const fs::path result = folder / "转存结果";
-    if (!fs::exists(result)) return tree;
-    for (const auto& e : fs::recursive_directory_iterator(result)) {
-        if (!e.is_regular_file() ||
-            e.path().filename().string().starts_with(record::RunRecord::FileName()))
-            continue;
-        std::ifstream in(e.path(), std::ios::binary);
-        tree[fs::relative(e.path(), result).string()] =
-            std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return tree;
+    return testing::FilesBelow(folder / "转存结果", record::RunRecord::FileName());
 }
 
 // Downloads at once over HTTP/2: nginx over TLS on 127.0.0.1, every answer 20 ms late, 24

@@ -10,6 +10,7 @@
 #include "child_process.h"
 #include "config/config_store.h"
 #include "record/run_record.h"
+#include "support/file_tree.h"
 #include "support/http2_server.h"
 #include "support/https_server.h"
 #include "support/scoped_env.h"
@@ -22,21 +23,6 @@ using namespace text::literals;
 namespace fs = std::filesystem;
 
 const std::string kProgram = ZEMBRAT_EXECUTABLE;
-
-// Every file below a folder with its bytes, by its path below the folder; the run record (which
-// keeps the times of the run) left out.
-std::map<std::string, std::string> Tree(const fs::path& folder) {
-    std::map<std::string, std::string> tree;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        if (!e.is_regular_file() ||
-            e.path().filename().string().starts_with(record::RunRecord::FileName()))
-            continue;
-        std::ifstream in(e.path(), std::ios::binary);
-        tree[fs::relative(e.path(), folder).string()] =
-            std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return tree;
-}
 
 // A run with downloads at once over https takes one connection for all of them, over HTTP/2, and
 // writes byte for byte what one at a time writes (which speaks HTTP/1.1).
@@ -84,7 +70,8 @@ TEST(Http2Run, DownloadsAtOnceShareOneConnectionAndWriteWhatOneAtATimeWrites) {
                            dir.path(), &out, &err),
                   0)
             << err;
-        results[jobs == 1 ? 0 : 1] = Tree(fs::path(articles) / "转存结果");
+        results[jobs == 1 ? 0 : 1] =
+            FilesBelow(fs::path(articles) / "转存结果", record::RunRecord::FileName());
         const auto seen = server.Requests();
         std::set<long> connections;
         std::set<std::string> protocols;

@@ -83,15 +83,8 @@ bool Http2Server::PutSparse(const std::string& path, std::uint64_t size) const {
 
 std::vector<Http2Request> Http2Server::Requests() const {
     std::vector<Http2Request> requests;
-    std::ifstream in(dir_.path() + "/access.log");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
-        if (f.size() != 4) continue;
+    for (const auto& f : TabSeparatedLines(dir_.path() + "/access.log", 4))
         requests.push_back({f[0], f[1], std::atol(f[2].c_str()), std::atoi(f[3].c_str())});
-    }
     return requests;
 }
 
