@@ -171,7 +171,8 @@ bool Http2Part(const fs::path& root, const std::string& settings, int rounds) {
     const bool same = oneRan && !atOnce.empty() && atOnce == oneByOne;
     std::set<long> connections;
     std::size_t overHttp2 = 0;
-    const auto requests = h2.Requests();
+    const auto requests =
+        h2.Requests((2 * static_cast<std::size_t>(rounds) + 1) * corpus.fetched.size());
     for (const auto& q : requests) overHttp2 += q.protocol == "HTTP/2.0" ? 1 : 0;
     const double images = static_cast<double>(corpus.fetched.size());
     std::printf(

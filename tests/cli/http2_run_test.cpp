@@ -72,7 +72,7 @@ TEST(Http2Run, DownloadsAtOnceShareOneConnectionAndWriteWhatOneAtATimeWrites) {
             << err;
         results[jobs == 1 ? 0 : 1] =
             FilesBelow(fs::path(articles) / "转存结果", record::RunRecord::FileName());
-        const auto seen = server.Requests();
+        const auto seen = server.Requests(requests + 3 * 12);
         std::set<long> connections;
         std::set<std::string> protocols;
         for (std::size_t i = requests; i < seen.size(); ++i) {

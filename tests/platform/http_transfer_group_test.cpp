@@ -111,7 +111,7 @@ TEST(HttpTransferGroup, OnlyAnHttp2GroupMultiplexesAndOnlyOverHttps) {
                 << c.what << ": " << r->GetAllResponseHeaders();
             EXPECT_EQ(r->GetResponseHeader("content-type"), "image/png");
         }
-        const auto requests = server.Requests();
+        const auto requests = server.Requests(before + members.size());
         ASSERT_EQ(requests.size(), before + members.size()) << c.what;
         std::set<long> connections;
         for (std::size_t i = before; i < requests.size(); ++i) {

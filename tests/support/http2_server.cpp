@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/https_server.h"
 
@@ -81,10 +82,15 @@ bool Http2Server::PutSparse(const std::string& path, std::uint64_t size) const {
     return !file.empty() && !ec;
 }
 
-std::vector<Http2Request> Http2Server::Requests() const {
+std::vector<Http2Request> Http2Server::Requests(std::size_t atLeast) const {
     std::vector<Http2Request> requests;
-    for (const auto& f : TabSeparatedLines(dir_.path() + "/access.log", 4))
-        requests.push_back({f[0], f[1], std::atol(f[2].c_str()), std::atoi(f[3].c_str())});
+    for (int i = 0; i < 500; ++i) {
+        requests.clear();
+        for (const auto& f : TabSeparatedLines(dir_.path() + "/access.log", 4))
+            requests.push_back({f[0], f[1], std::atol(f[2].c_str()), std::atoi(f[3].c_str())});
+        if (requests.size() >= atLeast) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     return requests;
 }
 

@@ -50,8 +50,10 @@ class Http2Server {
     void Put(const std::string& path, const std::string& bytes) const;
     // Serves size zero bytes at path, from a sparse file that takes no room on the disk.
     bool PutSparse(const std::string& path, std::uint64_t size) const;
-    // Every request answered so far, in the order they were logged.
-    std::vector<Http2Request> Requests() const;
+    // Every request answered so far, in the order they were logged. nginx logs a request once
+    // its answer has gone out, a moment after a client may have it whole: with atLeast, waits
+    // (up to 5 s) until that many are logged.
+    std::vector<Http2Request> Requests(std::size_t atLeast = 0) const;
 
   private:
     ScratchFolder dir_;

@@ -227,7 +227,7 @@ TEST(FetchGroup, AnHttp2HostTakesEveryPlaceOnOneConnectionAnHttp11HostEight) {
             }
         }
         std::set<long> connections;
-        const auto requests = server.Requests();
+        const auto requests = server.Requests(total);
         ASSERT_EQ(requests.size(), total);
         for (const auto& r : requests) {
             EXPECT_EQ(r.protocol, http2 ? "HTTP/2.0" : "HTTP/1.1");
