@@ -38,11 +38,11 @@ inline std::string CorpusArticle(std::mt19937& random, const std::vector<std::st
     return article + "</body></html>";
 }
 
-// Serves the pool from server, each answer delay late, and writes the articles into folder (GBK),
-// named 0000.htm on.
-inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& folder,
-                               int articleCount, int imagesPerArticle,
-                               std::chrono::milliseconds delay = {}) {
+// Serves the pool through serve(path, body), which gives the image's address, and writes the
+// articles into folder (GBK), named 0000.htm on.
+template <class Serve>
+RunCorpus MakeRunCorpusWith(Serve serve, const std::string& folder, int articleCount,
+                            int imagesPerArticle) {
     RunCorpus corpus;
     std::mt19937 random(7);
     corpus.distinct = articleCount * imagesPerArticle * 3 / 4 + 1;
@@ -50,11 +50,7 @@ inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& f
     for (int i = 0; i < corpus.distinct; ++i) {
         std::string body(20 * 1024, '\0');
         for (char& c : body) c = static_cast<char>(random());
-        const std::string path = "/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png");
-        testing::Reply reply = testing::Reply::Ok(body, "image/jpeg");
-        reply.delay = delay;
-        server.Set(path, reply);
-        pool.push_back(server.Url(path));
+        pool.push_back(serve("/img/" + std::to_string(i) + (i % 3 ? ".jpg" : ".png"), body));
     }
     int next = 0;
     for (int a = 0; a < articleCount; ++a) {
@@ -74,6 +70,21 @@ inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& f
         platform::WriteWholeFile(folder + name, CorpusArticle(random, urls));
     }
     return corpus;
+}
+
+// Serves the pool from server, each answer delay late, and writes the articles into folder (GBK),
+// named 0000.htm on.
+inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& folder,
+                               int articleCount, int imagesPerArticle,
+                               std::chrono::milliseconds delay = {}) {
+    return MakeRunCorpusWith(
+        [&](const std::string& path, std::string body) {
+            testing::Reply reply = testing::Reply::Ok(std::move(body), "image/jpeg");
+            reply.delay = delay;
+            server.Set(path, reply);
+            return server.Url(path);
+        },
+        folder, articleCount, imagesPerArticle);
 }
 
 }  // namespace zembrat::bench

@@ -27,7 +27,9 @@ struct PlaceholderMark {
 
 struct ExtensionOptions {
     static constexpr int kMinDownloadsAtOnce = 1;
-    static constexpr int kMaxDownloadsAtOnce = 16;
+    // Over HTTP/2 they are streams of one connection per site; over HTTP/1.1 connections, at
+    // most web::FetchGroup::kDefaultMaxPerHost to one site.
+    static constexpr int kMaxDownloadsAtOnce = 64;
     // The time-outs a user can set: a second at least, one hour at most (anything above is taken
     // as a typing slip); 0 stands for the usual waits.
     static constexpr int kMinTimeoutSeconds = 1;

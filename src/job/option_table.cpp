@@ -104,15 +104,19 @@ std::vector<OptionDescriptor> MakeTable() {
          .switchName = "--jobs",
          .valueName = "N",
          .unit = "downloads at once",
-         .help = "downloads at once, {low}..{high} (at most {per-site} from one site);\n"
+         .help = "downloads at once, {low}..{high} (at most {per-site} from one site,\n"
+                 "all on one connection to an https site that speaks HTTP/2);\n"
                  "the articles come out as with one at a time",
-         .manual = "Downloads at once, {low} to {high}; never more than {per-site} from one site.\n"
+         .manual = "Downloads at once, {low} to {high}; never more than {per-site} from one site,\n"
+                   "except an https site that speaks HTTP/2, which takes them all as streams of\n"
+                   "one connection.\n"
                    "The rows and the rewritten articles are those of a run with one at a time.",
          .place = DialogPlace::Right,
          .controlName = "同时下载数",
          .caption = "同时下载数：",
-         .explanation = "同时下载几张图片（1 到 16，同一网站最多 8 张）；1 "
-                        "为一张接一张。文章的转存结果与一张接一张时相同。",
+         .explanation =
+             "同时下载几张图片（1 到 64，同一网站最多 8 张；支持 HTTP/2 的 https "
+             "网站全部走同一个连接）；1 为一张接一张。文章的转存结果与一张接一张时相同。",
          .hash = HashRole::DoesNotShape},
         {.field = &Options::writeReport,
          .key = "运行后写出报告",

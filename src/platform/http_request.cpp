@@ -49,9 +49,9 @@ bool ByteStream::Seek(std::size_t position) {
     return true;
 }
 HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections,
-                                     std::uint64_t bodyBudget)
+                                     std::uint64_t bodyBudget, bool http2)
     : loop_(std::make_unique<http_detail::TransferLoop>(maxHostConnections, keptConnections, true,
-                                                        true, bodyBudget)) {}
+                                                        true, bodyBudget, http2)) {}
 
 HttpTransferGroup::~HttpTransferGroup() = default;
 
@@ -389,6 +389,10 @@ bool HttpRequest::SetOption(int option, const OptionValue& value) {
 
 bool HttpRequest::Pending() const {
     return s_->phase == State::Phase::Running;
+}
+
+bool HttpRequest::AnsweredOverHttp2() const {
+    return s_->overHttp2;
 }
 
 TransferFailure HttpRequest::Failure() const {

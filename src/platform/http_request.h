@@ -126,8 +126,13 @@ class HttpTransferGroup {
     // keptConnections: how many idle connections stay open for reuse (0: curl's own rule, four
     // per transfer in the handle, which closes connections as the transfers end and leave it).
     // bodyBudget: see kDefaultBodyBudget; 0 for none (each member keeps its own limit).
+    // http2: the members' https requests offer HTTP/2 (ALPN) besides HTTP/1.1, and where a
+    // server takes it, the group's transfers to that host run as streams of one connection
+    // (a transfer started while the host's first connection is still being made waits for it
+    // rather than opening another). http:// requests, and every request without it, go out as
+    // HTTP/1.1, byte for byte as a lone request sends them.
     explicit HttpTransferGroup(long maxHostConnections = 0, long keptConnections = 0,
-                               std::uint64_t bodyBudget = kDefaultBodyBudget);
+                               std::uint64_t bodyBudget = kDefaultBodyBudget, bool http2 = false);
     ~HttpTransferGroup();
     HttpTransferGroup(const HttpTransferGroup&) = delete;
     HttpTransferGroup& operator=(const HttpTransferGroup&) = delete;
@@ -215,7 +220,9 @@ class HttpRequest : public Component {
     std::string StatusText() const;
     // The first header of that name (ASCII case ignored), its value trimmed; empty when none.
     std::string GetResponseHeader(std::string_view name) const;
-    // Every header line of the final response as it came, each ended by CR LF.
+    // Every header line of the final response as it came, each ended by CR LF. (An HTTP/2
+    // answer's names, which come in lower case, are given as HTTP/1.1 writes them:
+    // "set-cookie" as "Set-Cookie".)
     std::string GetAllResponseHeaders() const;
     // The body decoded by the charset of its Content-Type (UTF-8 when none names one and the
     // body is valid UTF-8), as GBK text.
@@ -243,6 +250,9 @@ class HttpRequest : public Component {
 
     // True while an asynchronous transfer is running.
     bool Pending() const;
+    // The last transfer's answer came over HTTP/2 (so its connection can carry other requests at
+    // the same time), whether or not the transfer then ended well (a body too large, a cut).
+    bool AnsweredOverHttp2() const;
     // Why the last request ended without a response: None while it runs, after a response (of
     // any status) and after an Open that worked; NotSent after one that failed or a request that
     // was refused before it went out; Stopped after an Abort (or an Open while it ran).

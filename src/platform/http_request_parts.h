@@ -59,6 +59,7 @@ struct Transfer {
     bool bodyTooLarge = false;
     bool downgradeRefused = false;  // a hop from https to http was refused
     bool hopSecure = false;         // the hop about to go out (or going out) is to https
+    bool overHttp2 = false;         // the answer (if any came) came over HTTP/2
     std::optional<Clock::time_point> abandonAt;  // the transfer is dropped unanswered then
     TransferFailure failure = TransferFailure::None;
 };

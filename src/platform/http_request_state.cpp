@@ -23,6 +23,17 @@ constexpr Ms kPaintInterval{25};
 // about 24 days stands for none.
 constexpr long kNoLimitMs = INT_MAX;
 
+// An HTTP/2 header line's name as HTTP/1.1 writes it: each word capitalised ("set-cookie" to
+// "Set-Cookie"), as the callers look for names written so.
+void HttpOneCase(std::string& line) {
+    bool wordStart = true;
+    for (char& c : line) {
+        if (c == ':') break;
+        if (wordStart && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        wordStart = c == '-';
+    }
+}
+
 }  // namespace
 
 size_t HttpRequest::State::OnHeader(char* data, size_t size, size_t count, void* self) {
@@ -32,6 +43,7 @@ size_t HttpRequest::State::OnHeader(char* data, size_t size, size_t count, void*
     if (line.starts_with("HTTP/")) {
         // A new response (after a redirect or an interim 1xx): only the last one counts.
         s->headerLines.clear();
+        s->overHttp2 = line.starts_with("HTTP/2");
         const auto first = line.find(' ');
         const auto second = first == std::string_view::npos ? first : line.find(' ', first + 1);
         s->hopStatus =
@@ -45,7 +57,10 @@ size_t HttpRequest::State::OnHeader(char* data, size_t size, size_t count, void*
     std::string_view content = line;
     while (!content.empty() && (content.back() == '\n' || content.back() == '\r'))
         content.remove_suffix(1);
-    if (!content.empty()) s->headerLines.emplace_back(content);
+    if (!content.empty()) {
+        std::string& kept = s->headerLines.emplace_back(content);
+        if (s->overHttp2) HttpOneCase(kept);
+    }
     if (s->hopStatus >= 300 && s->hopStatus < 400 && s->followRedirects) s->NoteLocation(content);
     return line.size();
 }
@@ -139,18 +154,22 @@ bool HttpRequest::State::Configure(bool hasBody, bool textBody) {
     bool ok = Set(CURLOPT_CURLU, parsedUrl);
 
     // Certificates are always verified, against the bundle the environment names if any.
+    const bool http2 = loop->multiplex() && scheme == "https";
     const char* bundle = std::getenv("SSL_CERT_FILE");
     if (!bundle || !*bundle) bundle = std::getenv("CURL_CA_BUNDLE");
     if (bundle && *bundle) ok = ok && Set(CURLOPT_CAINFO, bundle);
     ok = ok && Set(CURLOPT_SSL_VERIFYPEER, 1L) && Set(CURLOPT_SSL_VERIFYHOST, 2L) &&
          Set(CURLOPT_SSLCERTTYPE, "PEM") && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-         Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
-         Set(CURLOPT_NOSIGNAL, 1L) && Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) &&
-         Set(CURLOPT_HEADERDATA, this) && Set(CURLOPT_WRITEFUNCTION, &State::OnBody) &&
-         Set(CURLOPT_WRITEDATA, this) && Set(CURLOPT_NOPROGRESS, 0L) &&
-         Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) && Set(CURLOPT_XFERINFODATA, this) &&
-         Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) && Set(CURLOPT_PREREQDATA, this) &&
-         Set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
+         // HTTP/2 only where the group offers it, and then only to https addresses (ALPN); every
+         // other request speaks HTTP/1.1 and never waits for another's connection.
+         Set(CURLOPT_HTTP_VERSION,
+             static_cast<long>(http2 ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_1)) &&
+         Set(CURLOPT_PIPEWAIT, http2 ? 1L : 0L) && Set(CURLOPT_NOSIGNAL, 1L) &&
+         Set(CURLOPT_HEADERFUNCTION, &State::OnHeader) && Set(CURLOPT_HEADERDATA, this) &&
+         Set(CURLOPT_WRITEFUNCTION, &State::OnBody) && Set(CURLOPT_WRITEDATA, this) &&
+         Set(CURLOPT_NOPROGRESS, 0L) && Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress) &&
+         Set(CURLOPT_XFERINFODATA, this) && Set(CURLOPT_PREREQFUNCTION, &State::OnRequestStart) &&
+         Set(CURLOPT_PREREQDATA, this) && Set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
 
     // The body limit against what the answer declares; what comes is checked as it comes.
     ok = ok && Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
@@ -250,7 +269,7 @@ bool HttpRequest::State::Start(std::string_view bodyBytes, bool textBody) {
         return false;
     }
     if (FindHeader("Cookie")) cookies.Stash(easy, loop->cookieShare());
-    requestSent = uploading = bodyTooLarge = downgradeRefused = onHttps = false;
+    requestSent = uploading = bodyTooLarge = downgradeRefused = onHttps = overHttp2 = false;
     hopSecure = scheme == "https";
     redirectSecure.reset();
     hopStatus = 0;

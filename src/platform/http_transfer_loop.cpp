@@ -11,10 +11,16 @@ namespace zembrat::platform::http_detail {
 using Ms = std::chrono::milliseconds;
 
 TransferLoop::TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies,
-                           bool noteEnded, std::uint64_t bodyBudget)
-    : wantShare_(shareCookies), noteEnded_(noteEnded), bodyBudget_(bodyBudget) {
+                           bool noteEnded, std::uint64_t bodyBudget, bool multiplex)
+    : wantShare_(shareCookies),
+      noteEnded_(noteEnded),
+      multiplex_(multiplex),
+      bodyBudget_(bodyBudget) {
     if (!InitCurlOnce()) return;
     multi_ = curl_multi_init();
+    if (multi_)
+        curl_multi_setopt(multi_, CURLMOPT_PIPELINING,
+                          multiplex ? CURLPIPE_MULTIPLEX : CURLPIPE_NOTHING);
     if (multi_ && maxHostConnections > 0)
         curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, maxHostConnections);
     if (multi_ && keptConnections > 0)

@@ -41,9 +41,11 @@ class TransferLoop {
     // maxHostConnections: curl's limit of connections to one host, 0 for none. keptConnections:
     // the size of the cache of idle connections, 0 for curl's own. noteEnded: keep the members
     // whose transfers end, for TakeEnded. bodyBudget: what the bodies of the running transfers
-    // may hold together, 0 for no such bound.
+    // may hold together, 0 for no such bound. multiplex: https transfers offer HTTP/2 and share
+    // one connection per host where the server takes it; otherwise every transfer speaks
+    // HTTP/1.1, one at a time on its connection.
     TransferLoop(long maxHostConnections, long keptConnections, bool shareCookies, bool noteEnded,
-                 std::uint64_t bodyBudget = 0);
+                 std::uint64_t bodyBudget = 0, bool multiplex = false);
     ~TransferLoop();
     TransferLoop(const TransferLoop&) = delete;
     TransferLoop& operator=(const TransferLoop&) = delete;
@@ -51,6 +53,7 @@ class TransferLoop {
     bool ok() const { return multi_ && (!wantShare_ || share_); }
     // The cookie share of a group; nullptr for a lone request.
     CURLSH* cookieShare() const { return share_; }
+    bool multiplex() const { return multiplex_; }
 
     bool Add(CURL* easy, LoopMember& member);
     void Remove(CURL* easy, LoopMember& member);
@@ -74,7 +77,7 @@ class TransferLoop {
   private:
     CURLM* multi_ = nullptr;
     CURLSH* share_ = nullptr;
-    bool wantShare_, noteEnded_;
+    bool wantShare_, noteEnded_, multiplex_;
     std::uint64_t bodyBudget_;
     std::vector<std::pair<CURL*, LoopMember*>> members_;
     std::vector<LoopMember*> ended_;

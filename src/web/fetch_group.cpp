@@ -19,11 +19,12 @@ constexpr Ms kPaintInterval{25};
 
 FetchGroup::FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost, std::uint64_t bodyBudget)
     : client_(client),
-      maxAtOnce_(std::clamp(maxAtOnce, 1, kMaxAtOnce)),
+      maxAtOnce_(std::max(maxAtOnce, 1)),
       maxPerHost_(std::max(maxPerHost, 1)),
       // Idle connections are kept as curl keeps them for maxAtOnce transfers (four each) for
-      // the whole run, not only while the transfers run.
-      group_(maxPerHost_, 4L * maxAtOnce_, bodyBudget),
+      // the whole run, not only while the transfers run. curl's own limit of connections to a
+      // host is the HTTP/1.1 one: an HTTP/2 host needs one.
+      group_(maxPerHost_, 4L * maxAtOnce_, bodyBudget, true),
       lastPaint_(Clock::now()) {
     slots_.reserve(static_cast<std::size_t>(maxAtOnce_));
 }
@@ -58,9 +59,12 @@ std::size_t FetchGroup::Running() const {
         std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.busy; }));
 }
 
+std::size_t FetchGroup::PlacesFor(const std::string& host) const {
+    return static_cast<std::size_t>(multiplexed_.contains(host) ? maxAtOnce_ : maxPerHost_);
+}
+
 bool FetchGroup::HasPlaceFor(const std::string& host) const {
-    return Running() < static_cast<std::size_t>(maxAtOnce_) &&
-           BusyFor(host) < static_cast<std::size_t>(maxPerHost_);
+    return Running() < static_cast<std::size_t>(maxAtOnce_) && BusyFor(host) < PlacesFor(host);
 }
 
 bool FetchGroup::CanStart(std::string_view address) const {
@@ -111,6 +115,7 @@ GroupFetchResult FetchGroup::TakeResult(Slot& slot) {
     if (slot.sent) {
         HttpRequest& r = *slot.request;
         result.status = r.Status();
+        if (r.AnsweredOverHttp2()) multiplexed_.insert(slot.host);
         result.contentType = r.GetResponseHeader("Content-Type");
         if (result.status >= 200 && result.status <= 299) {
             result.etag = r.GetResponseHeader("ETag");

@@ -3,7 +3,11 @@
 // Each download is the request WebClient::FetchBytes sends, with the same headers, time-outs,
 // URL fix-up, proxy choice and refusals, but the transfers run side by side over one curl
 // multi handle (through platform::HttpTransferGroup), so their waits overlap and their
-// connections are reused. The caller starts what it may and then waits for endings:
+// connections are reused. Over https the group offers HTTP/2: a host that takes it gets all of
+// its downloads as streams of one connection, and its place count rises from maxPerHost (the
+// connections an HTTP/1.1 host is given) to maxAtOnce once its first answer came over HTTP/2.
+// http:// downloads, and hosts that answer HTTP/1.1, are sent as FetchBytes sends them. The
+// caller starts what it may and then waits for endings:
 //
 //     while (next < addresses.size() && group.CanStart(addresses[next]))
 //         group.Start(next, addresses[next]), ++next;
@@ -18,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,11 +47,11 @@ struct GroupFetchResult {
 
 class FetchGroup {
   public:
-    static constexpr int kMaxAtOnce = 16;
     static constexpr int kDefaultMaxPerHost = 8;
 
-    // At most maxAtOnce transfers at once (held within 1..16), and at most maxPerHost to one
-    // host (host name, ASCII case ignored, port ignored). client must outlive the group.
+    // At most maxAtOnce transfers at once (at least 1; the caller's option bounds it), and at
+    // most maxPerHost to one host (host name, ASCII case ignored, port ignored) until the host
+    // has answered over HTTP/2, maxAtOnce after. client must outlive the group.
     // bodyBudget: what the bodies in flight may hold together (a download alone keeps the
     // component's 256 MiB; with n running, each gets at most bodyBudget / n, a body past its share
     // fails as too large).
@@ -91,6 +96,9 @@ class FetchGroup {
     };
 
     std::size_t BusyFor(const std::string& host) const;
+    // How many transfers host may have at once: maxPerHost_, or maxAtOnce_ for a host whose
+    // answers come over HTTP/2.
+    std::size_t PlacesFor(const std::string& host) const;
     // A free place overall and for host.
     bool HasPlaceFor(const std::string& host) const;
     GroupFetchResult TakeResult(Slot& slot);
@@ -100,6 +108,7 @@ class FetchGroup {
     platform::HttpTransferGroup group_;  // before the pool: its members leave it first
     std::vector<Slot> slots_;            // the pool, grown up to maxAtOnce_ and reused
     std::vector<std::size_t> ready_;     // slots that ended outside the group (refused at once)
+    std::set<std::string> multiplexed_;  // hosts that answered over HTTP/2
     std::chrono::steady_clock::time_point lastPaint_;
 };
 

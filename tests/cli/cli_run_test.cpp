@@ -190,7 +190,7 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_NE(out.find("--retry-failed REPORT"), std::string::npos);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--timeout", "0"}, dir.path(), &out, &err), 2);
     EXPECT_NE(err.find("--timeout"), std::string::npos);
-    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--jobs", "17"}, dir.path(), &out, &err), 2);
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", "--jobs", "65"}, dir.path(), &out, &err), 2);
     EXPECT_NE(err.find("--jobs"), std::string::npos);
     EXPECT_EQ(RunToEnd(kProgram, {"--run", "--bogus"}, dir.path()), 2);
     EXPECT_EQ(RunToEnd(kProgram, {"--filter", "*.htm"}, dir.path()), 2);  // no --run

@@ -42,15 +42,16 @@ TEST(OptionTable, KeyTextsRoundTripAndBadValuesGiveDefaults) {
     EXPECT_EQ(ExtensionOptionsFromTexts(changed), o);
     EXPECT_EQ(ExtensionOptionsFromTexts(ExtensionOptionTexts(o)), o);
 
-    const ExtensionOptions bad = ExtensionOptionsFromTexts({{Key(&O::https), "yes"},
-                                                            {Key(&O::lazyImages), "1"},
-                                                            {Key(&O::htmlRules), ""},
-                                                            {Key(&O::checkContent), "2"},
-                                                            {Key(&O::timeoutSeconds), "-5"},
-                                                            {Key(&O::downloadsAtOnce), "17"},
-                                                            {"unknown"_gbk, "1"},
-                                                            {Key(&O::markdown), "1"},
-                                                            {Key(&O::markdown), "0"}});
+    const ExtensionOptions bad = ExtensionOptionsFromTexts(
+        {{Key(&O::https), "yes"},
+         {Key(&O::lazyImages), "1"},
+         {Key(&O::htmlRules), ""},
+         {Key(&O::checkContent), "2"},
+         {Key(&O::timeoutSeconds), "-5"},
+         {Key(&O::downloadsAtOnce), std::to_string(O::kMaxDownloadsAtOnce + 1)},
+         {"unknown"_gbk, "1"},
+         {Key(&O::markdown), "1"},
+         {Key(&O::markdown), "0"}});
     ExtensionOptions expected;
     expected.lazyImages = true;
     EXPECT_EQ(bad, expected);

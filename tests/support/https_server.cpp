@@ -227,6 +227,26 @@ const std::string& HttpsServer::CaPem() {
     return TestAuthority().pem;
 }
 
+HttpsServer::Pem HttpsServer::IssueCertificate() {
+    static long serial = 10000;
+    const Authority& ca = TestAuthority();
+    const Key key = NewKey();
+    const Cert cert = MakeCertificate(key.get(), "127.0.0.1", ++serial, -kDay, kDay, ca.cert.get(),
+                                      ca.key.get(), false, "IP:127.0.0.1");
+    const auto pem = [](auto write) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        write(bio);
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        std::string out(data, static_cast<std::size_t>(size));
+        BIO_free(bio);
+        return out;
+    };
+    return {pem([&](BIO* b) { PEM_write_bio_X509(b, cert.get()); }), pem([&](BIO* b) {
+                PEM_write_bio_PrivateKey(b, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+            })};
+}
+
 namespace {
 
 // The folder of the CA file, removed when the process ends. It goes by the file system alone:

@@ -53,6 +53,13 @@ class HttpsServer {
     static const std::string& CaPem();
     static const std::string& CaFile();
 
+    // A new certificate for 127.0.0.1 signed by the test CA and its private key, as PEM: for a
+    // server of another program (nginx) that the clients trusting CaFile() must accept.
+    struct Pem {
+        std::string certificate, key;
+    };
+    static Pem IssueCertificate();
+
     class Impl;
 
   private:

@@ -89,15 +89,8 @@ std::string NginxServer::Url(std::string_view path) const {
 
 std::vector<NginxRequest> NginxServer::Requests() const {
     std::vector<NginxRequest> requests;
-    std::ifstream in(dir_ / "access.log");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
-        if (f.size() != 5) continue;
+    for (const auto& f : TabSeparatedLines(dir_ / "access.log", 5))
         requests.push_back({f[0], f[1], f[2], std::atoi(f[3].c_str()), f[4]});
-    }
     return requests;
 }
 

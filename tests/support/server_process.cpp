@@ -108,6 +108,20 @@ std::string ScratchFolder::Write(const std::string& relative, const std::string&
     return out.flush() ? full.string() : std::string();
 }
 
+std::vector<std::vector<std::string>> TabSeparatedLines(const std::string& path,
+                                                        std::size_t fields) {
+    std::vector<std::vector<std::string>> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::istringstream split(line);
+        for (std::string part; std::getline(split, part, '\t');) f.push_back(part);
+        if (f.size() == fields) lines.push_back(std::move(f));
+    }
+    return lines;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return "<missing>";

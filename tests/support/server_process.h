@@ -24,6 +24,10 @@ int CountLines(const std::string& path, const std::string& text);
 // The whole content of a file, or "<missing>".
 std::string ReadWholeFile(const std::string& path);
 
+// The lines of a log file that hold `fields` tab-separated fields each, split at the tabs.
+std::vector<std::vector<std::string>> TabSeparatedLines(const std::string& path,
+                                                        std::size_t fields);
+
 // The size of the largest file anywhere below folder (0 when none).
 std::uint64_t LargestFileBelow(const std::string& folder);
 

@@ -113,7 +113,7 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
-    EXPECT_EQ(atOnce->maximum(), 16);
+    EXPECT_EQ(atOnce->maximum(), job::ExtensionOptions::kMaxDownloadsAtOnce);
 
     Child<QCheckBox>(dialog, "复选框转存https图片")->setChecked(true);
     Child<QCheckBox>(dialog, "复选框延迟加载")->setChecked(true);
@@ -124,7 +124,7 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     auto* timeout = Child<QLineEdit>(dialog, "编辑框下载超时");
     timeout->clear();
     QTest::keyClicks(timeout, QStringLiteral("9x0"));  // the box takes digits only
-    atOnce->setValue(40);                              // held within 1..16
+    atOnce->setValue(1000);                            // held within 1..64
     Child<QCheckBox>(dialog, "复选框包含子目录")->setChecked(true);
     Child<QLineEdit>(dialog, "编辑框结果目录")->setText(QStringLiteral(" /tmp/输出 "));
     Child<QPushButton>(dialog, "按钮确定")->click();
@@ -134,7 +134,7 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     expected.https = expected.lazyImages = expected.htmlRules = expected.checkContent = true;
     expected.writeReport = true;
     expected.timeoutSeconds = 90;
-    expected.downloadsAtOnce = 16;
+    expected.downloadsAtOnce = job::ExtensionOptions::kMaxDownloadsAtOnce;
     expected.recursive = true;
     expected.outputFolder = text::GbkFromUtf8("/tmp/输出");
     EXPECT_EQ(dialog.options(), expected);

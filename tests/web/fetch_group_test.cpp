@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <set>
 
 #include "support/event_counter.h"
+#include "support/http2_server.h"
 #include "support/http_server.h"
+#include "support/https_server.h"
+#include "support/scoped_env.h"
 #include "web/web_client.h"
 
 namespace zembrat::web {
@@ -194,6 +198,49 @@ TEST(FetchGroup, PlacesAreCountedPerHostWhateverThePort) {
     EXPECT_EQ(server.RequestCount(), total);
     EXPECT_LE(MostAtOnce(server), 8);
     EXPECT_GT(MostAtOnce(server), 1);
+}
+
+// Over https a host that answers over HTTP/2 gets every place of the group as streams of one
+// connection, once its first answer has come; one that answers HTTP/1.1 keeps eight connections.
+TEST(FetchGroup, AnHttp2HostTakesEveryPlaceOnOneConnectionAnHttp11HostEight) {
+    const testing::ScopedEnv ca("SSL_CERT_FILE", testing::HttpsServer::CaFile().c_str());
+    WebClient client = Client();
+    client.SetOpensHttps(true);  // the https option: an https address is fetched as it is
+    for (const bool http2 : {true, false}) {
+        testing::Http2Server server({.http2 = http2, .delay = milliseconds(60)});
+        ASSERT_TRUE(server.started()) << server.error();
+        const std::string png = "\x89PNG\r\n\x1a\n" + std::string(3000, 'p');
+        server.Put("/a.png", png);
+        FetchGroup group(client, 32);
+        const std::size_t total = 96;
+        std::size_t next = 0, done = 0, most = 0;
+        while (done < total) {
+            while (next < total && group.CanStart(server.Url("/a.png"))) {
+                ASSERT_TRUE(group.Start(next, server.Url("/a.png?n=" + std::to_string(next))));
+                ++next;
+            }
+            most = std::max(most, group.Running());
+            for (const auto& r : group.Wait(Clock::now() + std::chrono::seconds(30))) {
+                EXPECT_EQ(r.status, 200) << r.tag;
+                EXPECT_EQ(r.body, png) << r.tag;
+                ++done;
+            }
+        }
+        std::set<long> connections;
+        const auto requests = server.Requests(total);
+        ASSERT_EQ(requests.size(), total);
+        for (const auto& r : requests) {
+            EXPECT_EQ(r.protocol, http2 ? "HTTP/2.0" : "HTTP/1.1");
+            connections.insert(r.connection);
+        }
+        if (http2) {
+            EXPECT_EQ(most, 32u);
+            EXPECT_EQ(connections.size(), 1u);
+        } else {
+            EXPECT_EQ(most, 8u);
+            EXPECT_LE(connections.size(), 8u);
+        }
+    }
 }
 
 TEST(FetchGroup, CookiesSetByOneAnswerGoWithTheGroupsLaterRequests) {
