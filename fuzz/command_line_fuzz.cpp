@@ -1,7 +1,7 @@
 // The console's command line on random argument vectors: the input split at its zero bytes.
 // Checked besides crashes: a line that does not parse says why, the extension switches of one
 // that does keep the options within their ranges when applied, numbers stay within their
-// table entry's bounds, and --help names every spelling of every option.
+// table entry's form, and --help names every spelling of every option.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "fuzz_support.h"
 #include "job/extension_options.h"
+#include "job/option_table.h"
 
 namespace {
 using namespace zembrat;
@@ -21,15 +22,11 @@ bool WithinRanges(const job::ExtensionOptions& o) {
            o.downloadsAtOnce <= Options::kMaxDownloadsAtOnce;
 }
 
-// Whether a number switch holds a value its table entry allows.
-void CheckNumbers(const cli::ExtensionSwitches& switches) {
-    for (const cli::OptionEntry& e : cli::OptionTable()) {
-        if (e.kind != cli::OptionKind::Number) continue;
-        const auto* member = std::get_if<std::optional<int> cli::ExtensionSwitches::*>(&e.target);
-        if (!member) continue;
-        const std::optional<int>& value = switches.*(*member);
-        if (!value) continue;
-        FUZZ_CHECK((*value >= e.low && *value <= e.high) || value == e.offValue);
+// Whether every option given holds a text its table entry takes.
+void CheckGiven(const std::vector<cli::GivenOption>& given) {
+    for (const cli::GivenOption& g : given) {
+        if (g.option->kind != job::OptionKind::Text && g.option->kind != job::OptionKind::Folder)
+            FUZZ_CHECK(g.option->Accepts(g.text));
     }
 }
 
@@ -59,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!parsed.line) {
         FUZZ_CHECK(!parsed.error.empty());
     } else {
-        const cli::ExtensionSwitches& switches = parsed.line->extensions;
-        CheckNumbers(switches);
+        const std::vector<cli::GivenOption>& switches = parsed.line->extensions;
+        CheckGiven(switches);
         job::ExtensionOptions options;
         cli::ApplySwitches(switches, options);
         FUZZ_CHECK(WithinRanges(options));
@@ -73,9 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The same line parses the same way again.
         const cli::ParseResult again = cli::ParseCommandLine(args);
         FUZZ_CHECK(again.line && again.line->mode == parsed.line->mode &&
-                   again.line->folder == parsed.line->folder &&
-                   again.line->extensions.jobs == switches.jobs &&
-                   again.line->extensions.timeoutSeconds == switches.timeoutSeconds);
+                   again.line->folder == parsed.line->folder && again.line->extensions == switches);
     }
 
     // What the program's entry asks before anything else, on the same arguments.

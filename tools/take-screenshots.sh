@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under an X server of its own: the main window during a run
-# against a slow image server on 127.0.0.1 (rows saved, failed, downloading and queued), and
-# the help dialog, the extension options dialog and the publish dialog. Writes
-# docs/screenshots/main-window.png, help-dialog.png, extension-dialog.png and publish-dialog.png.
+# against a slow image server on 127.0.0.1 (rows saved, failed, downloading and queued), at its
+# designed size and at 1600x1000 with the run's results opened during the run; a run with
+# failures from one click (its completion message and its results), the retry from the results
+# dialog; the help dialog, the extension options dialog and the publish dialog. Writes
+# docs/screenshots/main-window.png, main-window-1600x1000.png, results-during-run.png,
+# completion-message.png, results-dialog.png, retry-message.png, results-after-retry.png,
+# help-dialog.png, extension-dialog.png and publish-dialog.png.
 #   tools/take-screenshots.sh [program]     (default: build/release/src/app/zembrat)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -24,12 +28,16 @@ trap cleanup EXIT
 mkdir -p "$tmp/zembrat" "$tmp/home"
 cp "$program" "$tmp/zembrat/zembrat"
 
-# The image server: /slow/ answers after a minute, /gone/ with 404, the rest at once.
+# The image server: /slow/ answers after a minute, /gone/ with 404, /flaky/ with 404 to the
+# first two requests of a path (a run's download and its retry) and the image afterwards, the
+# rest at once.
 cat >"$tmp/server.py" <<'PY'
-import http.server, sys, time
+import collections, http.server, sys, time
+asked = collections.Counter()
 class Images(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        if self.path.startswith("/gone/"):
+        asked[self.path] += 1
+        if self.path.startswith("/gone/") or (self.path.startswith("/flaky/") and asked[self.path] <= 2):
             self.send_error(404)
             return
         if self.path.startswith("/slow/"):
@@ -68,13 +76,22 @@ article("2026-03-02.htm", "城市夜景",
         ["photos/night-1.jpg", "photos/night-2.jpg", "gone/night-3.jpg", "slow/night-4.jpg",
          "photos/night-5.jpg", "photos/night-6.jpg"])
 article("2026-03-03.htm", "海边小镇", ["photos/sea-1.jpg"])
+# A second folder for the run with failures that ends at once.
+failing = folder + "-失败"
+os.makedirs(failing, exist_ok=True)
+def failing_article(name, title, images):
+    tags = "\n".join(f'<p><img src="{path if path.startswith("/") else site + "/" + path}"></p>' for path in images)
+    with open(os.path.join(failing, name), "wb") as f:
+        f.write(f"<html><head><title>{title}</title></head><body>\n{tags}\n</body></html>\n".encode("gbk"))
+failing_article("2026-04-01.htm", "山间小路", ["photos/hill-1.jpg", "flaky/hill-2.jpg", "gone/hill-3.jpg"])
+failing_article("2026-04-02.htm", "老街", ["photos/street-1.jpg", "/local/street-2.jpg", "flaky/street-3.jpg"])
 settings = ("[基本配置]\r\n排除地址范围=\r\n新的域名前缀=www.my-site.example\r\n旧的域名前缀=\r\n"
             "图片存放目录=files/img\r\n文章过滤=*.htm\r\n文章目录=" + folder)
 with open(os.environ["SETTINGS"], "wb") as f:
     f.write(settings.encode("gbk"))
 PY
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^[0-9]\+$' "$tmp/display" 2>/dev/null && break; sleep 0.1; done
 export DISPLAY=":$(cat "$tmp/display")"
@@ -115,6 +132,70 @@ shrink "$tmp/main.png" "$out/main-window.png"
 # It is waiting for the slow image; its settings need no saving.
 kill -KILL "$running"
 sleep 0.5
+
+# Waits for a visible window whose name matches and sets `found` to it.
+find_window() {
+    found=""
+    for _ in $(seq 100); do
+        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1 || true)"
+        [[ -n "$found" ]] && break
+        sleep 0.1
+    done
+    [[ -n "$found" ]] || { echo "no window named $1" >&2; exit 1; }
+    sleep 0.5
+}
+# The message box of the run, titled "信息：".
+find_message() { find_window '^信息：$'; }
+
+# Larger: the same run at 1600x1000, and its results opened while it waits for the slow image.
+start_program
+xdotool windowsize "$window" 1600 1000
+sleep 0.5
+xdotool mousemove --window "$window" 800 798 click 1
+sleep 3
+import -window "$window" "$tmp/big.png"
+shrink "$tmp/big.png" "$out/main-window-1600x1000.png"
+xdotool mousemove --window "$window" $((634 + 1600 - 710 + 37)) 44 click 1
+find_window '^运行结果$'
+import -window "$found" "$tmp/during.png"
+shrink "$tmp/during.png" "$out/results-during-run.png"
+kill -KILL "$running"
+sleep 0.5
+
+# One click on a folder whose run has failures, and nothing else: the completion message.
+cp "$tmp/zembrat/Zembrat.ini" "$tmp/Zembrat.ini.first"
+SETTINGS="$tmp/zembrat/Zembrat.ini" python3 - <<'PY'
+import os
+path = os.environ["SETTINGS"]
+text = open(path, "rb").read().decode("gbk")
+lines = [l + "-失败" if l.startswith("文章目录=") else l for l in text.split("\r\n")]
+open(path, "wb").write("\r\n".join(lines).encode("gbk"))
+PY
+start_program
+xdotool mousemove --window "$window" 356 412 click 1
+find_message
+import -window "$found" "$tmp/done.png"
+shrink "$tmp/done.png" "$out/completion-message.png"
+xdotool key Escape  # 否: the folder stays closed
+sleep 0.5
+# The run's results, and the retry of its failed images from there.
+xdotool mousemove --window "$window" 671 44 click 1
+find_window '^运行结果$'
+results="$found"
+import -window "$results" "$tmp/results.png"
+shrink "$tmp/results.png" "$out/results-dialog.png"
+height="$(xdotool getwindowgeometry "$results" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')"
+xdotool mousemove --window "$results" 70 $((height - 24)) click 1
+find_message
+import -window "$found" "$tmp/retried.png"
+shrink "$tmp/retried.png" "$out/retry-message.png"
+xdotool key Escape
+sleep 1.5
+import -window "$results" "$tmp/after.png"
+shrink "$tmp/after.png" "$out/results-after-retry.png"
+kill -KILL "$running"
+sleep 0.5
+cp "$tmp/Zembrat.ini.first" "$tmp/zembrat/Zembrat.ini"
 
 # The help dialog, opened from the banner's help link.
 start_program

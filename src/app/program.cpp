@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "config/config_store.h"
+#include "platform/user_account.h"
 #include "ui/fonts.h"
 #include "ui/main_window.h"
 #include "ui/qt_event_points.h"
@@ -154,7 +155,9 @@ QString UserConfigFolder() {
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     // A relative value is to be ignored, as the base directory rules say.
     if (!configured.isEmpty() && QDir::isAbsolutePath(configured)) return configured;
-    return QDir::homePath() + QStringLiteral("/.config");
+    const std::string home = platform::HomeFolder();
+    return (home.empty() ? QDir::rootPath() : QString::fromStdString(home)) +
+           QStringLiteral("/.config");
 }
 
 }  // namespace

@@ -8,16 +8,20 @@
 #include <utility>
 
 #include "job/extension_options.h"
+#include "job/option_table.h"
+#include "text/codec.h"
 #include "web/fetch_group.h"
 
 namespace zembrat::cli {
 namespace {
 
 using job::ExtensionOptions;
+using job::OptionDescriptor;
 using Line = CommandLine;
-using Switches = ExtensionSwitches;
 
-constexpr std::array<OptionEntry, 31> kOptions{{
+// The command line's own options, in the order --help lists them; each group of the option
+// table's switches follows the entry named below.
+constexpr std::array<OptionEntry, 19> kOwnOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -81,77 +85,6 @@ constexpr std::array<OptionEntry, 31> kOptions{{
     {"--quiet", "", "", OptionKind::Flag, OptionGroup::Run, &Line::quiet, "print only the summary",
      "Print only the summary."},
 
-    {"--https", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::https,
-     "keep and fetch https:// images; //host/path becomes https:",
-     "Keep and fetch the images whose address starts with `https://`; an address\n"
-     "that starts with `//` is fetched with `https:`."},
-    {"--lazy", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::lazy,
-     "also the images of data-src and its kin, srcset, <picture>",
-     "Also take the images that load late or by screen size: `data-src` and its\n"
-     "kin, `srcset`, and the sources of a `picture`; a lazy image's stored address\n"
-     "also goes into its `src` in place of a placeholder, so it shows without a\n"
-     "script. Backgrounds in `url(...)`, `og:image` and `twitter:image`, and a link\n"
-     "to the full-size picture around a thumbnail are taken too."},
-    {"--html-rules", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::htmlRules,
-     "read tags as a browser does", "Read the tags as a browser does."},
-    {"--check-content", "", "", OptionKind::Switch, OptionGroup::Extensions,
-     &Switches::checkContent, "the body's first bytes decide whether it is an image",
-     "The first bytes of what the server sends decide whether it is an image."},
-    {"--markdown", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::markdown,
-     "also the images of Markdown articles",
-     "Also take the images of Markdown articles (`*.md`, `*.markdown`): `![alt](url)`,\n"
-     "reference images, the `cover`, `image` and `thumbnail` fields of the front\n"
-     "matter, Hugo's `figure` and Hexo's `img`; never inside code blocks or code spans."},
-    {"--timeout", "", "SECONDS", OptionKind::Number, OptionGroup::Extensions,
-     &Switches::timeoutSeconds,
-     "one download's longest time, {low}..{high};\n"
-     "--no-timeout: the usual waits",
-     "The longest time one download may take, from connecting to its last byte:\n"
-     "{low} to {high} seconds.\n"
-     "`--no-timeout` gives the usual waits back.",
-     ExtensionOptions::kMinTimeoutSeconds, ExtensionOptions::kMaxTimeoutSeconds, "seconds", 0},
-    {"--jobs", "", "N", OptionKind::Number, OptionGroup::Extensions, &Switches::jobs,
-     "downloads at once, {low}..{high} (at most {per-site} from one site);\n"
-     "the articles come out as with one at a time",
-     "Downloads at once, {low} to {high}; never more than {per-site} from one site.\n"
-     "The rows and the rewritten articles are those of a run with one at a time.",
-     ExtensionOptions::kMinDownloadsAtOnce, ExtensionOptions::kMaxDownloadsAtOnce,
-     "downloads at once", std::nullopt},
-    {"--hotlink", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::hotlink,
-     "ask for images as a browser with no Referer, then with the\n"
-     "image's site, then the article's page; fail look-alike placeholders",
-     "Ask for each image as a current browser that names no referring page; on a\n"
-     "refusal (401, 403, a web page or XML instead of the image, or a suspected\n"
-     "placeholder) ask again naming the image's own site, then the article's page\n"
-     "(its canonical address). The per-site rules of the settings file win over\n"
-     "these. Two addresses of one site that give the same bytes are suspected\n"
-     "placeholders: they fail instead of being stored."},
-    {"--recursive", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::recursive,
-     "also the articles of the subfolders; each result keeps its\n"
-     "path below the result folder",
-     "Also take the articles of the article folder's subfolders, each folder's own\n"
-     "files first, then its subfolders in name order; hidden folders, links to\n"
-     "folders and the result folder are left out. Each result keeps the article's\n"
-     "path below the result folder (`sub/a.htm` becomes _result_`/sub/a.htm`); the\n"
-     "image folder stays one for the whole tree. The report, the dry run and the\n"
-     "progress lines name the articles by that path."},
-    {"--output", "", "DIR", OptionKind::Text, OptionGroup::Extensions, &Switches::outputFolder,
-     "write the results into DIR instead of FOLDER/转存结果/\n"
-     "(relative: from the current folder)",
-     "Write the results (articles and image folder) into _DIR_ instead of\n"
-     "`转存结果/` inside the article folder; a relative _DIR_ is taken from the\n"
-     "current folder. It must not be a link. `--no-output` gives the usual\n"
-     "result folder back. In the settings file the folder must be absolute."},
-    {"--incremental", "", "", OptionKind::Switch, OptionGroup::Extensions, &Switches::incremental,
-     "do only what is new: skip the articles the run record finds\n"
-     "unchanged, download no image stored before",
-     "Do only what is new since the runs before, as the run record of the result\n"
-     "folder (`.zembrat-record.sqlite`, kept by every run) tells it: an image whose\n"
-     "stored file is still there as it was stored is not downloaded again (its row\n"
-     "says `reused`, reason `已转存`), an address met earlier in the run is downloaded\n"
-     "once, and an article whose bytes, settings and options are unchanged and whose\n"
-     "result is still there as written is skipped. A run stopped or killed goes on\n"
-     "where it ended."},
     {"--refresh", "", "", OptionKind::Flag, OptionGroup::Extensions, &Line::refresh,
      "with --incremental: ask again for the images stored before\n"
      "(If-None-Match, If-Modified-Since); skip no article",
@@ -188,9 +121,6 @@ constexpr std::array<OptionEntry, 31> kOptions{{
      "`AWS_SECRET_ACCESS_KEY` or _~/.aws/credentials_, FTP and WebDAV _~/.netrc_.\n"
      "With `--report` _FILE_, the uploads go to _FILE_`-publish.csv`: target, remote\n"
      "path, outcome, bytes, reason."},
-    {"--publish-articles", "", "", OptionKind::Switch, OptionGroup::Publish,
-     &Switches::publishArticles, "publish the written articles too",
-     "Publish the written articles too, each at its path below the result folder."},
     {"--check-remote", "", "", OptionKind::Flag, OptionGroup::Publish, &Line::checkRemote,
      "look on the server even for files published before",
      "Look on the server (a HEAD or a SIZE) even for the files the manifest says were\n"
@@ -206,6 +136,46 @@ constexpr std::array<OptionEntry, 31> kOptions{{
     {"--version", "", "", OptionKind::Flag, OptionGroup::Other, Action::Version, "the version",
      "Show the version."},
 }};
+
+// The option table's switches of each group come right after the command line's entry named here.
+struct Splice {
+    job::SwitchGroup group;
+    OptionGroup listedIn;
+    std::string_view after;
+};
+constexpr Splice kSplices[] = {{job::SwitchGroup::Extensions, OptionGroup::Extensions, "--quiet"},
+                               {job::SwitchGroup::Publish, OptionGroup::Publish, "--publish"}};
+
+OptionEntry SwitchEntry(const OptionDescriptor& d, OptionGroup group) {
+    OptionEntry e{d.switchName, "", d.valueName, OptionKind::Text, group, &d, d.help, d.manual};
+    if (d.kind == job::OptionKind::Flag) e.kind = OptionKind::Switch;
+    if (d.kind == job::OptionKind::Number) {
+        e.kind = OptionKind::Number;
+        e.low = d.low;
+        e.high = d.high;
+        e.unit = d.unit;
+        e.offValue = d.off;
+    }
+    return e;
+}
+
+const std::vector<OptionEntry>& Options() {
+    static const std::vector<OptionEntry> options = [] {
+        std::vector<OptionEntry> all;
+        for (const OptionEntry& own : kOwnOptions) {
+            all.push_back(own);
+            for (const Splice& splice : kSplices) {
+                if (own.name != splice.after) continue;
+                for (const OptionDescriptor& d : job::OptionTable()) {
+                    if (d.HasSwitch() && d.group == splice.group)
+                        all.push_back(SwitchEntry(d, splice.listedIn));
+                }
+            }
+        }
+        return all;
+    }();
+    return options;
+}
 
 struct Group {
     OptionGroup group;
@@ -236,6 +206,15 @@ constexpr const char* kManualClosing =
 
 constexpr std::size_t kHelpColumn = 24;  // where the explanations of --help start
 
+// What a choice's switch says of a value that is none of its choices.
+std::string ChoiceError(const OptionDescriptor& option) {
+    std::string values;
+    for (const job::OptionChoice& choice : option.choices) {
+        if (*choice.value) values += (values.empty() ? "" : ", ") + std::string(choice.value);
+    }
+    return std::string(option.switchName) + " takes one of " + values;
+}
+
 bool ParseInt(const std::string& text, int low, int high, int& out) {
     int value = 0;
     const char* end = text.data() + text.size();
@@ -245,9 +224,14 @@ bool ParseInt(const std::string& text, int low, int high, int& out) {
     return true;
 }
 
+const OptionDescriptor* OptionOf(const OptionEntry& e) {
+    const auto* d = std::get_if<const OptionDescriptor*>(&e.target);
+    return d ? *d : nullptr;
+}
+
 bool HasNoForm(const OptionEntry& e) {
-    return e.kind == OptionKind::Switch || (e.kind == OptionKind::Number && e.offValue) ||
-           std::holds_alternative<std::optional<std::string> Switches::*>(e.target);
+    const OptionDescriptor* d = OptionOf(e);
+    return d && d->HasNoForm();
 }
 
 std::string NoForm(const OptionEntry& e) {
@@ -256,7 +240,7 @@ std::string NoForm(const OptionEntry& e) {
 
 // The entry a typed name stands for; negated when it is the --no- form.
 const OptionEntry* FindOption(std::string_view name, bool& negated) {
-    for (const OptionEntry& e : kOptions) {
+    for (const OptionEntry& e : Options()) {
         if (e.kind == OptionKind::Folder) continue;
         negated = false;
         if (name == e.name || (!e.shortName.empty() && name == e.shortName)) return &e;
@@ -327,7 +311,7 @@ std::string Roff(std::string_view text) {
 }  // namespace
 
 std::span<const OptionEntry> OptionTable() {
-    return kOptions;
+    return Options();
 }
 
 std::vector<std::string> Spellings(const OptionEntry& entry) {
@@ -339,21 +323,21 @@ std::vector<std::string> Spellings(const OptionEntry& entry) {
     return spellings;
 }
 
-void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options) {
-    auto set = [](const auto& given, auto& option) {
-        if (given) option = *given;
-    };
-    set(switches.https, options.https);
-    set(switches.lazy, options.lazyImages);
-    set(switches.htmlRules, options.htmlRules);
-    set(switches.checkContent, options.checkContent);
-    set(switches.markdown, options.markdown);
-    set(switches.timeoutSeconds, options.timeoutSeconds);
-    set(switches.jobs, options.downloadsAtOnce);
-    set(switches.hotlink, options.hotlink);
-    set(switches.recursive, options.recursive);
-    set(switches.incremental, options.incremental);
-    set(switches.publishArticles, options.publishArticles);
+std::string AbsoluteFolder(const std::string& typed) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(typed, ec);
+    return text::GbkFromUtf8(ec ? typed : absolute.string());
+}
+
+void ApplySwitches(const std::vector<GivenOption>& given, job::ExtensionOptions& options) {
+    for (const auto& [option, typed] : given) {
+        std::string text = typed;
+        if (option->kind == job::OptionKind::Folder && !typed.empty())
+            text = AbsoluteFolder(typed);
+        else if (option->kind == job::OptionKind::Text)
+            text = text::GbkFromUtf8(typed);
+        option->Set(options, text);
+    }
 }
 
 bool WantsConsole(int argc, char** argv) {
@@ -453,15 +437,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                 }
                 break;
             case OptionKind::Switch:
-                line.extensions.*std::get<std::optional<bool> Switches::*>(entry->target) =
-                    !negated;
+                line.extensions.push_back({OptionOf(*entry), negated ? "0" : "1"});
                 break;
             case OptionKind::Text:
-                if (const auto* text =
-                        std::get_if<std::optional<std::string> Switches::*>(&entry->target))
-                    line.extensions.** text = value;  // --no-name: empty
-                else
+                if (const OptionDescriptor* option = OptionOf(*entry)) {
+                    if (!negated && !option->Accepts(value))
+                        return {std::nullopt, ChoiceError(*option)};
+                    line.extensions.push_back({option, value});  // --no-name: empty
+                } else {
                     line.*std::get<std::optional<std::string> Line::*>(entry->target) = value;
+                }
                 break;
             case OptionKind::Number: {
                 int number = entry->offValue.value_or(0);
@@ -470,7 +455,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                                               std::string(entry->unit) + " from " +
                                               std::to_string(entry->low) + " to " +
                                               std::to_string(entry->high)};
-                line.extensions.*std::get<std::optional<int> Switches::*>(entry->target) = number;
+                line.extensions.push_back({OptionOf(*entry), std::to_string(number)});
                 break;
             }
         }
@@ -533,7 +518,7 @@ const std::string& HelpText() {
         for (const Group& group : kGroups) {
             t += "\n";
             if (*group.helpHeading) t += std::string(group.helpHeading) + "\n";
-            for (const OptionEntry& e : kOptions) {
+            for (const OptionEntry& e : Options()) {
                 if (e.group != group.group) continue;
                 std::string label;
                 for (const std::string& spelling : Spellings(e))
@@ -564,7 +549,7 @@ std::string ManualOptions() {
     for (const Group& group : kGroups) {
         page += ".SS " + std::string(group.manualHeading) + "\n";
         page += Roff(group.manualIntro);
-        for (const OptionEntry& e : kOptions) {
+        for (const OptionEntry& e : Options()) {
             if (e.group != group.group) continue;
             std::string tag;
             for (const std::string& spelling : Spellings(e)) {

@@ -11,25 +11,28 @@
 
 namespace zembrat::job {
 struct ExtensionOptions;
-}
+struct OptionDescriptor;
+}  // namespace zembrat::job
 
 namespace zembrat::cli {
 
-// Options that go beyond the window's settings, kept for the job's extension options. Unset,
-// each keeps the value the settings file gave.
-struct ExtensionSwitches {
-    std::optional<bool> https, lazy, htmlRules, checkContent, markdown, hotlink;  // --x / --no-x
-    std::optional<int> timeoutSeconds;        // --timeout N (1..3600), --no-timeout gives 0
-    std::optional<int> jobs;                  // --jobs N: downloads at once
-    std::optional<bool> recursive;            // --recursive / --no-recursive
-    std::optional<bool> incremental;          // --incremental / --no-incremental
-    std::optional<bool> publishArticles;      // --publish-articles / --no-publish-articles
-    std::optional<std::string> outputFolder;  // --output DIR as typed; --no-output gives ""
+// An extension option given on the command line: its entry of the option table and its text as
+// typed (UTF-8): "1" or "0" for a flag, a number in decimal within its bounds, a text or a choice;
+// a --no- form gives the option's off text ("0", its off number, or empty).
+struct GivenOption {
+    const job::OptionDescriptor* option;
+    std::string text;
+
+    friend bool operator==(const GivenOption&, const GivenOption&) = default;
 };
 
-// Sets every option the switches name, leaves the others as the settings file gave them. The
-// output folder is left to the caller, which takes a relative one from the current folder.
-void ApplySwitches(const ExtensionSwitches& switches, job::ExtensionOptions& options);
+// Sets every option given, in the order given (so of --x and --no-x the last counts), and leaves
+// the others as the settings file gave them. A text becomes GBK; a relative folder is taken from
+// the current folder, an empty one stays empty.
+void ApplySwitches(const std::vector<GivenOption>& given, job::ExtensionOptions& options);
+
+// The folder as typed (UTF-8), made absolute from the current folder, as GBK.
+std::string AbsoluteFolder(const std::string& typed);
 
 struct CommandLine {
     enum class Mode { Help, Version, Run };
@@ -53,9 +56,9 @@ struct CommandLine {
     // --publish [TARGET]: publish the result (a kept target's name or place, or a URL; empty:
     // the chosen one of the settings).
     std::optional<std::string> publish;
-    bool checkRemote = false;       // look on the server even for what was published before
-    bool acceptNewHostKey = false;  // an SFTP host met for the first time is trusted
-    ExtensionSwitches extensions;
+    bool checkRemote = false;             // look on the server even for what was published before
+    bool acceptNewHostKey = false;        // an SFTP host met for the first time is trusted
+    std::vector<GivenOption> extensions;  // the extension options given, in order
 };
 
 // One entry of the option table.
@@ -63,7 +66,7 @@ enum class OptionKind {
     Folder,  // the article folder, a plain argument; listed with the options
     Flag,    // --name
     Switch,  // --name / --no-name, the last one given wins
-    Text,    // --name VALUE; an extension's text also has --no-name, which empties it
+    Text,    // --name VALUE; an extension's text or choice also has --no-name, which empties it
     Number,  // --name N within [low, high]; with offValue, --no-name sets that
     // --name [VALUE]: the next argument is its value unless it is an option or an existing folder;
     // without one the value is empty
@@ -72,11 +75,10 @@ enum class OptionKind {
 enum class OptionGroup { Settings, Run, Extensions, Publish, Other };
 enum class Action { Help, Version, Run };  // what a flag asks for beyond the line's members
 
+// An extension option's entry is made from its entry of the option table (job/option_table.h).
 using OptionTarget =
     std::variant<std::monostate, Action, bool CommandLine::*,
-                 std::optional<std::string> CommandLine::*,
-                 std::optional<bool> ExtensionSwitches::*, std::optional<int> ExtensionSwitches::*,
-                 std::optional<std::string> ExtensionSwitches::*>;
+                 std::optional<std::string> CommandLine::*, const job::OptionDescriptor*>;
 
 struct OptionEntry {
     std::string_view name;       // "--filter"; for the folder, its value name
@@ -95,7 +97,8 @@ struct OptionEntry {
     std::optional<int> offValue = {};  // Number: what --no-name sets
 };
 
-// Every option, in the order --help lists them.
+// Every option, in the order --help lists them: the command line's own, and a switch for each
+// entry of the option table that has one.
 std::span<const OptionEntry> OptionTable();
 
 // Every spelling of the entry, as --help and the manual list them: "--https, --no-https".

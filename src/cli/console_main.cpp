@@ -21,11 +21,13 @@
 #include "job/found_source.h"
 #include "job/references.h"
 #include "job/result_folder.h"
+#include "job/retry_plan.h"
 #include "job/run.h"
 #include "job/run_report.h"
 #include "job/settings_table.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "platform/user_account.h"
 #include "record/outcome.h"
 #include "record/run_record.h"
 #include "text/codec.h"
@@ -42,8 +44,8 @@ constexpr int kSomethingFailed = 1;
 constexpr int kBadUsage = 2;
 
 std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return text::GbkFromUtf8(home && *home ? home : "/");
+    const std::string home = platform::HomeFolder();
+    return text::GbkFromUtf8(home.empty() ? "/" : home);
 }
 
 // A message of the run on standard error.
@@ -119,12 +121,6 @@ bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& v
     return true;
 }
 
-std::string AbsoluteFolder(const std::string& typed) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(typed, ec);
-    return text::GbkFromUtf8(ec ? typed : absolute.string());
-}
-
 bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& rows) {
     std::string lower = file;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -137,9 +133,6 @@ bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& row
     }
     return true;
 }
-
-// What the report and the summary say of a retried article whose earlier result was missing.
-constexpr const char* kFromOriginal = "earlier result missing: rewritten from the original";
 
 // Runs the job on the console: the progress as it goes, then the report and the summary.
 // fromOriginal: a retry's articles (UTF-8) whose earlier result was missing, so that the article
@@ -180,7 +173,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
         rows = report.rows();
     for (job::ReportRow& row : rows) {
         if (fromOriginal.contains(row.article))
-            row.articleEnd += std::string(" (") + kFromOriginal + ")";
+            row.articleEnd += std::string(" (") + job::kFromOriginal + ")";
     }
     bool reportOk = true;
     if (line.reportFile) reportOk = WriteReport(*line.reportFile, rows);
@@ -194,7 +187,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
         more += "; failed: " + failed;
     if (!fromOriginal.empty())
         more += "; " + std::to_string(fromOriginal.size()) + " article" +
-                (fromOriginal.size() == 1 ? "" : "s") + " with the " + kFromOriginal;
+                (fromOriginal.size() == 1 ? "" : "s") + " with the " + job::kFromOriginal;
     if (counts.lookAlikes > 0)
         more += "; " + std::to_string(counts.lookAlikes) + " image" +
                 (counts.lookAlikes == 1 ? "" : "s") +
@@ -268,81 +261,14 @@ int DryRun(const job::RunInputs& inputs) {
     return unreadable ? kSomethingFailed : kAllDone;
 }
 
-// The article folder as a plain absolute path: no "." or ".." piece, no empty piece, no final
-// separator; empty when it is not absolute.
-std::string PlainFolder(const std::string& folder) {
-    const std::filesystem::path normal =
-        std::filesystem::path(text::Utf8FromGbk(folder)).lexically_normal();
-    if (!normal.is_absolute()) return {};
-    std::string plain = normal.string();
-    while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
-    return text::GbkFromUtf8(plain);
-}
-
-// A report's article path the retry may read and write beside: absolute, with no ".", ".." or
-// empty piece, and directly inside the run's article folder (anywhere below it for a tree).
-bool ArticleOfTheFolder(const std::string& article, const std::string& folder, bool tree) {
-    if (folder.empty() || !article.starts_with('/')) return false;
-    std::size_t at = 1;
-    for (;;) {
-        const std::size_t next = article.find('/', at);
-        const std::string piece = article.substr(at, next - at);
-        if (piece.empty() || piece == "." || piece == "..") return false;
-        if (next == std::string::npos) break;
-        at = next + 1;
-    }
-    const std::string inFolder = folder == "/" ? std::string() : folder;
-    if (tree) return article.starts_with(inFolder + "/");
-    return text::DirectoryPart(article) == inFolder;
-}
-
-bool IsHttpsAddress(const std::string& address) {
-    return text::AsciiLower(address.substr(0, 8)) == "https://";
-}
-
-// The run record's articles to retry as the rows of a report: the references whose last run
-// left them failed or not reached, every reference of an article a stop cut short, and one row
-// for each article a stop came before.
-bool RecordRows(const std::string& folder, const std::string& resultFolder,
-                std::vector<job::ReportRow>& rows, std::string& error) {
-    record::RunRecord record;
-    if (!platform::PathExists(resultFolder + record::RunRecord::FileName()) ||
-        record.Open(resultFolder) != record::OpenResult::Opened) {
-        error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
-                (record.Message().empty() ? "" : ": " + record.Message()) +
-                "\n(a run keeps one under --incremental or --publish; or retry from the report "
-                "a run writes with --report FILE: --retry-failed FILE)";
-        return false;
-    }
-    for (const record::ArticleEntry& article : record.ArticlesToRetry()) {
-        const std::string path =
-            text::Utf8FromGbk(folder + (folder == "/" ? "" : "/") + article.path);
-        // An article a stop came before is one row: it is taken up whole.
-        if (article.end == record::ArticleEnd::NotReached) {
-            job::ReportRow& row = rows.emplace_back();
-            row.article = path;
-            row.articleEnd = record::ArticleEndText(article.end);
-            continue;
-        }
-        for (const record::ReferenceEntry& ref : article.references) {
-            job::ReportRow& row = rows.emplace_back();
-            row.article = path;
-            row.address = text::Utf8FromGbk(ref.address);
-            row.outcome = record::OutcomeText(ref.outcome);
-            row.articleEnd = record::ArticleEndText(article.end);
-        }
-    }
-    return true;
-}
-
 int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
-    const std::string folder = PlainFolder(inputs.settings.articleFolder);
+    const std::string folder = job::PlainFolder(inputs.settings.articleFolder);
     const std::string resultFolder = job::ResultFolder(folder, inputs.options);
     std::vector<job::ReportRow> rows;
     std::string error;
     const std::string& report = *line.retryReport;
     if (report.empty() || report.ends_with(record::RunRecord::FileName())) {
-        if (!RecordRows(folder, resultFolder, rows, error)) return Usage(error);
+        if (!job::RecordRows(folder, resultFolder, rows, error)) return Usage(error);
     } else {
         std::ifstream in(std::filesystem::path(report), std::ios::binary);
         std::stringstream content;
@@ -350,103 +276,20 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
         if (!in) return Usage("the report cannot be read: " + report);
         if (!job::ParseCsvReport(content.str(), rows, error)) return Usage(report + ": " + error);
     }
-
-    // Every article the report names must be one of the run's article folder, named plainly:
-    // a report is a file anyone may have edited, and the retry reads and writes beside it.
-    const bool tree = inputs.options.recursive;
-    std::map<std::string, std::set<std::string>> listings;  // folder -> the articles listed there
-    for (job::ReportRow& row : rows) {
-        // A tree's report names its articles below the article folder.
-        if (tree && !folder.empty() && !row.article.empty() && !row.article.starts_with('/'))
-            row.article = text::Utf8FromGbk(text::WithSeparator(folder)) + row.article;
-        const std::string article = text::GbkFromUtf8(row.article);
-        if (!ArticleOfTheFolder(article, folder, tree))
-            return Usage(*line.retryReport + ", line " + std::to_string(row.line) +
-                         ": the article is not a plain absolute path in the article folder " +
-                         text::Utf8FromGbk(folder) + ": " + row.article);
-        // The run lists the article's own folder as it would: a name the filter does not take
-        // is no article of the run.
-        const std::string within = text::DirectoryPart(article);
-        auto [listed, first] = listings.try_emplace(within);
-        if (first) {
-            platform::EventPoints quiet;
-            for (std::string& path : job::ListArticles(within, inputs.settings.articleFilter,
-                                                       job::ListingMethod::FolderObject, quiet))
-                listed->second.insert(std::move(path));
-        }
-        if (!listed->second.contains(article))
-            return Usage(
-                *line.retryReport + ", line " + std::to_string(row.line) + ": the article filter " +
-                text::Utf8FromGbk(inputs.settings.articleFilter) + " does not take " + row.article);
-    }
-
-    // What to download again, grouped by article in the report's order: the failed and the
-    // unreached images, and every image of an article a stop cut short (it was not written).
-    job::RunPlan plan;
-    std::map<std::string, std::set<std::string>> retried;
-    std::set<std::string> whole;  // articles a stop came before: taken up whole, from themselves
-    std::size_t httpsLeft = 0;
-    for (const job::ReportRow& row : rows) {
-        // A retried article's end may carry a note after its word: "written (...)".
-        const std::optional<record::ArticleEnd> end = record::ArticleEndFromText(
-            std::string_view(row.articleEnd).substr(0, row.articleEnd.find(" (")));
-        if (end == record::ArticleEnd::NotReached) {
-            const std::string article = text::GbkFromUtf8(row.article);
-            if (!retried.contains(article) && whole.insert(article).second)
-                plan.articles.push_back(article);
-            continue;
-        }
-        const std::optional<record::Outcome> outcome = record::OutcomeFromText(row.outcome);
-        if (!outcome || row.address.empty() ||
-            !record::NeedsRetry(end.value_or(record::ArticleEnd::Written), *outcome))
-            continue;
-        if (!inputs.options.https && IsHttpsAddress(row.address)) {
-            ++httpsLeft;
-            continue;
-        }
-        const std::string article = text::GbkFromUtf8(row.article);
-        if (whole.contains(article)) continue;
-        if (!retried.contains(article)) plan.articles.push_back(article);
-        retried[article].insert(text::GbkFromUtf8(row.address));
-    }
-    if (httpsLeft)
+    job::Retry retry;
+    if (!job::PlanRetry(std::move(rows), inputs, retry, error))
+        return Usage(*line.retryReport + ", " + error);
+    if (retry.httpsLeft)
         std::fprintf(stderr,
                      "zembrat: %zu image%s with an https:// address not retried: --https "
                      "retries them\n",
-                     httpsLeft, httpsLeft == 1 ? "" : "s");
-    if (plan.articles.empty()) {
+                     retry.httpsLeft, retry.httpsLeft == 1 ? "" : "s");
+    if (!retry.plan) {
         std::printf("Nothing to retry: the report lists no failed or unreached image\n");
-        return httpsLeft ? kSomethingFailed : kAllDone;
+        return retry.httpsLeft ? kSomethingFailed : kAllDone;
     }
-    inputs.settings.articleFolder = folder;
-    const std::string below = job::ShownBelow(inputs);
-    std::set<std::string> fromOriginal;
-    for (const std::string& article : plan.articles) {
-        if (whole.contains(article)) {
-            plan.inputs.push_back(article);
-            continue;
-        }
-        // The earlier result keeps the images stored then rewritten; without one (or with a
-        // link or anything but a file in its place), the article.
-        const std::string earlier =
-            resultFolder + (tree ? job::ArticleBelow(folder, article) : text::FileName(article));
-        std::error_code ec;
-        const bool hasEarlier =
-            std::filesystem::symlink_status(platform::NativePath(earlier), ec).type() ==
-            std::filesystem::file_type::regular;
-        plan.inputs.push_back(hasEarlier ? earlier : article);
-        if (!hasEarlier)
-            fromOriginal.insert(
-                text::Utf8FromGbk(below.empty() ? article : job::ArticleBelow(below, article)));
-    }
-    plan.keep = [retried = std::move(retried), whole = std::move(whole)](
-                    const std::string& article, const std::string& address) {
-        if (whole.contains(article)) return true;
-        const auto it = retried.find(article);
-        return it != retried.end() && it->second.contains(address);
-    };
-    inputs.plan = std::move(plan);
-    return RunJob(line, std::move(inputs), fromOriginal);
+    inputs.plan = std::move(retry.plan);
+    return RunJob(line, std::move(inputs), retry.fromOriginal);
 }
 
 }  // namespace
@@ -473,10 +316,6 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (!ReadSettings(settingsPath, line.settingsFile.has_value(), values, error))
         return Usage(error);
     ApplySwitches(line.extensions, values.options);
-    // A relative output folder typed here is taken from the current folder; --no-output gives
-    // the usual one back.
-    if (const std::optional<std::string>& output = line.extensions.outputFolder)
-        values.options.outputFolder = output->empty() ? std::string() : AbsoluteFolder(*output);
     job::JobSettings& settings = values.settings;
     auto apply = [&](const std::optional<std::string>& typed, std::string& setting) {
         if (typed) setting = text::GbkFromUtf8(*typed);

@@ -5,10 +5,7 @@
 
 #include "cli/console_run.h"
 #include "platform/files.h"
-#include "publish/publish_run.h"
-#include "publish/result_items.h"
-#include "publish/target_list.h"
-#include "record/run_record.h"
+#include "publish/result_publish.h"
 #include "text/codec.h"
 #include "text/csv.h"
 
@@ -18,23 +15,27 @@ namespace {
 constexpr int kPublished = 0;
 constexpr int kNotPublished = 1;
 
-// One line per file as it settles (a dry run: what it would do).
+// The publish's first line, then one line per file as it settles (a dry run: what it would do).
 class PublishLines : public publish::PublishObserver {
   public:
-    PublishLines(const std::vector<publish::PublishItem>& items, bool quiet)
-        : items_(items), quiet_(quiet) {}
+    explicit PublishLines(bool quiet) : quiet_(quiet) {}
+    void ItemsListed(const std::vector<publish::PublishItem>& items,
+                     const std::string& targetName) override {
+        items_ = &items;
+        std::printf("Publishing %zu files to %s\n", items.size(), targetName.c_str());
+    }
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override {
         if (quiet_ && row.outcome != publish::PublishOutcome::Conflict &&
             row.outcome != publish::PublishOutcome::Failed)
             return;
         std::printf("  %-13s %s%s%s\n", publish::PublishOutcomeText(row.outcome),
-                    items_[index].remotePath.c_str(), row.message.empty() ? "" : ": ",
+                    (*items_)[index].remotePath.c_str(), row.message.empty() ? "" : ": ",
                     row.message.c_str());
         std::fflush(stdout);
     }
 
   private:
-    const std::vector<publish::PublishItem>& items_;
+    const std::vector<publish::PublishItem>* items_ = nullptr;
     bool quiet_;
 };
 
@@ -58,41 +59,38 @@ std::string PublishReportPath(const std::string& runReport) {
 }
 
 int PublishOnConsole(const PublishRequest& request) {
-    std::string error;
-    const std::optional<publish::Target> target =
-        publish::ResolveTarget(request.keptTargets, request.target, error);
-    if (!target) {
-        std::fprintf(stderr, "zembrat: %s\n", error.c_str());
+    publish::ResultPublishRequest asked;
+    asked.resultFolder = request.resultFolder;
+    asked.keptTargets = request.keptTargets;
+    asked.target = request.target;
+    asked.articles = request.articles;
+    asked.credentials.acceptNewHostKey = request.acceptNewHostKey;
+    asked.options.askServer = request.askServer;
+    asked.options.dryRun = request.dryRun;
+    asked.recordSays = [](const std::string& message) {
+        std::fprintf(stderr, "zembrat: %s\n", message.c_str());
+    };
+    PublishLines lines(request.quiet);
+    ConsoleEvents events;
+    InstallInterruptHandler();
+    const publish::ResultPublish published =
+        publish::PublishResult(asked, lines, events.StopToken(), [&] { events.Poll(); });
+    const bool interrupted = InterruptCount() > 0;
+    RestoreInterruptHandler();
+    if (published.end == publish::ResultPublishEnd::NoTarget) {
+        std::fprintf(stderr, "zembrat: %s\n", published.message.c_str());
         return kNotPublished;
     }
-    record::RunRecord record;
-    const record::OpenResult opened = record.Open(request.resultFolder);
-    if (!record.Message().empty()) std::fprintf(stderr, "zembrat: %s\n", record.Message().c_str());
-    if (opened == record::OpenResult::Failed) return kNotPublished;
-    const std::vector<publish::PublishItem> items =
-        publish::ResultItems(record, request.resultFolder, request.articles);
-    if (items.empty()) {
+    if (published.end == publish::ResultPublishEnd::RecordFailed) return kNotPublished;
+    if (published.end == publish::ResultPublishEnd::NothingToPublish) {
         std::fprintf(stderr,
                      "zembrat: nothing to publish in %s: no run has stored an image there\n",
                      text::Utf8FromGbk(request.resultFolder).c_str());
         return kNotPublished;
     }
-
-    publish::Credentials credentials;
-    credentials.acceptNewHostKey = request.acceptNewHostKey;
-    publish::PublishOptions options;
-    options.askServer = request.askServer;
-    options.dryRun = request.dryRun;
-    publish::RecordManifest manifest(record);
-    PublishLines lines(items, request.quiet);
-    ConsoleEvents events;
-    InstallInterruptHandler();
-    std::printf("Publishing %zu files to %s\n", items.size(), target->name.c_str());
-    const publish::PublishSummary summary = publish::Publish(
-        items, target->name, [&] { return publish::MakeTransport(*target, credentials); },
-        &manifest, lines, options, events.StopToken(), [&] { events.Poll(); });
-    const bool interrupted = InterruptCount() > 0;
-    RestoreInterruptHandler();
+    const publish::Target& target = *published.target;
+    const std::vector<publish::PublishItem>& items = published.items;
+    const publish::PublishSummary& summary = published.summary;
     if (!summary.connected) std::fprintf(stderr, "zembrat: %s\n", summary.message.c_str());
 
     bool reportOk = true;
@@ -100,7 +98,7 @@ int PublishOnConsole(const PublishRequest& request) {
         std::vector<PublishReportRow> rows;
         for (std::size_t i = 0; i < items.size(); ++i) {
             const publish::PublishRow& row = summary.rows[i];
-            rows.push_back({target->name, items[i].remotePath,
+            rows.push_back({target.name, items[i].remotePath,
                             publish::PublishOutcomeText(row.outcome), row.bytes, row.message});
         }
         reportOk = platform::WriteFileAtomically(text::GbkFromUtf8(*request.reportFile),
@@ -118,12 +116,12 @@ int PublishOnConsole(const PublishRequest& request) {
         request.dryRun ? "Dry run of publishing to"
         : interrupted  ? "Stopped publishing to"
                        : "Published to",
-        target->name.c_str(),
+        target.name.c_str(),
         summary.Count(request.dryRun ? PublishOutcome::WouldUpload : PublishOutcome::Uploaded),
         summary.Count(PublishOutcome::Published), summary.Count(PublishOutcome::AlreadyThere),
         conflicts, failed, summary.Count(PublishOutcome::Stopped) ? " (the rest stopped)" : "");
-    if (!target->publicAddress.empty())
-        std::printf("The new domain prefix for this target: %s\n", target->publicAddress.c_str());
+    if (!target.publicAddress.empty())
+        std::printf("The new domain prefix for this target: %s\n", target.publicAddress.c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
     return conflicts == 0 && failed == 0 && summary.connected && reportOk ? kPublished

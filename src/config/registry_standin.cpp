@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/user_account.h"
 #include "text/codec.h"
 #include "text/gbk.h"
 
@@ -36,7 +37,7 @@ std::string GbkFromEnvironment(const char* name) {
 std::string RegistryRootFolder() {
     std::string root = GbkFromEnvironment("XDG_CONFIG_HOME");
     if (!root.empty()) return root;
-    const std::string home = GbkFromEnvironment("HOME");
+    const std::string home = text::GbkFromUtf8(platform::HomeFolder());
     if (home.empty()) return {};
     return text::WithSeparator(home) + ".config";
 }

@@ -13,8 +13,8 @@
 
 namespace zembrat::config {
 
-// The folder that stands for the registry root: $XDG_CONFIG_HOME, else ~/.config. Empty when
-// neither can be found.
+// The folder that stands for the registry root: $XDG_CONFIG_HOME, else the home folder's .config
+// (platform::HomeFolder). Empty when neither can be found.
 std::string RegistryRootFolder();
 
 // The file that holds value `valueName` of key `keyPath` ("\" separates the key's levels).

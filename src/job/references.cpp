@@ -7,6 +7,7 @@
 #include "job/ref_scanner.h"
 #include "platform/event_points.h"
 #include "text/gbk.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::job {
 namespace {
@@ -27,25 +28,6 @@ std::vector<std::string> SplitRanges(std::string_view ranges) {
         start = bar + 1;
     }
     return parts;
-}
-
-// The address with every byte of 0x80 and above written as %XX: how an address of an article in
-// UTF-8 is asked for, its bytes as they stand.
-std::string PercentEncodedBeyondAscii(const std::string& address) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(address.size());
-    for (const char c : address) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
 }
 
 // Whether each element is the last occurrence of its text; events are processed once per
@@ -197,7 +179,8 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
             v.decision = RefDecision::Excluded;
             v.range = ExcludingRange(v.address);
         } else if (utf8) {
-            v.address = PercentEncodedBeyondAscii(v.address);
+            // An article in UTF-8 asks for its addresses with their bytes as they stand.
+            v.address = text::PercentEncoded(v.address, text::UrlKeeps::Ascii);
         }
     }
     return verdicts;

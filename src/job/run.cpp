@@ -10,6 +10,7 @@
 #include "job/image_names.h"
 #include "job/look_alikes.h"
 #include "job/markdown_reader.h"
+#include "job/option_table.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
 #include "platform/event_points.h"
@@ -39,20 +40,15 @@ std::string ResultName(const RunInputs& inputs, const std::string& path) {
 }
 
 // What shapes an article's result besides its own bytes: the six settings and the options that
-// change what is written (not how many downloads run at once, nor the report, nor this one).
+// change what is written, as the option table tells them.
 std::string InputsHash(const RunInputs& inputs) {
     const JobSettings& s = inputs.settings;
-    ExtensionOptions options = inputs.options;
-    options.downloadsAtOnce = ExtensionOptions{}.downloadsAtOnce;
-    options.writeReport = options.incremental = false;
-    // Where the result is published afterwards does not shape it either.
-    options.publishAfterRun = options.publishArticles = false;
-    options.publishTarget.clear();
+    const ExtensionOptions& options = inputs.options;
     std::string all;
     for (const std::string* setting : {&s.articleFolder, &s.articleFilter, &s.imageFolder,
                                        &s.oldPrefix, &s.newPrefix, &s.excludedRanges})
         all += std::to_string(setting->size()) + ":" + *setting + "\n";
-    for (const auto& [key, value] : ExtensionOptionTexts(options)) all += key + "=" + value + "\n";
+    all += OptionsHashText(options);
     for (const web::SiteRule& rule : options.siteRules) all += web::SiteRuleText(rule) + "\n";
     return text::Sha256Hex(all + PlaceholdersText(options.placeholders));
 }

@@ -67,6 +67,8 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
+std::string FailureWordsUtf8(const job::ImageRecord& record);
+
 ReportRow RowOf(const std::string& article, const char* end, const job::ImageRecord& record) {
     ReportRow row;
     row.article = article;
@@ -78,6 +80,7 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
     row.storedName = text::Utf8FromGbk(record.storedPath);
     row.newAddress = text::Utf8FromGbk(record.newAddress);
     row.reason = FailureText(record);
+    row.words = FailureWordsUtf8(record);
     // A stored image got under the hotlink option tells who asked for it (a rule's cookie never
     // appears here).
     if (record.identity != web::IdentityKind::Plain && row.reason.empty() &&
@@ -197,6 +200,25 @@ std::string FailureWords(const job::ImageRecord& record) {
     return text::GbkFromUtf8(FailureWordsUtf8(record));
 }
 
+std::string DecisionWords(const job::RefVerdict& verdict) {
+    using namespace text::literals;
+    switch (verdict.decision) {
+        case RefDecision::Download:
+            return "下载"_gbk;
+        case RefDecision::Empty:
+            return "地址为空"_gbk;
+        case RefDecision::RelativeNoPrefix:
+            return "相对地址，没有填写旧的域名前缀"_gbk;
+        case RefDecision::NotHttp:
+            return "不是可下载的网络地址"_gbk;
+        case RefDecision::Excluded:
+            return "在排除地址范围内："_gbk + verdict.range;
+        case RefDecision::Duplicate:
+            return "文章中重复的地址"_gbk;
+    }
+    return {};
+}
+
 std::string FailureBreakdown(const std::vector<ReportRow>& rows) {
     std::vector<std::pair<std::string, std::size_t>> counts;
     for (const ReportRow& row : rows) {
@@ -257,6 +279,7 @@ std::vector<ReportRow> ArticleRows(const std::string& path, ArticleEnd end,
         row.address = text::Utf8FromGbk(v.address);
         row.outcome = "dropped";
         row.reason = text::Utf8FromGbk(job::DecisionText(v));
+        row.words = text::Utf8FromGbk(DecisionWords(v));
         row.articleEnd = endText;
         rows.push_back(row);
     }

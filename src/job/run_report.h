@@ -25,6 +25,7 @@ struct ReportRow {
     std::string reason;      // of a failure or a drop
     std::string articleEnd;  // written, unreadable, not written, cut short
     std::size_t line = 0;    // read from a CSV report: the line the row begins on, from 1
+    std::string words;       // the reason in Chinese words, for the window; not a report column
 };
 
 // The name of the report a run writes into its result folder under the report option:
@@ -40,6 +41,8 @@ const char* FailReasonText(job::FailReason reason);
 std::string FailureText(const job::ImageRecord& record);
 // The same in Chinese words for the window (GBK): "状态码 404", "连接被拒绝", "超时", ...
 std::string FailureWords(const job::ImageRecord& record);
+// Why a reference was dropped, in Chinese words (GBK): "相对地址，没有填写旧的域名前缀", ...
+std::string DecisionWords(const job::RefVerdict& verdict);
 // The failed rows counted by reason, a status reason with its status ("status 404"), in the
 // order the reasons first came: "status 404: 2, time-out: 1". Empty when none failed.
 std::string FailureBreakdown(const std::vector<ReportRow>& rows);

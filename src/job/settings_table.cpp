@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/config_store.h"
+#include "job/option_table.h"
 #include "text/codec.h"
 
 namespace zembrat::job {
@@ -17,72 +18,45 @@ SettingItem Basic(const char* utf8Key) {
             [](SettingValues& v, const std::string& text) { v.settings.*Field = text; }};
 }
 
-// The option's text from the options' own table, and back through it, so its form and range
-// are decided there alone.
-template <std::size_t Index>
-SettingItem Option() {
-    return {ExtensionSection(), ExtensionOptionTexts(ExtensionOptions{}).at(Index).first, false,
-            [](const SettingValues& v) { return ExtensionOptionTexts(v.options)[Index].second; },
-            [](SettingValues& v, const std::string& text) {
-                OptionTexts texts = ExtensionOptionTexts(v.options);
-                texts[Index].second = text;
-                ExtensionOptions read = ExtensionOptionsFromTexts(texts);
-                read.siteRules = std::move(v.options.siteRules);  // their own section's
-                read.placeholders = std::move(v.options.placeholders);
-                read.publishTargets = std::move(v.options.publishTargets);
-                v.options = std::move(read);
-            }};
-}
-
-template <std::size_t... Index>
-void AddOptions(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
-    (items.push_back(Option<Index>()), ...);
+// An option's item, its form and range decided by its entry of the option table.
+SettingItem Option(const OptionDescriptor& d) {
+    return {ExtensionSection(), d.Key(), false,
+            [&d](const SettingValues& v) { return d.Text(v.options); },
+            [&d](SettingValues& v, const std::string& text) { d.Set(v.options, text); }};
 }
 
 // One slot of the per-site rules. A slot read empty (or not of a rule's form) leaves a hole, which
 // matches no host; holes at the end are dropped.
-template <std::size_t Index>
-SettingItem RuleSlot() {
-    return {HotlinkSection(), SiteRuleKey(Index), false,
-            [](const SettingValues& v) {
+SettingItem RuleSlot(std::size_t index) {
+    return {HotlinkSection(), SiteRuleKey(index), false,
+            [index](const SettingValues& v) {
                 const auto& rules = v.options.siteRules;
-                return Index < rules.size() && !rules[Index].hostPattern.empty()
-                           ? web::SiteRuleText(rules[Index])
+                return index < rules.size() && !rules[index].hostPattern.empty()
+                           ? web::SiteRuleText(rules[index])
                            : std::string();
             },
-            [](SettingValues& v, const std::string& text) {
+            [index](SettingValues& v, const std::string& text) {
                 auto& rules = v.options.siteRules;
-                if (rules.size() <= Index) rules.resize(Index + 1);
-                rules[Index] = web::ParseSiteRule(text).value_or(web::SiteRule{});
+                if (rules.size() <= index) rules.resize(index + 1);
+                rules[index] = web::ParseSiteRule(text).value_or(web::SiteRule{});
                 while (!rules.empty() && rules.back().hostPattern.empty()) rules.pop_back();
             }};
 }
 
-template <std::size_t... Index>
-void AddRuleSlots(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
-    (items.push_back(RuleSlot<Index>()), ...);
-}
-
 // One slot of the publish targets; as with the rules, a slot read empty leaves a hole, and holes
 // at the end are dropped.
-template <std::size_t Index>
-SettingItem TargetSlot() {
-    return {PublishSection(), PublishTargetKey(Index), false,
-            [](const SettingValues& v) {
+SettingItem TargetSlot(std::size_t index) {
+    return {PublishSection(), PublishTargetKey(index), false,
+            [index](const SettingValues& v) {
                 const auto& targets = v.options.publishTargets;
-                return Index < targets.size() ? targets[Index] : std::string();
+                return index < targets.size() ? targets[index] : std::string();
             },
-            [](SettingValues& v, const std::string& text) {
+            [index](SettingValues& v, const std::string& text) {
                 auto& targets = v.options.publishTargets;
-                if (targets.size() <= Index) targets.resize(Index + 1);
-                targets[Index] = text::Trim(text);
+                if (targets.size() <= index) targets.resize(index + 1);
+                targets[index] = text::Trim(text);
                 while (!targets.empty() && targets.back().empty()) targets.pop_back();
             }};
-}
-
-template <std::size_t... Index>
-void AddTargetSlots(std::vector<SettingItem>& items, std::index_sequence<Index...>) {
-    (items.push_back(TargetSlot<Index>()), ...);
 }
 
 }  // namespace
@@ -102,15 +76,15 @@ const std::vector<SettingItem>& SettingItems() {
             Basic<&JobSettings::newPrefix>("新的域名前缀"),
             Basic<&JobSettings::excludedRanges>("排除地址范围"),
         };
-        AddOptions(all, std::make_index_sequence<kExtensionOptionCount>());
-        AddRuleSlots(all, std::make_index_sequence<kMaxSiteRules>());
+        for (const OptionDescriptor& d : OptionTable()) all.push_back(Option(d));
+        for (std::size_t i = 0; i < kMaxSiteRules; ++i) all.push_back(RuleSlot(i));
         all.push_back(
             {HotlinkSection(), PlaceholdersKey(), false,
              [](const SettingValues& v) { return PlaceholdersText(v.options.placeholders); },
              [](SettingValues& v, const std::string& text) {
                  v.options.placeholders = PlaceholdersFromText(text);
              }});
-        AddTargetSlots(all, std::make_index_sequence<kMaxPublishTargets>());
+        for (std::size_t i = 0; i < kMaxPublishTargets; ++i) all.push_back(TargetSlot(i));
         return all;
     }();
     return items;

@@ -29,9 +29,9 @@ struct SettingItem {
     std::string key;      // GBK
     bool alwaysWritten;   // the six settings; an option is written only once changed from its
                           // default or already in the file
-    std::string (*get)(const SettingValues& values);  // the value's text as stored
-    // Takes a stored text; one not of the key's form leaves the value as it was.
-    void (*set)(SettingValues& values, const std::string& text);
+    std::function<std::string(const SettingValues& values)> get;  // the value's text as stored
+    // Takes a stored text; one not of the key's form gives the value its default.
+    std::function<void(SettingValues& values, const std::string& text)> set;
 };
 
 // The section of the six settings, "基本配置".

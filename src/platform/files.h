@@ -1,4 +1,6 @@
-// File and folder access with GBK path texts.
+// File and folder access with GBK path texts: reading, writing, looking, listing and matching.
+// Storing beneath a base folder (file_store.h) and replacing a file whole (file_replace.h) come
+// with it, as their callers use both.
 //
 // Paths are the program's GBK text; they are converted to the file system's names here (UTF-8
 // on Linux) and names read from the file system are converted back, so every name round-trips.
@@ -11,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_replace.h"
+#include "platform/file_store.h"
 #include "text/gbk.h"
 
 namespace zembrat::platform {
@@ -34,50 +38,6 @@ bool ReadFileWithin(std::string_view folder, std::string_view path, text::Bytes&
 // file is written: a link at the name is not followed, a FIFO or device is refused.
 bool WriteWholeFile(std::string_view path, std::string_view bytes);
 
-// What StoreBytesBeneath found and did.
-enum class StoreBytesResult {
-    Stored,  // a new file was made
-    Same,    // a regular file with the same bytes was already there
-    Taken,   // something else is there: other bytes, a folder, a link, a device
-    Failed,  // could not be written (or the path leaves the base); nothing half-written is left
-};
-// Stores the bytes at base/relativePath unless equal bytes are already there, making missing
-// folders on the way. Nothing beneath base is followed through a link and nothing is written
-// through one; a write that fails leaves nothing behind. relativePath is GBK, "/"-separated,
-// with no ".." part.
-StoreBytesResult StoreBytesBeneath(std::string_view base, std::string_view relativePath,
-                                   std::string_view bytes);
-
-// A folder beneath a base folder, held open for storing many files into it: Store(name, bytes)
-// does what StoreBytesBeneath(base, relativeFolder + "/" + name, bytes) does, with the folder
-// opened (and made where missing) once instead of per file.
-class FolderBeneath {
-  public:
-    // Nothing is opened or made until the first Store.
-    FolderBeneath(std::string_view base, std::string_view relativeFolder);
-    ~FolderBeneath();
-    FolderBeneath(const FolderBeneath&) = delete;
-    FolderBeneath& operator=(const FolderBeneath&) = delete;
-
-    // name is one GBK file name (no "/"); the result as StoreBytesBeneath gives it.
-    StoreBytesResult Store(std::string_view name, std::string_view bytes);
-
-  private:
-    bool Open();
-    std::string base_;
-    std::string relative_;
-    int fd_ = -1;
-    bool unnamedFiles_ = true;  // the folder's file system makes files without a name
-};
-// Writes base/relativeName as a new file made beside it and renamed over whatever entry is at
-// the name (a link there is replaced, never written through); missing folders are made, as
-// for StoreBytesBeneath. False on failure, with nothing half-written left.
-bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes);
-// The same, the new file with the permission bits of permissions (only its 0777 bits count; the
-// umask may take more away, nothing adds any), so a result is never more open than its source.
-bool WriteFileBeneath(std::string_view base, std::string_view relativeName, std::string_view bytes,
-                      unsigned permissions);
-
 // The permission bits (the 07777 part of the mode) of the file at path, a link followed.
 std::optional<unsigned> PermissionBits(std::string_view path);
 
@@ -85,17 +45,6 @@ std::optional<unsigned> PermissionBits(std::string_view path);
 // stands at path now that is no link: the result folder is used only then, since FolderBeneath,
 // StoreBytesBeneath and WriteFileBeneath refuse a base that is itself a link.
 bool MakeResultFolder(std::string_view path);
-
-// Removes what runs of this program killed before their rename left behind: the temporary
-// files, by their own name pattern, of processes no longer running, in the folder base and, when
-// relativeFolder is given, in base/relativeFolder (reached as FolderBeneath reaches it, never
-// made). Nothing else is touched. Returns how many were removed. A run calls it at its start.
-std::size_t RemoveLeftoverTemporaries(std::string_view base, std::string_view relativeFolder = {});
-
-// Replaces the file at path whole: the bytes go into a new file beside it, which is synced and
-// renamed over the name. On failure the file that was there stays as it was, and no temporary
-// file is left. A link at the name is replaced, not written through.
-bool WriteFileAtomically(std::string_view path, std::string_view bytes);
 
 // Writes all of bytes to an open file, again after an interruption; false when a write failed.
 bool WriteAll(int fd, std::string_view bytes);

@@ -1,5 +1,4 @@
-// The cookie engine's stash around a request that brings its own Cookie header.
-#include "platform/http_request_parts.h"
+#include "platform/http_cookie_stash.h"
 
 namespace zembrat::platform::http_detail {
 namespace {

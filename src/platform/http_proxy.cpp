@@ -1,8 +1,8 @@
-// The choice of proxy for a request, and whether the login's own sign-on may answer.
+#include "platform/http_proxy.h"
+
 #include <algorithm>
 
 #include "platform/files.h"
-#include "platform/http_request_parts.h"
 #include "text/codec.h"
 
 namespace zembrat::platform::http_detail {

@@ -1,5 +1,5 @@
-// The plain parts of the HTTP request component's state.
 #include "platform/http_request_parts.h"
+
 #include "text/codec.h"
 
 namespace zembrat::platform::http_detail {

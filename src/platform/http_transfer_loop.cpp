@@ -1,13 +1,12 @@
-// The multi handle that runs the HTTP request component's transfers: a lone request's own, or a
-// transfer group's, shared by its members.
+// A transfer group is a TransferLoop shared by its members; a lone request has one of its own.
+#include "platform/http_transfer_loop.h"
+
 #include <algorithm>
-#include <thread>
 
+#include "platform/curl_global.h"
 #include "platform/http_request.h"
-#include "platform/http_request_parts.h"
 
-namespace zembrat::platform {
-namespace http_detail {
+namespace zembrat::platform::http_detail {
 
 using Ms = std::chrono::milliseconds;
 
@@ -101,37 +100,4 @@ std::vector<HttpRequest*> TransferLoop::TakeEnded() {
     return out;
 }
 
-}  // namespace http_detail
-
-HttpTransferGroup::HttpTransferGroup(long maxHostConnections, long keptConnections,
-                                     std::uint64_t bodyBudget)
-    : loop_(std::make_unique<http_detail::TransferLoop>(maxHostConnections, keptConnections, true,
-                                                        true, bodyBudget)) {}
-
-HttpTransferGroup::~HttpTransferGroup() = default;
-
-bool HttpTransferGroup::ok() const {
-    return loop_->ok();
-}
-
-void HttpTransferGroup::Perform() {
-    if (loop_->ok()) loop_->Perform();
-}
-
-void HttpTransferGroup::Poll(std::chrono::milliseconds limit) {
-    if (loop_->ok()) {
-        loop_->Poll(limit);
-    } else {
-        std::this_thread::sleep_for(limit);  // still a wait, as the caller's retry pause needs
-    }
-}
-
-std::vector<HttpRequest*> HttpTransferGroup::TakeEnded() {
-    return loop_->TakeEnded();
-}
-
-std::size_t HttpTransferGroup::Running() const {
-    return loop_->Running();
-}
-
-}  // namespace zembrat::platform
+}  // namespace zembrat::platform::http_detail

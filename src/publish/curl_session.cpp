@@ -2,10 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <mutex>
-
-#include "publish/transports.h"
+#include "platform/curl_global.h"
+#include "platform/user_account.h"
+#include "publish/protocol_transports.h"
 
 namespace zembrat::publish {
 namespace {
@@ -48,23 +47,6 @@ std::optional<std::vector<std::string>> SplitRemotePath(std::string_view remoteP
     return pieces;
 }
 
-std::string EscapePath(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
-        }
-    }
-    return out;
-}
-
 std::optional<UploadPlan> PlanUpload(const Target& target, const std::string& localFile,
                                      const std::string& remotePath, LocalFile& file,
                                      std::string& message) {
@@ -86,8 +68,7 @@ std::optional<UploadPlan> PlanUpload(const Target& target, const std::string& lo
 
 std::string HomeFolder(const Credentials& credentials) {
     if (!credentials.home.empty()) return credentials.home;
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
+    return platform::HomeFolder();
 }
 
 bool ReachedFiles(CURLcode code) {
@@ -134,8 +115,7 @@ std::size_t LocalFile::Read(char* buffer, std::size_t size, std::size_t count, v
 }
 
 CurlSession::CurlSession(const Target& target) : target_(target) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    platform::InitCurlOnce();
     curl_ = curl_easy_init();
 }
 

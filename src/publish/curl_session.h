@@ -20,9 +20,8 @@ namespace zembrat::publish {
 // A remote path split into its pieces: nullopt when it is empty, absolute, or holds an empty,
 // "." or ".." piece or a control character.
 std::optional<std::vector<std::string>> SplitRemotePath(std::string_view remotePath);
-// Percent-escapes bytes for an address path, leaving "/" and the unreserved characters.
-std::string EscapePath(std::string_view bytes);
-// The home folder for the user's secrets: credentials.home, else $HOME.
+// The home folder for the user's secrets: credentials.home, else the login's
+// (platform::HomeFolder).
 std::string HomeFolder(const Credentials& credentials);
 
 // Whether a request that failed with code got as far as the files (logged in): only then can

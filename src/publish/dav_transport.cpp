@@ -8,8 +8,9 @@
 #include <set>
 #include <thread>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "publish/web_transfer.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
@@ -100,7 +101,8 @@ class DavTransport final : public Transport {
         }
 
         WebRequest move = Request("MOVE", part);
-        move.headers.push_back("Destination: " + origin_ + EncodePath(final));
+        move.headers.push_back("Destination: " + origin_ +
+                               text::PercentEncoded(final, text::UrlKeeps::UnreservedAndSlash));
         move.headers.push_back("Overwrite: F");
         const WebAnswer moved = session_->Perform(move);
         if (moved.status >= 200 && moved.status < 300) {
@@ -126,7 +128,7 @@ class DavTransport final : public Transport {
     WebRequest Request(std::string method, std::string_view path) const {
         WebRequest request;
         request.method = std::move(method);
-        request.url = origin_ + EncodePath(path);
+        request.url = origin_ + text::PercentEncoded(path, text::UrlKeeps::UnreservedAndSlash);
         return request;
     }
 

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "publish/curl_session.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
@@ -186,14 +187,11 @@ class FtpTransport final : public Transport {
         std::string url = target_.protocol == Protocol::FtpImplicit ? "ftps://" : "ftp://";
         // The user goes into the address: libcurl looks a password up in ~/.netrc only then.
         if (!target_.user.empty()) {
-            std::string user = EscapePath(target_.user);
-            for (std::size_t at = 0; (at = user.find('/', at)) != std::string::npos;)
-                user.replace(at, 1, "%2F");
-            url += user + "@";
+            url += text::PercentEncoded(target_.user, text::UrlKeeps::Unreserved) + "@";
         }
         url += host;
         if (target_.port) url += ":" + std::to_string(target_.port);
-        return url + EscapePath(base_ + remotePath);
+        return url + text::PercentEncoded(base_ + remotePath, text::UrlKeeps::UnreservedAndSlash);
     }
 
     const Target target_;

@@ -242,6 +242,7 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
                        const TransportFactory& makeTransport, PublishManifest* manifest,
                        PublishObserver& observer, const PublishOptions& options,
                        std::stop_token stop, const std::function<void()>& pump) {
+    observer.ItemsListed(items, targetName);
     PublishSummary summary;
     summary.rows.resize(items.size());
     // Each file's size and digest; what the manifest knows with the same bytes is not asked for.

@@ -62,6 +62,9 @@ class PublishManifest {
 class PublishObserver {
   public:
     virtual ~PublishObserver() = default;
+    // Before anything else, the items of this publish onto the target named targetName.
+    virtual void ItemsListed(const std::vector<PublishItem>& /*items*/,
+                             const std::string& /*targetName*/) {}
     virtual void ItemBegins(std::size_t /*index*/) {}
     virtual void ItemSettled(std::size_t /*index*/, const PublishRow& /*row*/) {}
 };

@@ -8,9 +8,10 @@
 #include <fstream>
 #include <memory>
 
+#include "publish/protocol_transports.h"
 #include "publish/s3_parts.h"
-#include "publish/transports.h"
 #include "publish/web_transfer.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
@@ -252,13 +253,16 @@ std::optional<std::string> S3Address(const Target& target, std::string_view key)
     if (!address) return std::nullopt;
     std::string base = address->path;
     while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string path = text::PercentEncoded(key, text::UrlKeeps::UnreservedAndSlash);
     if (target.pathStyle) {
         // The bucket itself without a final "/", as signed by the stores.
-        const std::string bucket = address->Origin() + base + "/" + EncodePath(target.bucket);
-        return key.empty() ? bucket : bucket + "/" + EncodePath(key);
+        const std::string bucket =
+            address->Origin() + base + "/" +
+            text::PercentEncoded(target.bucket, text::UrlKeeps::UnreservedAndSlash);
+        return key.empty() ? bucket : bucket + "/" + path;
     }
     address->host = target.bucket + "." + address->host;
-    return address->Origin() + base + "/" + EncodePath(key);
+    return address->Origin() + base + "/" + path;
 }
 
 std::string S3ErrorCode(std::string_view body) {

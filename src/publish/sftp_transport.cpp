@@ -1,7 +1,6 @@
 // SFTP over libcurl (libssh2): keys from the agent or the user's key files, the host key checked
 // against known_hosts or a pinned SHA-256 fingerprint, uploads under a part name then renamed.
 #include <openssl/evp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/user_account.h"
 #include "publish/curl_session.h"
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
@@ -99,7 +100,7 @@ class SftpTransport final : public Transport {
         if (::access((privateKey_ + ".pub").c_str(), R_OK) == 0) publicKey_ = privateKey_ + ".pub";
         user_ = target_.user;
         if (user_.empty()) {
-            if (const passwd* pw = ::getpwuid(::geteuid())) user_ = pw->pw_name;
+            user_ = platform::LoginName();
         }
         // The base folder: absolute as given, else below the login folder ("/~/" in an
         // address; a relative path in a command is the server's, from the login folder).
@@ -291,7 +292,8 @@ class SftpTransport final : public Transport {
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
         std::string url = "sftp://" + host;
         if (target_.port) url += ":" + std::to_string(target_.port);
-        return url + EscapePath(urlBase_ + remotePath);
+        return url +
+               text::PercentEncoded(urlBase_ + remotePath, text::UrlKeeps::UnreservedAndSlash);
     }
 
     // Best effort: the part of a failed or stopped upload goes.

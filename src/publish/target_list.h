@@ -7,12 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "publish/transport.h"
+#include "publish/target_url.h"
 
 namespace zembrat::publish {
-
-// At most this many targets are kept.
-inline constexpr std::size_t kMaxTargets = 8;
 
 // The name a target URL goes by: its "name=" parameter, else its host (an s3:// URL: its bucket).
 // UTF-8 in, UTF-8 out.

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "publish/transport.h"
+#include "publish/target_url.h"
 
 namespace zembrat::publish {
 namespace {

@@ -1,7 +1,7 @@
 #include <memory>
 
+#include "publish/protocol_transports.h"
 #include "publish/transport.h"
-#include "publish/transports.h"
 
 namespace zembrat::publish {
 

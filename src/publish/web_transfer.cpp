@@ -5,33 +5,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <mutex>
+
+#include "platform/curl_global.h"
+#include "platform/user_account.h"
+#include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
-
-bool Unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
-std::string Encode(std::string_view bytes, bool keepSlash) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (Unreserved(c) || (keepSlash && c == '/')) {
-            out += ch;
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
 
 CURL* Handle(void* curl) {
     return static_cast<CURL*>(curl);
@@ -104,24 +84,12 @@ std::string FailureWords(CURLcode code, const char* detail) {
     }
 }
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 }  // namespace
-
-std::string EncodePath(std::string_view utf8) {
-    return Encode(utf8, true);
-}
-std::string EncodeComponent(std::string_view utf8) {
-    return Encode(utf8, false);
-}
 
 std::string CanonicalQuery(std::vector<std::pair<std::string, std::string>> parameters) {
     for (auto& [name, value] : parameters) {
-        name = EncodeComponent(name);
-        value = EncodeComponent(value);
+        name = text::PercentEncoded(name, text::UrlKeeps::Unreserved);
+        value = text::PercentEncoded(value, text::UrlKeeps::Unreserved);
     }
     std::sort(parameters.begin(), parameters.end());
     std::string query;
@@ -167,7 +135,7 @@ std::optional<WebAddress> SplitAddress(std::string_view address) {
 
 WebSession::WebSession(WebLogin login, std::string caFile)
     : login_(std::move(login)), caFile_(std::move(caFile)) {
-    GlobalInit();
+    platform::InitCurlOnce();
     curl_ = curl_easy_init();
 }
 
@@ -266,8 +234,7 @@ WebAnswer WebSession::Perform(const WebRequest& request) {
 
 std::string HomeFolder(const std::string& home) {
     if (!home.empty()) return home;
-    const char* env = std::getenv("HOME");
-    return env ? env : "";
+    return platform::HomeFolder();
 }
 
 std::string Quoted(std::string_view name) {

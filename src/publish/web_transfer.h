@@ -13,12 +13,8 @@
 
 namespace zembrat::publish {
 
-// RFC 3986 percent-encoding of UTF-8 bytes: the unreserved characters (letters, digits, "-",
-// ".", "_", "~") are kept, every other byte becomes %XX in upper case. EncodePath keeps "/"
-// between the pieces; EncodeComponent encodes it too (a query name or value).
-std::string EncodePath(std::string_view utf8);
-std::string EncodeComponent(std::string_view utf8);
-// A query string from name/value pairs, sorted by encoded name then value, each encoded.
+// A query string from name/value pairs, sorted by encoded name then value, each encoded (only
+// the unreserved characters kept).
 std::string CanonicalQuery(std::vector<std::pair<std::string, std::string>> parameters);
 
 // An address split into its parts: "https://host:8443/base" -> https, host, 8443, "/base".
@@ -75,7 +71,8 @@ class WebSession {
     std::string caFile_;
 };
 
-// The folder of the user's secrets (~/.netrc, ~/.aws): home, or $HOME when home is empty.
+// The folder of the user's secrets (~/.netrc, ~/.aws): home, or the login's
+// (platform::HomeFolder) when home is empty.
 std::string HomeFolder(const std::string& home);
 
 // "NAME": the common start of every message about a target.

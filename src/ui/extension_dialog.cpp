@@ -1,6 +1,7 @@
 #include "ui/extension_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QIntValidator>
@@ -11,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "job/option_table.h"
 #include "ui/fonts.h"
 #include "ui/publish_dialog.h"
 #include "ui/qt_text.h"
@@ -30,14 +32,104 @@ QLabel* Explanation(QWidget* parent, const QString& name, const QString& text) {
     return label;
 }
 
-QCheckBox* Option(QWidget* parent, QVBoxLayout* layout, const QString& name, const QString& caption,
-                  const QString& explanationName, const QString& explanation, bool checked) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
-    box->setChecked(checked);
-    layout->addWidget(box);
-    layout->addWidget(Explanation(parent, explanationName, explanation));
-    return box;
+// A caption, the option's box after it, and room for what follows the box.
+QHBoxLayout* LabelledRow(QWidget* parent, QVBoxLayout* layout, const job::OptionDescriptor& d,
+                         QWidget* box) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(QString::fromUtf8(d.caption), parent);
+    label->setObjectName(QStringLiteral("标签") + QString::fromUtf8(d.controlName));
+    label->setBuddy(box);
+    row->addWidget(label);
+    row->addWidget(box);
+    layout->addLayout(row);
+    return row;
+}
+
+// The option's control, showing text (the option's value as the settings file holds it), with
+// its explanation below it. Its kind decides the control: a check box for a flag, a box of
+// digits for a number that may be left empty (off), a spin box for one that may not, a folder's
+// box with a chooser, a text's box, a list of the choices.
+QWidget* AddControl(QDialog* parent, QVBoxLayout* layout, const job::OptionDescriptor& d,
+                    const std::string& text) {
+    const QString name = QString::fromUtf8(d.controlName);
+    QWidget* control = nullptr;
+    switch (d.kind) {
+        case job::OptionKind::Flag: {
+            auto* box = new QCheckBox(QString::fromUtf8(d.caption), parent);
+            box->setObjectName(QStringLiteral("复选框") + name);
+            box->setChecked(text == "1");
+            layout->addWidget(box);
+            control = box;
+            break;
+        }
+        case job::OptionKind::Number:
+            if (d.off) {
+                auto* box = new QLineEdit(parent);
+                box->setObjectName(QStringLiteral("编辑框") + name);
+                box->setValidator(new QIntValidator(d.low, d.high, box));
+                box->setMaximumWidth(80);
+                if (text != std::to_string(*d.off)) box->setText(ToQString(text));
+                control = box;
+            } else {
+                auto* box = new QSpinBox(parent);
+                box->setObjectName(QStringLiteral("微调框") + name);
+                box->setRange(d.low, d.high);
+                box->setValue(std::stoi(text));
+                box->setMaximumWidth(80);
+                control = box;
+            }
+            LabelledRow(parent, layout, d, control)->addStretch();
+            break;
+        case job::OptionKind::Text:
+        case job::OptionKind::Folder: {
+            auto* box = new QLineEdit(ToQString(text), parent);
+            box->setObjectName(QStringLiteral("编辑框") + name);
+            control = box;
+            QHBoxLayout* row = LabelledRow(parent, layout, d, box);
+            if (d.kind != job::OptionKind::Folder) break;
+            auto* choose = new QPushButton(QStringLiteral("..."), parent);
+            choose->setObjectName(QStringLiteral("按钮选择") + name);
+            choose->setMaximumWidth(32);
+            row->addWidget(choose);
+            QObject::connect(choose, &QPushButton::clicked, parent, [parent, box, name] {
+                const QString chosen = QFileDialog::getExistingDirectory(
+                    parent, QStringLiteral("选择") + name, box->text());
+                if (!chosen.isEmpty()) box->setText(chosen);
+            });
+            break;
+        }
+        case job::OptionKind::Choice: {
+            auto* box = new QComboBox(parent);
+            box->setObjectName(QStringLiteral("组合框") + name);
+            for (const job::OptionChoice& choice : d.choices) {
+                box->addItem(QString::fromUtf8(choice.caption), QString::fromLatin1(choice.value));
+                if (text == choice.value) box->setCurrentIndex(box->count() - 1);
+            }
+            control = box;
+            LabelledRow(parent, layout, d, box)->addStretch();
+            break;
+        }
+    }
+    layout->addWidget(
+        Explanation(parent,
+                    QStringLiteral("标签说明") +
+                        QString::fromUtf8(*d.explanationName ? d.explanationName : d.controlName),
+                    QString::fromUtf8(d.explanation)));
+    return control;
+}
+
+// What the control shows, as the settings file would hold it. An empty number box is the off
+// value.
+std::string ControlText(const job::OptionDescriptor& d, const QWidget* control) {
+    if (const auto* box = qobject_cast<const QCheckBox*>(control))
+        return box->isChecked() ? "1" : "0";
+    if (const auto* box = qobject_cast<const QSpinBox*>(control))
+        return std::to_string(box->value());
+    if (const auto* box = qobject_cast<const QComboBox*>(control))
+        return box->currentData().toString().toStdString();
+    const QString typed = qobject_cast<const QLineEdit*>(control)->text().trimmed();
+    if (d.kind == job::OptionKind::Number && typed.isEmpty()) return std::to_string(*d.off);
+    return ToGbk(typed);
 }
 
 QPlainTextEdit* ListEditor(QWidget* parent, QVBoxLayout* layout, const QString& name,
@@ -86,138 +178,32 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     columns->addSpacing(16);
     columns->addLayout(right);
     layout->addLayout(columns);
+    // Under the options: where they are kept, and that the command line uses them too.
+    auto* kept = new QLabel(QStringLiteral("这些选项保存在 Zembrat.ini 中，命令行运行（zembrat "
+                                           "--run）也会使用它们。"),
+                            this);
+    kept->setObjectName(QStringLiteral("标签选项保存位置"));
+    kept->setWordWrap(true);
+    layout->addWidget(kept);
 
-    https_ =
-        Option(this, left, QStringLiteral("复选框转存https图片"), QStringLiteral("转存 https 图片"),
-               QStringLiteral("标签说明https"),
-               QStringLiteral(
-                   "以 https:// 开头的图片也转存，并校验网站证书；以 // 开头的地址补上 https:。"),
-               o.https);
-    lazyImages_ = Option(
-        this, left, QStringLiteral("复选框延迟加载"), QStringLiteral("识别延迟加载和响应式图片"),
-        QStringLiteral("标签说明延迟加载"),
-        QStringLiteral(
-            "除 src 外，还读取 data-src、data-original 等属性和 srcset 里的每一张候选图片。"),
-        o.lazyImages);
-    htmlRules_ = Option(
-        this, left, QStringLiteral("复选框网页规则"), QStringLiteral("按网页规则读取标签"),
-        QStringLiteral("标签说明网页规则"),
-        QStringLiteral(
-            "像浏览器一样读取标签：属性间可有空格和换行，引号里的值整段读取，&amp; 等按字符下载。"),
-        o.htmlRules);
-    checkContent_ =
-        Option(this, left, QStringLiteral("复选框检查内容"), QStringLiteral("检查图片内容"),
-               QStringLiteral("标签说明检查内容"),
-               QStringLiteral(
-                   "按下载内容的开头判断是不是图片，不是图片的不保存；扩展名按实际的图片类型。"),
-               o.checkContent);
-    markdown_ = Option(
-        this, left, QStringLiteral("复选框Markdown"), QStringLiteral("处理 Markdown 图片"),
-        QStringLiteral("标签说明Markdown"),
-        QStringLiteral("在 .md 和 .markdown 文章里识别 ![说明](地址) 和引用式图片。"), o.markdown);
-
-    recursive_ = Option(
-        this, left, QStringLiteral("复选框包含子目录"), QStringLiteral("包含子目录"),
-        QStringLiteral("标签说明包含子目录"),
-        QStringLiteral("也处理子目录里的文章（隐藏目录、目录链接和结果目录除外），结果按原来的"
-                       "子目录存放；图片仍存放在同一个图片目录。"),
-        o.recursive);
-    auto* outputRow = new QHBoxLayout;
-    auto* outputLabel = new QLabel(QStringLiteral("结果目录："), this);
-    outputLabel->setObjectName(QStringLiteral("标签结果目录"));
-    outputFolder_ = new QLineEdit(ToQString(o.outputFolder), this);
-    outputFolder_->setObjectName(QStringLiteral("编辑框结果目录"));
-    auto* chooseOutput = new QPushButton(QStringLiteral("..."), this);
-    chooseOutput->setObjectName(QStringLiteral("按钮选择结果目录"));
-    chooseOutput->setMaximumWidth(32);
-    outputLabel->setBuddy(outputFolder_);
-    outputRow->addWidget(outputLabel);
-    outputRow->addWidget(outputFolder_);
-    outputRow->addWidget(chooseOutput);
-    left->addLayout(outputRow);
-    left->addWidget(Explanation(
-        this, QStringLiteral("标签说明结果目录"),
-        QStringLiteral("转存结果写到这个目录（须是绝对路径，不能是链接）；留空则写到文章目录下的"
-                       "“转存结果”目录。")));
-    connect(chooseOutput, &QPushButton::clicked, this, [this] {
-        const QString chosen = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("选择结果目录"), outputFolder_->text());
-        if (!chosen.isEmpty()) outputFolder_->setText(chosen);
-    });
-
-    auto* timeoutRow = new QHBoxLayout;
-    auto* timeoutLabel = new QLabel(QStringLiteral("下载超时（秒）："), this);
-    timeoutLabel->setObjectName(QStringLiteral("标签下载超时"));
-    timeout_ = new QLineEdit(this);
-    timeout_->setObjectName(QStringLiteral("编辑框下载超时"));
-    timeout_->setValidator(new QIntValidator(job::ExtensionOptions::kMinTimeoutSeconds,
-                                             job::ExtensionOptions::kMaxTimeoutSeconds, timeout_));
-    timeout_->setMaximumWidth(80);
-    if (o.timeoutSeconds > 0) timeout_->setText(QString::number(o.timeoutSeconds));
-    timeoutLabel->setBuddy(timeout_);
-    timeoutRow->addWidget(timeoutLabel);
-    timeoutRow->addWidget(timeout_);
-    timeoutRow->addStretch();
-    right->addLayout(timeoutRow);
-    right->addWidget(Explanation(
-        this, QStringLiteral("标签说明下载超时"),
-        QStringLiteral("一张图片从连接到收完最多等待的秒数；留空则按原来的等待时间。")));
-
-    auto* atOnceRow = new QHBoxLayout;
-    auto* atOnceLabel = new QLabel(QStringLiteral("同时下载数："), this);
-    atOnceLabel->setObjectName(QStringLiteral("标签同时下载数"));
-    downloadsAtOnce_ = new QSpinBox(this);
-    downloadsAtOnce_->setObjectName(QStringLiteral("微调框同时下载数"));
-    downloadsAtOnce_->setRange(job::ExtensionOptions::kMinDownloadsAtOnce,
-                               job::ExtensionOptions::kMaxDownloadsAtOnce);
-    downloadsAtOnce_->setValue(o.downloadsAtOnce);
-    downloadsAtOnce_->setMaximumWidth(80);
-    atOnceLabel->setBuddy(downloadsAtOnce_);
-    atOnceRow->addWidget(atOnceLabel);
-    atOnceRow->addWidget(downloadsAtOnce_);
-    atOnceRow->addStretch();
-    right->addLayout(atOnceRow);
-    right->addWidget(Explanation(
-        this, QStringLiteral("标签说明同时下载数"),
-        QStringLiteral("同时下载几张图片（1 到 16，同一网站最多 8 张）；1 为一张接一张。"
-                       "文章的转存结果与一张接一张时相同。")));
-
-    writeReport_ = Option(this, right, QStringLiteral("复选框写出报告"),
-                          QStringLiteral("运行后写出报告"), QStringLiteral("标签说明写出报告"),
-                          QStringLiteral("运行结束后写出每个图片引用的处理结果。"), o.writeReport);
-
-    incremental_ = Option(
-        this, right, QStringLiteral("复选框增量运行"), QStringLiteral("增量运行"),
-        QStringLiteral("标签说明增量运行"),
-        QStringLiteral("按结果目录里的运行记录只处理新的内容：已转存且文件未变的图片不再下载，"
-                       "内容、设置都没变且结果还在的文章跳过。"),
-        o.incremental);
-    refresh_ = new QPushButton(QStringLiteral("重新检查已转存的图片"), this);
-    refresh_->setObjectName(QStringLiteral("按钮重新检查"));
-    refresh_->setCheckable(true);
-    refresh_->setEnabled(o.incremental);
-    right->addWidget(refresh_, 0, Qt::AlignLeft);
-    connect(incremental_, &QCheckBox::toggled, refresh_, &QPushButton::setEnabled);
-
-    hotlink_ =
-        Option(this, right, QStringLiteral("复选框防盗链处理"), QStringLiteral("防盗链处理"),
-               QStringLiteral("标签说明防盗链处理"),
-               QStringLiteral(
-                   "先以浏览器身份、不带来源页请求图片；被拒绝（401、403、网页）或收到占位图时，"
-                   "再以图片所在网站、文章页面为来源页重试。同一网站不同地址得到相同内容的"
-                   "视为疑似占位图，不保存。"),
-               o.hotlink);
-    QStringList rules, marks;
-    for (const web::SiteRule& rule : o.siteRules) {
-        if (!rule.hostPattern.empty()) rules << ToQString(web::SiteRuleText(rule));
+    for (const job::OptionDescriptor& d : job::OptionTable()) {
+        if (d.place == job::DialogPlace::None) continue;
+        QVBoxLayout* column = d.place == job::DialogPlace::Left ? left : right;
+        controls_.push_back({&d, AddControl(this, column, d, d.Text(o))});
+        // What goes with an option: the refresh button with incremental runs, the per-site
+        // rules and the known placeholders with the hotlink option.
+        if (d.field == job::OptionDescriptor::Field(&job::ExtensionOptions::incremental)) {
+            refresh_ = new QPushButton(QStringLiteral("重新检查已转存的图片"), this);
+            refresh_->setObjectName(QStringLiteral("按钮重新检查"));
+            refresh_->setCheckable(true);
+            refresh_->setEnabled(o.incremental);
+            column->addWidget(refresh_, 0, Qt::AlignLeft);
+            incremental_ = qobject_cast<QCheckBox*>(controls_.back().control);
+            connect(incremental_, &QCheckBox::toggled, refresh_, &QPushButton::setEnabled);
+        }
+        if (d.field == job::OptionDescriptor::Field(&job::ExtensionOptions::hotlink))
+            AddHotlinkLists(column, o);
     }
-    for (const job::PlaceholderMark& mark : o.placeholders)
-        marks << ToQString(job::PlaceholderText(mark));
-    siteRules_ =
-        ListEditor(this, right, QStringLiteral("站点规则"),
-                   QStringLiteral("站点规则（每行一条：主机|来源页|浏览器标识|Cookie）："), rules);
-    placeholders_ = ListEditor(this, right, QStringLiteral("占位图"),
-                               QStringLiteral("已知占位图（每行一个：CRC32:字节数）："), marks);
 
     left->addStretch();
     right->addStretch();
@@ -248,25 +234,23 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+void ExtensionDialog::AddHotlinkLists(QVBoxLayout* column, const job::ExtensionOptions& o) {
+    QStringList rules, marks;
+    for (const web::SiteRule& rule : o.siteRules) {
+        if (!rule.hostPattern.empty()) rules << ToQString(web::SiteRuleText(rule));
+    }
+    for (const job::PlaceholderMark& mark : o.placeholders)
+        marks << ToQString(job::PlaceholderText(mark));
+    siteRules_ =
+        ListEditor(this, column, QStringLiteral("站点规则"),
+                   QStringLiteral("站点规则（每行一条：主机|来源页|浏览器标识|Cookie）："), rules);
+    placeholders_ = ListEditor(this, column, QStringLiteral("占位图"),
+                               QStringLiteral("已知占位图（每行一个：CRC32:字节数）："), marks);
+}
+
 job::ExtensionOptions ExtensionDialog::options() const {
     job::ExtensionOptions o;
-    o.https = https_->isChecked();
-    o.lazyImages = lazyImages_->isChecked();
-    o.htmlRules = htmlRules_->isChecked();
-    o.checkContent = checkContent_->isChecked();
-    o.markdown = markdown_->isChecked();
-    bool number = false;
-    const int seconds = timeout_->text().trimmed().toInt(&number);
-    o.timeoutSeconds = number && seconds >= job::ExtensionOptions::kMinTimeoutSeconds &&
-                               seconds <= job::ExtensionOptions::kMaxTimeoutSeconds
-                           ? seconds
-                           : 0;
-    o.downloadsAtOnce = downloadsAtOnce_->value();
-    o.writeReport = writeReport_->isChecked();
-    o.hotlink = hotlink_->isChecked();
-    o.recursive = recursive_->isChecked();
-    o.outputFolder = ToGbk(outputFolder_->text().trimmed());
-    o.incremental = incremental_->isChecked();
+    for (const auto& [option, control] : controls_) option->Set(o, ControlText(*option, control));
     o.publishTargets = publish_.targets;
     o.publishTarget = publish_.chosen;
     o.publishAfterRun = publish_.afterRun;

@@ -3,15 +3,19 @@
 
 #include <QDialog>
 #include <optional>
+#include <vector>
 
 #include "job/extension_options.h"
 #include "ui/publish_dialog.h"
 
 class QCheckBox;
 class QPushButton;
-class QLineEdit;
 class QPlainTextEdit;
-class QSpinBox;
+class QVBoxLayout;
+
+namespace zembrat::job {
+struct OptionDescriptor;
+}
 
 namespace zembrat::ui {
 
@@ -36,18 +40,15 @@ class ExtensionDialog : public QDialog {
                                                     bool* publishNow = nullptr);
 
   private:
-    QCheckBox* https_;
-    QCheckBox* lazyImages_;
-    QCheckBox* htmlRules_;
-    QCheckBox* checkContent_;
-    QCheckBox* markdown_;
-    QLineEdit* timeout_;
-    QSpinBox* downloadsAtOnce_;
-    QCheckBox* writeReport_;
-    QCheckBox* hotlink_;
-    QCheckBox* recursive_;
-    QLineEdit* outputFolder_;  // empty: the result folder inside the article folder
-    QCheckBox* incremental_;
+    // Adds the editors of the per-site rules and the known placeholders to the column.
+    void AddHotlinkLists(QVBoxLayout* column, const job::ExtensionOptions& o);
+
+    struct Control {
+        const job::OptionDescriptor* option;
+        QWidget* control;
+    };
+    std::vector<Control> controls_;  // one per option the dialog shows, in the table's order
+    QCheckBox* incremental_ = nullptr;
     QPushButton* refresh_;
     PublishChoices publish_;        // edited in the publish dialog
     bool publishNow_ = false;       // that dialog's "立即发布" closed this one

@@ -4,7 +4,6 @@
 #include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
-#include "publish/target_list.h"
 #include "text/codec.h"
 #include "ui/publish_rows.h"
 #include "web/web_client.h"
@@ -94,12 +93,23 @@ void JobDriver::StartOrStop(job::ListingMethod method) {
         RequestStop();
         return;
     }
-    closing_ = false;
-    const job::RunInputs inputs = Inputs(method);
+    job::RunInputs inputs = Inputs(method);
     refreshNext_ = false;
+    Start(std::move(inputs));
+}
 
+void JobDriver::StartPlanned(job::RunInputs inputs) {
+    if (listing_ || running_ || window_.StartCaption() != StartCaption()) return;
+    Start(std::move(inputs));
+}
+
+void JobDriver::Start(job::RunInputs given) {
+    closing_ = false;
+    lastInputs_ = std::move(given);
+    const job::RunInputs& inputs = lastInputs_;
     job::RunObservers observers;
     observers.Add(*this);
+    if (watcher_) observers.Add(*watcher_);
     StatusRows rows(window_, inputs.settings.imageFolder);
     observers.Add(rows);
     shownBelow_ = job::ShownBelow(inputs);
@@ -198,22 +208,16 @@ void StatusRows::ImageSettled(std::size_t row, const job::ImageRecord& record) {
 }
 
 std::string JobDriver::Publish(const std::string& resultFolder) {
-    std::vector<std::string> urls;
-    for (const std::string& url : options_.publishTargets) urls.push_back(text::Utf8FromGbk(url));
-    std::string error;
-    const std::optional<publish::Target> target =
-        publish::ResolveTarget(urls, text::Utf8FromGbk(options_.publishTarget), error);
-    if (!target) return "无法发布："_gbk + text::GbkFromUtf8(error) + "\r\n";
     running_ = true;
     window_.SetStartCaption(StopCaption());
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
-    WindowPublish request{
-        *target, options_.publishArticles, resultFolder, [this](const std::string& q) {
-            return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk, MessageButtons::YesNo) ==
-                   MessageAnswer::Yes;
-        }};
+    WindowPublish request{options_.publishTargets, options_.publishTarget, options_.publishArticles,
+                          resultFolder, [this](const std::string& q) {
+                              return Tell(q + "\r\n是否信任这个主机并记住它的密钥？"_gbk,
+                                          MessageButtons::YesNo) == MessageAnswer::Yes;
+                          }};
     return PublishInWindow(window_, events_, request, stop_.get_token());
 }
 

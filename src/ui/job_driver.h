@@ -84,6 +84,14 @@ class JobDriver : private job::RunObserver {
     // options' publish fields), with the button as its stop; tells what happened. Nothing while a
     // run goes.
     void PublishNow();
+    // A run over the given inputs (a retry's, with its plan), as the button starts one; nothing
+    // while a run goes.
+    void StartPlanned(job::RunInputs inputs);
+    // The inputs of the last run begun (its settings as the boxes held them then).
+    const job::RunInputs& lastInputs() const { return lastInputs_; }
+    // An observer of every run to come besides the window's own (the window's results); it
+    // outlives the driver's runs. nullptr for none.
+    void SetWatcher(job::RunObserver* watcher) { watcher_ = watcher; }
     // Test seam: how the retry wait sleeps.
     void SetSleep(job::SleepFunction sleep) { sleep_ = sleep; }
 
@@ -94,6 +102,7 @@ class JobDriver : private job::RunObserver {
     void ArticleBegins(std::size_t index, const std::string& path) override;
 
     job::RunInputs Inputs(job::ListingMethod method) const;
+    void Start(job::RunInputs inputs);
     void RequestStop();
     void Finish();
     // Publishes resultFolder under options_, with the run's locks and its stop; the line for the
@@ -113,6 +122,8 @@ class JobDriver : private job::RunObserver {
     job::RunCounts counts_;
     job::ExtensionOptions options_;
     bool refreshNext_ = false;
+    job::RunInputs lastInputs_;
+    job::RunObserver* watcher_ = nullptr;
     job::SleepFunction sleep_ = job::RealSleep;
 };
 

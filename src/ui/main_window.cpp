@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QResizeEvent>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -16,13 +18,16 @@
 
 #include "config/config_store.h"
 #include "job/extension_options.h"
+#include "job/retry_plan.h"
 #include "job/settings_table.h"
+#include "platform/user_account.h"
 #include "text/codec.h"
 #include "ui/extension_dialog.h"
 #include "ui/fonts.h"
 #include "ui/help.h"
 #include "ui/icons.h"
 #include "ui/qt_text.h"
+#include "ui/results_dialog.h"
 #include "ui/shell.h"
 #include "ui/widgets.h"
 
@@ -31,9 +36,13 @@ namespace {
 
 using namespace text::literals;
 
-// The client area that the designed 716 x 645 window with a fixed border leaves.
+// The client area that the designed 716 x 645 window with a fixed border leaves: the window's
+// size when it opens and its smallest.
 constexpr int kClientWidth = 710;
 constexpr int kClientHeight = 614;
+// The list's designed column widths; added width is shared between them in this proportion.
+constexpr int kPlaceColumnWidth = 400;
+constexpr int kAddressColumnWidth = 250;
 
 QLabel* Caption(const QString& name, const QString& text, const QRect& geometry, const QFont& font,
                 QWidget* parent) {
@@ -60,7 +69,8 @@ QLineEdit* MakeEditBox(const QString& name, const QString& text, const QRect& ge
 
 // The settings a new window shows.
 const job::SettingValues& Defaults() {
-    static const job::SettingValues defaults = job::DefaultSettingValues(ToGbk(QDir::homePath()));
+    static const job::SettingValues defaults =
+        job::DefaultSettingValues(text::GbkFromUtf8(platform::HomeFolder()));
     return defaults;
 }
 
@@ -92,25 +102,63 @@ MainWindow::MainWindow(config::ConfigStore& settings, TextDialogRequest& textDia
       settings_(settings),
       textDialog_(textDialog),
       driver_(*this, web, events),
-      statusIcons_(StatusIcons()) {
+      statusIcons_(StatusIcons()),
+      watch_(std::make_unique<RunWatch>(
+          [this]() -> const job::RunInputs& { return driver_.lastInputs(); })) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(
         QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
     setWindowIcon(QIcon(AppIcon(64)));
-    setFixedSize(kClientWidth, kClientHeight);
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
     move(50, 50);
     BuildBanner();
     BuildControls();
     Connect();
     LayStatusLabelOntoProgressBar();
+    driver_.SetWatcher(watch_.get());
+    watch_->begins = [this] { resultsButton_->setEnabled(true); };
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    driver_.SetWatcher(nullptr);
+}
+
+template <class W>
+W* MainWindow::Place(W* widget, const QRect& designed, unsigned follow) {
+    widget->setGeometry(designed);
+    placed_.push_back({widget, designed, follow});
+    return widget;
+}
+
+void MainWindow::LayOut(int dw, int dh) {
+    for (const Placed& p : placed_) {
+        QRect r = p.designed;
+        if (p.follow & Right) r.translate(dw, 0);
+        if (p.follow & Down) r.translate(0, dh);
+        if (p.follow & Wider) r.setWidth(r.width() + dw);
+        if (p.follow & Taller) r.setHeight(r.height() + dh);
+        if (p.follow & QuarterWider) {
+            r.translate(dw, 0);
+            r.setLeft(r.left() - dw / 4);
+        }
+        p.widget->setGeometry(r);
+    }
+    statusLabel_->setGeometry(10, 0, progress_->width() - 20, statusLabel_->height());
+    const int place =
+        kPlaceColumnWidth + dw * kPlaceColumnWidth / (kPlaceColumnWidth + kAddressColumnWidth);
+    list_->setColumnWidth(0, place);
+    list_->setColumnWidth(1, kAddressColumnWidth + dw - (place - kPlaceColumnWidth));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut(std::max(0, width() - kClientWidth), std::max(0, height() - kClientHeight));
+}
 
 void MainWindow::BuildBanner() {
-    banner_ = new QFrame(this);
+    banner_ = Place(new QFrame(this), QRect(0, 0, 816, 88), Wider);
     banner_->setObjectName(QStringLiteral("图片框1"));
-    banner_->setGeometry(0, 0, 816, 88);
     banner_->setAutoFillBackground(true);
     QPalette pal = banner_->palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -162,30 +210,43 @@ void MainWindow::BuildBanner() {
     optionsLink_ = link(QStringLiteral("超级链接框扩展选项"), QStringLiteral("扩展选项"), QString(),
                         QRect(416, 64, 64, 24));
 
-    auto* rule = new QFrame(this);
+    // The run's results, at the banner's right end: beside the logo at the designed size, in the
+    // room the window gains when larger.
+    resultsButton_ = Place(new QToolButton(banner_), QRect(634, 24, 74, 40), Right);
+    resultsButton_->setObjectName(QStringLiteral("按钮查看运行结果"));
+    resultsButton_->setText(QStringLiteral("查看运行结果"));
+    resultsButton_->setFont(SimSun(12));
+    resultsButton_->setCursor(Qt::PointingHandCursor);
+    resultsButton_->setEnabled(false);
+    resultsButton_->setToolTip(QStringLiteral("运行开始后可以查看每张图片的结果"));
+
+    auto* rule = Place(new QFrame(this), QRect(0, 88, 1000, 2), Wider);
     rule->setObjectName(QStringLiteral("标签13"));
-    rule->setGeometry(0, 88, 1000, 2);
     rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
 }
 
 void MainWindow::BuildControls() {
-    Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32),
-            SimHei(21), this);
-    articleFolder_ =
+    // Larger than designed, the list takes the added room; the folder row, the button and the
+    // settings rows widen with it, and the rows below the list move down.
+    Place(Caption(QStringLiteral("标签1"), QStringLiteral("文章目录："), QRect(16, 104, 96, 32),
+                  SimHei(21), this),
+          QRect(16, 104, 96, 32), Stays);
+    articleFolder_ = Place(
         MakeEditBox(QStringLiteral("编辑框文章目录"), ToQString(Defaults().settings.articleFolder),
-                    QRect(128, 104, 512, 32), SimHei(21), this);
-    articleFilter_ =
+                    QRect(128, 104, 512, 32), SimHei(21), this),
+        QRect(128, 104, 512, 32), Wider);
+    articleFilter_ = Place(
         MakeEditBox(QStringLiteral("编辑框过滤"), ToQString(Defaults().settings.articleFilter),
-                    QRect(576, 108, 58, 24), SimSun(15), this);
+                    QRect(576, 108, 58, 24), SimSun(15), this),
+        QRect(576, 108, 58, 24), QuarterWider);
     articleFilter_->raise();  // set into the right end of the folder box
-    chooseButton_ = new PushButton(QStringLiteral("选择"), this);
+    chooseButton_ =
+        Place(new PushButton(QStringLiteral("选择"), this), QRect(640, 104, 56, 32), Right);
     chooseButton_->setObjectName(QStringLiteral("按钮选择"));
-    chooseButton_->setGeometry(640, 104, 56, 32);
     chooseButton_->setFont(SimHei(21));
 
-    progress_ = new FlatProgressBar(this);
+    progress_ = Place(new FlatProgressBar(this), QRect(16, 104, 680, 32), Wider);
     progress_->setObjectName(QStringLiteral("进度条1"));
-    progress_->setGeometry(16, 104, 680, 32);
     progress_->setTextVisible(false);
     progress_->setRange(0, 0);
     progress_->setMaximum(100);
@@ -197,45 +258,52 @@ void MainWindow::BuildControls() {
     statusLabel_->setAttribute(Qt::WA_TranslucentBackground);
     statusLabel_->hide();
 
-    list_ = new QTreeWidget(this);
+    list_ = Place(new QTreeWidget(this), QRect(16, 144, 680, 232), Wider | Taller);
     list_->setObjectName(QStringLiteral("列表框"));
-    list_->setGeometry(16, 144, 680, 232);
     list_->setFont(SimSun(15));
     list_->setColumnCount(2);
     list_->setHeaderLabels({QStringLiteral("存放位置"), QStringLiteral("下载地址")});
-    list_->setColumnWidth(0, 400);
-    list_->setColumnWidth(1, 250);
+    list_->setColumnWidth(0, kPlaceColumnWidth);
+    list_->setColumnWidth(1, kAddressColumnWidth);
     list_->setRootIsDecorated(false);
     list_->setItemsExpandable(false);
     list_->setUniformRowHeights(true);
     list_->setIconSize(QSize(24, 24));
     list_->header()->setStretchLastSection(false);
 
-    startButton_ = new PushButton(ToQString(ui::StartCaption()), this);
+    startButton_ = Place(new PushButton(ToQString(ui::StartCaption()), this),
+                         QRect(16, 392, 680, 40), Wider | Down);
     startButton_->setObjectName(QStringLiteral("按钮开始下载"));
-    startButton_->setGeometry(16, 392, 680, 40);
     startButton_->setFont(SimHei(21, true));
 
-    Caption(QStringLiteral("标签2"), QStringLiteral("图片存放目录："), QRect(16, 440, 112, 32),
-            SimSun(15), this);
-    imageFolder_ = MakeEditBox(QStringLiteral("编辑框图片存放目录"),
-                               ToQString(Defaults().settings.imageFolder), QRect(128, 440, 568, 32),
-                               SimHei(21), this);
-    Caption(QStringLiteral("标签3"), QStringLiteral("旧的域名前缀："), QRect(16, 481, 112, 32),
-            SimSun(15), this);
-    oldPrefix_ =
-        MakeEditBox(QStringLiteral("编辑框旧的域名前缀"), ToQString(Defaults().settings.oldPrefix),
-                    QRect(128, 481, 568, 32), SimHei(21), this);
-    Caption(QStringLiteral("标签5"), QStringLiteral("新的域名前缀："), QRect(16, 522, 112, 32),
-            SimSun(15), this);
-    newPrefix_ =
-        MakeEditBox(QStringLiteral("编辑框新的域名前缀"), ToQString(Defaults().settings.newPrefix),
-                    QRect(128, 522, 568, 32), SimHei(21), this);
-    Caption(QStringLiteral("标签4"), QStringLiteral("排除地址范围："), QRect(16, 563, 112, 32),
-            SimSun(15), this);
-    excludedRanges_ = MakeEditBox(QStringLiteral("编辑框排除地址范围"),
-                                  ToQString(Defaults().settings.excludedRanges),
-                                  QRect(128, 563, 568, 32), SimHei(21), this);
+    struct SettingRow {
+        const char* label;
+        const char* caption;
+        const char* box;
+        QLineEdit* MainWindow::*edit;
+        const std::string job::JobSettings::*value;
+        int top;
+    };
+    const SettingRow rows[] = {
+        {"标签2", "图片存放目录：", "编辑框图片存放目录", &MainWindow::imageFolder_,
+         &job::JobSettings::imageFolder, 440},
+        {"标签3", "旧的域名前缀：", "编辑框旧的域名前缀", &MainWindow::oldPrefix_,
+         &job::JobSettings::oldPrefix, 481},
+        {"标签5", "新的域名前缀：", "编辑框新的域名前缀", &MainWindow::newPrefix_,
+         &job::JobSettings::newPrefix, 522},
+        {"标签4", "排除地址范围：", "编辑框排除地址范围", &MainWindow::excludedRanges_,
+         &job::JobSettings::excludedRanges, 563},
+    };
+    for (const SettingRow& row : rows) {
+        const QRect caption(16, row.top, 112, 32), box(128, row.top, 568, 32);
+        Place(Caption(QString::fromUtf8(row.label), QString::fromUtf8(row.caption), caption,
+                      SimSun(15), this),
+              caption, Down);
+        this->*row.edit =
+            Place(MakeEditBox(QString::fromUtf8(row.box), ToQString(Defaults().settings.*row.value),
+                              box, SimHei(21), this),
+                  box, Wider | Down);
+    }
 
     progress_->raise();  // above the article-folder row
 }
@@ -269,6 +337,7 @@ void MainWindow::Connect() {
     connect(helpButton_, &QAbstractButton::clicked, this, [this] { ShowHelp(); });
     connect(optionsLink_, &TextLink::pressed, this, [this] { ShowExtensionOptions(); });
     connect(optionsButton_, &QAbstractButton::clicked, this, [this] { ShowExtensionOptions(); });
+    connect(resultsButton_, &QToolButton::clicked, this, [this] { ShowResults(); });
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -338,13 +407,60 @@ void MainWindow::ShowHelp() {
 }
 
 void MainWindow::StartOrStop(job::ListingMethod method) {
+    RunJob([this, method] { driver_.StartOrStop(method); });
+}
+
+void MainWindow::RunJob(const std::function<void()>& run) {
     ++jobDepth_;
-    driver_.StartOrStop(method);
+    run();
     --jobDepth_;
+    // The run that ended (not a stop request made during it) may have written its report.
+    if (jobDepth_ == 0 && results_ && !driver_.running())
+        results_->SetReportPath(driver_.counts().reportPath);
     if (jobDepth_ == 0 && closeAfterRun_) {
         closeAfterRun_ = false;
         close();
     }
+}
+
+void MainWindow::ShowResults() {
+    if (!results_) {
+        results_ = new ResultsDialog(
+            *watch_, [this] { return driver_.running(); }, this);
+        results_->setWindowFlag(Qt::Window);
+        results_->SetReportPath(driver_.running() ? std::string() : driver_.counts().reportPath);
+        connect(results_, &ResultsDialog::retryRequested, this, [this] { RetryFailed(); });
+    }
+    results_->show();
+    results_->raise();
+    results_->activateWindow();
+}
+
+void MainWindow::RetryFailed() {
+    if (driver_.running() || !watch_->begun()) return;
+    job::RunInputs inputs = watch_->inputs();
+    inputs.plan.reset();
+    inputs.refresh = false;
+    job::Retry retry;
+    std::string error;
+    if (!job::PlanRetry(watch_->rows(), inputs, retry, error)) {
+        ui::ShowMessage(QStringLiteral("无法重试：运行结果中的文章不在文章目录“") +
+                        ToQString(inputs.settings.articleFolder) + QStringLiteral("”中。"));
+        return;
+    }
+    QString https;
+    if (retry.httpsLeft)
+        https = QStringLiteral(
+                    "\r\n有 %1 张 https:// 图片没有重试：在“扩展选项”中勾选“转存https"
+                    "图片”后才会重试。")
+                    .arg(retry.httpsLeft);
+    if (!retry.plan) {
+        ui::ShowMessage(QStringLiteral("没有需要重试的图片。") + https);
+        return;
+    }
+    if (!https.isEmpty()) ui::ShowMessage(https.mid(2));
+    inputs.plan = std::move(retry.plan);
+    RunJob([this, &inputs] { driver_.StartPlanned(std::move(inputs)); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -363,6 +479,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // The window closes now, and its results with it.
+    if (results_) results_->close();
     if (!settingsLoaded_) {
         // Never activated, so the boxes still hold the designed texts, not the user's settings:
         // saving them would replace what is stored.

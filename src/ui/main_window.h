@@ -6,7 +6,9 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "job/settings_table.h"
 #include "ui/job_driver.h"
@@ -21,12 +23,15 @@ class ConfigStore;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QToolButton;
 class QTreeWidget;
 
 namespace zembrat::ui {
 
 class ImageButton;
 class PushButton;
+class ResultsDialog;
+class RunWatch;
 class TextLink;
 
 // Where the banner's entries lead: the sections of the offline help page shipped beside the
@@ -61,6 +66,13 @@ class MainWindow : public QWidget, public JobWindow {
     // The extension options' dialog; OK makes its options those of the runs to come (saved
     // with the rest of the settings).
     void ShowExtensionOptions();
+    // The run's results, beside the window (modeless): opened by "查看运行结果" once a run has
+    // begun, during the run too.
+    void ShowResults();
+    ResultsDialog* resultsDialog() const { return results_; }
+    // The retry of the shown run's failed images, for its folder and options; tells when there
+    // is nothing to retry.
+    void RetryFailed();
     // True once the first activation has read the stored settings into the boxes, all of them.
     bool settingsLoaded() const { return settingsLoaded_; }
 
@@ -88,11 +100,33 @@ class MainWindow : public QWidget, public JobWindow {
 
   protected:
     bool event(QEvent* event) override;
+    // The designed layout grown by what the window has beyond its designed client size.
+    void resizeEvent(QResizeEvent* event) override;
     // Saves the settings and closes; during a run it asks the run to stop and closes when the
     // run has returned.
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // How a control follows the window as it grows beyond its designed size.
+    enum Follow : unsigned {
+        Stays = 0,
+        Wider = 1,         // takes the added width
+        Taller = 2,        // takes the added height
+        Right = 4,         // moves right by the added width
+        Down = 8,          // moves down by the added height
+        QuarterWider = 16  // takes a quarter of the added width, its right edge following
+    };
+    struct Placed {
+        QWidget* widget;
+        QRect designed;
+        unsigned follow;
+    };
+    // Places a control at its designed geometry and remembers how it follows a resize.
+    template <class W>
+    W* Place(W* widget, const QRect& designed, unsigned follow);
+    // Lays every control out for a client area grown by (dw, dh) beyond the designed one.
+    void LayOut(int dw, int dh);
+
     void BuildBanner();
     void BuildControls();
     void Connect();
@@ -105,6 +139,7 @@ class MainWindow : public QWidget, public JobWindow {
     QString SaveFailedText() const;
     // Runs the job's entry, then closes the window if a close came in meanwhile.
     void StartOrStop(job::ListingMethod method);
+    void RunJob(const std::function<void()>& run);
 
     config::ConfigStore& settings_;
     TextDialogRequest& textDialog_;
@@ -117,6 +152,9 @@ class MainWindow : public QWidget, public JobWindow {
     bool closeAfterRun_ = false;   // a close came during a run
     bool closeFailureShown_ = false;
     QVector<QIcon> statusIcons_;
+    std::vector<Placed> placed_;
+    std::unique_ptr<RunWatch> watch_;
+    ResultsDialog* results_ = nullptr;
 
     QWidget* banner_ = nullptr;  // 图片框1
     ImageButton* homeButton_ = nullptr;
@@ -132,6 +170,7 @@ class MainWindow : public QWidget, public JobWindow {
     TextLink* chatLink_ = nullptr;
     TextLink* softwareLink_ = nullptr;
     TextLink* optionsLink_ = nullptr;
+    QToolButton* resultsButton_ = nullptr;
     QLineEdit* articleFolder_ = nullptr;
     QLineEdit* articleFilter_ = nullptr;
     PushButton* chooseButton_ = nullptr;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "job/extension_options.h"
 #include "publish/target_list.h"
 #include "text/codec.h"
 #include "ui/fonts.h"
@@ -83,7 +84,7 @@ PublishDialog::PublishDialog(const PublishChoices& choices, QWidget* parent) : Q
 PublishChoices PublishDialog::choices() const {
     PublishChoices c;
     for (const QString& line : targets_->toPlainText().split(QLatin1Char('\n'))) {
-        if (!line.trimmed().isEmpty() && c.targets.size() < publish::kMaxTargets)
+        if (!line.trimmed().isEmpty() && c.targets.size() < job::kMaxPublishTargets)
             c.targets.push_back(ToGbk(line.trimmed()));
     }
     c.chosen = ToGbk(chosen_->text().trimmed());

@@ -1,8 +1,7 @@
 #include "ui/publish_rows.h"
 
 #include "platform/event_points.h"
-#include "publish/result_items.h"
-#include "record/run_record.h"
+#include "publish/result_publish.h"
 #include "text/codec.h"
 #include "text/gbk.h"
 
@@ -48,11 +47,10 @@ std::string PublishRowText(publish::PublishOutcome outcome) {
     return {};
 }
 
-PublishRows::PublishRows(JobWindow& window, const std::vector<publish::PublishItem>& items,
-                         const std::string& targetName)
-    : window_(window),
-      count_(items.size()),
-      uploading_("正在发布到 "_gbk + text::GbkFromUtf8(targetName)) {
+void PublishRows::ItemsListed(const std::vector<publish::PublishItem>& items,
+                              const std::string& targetName) {
+    settled_ = 0;
+    uploading_ = "正在发布到 "_gbk + text::GbkFromUtf8(targetName);
     window_.ClearRows();
     // Inserted at the top from the last, so that the rows stand in item order.
     for (std::size_t i = items.size(); i-- > 0;) {
@@ -62,7 +60,7 @@ PublishRows::PublishRows(JobWindow& window, const std::vector<publish::PublishIt
     }
     window_.SetProgressVisible(true);
     window_.SetStatusLabelVisible(true);
-    window_.SetProgressMaximum(static_cast<long>(count_));
+    window_.SetProgressMaximum(static_cast<long>(items.size()));
     window_.SetProgressPosition(0);
     window_.SetStatusText(uploading_);
 }
@@ -84,31 +82,30 @@ void PublishRows::ItemSettled(std::size_t index, const publish::PublishRow& sett
 
 std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
                             const WindowPublish& request, std::stop_token stop) {
-    const std::string name = text::GbkFromUtf8(request.target.name);
-    record::RunRecord record;
-    if (record.Open(request.resultFolder) == record::OpenResult::Failed)
-        return "无法发布到 "_gbk + name + "："_gbk + text::GbkFromUtf8(record.Message()) + "\r\n";
-    const std::vector<publish::PublishItem> items =
-        publish::ResultItems(record, request.resultFolder, request.articles);
-    if (items.empty()) return "没有可发布到 "_gbk + name + " 的文件。\r\n"_gbk;
-
-    publish::Credentials credentials;
-    publish::RecordManifest manifest(record);
-    // Each attempt shows its files afresh.
-    const auto publishOnce = [&] {
-        PublishRows rows(window, items, request.target.name);
-        return publish::Publish(
-            items, request.target.name,
-            [&] { return publish::MakeTransport(request.target, credentials); }, &manifest, rows,
-            {}, stop, [&] { events.ProcessEvents(); });
-    };
-    publish::PublishSummary summary = publishOnce();
+    publish::ResultPublishRequest asked;
+    asked.resultFolder = request.resultFolder;
+    for (const std::string& url : request.targets)
+        asked.keptTargets.push_back(text::Utf8FromGbk(url));
+    asked.target = text::Utf8FromGbk(request.chosen);
+    asked.articles = request.articles;
     // A host met for the first time: the user is asked once whether to trust its key.
-    if (summary.hostKeyUnknown && request.trustNewHostKey &&
-        request.trustNewHostKey(text::GbkFromUtf8(summary.message))) {
-        credentials.acceptNewHostKey = true;
-        summary = publishOnce();
-    }
+    if (request.trustNewHostKey)
+        asked.trustNewHostKey = [&](const std::string& message) {
+            return request.trustNewHostKey(text::GbkFromUtf8(message));
+        };
+    PublishRows rows(window);
+    const publish::ResultPublish published =
+        publish::PublishResult(asked, rows, stop, [&] { events.ProcessEvents(); });
+    if (published.end == publish::ResultPublishEnd::NoTarget)
+        return "无法发布："_gbk + text::GbkFromUtf8(published.message) + "\r\n";
+    const publish::Target& target = *published.target;
+    const std::string name = text::GbkFromUtf8(target.name);
+    if (published.end == publish::ResultPublishEnd::RecordFailed)
+        return "无法发布到 "_gbk + name + "："_gbk + text::GbkFromUtf8(published.recordMessage) +
+               "\r\n";
+    if (published.end == publish::ResultPublishEnd::NothingToPublish)
+        return "没有可发布到 "_gbk + name + " 的文件。\r\n"_gbk;
+    const publish::PublishSummary& summary = published.summary;
     window.SetProgressVisible(false);
     window.SetStatusLabelVisible(false);
     using publish::PublishOutcome;
@@ -127,8 +124,8 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
         line += "，未上传 "_gbk + std::to_string(n) + " 个"_gbk;
     line += "。\r\n"_gbk;
     // The address the site shows the files under, offered as the new domain prefix.
-    if (!request.target.publicAddress.empty())
-        line += "这个目标的图片地址："_gbk + text::GbkFromUtf8(request.target.publicAddress) +
+    if (!target.publicAddress.empty())
+        line += "这个目标的图片地址："_gbk + text::GbkFromUtf8(target.publicAddress) +
                 "，可填作新的域名前缀。\r\n"_gbk;
     return line;
 }

@@ -14,9 +14,6 @@
 namespace zembrat::platform {
 class EventPoints;
 }
-namespace zembrat::record {
-class RunRecord;
-}
 
 namespace zembrat::ui {
 
@@ -24,23 +21,25 @@ namespace zembrat::ui {
 // "上传失败", "已停止" (a dry run's "将上传").
 std::string PublishRowText(publish::PublishOutcome outcome);
 
+// Each attempt shows its files afresh.
 class PublishRows : public publish::PublishObserver {
   public:
-    PublishRows(JobWindow& window, const std::vector<publish::PublishItem>& items,
-                const std::string& targetName);
+    explicit PublishRows(JobWindow& window) : window_(window) {}
+    void ItemsListed(const std::vector<publish::PublishItem>& items,
+                     const std::string& targetName) override;
     void ItemBegins(std::size_t index) override;
     void ItemSettled(std::size_t index, const publish::PublishRow& row) override;
 
   private:
     JobWindow& window_;
-    std::size_t count_;
     std::size_t settled_ = 0;
     std::string uploading_;  // "正在发布到 " + the target's name
 };
 
 // What a publish asks the window for.
 struct WindowPublish {
-    publish::Target target;
+    std::vector<std::string> targets;  // GBK: the kept target URLs
+    std::string chosen;                // GBK: the name or place of the one used; empty: the first
     bool articles = false;
     std::string resultFolder;  // GBK
     // An SFTP host whose key is not known yet: whether to trust it (the fingerprint is in the
@@ -48,8 +47,8 @@ struct WindowPublish {
     std::function<bool(const std::string& question)> trustNewHostKey;
 };
 
-// Publishes the result the record knows onto the target, showing each file in the window; the
-// text for the completion message (GBK), which names the target and counts what happened.
+// Publishes the result the record knows onto the chosen target, showing each file in the window;
+// the text for the completion message (GBK), which names the target and counts what happened.
 std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
                             const WindowPublish& request, std::stop_token stop);
 

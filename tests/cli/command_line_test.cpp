@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "job/extension_options.h"
+#include "job/option_table.h"
+#include "support/option_samples.h"
 #include "support/temp_dir.h"
 #ifdef ZEMBRAT_EXECUTABLE
 #include "child_process.h"
@@ -18,11 +20,21 @@ namespace zembrat::cli {
 namespace {
 
 using job::ExtensionOptions;
+using O = job::ExtensionOptions;
 
 CommandLine Parsed(const std::vector<std::string>& args) {
     const ParseResult result = ParseCommandLine(args);
     EXPECT_TRUE(result.line) << result.error;
     return result.line.value_or(CommandLine{});
+}
+
+// The text last given on the line for the option, if any.
+std::optional<std::string> Given(const CommandLine& line, job::OptionDescriptor::Field field) {
+    std::optional<std::string> text;
+    for (const GivenOption& given : line.extensions) {
+        if (given.option == &job::Descriptor(field)) text = given.text;
+    }
+    return text;
 }
 
 std::string Error(const std::vector<std::string>& args) {
@@ -43,14 +55,14 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
     // Of --x and --no-x the last counts; what is not named stays unset.
     line = Parsed({"--run", "--https", "--no-https", "--no-lazy", "--lazy", "--no-markdown",
                    "--timeout", "30", "--no-timeout", "--jobs=4"});
-    EXPECT_EQ(line.extensions.https, false);
-    EXPECT_EQ(line.extensions.lazy, true);
-    EXPECT_EQ(line.extensions.markdown, false);
-    EXPECT_FALSE(line.extensions.htmlRules);
-    EXPECT_FALSE(line.extensions.checkContent);
-    EXPECT_EQ(line.extensions.timeoutSeconds, 0);
-    EXPECT_EQ(line.extensions.jobs, 4);
-    EXPECT_EQ(Parsed({"--run", "--no-timeout", "--timeout=7"}).extensions.timeoutSeconds, 7);
+    EXPECT_EQ(Given(line, &O::https), "0");
+    EXPECT_EQ(Given(line, &O::lazyImages), "1");
+    EXPECT_EQ(Given(line, &O::markdown), "0");
+    EXPECT_FALSE(Given(line, &O::htmlRules));
+    EXPECT_FALSE(Given(line, &O::checkContent));
+    EXPECT_EQ(Given(line, &O::timeoutSeconds), "0");
+    EXPECT_EQ(Given(line, &O::downloadsAtOnce), "4");
+    EXPECT_EQ(Given(Parsed({"--run", "--no-timeout", "--timeout=7"}), &O::timeoutSeconds), "7");
 
     // Over the settings file's options: the named ones change, the others stay.
     ExtensionOptions options;
@@ -65,15 +77,16 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
     expected.downloadsAtOnce = 4;
     ApplySwitches(line.extensions, options);
     EXPECT_EQ(options, expected);
-    ApplySwitches(ExtensionSwitches{}, options);
+    ApplySwitches({}, options);
     EXPECT_EQ(options, expected);
 
     // The bounds of the numbers, and what lies outside them.
     const int maxTimeout = ExtensionOptions::kMaxTimeoutSeconds;
     const int maxJobs = ExtensionOptions::kMaxDownloadsAtOnce;
-    EXPECT_EQ(Parsed({"--run", "--timeout", std::to_string(maxTimeout)}).extensions.timeoutSeconds,
-              maxTimeout);
-    EXPECT_EQ(Parsed({"--run", "--jobs", std::to_string(maxJobs)}).extensions.jobs, maxJobs);
+    EXPECT_EQ(Given(Parsed({"--run", "--timeout", std::to_string(maxTimeout)}), &O::timeoutSeconds),
+              std::to_string(maxTimeout));
+    EXPECT_EQ(Given(Parsed({"--run", "--jobs", std::to_string(maxJobs)}), &O::downloadsAtOnce),
+              std::to_string(maxJobs));
     const std::string timeoutError =
         "--timeout takes a whole number of seconds from 1 to " + std::to_string(maxTimeout);
     for (const std::string& bad :
@@ -85,8 +98,8 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
     EXPECT_EQ(Error({"--run", "--jobs=" + std::to_string(maxJobs + 1)}), jobsError);
 
     // A text option's --no- form empties it.
-    EXPECT_EQ(Parsed({"--run", "--output=a", "--no-output"}).extensions.outputFolder, "");
-    EXPECT_EQ(Parsed({"--run", "--no-output", "--output", "b"}).extensions.outputFolder, "b");
+    EXPECT_EQ(Given(Parsed({"--run", "--output=a", "--no-output"}), &O::outputFolder), "");
+    EXPECT_EQ(Given(Parsed({"--run", "--no-output", "--output", "b"}), &O::outputFolder), "b");
     EXPECT_EQ(Error({"--run", "--no-output=x"}), "--no-output takes no value");
     EXPECT_EQ(Error({"--run", "--no-filter"}), "unknown option --no-filter");
 
@@ -111,6 +124,40 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
     EXPECT_FALSE(NoDisplayMessage({"-platform", "vnc"}));
     EXPECT_NE(NoDisplayMessage({"-reverse", "x", "posts"}).value_or("").find("--run posts\n"),
               std::string::npos);
+}
+
+// Every option of the table that has a switch: the switch sets what the settings file would, its
+// --no- form turns it off, and an option without one has no entry.
+TEST(CommandLine, EverySwitchOfTheOptionTableSetsItsOption) {
+    for (const job::OptionDescriptor& d : job::OptionTable()) {
+        SCOPED_TRACE(d.key);
+        std::size_t entries = 0;
+        for (const OptionEntry& e : OptionTable()) {
+            const auto* option = std::get_if<const job::OptionDescriptor*>(&e.target);
+            if (option && *option == &d) {
+                ++entries;
+                EXPECT_EQ(e.name, d.switchName);
+            }
+        }
+        EXPECT_EQ(entries, d.HasSwitch() ? 1u : 0u);
+        if (!d.HasSwitch()) continue;
+
+        const std::string other = testing::NonDefaultText(d);
+        std::vector<std::string> args{"--run", d.switchName};
+        if (d.kind != job::OptionKind::Flag) args.push_back(other);
+        ExtensionOptions options;
+        ApplySwitches(Parsed(args).extensions, options);
+        ExtensionOptions expected;
+        d.Set(expected, other);
+        EXPECT_EQ(options, expected);
+
+        if (!d.HasNoForm()) continue;
+        args.push_back("--no-" + std::string(d.switchName).substr(2));
+        ApplySwitches(Parsed(args).extensions, options);
+        EXPECT_EQ(d.Text(options), d.kind == job::OptionKind::Number ? std::to_string(*d.off)
+                                   : d.kind == job::OptionKind::Flag ? "0"
+                                                                     : "");
+    }
 }
 
 TEST(CommandLine, HelpAndManualListEverySpellingTheParserTakes) {
@@ -157,6 +204,18 @@ TEST(CommandLine, ManualPageOptionsAreTheTables) {
         return;
     }
     EXPECT_EQ(section, ManualOptions());
+}
+
+// The help page explains every option the dialog shows, under the dialog's caption.
+TEST(CommandLine, TheHelpPageExplainsEveryOptionOfTheDialog) {
+    const std::string page = testing::ReadFileOrMissing(ZEMBRAT_HELP_PAGE);
+    ASSERT_FALSE(page.empty());
+    for (const job::OptionDescriptor& d : job::OptionTable()) {
+        if (d.place == job::DialogPlace::None) continue;
+        std::string caption = d.caption;
+        if (caption.ends_with("：")) caption.resize(caption.size() - std::string("：").size());
+        EXPECT_NE(page.find("<dt>" + caption + " ("), std::string::npos) << caption;
+    }
 }
 
 #ifdef ZEMBRAT_EXECUTABLE

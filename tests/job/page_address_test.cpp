@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "job/extension_options.h"
+#include "job/option_table.h"
 #include "job/settings_table.h"
 #include "text/crc32.h"
 
@@ -41,7 +42,7 @@ TEST(PageAddress, PlaceholderMarksAndRulesRoundTripThroughTheTable) {
     EXPECT_EQ(read, values);
     // An option read after the rules keeps them.
     for (const SettingItem& item : SettingItems()) {
-        if (item.key == extension_keys::Hotlink()) item.set(read, "1");
+        if (item.key == Descriptor(&ExtensionOptions::hotlink).Key()) item.set(read, "1");
     }
     EXPECT_TRUE(read.options.hotlink);
     EXPECT_EQ(read.options.siteRules, values.options.siteRules);

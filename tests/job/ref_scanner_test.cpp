@@ -479,47 +479,5 @@ TEST(RefScannerTest, DuplicatesKeepTheirLastOccurrence) {
     EXPECT_EQ(kept.back().offset, article.rfind('x'));
 }
 
-TEST(ExtensionOptionsTest, KeyTextsRoundTripAndBadValuesGiveDefaults) {
-    namespace k = extension_keys;
-    EXPECT_EQ(ExtensionSection(), "扩展选项"_gbk);
-    EXPECT_TRUE(ChangedExtensionOptionTexts({}).empty());
-    EXPECT_EQ(ExtensionOptionTexts({}).size(), 15u);
-
-    ExtensionOptions o;
-    o.https = o.markdown = o.writeReport = o.recursive = o.incremental = true;
-    o.timeoutSeconds = 30;
-    o.downloadsAtOnce = 16;
-    o.outputFolder = "/站点/公开"_gbk;
-    const OptionTexts changed = ChangedExtensionOptionTexts(o);
-    EXPECT_EQ(changed, (OptionTexts{{"转存https图片"_gbk, "1"},
-                                    {"处理Markdown图片"_gbk, "1"},
-                                    {"下载超时"_gbk, "30"},
-                                    {"同时下载数"_gbk, "16"},
-                                    {"运行后写出报告"_gbk, "1"},
-                                    {"包含子目录"_gbk, "1"},
-                                    {"结果目录"_gbk, "/站点/公开"_gbk},
-                                    {"增量运行"_gbk, "1"}}));
-    EXPECT_EQ(ExtensionOptionsFromTexts(changed), o);
-    EXPECT_EQ(ExtensionOptionsFromTexts(ExtensionOptionTexts(o)), o);
-
-    const ExtensionOptions bad = ExtensionOptionsFromTexts({{k::Https(), "yes"},
-                                                            {k::LazyImages(), "1"},
-                                                            {k::HtmlRules(), ""},
-                                                            {k::CheckContent(), "2"},
-                                                            {k::Timeout(), "-5"},
-                                                            {k::DownloadsAtOnce(), "17"},
-                                                            {"unknown"_gbk, "1"},
-                                                            {k::Markdown(), "1"},
-                                                            {k::Markdown(), "0"}});
-    ExtensionOptions expected;
-    expected.lazyImages = true;
-    EXPECT_EQ(bad, expected);
-    EXPECT_EQ(ExtensionOptionsFromTexts({{k::DownloadsAtOnce(), "0"}, {k::Timeout(), "3601"}}),
-              ExtensionOptions{});
-    EXPECT_EQ(ExtensionOptionsFromTexts({{k::DownloadsAtOnce(), "4"}, {k::Timeout(), "0"}})
-                  .downloadsAtOnce,
-              4);
-}
-
 }  // namespace
 }  // namespace zembrat::job

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "support/dav_server.h"
 #include "support/temp_dir.h"
 #include "upload_helpers.h"

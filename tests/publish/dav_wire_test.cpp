@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "support/raw_server.h"
 #include "support/temp_dir.h"
 #include "upload_helpers.h"

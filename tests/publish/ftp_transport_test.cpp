@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "support/tmpfs_mount.h"
 #include "support/vsftpd_server.h"
 #include "transfer_checks.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "support/http_server.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

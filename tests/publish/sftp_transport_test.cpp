@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "publish/transports.h"
+#include "publish/protocol_transports.h"
 #include "support/scoped_env.h"
 #include "support/sshd_server.h"
 #include "support/tmpfs_mount.h"

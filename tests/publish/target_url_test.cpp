@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "publish/transport.h"
+#include "publish/target_url.h"
 
 namespace zembrat::publish {
 namespace {

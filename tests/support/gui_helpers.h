@@ -1,6 +1,8 @@
 // Helpers for tests that drive real widgets offscreen.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -16,6 +18,14 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 namespace zembrat::testing {
+
+// The widget of that class and object name below parent; a test failure when there is none.
+template <class T>
+T* Child(const QObject& parent, const char* name) {
+    T* child = parent.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
 
 // Answers the application's modal message boxes as they appear, in order, and records what
 // they said. Boxes beyond the given answers are answered with their escape button.

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,17 +14,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include "job/option_table.h"
+#include "support/gui_helpers.h"
+#include "support/option_samples.h"
 #include "text/codec.h"
 
 namespace zembrat::ui {
 namespace {
 
-template <class T>
-T* Child(QWidget& w, const char* name) {
-    T* child = w.findChild<T*>(QString::fromUtf8(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
+using testing::Child;
 
 // Clicks a button of the modal dialog once it is up.
 void ClickWhenShown(const char* button) {
@@ -32,6 +31,68 @@ void ClickWhenShown(const char* button) {
         ASSERT_NE(dialog, nullptr);
         if (auto* b = dialog->findChild<QPushButton*>(QString::fromUtf8(button))) b->click();
     });
+}
+
+// How many options of the table the dialog shows (of the kind, when given).
+qsizetype Shown(std::optional<job::OptionKind> kind = std::nullopt) {
+    qsizetype count = 0;
+    for (const job::OptionDescriptor& d : job::OptionTable())
+        count += d.place != job::DialogPlace::None && (!kind || d.kind == *kind);
+    return count;
+}
+
+// Every option of the table that the dialog shows has its control, showing the option's value,
+// and what is set there comes back from OK.
+TEST(ExtensionDialog, EveryOptionOfTheTableHasItsControl) {
+    for (const job::OptionDescriptor& d : job::OptionTable()) {
+        if (d.place == job::DialogPlace::None) continue;
+        SCOPED_TRACE(d.key);
+        const std::string other = testing::NonDefaultText(d);
+        job::ExtensionOptions set;
+        d.Set(set, other);
+        ExtensionDialog shown(set);
+        EXPECT_EQ(shown.options(), set);
+
+        ExtensionDialog dialog(job::ExtensionOptions{});
+        const QString name = QString::fromUtf8(d.controlName);
+        const QString explanation =
+            QStringLiteral("标签说明") +
+            QString::fromUtf8(*d.explanationName ? d.explanationName : d.controlName);
+        EXPECT_EQ(Child<QLabel>(dialog, explanation.toUtf8().constData())->text(),
+                  QString::fromUtf8(d.explanation));
+        switch (d.kind) {
+            case job::OptionKind::Flag: {
+                auto* box = Child<QCheckBox>(dialog, ("复选框" + name).toUtf8().constData());
+                EXPECT_EQ(box->text(), QString::fromUtf8(d.caption));
+                box->setChecked(other == "1");
+                break;
+            }
+            case job::OptionKind::Number:
+                if (d.off) {
+                    Child<QLineEdit>(dialog, ("编辑框" + name).toUtf8().constData())
+                        ->setText(QString::fromStdString(other));
+                } else {
+                    Child<QSpinBox>(dialog, ("微调框" + name).toUtf8().constData())
+                        ->setValue(std::stoi(other));
+                }
+                break;
+            case job::OptionKind::Text:
+            case job::OptionKind::Folder:
+                Child<QLineEdit>(dialog, ("编辑框" + name).toUtf8().constData())
+                    ->setText(QString::fromStdString(other));
+                break;
+            case job::OptionKind::Choice: {
+                auto* box = Child<QComboBox>(dialog, ("组合框" + name).toUtf8().constData());
+                box->setCurrentIndex(box->findData(QString::fromStdString(other)));
+                break;
+            }
+        }
+        if (d.kind != job::OptionKind::Flag) {
+            EXPECT_EQ(Child<QLabel>(dialog, ("标签" + name).toUtf8().constData())->text(),
+                      QString::fromUtf8(d.caption));
+        }
+        EXPECT_EQ(dialog.options(), set);
+    }
 }
 
 TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
@@ -46,9 +107,9 @@ TEST(ExtensionDialog, ShowsTheOptionsAndOkGivesWhatWasSet) {
     EXPECT_EQ(Child<QLineEdit>(dialog, "编辑框下载超时")->text(), QStringLiteral("45"));
     EXPECT_EQ(Child<QCheckBox>(dialog, "复选框转存https图片")->text(),
               QStringLiteral("转存 https 图片"));
-    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), 9);
+    EXPECT_EQ(dialog.findChildren<QCheckBox*>().size(), Shown(job::OptionKind::Flag));
     EXPECT_EQ(dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明"))).size(),
-              12);
+              Shown());
     auto* atOnce = Child<QSpinBox>(dialog, "微调框同时下载数");
     EXPECT_EQ(atOnce->value(), 3);
     EXPECT_EQ(atOnce->minimum(), 1);
@@ -88,11 +149,30 @@ TEST(ExtensionDialog, EveryExplanationShowsWhole) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     const auto labels =
         dialog.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^标签说明")));
-    ASSERT_EQ(labels.size(), 12);
+    ASSERT_EQ(labels.size(), Shown());
     for (QLabel* label : labels) {
         EXPECT_GE(label->height(), label->heightForWidth(label->width()))
             << label->objectName().toStdString();
     }
+}
+
+// Under the options the dialog says where they are kept and that command-line runs use them, in
+// full and below every option's control.
+TEST(ExtensionDialog, SaysTheOptionsAreKeptForTheCommandLineToo) {
+    ExtensionDialog dialog(job::ExtensionOptions{});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* kept = Child<QLabel>(dialog, "标签选项保存位置");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(kept->isVisible());
+    EXPECT_TRUE(kept->text().contains(QStringLiteral("Zembrat.ini")));
+    EXPECT_TRUE(kept->text().contains(QStringLiteral("命令行")));
+    EXPECT_GE(kept->height(), kept->heightForWidth(kept->width()));
+    const int top = kept->mapTo(&dialog, QPoint(0, 0)).y();
+    for (QWidget* control : dialog.findChildren<QWidget*>(
+             QRegularExpression(QStringLiteral("^(复选框|微调框|编辑框|组合框)"))))
+        EXPECT_LT(control->mapTo(&dialog, QPoint(0, 0)).y(), top)
+            << control->objectName().toStdString();
 }
 
 TEST(ExtensionDialog, IncrementalRunsAndTheButtonThatMakesTheNextOneARefresh) {

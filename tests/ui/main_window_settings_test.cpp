@@ -30,6 +30,8 @@
 
 namespace zembrat::ui {
 namespace {
+
+using testing::Child;
 using namespace text::literals;
 using testing::MessageBoxAnswerer;
 using testing::ReadFileOrMissing;
@@ -77,11 +79,6 @@ class WindowWithSettings : public ::testing::Test {
         return SavedSettings(dir / "文章目录"_gbk, "*.txt", "图片"_gbk, "old.example",
                              "new.example", "a.example|b.example/x");
     }
-    template <class T>
-    T* Child(const char* name) {
-        return window->findChild<T*>(QString::fromUtf8(name));
-    }
-
     TempDir dir;
     std::string path;
     config::ConfigStore store;
@@ -113,7 +110,7 @@ TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
     answerer.onBox = [&](QMessageBox*) { onDiskWhenAsked = ReadFileOrMissing(path); };
 
     // The link saves when the button goes down: a release elsewhere changes nothing.
-    auto* link = Child<TextLink>("超级链接框保存");
+    auto* link = Child<TextLink>(*window, "超级链接框保存");
     QTest::mousePress(link, Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_EQ(answerer.texts.size(), 1);
     EXPECT_EQ(answerer.texts[0], QStringLiteral("保存完毕！"));
@@ -124,7 +121,7 @@ TEST_F(WindowWithSettings, SaveEntriesWriteTheBoxesAndSaySo) {
 
     // The picture above it saves on a click; a second save replaces the values in place.
     w.editBox(ui::EditBox::OldPrefix)->clear();
-    QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>(*window, "图片框保存"), Qt::LeftButton);
     ASSERT_EQ(answerer.texts.size(), 2);
     EXPECT_EQ(answerer.texts[1], QStringLiteral("保存完毕！"));
     EXPECT_EQ(ReadFileOrMissing(path), SavedSettings(dir / "文章目录"_gbk, "*.txt", "图片"_gbk, "",
@@ -148,7 +145,7 @@ TEST_F(WindowWithSettings, ExtensionOptionsAreSetInTheirDialogAndKeptInTheirOwnS
         });
     };
     tick("复选框延迟加载", true);
-    QTest::mousePress(Child<TextLink>("超级链接框扩展选项"), Qt::LeftButton);
+    QTest::mousePress(Child<TextLink>(*window, "超级链接框扩展选项"), Qt::LeftButton);
     EXPECT_TRUE(w.driver().options().lazyImages);
     ASSERT_TRUE(w.SaveSettings());
     const std::string section = "\r\n[扩展选项]\r\n识别延迟加载和响应式图片=1"_gbk;
@@ -165,7 +162,7 @@ TEST_F(WindowWithSettings, ExtensionOptionsAreSetInTheirDialogAndKeptInTheirOwnS
 
     // Turned off again, the key says so; the other options stay out of the file.
     tick("复选框延迟加载", false);
-    QTest::mouseClick(Child<QWidget>("图片框扩展选项"), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>(*window, "图片框扩展选项"), Qt::LeftButton);
     ASSERT_TRUE(again.SaveSettings());
     EXPECT_EQ(ReadFileOrMissing(path),
               Filled() + "\r\n[扩展选项]\r\n识别延迟加载和响应式图片=0"_gbk);
@@ -184,9 +181,9 @@ TEST_F(WindowWithSettings, HelpEntriesOpenTheHelpTextWithTheDefaultTitle) {
         return true;
     };
     testing::WhenModalAppears(closeHelp);
-    QTest::mousePress(Child<TextLink>("超级链接框操作"), Qt::LeftButton);  // on mouse-down
+    QTest::mousePress(Child<TextLink>(*window, "超级链接框操作"), Qt::LeftButton);  // on mouse-down
     testing::WhenModalAppears(closeHelp);
-    QTest::mouseClick(Child<QWidget>("图片框操作"), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>(*window, "图片框操作"), Qt::LeftButton);
     ASSERT_EQ(titles.size(), 2);
     const QString shown = QString(HelpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     for (int i = 0; i < 2; ++i) {
@@ -211,8 +208,8 @@ TEST_F(WindowWithSettings, ASaveThatCannotReachTheFileSaysSoAndClosingSaysItOnce
     const QString failed = QStringLiteral("保存失败！无法写入配置文件：") + ToQString(path) +
                            QStringLiteral("\r\n配置文件正被另一个程序使用。");
 
-    QTest::mousePress(Child<TextLink>("超级链接框保存"), Qt::LeftButton);
-    QTest::mouseClick(Child<QWidget>("图片框保存"), Qt::LeftButton);
+    QTest::mousePress(Child<TextLink>(*window, "超级链接框保存"), Qt::LeftButton);
+    QTest::mouseClick(Child<QWidget>(*window, "图片框保存"), Qt::LeftButton);
     ASSERT_EQ(answerer.texts, (QStringList{failed, failed}));
     EXPECT_EQ(answerer.titles[0], QStringLiteral("信息："));
 
@@ -249,7 +246,7 @@ TEST_F(WindowWithSettings, ClosingDuringARunStopsItAndClosesOnceItHasReturned) {
         w.close();
         visibleAtClose = w.isVisible();
     });
-    QTest::mouseClick(Child<QPushButton>("按钮开始下载"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(*window, "按钮开始下载"), Qt::LeftButton);
 
     EXPECT_TRUE(visibleAtClose) << "the window waits for the run";
     EXPECT_FALSE(w.isVisible());
@@ -263,7 +260,8 @@ TEST_F(WindowWithSettings, ClosingDuringARunStopsItAndClosesOnceItHasReturned) {
     }
     EXPECT_LT(written, 4) << "the run stopped";
     EXPECT_EQ(ReadFileOrMissing(path), Filled()) << "saved when it closed";
-    EXPECT_EQ(Child<QPushButton>("按钮开始下载")->text(), QStringLiteral("开始下载并替换图片地址"));
+    EXPECT_EQ(Child<QPushButton>(*window, "按钮开始下载")->text(),
+              QStringLiteral("开始下载并替换图片地址"));
 }
 
 TEST_F(WindowWithSettings, ClosingBeforeTheFirstActivationKeepsTheStoredSettings) {

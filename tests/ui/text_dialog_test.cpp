@@ -18,10 +18,7 @@
 namespace zembrat::ui {
 namespace {
 
-template <class T>
-T* Child(QWidget& w, const char* name) {
-    return w.findChild<T*>(QString::fromUtf8(name));
-}
+using testing::Child;
 
 TEST(TextDialog, ShapedForReadingWithTheDefaultTitle) {
     TextDialogRequest request;
@@ -145,12 +142,18 @@ TEST(HelpText, SectionsInOrderWithCrLfLineBreaks) {
     int at = 0;
     for (const char* heading : {"-----------------软件介绍-----------------", "软件的执行过程：",
                                 "-----------------疑点说明-----------------", "【图片存放目录】",
-                                "【旧的域名前缀】", "【新的域名前缀】", "【排除地址范围】"}) {
+                                "【旧的域名前缀】", "【新的域名前缀】", "【排除地址范围】",
+                                // What the program does beyond the described one, after it.
+                                "【扩展选项】", "【结果目录】", "【包含子目录】", "【增量运行】",
+                                "【发布到网站】", "【查看运行结果】"}) {
         const int next = help.indexOf(QString::fromUtf8(heading), at);
         EXPECT_GE(next, at) << heading;
         at = next;
     }
     EXPECT_TRUE(help.contains(QStringLiteral("files/img")));
+    // The options are shared with the command line through the settings file, and the help says so.
+    EXPECT_TRUE(help.contains(QStringLiteral("Zembrat.ini")));
+    EXPECT_TRUE(help.contains(QStringLiteral("命令行")));
     EXPECT_FALSE(help.contains(QStringLiteral("files\\img")));
 }
 

@@ -1,4 +1,5 @@
-// The transport of each protocol; MakeTransport chooses among them by the target's protocol.
+// The transport of each protocol (MakeTransport chooses among them by the target's protocol),
+// and the part name they share.
 #pragma once
 
 #include <memory>

@@ -1,0 +1,47 @@
+// A publish target: where the user's own site takes files (SFTP, FTP/FTPS, WebDAV or an
+// S3-compatible store), as its URL gives it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zembrat::publish {
+
+enum class Protocol {
+    Sftp,         // sftp://user@host:port/path/
+    Ftp,          // ftp://host/path/
+    FtpExplicit,  // ftpes://host/path/ (AUTH TLS on the plain port)
+    FtpImplicit,  // ftps://host/path/ (TLS from the first byte, port 990 by default)
+    Dav,          // dav://host/path/ (WebDAV over http)
+    Davs,         // davs://host/path/ (WebDAV over https)
+    S3,           // s3://bucket/prefix/?endpoint=URL&region=R&style=path|virtual|&provider=...
+};
+
+// One target, as parsed from its URL or read from its settings section. Every text is UTF-8.
+struct Target {
+    std::string name;  // its settings name, or the URL it was given as
+    Protocol protocol = Protocol::Sftp;
+    std::string host;
+    int port = 0;      // 0: the protocol's usual port
+    std::string user;  // may be empty (then from ~/.netrc, or the login name for SFTP)
+    std::string path;  // the base path on the server (S3: the key prefix), "/"-ended or empty
+    // SFTP: a pinned host key, "SHA256:" and the base64 digest as ssh-keygen -l prints it.
+    std::string hostKeySha256;
+    // S3.
+    std::string bucket;
+    std::string endpoint;  // scheme, host and port: "https://s3.eu-west-1.amazonaws.com"
+    std::string region;
+    bool pathStyle = true;  // false: virtual-hosted (bucket.endpoint-host)
+    std::string profile;    // ~/.aws/credentials profile; empty: "default"
+    std::string provider;   // aws, r2, minio, oss, cos, qiniu or empty
+    // TLS: a CA file to trust besides the system's (tests, self-signed servers); empty: none.
+    std::string caFile;
+    // The public address the published files are seen under (custom domain, CDN); empty: none.
+    std::string publicAddress;
+};
+
+// The target a URL gives, or nullopt with error set (UTF-8, naming what is wrong).
+std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error);
+
+}  // namespace zembrat::publish
