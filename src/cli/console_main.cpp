@@ -48,15 +48,13 @@ std::string HomeFolder() {
     return text::GbkFromUtf8(home.empty() ? "/" : home);
 }
 
-// A message of the run on standard error.
-void Tell(platform::EventPoints& events, const std::string& text) {
-    platform::MessageRequest request;
-    request.text = text;
-    events.ShowMessage(request);
+// A message of the program (GBK) on standard error, its names printed escaped.
+void Say(const std::string& gbk) {
+    std::fprintf(stderr, "zembrat: %s\n", Printable(text::Utf8FromGbk(gbk)).c_str());
 }
 
 int Usage(const std::string& error) {
-    std::fprintf(stderr, "zembrat: %s\nTry 'zembrat --help'.\n", error.c_str());
+    std::fprintf(stderr, "zembrat: %s\nTry 'zembrat --help'.\n", Printable(error).c_str());
     return kBadUsage;
 }
 
@@ -117,7 +115,7 @@ bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& v
     }
     if (!known)
         std::fprintf(stderr, "zembrat: warning: no setting found in %s; using the defaults\n",
-                     text::Utf8FromGbk(path).c_str());
+                     Printable(text::Utf8FromGbk(path)).c_str());
     return true;
 }
 
@@ -128,7 +126,8 @@ bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& row
         lower.ends_with(".json") ? job::JsonReport(rows) : job::CsvReport(rows);
     // A write that fails leaves the earlier report as it was.
     if (!platform::WriteFileAtomically(text::GbkFromUtf8(file), bytes)) {
-        std::fprintf(stderr, "zembrat: the report cannot be written: %s\n", file.c_str());
+        std::fprintf(stderr, "zembrat: the report cannot be written: %s\n",
+                     Printable(file).c_str());
         return false;
     }
     return true;
@@ -156,12 +155,10 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     const bool interrupted = InterruptCount() > 0;
     RestoreInterruptHandler();
     progress.EndLine();
-    if (!result.counts.recordMessage.empty())
-        std::fprintf(stderr, "zembrat: %s\n",
-                     text::Utf8FromGbk(result.counts.recordMessage).c_str());
+    if (!result.counts.recordMessage.empty()) Say(result.counts.recordMessage);
 
     if (result.end != job::RunEnd::Finished) {
-        Tell(events, job::RunEndMessage(result, inputs.settings));
+        Say(job::RunEndMessage(result, inputs.settings));
         return kSomethingFailed;
     }
     const std::size_t total = result.articles.size();
@@ -201,7 +198,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
         "Result folder: %s\n",
         interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
         counts.imagesFailed, report.skipped(), more.c_str(),
-        text::Utf8FromGbk(result.resultFolder).c_str());
+        Printable(text::Utf8FromGbk(result.resultFolder)).c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
     const bool allDone =
@@ -220,7 +217,8 @@ int DryRun(const job::RunInputs& inputs) {
             const std::string& path = article.path;
             std::printf(
                 "%s\n",
-                text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
+                Printable(text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)))
+                    .c_str());
             if (article.unreadable) {
                 std::printf("  unreadable article\n");
                 ++unreadable;
@@ -236,22 +234,20 @@ int DryRun(const job::RunInputs& inputs) {
                 if (v.decision == job::RefDecision::Download) {
                     ++(article.reused[k] ? reused : downloads);
                     std::printf("  %s  %s\n", article.reused[k] ? "reused  " : "download",
-                                text::Utf8FromGbk(v.address).c_str());
+                                Printable(text::Utf8FromGbk(v.address)).c_str());
                 } else {
                     ++dropped;
                     std::printf("  dropped   %s: %s\n",
-                                text::Utf8FromGbk(job::DecisionText(v)).c_str(),
-                                text::Utf8FromGbk(v.sourceValue).c_str());
+                                Printable(text::Utf8FromGbk(job::DecisionText(v))).c_str(),
+                                Printable(text::Utf8FromGbk(v.sourceValue)).c_str());
                 }
             }
         });
     if (preview.end != job::RunEnd::Finished) {
-        Tell(quiet, job::RunEndMessage(preview, inputs.settings));
+        Say(job::RunEndMessage(preview, inputs.settings));
         return kSomethingFailed;
     }
-    if (!preview.counts.recordMessage.empty())
-        std::fprintf(stderr, "zembrat: %s\n",
-                     text::Utf8FromGbk(preview.counts.recordMessage).c_str());
+    if (!preview.counts.recordMessage.empty()) Say(preview.counts.recordMessage);
     std::string more;
     if (inputs.options.incremental)
         more = ", " + std::to_string(reused) + " reused, " + std::to_string(unchanged) +

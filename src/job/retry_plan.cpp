@@ -56,7 +56,7 @@ bool RecordRows(const std::string& folder, const std::string& resultFolder,
         record.Open(resultFolder) != record::OpenResult::Opened) {
         error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
                 (record.Message().empty() ? "" : ": " + record.Message()) +
-                "\n(a run keeps one under --incremental or --publish; or retry from the report "
+                " (a run keeps one under --incremental or --publish; or retry from the report "
                 "a run writes with --report FILE: --retry-failed FILE)";
         return false;
     }

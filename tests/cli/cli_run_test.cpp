@@ -491,6 +491,49 @@ TEST_F(CliRunTest, AStopThenEitherRetryWritesEveryArticleTheRunNeverReached) {
     }
 }
 
+TEST_F(CliRunTest, ControlCharactersInNamesAndAddressesArePrintedEscaped) {
+    const std::string titled = "a\x1b]0;pwned\x07.htm";
+    const std::string fake = "b\nDone: 99 of 99 articles written.htm";
+    dir.Write("articles/" + titled, "<img src=\"" + Url("/ok1.png") + "\">");
+    dir.Write("articles/" + fake, "<img src=\"" + Url("/x\x1b[2J.png") + "\">");
+    const std::string report = dir / "r.csv";
+    const auto raw = [](const std::string& text) {
+        return text.find_first_of("\x1b\x07") != std::string::npos ||
+               text.find("\nDone: 99") != std::string::npos;
+    };
+    std::string out, err;
+    RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", report}, dir.path(),
+             &out, &err);
+    EXPECT_FALSE(raw(out)) << out;
+    EXPECT_FALSE(raw(err)) << err;
+    EXPECT_NE(err.find("/a\\x1b]0;pwned\\x07.htm: written"), std::string::npos) << err;
+    EXPECT_NE(err.find("/b\\nDone: 99 of 99 articles written.htm: written"), std::string::npos)
+        << err;
+    EXPECT_NE(out.find("Done: 2 of 2 articles written"), std::string::npos) << out;
+    // The report keeps the names as they are, quoted.
+    const auto rows = ReadReport(report);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].article, articles + "/" + titled);
+    EXPECT_EQ(rows[1].article, articles + "/" + fake);
+    EXPECT_NE(ReadFileOrMissing(report).find("\"" + articles + "/" + fake + "\""),
+              std::string::npos);
+
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", settings}, dir.path(), &out, &err),
+        0)
+        << err;
+    EXPECT_FALSE(raw(out)) << out;
+    EXPECT_NE(out.find(articles + "/b\\nDone: 99 of 99 articles written.htm\n  download  " +
+                       Url("/x") + "\\x1b[2J.png\n"),
+              std::string::npos)
+        << out;
+    // A refusal naming the folder is escaped too.
+    RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--images", "../\x1b[2J"},
+             dir.path(), &out, &err);
+    EXPECT_FALSE(raw(err)) << err;
+    EXPECT_NE(err.find("图片存放目录不能超出结果目录：../\\x1b[2J"), std::string::npos) << err;
+}
+
 TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
     dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\">");
     dir.Write("victim/x.txt", "<img src=\"" + Url("/ok1.png") + "\">");
