@@ -92,6 +92,7 @@ enum class RunEnd {
     NoArticles,           // the listing found no article
     ResultFolderFailed,   // the result folder could not be made: no article was read
     OutputFolderRefused,  // the output folder is relative, or the article folder: nothing listed
+    ResultFolderInUse,    // another run holds the result folder: no article was read
 };
 
 struct RunResult {
@@ -103,8 +104,8 @@ struct RunResult {
 
 // The message of a run that ended before its articles (GBK), from the inputs it was given:
 // "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
-// "无法创建结果目录：…", "结果目录必须是绝对路径：…" or "结果目录不能是文章目录：…". Empty for a
-// run that was Finished.
+// "无法创建结果目录：…", "结果目录必须是绝对路径：…", "结果目录不能是文章目录：…" or
+// "结果目录正在被另一次运行使用：…". Empty for a run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the

@@ -534,6 +534,49 @@ TEST_F(CliRunTest, ControlCharactersInNamesAndAddressesArePrintedEscaped) {
     EXPECT_NE(err.find("图片存放目录不能超出结果目录：../\\x1b[2J"), std::string::npos) << err;
 }
 
+TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
+    server.Set("/held.png", Reply::NeverAnswer());
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/held.png") + "\">");
+    dir.Write("articles/b.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+    ChildProcess first(kProgram, {"--run", articles, "--settings", settings}, dir.path());
+    AwaitRequests("/held.png", 1, std::chrono::steady_clock::now(), 20);
+    ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << first.Err();
+    auto before = Tree(dir.path());
+    for (const char* name : {"stdout.txt", "stderr.txt"}) before.erase(dir / name);
+    const std::size_t asked = server.RequestCount();
+
+    for (const std::string mode : {"--run", "--retry-failed"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = {mode, articles, "--settings", settings};
+        if (mode == "--retry-failed") {
+            job::ReportRow row;
+            row.article = articles + "/b.htm";
+            row.address = Url("/ok1.png");
+            row.outcome = "failed";
+            row.articleEnd = "written";
+            dir.Write("r.csv", job::CsvReport({row}));
+            args = {mode, dir / "r.csv", articles, "--settings", settings};
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::string out, err;
+        EXPECT_EQ(RunToEnd(kProgram, args, dir.path(), &out, &err), 1) << err;
+        EXPECT_LT(SecondsSince(start), 5.0);  // it does not wait for the first
+        EXPECT_NE(err.find("结果目录正在被另一次运行使用：" + text::Utf8FromGbk(result) + "/"),
+                  std::string::npos)
+            << err;
+    }
+    auto after = Tree(dir.path());
+    for (const char* name : {"stdout.txt", "stderr.txt", "r.csv"}) after.erase(dir / name);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.RequestCount(), asked);
+
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.Wait(std::chrono::seconds(10)), 130);
+    // Once it has ended, the folder is free again.
+    server.Set("/held.png", Reply::Ok(kJpg2, "image/jpeg"));
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", articles, "--settings", settings}, dir.path()), 0);
+}
+
 TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
     dir.Write("articles/a.htm", "<img src=\"" + Url("/ok1.png") + "\">");
     dir.Write("victim/x.txt", "<img src=\"" + Url("/ok1.png") + "\">");
