@@ -193,11 +193,15 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (counts.articlesSkipped > 0)
         more += "; " + std::to_string(counts.articlesSkipped) + " unchanged article" +
                 (counts.articlesSkipped == 1 ? "" : "s") + " skipped";
+    // New files, files already there, failures and drops each counted apart.
+    const std::string unreached =
+        report.notReached() > 0 ? ", " + std::to_string(report.notReached()) + " not reached" : "";
     std::printf(
-        "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped%s\n"
+        "%s: %zu of %zu articles written, %zu images stored, %zu reused, %zu failed, %zu "
+        "dropped%s%s\n"
         "Result folder: %s\n",
         interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
-        counts.imagesFailed, report.skipped(), more.c_str(),
+        counts.imagesReused, counts.imagesFailed, report.dropped(), unreached.c_str(), more.c_str(),
         Printable(text::Utf8FromGbk(result.resultFolder)).c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();

@@ -322,7 +322,10 @@ class ArticleLoop {
             ++counts.unreadableArticles;
             return ArticleEnd::Unreadable;
         }
-        counts.imagesStored += summary.stored;
+        for (const ImageRecord& image : summary.records) {
+            if (image.outcome == ImageOutcome::Stored) ++counts.imagesStored;
+            if (image.outcome == ImageOutcome::Reused) ++counts.imagesReused;
+        }
         counts.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.
         if (!summary.complete) return ArticleEnd::CutShort;

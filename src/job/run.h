@@ -73,7 +73,8 @@ struct RunCounts {
     std::size_t articlesWritten = 0;
     std::size_t unreadableArticles = 0;  // could not be read, so not written
     std::size_t failedWrites = 0;        // read and dealt with, but the result could not be written
-    std::size_t imagesStored = 0;        // rows that ended saved (stored or reused)
+    std::size_t imagesStored = 0;        // rows whose image the run stored as a new file
+    std::size_t imagesReused = 0;        // rows whose image was already there (or recorded)
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
     std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)

@@ -126,7 +126,7 @@ TEST_F(CliRunTest, WholeRunWritesResultsReportAndStatus) {
     // Standard error is no terminal here: one line per article; the summary on standard output.
     EXPECT_NE(err.find("[1/2] "), std::string::npos) << err;
     EXPECT_NE(err.find("[2/2] "), std::string::npos) << err;
-    EXPECT_NE(out.find("2 of 2 articles written, 3 images stored, 1 failed, 4 skipped; "
+    EXPECT_NE(out.find("2 of 2 articles written, 2 images stored, 1 reused, 1 failed, 4 dropped; "
                        "failed: status 404: 1\n"),
               std::string::npos)
         << out;
@@ -412,9 +412,10 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
               "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) +
                   ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
                   ".png\">");
-    EXPECT_NE(out.find("Done: 1 of 1 articles written, 2 images stored, 0 failed, 0 skipped; 1 "
-                       "article with the earlier result missing: rewritten from the original\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("Done: 1 of 1 articles written, 1 images stored, 1 reused, 0 failed, 0 dropped; 1 "
+                 "article with the earlier result missing: rewritten from the original\n"),
+        std::string::npos)
         << out;
     const auto again = ReadReport(second);
     ASSERT_EQ(again.size(), 2u);
@@ -672,7 +673,8 @@ TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) 
                      ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
                      ".jpg\">");
     EXPECT_EQ(ReadFileOrMissing(result + "/b.htm"), bBefore);
-    EXPECT_NE(out.find("1 of 1 articles written, 1 images stored, 0 failed"), std::string::npos)
+    EXPECT_NE(out.find("1 of 1 articles written, 1 images stored, 0 reused, 0 failed"),
+              std::string::npos)
         << out;
     const auto rows = ReadReport(second);
     ASSERT_EQ(rows.size(), 1u);
