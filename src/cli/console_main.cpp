@@ -50,15 +50,13 @@ std::string HomeFolder() {
     return text::GbkFromUtf8(home.empty() ? "/" : home);
 }
 
-// A message of the run on standard error.
-void Tell(platform::EventPoints& events, const std::string& text) {
-    platform::MessageRequest request;
-    request.text = text;
-    events.ShowMessage(request);
+// A message of the program (GBK) on standard error, its names printed escaped.
+void Say(const std::string& gbk) {
+    std::fprintf(stderr, "zembrat: %s\n", Printable(text::Utf8FromGbk(gbk)).c_str());
 }
 
 int Usage(const std::string& error) {
-    std::fprintf(stderr, "zembrat: %s\nTry 'zembrat --help'.\n", error.c_str());
+    std::fprintf(stderr, "zembrat: %s\nTry 'zembrat --help'.\n", Printable(error).c_str());
     return kBadUsage;
 }
 
@@ -119,7 +117,7 @@ bool ReadSettings(const std::string& path, bool mustExist, job::SettingValues& v
     }
     if (!known)
         std::fprintf(stderr, "zembrat: warning: no setting found in %s; using the defaults\n",
-                     text::Utf8FromGbk(path).c_str());
+                     Printable(text::Utf8FromGbk(path)).c_str());
     return true;
 }
 
@@ -130,7 +128,8 @@ bool WriteReport(const std::string& file, const std::vector<job::ReportRow>& row
         lower.ends_with(".json") ? job::JsonReport(rows) : job::CsvReport(rows);
     // A write that fails leaves the earlier report as it was.
     if (!platform::WriteFileAtomically(text::GbkFromUtf8(file), bytes)) {
-        std::fprintf(stderr, "zembrat: the report cannot be written: %s\n", file.c_str());
+        std::fprintf(stderr, "zembrat: the report cannot be written: %s\n",
+                     Printable(file).c_str());
         return false;
     }
     return true;
@@ -158,12 +157,10 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     const bool interrupted = InterruptCount() > 0;
     RestoreInterruptHandler();
     progress.EndLine();
-    if (!result.counts.recordMessage.empty())
-        std::fprintf(stderr, "zembrat: %s\n",
-                     text::Utf8FromGbk(result.counts.recordMessage).c_str());
+    if (!result.counts.recordMessage.empty()) Say(result.counts.recordMessage);
 
     if (result.end != job::RunEnd::Finished) {
-        Tell(events, job::RunEndMessage(result, inputs.settings));
+        Say(job::RunEndMessage(result, inputs.settings));
         return kSomethingFailed;
     }
     const std::size_t total = result.articles.size();
@@ -200,12 +197,16 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
                 (counts.articlesSkipped == 1 ? "" : "s") + " skipped";
     if (const std::optional<std::int64_t> saved = job::BytesSaved(rows))
         more += "; " + std::to_string(*saved) + " bytes saved by the image options";
+    // New files, files already there, failures and drops each counted apart.
+    const std::string unreached =
+        report.notReached() > 0 ? ", " + std::to_string(report.notReached()) + " not reached" : "";
     std::printf(
-        "%s: %zu of %zu articles written, %zu images stored, %zu failed, %zu skipped%s\n"
+        "%s: %zu of %zu articles written, %zu images stored, %zu reused, %zu failed, %zu "
+        "dropped%s%s\n"
         "Result folder: %s\n",
         interrupted ? "Stopped" : "Done", counts.articlesWritten, total, counts.imagesStored,
-        counts.imagesFailed, report.skipped(), more.c_str(),
-        text::Utf8FromGbk(result.resultFolder).c_str());
+        counts.imagesReused, counts.imagesFailed, report.dropped(), unreached.c_str(), more.c_str(),
+        Printable(text::Utf8FromGbk(result.resultFolder)).c_str());
     std::fflush(stdout);
     if (interrupted) return InterruptStatus();
     const bool allDone =
@@ -224,7 +225,8 @@ int DryRun(const job::RunInputs& inputs) {
             const std::string& path = article.path;
             std::printf(
                 "%s\n",
-                text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)).c_str());
+                Printable(text::Utf8FromGbk(below.empty() ? path : job::ArticleBelow(below, path)))
+                    .c_str());
             if (article.unreadable) {
                 std::printf("  unreadable article\n");
                 ++unreadable;
@@ -244,22 +246,20 @@ int DryRun(const job::RunInputs& inputs) {
                 if (v.decision == job::RefDecision::Download) {
                     ++(article.reused[k] ? reused : downloads);
                     std::printf("  %s  %s\n", article.reused[k] ? "reused  " : "download",
-                                shown(v.address).c_str());
+                                Printable(shown(v.address)).c_str());
                 } else {
                     ++dropped;
                     std::printf("  dropped   %s: %s\n",
-                                text::Utf8FromGbk(job::DecisionText(v)).c_str(),
-                                shown(v.sourceValue).c_str());
+                                Printable(text::Utf8FromGbk(job::DecisionText(v))).c_str(),
+                                Printable(shown(v.sourceValue)).c_str());
                 }
             }
         });
     if (preview.end != job::RunEnd::Finished) {
-        Tell(quiet, job::RunEndMessage(preview, inputs.settings));
+        Say(job::RunEndMessage(preview, inputs.settings));
         return kSomethingFailed;
     }
-    if (!preview.counts.recordMessage.empty())
-        std::fprintf(stderr, "zembrat: %s\n",
-                     text::Utf8FromGbk(preview.counts.recordMessage).c_str());
+    if (!preview.counts.recordMessage.empty()) Say(preview.counts.recordMessage);
     std::string more;
     if (inputs.options.incremental)
         more = ", " + std::to_string(reused) + " reused, " + std::to_string(unchanged) +

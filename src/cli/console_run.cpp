@@ -83,15 +83,39 @@ void ConsoleEvents::KeepPainted() {
     if (onWait) onWait();
 }
 
+std::string Printable(std::string_view utf8, bool keepLineEnds) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (keepLineEnds && c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') continue;
+        if (keepLineEnds && c == '\n') {
+            out += '\n';
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        } else if (c == 0xC2 && i + 1 < utf8.size() &&
+                   static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+            const auto c1 = static_cast<unsigned char>(utf8[++i]);
+            out += {'\\', 'u', '0', '0', kHex[c1 >> 4], kHex[c1 & 15]};
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 platform::MessageAnswer ConsoleEvents::ShowMessage(const platform::MessageRequest& request) {
     if (request.buttons == platform::MessageButtons::YesNo) return platform::MessageAnswer::No;
     if (beforeMessage) beforeMessage();
-    std::string text = text::Utf8FromGbk(request.text);
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
+    const std::string out = Printable(text::Utf8FromGbk(request.text), true);
     std::fprintf(stderr, "zembrat: %s\n", out.c_str());
     std::fflush(stderr);
     return platform::MessageAnswer::Ok;
@@ -133,7 +157,9 @@ void ConsoleProgress::ArticleEnds(const std::string& path, job::ArticleEnd end,
             }
             std::fprintf(
                 stderr, "[%zu/%zu] %s: %s, %zu stored, %zu failed\n", articlesDone_, total_,
-                text::Utf8FromGbk(below_.empty() ? path : job::ArticleBelow(below_, path)).c_str(),
+                Printable(
+                    text::Utf8FromGbk(below_.empty() ? path : job::ArticleBelow(below_, path)))
+                    .c_str(),
                 job::ArticleEndText(end), stored, failed);
             std::fflush(stderr);
         }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "platform/event_points.h"
 
 namespace zembrat::cli {
+
+// A name, an address or a message as a console line may show it: every control character is
+// written escaped (a line feed as \n, a carriage return as \r, a tab as \t, any other C0 or DEL
+// as \x1b, a C1 character of UTF-8 as \u009b), so that no article can move the cursor, set the
+// terminal's title or print a line of its own. keepLineEnds: CR LF and LF between the lines of
+// the program's own message stay line ends.
+std::string Printable(std::string_view utf8, bool keepLineEnds = false);
 
 // Ctrl+C and SIGTERM: the first is noted for the run to take as a stop; a second one ends the
 // program at once (130 after Ctrl+C, 143 after SIGTERM).

@@ -185,7 +185,7 @@ std::vector<OptionDescriptor> MakeTable() {
                  "unchanged, download no image stored before",
          .manual =
              "Do only what is new since the runs before, as the run record of the result\n"
-             "folder (`.zembrat-record.sqlite`, kept by every run) tells it: an image whose\n"
+             "folder (`.zembrat-record.sqlite`, kept under this option) tells it: an image whose\n"
              "stored file is still there as it was stored is not downloaded again (its row\n"
              "says `reused`, reason `已转存`), an address met earlier in the run is downloaded\n"
              "once, and an article whose bytes, settings and options are unchanged and whose\n"

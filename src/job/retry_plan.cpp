@@ -56,7 +56,7 @@ bool RecordRows(const std::string& folder, const std::string& resultFolder,
         record.Open(resultFolder) != record::OpenResult::Opened) {
         error = "no run record to retry from in " + text::Utf8FromGbk(resultFolder) +
                 (record.Message().empty() ? "" : ": " + record.Message()) +
-                "\n(a run keeps one under --incremental or --publish; or retry from the report "
+                " (a run keeps one under --incremental or --publish; or retry from the report "
                 "a run writes with --report FILE: --retry-failed FILE)";
         return false;
     }
@@ -98,7 +98,7 @@ bool PlanRetry(std::vector<ReportRow> rows, RunInputs& inputs, Retry& retry, std
                     text::Utf8FromGbk(folder) + ": " + row.article;
             return false;
         }
-        // The run lists the article's own folder as it would: a name the filter does not take
+        // The article's own folder listed as the run lists it: a name the filter does not take
         // is no article of the run.
         const std::string within = text::DirectoryPart(article);
         auto [listed, first] = listings.try_emplace(within);

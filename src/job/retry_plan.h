@@ -17,9 +17,9 @@ namespace zembrat::job {
 std::string PlainFolder(const std::string& folder);
 
 // The run record's articles to retry, as the rows of a report: the references whose last run left
-// them failed or not reached, every reference of an article a stop cut short. folder: plain (see
-// PlainFolder); resultFolder: the run's. False, with why (UTF-8), when the result folder holds no
-// record.
+// them failed or not reached, every reference of an article a stop cut short, one row for each
+// article a stop came before. folder: plain (see PlainFolder); resultFolder: the run's. False,
+// with why and how to get a record (UTF-8), when the result folder holds none.
 bool RecordRows(const std::string& folder, const std::string& resultFolder,
                 std::vector<ReportRow>& rows, std::string& error);
 
@@ -34,11 +34,12 @@ struct Retry {
 };
 
 // The retry of rows (a report's or RecordRows'): the failed and unreached images, every image of
-// an article a stop cut short, grouped by article in the rows' order. Each article is read from
-// its earlier result in the result folder, or from itself when that is missing. Every article
-// must be a plain absolute path in the article folder of inputs (below it, for a tree; a tree's
-// report may name them below it): otherwise false, with error "line N: ..." (UTF-8). inputs'
-// article folder becomes the plain folder.
+// an article a stop cut short, and the whole of an article a stop came before, grouped by article
+// in the rows' order. Each article is read from its earlier result in the result folder, or from
+// itself when that is missing (or when a stop came before it). Every article must be a plain
+// absolute path in the article folder of inputs (below it, for a tree; a tree's report may name
+// them below it) that the article filter takes: otherwise false, with error "line N: ..."
+// (UTF-8). inputs' article folder becomes the plain folder.
 bool PlanRetry(std::vector<ReportRow> rows, RunInputs& inputs, Retry& retry, std::string& error);
 
 // What the report and the summary say of a retried article whose earlier result was missing.

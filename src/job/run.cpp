@@ -16,6 +16,7 @@
 #include "job/run_report.h"
 #include "platform/event_points.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/crc32.h"
@@ -326,7 +327,10 @@ class ArticleLoop {
             ++counts.unreadableArticles;
             return ArticleEnd::Unreadable;
         }
-        counts.imagesStored += summary.stored;
+        for (const ImageRecord& image : summary.records) {
+            if (image.outcome == ImageOutcome::Stored) ++counts.imagesStored;
+            if (image.outcome == ImageOutcome::Reused) ++counts.imagesReused;
+        }
         counts.imagesFailed += summary.failed;
         // An article cut short by a stop is not written: an earlier result of it stays as it was.
         if (!summary.complete) return ArticleEnd::CutShort;
@@ -385,6 +389,8 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
                    settings.articleFilter + "’类型的文件！"_gbk;
         case RunEnd::ResultFolderFailed:
             return "无法创建结果目录："_gbk + result.resultFolder;
+        case RunEnd::ResultFolderInUse:
+            return "结果目录正在被另一次运行使用："_gbk + result.resultFolder;
         case RunEnd::OutputFolderRefused:
             if (!result.resultFolder.starts_with(text::kPathSeparator))
                 return "结果目录必须是绝对路径："_gbk + result.resultFolder;
@@ -519,6 +525,13 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     if (!MakeFolders(result.resultFolder) || !platform::MakeResultFolder(result.resultFolder)) {
         // Nothing could be written there (or only through a link): end before reading any article.
         result.end = RunEnd::ResultFolderFailed;
+        return result;
+    }
+    // One run per result folder: a second one ends at once, touching nothing. (A folder that
+    // cannot be locked at all, on an odd file system, does not stop the run.)
+    platform::FolderLock lock;
+    if (lock.Take(result.resultFolder) == platform::FolderLock::Result::InUse) {
+        result.end = RunEnd::ResultFolderInUse;
         return result;
     }
     // What a run killed before its renames left behind goes; nothing else is touched.

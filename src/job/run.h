@@ -73,7 +73,8 @@ struct RunCounts {
     std::size_t articlesWritten = 0;
     std::size_t unreadableArticles = 0;  // could not be read, so not written
     std::size_t failedWrites = 0;        // read and dealt with, but the result could not be written
-    std::size_t imagesStored = 0;        // rows that ended saved (stored or reused)
+    std::size_t imagesStored = 0;        // rows whose image the run stored as a new file
+    std::size_t imagesReused = 0;        // rows whose image was already there (or recorded)
     std::size_t imagesFailed = 0;        // rows that ended failed
     bool stopped = false;                // the run was stopped before its last article was done
     std::size_t articlesSkipped = 0;     // left as an earlier run made them (incremental runs)
@@ -92,6 +93,7 @@ enum class RunEnd {
     NoArticles,           // the listing found no article
     ResultFolderFailed,   // the result folder could not be made: no article was read
     OutputFolderRefused,  // the output folder is relative, or the article folder: nothing listed
+    ResultFolderInUse,    // another run holds the result folder: no article was read
 };
 
 struct RunResult {
@@ -103,8 +105,8 @@ struct RunResult {
 
 // The message of a run that ended before its articles (GBK), from the inputs it was given:
 // "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
-// "无法创建结果目录：…", "结果目录必须是绝对路径：…" or "结果目录不能是文章目录：…". Empty for a
-// run that was Finished.
+// "无法创建结果目录：…", "结果目录必须是绝对路径：…", "结果目录不能是文章目录：…" or
+// "结果目录正在被另一次运行使用：…". Empty for a run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the

@@ -323,10 +323,10 @@ void ReportCollector::ArticleEnds(const std::string& path, ArticleEnd end,
     // An unreadable article had no references decided.
     if (decidedFor_ != path) verdicts_.clear();
     for (const RefVerdict& v : verdicts_) {
-        if (v.decision != RefDecision::Download) ++skipped_;
+        if (v.decision != RefDecision::Download) ++dropped_;
     }
     for (const ImageRecord& r : images) {
-        if (r.outcome == ImageOutcome::NotReached) ++skipped_;
+        if (r.outcome == ImageOutcome::NotReached) ++notReached_;
     }
     ended_.push_back({path, end, std::move(verdicts_), images});
     decidedFor_.clear();

@@ -89,8 +89,10 @@ class ReportCollector : public RunObserver {
     // The rows of the articles ended so far, made when first asked for (a run that writes no
     // report converts nothing); asked for once the run has ended, every look-alike is told.
     const std::vector<ReportRow>& rows() const;
-    // References found but dropped, or never reached, so far.
-    std::size_t skipped() const { return skipped_; }
+    // References found but dropped, or never reached, so far; and each of them apart.
+    std::size_t skipped() const { return dropped_ + notReached_; }
+    std::size_t dropped() const { return dropped_; }
+    std::size_t notReached() const { return notReached_; }
 
   private:
     struct Ended {
@@ -107,7 +109,8 @@ class ReportCollector : public RunObserver {
     mutable std::vector<Ended> ended_;
     mutable std::vector<ReportRow> rows_;
     mutable std::size_t made_ = 0;  // articles of ended_ whose rows are in rows_
-    std::size_t skipped_ = 0;
+    std::size_t dropped_ = 0;
+    std::size_t notReached_ = 0;
 };
 
 // The rows of a CSV report; false (with why) when it cannot be parsed or lacks a column.

@@ -129,6 +129,7 @@ void JobDriver::Start(job::RunInputs given) {
             if (!closing_) Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
             return;
         case job::RunEnd::ResultFolderFailed:
+        case job::RunEnd::ResultFolderInUse:
             Finish();
             Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
             return;

@@ -126,7 +126,7 @@ TEST_F(CliRunTest, WholeRunWritesResultsReportAndStatus) {
     // Standard error is no terminal here: one line per article; the summary on standard output.
     EXPECT_NE(err.find("[1/2] "), std::string::npos) << err;
     EXPECT_NE(err.find("[2/2] "), std::string::npos) << err;
-    EXPECT_NE(out.find("2 of 2 articles written, 3 images stored, 1 failed, 4 skipped; "
+    EXPECT_NE(out.find("2 of 2 articles written, 2 images stored, 1 reused, 1 failed, 4 dropped; "
                        "failed: status 404: 1\n"),
               std::string::npos)
         << out;
@@ -432,9 +432,10 @@ TEST_F(CliRunTest, SigtermStopsAsCtrlCDoesAndTheRetryTakesUpWhatItCutShort) {
               "<img src=\"http://new.site/files/img/" + job::ContentName(kPng1) +
                   ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
                   ".png\">");
-    EXPECT_NE(out.find("Done: 1 of 1 articles written, 2 images stored, 0 failed, 0 skipped; 1 "
-                       "article with the earlier result missing: rewritten from the original\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("Done: 1 of 1 articles written, 1 images stored, 1 reused, 0 failed, 0 dropped; 1 "
+                 "article with the earlier result missing: rewritten from the original\n"),
+        std::string::npos)
         << out;
     const auto again = ReadReport(second);
     ASSERT_EQ(again.size(), 2u);
@@ -509,6 +510,92 @@ TEST_F(CliRunTest, AStopThenEitherRetryWritesEveryArticleTheRunNeverReached) {
             << err;
         EXPECT_NE(out.find("Nothing to retry"), std::string::npos) << out;
     }
+}
+
+TEST_F(CliRunTest, ControlCharactersInNamesAndAddressesArePrintedEscaped) {
+    const std::string titled = "a\x1b]0;pwned\x07.htm";
+    const std::string fake = "b\nDone: 99 of 99 articles written.htm";
+    dir.Write("articles/" + titled, "<img src=\"" + Url("/ok1.png") + "\">");
+    dir.Write("articles/" + fake, "<img src=\"" + Url("/x\x1b[2J.png") + "\">");
+    const std::string report = dir / "r.csv";
+    const auto raw = [](const std::string& text) {
+        return text.find_first_of("\x1b\x07") != std::string::npos ||
+               text.find("\nDone: 99") != std::string::npos;
+    };
+    std::string out, err;
+    RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--report", report}, dir.path(),
+             &out, &err);
+    EXPECT_FALSE(raw(out)) << out;
+    EXPECT_FALSE(raw(err)) << err;
+    EXPECT_NE(err.find("/a\\x1b]0;pwned\\x07.htm: written"), std::string::npos) << err;
+    EXPECT_NE(err.find("/b\\nDone: 99 of 99 articles written.htm: written"), std::string::npos)
+        << err;
+    EXPECT_NE(out.find("Done: 2 of 2 articles written"), std::string::npos) << out;
+    // The report keeps the names as they are, quoted.
+    const auto rows = ReadReport(report);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].article, articles + "/" + titled);
+    EXPECT_EQ(rows[1].article, articles + "/" + fake);
+    EXPECT_NE(ReadFileOrMissing(report).find("\"" + articles + "/" + fake + "\""),
+              std::string::npos);
+
+    ASSERT_EQ(
+        RunToEnd(kProgram, {"--dry-run", articles, "--settings", settings}, dir.path(), &out, &err),
+        0)
+        << err;
+    EXPECT_FALSE(raw(out)) << out;
+    EXPECT_NE(out.find(articles + "/b\\nDone: 99 of 99 articles written.htm\n  download  " +
+                       Url("/x") + "\\x1b[2J.png\n"),
+              std::string::npos)
+        << out;
+    // A refusal naming the folder is escaped too.
+    RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--images", "../\x1b[2J"},
+             dir.path(), &out, &err);
+    EXPECT_FALSE(raw(err)) << err;
+    EXPECT_NE(err.find("图片存放目录不能超出结果目录：../\\x1b[2J"), std::string::npos) << err;
+}
+
+TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
+    server.Set("/held.png", Reply::NeverAnswer());
+    dir.Write("articles/a.htm", "<img src=\"" + Url("/held.png") + "\">");
+    dir.Write("articles/b.htm", "<img src=\"" + Url("/ok1.png") + "\">");
+    ChildProcess first(kProgram, {"--run", articles, "--settings", settings}, dir.path());
+    AwaitRequests("/held.png", 1, std::chrono::steady_clock::now(), 20);
+    ASSERT_EQ(server.RequestsTo("/held.png").size(), 1u) << first.Err();
+    auto before = Tree(dir.path());
+    for (const char* name : {"stdout.txt", "stderr.txt"}) before.erase(dir / name);
+    const std::size_t asked = server.RequestCount();
+
+    for (const std::string mode : {"--run", "--retry-failed"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = {mode, articles, "--settings", settings};
+        if (mode == "--retry-failed") {
+            job::ReportRow row;
+            row.article = articles + "/b.htm";
+            row.address = Url("/ok1.png");
+            row.outcome = "failed";
+            row.articleEnd = "written";
+            dir.Write("r.csv", job::CsvReport({row}));
+            args = {mode, dir / "r.csv", articles, "--settings", settings};
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::string out, err;
+        EXPECT_EQ(RunToEnd(kProgram, args, dir.path(), &out, &err), 1) << err;
+        EXPECT_LT(SecondsSince(start), 5.0);  // it does not wait for the first
+        EXPECT_NE(err.find("结果目录正在被另一次运行使用：" + text::Utf8FromGbk(result) + "/"),
+                  std::string::npos)
+            << err;
+    }
+    auto after = Tree(dir.path());
+    for (const char* name : {"stdout.txt", "stderr.txt", "r.csv"}) after.erase(dir / name);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(server.RequestCount(), asked);
+
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.Wait(std::chrono::seconds(10)), 130);
+    // Once it has ended, the folder is free again.
+    server.Set("/held.png", Reply::Ok(kJpg2, "image/jpeg"));
+    EXPECT_EQ(RunToEnd(kProgram, {"--run", articles, "--settings", settings}, dir.path()), 0);
 }
 
 TEST_F(CliRunTest, RetryReadsAndWritesOnlyPlainArticlesOfTheArticleFolder) {
@@ -606,7 +693,8 @@ TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) 
                      ".png\"><img src=\"http://new.site/files/img/" + job::ContentName(kJpg2) +
                      ".jpg\">");
     EXPECT_EQ(ReadFileOrMissing(result + "/b.htm"), bBefore);
-    EXPECT_NE(out.find("1 of 1 articles written, 1 images stored, 0 failed"), std::string::npos)
+    EXPECT_NE(out.find("1 of 1 articles written, 1 images stored, 0 reused, 0 failed"),
+              std::string::npos)
         << out;
     const auto rows = ReadReport(second);
     ASSERT_EQ(rows.size(), 1u);

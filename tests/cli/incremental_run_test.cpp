@@ -219,9 +219,11 @@ TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNe
         server.ClearRequests();
         ASSERT_EQ(Run({"--run", "--incremental", "--jobs", jobs}, &out, &err), 0) << err;
         EXPECT_EQ(server.RequestCount(), 0u) << jobs;
-        EXPECT_NE(out.find("Done: 0 of 3 articles written, 0 images stored, 0 failed, 0 skipped; "
-                           "3 unchanged articles skipped\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            out.find(
+                "Done: 0 of 3 articles written, 0 images stored, 0 reused, 0 failed, 0 dropped; "
+                "3 unchanged articles skipped\n"),
+            std::string::npos)
             << out;
         for (const char* name : {"1.htm", "2.htm", "3.htm"}) {
             ASSERT_EQ(Rows(name).size(), 1u);

@@ -11,6 +11,7 @@
 
 #include "job/run_report.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
@@ -254,6 +255,19 @@ TEST_F(JobDriverTest, LookAlikeAnswersAreStoredAndTheCompletionMessageSaysSo) {
     driver.StartOrStop(ListingMethod::FolderObject);
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_EQ(window.messages[0].find(line), std::string::npos);
+}
+
+TEST_F(JobDriverTest, AResultFolderAnotherRunHoldsIsLeftAloneAndNamed) {
+    Article("a.htm", "no image");
+    ASSERT_TRUE(std::filesystem::create_directories(platform::NativePath(Result(""))));
+    platform::FolderLock other;  // another run's hold on the folder
+    ASSERT_EQ(other.Take(Result("")), platform::FolderLock::Result::Taken);
+    driver.StartOrStop(ListingMethod::FolderObject);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "结果目录正在被另一次运行使用："_gbk + Result(""));
+    EXPECT_EQ(window.caption, StartCaption());
+    EXPECT_FALSE(driver.running());
+    EXPECT_EQ(ReadFileOrMissing(Result("a.htm")), "<missing>");
 }
 
 TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
