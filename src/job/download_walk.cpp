@@ -483,8 +483,10 @@ void DownloadWalk::Impl::Abandon(const Hooks& hooks) {
     Item& item = queue_.front();
     for (std::size_t r = 0; r < item.rows.size(); ++r) {
         const Row& row = item.rows[r];
-        // The download was abandoned: this image is not dealt with, nor is the article.
-        if (row.shown && row.phase != Phase::Done)
+        // The download was abandoned: this image is not dealt with, nor is the article. A
+        // download started but not shown yet (the stop came in between) was abandoned too.
+        const bool begun = row.shown || row.phase == Phase::Fetching;
+        if (begun && row.phase != Phase::Done)
             item.images->Record(static_cast<int>(r)).reason = FailReason::Stopped;
     }
     RewriteStored(item);
