@@ -33,6 +33,7 @@
 #include "image/optimize.h"
 #include "job/content_type.h"
 #include "job/image_optimization.h"
+#include "support/raw_server.h"
 
 namespace {
 using namespace zembrat;
@@ -266,13 +267,7 @@ struct Entry {
 
 // The peak resident memory of this process, in MiB.
 double PeakMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10) / 1024.0;
-    }
-    return -1;
+    return static_cast<double>(zembrat::testing::PeakResidentKb()) / 1024.0;
 }
 
 // One optimisation in a process of its own, its peak memory written to peakFile (the peak of

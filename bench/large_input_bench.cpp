@@ -27,6 +27,7 @@
 #include "platform/files.h"
 #include "run_corpus.h"
 #include "support/http_server.h"
+#include "support/raw_server.h"
 #include "support/recording_window.h"
 #include "text/codec.h"
 #include "ui/job_driver.h"
@@ -40,13 +41,7 @@ namespace fs = std::filesystem;
 
 // Peak resident memory since the last reset, in MiB.
 double PeakMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10) / 1024.0;
-    }
-    return -1;
+    return static_cast<double>(zembrat::testing::PeakResidentKb()) / 1024.0;
 }
 
 void ResetPeak() {

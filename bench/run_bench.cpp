@@ -36,6 +36,7 @@
 #include "platform/files.h"
 #include "run_corpus.h"
 #include "support/http_server.h"
+#include "support/raw_server.h"
 #include "text/codec.h"
 #include "ui/main_window.h"
 #include "ui/qt_event_points.h"
@@ -49,12 +50,7 @@ using namespace zembrat::text::literals;
 using Clock = std::chrono::steady_clock;
 
 long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
+    return static_cast<long>(zembrat::testing::PeakResidentKb());
 }
 
 std::size_t FilesIn(const std::string& gbkFolder) {
