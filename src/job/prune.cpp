@@ -285,7 +285,7 @@ void Restore(const TrashRequest& request, TrashOutcome& out, std::stop_token sto
 
 bool OlderThan(const std::string& stamp, std::time_t now, int days) {
     const std::optional<std::time_t> made = StampTime(stamp);
-    return made && *made < now - static_cast<std::time_t>(days) * kDay;
+    return made && *made <= now - static_cast<std::time_t>(days) * kDay;
 }
 
 void Empty(const TrashRequest& request, std::time_t now, TrashOutcome& out, std::stop_token stop) {
