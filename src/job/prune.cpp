@@ -283,9 +283,11 @@ void Restore(const TrashRequest& request, TrashOutcome& out, std::stop_token sto
         out.mirrorSteps = request.mirror->Restore(stamp, restored, stop);
 }
 
+// Whether the trash is to go: 0 days takes every trash, however young (a trash made within the
+// same second as another is stamped a second later).
 bool OlderThan(const std::string& stamp, std::time_t now, int days) {
     const std::optional<std::time_t> made = StampTime(stamp);
-    return made && *made <= now - static_cast<std::time_t>(days) * kDay;
+    return made && (days == 0 || *made <= now - static_cast<std::time_t>(days) * kDay);
 }
 
 void Empty(const TrashRequest& request, std::time_t now, TrashOutcome& out, std::stop_token stop) {
