@@ -101,8 +101,7 @@ TEST_F(PruneRunTest, DryRunPruneRestoreAndEmptiedTrash) {
     EXPECT_NE(out.find("moved     " + Stored(kPngS) + " -> " + inTrash), std::string::npos) << out;
     EXPECT_NE(out.find("Pruned: 1 of 3 images moved to"), std::string::npos) << out;
     EXPECT_NE(ReadFileOrMissing(report).find("prune," + stamp + "," + Stored(kPngS) + "," +
-                                             inTrash + ",moved," +
-                                             std::to_string(kPngS.size())),
+                                             inTrash + ",moved," + std::to_string(kPngS.size())),
               std::string::npos)
         << ReadFileOrMissing(report);
     // Nothing more is unused: a second prune moves nothing and makes no trash.
@@ -160,7 +159,9 @@ TEST_F(PruneRunTest, RefusedPrunesMoveNothingAndSayWhy) {
          1,
          "the article 3.htm changed after the last run"},
         {"a damaged record",
-         [](PruneRunTest& t) { t.dir.Write("articles/转存结果/.zembrat-record.sqlite"_gbk, "junk"); },
+         [](PruneRunTest& t) {
+             t.dir.Write("articles/转存结果/.zembrat-record.sqlite"_gbk, "junk");
+         },
          {"--prune"},
          1,
          "cannot be read"},

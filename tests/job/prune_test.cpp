@@ -91,7 +91,9 @@ class Site {
     const std::string& Result() { return result_; }
     RunInputs& Inputs() { return inputs_; }
 
-    std::string Address(int image) const { return server_.Url("/i" + std::to_string(image) + ".png"); }
+    std::string Address(int image) const {
+        return server_.Url("/i" + std::to_string(image) + ".png");
+    }
     std::string Bytes(int image, int version) const {
         return "\x89PNG\r\n\x1a\n image " + std::to_string(image) + " v" + std::to_string(version);
     }
@@ -104,7 +106,8 @@ class Site {
     }
     void Write(int article) {
         std::string text;
-        for (const int image : uses_[article]) text += "<p><img src=\"" + Address(image) + "\"></p>\n";
+        for (const int image : uses_[article])
+            text += "<p><img src=\"" + Address(image) + "\"></p>\n";
         if (article == 0) {
             const std::string cover = cover_ ? "cover: " + Address(*cover_) + "\n" : "";
             text = "---\ntitle: t\n" + cover + "---\n" + text;
