@@ -623,8 +623,9 @@ const std::string& HelpText() {
         }
         t += "\n"
              "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
-             "image failed or some article was not read or written; 2 bad usage or unreadable\n"
-             "settings; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+             "image failed or some article was not read or written (or a prune, a restore or an\n"
+             "emptied trash was refused or failed); 2 bad usage, unreadable settings or no run\n"
+             "record to prune by; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
         return t;
     }();
     return text;
