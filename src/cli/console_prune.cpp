@@ -86,6 +86,7 @@ int TrashOnConsole(const CommandLine& line, const job::RunInputs& inputs,
     }
 
     ConsoleEvents events;
+    request.pump = [&] { events.Poll(); };
     InstallInterruptHandler();
     const job::TrashOutcome outcome = job::DoTrash(request, events.StopToken());
     const bool interrupted = InterruptCount() > 0;

@@ -200,6 +200,7 @@ void Prune(const TrashRequest& request, const record::RunRecord& record,
     out.stamps.push_back(stamp);
     std::vector<TrashFile> moved;
     for (TrashEntry& entry : unused) {
+        if (request.pump) request.pump();
         if (stop.stop_requested()) break;
         const std::string to = TrashBelow(stamp) + "/" + entry.file.path;
         entry.stamp = stamp;
@@ -239,7 +240,9 @@ void Restore(const TrashRequest& request, TrashOutcome& out, std::stop_token sto
     out.stamps.push_back(stamp);
     const std::string trash = TrashBelow(stamp);
     std::vector<TrashFile> restored;
-    for (const std::string& path : platform::FilesBeneath(result, trash)) {
+    // The trash holds the image folder's layout, whatever its folders are named.
+    for (const std::string& path : platform::FilesBeneath(result, trash, true)) {
+        if (request.pump) request.pump();
         if (stop.stop_requested()) break;
         const std::string from = trash + "/" + path;
         text::Bytes bytes, there;
@@ -276,7 +279,7 @@ void Restore(const TrashRequest& request, TrashOutcome& out, std::stop_token sto
         out.files.push_back(std::move(entry));
     }
     // A trash left empty goes with its last file.
-    if (platform::FilesBeneath(result, trash).empty() &&
+    if (platform::FilesBeneath(result, trash, true).empty() &&
         platform::FoldersBeneath(result, trash).empty())
         platform::RemoveFolderBeneath(result, trash);
     if (request.mirror && !restored.empty())

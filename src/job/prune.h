@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -45,6 +46,9 @@ struct TrashRequest {
     int days = kTrashDaysKept;  // Empty: trashes older than this many days
     TrashMirror* mirror = nullptr;
     std::time_t now = 0;  // 0: the clock's time
+    // Called before each local file is taken (a front end's events, turning an interrupt into
+    // the stop); may be empty.
+    std::function<void()> pump;
 };
 
 enum class TrashEnd {

@@ -58,9 +58,10 @@ Fd OpenBelow(std::string_view base, std::string_view relativeFolder) {
     return OpenFolders(base, *names, names->size(), false);
 }
 
-void CollectFiles(int folder, const std::string& below, std::vector<std::string>& out) {
+void CollectFiles(int folder, const std::string& below, bool hidden,
+                  std::vector<std::string>& out) {
     for (const Entry& e : Entries(folder)) {
-        if (e.name.starts_with(".")) continue;
+        if (!hidden && e.name.starts_with(".")) continue;
         const std::string path = below + (below.empty() ? "" : "/") + GbkFromNative(e.name);
         if (e.regular) {
             out.push_back(path);
@@ -69,7 +70,7 @@ void CollectFiles(int folder, const std::string& below, std::vector<std::string>
                 return ::openat(folder, e.name.c_str(),
                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             }));
-            if (next) CollectFiles(next.get(), path, out);
+            if (next) CollectFiles(next.get(), path, hidden, out);
         }
     }
 }
@@ -116,10 +117,11 @@ MoveBeneathResult MoveFileBeneath(std::string_view base, std::string_view from,
     return errno == EEXIST ? MoveBeneathResult::Taken : MoveBeneathResult::Failed;
 }
 
-std::vector<std::string> FilesBeneath(std::string_view base, std::string_view relativeFolder) {
+std::vector<std::string> FilesBeneath(std::string_view base, std::string_view relativeFolder,
+                                      bool hidden) {
     std::vector<std::string> files;
     const Fd folder = OpenBelow(base, relativeFolder);
-    if (folder) CollectFiles(folder.get(), "", files);
+    if (folder) CollectFiles(folder.get(), "", hidden, files);
     return files;
 }
 

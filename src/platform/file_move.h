@@ -23,9 +23,11 @@ MoveBeneathResult MoveFileBeneath(std::string_view base, std::string_view from,
                                   std::string_view to);
 
 // The regular files beneath base/relativeFolder (relative to base/relativeFolder, "/" between
-// pieces, GBK), in name order folder by folder; entries whose names start with "." and links
-// are left out, and no link is followed. Nothing when the folder is not there.
-std::vector<std::string> FilesBeneath(std::string_view base, std::string_view relativeFolder);
+// pieces, GBK), in name order folder by folder; links are left out and never followed, and so
+// are entries whose names start with "." unless hidden is set. Nothing when the folder is not
+// there.
+std::vector<std::string> FilesBeneath(std::string_view base, std::string_view relativeFolder,
+                                      bool hidden = false);
 
 // The names of the folders (no link) right in base/relativeFolder, in name order.
 std::vector<std::string> FoldersBeneath(std::string_view base, std::string_view relativeFolder);

@@ -349,6 +349,27 @@ TEST(PruneGuards, KeepWhatTheRunDidNotStoreOrAFrontMatterNames) {
     EXPECT_EQ(emptied.CountMirror(TrashStepEnd::Done), 1u);
 }
 
+// An image folder whose name starts with "." keeps its layout through the trash and back.
+TEST(PruneGuards, AHiddenImageFolderGoesIntoTheTrashAndComesBack) {
+    Site site;
+    site.Inputs().settings.imageFolder = ".img";
+    site.uses_[1] = {1, 2, 3};
+    site.Write(1);
+    site.Run(false);
+    site.uses_[1] = {1, 2};
+    site.Write(1);
+    site.Run(false);
+    const std::string unused = ".img/" + ContentName(site.Bytes(3, 0)) + ".png";
+    const TrashOutcome pruned = Do(site, TrashAction::Prune, nullptr);
+    ASSERT_EQ(pruned.end, TrashEnd::Done) << TrashRefusal(pruned, {});
+    EXPECT_EQ(Paths(pruned, TrashFileEnd::Moved), std::set<std::string>{unused});
+    EXPECT_EQ(pruned.images, 3u);
+    const TrashOutcome back = Do(site, TrashAction::Restore, nullptr);
+    EXPECT_EQ(Paths(back, TrashFileEnd::Restored), std::set<std::string>{unused});
+    EXPECT_EQ(ReadFileOrMissing(site.Result() + unused), site.Bytes(3, 0));
+    EXPECT_TRUE(LocalTrashes(site.Result()).empty());
+}
+
 TEST(TrashStamps, AreTheLocalTimeAndReadBack) {
     const std::time_t when = 1797000000;
     const std::string stamp = TrashStamp(when);
