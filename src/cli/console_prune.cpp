@@ -28,6 +28,10 @@ const char* ActionText(job::TrashAction action) {
     return "prune";
 }
 
+const char* Plural(std::size_t n) {
+    return n == 1 ? "" : "s";
+}
+
 std::string Shown(const std::string& gbk) {
     return Printable(text::Utf8FromGbk(gbk));
 }
@@ -142,15 +146,16 @@ int TrashOnConsole(const CommandLine& line, const job::RunInputs& inputs,
                             outcome.Count(End::Failed));
             break;
         case job::TrashAction::Restore:
-            std::printf("Restored %zu files from %s%s, %zu refused, %zu failed\n",
-                        outcome.Count(End::Restored), trash.c_str(), stamps.c_str(),
-                        outcome.Count(End::Refused), outcome.Count(End::Failed));
+            std::printf("Restored %zu file%s from %s%s, %zu refused, %zu failed\n",
+                        outcome.Count(End::Restored), Plural(outcome.Count(End::Restored)),
+                        trash.c_str(), stamps.c_str(), outcome.Count(End::Refused),
+                        outcome.Count(End::Failed));
             break;
         case job::TrashAction::Empty:
-            std::printf("Emptied %zu trash%s older than %d day%s: %zu files deleted, %zu failed\n",
+            std::printf("Emptied %zu trash%s older than %d day%s: %zu file%s deleted, %zu failed\n",
                         outcome.stamps.size(), outcome.stamps.size() == 1 ? "" : "es", request.days,
-                        request.days == 1 ? "" : "s", outcome.Count(End::Deleted),
-                        outcome.Count(End::Failed));
+                        Plural(static_cast<std::size_t>(request.days)), outcome.Count(End::Deleted),
+                        Plural(outcome.Count(End::Deleted)), outcome.Count(End::Failed));
             break;
     }
     if (mirror) {

@@ -111,7 +111,7 @@ TEST_F(PruneRunTest, DryRunPruneRestoreAndEmptiedTrash) {
     // The restore brings it back where it was and leaves no empty trash.
     ASSERT_EQ(Zembrat({"--restore"}), 0) << err;
     EXPECT_EQ(ReadFileOrMissing(result + Stored(kPngS)), kPngS);
-    EXPECT_NE(out.find("Restored 1 files from"), std::string::npos) << out;
+    EXPECT_NE(out.find("Restored 1 file from"), std::string::npos) << out;
     EXPECT_TRUE(Trashes().empty());
     // A named trash that is not there is told.
     EXPECT_EQ(Zembrat({"--restore", "20200101-000000"}), 1);
@@ -124,7 +124,7 @@ TEST_F(PruneRunTest, DryRunPruneRestoreAndEmptiedTrash) {
     EXPECT_NE(out.find("Emptied 0 trashes older than 30 days"), std::string::npos) << out;
     ASSERT_EQ(Zembrat({"--empty-trash", "0"}), 0) << err;
     EXPECT_TRUE(Trashes().empty());
-    EXPECT_NE(out.find("Emptied 1 trash older than 0 days: 1 files deleted"), std::string::npos)
+    EXPECT_NE(out.find("Emptied 1 trash older than 0 days: 1 file deleted"), std::string::npos)
         << out;
     EXPECT_FALSE(Has(Stored(kPngS)));
     EXPECT_TRUE(Has(Stored(kPngA)));
