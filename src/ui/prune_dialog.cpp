@@ -23,8 +23,8 @@ std::string Number(std::size_t n) {
 
 }  // namespace
 
-PruneDialog::PruneDialog(job::RunInputs inputs, QWidget* parent)
-    : QDialog(parent), inputs_(std::move(inputs)) {
+PruneDialog::PruneDialog(job::RunInputs inputs, QWidget* parent, MirrorOpener openMirror)
+    : QDialog(parent), inputs_(std::move(inputs)), openMirror_(std::move(openMirror)) {
     setObjectName(QStringLiteral("清理图片窗口"));
     setWindowTitle(QStringLiteral("清理未使用的图片"));
     setModal(true);
@@ -92,9 +92,30 @@ job::TrashOutcome PruneDialog::Do(job::TrashAction action, bool dryRun) {
     request.dryRun = dryRun;
     request.force = force_->isChecked();
     request.days = days_->value();
+    // A list moves nothing, here or there: the target is opened only to act.
+    std::unique_ptr<job::TrashMirror> mirror;
+    if (openMirror_ && !dryRun) {
+        std::string error;
+        mirror = openMirror_(error);
+        if (!mirror) {
+            status_->setText(ToQString("无法打开发布目标："_gbk + text::GbkFromUtf8(error)));
+            job::TrashOutcome none;
+            none.end = job::TrashEnd::Failed;
+            return none;
+        }
+        request.mirror = mirror.get();
+    }
     const job::TrashOutcome outcome = job::DoTrash(request);
-    if (!dryRun || outcome.end != job::TrashEnd::Done)
-        status_->setText(ToQString(OutcomeText(outcome, request)));
+    if (!dryRun || outcome.end != job::TrashEnd::Done) {
+        std::string told = OutcomeText(outcome, request);
+        if (mirror && outcome.end == job::TrashEnd::Done)
+            told += "发布目标 "_gbk + text::GbkFromUtf8(mirror->Name()) + "：完成 "_gbk +
+                    Number(outcome.CountMirror(job::TrashStepEnd::Done)) + " 个，跳过 "_gbk +
+                    Number(outcome.CountMirror(job::TrashStepEnd::Skipped)) + " 个，拒绝 "_gbk +
+                    Number(outcome.CountMirror(job::TrashStepEnd::Refused)) + " 个，失败 "_gbk +
+                    Number(outcome.CountMirror(job::TrashStepEnd::Failed)) + " 个。"_gbk;
+        status_->setText(ToQString(told));
+    }
     return outcome;
 }
 
@@ -113,14 +134,14 @@ void PruneDialog::List() {
 }
 
 void PruneDialog::Move() {
-    const job::TrashOutcome moved = Do(job::TrashAction::Prune, false);
+    Do(job::TrashAction::Prune, false);
     const QString told = status_->text();
     List();
-    if (moved.end == job::TrashEnd::Done) status_->setText(told);
+    status_->setText(told);
 }
 
 void PruneDialog::RestoreLast() {
-    const job::TrashOutcome back = Do(job::TrashAction::Restore, false);
+    Do(job::TrashAction::Restore, false);
     const QString told = status_->text();
     List();
     status_->setText(told);

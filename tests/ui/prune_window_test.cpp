@@ -23,6 +23,7 @@
 #include "support/temp_dir.h"
 #include "text/codec.h"
 #include "ui/main_window.h"
+#include "ui/prune_dialog.h"
 #include "ui/qt_event_points.h"
 #include "ui/qt_text.h"
 #include "ui/text_dialog.h"
@@ -208,6 +209,75 @@ TEST_F(PruneWindowTest, RefusalsAreToldAndMoveNothing) {
     EXPECT_FALSE(Has(Stored(kPngA)));
     EXPECT_FALSE(Has(Stored(kPngS)));
     EXPECT_TRUE(Has(Stored(kPngB)));
+}
+
+// What the dialog's target was asked: the target's side as this program's own seam.
+struct MirrorLog {
+    std::vector<std::string> calls;  // "set aside STAMP path..."
+};
+struct LoggingMirror : job::TrashMirror {
+    explicit LoggingMirror(MirrorLog& log) : log(log) {}
+    std::string Name() const override { return "site"; }
+    std::vector<job::TrashStep> SetAside(const std::string& stamp,
+                                         const std::vector<job::TrashFile>& files,
+                                         std::stop_token) override {
+        return Log("set aside " + stamp, files, job::TrashStepEnd::Done);
+    }
+    std::vector<job::TrashStep> Restore(const std::string& stamp,
+                                        const std::vector<job::TrashFile>& files,
+                                        std::stop_token) override {
+        return Log("restore " + stamp, files, job::TrashStepEnd::Skipped);
+    }
+    std::vector<std::string> Stamps(std::string&) override { return {}; }
+    std::vector<job::TrashStep> Empty(const std::string&, std::stop_token) override { return {}; }
+    std::vector<job::TrashStep> Log(std::string call, const std::vector<job::TrashFile>& files,
+                                    job::TrashStepEnd end) {
+        std::vector<job::TrashStep> steps;
+        for (const job::TrashFile& f : files) {
+            call += " " + f.path;
+            steps.push_back({f.path, end, "not published there"});
+        }
+        log.calls.push_back(call);
+        return steps;
+    }
+    MirrorLog& log;
+};
+
+TEST_F(PruneWindowTest, TheDialogsTargetIsAskedTheSameFilesAndToldApart) {
+    Write("1.htm", Img("/a.png"));
+    Run();
+    job::RunInputs inputs;
+    inputs.settings = ShownSettings(static_cast<const JobWindow&>(*window));
+    MirrorLog log;
+    bool opens = false;
+    PruneDialog d(inputs, window.get(),
+                  [&](std::string& error) -> std::unique_ptr<job::TrashMirror> {
+                      if (!opens) {
+                          error = "sftp://127.0.0.1/ refused the login";
+                          return nullptr;
+                      }
+                      return std::make_unique<LoggingMirror>(log);
+                  });
+    d.show();
+    // Listing does not open the target; a target that cannot be opened moves nothing.
+    EXPECT_EQ(Listed(d).size(), 1);
+    Press(d, "按钮移到回收站");
+    EXPECT_EQ(Status(d), QStringLiteral("无法打开发布目标：sftp://127.0.0.1/ refused the login"));
+    EXPECT_TRUE(Has(Stored(kPngS)));
+    EXPECT_TRUE(log.calls.empty());
+
+    opens = true;
+    Press(d, "按钮移到回收站");
+    ASSERT_EQ(Trashes().size(), 1u);
+    const std::string stamp = Trashes()[0];
+    EXPECT_EQ(log.calls, std::vector<std::string>{"set aside " + stamp + " " + Stored(kPngS)});
+    EXPECT_EQ(Status(d), QStringLiteral("已将 1 个图片移到回收站 ") +
+                             QString::fromStdString(stamp) +
+                             "。发布目标 site：完成 1 个，跳过 0 个，拒绝 0 个，失败 0 个。");
+    Press(d, "按钮恢复上次清理");
+    EXPECT_EQ(log.calls.back(), "restore " + stamp + " " + Stored(kPngS));
+    EXPECT_TRUE(Status(d).endsWith(QStringLiteral("完成 0 个，跳过 1 个，拒绝 0 个，失败 0 个。")))
+        << Status(d).toStdString();
 }
 
 }  // namespace
