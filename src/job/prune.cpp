@@ -103,10 +103,16 @@ class ArticleReading {
     explicit ArticleReading(const RunInputs& inputs)
         : run_(Rules(inputs, false)), markdown_(Rules(inputs, true)) {}
 
-    void Read(const text::Bytes& article, const std::string& path, UsedImages& used) {
+    // False when a reading could not take the article whole: its references are not all known.
+    bool Read(const text::Bytes& article, const std::string& path, UsedImages& used) {
         const bool md = IsMarkdownName(text::FileName(path));
         used.Verdicts(run_.Decide(article, md, events_));
-        if (md) used.Verdicts(markdown_.Decide(article, true, events_));
+        bool whole = run_.LastReadWhole();
+        if (md) {
+            used.Verdicts(markdown_.Decide(article, true, events_));
+            whole = whole && markdown_.LastReadWhole();
+        }
+        return whole;
     }
 
   private:
@@ -170,7 +176,11 @@ void Prune(const TrashRequest& request, const record::RunRecord& record,
             out.detail = key;
             return;
         }
-        reading.Read(bytes, path, used);
+        if (!reading.Read(bytes, path, used)) {
+            out.end = TrashEnd::NotReadWhole;
+            out.detail = key;
+            return;
+        }
     }
     // Every article of the record, and the result it wrote.
     record.ForEachArticle([&](const record::ArticleEntry& article) {
@@ -436,6 +446,9 @@ std::string TrashRefusal(const TrashOutcome& outcome, const TrashRequest& reques
             return "the article " + text::Utf8FromGbk(outcome.detail) +
                    " changed after the last run (or was not read by it): run again before a "
                    "prune; nothing was moved";
+        case TrashEnd::NotReadWhole:
+            return "the article " + text::Utf8FromGbk(outcome.detail) +
+                   " cannot be read whole, so not all its images are known: nothing was moved";
         case TrashEnd::OverBound:
             return std::to_string(outcome.files.size()) + " of " + std::to_string(outcome.images) +
                    " images are unused: more than " + std::to_string(kMaxPrunedFiles) +

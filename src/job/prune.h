@@ -58,6 +58,7 @@ enum class TrashEnd {
     RecordMissing,  // no run record in the result folder
     RecordDamaged,  // the record cannot be read (detail: why, UTF-8)
     RecordStale,    // an article changed after the last run (detail: which, GBK)
+    NotReadWhole,   // an article's reading ran into a limit of the readers (detail: which, GBK)
     OverBound,      // more files than the bounds allow without force
     NoTrash,        // no trash to restore (detail: the stamp asked for, when one was)
     Failed,         // the trash folder could not be made

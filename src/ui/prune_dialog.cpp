@@ -173,6 +173,9 @@ std::string PruneDialog::OutcomeText(const job::TrashOutcome& o, const job::Tras
         case job::TrashEnd::RecordStale:
             return "文章“"_gbk + o.detail +
                    "”在上次运行之后改过（或上次运行没有读到它），请先运行一次再清理。"_gbk;
+        case job::TrashEnd::NotReadWhole:
+            return "文章“"_gbk + o.detail +
+                   "”无法完整读出，不能确定它用到的图片，没有移动任何图片。"_gbk;
         case job::TrashEnd::OverBound:
             return "未使用的图片有 "_gbk + Number(o.files.size()) + " 个（共 "_gbk +
                    Number(o.images) + " 个），超过 "_gbk + Number(job::kMaxPrunedFiles) +

@@ -158,6 +158,14 @@ TEST_F(PruneRunTest, RefusedPrunesMoveNothingAndSayWhy) {
          {"--prune"},
          1,
          "the article 3.htm changed after the last run"},
+        {"an article the readers cannot take whole",
+         [](PruneRunTest& t) {
+             t.dir.Write("articles/3.htm", "<img src=" + std::string(20000, 'a') + " \n>");
+             EXPECT_EQ(t.Zembrat({"--run", "--incremental"}), 1) << t.err;
+         },
+         {"--prune"},
+         1,
+         "the article 3.htm cannot be read whole, so not all its images are known"},
         {"a damaged record",
          [](PruneRunTest& t) {
              t.dir.Write("articles/转存结果/.zembrat-record.sqlite"_gbk, "junk");
