@@ -9,6 +9,7 @@
 
 #include "job/extension_options.h"
 #include "job/option_table.h"
+#include "job/prune.h"
 #include "text/codec.h"
 #include "web/fetch_group.h"
 
@@ -21,7 +22,7 @@ using Line = CommandLine;
 
 // The command line's own options, in the order --help lists them; each group of the option
 // table's switches follows the entry named below.
-constexpr std::array<OptionEntry, 20> kOwnOptions{{
+constexpr std::array<OptionEntry, 24> kOwnOptions{{
     {"FOLDER", "", "", OptionKind::Folder, OptionGroup::Settings, std::monostate{},
      "the article folder", "The article folder."},
     {"--filter", "", "WILDCARDS", OptionKind::Text, OptionGroup::Settings, &Line::filter,
@@ -82,6 +83,41 @@ constexpr std::array<OptionEntry, 20> kOwnOptions{{
      "The articles must be plain absolute paths in the article folder (FOLDER, or the\n"
      "settings' one); a report naming any other is refused with its line number.\n"
      "Rows with `https://` addresses are retried only with `--https`."},
+    {"--prune", "", "", OptionKind::Flag, OptionGroup::Run, &Line::prune,
+     "move the stored images no article uses into the result\n"
+     "folder's trash (.zembrat-trash/STAMP/); with --dry-run, list\n"
+     "them; with --publish TARGET, on the target too",
+     "Move the images of the image folder that no article uses into a trash folder of\n"
+     "the result folder, `.zembrat-trash/`_STAMP_`/` (the local time it was made,\n"
+     "`20261210-143000`), in the same layout as below the result folder, and list\n"
+     "them. An image stays when an article of the run record uses it (as its last run\n"
+     "wrote it), when an article of the article folder references it (read again with\n"
+     "the readers the options choose, front matter included), or when a result article\n"
+     "points at it; only files a run stored (named by the CRC-32 of their bytes) are\n"
+     "moved, renamed on the same file system with no link followed. The run record\n"
+     "must be there and readable, and every article must be as the last run read it;\n"
+     "otherwise nothing moves and the reason is told. More than {prune-files} files, or\n"
+     "more than half of the images, are not moved in one go without `--force`. With\n"
+     "`--dry-run` the images are listed and nothing moves. With `--publish` _TARGET_ the\n"
+     "same files are moved into the target's own trash, only where this program\n"
+     "published them with those bytes. With `--report` _FILE_ (CSV) one row per file:\n"
+     "action, stamp, path, where it is now, outcome, bytes, reason."},
+    {"--force", "", "", OptionKind::Flag, OptionGroup::Run, &Line::force,
+     "with --prune: move past the bounds (more than {prune-files}\n"
+     "files, or more than half of the images)",
+     "With `--prune`: move the unused images even when they are more than {prune-files}\n"
+     "files or more than half of the images."},
+    {"--restore", "", "[STAMP]", OptionKind::OptionalText, OptionGroup::Run, &Line::restore,
+     "bring the last trash (or the one of STAMP) back; a file\n"
+     "whose name came back with other bytes stays in the trash",
+     "Bring the files of the last trash (or of the trash _STAMP_) back to where they\n"
+     "were. A file whose name has come back meanwhile with the same bytes counts as\n"
+     "restored; with other bytes it is refused and stays in the trash. With\n"
+     "`--publish` _TARGET_, on the target too."},
+    {"--empty-trash", "", "[DAYS]", OptionKind::OptionalText, OptionGroup::Run, &Line::emptyTrash,
+     "delete the trashes older than DAYS (without it: {trash-days})",
+     "Delete the trashes of the result folder older than _DAYS_ days (without a value:\n"
+     "{trash-days}; 0 deletes them all). With `--publish` _TARGET_, on the target too."},
     {"--quiet", "", "", OptionKind::Flag, OptionGroup::Run, &Line::quiet, "print only the summary",
      "Print only the summary."},
 
@@ -272,7 +308,9 @@ std::string Fill(std::string_view text, const OptionEntry& e) {
     const std::pair<std::string_view, std::string> fills[] = {
         {"{low}", std::to_string(e.low)},
         {"{high}", std::to_string(e.high)},
-        {"{per-site}", std::to_string(web::FetchGroup::kDefaultMaxPerHost)}};
+        {"{per-site}", std::to_string(web::FetchGroup::kDefaultMaxPerHost)},
+        {"{prune-files}", std::to_string(job::kMaxPrunedFiles)},
+        {"{trash-days}", std::to_string(job::kTrashDaysKept)}};
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         bool filled = false;
@@ -323,6 +361,30 @@ std::string Roff(std::string_view text) {
         out += '\n';
     }
     return out;
+}
+
+// What is wrong with the trash's options on the line; empty when nothing.
+std::string TrashLineError(const CommandLine& line, bool run, int trashActions) {
+    if (line.force && !line.prune) return "--force goes with --prune";
+    if (trashActions == 0) return {};
+    if (trashActions > 1) return "--prune, --restore and --empty-trash cannot be combined";
+    const std::string action = line.prune     ? "--prune"
+                               : line.restore ? "--restore"
+                                              : "--empty-trash";
+    if (run || line.retryReport || line.verify)
+        return action +
+               " is an action of its own: it cannot be given with --run, --retry-failed "
+               "or --verify";
+    if (line.dryRun && !line.prune) return action + " cannot be given with --dry-run";
+    int days = 0;
+    if (line.emptyTrash && !line.emptyTrash->empty() &&
+        !ParseInt(*line.emptyTrash, 0, job::kMaxTrashDays, days))
+        return "--empty-trash takes a whole number of days from 0 to " +
+               std::to_string(job::kMaxTrashDays);
+    if (line.reportFile && !line.reportFile->ends_with(".csv") &&
+        !line.reportFile->ends_with(".CSV"))
+        return "the report of " + action + " is CSV: --report FILE must end in .csv";
+    return {};
 }
 
 }  // namespace
@@ -489,8 +551,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (run && line.dryRun) return {std::nullopt, "--run and --dry-run cannot be combined"};
     // A dry run and a retry are runs of their own kind: --run may be left out for them.
     // A publish alone publishes an earlier result.
-    if (!run && !line.dryRun && !line.retryReport && !line.publish && !line.verify)
+    const int trashActions =
+        int{line.prune} + int{line.restore.has_value()} + int{line.emptyTrash.has_value()};
+    if (!run && !line.dryRun && !line.retryReport && !line.publish && !line.verify &&
+        trashActions == 0)
         return {std::nullopt, "nothing to do: give --run"};
+    if (const std::string error = TrashLineError(line, run, trashActions); !error.empty())
+        return {std::nullopt, error};
     if (positional.size() > 1)
         return {std::nullopt, "more than one article folder: " + positional[1]};
     if (!positional.empty()) line.folder = positional[0];
@@ -528,6 +595,7 @@ const std::string& HelpText() {
             "       zembrat --retry-failed [FOLDER] [OPTIONS]     from the run record\n"
             "       zembrat --publish [TARGET] [FOLDER] [OPTIONS]  an earlier result\n"
             "       zembrat --verify [TARGET] [FOLDER] [OPTIONS]   its public copies\n"
+            "       zembrat --prune | --restore [STAMP] | --empty-trash [DAYS] [FOLDER]\n"
             "\n"
             "Re-hosts the network images of the articles in FOLDER, without a window: downloads\n"
             "each image into the image folder below FOLDER/转存结果/ and writes the articles "
@@ -555,8 +623,9 @@ const std::string& HelpText() {
         }
         t += "\n"
              "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
-             "image failed or some article was not read or written; 2 bad usage or unreadable\n"
-             "settings; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+             "image failed or some article was not read or written (or a prune, a restore or an\n"
+             "emptied trash was refused or failed); 2 bad usage, unreadable settings or no run\n"
+             "record to prune by; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
         return t;
     }();
     return text;

@@ -51,6 +51,13 @@ struct CommandLine {
     std::optional<std::string> reportFile;
     // --retry-failed: the CSV report named, or empty for the run record's articles to retry.
     std::optional<std::string> retryReport;
+    // The trash of the result folder: --prune sets the unused images aside (with --dry-run: lists
+    // them; with --force: past the bounds), --restore [STAMP] brings the last (or that) trash
+    // back, --empty-trash [DAYS] deletes those older than DAYS (empty: the usual age).
+    bool prune = false;
+    bool force = false;
+    std::optional<std::string> restore;
+    std::optional<std::string> emptyTrash;
     bool refresh = false;  // ask the images stored before again (incremental runs)
     bool forget = false;   // set the run record aside and start a fresh one
     // --publish [TARGET]: publish the result (a kept target's name or place, or a URL; empty:

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "cli/console_prune.h"
 #include "cli/console_publish.h"
 #include "cli/console_run.h"
 #include "config/config_store.h"
@@ -300,6 +301,32 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
     return RunJob(line, std::move(inputs), retry.fromOriginal);
 }
 
+// What a publish after the run, a check of its copies and a prune's mirror are asked (the
+// target still to be set).
+PublishRequest PublishRequestOf(const CommandLine& line, const job::RunInputs& inputs) {
+    PublishRequest request;
+    request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
+    request.namedFolder = inputs.settings.articleFolder;
+    request.newPrefix = inputs.settings.newPrefix;
+    request.imageFolder = job::ImageFolderBelow(inputs.settings.imageFolder);
+    request.articleFilter = inputs.settings.articleFilter;
+    for (const std::string& url : inputs.options.publishTargets)
+        request.keptTargets.push_back(text::Utf8FromGbk(url));
+    request.articles = inputs.options.publishArticles;
+    request.askServer = line.checkRemote;
+    request.acceptNewHostKey = line.acceptNewHostKey;
+    request.dryRun = line.dryRun;
+    request.quiet = line.quiet;
+    request.uploads = inputs.options.publishUploads;
+    if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
+    return request;
+}
+
+// The target typed, or the chosen one of the settings when none was.
+std::string TargetOf(const std::optional<std::string>& given, const job::RunInputs& inputs) {
+    return !given || given->empty() ? text::Utf8FromGbk(inputs.options.publishTarget) : *given;
+}
+
 }  // namespace
 
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
@@ -350,25 +377,10 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     // and a check of the public copies follows the publish.
     const auto publish = [&](int status) {
         if ((!line.publish && !line.verify) || InterruptCount() > 0) return status;
-        PublishRequest request;
-        request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
-        request.namedFolder = inputs.settings.articleFolder;
-        request.newPrefix = inputs.settings.newPrefix;
-        request.imageFolder = job::ImageFolderBelow(inputs.settings.imageFolder);
-        request.articleFilter = inputs.settings.articleFilter;
+        PublishRequest request = PublishRequestOf(line, inputs);
         const auto targetOf = [&](const std::optional<std::string>& given) {
-            return !given || given->empty() ? text::Utf8FromGbk(inputs.options.publishTarget)
-                                            : *given;
+            return TargetOf(given, inputs);
         };
-        for (const std::string& url : inputs.options.publishTargets)
-            request.keptTargets.push_back(text::Utf8FromGbk(url));
-        request.articles = inputs.options.publishArticles;
-        request.askServer = line.checkRemote;
-        request.acceptNewHostKey = line.acceptNewHostKey;
-        request.dryRun = line.dryRun;
-        request.quiet = line.quiet;
-        request.uploads = inputs.options.publishUploads;
-        if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
         int published = kAllDone;
         if (line.publish) {
             request.target = targetOf(line.publish);
@@ -382,6 +394,16 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         }
         return status != kAllDone ? status : published;
     };
+    // A prune, a restore or an emptied trash is an action of its own; a target named with it is
+    // where it is repeated, not a publish.
+    if (line.prune || line.restore || line.emptyTrash) {
+        std::optional<PublishRequest> mirror;
+        if (line.publish) {
+            mirror = PublishRequestOf(line, inputs);
+            mirror->target = TargetOf(line.publish, inputs);
+        }
+        return TrashOnConsole(line, inputs, mirror);
+    }
     // A dry run of a publish alone looks at the target only: no download's dry run first.
     if (line.dryRun) return publish(line.publish && !line.run ? kAllDone : DryRun(inputs));
     if (line.retryReport) return publish(RetryFailed(line, inputs));

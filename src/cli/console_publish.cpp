@@ -74,10 +74,7 @@ std::string PublishReportPath(const std::string& runReport) {
     return (hasExtension ? runReport.substr(0, dot) : runReport) + "-publish.csv";
 }
 
-namespace {
-
-// What a publish and a check of its copies are asked, from the console's request.
-publish::ResultPublishRequest Asked(const PublishRequest& request) {
+publish::ResultPublishRequest ResultRequest(const PublishRequest& request) {
     publish::ResultPublishRequest asked;
     asked.resultFolder = request.resultFolder;
     asked.namedFolder = request.namedFolder;
@@ -97,13 +94,11 @@ publish::ResultPublishRequest Asked(const PublishRequest& request) {
     return asked;
 }
 
-}  // namespace
-
 int VerifyOnConsole(const PublishRequest& request) {
     ConsoleEvents events;
     InstallInterruptHandler();
     const publish::PublicCopies copies = publish::CheckPublicCopies(
-        Asked(request), request.uploads,
+        ResultRequest(request), request.uploads,
         [&](const publish::CopyCheck& copy) {
             events.Poll();
             if (copy.outcome == publish::CopyOutcome::Same && request.quiet) return;
@@ -137,7 +132,7 @@ int VerifyOnConsole(const PublishRequest& request) {
 }
 
 int PublishOnConsole(const PublishRequest& request) {
-    const publish::ResultPublishRequest asked = Asked(request);
+    const publish::ResultPublishRequest asked = ResultRequest(request);
     PublishLines lines(request.quiet);
     ConsoleEvents events;
     InstallInterruptHandler();

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "publish/result_publish.h"
+
 namespace zembrat::cli {
 
 struct PublishRequest {
@@ -24,6 +26,10 @@ struct PublishRequest {
     int uploads = 4;  // at once (a target's own uploads= comes first); also the fetches at once
     std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
 };
+
+// What a publish, a check of its copies and a prune's mirror are asked, from the console's
+// request.
+publish::ResultPublishRequest ResultRequest(const PublishRequest& request);
 
 // The publish report's rows as CSV: target, remote_path, outcome, bytes, reason.
 struct PublishReportRow {

@@ -14,6 +14,7 @@
 
 #include "job/option_table.h"
 #include "ui/fonts.h"
+#include "ui/prune_dialog.h"
 #include "ui/publish_dialog.h"
 #include "ui/qt_text.h"
 
@@ -159,8 +160,9 @@ std::vector<std::string> Lines(const QPlainTextEdit* editor) {
 
 }  // namespace
 
-ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent)
-    : QDialog(parent) {
+ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent,
+                                 std::function<job::JobSettings()> shownSettings)
+    : QDialog(parent), shownSettings_(std::move(shownSettings)) {
     setObjectName(QStringLiteral("扩展选项窗口"));
     setWindowTitle(QStringLiteral("扩展选项"));
     setModal(true);
@@ -221,6 +223,7 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
             if (now) accept();
         }
     });
+    AddPruneButton(buttons);
     buttons->addStretch();
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("按钮确定"));
@@ -232,6 +235,19 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ExtensionDialog::AddPruneButton(QHBoxLayout* buttons) {
+    auto* prune = new QPushButton(QStringLiteral("清理未使用的图片…"), this);
+    prune->setObjectName(QStringLiteral("按钮清理未使用的图片"));
+    prune->setEnabled(static_cast<bool>(shownSettings_));
+    buttons->addWidget(prune);
+    connect(prune, &QPushButton::clicked, this, [this] {
+        job::RunInputs inputs;
+        inputs.settings = shownSettings_();
+        inputs.options = options();
+        PruneDialog(std::move(inputs), this).exec();
+    });
 }
 
 void ExtensionDialog::AddHotlinkLists(QVBoxLayout* column, const job::ExtensionOptions& o) {
@@ -271,10 +287,10 @@ bool ExtensionDialog::refreshNext() const {
     return incremental_->isChecked() && refresh_->isChecked();
 }
 
-std::optional<job::ExtensionOptions> ExtensionDialog::Ask(const job::ExtensionOptions& current,
-                                                          QWidget* parent, bool* refreshNext,
-                                                          bool* publishNow) {
-    ExtensionDialog dialog(current, parent);
+std::optional<job::ExtensionOptions> ExtensionDialog::Ask(
+    const job::ExtensionOptions& current, QWidget* parent, bool* refreshNext, bool* publishNow,
+    std::function<job::JobSettings()> shownSettings) {
+    ExtensionDialog dialog(current, parent, std::move(shownSettings));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     if (refreshNext) *refreshNext = dialog.refreshNext();
     if (publishNow) *publishNow = dialog.publishNow_;

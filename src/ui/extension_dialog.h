@@ -2,15 +2,18 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "job/extension_options.h"
+#include "job/run.h"
 #include "ui/publish_dialog.h"
 
 class QCheckBox;
 class QPushButton;
 class QPlainTextEdit;
+class QHBoxLayout;
 class QVBoxLayout;
 
 namespace zembrat::job {
@@ -21,8 +24,11 @@ namespace zembrat::ui {
 
 class ExtensionDialog : public QDialog {
   public:
-    // The dialog showing options; nothing is kept until OK is pressed.
-    explicit ExtensionDialog(const job::ExtensionOptions& options, QWidget* parent = nullptr);
+    // The dialog showing options; nothing is kept until OK is pressed. shownSettings, when
+    // given, gives the six settings the window shows: the prune's button works on their result
+    // folder, with the options the dialog shows.
+    explicit ExtensionDialog(const job::ExtensionOptions& options, QWidget* parent = nullptr,
+                             std::function<job::JobSettings()> shownSettings = {});
 
     // The options as the controls show them now. An empty time-out box gives 0 (the usual
     // waits); a line of the rules or placeholders that is not of their form is left out.
@@ -34,12 +40,14 @@ class ExtensionDialog : public QDialog {
 
     // Shows the dialog modally over parent: the options set when OK was pressed, nothing when
     // the dialog was cancelled or closed. refreshNext, when given, takes refreshNext() on OK.
-    static std::optional<job::ExtensionOptions> Ask(const job::ExtensionOptions& current,
-                                                    QWidget* parent = nullptr,
-                                                    bool* refreshNext = nullptr,
-                                                    bool* publishNow = nullptr);
+    static std::optional<job::ExtensionOptions> Ask(
+        const job::ExtensionOptions& current, QWidget* parent = nullptr,
+        bool* refreshNext = nullptr, bool* publishNow = nullptr,
+        std::function<job::JobSettings()> shownSettings = {});
 
   private:
+    // Adds the button that opens the prune's dialog over the window's result folder.
+    void AddPruneButton(QHBoxLayout* buttons);
     // Adds the editors of the per-site rules and the known placeholders to the column.
     void AddHotlinkLists(QVBoxLayout* column, const job::ExtensionOptions& o);
 
@@ -54,6 +62,7 @@ class ExtensionDialog : public QDialog {
     bool publishNow_ = false;       // that dialog's "立即发布" closed this one
     QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
     QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
+    std::function<job::JobSettings()> shownSettings_;
 };
 
 }  // namespace zembrat::ui

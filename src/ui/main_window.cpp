@@ -394,8 +394,9 @@ void MainWindow::SaveFromEntry() {
 void MainWindow::ShowExtensionOptions() {
     bool refresh = false;
     bool publishNow = false;
-    if (const std::optional<job::ExtensionOptions> chosen =
-            ExtensionDialog::Ask(driver_.options(), this, &refresh, &publishNow)) {
+    if (const std::optional<job::ExtensionOptions> chosen = ExtensionDialog::Ask(
+            driver_.options(), this, &refresh, &publishNow,
+            [this] { return ui::ShownSettings(static_cast<const JobWindow&>(*this)); })) {
         driver_.SetOptions(*chosen);
         if (refresh) driver_.RefreshNextRun();
         if (publishNow) driver_.PublishNow();
