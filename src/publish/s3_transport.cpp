@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "publish/protocol_transports.h"
 #include "publish/remote_listing.h"
@@ -192,7 +193,9 @@ class S3Transport final : public Transport {
     // A folder is only the prefix of the keys below it: gone with them.
     bool DeleteFolder(const std::string&, std::string&) override { return true; }
 
-    // ListObjectsV2 below the folder's key prefix, one level ("/" as the delimiter), page by page.
+    // ListObjectsV2 of every key below the folder's prefix, page by page, the keys deeper than
+    // one level told as their folders: not S3's delimiter, which some compatible stores (s3rver)
+    // answer without the folders that only deeper keys make.
     std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
                                                  std::string& message) override {
         if (!Session(message)) return std::nullopt;
@@ -208,11 +211,12 @@ class S3Transport final : public Transport {
             return key.starts_with(prefix) ? key.substr(prefix.size()) : std::string();
         };
         std::vector<RemoteEntry> entries;
+        std::set<std::string> folders;
         std::string token;
         constexpr int kMostPages = 100000;  // a thousand keys each
         for (int page = 0; page < kMostPages; ++page) {
-            std::vector<std::pair<std::string, std::string>> query = {
-                {"list-type", "2"}, {"prefix", prefix}, {"delimiter", "/"}};
+            std::vector<std::pair<std::string, std::string>> query = {{"list-type", "2"},
+                                                                      {"prefix", prefix}};
             if (!token.empty()) query.emplace_back("continuation-token", token);
             const WebAnswer answer = Perform(Request("GET", *bucket + "?" + CanonicalQuery(query)));
             if (answer.status != 200) {
@@ -222,21 +226,21 @@ class S3Transport final : public Transport {
             for (const std::string_view object : XmlElements(answer.body, "Contents")) {
                 const auto key = XmlElements(object, "Key");
                 if (key.empty()) continue;
+                const std::string name = below(XmlText(key.front()));
+                if (name.empty()) continue;  // the folder's own marker
+                if (const auto slash = name.find('/'); slash != std::string::npos) {
+                    if (slash > 0 && folders.insert(name.substr(0, slash)).second)
+                        entries.push_back(
+                            {name.substr(0, slash), true, std::nullopt, std::nullopt});
+                    continue;
+                }
                 RemoteEntry entry;
-                entry.name = below(XmlText(key.front()));
-                if (entry.name.empty()) continue;  // the folder's own marker
+                entry.name = name;
                 if (const auto size = XmlElements(object, "Size"); !size.empty())
                     entry.size = std::strtoull(std::string(size.front()).c_str(), nullptr, 10);
                 if (const auto when = XmlElements(object, "LastModified"); !when.empty())
                     entry.modified = IsoDate(when.front());
                 entries.push_back(std::move(entry));
-            }
-            for (const std::string_view common : XmlElements(answer.body, "CommonPrefixes")) {
-                const auto under = XmlElements(common, "Prefix");
-                if (under.empty()) continue;
-                std::string name = below(XmlText(under.front()));
-                while (name.ends_with('/')) name.pop_back();
-                if (!name.empty()) entries.push_back({name, true, std::nullopt, std::nullopt});
             }
             const auto truncated = XmlElements(answer.body, "IsTruncated");
             const auto next = XmlElements(answer.body, "NextContinuationToken");
