@@ -1,7 +1,7 @@
 // One real publishing server of each protocol on 127.0.0.1 (sshd, vsftpd, the S3 server, nginx's
-// WebDAV), each with a folder "site/" as a publish target's base: its target URL, the credentials
-// that log in, and what the server holds there, read back from its own disk (S3: with a request
-// of its own). For tests that run the same steps over every protocol.
+// WebDAV, and rclone's), each with a folder "site/" as a publish target's base: its target URL, the
+// credentials that log in, and what the server holds there, read back from its own disk (S3: with a
+// request of its own). For tests that run the same steps over every protocol.
 #pragma once
 
 #include <unistd.h>
@@ -21,7 +21,7 @@
 
 namespace zembrat::testing {
 
-enum class SiteKind { Sftp, Ftp, S3, Dav };
+enum class SiteKind { Sftp, Ftp, S3, Dav, RcloneDav };
 
 inline const char* SiteKindName(SiteKind kind) {
     switch (kind) {
@@ -33,6 +33,8 @@ inline const char* SiteKindName(SiteKind kind) {
             return "S3";
         case SiteKind::Dav:
             return "Dav";
+        case SiteKind::RcloneDav:
+            return "RcloneDav";
     }
     return "";
 }
@@ -94,7 +96,9 @@ class PublishSite {
                        "&region=us-east-1";
                 break;
             case SiteKind::Dav:
-                dav_ = std::make_unique<DavServer>(DavKind::Nginx);
+            case SiteKind::RcloneDav:
+                dav_ = std::make_unique<DavServer>(kind == SiteKind::Dav ? DavKind::Nginx
+                                                                         : DavKind::Rclone);
                 if (!dav_->started()) {
                     error_ = dav_->error();
                     return;
