@@ -129,16 +129,10 @@ class FtpTransport final : public Transport {
 
     // RNFR and RNTO. A rename would replace a file under the new name: a look asks first.
     MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
-        if (!CheckPath(from, message) || !CheckPath(to, message)) return MoveStatus::Failed;
-        const std::optional<RemoteFile> there = LookAt(to, message);
-        if (!there) return MoveStatus::Failed;
-        if (there->exists) return MoveStatus::Taken;
-        const std::optional<RemoteFile> source = LookAt(from, message);
-        if (!source) return MoveStatus::Failed;
-        if (!source->exists) return MoveStatus::Missing;
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
         std::vector<std::string> commands;
         for (const std::string& level : FolderLevels(FolderOf(to)))
-            commands.push_back("*MKD " + level);
+            commands.push_back("*MKD " + level.substr(0, level.size() - 1));
         commands.push_back("RNFR " + from);
         commands.push_back("RNTO " + to);
         if (InFolder("", commands)) return MoveStatus::Moved;

@@ -73,47 +73,37 @@ std::string XmlText(std::string_view text) {
             const std::string digits(name.substr(hex ? 2 : 1));
             char* end = nullptr;
             code = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
-            if (digits.empty() || *end != '\0' || code == 0 || code > 0x10FFFF) code = 0;
+            if (digits.empty() || *end != '\0' || code >= 0x80) code = 0;
         }
         if (code == 0) {
             out += text[i];
             continue;
         }
-        // As UTF-8.
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        out += static_cast<char>(code);
         i = semicolon;
     }
     return out;
 }
 
-std::optional<std::chrono::system_clock::time_point> HttpDate(std::string_view text) {
+namespace {
+
+// A UTC time written in that strptime format.
+std::optional<std::chrono::system_clock::time_point> UtcTime(std::string_view text,
+                                                             const char* format) {
     std::tm tm{};
     const std::string copy(text);
-    const char* end = ::strptime(copy.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
-    if (!end) return std::nullopt;
+    if (!::strptime(copy.c_str(), format, &tm)) return std::nullopt;
     return std::chrono::system_clock::from_time_t(::timegm(&tm));
 }
 
+}  // namespace
+
+std::optional<std::chrono::system_clock::time_point> HttpDate(std::string_view text) {
+    return UtcTime(text, "%a, %d %b %Y %H:%M:%S GMT");
+}
+
 std::optional<std::chrono::system_clock::time_point> IsoDate(std::string_view text) {
-    std::tm tm{};
-    const std::string copy(text);
-    const char* end = ::strptime(copy.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
-    if (!end) return std::nullopt;
-    return std::chrono::system_clock::from_time_t(::timegm(&tm));
+    return UtcTime(text, "%Y-%m-%dT%H:%M:%S");
 }
 
 std::optional<RemoteEntry> LongListingEntry(std::string_view line) {

@@ -22,7 +22,9 @@ std::vector<std::string> FolderLevels(std::string_view folder);
 // The text of each element of that local name (whatever its namespace prefix) in xml, in order,
 // as it stands (entities not decoded).
 std::vector<std::string_view> XmlElements(std::string_view xml, std::string_view local);
-// An element's text with its character and entity references decoded.
+// An element's text with its entity references decoded, and its character references below 0x80
+// (what S3 and WebDAV servers write so: markup and control characters; any other character
+// comes as its UTF-8 bytes); any other reference stays as it is.
 std::string XmlText(std::string_view text);
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"); nullopt when it is none.

@@ -146,12 +146,9 @@ class S3Transport final : public Transport {
     // No object is renamed on S3: copied (its Content-Type and Cache-Control with it), the copy's
     // size checked, then the original deleted; only when nothing is under the new key.
     MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
-        const std::optional<RemoteFile> target = Look(to, message);
-        if (!target) return MoveStatus::Failed;
-        if (target->exists) return MoveStatus::Taken;
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
         const std::optional<RemoteFile> source = Look(from, message);
         if (!source) return MoveStatus::Failed;
-        if (!source->exists) return MoveStatus::Missing;
         const auto address = S3Address(target_, S3Key(target_, to));
         if (!address) {
             Fail(message, "the endpoint is not an http or https address");

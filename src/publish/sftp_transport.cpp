@@ -207,16 +207,10 @@ class SftpTransport final : public Transport {
 
     // A rename. OpenSSH's server refuses to rename onto a file, and a look asks first.
     MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
-        if (!CheckPath(from, message) || !CheckPath(to, message)) return MoveStatus::Failed;
-        const std::optional<RemoteFile> there = Look(to, message);
-        if (!there) return MoveStatus::Failed;
-        if (there->exists) return MoveStatus::Taken;
-        const std::optional<RemoteFile> source = Look(from, message);
-        if (!source) return MoveStatus::Failed;
-        if (!source->exists) return MoveStatus::Missing;
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
         std::vector<std::string> commands;
         for (const std::string& level : FolderLevels(FolderOf(to)))
-            commands.push_back("*mkdir " + Quoted(quoteBase_ + level));
+            commands.push_back("*mkdir " + Quoted(quoteBase_ + level.substr(0, level.size() - 1)));
         commands.push_back("rename " + Quoted(quoteBase_ + from) + " " + Quoted(quoteBase_ + to));
         const CURLcode code = Commands(commands);
         if (code == CURLE_OK) return MoveStatus::Moved;

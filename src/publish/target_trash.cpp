@@ -45,190 +45,130 @@ std::string TargetTrash::Says(const std::string& what) const {
     return target_.name + ": " + what;
 }
 
-std::vector<TrashRow> TargetTrash::SetAside(const std::string& stamp,
+std::vector<TrashRow> TargetTrash::EachFile(const std::string& stamp,
                                             const std::vector<TrashedFile>& files,
-                                            std::stop_token stop) {
+                                            std::stop_token stop, const OneFile& one) {
     std::vector<TrashRow> rows;
-    if (!IsTrashStamp(stamp)) {
-        for (const TrashedFile& file : files)
-            rows.push_back(Row(file.remotePath, TrashOutcome::Failed,
-                               Says("\"" + stamp + "\" is no trash's date and time")));
-        return rows;
-    }
-    std::vector<std::string> moved;
     for (const TrashedFile& file : files) {
         const std::string& remote = file.remotePath;
-        std::string message;
-        if (stop.stop_requested()) {
-            rows.push_back(
-                Row(remote, TrashOutcome::Failed, Says(remote + ": stopped before it was moved")));
-            continue;
-        }
-        if (!SplitRemotePath(remote)) {
+        text::Bytes mine;
+        if (!IsTrashStamp(stamp))
+            rows.push_back(Row(remote, TrashOutcome::Failed,
+                               Says("\"" + stamp + "\" is no trash's date and time")));
+        else if (stop.stop_requested())
+            rows.push_back(Row(remote, TrashOutcome::Failed, Says(remote + ": stopped first")));
+        else if (!SplitRemotePath(remote))
             rows.push_back(
                 Row(remote, TrashOutcome::Skipped, Says("\"" + remote + "\" is no plain path")));
-            continue;
-        }
-        // This program's copy, with the bytes the local file holds, or nothing.
-        const std::optional<ManifestEntry> published = manifest_.Find(place_, remote);
-        if (!published) {
-            rows.push_back(
-                Row(remote, TrashOutcome::Skipped,
-                    Says(remote + ": not published there by this program; left as it is")));
-            continue;
-        }
-        text::Bytes mine;
-        if (!platform::ReadWholeFile(file.localFile, mine)) {
+        else if (!platform::ReadWholeFile(file.localFile, mine))
             rows.push_back(Row(remote, TrashOutcome::Skipped,
                                Says(remote + ": the local file cannot be read to compare; left "
                                              "as it is")));
-            continue;
-        }
-        if (mine.size() != published->size || text::Md5Hex(mine) != published->md5) {
-            rows.push_back(Row(remote, TrashOutcome::Skipped,
-                               Says(remote + ": published there with other bytes than the "
-                                             "local file's; left as it is")));
-            continue;
-        }
-        const std::optional<std::string> there = transport_->Fetch(remote, message);
-        if (!there) {
-            const std::optional<RemoteFile> look = transport_->Look(remote, message);
-            if (look && !look->exists) {
+        else
+            rows.push_back(one(remote, mine));
+    }
+    return rows;
+}
+
+void TargetTrash::Unnoted(std::vector<TrashRow>& rows, const std::string& what) const {
+    for (TrashRow& row : rows) {
+        if (row.outcome != TrashOutcome::Done) continue;
+        row.outcome = TrashOutcome::Failed;
+        row.reason = Says(row.remotePath + ": " + what +
+                          ", but the run record could not note it; a publish that asks the "
+                          "server (--check-remote) finds where it is");
+    }
+}
+
+std::vector<TrashRow> TargetTrash::SetAside(const std::string& stamp,
+                                            const std::vector<TrashedFile>& files,
+                                            std::stop_token stop) {
+    std::vector<std::string> forget;
+    std::vector<TrashRow> rows = EachFile(
+        stamp, files, std::move(stop), [&](const std::string& remote, const text::Bytes& mine) {
+            std::string message;
+            // This program's copy, with the bytes the local file holds, or nothing.
+            const std::optional<ManifestEntry> published = manifest_.Find(place_, remote);
+            if (!published)
+                return Row(remote, TrashOutcome::Skipped,
+                           Says(remote + ": not published there by this program; left as it is"));
+            if (mine.size() != published->size || text::Md5Hex(mine) != published->md5)
+                return Row(remote, TrashOutcome::Skipped,
+                           Says(remote + ": published there with other bytes than the local "
+                                         "file's; left as it is"));
+            const std::optional<std::string> there = transport_->Fetch(remote, message);
+            if (!there) {
+                const std::optional<RemoteFile> look = transport_->Look(remote, message);
+                if (!look || look->exists) return Row(remote, TrashOutcome::Failed, message);
                 // Gone already: nothing to move, and nothing the manifest should still promise.
-                moved.push_back(remote);
-                rows.push_back(Row(remote, TrashOutcome::Skipped,
-                                   Says(remote + ": not on the server any more")));
-            } else {
-                rows.push_back(Row(remote, TrashOutcome::Failed, message));
+                forget.push_back(remote);
+                return Row(remote, TrashOutcome::Skipped,
+                           Says(remote + ": not on the server any more"));
             }
-            continue;
-        }
-        if (*there != mine) {
-            rows.push_back(Row(remote, TrashOutcome::Skipped,
-                               Says(remote + ": other bytes are there now than this program "
-                                             "published; left as they are")));
-            continue;
-        }
-        switch (transport_->Move(remote, TrashPath(stamp, remote), message)) {
-            case MoveStatus::Moved:
-                moved.push_back(remote);
-                rows.push_back(Row(remote, TrashOutcome::Done));
-                break;
-            case MoveStatus::Taken:
-                rows.push_back(Row(remote, TrashOutcome::Failed,
-                                   Says(remote + ": the trash " + stamp +
-                                        " already holds a file of that name; nothing was moved")));
-                break;
-            case MoveStatus::Missing:
-                rows.push_back(Row(remote, TrashOutcome::Failed,
-                                   Says(remote + ": it went from the server while it was moved")));
-                break;
-            case MoveStatus::Failed:
-                rows.push_back(Row(remote, TrashOutcome::Failed, message));
-                break;
-        }
-    }
-    if (!moved.empty() && !manifest_.Forget(place_, moved)) {
-        for (TrashRow& row : rows) {
-            if (row.outcome != TrashOutcome::Done) continue;
-            row.outcome = TrashOutcome::Failed;
-            row.reason = Says(row.remotePath +
-                              ": moved into the trash, but the run record could not note it; a "
-                              "publish that asks the server sends it again");
-        }
-    }
+            if (*there != mine)
+                return Row(remote, TrashOutcome::Skipped,
+                           Says(remote + ": other bytes are there now than this program "
+                                         "published; left as they are"));
+            switch (transport_->Move(remote, TrashPath(stamp, remote), message)) {
+                case MoveStatus::Moved:
+                    forget.push_back(remote);
+                    return Row(remote, TrashOutcome::Done);
+                case MoveStatus::Taken:
+                    return Row(remote, TrashOutcome::Failed,
+                               Says(remote + ": the trash " + stamp +
+                                    " already holds a file of that name; nothing was moved"));
+                case MoveStatus::Missing:
+                    return Row(remote, TrashOutcome::Failed,
+                               Says(remote + ": it went from the server while it was moved"));
+                case MoveStatus::Failed:
+                    break;
+            }
+            return Row(remote, TrashOutcome::Failed, message);
+        });
+    if (!forget.empty() && !manifest_.Forget(place_, forget)) Unnoted(rows, "moved into the trash");
     return rows;
 }
 
 std::vector<TrashRow> TargetTrash::Restore(const std::string& stamp,
                                            const std::vector<TrashedFile>& files,
                                            std::stop_token stop) {
-    std::vector<TrashRow> rows;
-    if (!IsTrashStamp(stamp)) {
-        for (const TrashedFile& file : files)
-            rows.push_back(Row(file.remotePath, TrashOutcome::Failed,
-                               Says("\"" + stamp + "\" is no trash's date and time")));
-        return rows;
-    }
     std::vector<std::pair<std::string, ManifestEntry>> back;
-    for (const TrashedFile& file : files) {
-        const std::string& remote = file.remotePath;
-        const std::string trashed = TrashPath(stamp, remote);
-        std::string message;
-        if (stop.stop_requested()) {
-            rows.push_back(Row(remote, TrashOutcome::Failed,
-                               Says(remote + ": stopped before it was brought back")));
-            continue;
-        }
-        if (!SplitRemotePath(remote)) {
-            rows.push_back(
-                Row(remote, TrashOutcome::Skipped, Says("\"" + remote + "\" is no plain path")));
-            continue;
-        }
-        text::Bytes mine;
-        if (!platform::ReadWholeFile(file.localFile, mine)) {
-            rows.push_back(Row(remote, TrashOutcome::Skipped,
-                               Says(remote + ": the local file cannot be read to compare; left "
-                                             "in the trash")));
-            continue;
-        }
-        const std::optional<RemoteFile> inTrash = transport_->Look(trashed, message);
-        if (!inTrash) {
-            rows.push_back(Row(remote, TrashOutcome::Failed, message));
-            continue;
-        }
-        if (!inTrash->exists) {
-            rows.push_back(Row(remote, TrashOutcome::Skipped,
-                               Says(remote + ": not in the target's trash " + stamp)));
-            continue;
-        }
-        const std::optional<std::string> kept = transport_->Fetch(trashed, message);
-        if (!kept) {
-            rows.push_back(Row(remote, TrashOutcome::Failed, message));
-            continue;
-        }
-        if (*kept != mine) {
-            rows.push_back(Row(remote, TrashOutcome::Skipped,
-                               Says(remote + ": the trash's copy is not the local file's bytes; "
-                                             "left in the trash")));
-            continue;
-        }
-        const ManifestEntry entry{mine.size(), text::Md5Hex(mine), 0};
-        MoveStatus status = transport_->Move(trashed, remote, message);
-        if (status == MoveStatus::Taken) {
-            // The name came back meanwhile: with the same bytes it is as good as brought back.
-            const std::optional<std::string> now = transport_->Fetch(remote, message);
-            if (!now) {
-                rows.push_back(Row(remote, TrashOutcome::Failed, message));
-                continue;
+    std::vector<TrashRow> rows = EachFile(
+        stamp, files, std::move(stop), [&](const std::string& remote, const text::Bytes& mine) {
+            const std::string trashed = TrashPath(stamp, remote);
+            std::string message;
+            const std::optional<RemoteFile> inTrash = transport_->Look(trashed, message);
+            if (!inTrash) return Row(remote, TrashOutcome::Failed, message);
+            if (!inTrash->exists)
+                return Row(remote, TrashOutcome::Skipped,
+                           Says(remote + ": not in the target's trash " + stamp));
+            const std::optional<std::string> kept = transport_->Fetch(trashed, message);
+            if (!kept) return Row(remote, TrashOutcome::Failed, message);
+            if (*kept != mine)
+                return Row(
+                    remote, TrashOutcome::Skipped,
+                    Says(remote + ": the trash's copy is not the local file's bytes; left in "
+                                  "the trash"));
+            MoveStatus status = transport_->Move(trashed, remote, message);
+            if (status == MoveStatus::Taken) {
+                // The name came back meanwhile: with the same bytes it is as good as brought back.
+                const std::optional<std::string> now = transport_->Fetch(remote, message);
+                if (!now) return Row(remote, TrashOutcome::Failed, message);
+                if (*now != mine)
+                    return Row(remote, TrashOutcome::Refused,
+                               Says(remote + ": a file of that name came back with other bytes; "
+                                             "the trash's copy was left where it is"));
+                status =
+                    transport_->Delete(trashed, message) ? MoveStatus::Moved : MoveStatus::Failed;
             }
-            if (*now != mine) {
-                rows.push_back(Row(remote, TrashOutcome::Refused,
-                                   Says(remote + ": a file of that name came back with other "
-                                                 "bytes; the trash's copy was left where it is")));
-                continue;
-            }
-            status = transport_->Delete(trashed, message) ? MoveStatus::Moved : MoveStatus::Failed;
-        }
-        if (status == MoveStatus::Moved) {
-            back.emplace_back(remote, entry);
-            rows.push_back(Row(remote, TrashOutcome::Done));
-        } else {
-            rows.push_back(Row(remote, TrashOutcome::Failed,
-                               status == MoveStatus::Missing
-                                   ? Says(remote + ": it went from the trash while it was moved")
-                                   : message));
-        }
-    }
-    if (!back.empty() && !manifest_.Put(place_, back)) {
-        for (TrashRow& row : rows) {
-            if (row.outcome != TrashOutcome::Done) continue;
-            row.outcome = TrashOutcome::Failed;
-            row.reason = Says(row.remotePath +
-                              ": brought back, but the run record could not note it; a publish "
-                              "looks at the server for it");
-        }
-    }
+            if (status == MoveStatus::Missing)
+                return Row(remote, TrashOutcome::Failed,
+                           Says(remote + ": it went from the trash while it was moved"));
+            if (status != MoveStatus::Moved) return Row(remote, TrashOutcome::Failed, message);
+            back.emplace_back(remote, ManifestEntry{mine.size(), text::Md5Hex(mine), 0});
+            return Row(remote, TrashOutcome::Done);
+        });
+    if (!back.empty() && !manifest_.Put(place_, back)) Unnoted(rows, "brought back");
     return rows;
 }
 

@@ -6,6 +6,7 @@
 // ever moved; anything else on the server is left as it is.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -62,6 +63,14 @@ class TargetTrash {
     std::vector<TrashRow> Empty(const std::string& stamp, std::stop_token stop);
 
   private:
+    // What becomes of one file (its remote path, a plain one, and the local file's bytes).
+    using OneFile =
+        std::function<TrashRow(const std::string& remotePath, const std::string& localBytes)>;
+    // A row per file: one's, once the stamp, the stop, the path and the local file allow it.
+    std::vector<TrashRow> EachFile(const std::string& stamp, const std::vector<TrashedFile>& files,
+                                   std::stop_token stop, const OneFile& one);
+    // The rows Done turned Failed: what was done is not in the record.
+    void Unnoted(std::vector<TrashRow>& rows, const std::string& what) const;
     // Each file below the folder (relative to the base path, "/"-ended), by its path below it,
     // and the folders below it, deepest first; false when a listing failed.
     bool Walk(const std::string& folder, std::vector<std::string>& files,

@@ -34,6 +34,17 @@ std::optional<std::vector<RemoteEntry>> Transport::List(const std::string& folde
     return std::nullopt;
 }
 
+std::optional<MoveStatus> LookBeforeMove(Transport& transport, const std::string& from,
+                                         const std::string& to, std::string& message) {
+    const std::optional<RemoteFile> there = transport.Look(to, message);
+    if (!there) return MoveStatus::Failed;
+    if (there->exists) return MoveStatus::Taken;
+    const std::optional<RemoteFile> source = transport.Look(from, message);
+    if (!source) return MoveStatus::Failed;
+    if (!source->exists) return MoveStatus::Missing;
+    return std::nullopt;
+}
+
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials) {
     switch (target.protocol) {
         case Protocol::Sftp:

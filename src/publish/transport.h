@@ -110,4 +110,10 @@ class Transport {
 
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials);
 
+// The looks before a move whose protocol would replace a file under the new name (or has no
+// move): Taken when a file is under to, Missing when none is under from, Failed when a look
+// failed (message says why); nullopt when the move may go.
+std::optional<MoveStatus> LookBeforeMove(Transport& transport, const std::string& from,
+                                         const std::string& to, std::string& message);
+
 }  // namespace zembrat::publish

@@ -46,8 +46,8 @@ TEST(RemoteListing, LongListingLinesAreReadAsServersWriteThem) {
 }
 
 TEST(RemoteListing, XmlTextsDatesAndPartNamesAreReadExactly) {
-    EXPECT_EQ(XmlText("a&amp;b &lt;c&gt; &quot;&apos; &#22270;&#x7247; &bogus; &"),
-              "a&b <c> \"' 图片 &bogus; &");
+    EXPECT_EQ(XmlText("a&amp;b &lt;c&gt; &quot;&apos; &#13;&#x9; 图片 &#22270; &bogus; &"),
+              "a&b <c> \"' \r\t 图片 &#22270; &bogus; &");
     const auto items =
         XmlElements("<D:r><D:href>/a</D:href><D:collection/></D:r><r><href>b</href></r>", "href");
     EXPECT_EQ(items, (std::vector<std::string_view>{"/a", "b"}));
