@@ -13,7 +13,7 @@ namespace zembrat::job {
 
 // One image set aside (or brought back).
 struct TrashFile {
-    std::string path;       // GBK: beneath the image folder, "/" between pieces, as recorded
+    std::string path;       // GBK: the stored path beneath the result folder, "/" between pieces
     std::string localFile;  // GBK: where its bytes are now (the image folder or the local trash)
     std::uint64_t size = 0;
     std::uint32_t crc32 = 0;

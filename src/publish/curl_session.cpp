@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "platform/curl_global.h"
 #include "platform/user_account.h"
 #include "publish/protocol_transports.h"
@@ -25,6 +27,10 @@ std::string_view ActionText(Action action) {
             return "uploading";
         case Action::Rename:
             return "renaming";
+        case Action::Delete:
+            return "deleting";
+        case Action::List:
+            return "listing";
     }
     return "";
 }
@@ -183,6 +189,17 @@ std::size_t CurlSession::Collect(char* data, std::size_t size, std::size_t count
 
 std::size_t CurlSession::Discard(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
+}
+
+std::optional<std::chrono::system_clock::time_point> CurlSession::FileTime(const std::string& url) {
+    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl_, CURLOPT_FILETIME, 1L);
+    if (Perform() != CURLE_OK) return std::nullopt;
+    curl_off_t time = -1;
+    if (curl_easy_getinfo(curl_, CURLINFO_FILETIME_T, &time) != CURLE_OK || time < 0)
+        return std::nullopt;
+    return std::chrono::system_clock::from_time_t(static_cast<std::time_t>(time));
 }
 
 std::string CurlSession::Explain(Action action, std::string_view what, CURLcode code) const {

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -29,7 +30,7 @@ std::string HomeFolder(const Credentials& credentials);
 bool ReachedFiles(CURLcode code);
 
 // What a request is doing, for its message.
-enum class Action { Connect, Look, Fetch, Upload, Rename };
+enum class Action { Connect, Look, Fetch, Upload, Rename, Delete, List };
 
 // The local file to upload, opened by its native path.
 class LocalFile {
@@ -79,6 +80,8 @@ class CurlSession {
     // The size the server told for the last download or look, when it told one.
     std::optional<std::uint64_t> ContentLength() const;
     std::uint64_t BytesSent() const;
+    // After Begin: when the file at url last changed, as the server tells it (a look of its own).
+    std::optional<std::chrono::system_clock::time_point> FileTime(const std::string& url);
     const char* ErrorText() const { return error_; }
     CURL* handle() { return curl_; }
 

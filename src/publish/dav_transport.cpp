@@ -4,72 +4,23 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <ctime>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "publish/part_sweep.h"
 #include "publish/protocol_transports.h"
+#include "publish/remote_listing.h"
 #include "publish/secret_files.h"
 #include "publish/web_transfer.h"
 #include "text/percent_encoding.h"
 
 namespace zembrat::publish {
 namespace {
-
-std::string FolderOf(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
-}
-
-std::string NameOf(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-// The text of each element of that local name (whatever its namespace prefix) in xml, in order.
-std::vector<std::string_view> Elements(std::string_view xml, std::string_view local) {
-    std::vector<std::string_view> found;
-    for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
-        const std::size_t end = xml.find_first_of(" \t\r\n/>", at + 1);
-        if (end == std::string_view::npos) break;
-        const std::string_view name = xml.substr(at + 1, end - at - 1);
-        const std::size_t colon = name.find(':');
-        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) != local) continue;
-        const std::size_t open = xml.find('>', end);
-        if (open == std::string_view::npos || xml[open - 1] == '/') continue;
-        const std::size_t close = xml.find("</" + std::string(name) + ">", open);
-        if (close == std::string_view::npos) break;
-        found.push_back(xml.substr(open + 1, close - open - 1));
-        at = close;
-    }
-    return found;
-}
-
-// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as a time; nullopt when it is none.
-std::optional<std::chrono::system_clock::time_point> HttpDate(std::string_view text) {
-    std::tm tm{};
-    const std::string copy(text);
-    const char* end = ::strptime(copy.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
-    if (!end) return std::nullopt;
-    return std::chrono::system_clock::from_time_t(::timegm(&tm));
-}
-
-// Whether name is a part name (PartName's form: "." and 16 hexadecimal digits, then the ending).
-bool IsPartName(std::string_view name) {
-    if (!name.ends_with(kPartEnding) || name.size() != 17 + kPartEnding.size() || name[0] != '.')
-        return false;
-    return std::all_of(name.begin() + 1, name.begin() + 17,
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
-
-// A part this much older than now was left by a publish that was killed between its upload and
-// its move (a part is moved seconds after it arrives); room is left for the server's clock.
-constexpr auto kStalePart = std::chrono::hours(1);
 
 class DavTransport final : public Transport {
   public:
@@ -135,7 +86,7 @@ class DavTransport final : public Transport {
         }
         const std::string final = Path(remotePath);
         if (!MakeFolders(FolderOf(final), result.message)) return result;
-        SweepParts(FolderOf(final));
+        SweepStaleParts(*this, FolderOf(remotePath), swept_);
         const std::string part = FolderOf(final) + PartName(NameOf(final));
 
         WebRequest put = Request("PUT", part);
@@ -174,6 +125,77 @@ class DavTransport final : public Transport {
         return result;
     }
 
+    MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
+        const std::string destination = Path(to);
+        if (!MakeFolders(FolderOf(destination), message)) return MoveStatus::Failed;
+        WebRequest move = Request("MOVE", Path(from));
+        move.headers.push_back(
+            "Destination: " + origin_ +
+            text::PercentEncoded(destination, text::UrlKeeps::UnreservedAndSlash));
+        move.headers.push_back("Overwrite: F");
+        const WebAnswer moved = session_->Perform(move);
+        if (moved.status >= 200 && moved.status < 300) return MoveStatus::Moved;
+        if (moved.status == 412) return MoveStatus::Taken;
+        if (moved.status == 404) return MoveStatus::Missing;
+        message = AnswerMessage(moved, "move " + from + " to " + to);
+        return MoveStatus::Failed;
+    }
+
+    bool Delete(const std::string& remotePath, std::string& message) override {
+        const WebAnswer answer = session_->Perform(Request("DELETE", Path(remotePath)));
+        if ((answer.status >= 200 && answer.status < 300) || answer.status == 404) return true;
+        message = AnswerMessage(answer, "delete " + remotePath);
+        return false;
+    }
+
+    bool DeleteFolder(const std::string& folder, std::string& message) override {
+        std::string path = Path(folder);
+        if (!path.ends_with('/')) path += '/';
+        const WebAnswer answer = session_->Perform(Request("DELETE", path));
+        if ((answer.status >= 200 && answer.status < 300) || answer.status == 404) {
+            folders_.erase(path);
+            return true;
+        }
+        message = AnswerMessage(answer, "delete the folder " + folder);
+        return false;
+    }
+
+    // PROPFIND, one level deep.
+    std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
+                                                 std::string& message) override {
+        std::string path = Path(folder);
+        if (!path.ends_with('/')) path += '/';
+        WebRequest list = Request("PROPFIND", path);
+        list.headers.push_back("Depth: 1");
+        const WebAnswer answer = session_->Perform(list);
+        if (answer.status == 404) return std::vector<RemoteEntry>{};
+        if (answer.status != 207) {
+            message = AnswerMessage(answer, "list " + (folder.empty() ? "/" : folder));
+            return std::nullopt;
+        }
+        std::vector<RemoteEntry> entries;
+        for (const std::string_view response : XmlElements(answer.body, "response")) {
+            const auto href = XmlElements(response, "href");
+            if (href.empty()) continue;
+            // An address or a path, encoded; a folder's ends with "/".
+            std::string at = text::PercentDecoded(XmlText(href.front()));
+            if (const auto scheme = at.find("://"); scheme != std::string::npos)
+                at.erase(0, std::min(at.find('/', scheme + 3), at.size()));
+            RemoteEntry entry;
+            entry.folder = !XmlElements(response, "collection").empty();
+            while (at.ends_with('/')) at.pop_back();
+            if (!at.starts_with(path) || at.size() == path.size()) continue;  // itself
+            entry.name = at.substr(path.size());
+            if (entry.name.find('/') != std::string::npos) continue;
+            if (const auto length = XmlElements(response, "getcontentlength"); !length.empty())
+                entry.size = std::strtoull(std::string(length.front()).c_str(), nullptr, 10);
+            if (const auto modified = XmlElements(response, "getlastmodified"); !modified.empty())
+                entry.modified = HttpDate(XmlText(modified.front()));
+            entries.push_back(std::move(entry));
+        }
+        return entries;
+    }
+
   private:
     std::string Path(std::string_view remotePath) const {
         while (!remotePath.empty() && remotePath.front() == '/') remotePath.remove_prefix(1);
@@ -193,25 +215,6 @@ class DavTransport final : public Transport {
         for (int attempt = 0; attempt < 50; ++attempt) {
             if (session_->Perform(Request("DELETE", path)).status != 423) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-
-    // Removes the stale parts in folder ("/"-ended, from the root), once per folder: those a
-    // listing (PROPFIND) shows older than kStalePart. A server that lists nothing is left as it is.
-    void SweepParts(const std::string& folder) {
-        if (!swept_.insert(folder).second) return;
-        WebRequest list = Request("PROPFIND", folder);
-        list.headers.push_back("Depth: 1");
-        const WebAnswer answer = session_->Perform(list);
-        if (answer.status != 207) return;
-        const auto now = std::chrono::system_clock::now();
-        for (const std::string_view entry : Elements(answer.body, "response")) {
-            const auto href = Elements(entry, "href");
-            const auto modified = Elements(entry, "getlastmodified");
-            if (href.empty() || modified.empty()) continue;
-            const std::string name = NameOf(href.front());
-            const auto when = HttpDate(modified.front());
-            if (IsPartName(name) && when && now - *when > kStalePart) Delete(folder + name);
         }
     }
 

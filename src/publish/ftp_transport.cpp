@@ -1,10 +1,16 @@
 // FTP, FTP with explicit TLS (AUTH TLS) and implicit TLS over libcurl: the login from the
 // keyring's password or ~/.netrc, uploads under a part name, their size checked, then renamed.
+#include <chrono>
+#include <ctime>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "publish/curl_session.h"
+#include "publish/part_sweep.h"
 #include "publish/protocol_transports.h"
+#include "publish/remote_listing.h"
 #include "publish/secret_files.h"
 #include "text/percent_encoding.h"
 
@@ -70,6 +76,7 @@ class FtpTransport final : public Transport {
         const std::string& name = plan->name;
         const std::string& folder = plan->folder;
         const std::string& part = plan->part;
+        SweepStaleParts(*this, folder, swept_);
 
         CURL* curl = Begin(stop);
         curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());
@@ -120,6 +127,66 @@ class FtpTransport final : public Transport {
         return result;
     }
 
+    // RNFR and RNTO. A rename would replace a file under the new name: a look asks first.
+    MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
+        std::vector<std::string> commands;
+        for (const std::string& level : FolderLevels(FolderOf(to)))
+            commands.push_back("*MKD " + level.substr(0, level.size() - 1));
+        commands.push_back("RNFR " + from);
+        commands.push_back("RNTO " + to);
+        if (InFolder("", commands)) return MoveStatus::Moved;
+        message = target_.name + ": " + from + " could not be moved to " + to + " (" +
+                  session_.ErrorText() + ")";
+        return MoveStatus::Failed;
+    }
+
+    bool Delete(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return false;
+        if (InFolder("", {"DELE " + remotePath})) return true;
+        const std::string why = target_.name + ": " + remotePath + " could not be deleted (" +
+                                session_.ErrorText() + ")";
+        const std::optional<RemoteFile> there = LookAt(remotePath, message);
+        if (there && !there->exists) return true;
+        message = why;
+        return false;
+    }
+
+    bool DeleteFolder(const std::string& folder, std::string& message) override {
+        std::string path = folder;
+        while (path.ends_with('/')) path.pop_back();
+        if (!CheckPath(path, message)) return false;
+        if (InFolder("", {"RMD " + path})) return true;
+        message = target_.name + ": the folder " + folder + " could not be deleted (" +
+                  session_.ErrorText() + ")";
+        return false;
+    }
+
+    // "LIST -a" (names that start with "." too, as every part's does); the time of a part asked
+    // for on its own (MDTM).
+    std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
+                                                 std::string& message) override {
+        if (!folder.empty() && !CheckPath(folder.substr(0, folder.size() - 1), message))
+            return std::nullopt;
+        CURL* curl = Begin();
+        curl_easy_setopt(curl, CURLOPT_URL, Url(folder).c_str());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "LIST -a");
+        std::string listing;
+        const CURLcode code = session_.Perform(&listing);
+        // A folder that cannot be entered is not there (for all this program can tell).
+        if (code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND)
+            return std::vector<RemoteEntry>{};
+        if (code != CURLE_OK) {
+            message = session_.Explain(Action::List, folder.empty() ? "/" : folder, code);
+            return std::nullopt;
+        }
+        std::vector<RemoteEntry> entries = LongListing(listing);
+        for (RemoteEntry& entry : entries)
+            if (!entry.folder && IsPartName(entry.name))
+                entry.modified = Modified(folder + entry.name);
+        return entries;
+    }
+
   private:
     CURL* Begin(std::stop_token stop = {}) {
         CURL* curl = session_.Begin(std::move(stop));
@@ -155,8 +222,9 @@ class FtpTransport final : public Transport {
         return RemoteFile{true, session_.ContentLength()};
     }
 
-    // Runs commands inside folder (relative to the base path); false when one failed.
-    bool InFolder(const std::string& folder, std::initializer_list<std::string> commands) {
+    // Runs commands inside folder (relative to the base path; one with a "*" before it may
+    // fail); false when one failed.
+    bool InFolder(const std::string& folder, const std::vector<std::string>& commands) {
         CURL* curl = Begin();
         curl_easy_setopt(curl, CURLOPT_URL, Url(folder).c_str());
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
@@ -166,6 +234,12 @@ class FtpTransport final : public Transport {
         const CURLcode code = session_.Perform();
         curl_slist_free_all(list);
         return code == CURLE_OK;
+    }
+
+    // When the file at remotePath last changed, as the server tells it (MDTM).
+    std::optional<std::chrono::system_clock::time_point> Modified(const std::string& remotePath) {
+        Begin();
+        return session_.FileTime(Url(remotePath));
     }
 
     // Best effort: the part of a failed or stopped upload goes.
@@ -208,6 +282,7 @@ class FtpTransport final : public Transport {
     const Credentials credentials_;
     CurlSession session_;
     std::string netrc_, base_;
+    std::set<std::string> swept_;  // the folders whose stale parts were swept
 };
 
 }  // namespace

@@ -69,6 +69,12 @@ class PublishManifest {
     // Kept together, once the publish ends (or is stopped).
     virtual bool Put(const std::string& place,
                      const std::vector<std::pair<std::string, ManifestEntry>>& published) = 0;
+    // Forgets these files (moved away from the place), together, so that a later publish sends
+    // them again. A manifest that cannot forget answers false.
+    virtual bool Forget(const std::string& /*place*/,
+                        const std::vector<std::string>& /*remotePaths*/) {
+        return false;
+    }
 };
 
 struct PublishSummary;

@@ -118,4 +118,8 @@ bool RecordManifest::Put(const std::string& place,
     return record_.PutPublished(entries);
 }
 
+bool RecordManifest::Forget(const std::string& place, const std::vector<std::string>& remotePaths) {
+    return record_.ForgetPublished(place, remotePaths);
+}
+
 }  // namespace zembrat::publish

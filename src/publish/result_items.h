@@ -39,6 +39,7 @@ class RecordManifest : public PublishManifest {
                                       const std::string& remotePath) override;
     bool Put(const std::string& place,
              const std::vector<std::pair<std::string, ManifestEntry>>& published) override;
+    bool Forget(const std::string& place, const std::vector<std::string>& remotePaths) override;
 
   private:
     record::RunRecord& record_;

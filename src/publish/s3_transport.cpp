@@ -10,8 +10,10 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "publish/protocol_transports.h"
+#include "publish/remote_listing.h"
 #include "publish/s3_parts.h"
 #include "publish/secret_files.h"
 #include "publish/web_transfer.h"
@@ -139,6 +141,110 @@ class S3Transport final : public Transport {
             result.message = AnswerMessage(answer);
         }
         return result;
+    }
+
+    // No object is renamed on S3: copied (its Content-Type and Cache-Control with it), the copy's
+    // size checked, then the original deleted; only when nothing is under the new key.
+    MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
+        const std::optional<RemoteFile> source = Look(from, message);
+        if (!source) return MoveStatus::Failed;
+        const auto address = S3Address(target_, S3Key(target_, to));
+        if (!address) {
+            Fail(message, "the endpoint is not an http or https address");
+            return MoveStatus::Failed;
+        }
+        // A PUT without a body (a copy sends none).
+        WebRequest copy = Request("PUT", *address);
+        copy.uploadFile = "/dev/null";
+        copy.headers.push_back(
+            "x-amz-copy-source: " +
+            text::PercentEncoded("/" + target_.bucket + "/" + S3Key(target_, from),
+                                 text::UrlKeeps::UnreservedAndSlash));
+        const WebAnswer copied = Perform(copy);
+        // A copy can fail after its 200 (the error is then in the body).
+        if (copied.status != 200 || !S3ErrorCode(copied.body).empty()) {
+            message = AnswerMessage(copied);
+            return MoveStatus::Failed;
+        }
+        const std::optional<RemoteFile> made = Look(to, message);
+        if (!made) return MoveStatus::Failed;
+        if (!made->exists || (made->size && source->size && *made->size != *source->size)) {
+            Fail(message, "the copy of " + from + " at " + to + " is not whole; " + from +
+                              " was left as it is");
+            return MoveStatus::Failed;
+        }
+        return Delete(from, message) ? MoveStatus::Moved : MoveStatus::Failed;
+    }
+
+    bool Delete(const std::string& remotePath, std::string& message) override {
+        if (!Session(message)) return false;
+        const auto address = S3Address(target_, S3Key(target_, remotePath));
+        if (!address) return Fail(message, "the endpoint is not an http or https address");
+        const WebAnswer answer = Perform(Request("DELETE", *address));
+        if ((answer.status >= 200 && answer.status < 300) || answer.status == 404) return true;
+        message = AnswerMessage(answer);
+        return false;
+    }
+
+    // A folder is only the prefix of the keys below it: gone with them.
+    bool DeleteFolder(const std::string&, std::string&) override { return true; }
+
+    // ListObjectsV2 of every key below the folder's prefix, page by page, the keys deeper than
+    // one level told as their folders: not S3's delimiter, which some compatible stores (s3rver)
+    // answer without the folders that only deeper keys make.
+    std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
+                                                 std::string& message) override {
+        if (!Session(message)) return std::nullopt;
+        const auto bucket = S3Address(target_, "");
+        if (!bucket) {
+            Fail(message, "the endpoint is not an http or https address");
+            return std::nullopt;
+        }
+        std::string prefix = S3Key(target_, folder);
+        if (!prefix.empty() && !prefix.ends_with('/')) prefix += '/';
+        // The rest of a key below the prefix (every key listed starts with it).
+        const auto below = [&prefix](const std::string& key) {
+            return key.starts_with(prefix) ? key.substr(prefix.size()) : std::string();
+        };
+        std::vector<RemoteEntry> entries;
+        std::set<std::string> folders;
+        std::string token;
+        constexpr int kMostPages = 100000;  // a thousand keys each
+        for (int page = 0; page < kMostPages; ++page) {
+            std::vector<std::pair<std::string, std::string>> query = {{"list-type", "2"},
+                                                                      {"prefix", prefix}};
+            if (!token.empty()) query.emplace_back("continuation-token", token);
+            const WebAnswer answer = Perform(Request("GET", *bucket + "?" + CanonicalQuery(query)));
+            if (answer.status != 200) {
+                message = AnswerMessage(answer);
+                return std::nullopt;
+            }
+            for (const std::string_view object : XmlElements(answer.body, "Contents")) {
+                const auto key = XmlElements(object, "Key");
+                if (key.empty()) continue;
+                const std::string name = below(XmlText(key.front()));
+                if (name.empty()) continue;  // the folder's own marker
+                if (const auto slash = name.find('/'); slash != std::string::npos) {
+                    if (slash > 0 && folders.insert(name.substr(0, slash)).second)
+                        entries.push_back(
+                            {name.substr(0, slash), true, std::nullopt, std::nullopt});
+                    continue;
+                }
+                RemoteEntry entry;
+                entry.name = name;
+                if (const auto size = XmlElements(object, "Size"); !size.empty())
+                    entry.size = std::strtoull(std::string(size.front()).c_str(), nullptr, 10);
+                if (const auto when = XmlElements(object, "LastModified"); !when.empty())
+                    entry.modified = IsoDate(when.front());
+                entries.push_back(std::move(entry));
+            }
+            const auto truncated = XmlElements(answer.body, "IsTruncated");
+            const auto next = XmlElements(answer.body, "NextContinuationToken");
+            if (truncated.empty() || truncated.front() != "true" || next.empty()) return entries;
+            token = XmlText(next.front());
+        }
+        return entries;
     }
 
   private:

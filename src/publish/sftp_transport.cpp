@@ -9,11 +9,15 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/user_account.h"
 #include "publish/curl_session.h"
+#include "publish/part_sweep.h"
 #include "publish/protocol_transports.h"
+#include "publish/remote_listing.h"
 #include "publish/secret_files.h"
 #include "text/percent_encoding.h"
 
@@ -164,6 +168,7 @@ class SftpTransport final : public Transport {
         if (!plan) return result;
         const std::string& folder = plan->folder;
         const std::string& part = plan->part;
+        SweepStaleParts(*this, folder, swept_);
 
         CURL* curl = Begin(stop);
         curl_easy_setopt(curl, CURLOPT_URL, Url(part).c_str());
@@ -198,6 +203,61 @@ class SftpTransport final : public Transport {
         }
         if (ReachedFiles(code)) RemovePart(folder, part);
         return result;
+    }
+
+    // A rename. OpenSSH's server refuses to rename onto a file, and a look asks first.
+    MoveStatus Move(const std::string& from, const std::string& to, std::string& message) override {
+        if (const auto refused = LookBeforeMove(*this, from, to, message)) return *refused;
+        std::vector<std::string> commands;
+        for (const std::string& level : FolderLevels(FolderOf(to)))
+            commands.push_back("*mkdir " + Quoted(quoteBase_ + level.substr(0, level.size() - 1)));
+        commands.push_back("rename " + Quoted(quoteBase_ + from) + " " + Quoted(quoteBase_ + to));
+        const CURLcode code = Commands(commands);
+        if (code == CURLE_OK) return MoveStatus::Moved;
+        message = Explain(Action::Rename, from, code);
+        return MoveStatus::Failed;
+    }
+
+    bool Delete(const std::string& remotePath, std::string& message) override {
+        if (!CheckPath(remotePath, message)) return false;
+        const CURLcode code = Commands({"rm " + Quoted(quoteBase_ + remotePath)});
+        if (code == CURLE_OK) return true;
+        const std::string why = Explain(Action::Delete, remotePath, code);
+        const std::optional<RemoteFile> there = Look(remotePath, message);
+        if (there && !there->exists) return true;
+        message = why;
+        return false;
+    }
+
+    bool DeleteFolder(const std::string& folder, std::string& message) override {
+        std::string path = folder;
+        while (path.ends_with('/')) path.pop_back();
+        if (!CheckPath(path, message)) return false;
+        const CURLcode code = Commands({"rmdir " + Quoted(quoteBase_ + path)});
+        if (code == CURLE_OK) return true;
+        message = Explain(Action::Delete, folder, code);
+        return false;
+    }
+
+    // The server's long listing; the time of a part asked for on its own.
+    std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
+                                                 std::string& message) override {
+        if (!folder.empty() && !CheckPath(folder.substr(0, folder.size() - 1), message))
+            return std::nullopt;
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(folder).c_str());
+        std::string listing;
+        const CURLcode code = session_.Perform(&listing);
+        if (code == CURLE_REMOTE_FILE_NOT_FOUND) return std::vector<RemoteEntry>{};
+        if (code != CURLE_OK) {
+            message = Explain(Action::List, folder.empty() ? "/" : folder, code);
+            return std::nullopt;
+        }
+        std::vector<RemoteEntry> entries = LongListing(listing);
+        for (RemoteEntry& entry : entries)
+            if (!entry.folder && IsPartName(entry.name))
+                entry.modified = Modified(folder + entry.name);
+        return entries;
     }
 
     bool HostKeyUnknown() const override { return keyUnknown_; }
@@ -312,6 +372,26 @@ class SftpTransport final : public Transport {
                text::PercentEncoded(urlBase_ + remotePath, text::UrlKeeps::UnreservedAndSlash);
     }
 
+    // Runs quote commands in order (one with a "*" before it may fail), on the base folder.
+    CURLcode Commands(const std::vector<std::string>& commands) {
+        CURL* curl = Begin();
+        curl_easy_setopt(curl, CURLOPT_URL, Url("").c_str());
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_slist* quote = nullptr;
+        for (const std::string& command : commands)
+            quote = curl_slist_append(quote, command.c_str());
+        curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+        const CURLcode code = session_.Perform();
+        curl_slist_free_all(quote);
+        return code;
+    }
+
+    // When the file at remotePath last changed, as the server tells it.
+    std::optional<std::chrono::system_clock::time_point> Modified(const std::string& remotePath) {
+        Begin();
+        return session_.FileTime(Url(remotePath));
+    }
+
     // Best effort: the part of a failed or stopped upload goes.
     void RemovePart(const std::string& folder, const std::string& part) {
         CURL* curl = Begin();
@@ -330,8 +410,9 @@ class SftpTransport final : public Transport {
     std::string sshFolder_, knownHosts_, privateKey_, publicKey_, user_;
     std::string urlBase_, quoteBase_, pinned_;
     std::string hostKeyProblem_;
-    bool keyUnknown_ = false;  // the last request was refused for an unknown host key
-    std::string unknownKey_;   // its fingerprint
+    bool keyUnknown_ = false;      // the last request was refused for an unknown host key
+    std::string unknownKey_;       // its fingerprint
+    std::set<std::string> swept_;  // the folders whose stale parts were swept
 };
 
 }  // namespace

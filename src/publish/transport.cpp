@@ -12,6 +12,39 @@ std::string PartName(std::string_view name) {
     return "." + text::Sha256Hex(name).substr(0, 16) + std::string(kPartEnding);
 }
 
+// A transport of its own (a test's) that does not move, delete or list says so.
+MoveStatus Transport::Move(const std::string& from, const std::string&, std::string& message) {
+    message = "this target cannot move " + from;
+    return MoveStatus::Failed;
+}
+
+bool Transport::Delete(const std::string& remotePath, std::string& message) {
+    message = "this target cannot delete " + remotePath;
+    return false;
+}
+
+bool Transport::DeleteFolder(const std::string& folder, std::string& message) {
+    message = "this target cannot delete the folder " + folder;
+    return false;
+}
+
+std::optional<std::vector<RemoteEntry>> Transport::List(const std::string& folder,
+                                                        std::string& message) {
+    message = "this target cannot list " + folder;
+    return std::nullopt;
+}
+
+std::optional<MoveStatus> LookBeforeMove(Transport& transport, const std::string& from,
+                                         const std::string& to, std::string& message) {
+    const std::optional<RemoteFile> there = transport.Look(to, message);
+    if (!there) return MoveStatus::Failed;
+    if (there->exists) return MoveStatus::Taken;
+    const std::optional<RemoteFile> source = transport.Look(from, message);
+    if (!source) return MoveStatus::Failed;
+    if (!source->exists) return MoveStatus::Missing;
+    return std::nullopt;
+}
+
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials) {
     switch (target.protocol) {
         case Protocol::Sftp:

@@ -2,6 +2,7 @@
 // transports at once, the manifest, conflicts) sits above this interface.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "publish/target_url.h"
 
@@ -18,6 +20,23 @@ namespace zembrat::publish {
 struct RemoteFile {
     bool exists = false;
     std::optional<std::uint64_t> size;  // when the server tells it
+};
+
+// One entry of a remote folder, as a listing shows it.
+struct RemoteEntry {
+    std::string name;  // UTF-8, one piece of a path
+    bool folder = false;
+    std::optional<std::uint64_t> size;  // a file's, when the server tells it
+    // When it last changed, where the server tells it to the second (on (S)FTP: told for part
+    // names only, each asked for on its own).
+    std::optional<std::chrono::system_clock::time_point> modified;
+};
+
+enum class MoveStatus {
+    Moved,    // the file is under its new name now, and no more under its old one
+    Taken,    // a file is already under the new name: nothing was moved or replaced
+    Missing,  // nothing is under the old name
+    Failed,   // the server refused or failed (the message says why)
 };
 
 enum class UploadStatus {
@@ -72,8 +91,29 @@ class Transport {
                         std::stop_token stop) {
         return Upload(localFile, remotePath, ServedAs{}, std::move(stop));
     }
+
+    // Moves the file at from to the name to (both as for Look), never over a file already there
+    // (S3: copied, the copy checked, then the original deleted); the folders on the way to it are
+    // made as needed.
+    virtual MoveStatus Move(const std::string& from, const std::string& to, std::string& message);
+    // Deletes the file at remotePath; true when nothing is under that name any more.
+    virtual bool Delete(const std::string& remotePath, std::string& message);
+    // Deletes the empty folder (relative to the base path, "/"-ended); true when it is gone (on
+    // S3, where folders are only key prefixes, always).
+    virtual bool DeleteFolder(const std::string& folder, std::string& message);
+    // The entries of the folder (relative to the base path, "/"-ended, or empty for the base
+    // itself), in no particular order; an empty list when there is no such folder; nullopt when
+    // the server would not list it.
+    virtual std::optional<std::vector<RemoteEntry>> List(const std::string& folder,
+                                                         std::string& message);
 };
 
 std::unique_ptr<Transport> MakeTransport(const Target& target, const Credentials& credentials);
+
+// The looks before a move whose protocol would replace a file under the new name (or has no
+// move): Taken when a file is under to, Missing when none is under from, Failed when a look
+// failed (message says why); nullopt when the move may go.
+std::optional<MoveStatus> LookBeforeMove(Transport& transport, const std::string& from,
+                                         const std::string& to, std::string& message);
 
 }  // namespace zembrat::publish

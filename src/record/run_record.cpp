@@ -623,6 +623,31 @@ bool RunRecord::PutPublished(const std::vector<PublishedEntry>& entries) {
     return own ? Commit() : d.db != nullptr;
 }
 
+bool RunRecord::ForgetPublished(const std::string& target,
+                                const std::vector<std::string>& remotePaths) {
+    Impl& d = *impl_;
+    if (d.db == nullptr) return false;
+    // Prepared here, once per call: a prune forgets a few files, rarely.
+    Statement forget;
+    if (const int code =
+            forget.Prepare(d.db, "DELETE FROM published WHERE target = ?1 AND remote_path = ?2");
+        code != SQLITE_OK) {
+        d.Fail(code);
+        return false;
+    }
+    const bool own = !d.inTransaction;
+    if (own) Begin();
+    if (d.db == nullptr) return false;
+    for (const std::string& remotePath : remotePaths) {
+        Using use(forget);
+        forget.Bind(1, target);
+        forget.Bind(2, remotePath);
+        if (!d.Run(forget)) return false;
+    }
+    forget.Finalize();
+    return own ? Commit() : d.db != nullptr;
+}
+
 void RunRecord::Close() {
     if (impl_) impl_->CloseFile();
 }

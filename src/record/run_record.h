@@ -124,6 +124,8 @@ class RunRecord {
     std::optional<PublishedEntry> Published(const std::string& target,
                                             const std::string& remotePath) const;
     bool PutPublished(const std::vector<PublishedEntry>& entries);  // in one transaction
+    // The manifest forgets these files of the target (moved away from it), in one transaction.
+    bool ForgetPublished(const std::string& target, const std::vector<std::string>& remotePaths);
 
     void Close();
 

@@ -24,4 +24,8 @@ enum class UrlKeeps {
 
 std::string PercentEncoded(std::string_view bytes, UrlKeeps keeps);
 
+// Each "%" and two hex digits as the byte they stand for; anything else (a "%" without two hex
+// digits after it included) as it is.
+std::string PercentDecoded(std::string_view text);
+
 }  // namespace zembrat::text

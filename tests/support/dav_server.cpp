@@ -12,6 +12,7 @@ namespace {
 constexpr char kNginx[] = "/usr/sbin/nginx";
 constexpr char kRclone[] = "/usr/bin/rclone";
 constexpr char kOpenssl[] = "/usr/bin/openssl";
+constexpr char kDavExtModule[] = "/usr/lib/nginx/modules/ngx_http_dav_ext_module.so";
 
 // The password's hash for an htpasswd line (openssl passwd -apr1).
 std::string PasswordHash(const std::string& password) {
@@ -60,6 +61,8 @@ bool DavServer::StartNginx(bool tls) {
     std::ostringstream conf;
     // As root the workers would otherwise become "nobody", who cannot write the folder.
     if (::geteuid() == 0) conf << "user root;\n";
+    // PROPFIND (listings) from the module Debian packages on its own.
+    conf << "load_module " << kDavExtModule << ";\n";
     conf << "worker_processes 1;\npid " << p << "/nginx.pid;\nerror_log " << p
          << "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log " << p
          << "/access.log;\n";
@@ -71,7 +74,9 @@ bool DavServer::StartNginx(bool tls) {
              << "/key.pem;\n";
     conf << "    root " << p << "/www;\n"
          << "    client_max_body_size 0;\n    location / {\n"
-         << "      dav_methods PUT DELETE MKCOL COPY MOVE;\n      create_full_put_path off;\n"
+         << "      dav_methods PUT DELETE MKCOL COPY MOVE;\n      dav_ext_methods PROPFIND "
+            "OPTIONS;\n"
+         << "      create_full_put_path off;\n"
          << "      dav_access user:rw group:r all:r;\n      auth_basic \"zembrat\";\n"
          << "      auth_basic_user_file " << p << "/htpasswd;\n    }\n  }\n}\n";
     const std::string confFile = folder_.Write("nginx.conf", conf.str());

@@ -1,6 +1,7 @@
 // A real WebDAV server on 127.0.0.1 for tests and benchmarks, serving a temporary folder with
 // one user and password (basic authentication):
-//  - nginx (Debian nginx-light): PUT DELETE MKCOL COPY MOVE, no folders made by a PUT; over
+//  - nginx (Debian nginx-light): PUT DELETE MKCOL COPY MOVE (and PROPFIND from
+//    libnginx-mod-http-dav-ext), no folders made by a PUT; over
 //    https too, with a self-signed certificate for 127.0.0.1 made by openssl;
 //  - rclone serve webdav (Debian rclone): a PUT into a missing folder is refused with 404,
 //    MKCOL on a folder that exists answers 201.
