@@ -10,6 +10,7 @@
 #include "child_process.h"
 #include "config/config_store.h"
 #include "job/image_names.h"
+#include "platform/files.h"
 #include "support/http_server.h"
 #include "support/scoped_env.h"
 #include "support/sshd_server.h"
@@ -203,6 +204,31 @@ TEST_F(PublishRunTest, AResultWithoutARecordIsPublishedFromItsFiles) {
     // The manifest made then knows them.
     EXPECT_EQ(Run({"--publish", target, "--publish-articles"}, &out), 0) << out;
     EXPECT_NE(out.find("0 uploaded, 3 published before"), std::string::npos) << out;
+}
+
+TEST_F(PublishRunTest, APruneWithATargetSetsItsCopyAsideAndARestoreBringsItBack) {
+    const std::string b = "files/img/" + job::ContentName(kPngB) + ".png";
+    std::string out;
+    ASSERT_EQ(Run({"--run", "--incremental", "--publish", target, "--accept-new-host-key"}, &out),
+              0)
+        << out;
+    ASSERT_EQ(OnServer(b), kPngB);
+    // The article drops b; the next run records it, and the prune sets b aside here and there.
+    dir.Write("文章/一.htm"_gbk, "<img src=\"" + web.Url("/a.png") + "\">");
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out), 0) << out;
+    ASSERT_EQ(Run({"--prune", "--publish", target}, &out), 0) << out;
+    EXPECT_EQ(OnServer(b), "<missing>") << out;
+    const std::string trash = sshd.root() + "/站点/.zembrat-trash";
+    // The copy waits in the target's trash, beside the published tree.
+    std::size_t inTrash = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(trash))
+        inTrash += e.path().filename() == b.substr(b.rfind('/') + 1);
+    EXPECT_EQ(inTrash, 1u) << out;
+    EXPECT_EQ(OnServer("files/img/" + job::ContentName(kPngA) + ".png"), kPngA);
+    // Brought back on both sides, then published again as usual: nothing new is sent.
+    ASSERT_EQ(Run({"--restore", "--publish", target}, &out), 0) << out;
+    EXPECT_EQ(OnServer(b), kPngB) << out;
+    EXPECT_TRUE(platform::PathExists(articles + "/转存结果/"_gbk + b));
 }
 
 }  // namespace
