@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
         const std::string folder = platform::GbkFromNative(root) + "/远方"_gbk;
         std::filesystem::create_directories(platform::NativePath(folder));
         const bench::RunCorpus corpus = bench::MakeRunCorpus(
-            server, folder, delayedArticles, imagesPerArticle, std::chrono::milliseconds(20));
+            server, folder, delayedArticles, imagesPerArticle, {std::chrono::milliseconds(20)});
         const std::vector<std::string>& urls = corpus.fetched;
 
         bench::PlainMulti multi(8);
