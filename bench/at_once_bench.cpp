@@ -8,14 +8,16 @@
 // `curl --parallel --parallel-max 8` writing the same files (aim: at least 0.85 at every size),
 // medians of the rounds. Every round counts: the slowest round of each side is printed beside
 // its median (aim: at most 1.1 times it), so a run that stalls now and then shows. With
-// ZEMBRAT_BENCH_ROUNDS=1 each round is told on standard error with what the server saw of it.
+// ZEMBRAT_BENCH_ROUNDS=1 each round is told on standard error with what the server saw of it;
+// with ZEMBRAT_BENCH_JITTER=1 the answers come 10-30 ms late and one image in 60 300 ms later
+// still (a late answer must not idle the other downloads).
 //
-// One at a time: 300 articles of 20 references answered at once; `zembrat --run` against a
-// loop that fetches and writes each image (aim: at least 0.85), the medians of the rounds. The
-// same command line keeping no run record is timed in the same rounds, which shows the record's
-// share (one SQLite transaction per article). With ZEMBRAT_BENCH_BASELINE=<another zembrat>,
-// that build is timed in the same rounds too. Run with TMPDIR=/dev/shm to keep the disk out of
-// it.
+// One at a time: 300 articles of 20 references answered at once; `zembrat --run` (keeping no
+// record) against a loop that fetches and writes each image (aim: at least 0.9), and
+// `zembrat --run --incremental` from a clean result folder, keeping the whole record (aim: at
+// least 0.85), the medians of the rounds, with the CPU time per image of each. With
+// ZEMBRAT_BENCH_BASELINE=<another zembrat>, that build is timed in the same rounds too (at
+// every part). Run with TMPDIR=/dev/shm to keep the disk out of it.
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,10 +49,10 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 // The seconds a child run took from its start to its end, or a negative number when it did not
-// end with status 0.
-double TimedRun(std::vector<std::string> args) {
+// end with status 0; cpu: where its CPU seconds go.
+double TimedRun(std::vector<std::string> args, double* cpu = nullptr) {
     const auto start = Clock::now();
-    if (bench::RunChild(std::move(args)) != 0) return -1;
+    if (bench::RunChild(std::move(args), cpu) != 0) return -1;
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -87,12 +89,12 @@ void PrintRound(int perArticle, int round, double program, double curl, int conn
 // The program's run over folder (native path), from a clean result folder; extra: more switches.
 double ProgramRun(const fs::path& folder, const std::string& settings, int jobs,
                   const char* executable = ZEMBRAT_EXECUTABLE,
-                  const std::vector<std::string>& extra = {}) {
+                  const std::vector<std::string>& extra = {}, double* cpu = nullptr) {
     fs::remove_all(folder / "转存结果");
     std::vector<std::string> args{executable, "--run",   folder.string(), "--settings",
                                   settings,   "--quiet", "--jobs",        std::to_string(jobs)};
     args.insert(args.end(), extra.begin(), extra.end());
-    return TimedRun(std::move(args));
+    return TimedRun(std::move(args), cpu);
 }
 
 // curl's own parallel transfers writing each address to a file of its own, `parallel` at once;
@@ -216,10 +218,21 @@ int main(int argc, char** argv) {
         !only || (std::string(only) != "at-once" && std::string(only) != "http2");
     const bool http2 = !only || std::string(only) == "http2";
     if (only && std::string(only) == "http2") atOnce = false;
+    // ZEMBRAT_BENCH_BASELINE names another build of the program, timed in the same rounds.
+    const char* baseline = std::getenv("ZEMBRAT_BENCH_BASELINE");
+    // ZEMBRAT_BENCH_JITTER=1: the answers come 10-30 ms late, and one image in 60 300 ms later
+    // still, as from a busy site: a late answer must not idle the other downloads.
+    const bool jitter = std::getenv("ZEMBRAT_BENCH_JITTER") != nullptr;
+    const bench::AnswerDelay delay =
+        jitter ? bench::AnswerDelay{std::chrono::milliseconds(20), std::chrono::milliseconds(10),
+                                    60, std::chrono::milliseconds(300)}
+               : bench::AnswerDelay{std::chrono::milliseconds(20)};
     if (atOnce) {
-        std::printf("\nDownloads at once: 240 references, every answer 20 ms late\n");
-        std::printf("%-18s %12s %12s %8s %10s %10s\n", "images/article", "zembrat -j8", "curl -Z 8",
-                    "ratio", "slowest/m", "curl s/m");
+        std::printf("\nDownloads at once: 240 references, every answer %s\n",
+                    jitter ? "10-30 ms late, one in 60 300 ms later still" : "20 ms late");
+        std::printf("%-18s %12s %12s %8s %10s %10s%s\n", "images/article", "zembrat -j8",
+                    "curl -Z 8", "ratio", "slowest/m", "curl s/m",
+                    baseline ? "  speedup  base s/m" : "");
     }
     for (const int perArticle : {1, 3, 10, 40}) {
         if (!atOnce) break;
@@ -227,10 +240,9 @@ int main(int argc, char** argv) {
         if (!server.started()) return 1;
         const fs::path folder = root / ("at-once-" + std::to_string(perArticle));
         fs::create_directories(folder);
-        const bench::RunCorpus corpus =
-            bench::MakeRunCorpus(server, platform::GbkFromNative(folder), 240 / perArticle,
-                                 perArticle, std::chrono::milliseconds(20));
-        std::vector<double> programs, curls;
+        const bench::RunCorpus corpus = bench::MakeRunCorpus(
+            server, platform::GbkFromNative(folder), 240 / perArticle, perArticle, delay);
+        std::vector<double> programs, curls, baselines;
         for (int r = 0; r < rounds; ++r) {
             curls.push_back(CurlRun(corpus.fetched, root / "curl-out"));
             const int connectionsBefore = server.ConnectionCount();
@@ -239,14 +251,19 @@ int main(int argc, char** argv) {
             if (std::getenv("ZEMBRAT_BENCH_ROUNDS"))
                 PrintRound(perArticle, r + 1, programs.back(), curls.back(),
                            server.ConnectionCount() - connectionsBefore, server.Requests());
+            if (baseline) baselines.push_back(ProgramRun(folder, settings, 8, baseline));
         }
-        for (const double t : programs) complete = complete && t > 0;
-        for (const double t : curls) complete = complete && t > 0;
+        for (const auto* times : {&programs, &curls, &baselines})
+            for (const double t : *times) complete = complete && t > 0;
         const double images = static_cast<double>(corpus.fetched.size());
-        std::printf("%-18d %8.0f i/s %8.0f i/s %8.2f %10.2f %10.2f\n", perArticle,
+        std::printf("%-18d %8.0f i/s %8.0f i/s %8.2f %10.2f %10.2f", perArticle,
                     images / Median(programs), images / Median(curls),
                     Median(curls) / Median(programs), Slowest(programs) / Median(programs),
                     Slowest(curls) / Median(curls));
+        if (baseline)
+            std::printf(" %8.2f %10.2f", Median(baselines) / Median(programs),
+                        Slowest(baselines) / Median(baselines));
+        std::printf("\n");
     }
     if (atOnce)
         std::printf(
@@ -265,46 +282,64 @@ int main(int argc, char** argv) {
             bench::MakeRunCorpus(server, platform::GbkFromNative(folder), 300, 20);
         const std::string anchor = (root / "anchor").string();
         fs::create_directories(anchor);
-        // ZEMBRAT_BENCH_BASELINE names another build of the program, timed in the same rounds.
-        const char* baseline = std::getenv("ZEMBRAT_BENCH_BASELINE");
-        std::vector<double> programs, loops, baselines, unrecorded;
+        std::vector<double> programs, loops, baselines, incrementals, baseIncrementals;
+        double programCpu = 0, incrementalCpu = 0, loopCpu = 0;  // summed over the rounds
         int round = 0;
+        const auto timed = [&](std::vector<double>& times, const char* executable,
+                               const std::vector<std::string>& extra, double* cpuSum) {
+            double cpu = 0;
+            times.push_back(ProgramRun(folder, settings, 1, executable, extra, &cpu));
+            if (cpuSum) *cpuSum += cpu;
+        };
         for (int r = 0; r < rounds; ++r) {
-            loops.push_back(
-                bench::PlainLoop(corpus.fetched, anchor, std::to_string(++round) + "-").seconds);
-            // The builds take turns at going first: the run after the loop is slower.
-            if (baseline && r % 2) baselines.push_back(ProgramRun(folder, settings, 1, baseline));
-            if (r % 2)
-                unrecorded.push_back(ProgramRun(folder, settings, 1, ZEMBRAT_WITHOUT_RECORD));
-            programs.push_back(ProgramRun(folder, settings, 1));
+            const bench::LoopResult loop =
+                bench::PlainLoop(corpus.fetched, anchor, std::to_string(++round) + "-");
+            loops.push_back(loop.seconds);
+            loopCpu += loop.cpuSeconds;
+            // The runs take turns at going first: the run after the loop is slower. Each
+            // incremental run starts from a clean result folder: it keeps the whole record.
+            if (baseline && r % 2) {
+                timed(baselines, baseline, {}, nullptr);
+                timed(baseIncrementals, baseline, {"--incremental"}, nullptr);
+            }
+            if (r % 2) timed(incrementals, ZEMBRAT_EXECUTABLE, {"--incremental"}, &incrementalCpu);
+            timed(programs, ZEMBRAT_EXECUTABLE, {}, &programCpu);
             if (r % 2 == 0)
-                unrecorded.push_back(ProgramRun(folder, settings, 1, ZEMBRAT_WITHOUT_RECORD));
-            if (baseline && r % 2 == 0)
-                baselines.push_back(ProgramRun(folder, settings, 1, baseline));
+                timed(incrementals, ZEMBRAT_EXECUTABLE, {"--incremental"}, &incrementalCpu);
+            if (baseline && r % 2 == 0) {
+                timed(baseIncrementals, baseline, {"--incremental"}, nullptr);
+                timed(baselines, baseline, {}, nullptr);
+            }
         }
-        for (const auto* times : {&programs, &baselines, &unrecorded}) {
+        for (const auto* times : {&programs, &baselines, &incrementals, &baseIncrementals}) {
             for (const double t : *times) complete = complete && t > 0;
         }
         const double images = static_cast<double>(corpus.fetched.size());
         const auto rate = [&](const std::vector<double>& times) { return images / Median(times); };
+        const auto perImage = [&](double cpu) { return cpu * 1e6 / (images * rounds); };
         std::printf(
             "\nOne at a time: 300 articles x 20 references answered at once, from the program's "
-            "start to its end (medians of %d rounds)\n",
+            "start to its end (medians of %d rounds; CPU per image, the process's user and "
+            "system time, and the loop thread's)\n",
             rounds);
-        std::printf("zembrat --run:        %6.0f images/s\n", rate(programs));
-        if (baseline) std::printf("baseline --run:       %6.0f images/s\n", rate(baselines));
-        std::printf("fetch-and-write loop: %6.0f images/s\n", rate(loops));
-        std::printf("ratio:                %6.2f (aim: at least 0.85)\n",
+        std::printf("zembrat --run:               %6.0f images/s, %4.0f us CPU per image\n",
+                    rate(programs), perImage(programCpu));
+        std::printf("zembrat --run --incremental: %6.0f images/s, %4.0f us CPU per image\n",
+                    rate(incrementals), perImage(incrementalCpu));
+        if (baseline) std::printf("baseline --run:              %6.0f images/s\n", rate(baselines));
+        std::printf("fetch-and-write loop:        %6.0f images/s, %4.0f us CPU per image\n",
+                    rate(loops), perImage(loopCpu));
+        std::printf("ratio, no record:            %6.2f (aim: at least 0.9)\n",
                     rate(programs) / rate(loops));
-        std::printf(
-            "without the record:   %6.0f images/s, ratio %.2f; the record's share of the "
-            "run %.2f\n",
-            rate(unrecorded), rate(unrecorded) / rate(loops),
-            1 - Median(unrecorded) / Median(programs));
+        std::printf("ratio, --incremental:        %6.2f (aim: at least 0.85)\n",
+                    rate(incrementals) / rate(loops));
         if (baseline) {
-            std::printf("baseline ratio:       %6.2f\n", rate(baselines) / rate(loops));
-            std::printf("zembrat / baseline:   %6.2f (speed-up)\n",
+            std::printf("baseline ratio:              %6.2f\n", rate(baselines) / rate(loops));
+            std::printf("zembrat / baseline:          %6.2f (speed-up)\n",
                         rate(programs) / rate(baselines));
+            std::printf("baseline --incremental:      %6.2f of the loop; speed-up %.2f\n",
+                        rate(baseIncrementals) / rate(loops),
+                        rate(incrementals) / rate(baseIncrementals));
         }
     }
     fs::remove_all(root);

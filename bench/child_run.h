@@ -14,7 +14,8 @@
 namespace zembrat::bench {
 
 // Runs args[0] (found on the PATH when it has no "/") with args; its exit status, or -1.
-inline int RunChild(std::vector<std::string> args) {
+// cpuSeconds: where the child's CPU time (user and system) goes.
+inline int RunChild(std::vector<std::string> args, double* cpuSeconds = nullptr) {
     std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -31,6 +32,9 @@ inline int RunChild(std::vector<std::string> args) {
     int status = 0;
     rusage usage{};
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
+    if (cpuSeconds)
+        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (std::getenv("ZEMBRAT_BENCH_CPU"))
         std::fprintf(stderr, "child CPU: user %.2f s, system %.2f s\n",
                      usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,

@@ -72,15 +72,30 @@ RunCorpus MakeRunCorpusWith(Serve serve, const std::string& folder, int articleC
     return corpus;
 }
 
-// Serves the pool from server, each answer delay late, and writes the articles into folder (GBK),
-// named 0000.htm on.
+// How late the server's answers come: delay, give or take up to jitter, and every lateEvery-th
+// image of the pool (0: none) late more.
+struct AnswerDelay {
+    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds jitter{0};
+    int lateEvery = 0;
+    std::chrono::milliseconds late{0};
+};
+
+// Serves the pool from server, each answer as late as the delay says, and writes the articles
+// into folder (GBK), named 0000.htm on.
 inline RunCorpus MakeRunCorpus(testing::HttpServer& server, const std::string& folder,
-                               int articleCount, int imagesPerArticle,
-                               std::chrono::milliseconds delay = {}) {
+                               int articleCount, int imagesPerArticle, AnswerDelay delay = {}) {
+    std::mt19937 random(11);  // apart from the corpus's own, which stays as it is
+    int image = 0;
     return MakeRunCorpusWith(
         [&](const std::string& path, std::string body) {
             testing::Reply reply = testing::Reply::Ok(std::move(body), "image/jpeg");
-            reply.delay = delay;
+            reply.delay = delay.delay;
+            if (delay.jitter.count() > 0)
+                reply.delay += std::chrono::milliseconds(
+                    static_cast<long>(random() % (2 * delay.jitter.count() + 1)) -
+                    delay.jitter.count());
+            if (delay.lateEvery > 0 && ++image % delay.lateEvery == 0) reply.delay += delay.late;
             server.Set(path, reply);
             return server.Url(path);
         },

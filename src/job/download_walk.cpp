@@ -93,10 +93,12 @@ class DownloadWalk::Impl {
         ArticleWork work;
         std::unique_ptr<ArticleImages> images;
         std::vector<Row> rows;
-        std::size_t done = 0;     // rows Done
-        std::size_t settled = 0;  // rows settled
-        std::size_t open = 0;     // one at a time: the first row not Done
+        std::size_t done = 0;       // rows Done
+        std::size_t settled = 0;    // rows settled
+        std::size_t open = 0;       // one at a time: the first row not Done
+        std::size_t unstarted = 0;  // at once: no row before this one is NotStarted
         bool current = false;
+        bool ahead = false;               // counted in referencesAhead_
         std::size_t held = 0;             // bytes of article and bodies held while ahead
         std::optional<std::string> page;  // the article's page address, once looked for
     };
@@ -113,6 +115,11 @@ class DownloadWalk::Impl {
         std::size_t row = 0;
     };
 
+    // What an article queued ahead counts against kMaxReferencesAhead: one without references
+    // counts as one.
+    static std::size_t Weight(const Item& item) {
+        return std::max<std::size_t>(item.work.refs.size(), 1);
+    }
     bool Stopped() const { return events_.StopToken().stop_requested(); }
     // An incremental walk's row that needs no download of its own (yet): true.
     bool Recall(Item& item, std::size_t r);
@@ -150,6 +157,8 @@ class DownloadWalk::Impl {
     std::unique_ptr<Transfers> transfers_;
     std::deque<Item> queue_;
     std::size_t heldAhead_ = 0;
+    std::size_t referencesAhead_ = 0;  // of the articles queued besides the current one
+    std::size_t waiting_ = 0;          // rows Waiting for their retry
     std::size_t nextTag_ = 0;
     std::size_t notStarted_ = 0;  // rows of the queued articles whose download has not begun
     std::unordered_map<std::size_t, std::pair<Item*, std::size_t>> inFlight_;
@@ -176,7 +185,7 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
         }
         // One at a time reads nothing ahead; several at once read ahead while the downloads
         // running and due are fewer than it may run.
-        if (transfers_->OneAtATime() || queue_.size() > kMaxArticlesAhead ||
+        if (transfers_->OneAtATime() || referencesAhead_ >= kMaxReferencesAhead ||
             heldAhead_ >= kMaxBytesAhead || notStarted_ >= maxAtOnce_)
             return true;
         std::optional<ArticleWork> work = hooks.next(false);
@@ -188,6 +197,8 @@ bool DownloadWalk::Impl::Fill(const Hooks& hooks, bool& more) {
         item.work = std::move(*work);
         item.held = item.work.text.size();
         heldAhead_ += item.held;
+        referencesAhead_ += Weight(item);
+        item.ahead = true;
         // Its rows are shown once it is the current article.
         Prepare(item);
     }
@@ -246,6 +257,7 @@ void DownloadWalk::Impl::ResolveTwins(Item& item) {
         } else {
             row.phase = Phase::NotStarted;
             ++notStarted_;
+            item.unstarted = std::min(item.unstarted, r);
         }
     }
 }
@@ -263,6 +275,8 @@ void DownloadWalk::Impl::Learn(Item& item, std::size_t r) {
 }
 
 bool DownloadWalk::Impl::MakeCurrent(Item& item, const Hooks& hooks, bool announced) {
+    if (item.ahead) referencesAhead_ -= Weight(item);
+    item.ahead = false;
     item.current = true;
     heldAhead_ -= item.held;
     item.held = 0;
@@ -279,8 +293,10 @@ bool DownloadWalk::Impl::StartRow(Item& item, std::size_t r) {
     Row& row = item.rows[r];
     const std::string& address = item.work.refs[r].address;
     if (!transfers_->CanStart(address)) return false;
-    if (row.phase == Phase::Waiting)
+    if (row.phase == Phase::Waiting) {
         item.images->Record(static_cast<int>(r)).reason = FailReason::None;
+        --waiting_;
+    }
     web::RequestArguments arguments = arguments_;
     if (row.conditional) {
         arguments.ifNoneMatch = row.known->etag;
@@ -318,9 +334,16 @@ void DownloadWalk::Impl::StartRows() {
     // whose site has its fill of downloads waits and lets later rows of other sites go ahead.
     std::set<std::string_view> full;
     for (const bool retries : {true, false}) {
+        if (retries && waiting_ == 0) continue;
         for (Item& item : queue_) {
             if (!item.current && heldAhead_ >= kMaxBytesAhead) break;
-            for (std::size_t r = 0; r < item.rows.size(); ++r) {
+            // New rows: none before item.unstarted is NotStarted.
+            std::size_t r = retries ? 0 : item.unstarted;
+            if (!retries) {
+                while (r < item.rows.size() && item.rows[r].phase != Phase::NotStarted) ++r;
+                item.unstarted = r;
+            }
+            for (; r < item.rows.size(); ++r) {
                 if (transfers_->Running() >= maxAtOnce_) return;
                 Row& row = item.rows[r];
                 const bool due = retries ? row.phase == Phase::Waiting && row.retryAt <= now
@@ -401,6 +424,7 @@ void DownloadWalk::Impl::Take(EndedTransfer ended) {
     }
     if (bytes.empty() && row.attempts == 1) {
         row.phase = Phase::Waiting;
+        ++waiting_;
         row.retryAt = Clock::now() + kRetryWait;
         return;
     }
@@ -430,6 +454,7 @@ bool DownloadWalk::Impl::NextIdentity(Item& item, std::size_t r) {
     ++row.rung;
     row.phase = Phase::NotStarted;
     ++notStarted_;
+    item.unstarted = std::min(item.unstarted, r);
     row.attempts = 0;
     item.images->Record(static_cast<int>(r)).reason = FailReason::None;
     item.open = std::min(item.open, r);  // one at a time goes back to it
@@ -495,6 +520,8 @@ void DownloadWalk::Impl::Abandon(const Hooks& hooks) {
     hooks.done(item.work, summary);
     queue_.clear();
     notStarted_ = 0;
+    waiting_ = 0;
+    referencesAhead_ = 0;
 }
 
 void DownloadWalk::Impl::Complete(Item& item, const Hooks& hooks) {
@@ -526,11 +553,11 @@ void DownloadWalk::Impl::Run(const Hooks& hooks) {
         if (Stopped()) return Abandon(hooks);
 
         std::optional<Clock::time_point> nextRetry;
-        bool waiting = false;
+        const bool waiting = waiting_ > 0;
         for (const Item& item : queue_) {
+            if (!waiting) break;
             for (const Row& row : item.rows) {
                 if (row.phase != Phase::Waiting) continue;
-                waiting = true;
                 if (!nextRetry || row.retryAt < *nextRetry) nextRetry = row.retryAt;
             }
         }

@@ -60,9 +60,11 @@ struct ImageMemory {
 // A failed download is tried once more, after this long.
 inline constexpr auto kRetryWait = std::chrono::seconds(1);
 
-// The read-ahead of downloads at once: at most this many articles besides the current one, and
-// this many bytes of articles and bodies held for them.
-inline constexpr std::size_t kMaxArticlesAhead = 32;
+// The read-ahead of downloads at once: at most this many references of the articles besides the
+// current one, and this many bytes of articles and bodies held for them. Articles end in order,
+// so while one answer comes late the others go on with the articles ahead: the bound is set to
+// cover several seconds of downloads at once, so that a late answer never idles the rest.
+inline constexpr std::size_t kMaxReferencesAhead = 2048;
 inline constexpr std::size_t kMaxBytesAhead = 64u << 20;
 
 class DownloadWalk {

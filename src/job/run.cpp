@@ -17,6 +17,7 @@
 #include "platform/event_points.h"
 #include "platform/files.h"
 #include "platform/folder_lock.h"
+#include "record/commit_group.h"
 #include "record/run_record.h"
 #include "text/codec.h"
 #include "text/crc32.h"
@@ -56,7 +57,7 @@ std::string InputsHash(const RunInputs& inputs) {
 }
 
 // The run record as the run reads and keeps it: an article's key is its path relative to the
-// article folder, each ended article one transaction.
+// article folder, the articles that end within the commit window of each other one transaction.
 class RecordKeeper {
   public:
     RecordKeeper(record::RunRecord& record, const RunInputs& inputs,
@@ -66,11 +67,13 @@ class RecordKeeper {
           articleFolder_(inputs.settings.articleFolder),
           resultFolder_(destination.resultFolder),
           inputsHash_(InputsHash(inputs)),
-          imagePrefix_(destination.imagesBelow + "/") {}
+          imagePrefix_(destination.imagesBelow + "/"),
+          group_(record, record::kCommitWindow) {}
 
     // The image an earlier run stored for the address, when its file is still there, in the
     // image folder, with the size and CRC-32 it was stored with.
     std::optional<KnownImage> Known(const std::string& address) {
+        const auto held = group_.Hold();
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second;
         std::optional<KnownImage> known;
@@ -87,6 +90,7 @@ class RecordKeeper {
 
     // The file stored for the address is still there, a regular file of its recorded size (what
     // an unchanged article needs; a row reuses an image only once Known has checked its bytes).
+    // The record is held by the caller.
     bool Present(const std::string& address) {
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second.has_value();
@@ -103,6 +107,7 @@ class RecordKeeper {
     // The article, its inputs and its result are as the record left them, with every image it
     // points at still there.
     bool Unchanged(const ArticleWork& work) {
+        const auto held = group_.Hold();
         const std::optional<record::ArticleEntry> entry = record_.Article(Key(work.path));
         // Not reached: a stop came before a later run took it up; what an earlier one wrote
         // stands when it is still there as written.
@@ -125,11 +130,12 @@ class RecordKeeper {
         return true;
     }
 
-    // The article's end, with what became of its images, in one transaction.
+    // The article's end, with what became of its images, in the transaction of its group.
     void Keep(const ArticleWork& work, ArticleEnd end, const std::vector<ImageRecord>& images,
               const std::string& resultHash) {
         const std::int64_t now = std::time(nullptr);
-        record_.Begin();
+        const auto held = group_.Hold();
+        group_.BeginArticle(held);
         record::ArticleEntry article{
             Key(work.path),
             work.sourceHash,
@@ -158,7 +164,7 @@ class RecordKeeper {
             known_.erase(image.address);
         }
         record_.PutArticle(article);
-        record_.Commit();
+        group_.EndArticle(held);
     }
 
     // The articles a stop came before, in one transaction: each a retry takes up. What an
@@ -167,16 +173,23 @@ class RecordKeeper {
     void KeepNotReached(const std::vector<std::string>& paths) {
         if (paths.empty()) return;
         const std::int64_t now = std::time(nullptr);
-        record_.Begin();
-        for (const std::string& path : paths) {
-            record::ArticleEntry entry = record_.Article(Key(path)).value_or(record::ArticleEntry{
-                Key(path), {}, inputsHash_, {}, {}, ArticleEnd::NotReached, {}, now});
-            entry.end = ArticleEnd::NotReached;
-            entry.time = now;
-            record_.PutArticle(entry);
+        {
+            const auto held = group_.Hold();
+            group_.BeginArticle(held);
+            for (const std::string& path : paths) {
+                record::ArticleEntry entry =
+                    record_.Article(Key(path)).value_or(record::ArticleEntry{
+                        Key(path), {}, inputsHash_, {}, {}, ArticleEnd::NotReached, {}, now});
+                entry.end = ArticleEnd::NotReached;
+                entry.time = now;
+                record_.PutArticle(entry);
+            }
         }
-        record_.Commit();
+        group_.Flush();
     }
+
+    // What the run ended is committed now (a stop, a signal and the end come here).
+    void Finish() { group_.Flush(); }
 
   private:
     std::string Key(const std::string& path) const { return ArticleBelow(articleFolder_, path); }
@@ -192,6 +205,7 @@ class RecordKeeper {
     std::string inputsHash_;
     std::string imagePrefix_;  // where the image folder's files are, relative to the result folder
     std::map<std::string, std::optional<KnownImage>> known_;
+    record::CommitGroup group_;
 };
 
 // The articles of a run, in run order, through one download walk.
@@ -224,6 +238,7 @@ class ArticleLoop {
         walk.Run({[&](bool current) { return Next(current, stop); },
                   [&](ArticleWork& work, bool announced) { return Show(work, announced, stop); },
                   [&](ArticleWork& work, DownloadSummary& summary) { Done(work, summary); }});
+        if (keeper_) keeper_->Finish();
         const RunCounts& counts = result_.counts;
         result_.counts.stopped =
             stop.stop_requested() && counts.articlesWritten + counts.failedWrites +

@@ -114,12 +114,14 @@ class HttpRequest;
 // object). Members are made with HttpRequest(group); the group must outlive them.
 class HttpTransferGroup {
   public:
-    // The bodies of all transfers running at once together hold at most this much: each
-    // member's body limit is its own (256 MiB) or an even share of the budget, whichever is
-    // smaller, and shrinks as more transfers run (a body already past its share is refused).
-    // A body's buffer doubles as it grows, the old one held while it moves, so the memory of
-    // the bodies in flight peaks at 1.25 times the budget: 400 MiB, which leaves room under
-    // 512 MB for the transfers' own buffers. With 16 at once each may hold 20 MiB.
+    // The bodies of all transfers running at once together hold at most this much, shared: a
+    // member's body may grow, up to its own limit (256 MiB), into whatever the others' bodies
+    // leave of the budget, and every body may reach 1 MiB however full the budget is (a small
+    // image is never refused while large ones run). A body past what it may hold fails as too
+    // large. The buffers in flight thus hold at most the budget and 1 MiB per transfer, and
+    // while one buffer doubles its old half is held too: at 64 at once about 544 MiB at worst,
+    // 400 MiB or so when bodies grow side by side. At 64 at once a single 200 MiB image still
+    // downloads beside 63 small ones.
     static constexpr std::uint64_t kDefaultBodyBudget = 320ull * 1024 * 1024;
 
     // maxHostConnections: curl opens at most that many connections to one host (0: no limit).

@@ -102,6 +102,7 @@ void HttpRequest::State::GrowBody(std::uint64_t needed, std::uint64_t limit) {
     grown.reserve(capacity);
     grown.append(body);
     body.swap(grown);
+    loop->NoteBodyHeld(*this, body.capacity());
 }
 
 int HttpRequest::State::OnProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow,
@@ -326,17 +327,9 @@ void HttpRequest::State::EndIfPastLimit(Clock::time_point now) {
     if ((pauseLimit > 0 && now - lastActivity >= Ms(pauseLimit)) ||
         (abandonAt && now >= *abandonAt)) {
         Finish(CURLE_OPERATION_TIMEDOUT);
-        return;
     }
-    // More transfers may have started since the body last grew: its share may be smaller
-    // now than what it holds.
-    const std::uint64_t limit = BodyLimitNow();
-    if (body.size() > limit) {
-        bodyTooLarge = true;
-        Finish(CURLE_WRITE_ERROR);
-    } else if (body.capacity() > limit) {
-        body.shrink_to_fit();
-    }
+    // A body keeps what it holds however many transfers start beside it: the shared budget
+    // only refuses it more.
 }
 
 std::optional<Clock::time_point> HttpRequest::State::NextLimit() const {

@@ -53,7 +53,7 @@ struct HttpRequest::State final : http_detail::Settings,
     // A redirect's target is told apart by its scheme; a relative one stays where the hop is.
     void NoteLocation(std::string_view headerLine);
     // The most the body may hold now: its own limit, or less while the group runs many.
-    std::uint64_t BodyLimitNow() const { return loop->BodyLimit(bodyLimit); }
+    std::uint64_t BodyLimitNow() const { return loop->BodyLimit(*this, bodyLimit); }
     // The body's buffer, grown by doubling but never past the limit, so the buffer and not only
     // the body stays within what the transfer may hold. (A string's own reserve would round a
     // step short of doubling up to the double.)

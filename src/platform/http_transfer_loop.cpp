@@ -46,13 +46,18 @@ bool TransferLoop::Add(CURL* easy, LoopMember& member) {
     Forget(member);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(&member));
     if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
-    members_.emplace_back(easy, &member);
+    members_.push_back({easy, &member});
+    claims_ += Claim(members_.back());
     return true;
 }
 
 void TransferLoop::Remove(CURL* easy, LoopMember& member) {
     curl_multi_remove_handle(multi_, easy);
-    std::erase_if(members_, [&member](const auto& m) { return m.second == &member; });
+    std::erase_if(members_, [&](const Active& m) {
+        if (m.member != &member) return false;
+        claims_ -= Claim(m);
+        return true;
+    });
 }
 
 void TransferLoop::NoteEnded(LoopMember& member) {
@@ -78,7 +83,7 @@ void TransferLoop::Perform() {
     const Clock::time_point now = Clock::now();
     // Backwards, as a member that ends here leaves the list.
     for (std::size_t i = members_.size(); i-- > 0;) {
-        if (i < members_.size()) members_[i].second->EndIfPastLimit(now);
+        if (i < members_.size()) members_[i].member->EndIfPastLimit(now);
     }
 }
 
@@ -86,16 +91,31 @@ void TransferLoop::Poll(Ms limit) {
     Ms wait = limit;
     const Clock::time_point now = Clock::now();
     for (const auto& m : members_) {
-        if (const auto at = m.second->NextLimit())
+        if (const auto at = m.member->NextLimit())
             wait = std::min(wait, std::chrono::ceil<Ms>(*at - now));
     }
     wait = std::max(wait, Ms(0));
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
 }
 
-std::uint64_t TransferLoop::BodyLimit(std::uint64_t own) const {
+std::uint64_t TransferLoop::BodyLimit(const LoopMember& member, std::uint64_t own) const {
     if (bodyBudget_ == 0) return own;
-    return std::min<std::uint64_t>(own, bodyBudget_ / std::max<std::size_t>(members_.size(), 1));
+    const auto it = std::find_if(members_.begin(), members_.end(),
+                                 [&](const Active& m) { return m.member == &member; });
+    if (it == members_.end()) return std::min(own, kBodyGuarantee);
+    const std::uint64_t others = claims_ - Claim(*it);
+    const std::uint64_t left = bodyBudget_ > others ? bodyBudget_ - others : 0;
+    return std::min(own, std::max({left, Claim(*it)}));
+}
+
+void TransferLoop::NoteBodyHeld(const LoopMember& member, std::uint64_t capacity) {
+    for (Active& m : members_) {
+        if (m.member != &member) continue;
+        claims_ -= Claim(m);
+        m.held = capacity;
+        claims_ += Claim(m);
+        return;
+    }
 }
 
 std::vector<HttpRequest*> TransferLoop::TakeEnded() {

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -70,16 +71,32 @@ class TransferLoop {
     void Poll(std::chrono::milliseconds limit);
     std::size_t Running() const { return members_.size(); }
     std::vector<HttpRequest*> TakeEnded();
-    // The body limit of a running member whose own limit is own: own, or its even share of the
-    // budget with the transfers running now, whichever is smaller.
-    std::uint64_t BodyLimit(std::uint64_t own) const;
+    // The most the body buffer of a running member whose own limit is own may hold: own, or
+    // what the budget leaves beside the others' bodies, whichever is smaller. The budget is
+    // shared: a body may grow into what the others leave unused, and every body may always
+    // reach kBodyGuarantee (so a small image is never refused while large ones run) and keep
+    // what it already holds.
+    std::uint64_t BodyLimit(const LoopMember& member, std::uint64_t own) const;
+    // The member's body buffer now holds capacity bytes.
+    void NoteBodyHeld(const LoopMember& member, std::uint64_t capacity);
+    static constexpr std::uint64_t kBodyGuarantee = 1ull << 20;
 
   private:
+    struct Active {
+        CURL* easy;
+        LoopMember* member;
+        std::uint64_t held = 0;  // its body buffer's capacity
+    };
+    std::uint64_t Claim(const Active& running) const {
+        return std::max(running.held, kBodyGuarantee);
+    }
+
     CURLM* multi_ = nullptr;
     CURLSH* share_ = nullptr;
     bool wantShare_, noteEnded_, multiplex_;
     std::uint64_t bodyBudget_;
-    std::vector<std::pair<CURL*, LoopMember*>> members_;
+    std::uint64_t claims_ = 0;  // the sum of Claim over members_
+    std::vector<Active> members_;
     std::vector<LoopMember*> ended_;
 };
 

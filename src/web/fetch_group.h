@@ -52,8 +52,8 @@ class FetchGroup {
     // At most maxAtOnce transfers at once (at least 1; the caller's option bounds it), and at
     // most maxPerHost to one host (host name, ASCII case ignored, port ignored) until the host
     // has answered over HTTP/2, maxAtOnce after. client must outlive the group.
-    // bodyBudget: what the bodies in flight may hold together (a download alone keeps the
-    // component's 256 MiB; with n running, each gets at most bodyBudget / n, a body past its share
+    // bodyBudget: what the bodies in flight may hold together, shared among them (a download
+    // may use what the others leave, up to the component's 256 MiB; a body that finds no room
     // fails as too large).
     FetchGroup(WebClient& client, int maxAtOnce, int maxPerHost = kDefaultMaxPerHost,
                std::uint64_t bodyBudget = platform::HttpTransferGroup::kDefaultBodyBudget);

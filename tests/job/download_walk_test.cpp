@@ -245,5 +245,36 @@ TEST_F(DownloadWalkTest, AStopEndsTheWalkAndTheArticleItCutShortIsDoneIncomplete
     events.SetStopToken({});
 }
 
+TEST_F(DownloadWalkTest, AHeldAnswerLetsTheOtherDownloadsGoOnThroughTheArticlesAhead) {
+    // The first article's image is never answered; 100 articles of one image each come after.
+    server.Set("/held.png", Reply::NeverAnswer());
+    std::vector<Article> articles = {Of({"/held.png"})};
+    for (int i = 0; i < 100; ++i) {
+        server.Set("/ahead/" + std::to_string(i) + ".png", Reply::Ok(kPng, "image/png"));
+        articles.push_back(Of({"/ahead/" + std::to_string(i) + ".png"}));
+    }
+    stop = std::stop_source();
+    events.SetStopToken(stop.get_token());
+    std::atomic<std::size_t> askedBeforeStop = 0;
+    // The stop comes once every image was asked for (or after 20 s, when the walk idles).
+    std::thread stopper([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (server.Requests().size() < articles.size() &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        askedBeforeStop = server.Requests().size();
+        stop.request_stop();
+    });
+    const std::vector<Done> done = Walk(articles, 4);
+    stopper.join();
+    events.SetStopToken({});
+    // Every later image was asked for while the first article still waited, and nothing was
+    // done out of order: the first article, cut short by the stop, is the only one done.
+    EXPECT_EQ(askedBeforeStop, articles.size());
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].index, 1u);
+    EXPECT_FALSE(done[0].complete);
+}
+
 }  // namespace
 }  // namespace zembrat::job

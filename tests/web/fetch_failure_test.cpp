@@ -222,6 +222,32 @@ TEST(FetchFailure, BodiesInFlightShareTheGroupsBudget) {
     }
 }
 
+// The budget is shared, not split evenly: at 64 at once a 40 MiB image (past an even share's
+// 5 MiB) arrives whole beside 63 small images still coming in.
+TEST(FetchFailure, ALargeImageTakesWhatTheOthersLeaveAtSixtyFourAtOnce) {
+    HttpServer server;
+    const std::string large(40 * kMiB, 'L');
+    server.Set("/large.png", Reply::Ok(large, "image/png"));
+    Reply small = Reply::Ok(std::string(16 * 1024, 's'), "image/png");
+    small.chunked = true;
+    small.chunkSize = 1024;
+    small.chunkInterval = milliseconds(50);
+    server.Set("/small.png", small);
+    WebClient client;
+    client.CreateRequest();
+    FetchGroup group(client, 64, 64);
+    for (std::size_t i = 1; i < 64; ++i)
+        ASSERT_TRUE(group.Start(i, server.Url("/small.png?n=" + std::to_string(i))));
+    ASSERT_TRUE(group.Start(0, server.Url("/large.png")));
+    const auto results = WaitForAll(group);
+    ASSERT_EQ(results.size(), 64u);
+    for (const auto& r : results) {
+        EXPECT_EQ(r.failure, TransferFailure::None) << r.tag;
+        EXPECT_EQ(r.body.size(), r.tag == 0 ? large.size() : 16u * 1024) << r.tag;
+        EXPECT_TRUE(r.tag != 0 || r.body == large);
+    }
+}
+
 // Sixteen endless bodies at once, under the group's own budget: the process's peak memory grows
 // by less than 512 MB while all of them are refused.
 TEST(FetchFailure, SixteenEndlessBodiesStayUnderTheBudget) {
