@@ -90,19 +90,30 @@ size_t HttpRequest::State::OnBody(char* data, size_t size, size_t count, void* s
         s->bodyTooLarge = true;
         return 0;  // anything but n fails the transfer
     }
-    if (s->body.size() + n > s->body.capacity()) s->GrowBody(s->body.size() + n, limit);
+    if (s->body.size() + n > s->body.capacity() && !s->GrowBody(s->body.size() + n, limit)) {
+        s->bodyTooLarge = true;
+        return 0;
+    }
     s->body.append(data, n);
     return n;
 }
 
-void HttpRequest::State::GrowBody(std::uint64_t needed, std::uint64_t limit) {
-    const auto capacity = static_cast<std::size_t>(
-        std::min(limit, std::max<std::uint64_t>(needed, 2 * body.capacity())));
+bool HttpRequest::State::GrowBody(std::uint64_t needed, std::uint64_t limit) {
+    const std::uint64_t held = body.capacity();
+    std::uint64_t capacity = std::min(limit, std::max<std::uint64_t>(needed, 2 * held));
+    // While the bytes move, the old block and the new one are both held: past the share every
+    // body may always reach, the two together stay within what the group's budget leaves it.
+    const std::uint64_t shared = loop->BodyLimit(*this, UINT64_MAX);
+    if (held > TransferLoop::kBodyGuarantee && capacity + held > shared) {
+        capacity = shared > held ? shared - held : 0;
+        if (capacity < needed) return false;
+    }
     text::Bytes grown;
     grown.reserve(capacity);
     grown.append(body);
     body.swap(grown);
     loop->NoteBodyHeld(*this, body.capacity());
+    return true;
 }
 
 int HttpRequest::State::OnProgress(void* self, curl_off_t /*dlTotal*/, curl_off_t dlNow,

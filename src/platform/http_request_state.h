@@ -56,8 +56,9 @@ struct HttpRequest::State final : http_detail::Settings,
     std::uint64_t BodyLimitNow() const { return loop->BodyLimit(*this, bodyLimit); }
     // The body's buffer, grown by doubling but never past the limit, so the buffer and not only
     // the body stays within what the transfer may hold. (A string's own reserve would round a
-    // step short of doubling up to the double.)
-    void GrowBody(std::uint64_t needed, std::uint64_t limit);
+    // step short of doubling up to the double.) False when the group's budget leaves no room
+    // for the old buffer and the new one together: the body is then too large.
+    bool GrowBody(std::uint64_t needed, std::uint64_t limit);
 
     void FreeHeaderList();
     bool AddHeader(const std::string& line);
