@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "job/content_type.h"
@@ -76,6 +77,60 @@ text::Bytes UsableBody(text::Bytes bytes, long status, std::string_view contentT
         record.reason = FailReason::WebPage;
     }
     return bytes;
+}
+
+void RewriteStoredSources(std::string& text, const std::vector<RefVerdict>& verdicts,
+                          const std::vector<StoredSource>& stored, bool whereFound,
+                          std::string& scratch) {
+    if (!whereFound) {
+        std::vector<text::TextReplacement> rewrites;
+        rewrites.reserve(stored.size());
+        for (const StoredSource& s : stored) rewrites.push_back({s.source, s.newAddress});
+        RewriteInPlace(text, rewrites, scratch);
+        return;
+    }
+    std::unordered_map<std::string_view, std::string_view> newAddress;
+    newAddress.reserve(stored.size());
+    for (const StoredSource& s : stored) newAddress.emplace(s.source, s.newAddress);
+    // The pieces to write: each place of a stored source, and the src of each lazy image that
+    // shows one (its text holds the source, which becomes the new address).
+    struct Piece {
+        std::size_t offset, length;
+        std::string text;
+    };
+    std::vector<Piece> pieces;
+    for (const RefVerdict& verdict : verdicts) {
+        if (verdict.decision != RefDecision::Download) continue;
+        const auto to = newAddress.find(verdict.sourceValue);
+        if (to == newAddress.end()) continue;
+        for (const std::size_t place : verdict.places) {
+            // Only a place that holds the text it was read as.
+            if (text.compare(place, verdict.sourceValue.size(), verdict.sourceValue) == 0)
+                pieces.push_back({place, verdict.sourceValue.size(), std::string(to->second)});
+        }
+        for (const SourceEdit& edit : verdict.edits) {
+            // The source ends the edit's text but for a closing quote.
+            const std::size_t at = edit.text.rfind(edit.source);
+            if (edit.offset + edit.length > text.size() || at == std::string::npos) continue;
+            std::string written = edit.text;
+            written.replace(at, edit.source.size(), to->second);
+            pieces.push_back({edit.offset, edit.length, std::move(written)});
+        }
+    }
+    if (pieces.empty()) return;
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+    scratch.clear();
+    scratch.reserve(text.size());
+    std::size_t done = 0;
+    for (const Piece& piece : pieces) {
+        if (piece.offset < done) continue;  // one piece of the article is written once
+        scratch.append(text, done, piece.offset - done);
+        scratch.append(piece.text);
+        done = piece.offset + piece.length;
+    }
+    scratch.append(text, done, std::string::npos);
+    text.swap(scratch);
 }
 
 ArticleImages::ArticleImages(const std::vector<ImageRef>& refs, const ImageDestination& destination,
@@ -156,34 +211,12 @@ void ArticleImages::Rewrite(std::string& text, const std::vector<RefVerdict>& ve
             record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
                                                                     : ImageOutcome::Reused;
     }
-    // The lazy images of a stored source get that source into their src first, placed in the
-    // article as it was read and from its end back, so that the texts' replacement below
-    // carries them to the stored image as well.
-    std::set<std::string_view> stored;
-    for (int row = 0; row < Rows(); ++row) {
-        if (!Record(row).newAddress.empty()) stored.insert(Ref(row).sourceValue);
-    }
-    std::vector<const SourceEdit*> edits;
-    for (const RefVerdict& verdict : verdicts) {
-        if (verdict.decision != RefDecision::Download || !stored.contains(verdict.sourceValue))
-            continue;
-        for (const SourceEdit& edit : verdict.edits) edits.push_back(&edit);
-    }
-    std::sort(edits.begin(), edits.end(),
-              [](const SourceEdit* a, const SourceEdit* b) { return a->offset > b->offset; });
-    std::size_t limit = text.size();
-    for (const SourceEdit* edit : edits) {
-        if (edit->offset + edit->length > limit) continue;  // one piece is written once
-        text.replace(edit->offset, edit->length, edit->text);
-        limit = edit->offset;
-    }
-    // The sources of the stored rows replaced by their new addresses, row after row.
-    std::vector<text::TextReplacement> rewrites;
+    std::vector<StoredSource> stored;
     for (int row = 0; row < Rows(); ++row) {
         if (!Record(row).newAddress.empty())
-            rewrites.push_back({Ref(row).sourceValue, Record(row).newAddress});
+            stored.push_back({Ref(row).sourceValue, Record(row).newAddress});
     }
-    RewriteInPlace(text, rewrites, scratch_);
+    RewriteStoredSources(text, verdicts, stored, RewritesWhereFound(options_), scratch_);
 }
 
 }  // namespace zembrat::job
