@@ -1,8 +1,8 @@
 #include "job/article_images.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
-#include <unordered_map>
 #include <utility>
 
 #include "job/content_type.h"
@@ -80,46 +80,52 @@ text::Bytes UsableBody(text::Bytes bytes, long status, std::string_view contentT
 }
 
 void RewriteStoredSources(std::string& text, const std::vector<RefVerdict>& verdicts,
-                          const std::vector<StoredSource>& stored, bool whereFound,
+                          const std::vector<std::string_view>& newAddresses, bool whereFound,
                           std::string& scratch) {
+    // Each stored verdict with its new address.
+    std::vector<std::pair<const RefVerdict*, std::string_view>> stored;
+    std::size_t row = 0;
+    for (const RefVerdict& verdict : verdicts) {
+        if (verdict.decision != RefDecision::Download || row >= newAddresses.size()) continue;
+        const std::string_view to = newAddresses[row++];
+        if (!to.empty()) stored.emplace_back(&verdict, to);
+    }
     if (!whereFound) {
         std::vector<text::TextReplacement> rewrites;
         rewrites.reserve(stored.size());
-        for (const StoredSource& s : stored) rewrites.push_back({s.source, s.newAddress});
+        for (const auto& [verdict, to] : stored) rewrites.push_back({verdict->sourceValue, to});
         RewriteInPlace(text, rewrites, scratch);
         return;
     }
-    std::unordered_map<std::string_view, std::string_view> newAddress;
-    newAddress.reserve(stored.size());
-    for (const StoredSource& s : stored) newAddress.emplace(s.source, s.newAddress);
     // The pieces to write: each place of a stored source, and the src of each lazy image that
     // shows one (its text holds the source, which becomes the new address).
     struct Piece {
         std::size_t offset, length;
-        std::string text;
+        std::string_view text;
     };
     std::vector<Piece> pieces;
-    for (const RefVerdict& verdict : verdicts) {
-        if (verdict.decision != RefDecision::Download) continue;
-        const auto to = newAddress.find(verdict.sourceValue);
-        if (to == newAddress.end()) continue;
-        for (const std::size_t place : verdict.places) {
+    std::deque<std::string> written;  // the lazy images' src as written
+    for (const auto& [verdict, to] : stored) {
+        const std::string& source = verdict->sourceValue;
+        for (const std::size_t place : verdict->places) {
             // Only a place that holds the text it was read as.
-            if (text.compare(place, verdict.sourceValue.size(), verdict.sourceValue) == 0)
-                pieces.push_back({place, verdict.sourceValue.size(), std::string(to->second)});
+            if (place <= text.size() && text.compare(place, source.size(), source) == 0)
+                pieces.push_back({place, source.size(), to});
         }
-        for (const SourceEdit& edit : verdict.edits) {
+        for (const SourceEdit& edit : verdict->edits) {
             // The source ends the edit's text but for a closing quote.
             const std::size_t at = edit.text.rfind(edit.source);
             if (edit.offset + edit.length > text.size() || at == std::string::npos) continue;
-            std::string written = edit.text;
-            written.replace(at, edit.source.size(), to->second);
-            pieces.push_back({edit.offset, edit.length, std::move(written)});
+            std::string& src = written.emplace_back(edit.text);
+            src.replace(at, edit.source.size(), to);
+            pieces.push_back({edit.offset, edit.length, src});
         }
     }
     if (pieces.empty()) return;
-    std::stable_sort(pieces.begin(), pieces.end(),
-                     [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+    // In article order already, unless a text stands more than once.
+    const auto byOffset = [](const Piece& a, const Piece& b) { return a.offset < b.offset; };
+    if (!std::is_sorted(pieces.begin(), pieces.end(), byOffset))
+        std::stable_sort(pieces.begin(), pieces.end(), byOffset);
     scratch.clear();
     scratch.reserve(text.size());
     std::size_t done = 0;
@@ -211,12 +217,10 @@ void ArticleImages::Rewrite(std::string& text, const std::vector<RefVerdict>& ve
             record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
                                                                     : ImageOutcome::Reused;
     }
-    std::vector<StoredSource> stored;
-    for (int row = 0; row < Rows(); ++row) {
-        if (!Record(row).newAddress.empty())
-            stored.push_back({Ref(row).sourceValue, Record(row).newAddress});
-    }
-    RewriteStoredSources(text, verdicts, stored, RewritesWhereFound(options_), scratch_);
+    std::vector<std::string_view> newAddresses;
+    newAddresses.reserve(summary_.records.size());
+    for (const ImageRecord& record : summary_.records) newAddresses.push_back(record.newAddress);
+    RewriteStoredSources(text, verdicts, newAddresses, RewritesWhereFound(options_), scratch_);
 }
 
 }  // namespace zembrat::job

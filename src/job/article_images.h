@@ -29,19 +29,14 @@ std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::stri
                                       const std::string& name, const std::string& extension,
                                       std::string_view bytes, bool* reused = nullptr);
 
-// One stored source and the address it gets.
-struct StoredSource {
-    std::string_view source;      // the source text as found
-    std::string_view newAddress;  // where the stored image is on the site
-};
-
-// The article rewritten for its stored sources (each text at most once), in time linear in the
-// article and the references. whereFound (RewritesWhereFound): each source replaced exactly at
-// the places its verdict holds, and the lazy images that show it (the verdict's edits) get its
-// new address into their src; nothing else changes. Otherwise each source text replaced
-// wherever it stands, one after the other in the order given.
+// The article rewritten for its stored sources, in time linear in the article and the
+// references. newAddresses holds one address for each Download verdict, in order (empty: that
+// source was not stored). whereFound (RewritesWhereFound): each source replaced exactly at the
+// places its verdict holds, and the lazy images that show it (the verdict's edits) get its new
+// address into their src; nothing else changes. Otherwise each source text replaced wherever it
+// stands, one after the other in verdict order.
 void RewriteStoredSources(std::string& text, const std::vector<RefVerdict>& verdicts,
-                          const std::vector<StoredSource>& stored, bool whereFound,
+                          const std::vector<std::string_view>& newAddresses, bool whereFound,
                           std::string& scratch);
 
 // What became of the images of one article.

@@ -5,76 +5,98 @@
 namespace zembrat::text {
 namespace {
 
-// kNone stands for "no index": the lowest of none is kNone, the highest of none is kNone too.
-std::size_t Lowest(std::size_t a, std::size_t b) {
-    return a == TextSet::kNone ? b : b == TextSet::kNone ? a : std::min(a, b);
+constexpr std::uint32_t kNoIndex = static_cast<std::uint32_t>(-1);
+
+// kNoIndex stands for "no index": the lowest of none is none, the highest of none too.
+std::uint32_t Lowest(std::uint32_t a, std::uint32_t b) {
+    return a == kNoIndex ? b : b == kNoIndex ? a : std::min(a, b);
 }
-std::size_t Highest(std::size_t a, std::size_t b) {
-    return a == TextSet::kNone ? b : b == TextSet::kNone ? a : std::max(a, b);
+std::uint32_t Highest(std::uint32_t a, std::uint32_t b) {
+    return a == kNoIndex ? b : b == kNoIndex ? a : std::max(a, b);
 }
 
 }  // namespace
 
 TextSet::TextSet(const std::vector<std::string_view>& texts) {
+    std::size_t bytes = 1;
+    for (const std::string_view t : texts) bytes += t.size();
+    links_.reserve(bytes);
+    nodes_.reserve(bytes);
+    links_.emplace_back();
     nodes_.emplace_back();
-    for (std::size_t index = 0; index < texts.size(); ++index) {
-        const std::string_view t = texts[index];
-        if (t.empty()) continue;
-        State at = kRoot;
-        for (const char c : t) {
-            const auto byte = static_cast<unsigned char>(c);
-            State next = Child(at, byte);
-            if (next == kRoot) {
-                next = static_cast<State>(nodes_.size());
+    // The texts sorted, each with the node it has reached; the trie is made one depth after the
+    // other, the texts that end dropping out.
+    struct Reach {
+        std::uint32_t index;
+        State node;
+    };
+    std::vector<Reach> active;
+    active.reserve(texts.size());
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+        if (!texts[k].empty()) active.push_back({static_cast<std::uint32_t>(k), kRoot});
+    }
+    std::sort(active.begin(), active.end(),
+              [&texts](const Reach& a, const Reach& b) { return texts[a.index] < texts[b.index]; });
+    for (std::size_t depth = 0; !active.empty(); ++depth) {
+        std::size_t kept = 0;
+        State last = kRoot, lastParent = kRoot;
+        unsigned char lastByte = 0;
+        for (const Reach& r : active) {
+            const std::string_view t = texts[r.index];
+            const auto byte = static_cast<unsigned char>(t[depth]);
+            // Sorted, the texts that share a node and its next byte stand together.
+            if (last == kRoot || r.node != lastParent || byte != lastByte) {
+                last = static_cast<State>(nodes_.size());
                 Node node;
-                node.depth = nodes_[at].depth + 1;
-                node.byte = byte;
-                if (at == kRoot) {
-                    rootChild_[byte] = next;
-                } else {
-                    node.sibling = nodes_[at].child;
-                    nodes_[at].child = next;
-                }
+                node.depth = static_cast<std::uint32_t>(depth + 1);
                 nodes_.push_back(node);
+                Link link;
+                link.byte = byte;
+                links_.push_back(link);
+                Link& parent = links_[r.node];
+                if (parent.children++ == 0) parent.child = last;
+                if (r.node == kRoot) rootChild_[byte] = last;
+                lastParent = r.node;
+                lastByte = byte;
             }
-            Node& n = nodes_[at];
-            n.lowBegun = Lowest(n.lowBegun, index);
-            n.highBegun = Highest(n.highBegun, index);
-            at = next;
+            Node& parent = nodes_[r.node];
+            parent.lowBegun = Lowest(parent.lowBegun, r.index);
+            parent.highBegun = Highest(parent.highBegun, r.index);
+            Node& n = nodes_[last];
+            if (t.size() == depth + 1) {
+                n.lowBegun = Lowest(n.lowBegun, r.index);
+                n.highBegun = Highest(n.highBegun, r.index);
+                if (n.text != kNoIndex) repeated_ = true;
+                n.text = Lowest(n.text, r.index);
+                n.lowEnded = Lowest(n.lowEnded, r.index);
+                n.highEnded = Highest(n.highEnded, r.index);
+            } else {
+                active[kept++] = {r.index, last};
+            }
         }
-        Node& end = nodes_[at];
-        end.lowBegun = Lowest(end.lowBegun, index);
-        end.highBegun = Highest(end.highBegun, index);
-        if (end.text != kNone) repeated_ = true;
-        end.text = Lowest(end.text, index);
-        end.lowEnded = Lowest(end.lowEnded, index);
-        end.highEnded = Highest(end.highEnded, index);
+        active.resize(kept);
     }
-    // The links, breadth first: a node's shorter piece is known before its own.
-    std::vector<State> queue;
-    queue.reserve(nodes_.size());
-    for (const State child : rootChild_) {
-        if (child != kRoot) queue.push_back(child);
-    }
-    for (std::size_t k = 0; k < queue.size(); ++k) {
-        const State at = queue[k];
-        const Node& node = nodes_[at];
-        for (State child = node.child; child != kRoot; child = nodes_[child].sibling) {
-            nodes_[child].fail = Step(node.fail, nodes_[child].byte);
-            queue.push_back(child);
-        }
+    // The links, in node order (breadth first): a node's shorter piece is known before its own;
+    // the root's children link to the root.
+    for (State at = 1; at < nodes_.size(); ++at) {
+        const Link& l = links_[at];
         Node& n = nodes_[at];
-        const Node& shorter = nodes_[n.fail];
-        n.output = shorter.text != kNone ? n.fail : shorter.output;
+        const Node& shorter = nodes_[l.fail];
+        n.output = shorter.text != kNoIndex ? l.fail : shorter.output;
         n.lowEnded = Lowest(n.lowEnded, shorter.lowEnded);
         n.highEnded = Highest(n.highEnded, shorter.highEnded);
+        for (State child = l.child; child < l.child + l.children; ++child)
+            links_[child].fail = Step(l.fail, links_[child].byte);
     }
 }
 
 TextSet::State TextSet::Child(State state, unsigned char byte) const {
     if (state == kRoot) return rootChild_[byte];
-    for (State child = nodes_[state].child; child != kRoot; child = nodes_[child].sibling) {
-        if (nodes_[child].byte == byte) return child;
+    const Link& l = links_[state];
+    for (State child = l.child; child < l.child + l.children; ++child) {
+        const unsigned char b = links_[child].byte;
+        if (b == byte) return child;
+        if (b > byte) break;
     }
     return kRoot;
 }
@@ -83,7 +105,7 @@ TextSet::State TextSet::Step(State state, unsigned char byte) const {
     while (true) {
         const State next = Child(state, byte);
         if (next != kRoot || state == kRoot) return next;
-        state = nodes_[state].fail;
+        state = links_[state].fail;
     }
 }
 

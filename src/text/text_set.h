@@ -17,7 +17,7 @@ class TextSet {
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     // The texts, by their index in the list; an empty text is left out. The views must outlive
-    // the set only while it is built.
+    // the set only while it is built. At most 2^32 - 2 texts and bytes in all.
     explicit TextSet(const std::vector<std::string_view>& texts);
 
     // The state after one more byte: the longest piece ending there that begins a text.
@@ -27,32 +27,47 @@ class TextSet {
     // How long the piece a state stands for is.
     std::size_t Depth(State state) const { return nodes_[state].depth; }
     // The next shorter piece ending at the same place that begins a text (the root for none).
-    State Shorter(State state) const { return nodes_[state].fail; }
+    State Shorter(State state) const { return links_[state].fail; }
 
     // Of the texts that are the state's piece: the first index, kNone for none. Two equal texts
     // of the list show in Repeated().
-    std::size_t TextAt(State state) const { return nodes_[state].text; }
+    std::size_t TextAt(State state) const { return Index(nodes_[state].text); }
     bool Repeated() const { return repeated_; }
     // The next shorter state ending at the same place that is a whole text (the root for none).
     State ShorterText(State state) const { return nodes_[state].output; }
 
     // Of the texts a piece ends (it and the texts it ends with): the lowest and the highest index.
-    std::size_t LowestEnded(State state) const { return nodes_[state].lowEnded; }
-    std::size_t HighestEnded(State state) const { return nodes_[state].highEnded; }
+    std::size_t LowestEnded(State state) const { return Index(nodes_[state].lowEnded); }
+    std::size_t HighestEnded(State state) const { return Index(nodes_[state].highEnded); }
     // Of the texts that begin with the state's piece: the lowest and the highest index.
-    std::size_t LowestBegun(State state) const { return nodes_[state].lowBegun; }
-    std::size_t HighestBegun(State state) const { return nodes_[state].highBegun; }
+    std::size_t LowestBegun(State state) const { return Index(nodes_[state].lowBegun); }
+    std::size_t HighestBegun(State state) const { return Index(nodes_[state].highBegun); }
 
   private:
-    struct Node {
-        State child = 0, sibling = 0, fail = 0, output = 0;
-        std::uint32_t depth = 0;
+    // Indexes are kept in 32 bits (kNoIndex for none): a node is small, and the walks stay in
+    // the caches longer.
+    static constexpr std::uint32_t kNoIndex = static_cast<std::uint32_t>(-1);
+    static std::size_t Index(std::uint32_t i) { return i == kNoIndex ? kNone : i; }
+    // The nodes are numbered breadth first and, at each depth, in the order of the texts sorted:
+    // a node's children stand one after the other (bytes ascending), and the links are made in
+    // one pass over the nodes in memory order. What a walk reads at each step is kept apart from
+    // the rest, so that it stays in the caches longer.
+    struct Link {
+        State child = 0;  // the first child (0: none)
+        std::uint32_t children = 0;
+        State fail = 0;
         unsigned char byte = 0;
-        std::size_t text = kNone;
-        std::size_t lowEnded = kNone, highEnded = kNone, lowBegun = kNone, highBegun = kNone;
+    };
+    struct Node {
+        State output = 0;
+        std::uint32_t depth = 0;
+        std::uint32_t text = kNoIndex;
+        std::uint32_t lowEnded = kNoIndex, highEnded = kNoIndex, lowBegun = kNoIndex,
+                      highBegun = kNoIndex;
     };
     State Child(State state, unsigned char byte) const;
 
+    std::vector<Link> links_;
     std::vector<Node> nodes_;
     State rootChild_[256] = {};
     bool repeated_ = false;
