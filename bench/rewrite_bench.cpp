@@ -61,12 +61,13 @@ Figure Rewrite(int references, const job::ExtensionOptions& options, int rounds)
                 job::ImageRelPath("images", job::ContentName(v.address), "jpg"), "my.site"));
     }
     const std::vector<std::string_view> stored(addresses.begin(), addresses.end());
+    const std::vector<job::ImageRef> refs = job::KeptReferences(verdicts);
     Figure best{1e9, true};
     std::string scratch, text;
     for (int round = 0; round < rounds; ++round) {
         text = article;
         const double start = CpuSeconds();
-        job::RewriteStoredSources(text, verdicts, stored, job::RewritesWhereFound(options),
+        job::RewriteStoredSources(text, refs, stored, verdicts, job::RewritesWhereFound(options),
                                   scratch);
         const double seconds = CpuSeconds() - start;
         best.seconds = std::min(best.seconds, seconds);

@@ -79,23 +79,29 @@ text::Bytes UsableBody(text::Bytes bytes, long status, std::string_view contentT
     return bytes;
 }
 
-void RewriteStoredSources(std::string& text, const std::vector<RefVerdict>& verdicts,
-                          const std::vector<std::string_view>& newAddresses, bool whereFound,
+void RewriteStoredSources(std::string& text, const std::vector<ImageRef>& refs,
+                          const std::vector<std::string_view>& newAddresses,
+                          const std::vector<RefVerdict>& verdicts, bool whereFound,
                           std::string& scratch) {
-    // Each stored verdict with its new address.
+    if (!whereFound) {
+        std::vector<text::TextReplacement> rewrites;
+        rewrites.reserve(refs.size());
+        for (std::size_t row = 0; row < refs.size() && row < newAddresses.size(); ++row) {
+            if (!newAddresses[row].empty())
+                rewrites.push_back({refs[row].sourceValue, newAddresses[row]});
+        }
+        RewriteInPlace(text, rewrites, scratch);
+        return;
+    }
+    // Each stored verdict with its new address: the Download verdicts are the rows, in order.
     std::vector<std::pair<const RefVerdict*, std::string_view>> stored;
     std::size_t row = 0;
     for (const RefVerdict& verdict : verdicts) {
-        if (verdict.decision != RefDecision::Download || row >= newAddresses.size()) continue;
-        const std::string_view to = newAddresses[row++];
-        if (!to.empty()) stored.emplace_back(&verdict, to);
-    }
-    if (!whereFound) {
-        std::vector<text::TextReplacement> rewrites;
-        rewrites.reserve(stored.size());
-        for (const auto& [verdict, to] : stored) rewrites.push_back({verdict->sourceValue, to});
-        RewriteInPlace(text, rewrites, scratch);
-        return;
+        if (verdict.decision != RefDecision::Download || row >= refs.size()) continue;
+        const std::string_view to = row < newAddresses.size() ? newAddresses[row] : "";
+        if (!to.empty() && refs[row].sourceValue == verdict.sourceValue)
+            stored.emplace_back(&verdict, to);
+        ++row;
     }
     // The pieces to write: each place of a stored source, and the src of each lazy image that
     // shows one (its text holds the source, which becomes the new address).
@@ -220,7 +226,8 @@ void ArticleImages::Rewrite(std::string& text, const std::vector<RefVerdict>& ve
     std::vector<std::string_view> newAddresses;
     newAddresses.reserve(summary_.records.size());
     for (const ImageRecord& record : summary_.records) newAddresses.push_back(record.newAddress);
-    RewriteStoredSources(text, verdicts, newAddresses, RewritesWhereFound(options_), scratch_);
+    RewriteStoredSources(text, refs_, newAddresses, verdicts, RewritesWhereFound(options_),
+                         scratch_);
 }
 
 }  // namespace zembrat::job

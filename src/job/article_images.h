@@ -30,13 +30,14 @@ std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::stri
                                       std::string_view bytes, bool* reused = nullptr);
 
 // The article rewritten for its stored sources, in time linear in the article and the
-// references. newAddresses holds one address for each Download verdict, in order (empty: that
-// source was not stored). whereFound (RewritesWhereFound): each source replaced exactly at the
-// places its verdict holds, and the lazy images that show it (the verdict's edits) get its new
-// address into their src; nothing else changes. Otherwise each source text replaced wherever it
-// stands, one after the other in verdict order.
-void RewriteStoredSources(std::string& text, const std::vector<RefVerdict>& verdicts,
-                          const std::vector<std::string_view>& newAddresses, bool whereFound,
+// references. newAddresses holds one address for each of refs (empty: that one was not stored);
+// refs are the Download verdicts' references, in order (KeptReferences). whereFound
+// (RewritesWhereFound): each source replaced exactly at the places its verdict holds, and the lazy
+// images that show it (the verdict's edits) get its new address into their src; nothing else
+// changes. Otherwise each source text replaced wherever it stands, one after the other in order.
+void RewriteStoredSources(std::string& text, const std::vector<ImageRef>& refs,
+                          const std::vector<std::string_view>& newAddresses,
+                          const std::vector<RefVerdict>& verdicts, bool whereFound,
                           std::string& scratch);
 
 // What became of the images of one article.

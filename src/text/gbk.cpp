@@ -251,6 +251,7 @@ bool FindEach(std::string_view s, const std::vector<TextReplacement>& list, cons
     TextSet::State state = TextSet::kRoot;
     for (std::size_t p = 0; p < s.size(); ++p) {
         state = froms.Step(state, Byte(s, p));
+        if (!froms.EndsAText(state)) continue;
         bool ended = false;
         for (TextSet::State t = froms.TextAt(state) != TextSet::kNone ? state
                                                                       : froms.ShorterText(state);

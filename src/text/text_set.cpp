@@ -1,6 +1,7 @@
 #include "text/text_set.h"
 
 #include <algorithm>
+#include <string>
 
 namespace zembrat::text {
 namespace {
@@ -29,20 +30,29 @@ TextSet::TextSet(const std::vector<std::string_view>& texts) {
     struct Reach {
         std::uint32_t index;
         State node;
+        std::string_view text;  // in pool, below
     };
     std::vector<Reach> active;
     active.reserve(texts.size());
     for (std::size_t k = 0; k < texts.size(); ++k) {
-        if (!texts[k].empty()) active.push_back({static_cast<std::uint32_t>(k), kRoot});
+        if (!texts[k].empty()) active.push_back({static_cast<std::uint32_t>(k), kRoot, texts[k]});
     }
     std::sort(active.begin(), active.end(),
-              [&texts](const Reach& a, const Reach& b) { return texts[a.index] < texts[b.index]; });
+              [](const Reach& a, const Reach& b) { return a.text < b.text; });
+    // The texts copied one after the other in that order: each depth reads them in memory order.
+    std::string pool;
+    pool.reserve(bytes);
+    for (const Reach& r : active) pool += r.text;
+    for (std::size_t k = 0, at = 0; k < active.size(); ++k) {
+        active[k].text = std::string_view(pool).substr(at, active[k].text.size());
+        at += active[k].text.size();
+    }
     for (std::size_t depth = 0; !active.empty(); ++depth) {
         std::size_t kept = 0;
         State last = kRoot, lastParent = kRoot;
         unsigned char lastByte = 0;
         for (const Reach& r : active) {
-            const std::string_view t = texts[r.index];
+            const std::string_view t = r.text;
             const auto byte = static_cast<unsigned char>(t[depth]);
             // Sorted, the texts that share a node and its next byte stand together.
             if (last == kRoot || r.node != lastParent || byte != lastByte) {
@@ -71,7 +81,7 @@ TextSet::TextSet(const std::vector<std::string_view>& texts) {
                 n.lowEnded = Lowest(n.lowEnded, r.index);
                 n.highEnded = Highest(n.highEnded, r.index);
             } else {
-                active[kept++] = {r.index, last};
+                active[kept++] = {r.index, last, t};
             }
         }
         active.resize(kept);
@@ -79,10 +89,11 @@ TextSet::TextSet(const std::vector<std::string_view>& texts) {
     // The links, in node order (breadth first): a node's shorter piece is known before its own;
     // the root's children link to the root.
     for (State at = 1; at < nodes_.size(); ++at) {
-        const Link& l = links_[at];
+        Link& l = links_[at];
         Node& n = nodes_[at];
         const Node& shorter = nodes_[l.fail];
         n.output = shorter.text != kNoIndex ? l.fail : shorter.output;
+        l.ends = n.text != kNoIndex || n.output != kRoot;
         n.lowEnded = Lowest(n.lowEnded, shorter.lowEnded);
         n.highEnded = Highest(n.highEnded, shorter.highEnded);
         for (State child = l.child; child < l.child + l.children; ++child)

@@ -33,6 +33,9 @@ class TextSet {
     // of the list show in Repeated().
     std::size_t TextAt(State state) const { return Index(nodes_[state].text); }
     bool Repeated() const { return repeated_; }
+    // Whether the state's piece is a text or ends with one: only then does ShorterText or TextAt
+    // find one.
+    bool EndsAText(State state) const { return links_[state].ends; }
     // The next shorter state ending at the same place that is a whole text (the root for none).
     State ShorterText(State state) const { return nodes_[state].output; }
 
@@ -57,6 +60,7 @@ class TextSet {
         std::uint32_t children = 0;
         State fail = 0;
         unsigned char byte = 0;
+        bool ends = false;  // the piece is a text, or ends with one
     };
     struct Node {
         State output = 0;

@@ -52,7 +52,8 @@ std::string Rewritten(std::string document, const ExtensionOptions& options) {
     }
     const std::vector<std::string_view> stored(addresses.begin(), addresses.end());
     std::string scratch;
-    RewriteStoredSources(document, verdicts, stored, RewritesWhereFound(options), scratch);
+    RewriteStoredSources(document, KeptReferences(verdicts), stored, verdicts,
+                         RewritesWhereFound(options), scratch);
     std::string line;
     AddHex(line, document);
     for (const std::string& f : fetched) AddHex(line, f);

@@ -288,8 +288,8 @@ std::string RewrittenByRun(const std::string& article, const ExtensionOptions& o
                                 : "/n/" + std::to_string(k));
     }
     std::string text = article, scratch;
-    RewriteStoredSources(text, verdicts, {addresses.begin(), addresses.end()},
-                         RewritesWhereFound(options), scratch);
+    RewriteStoredSources(text, KeptReferences(verdicts), {addresses.begin(), addresses.end()},
+                         verdicts, RewritesWhereFound(options), scratch);
     return text;
 }
 
