@@ -99,7 +99,7 @@ void RewriteStoredSources(std::string& text, const std::vector<ImageRef>& refs,
     for (const RefVerdict& verdict : verdicts) {
         if (verdict.decision != RefDecision::Download || row >= refs.size()) continue;
         const std::string_view to = row < newAddresses.size() ? newAddresses[row] : "";
-        if (!to.empty() && refs[row].sourceValue == verdict.sourceValue)
+        if (!to.empty() && refs[row].sourceValue.size() == verdict.sourceValue.size())
             stored.emplace_back(&verdict, to);
         ++row;
     }
