@@ -2,10 +2,10 @@
 // input's first byte; the rest is the article. One input in four is repeated to a few MiB to
 // read large articles. Checked besides crashes: the reading stays within a time budget per MiB,
 // the sources come sorted by offset and are the article's own bytes there, the default reading
-// is the image-tag pattern's, the decider reads what the pattern engine reads, the lazy and
-// Markdown readers only add to it (CommonMark's reading of a Markdown article replaces it), what a
-// browser never reads as a tag holds no image under HTML rules, an indented code block holds no
-// Markdown image, and every source the decider keeps stands in the article.
+// is the image-tag pattern's, the decider reads what the pattern engine reads, the lazy option
+// reads tags as HTML rules do, what a browser never reads as a tag holds no image under HTML
+// rules, an indented code block holds no Markdown image, every source the decider keeps stands in
+// the article, and each place the rewrite would replace holds its source's text.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -138,9 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             job::ScanSources(article, options, encoding, markdownArticle);
         CheckTime(start, article.size(), "chosen options");
         CheckSources(article, found);
-        // Only HTML rules and CommonMark's reading of a Markdown article (whose code holds no
-        // images) leave out what the plain rule finds.
-        const bool replacesPlain = options.htmlRules || (options.markdown && markdownArticle);
+        // Only HTML rules, the lazy option (which reads tags as they do) and CommonMark's reading
+        // of a Markdown article (whose code holds no images) leave out what the plain rule finds.
+        const bool replacesPlain =
+            options.htmlRules || options.lazyImages || (options.markdown && markdownArticle);
         if (!replacesPlain) FUZZ_CHECK(HoldsInOrder(found, plain));
 
         if (large) continue;
@@ -157,7 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             job::ScanSources(article, adding, encoding, markdownArticle);
         CheckTime(start, article.size(), "lazy and Markdown");
         CheckSources(article, added);
-        if (!markdownArticle) FUZZ_CHECK(HoldsInOrder(added, plain));
+        if (!markdownArticle) {
+            job::ExtensionOptions browser = adding;
+            browser.htmlRules = true;
+            FUZZ_CHECK(added == job::ScanSources(article, browser, encoding, false));
+        }
 
         CheckBrowserRules(article, encoding);
         if (markdownArticle) CheckCommonMarkRules(article, encoding);
@@ -177,6 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::size_t at = std::string_view(article).find(v.sourceValue, from);
             FUZZ_CHECK(at != std::string_view::npos);
             from = at;
+            // What the rewrite replaces: the source's own text, at places in article order.
+            for (std::size_t k = 0; k < v.places.size(); ++k) {
+                FUZZ_CHECK(article.compare(v.places[k], v.sourceValue.size(), v.sourceValue) == 0);
+                FUZZ_CHECK(k == 0 || v.places[k - 1] <= v.places[k]);
+            }
+            FUZZ_CHECK(v.places.empty() || job::RewritesWhereFound(rules));
             if (v.decision != job::RefDecision::Download) continue;
             const std::string scheme = text::AsciiLower(v.address.substr(0, 8));
             FUZZ_CHECK(scheme.rfind("http://", 0) == 0 || (rules.https && scheme == "https://"));

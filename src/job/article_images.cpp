@@ -1,6 +1,7 @@
 #include "job/article_images.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <utility>
 
@@ -76,6 +77,72 @@ text::Bytes UsableBody(text::Bytes bytes, long status, std::string_view contentT
         record.reason = FailReason::WebPage;
     }
     return bytes;
+}
+
+void RewriteStoredSources(std::string& text, const std::vector<ImageRef>& refs,
+                          const std::vector<std::string_view>& newAddresses,
+                          const std::vector<RefVerdict>& verdicts, bool whereFound,
+                          std::string& scratch) {
+    if (!whereFound) {
+        std::vector<text::TextReplacement> rewrites;
+        rewrites.reserve(refs.size());
+        for (std::size_t row = 0; row < refs.size() && row < newAddresses.size(); ++row) {
+            if (!newAddresses[row].empty())
+                rewrites.push_back({refs[row].sourceValue, newAddresses[row]});
+        }
+        RewriteInPlace(text, rewrites, scratch);
+        return;
+    }
+    // Each stored verdict with its new address: the Download verdicts are the rows, in order.
+    std::vector<std::pair<const RefVerdict*, std::string_view>> stored;
+    std::size_t row = 0;
+    for (const RefVerdict& verdict : verdicts) {
+        if (verdict.decision != RefDecision::Download || row >= refs.size()) continue;
+        const std::string_view to = row < newAddresses.size() ? newAddresses[row] : "";
+        if (!to.empty() && refs[row].sourceValue.size() == verdict.sourceValue.size())
+            stored.emplace_back(&verdict, to);
+        ++row;
+    }
+    // The pieces to write: each place of a stored source, and the src of each lazy image that
+    // shows one (its text holds the source, which becomes the new address).
+    struct Piece {
+        std::size_t offset, length;
+        std::string_view text;
+    };
+    std::vector<Piece> pieces;
+    std::deque<std::string> written;  // the lazy images' src as written
+    for (const auto& [verdict, to] : stored) {
+        const std::string& source = verdict->sourceValue;
+        for (const std::size_t place : verdict->places) {
+            // Only a place that holds the text it was read as.
+            if (place <= text.size() && text.compare(place, source.size(), source) == 0)
+                pieces.push_back({place, source.size(), to});
+        }
+        for (const SourceEdit& edit : verdict->edits) {
+            // The source ends the edit's text but for a closing quote.
+            const std::size_t at = edit.text.rfind(edit.source);
+            if (edit.offset + edit.length > text.size() || at == std::string::npos) continue;
+            std::string& src = written.emplace_back(edit.text);
+            src.replace(at, edit.source.size(), to);
+            pieces.push_back({edit.offset, edit.length, src});
+        }
+    }
+    if (pieces.empty()) return;
+    // In article order already, unless a text stands more than once.
+    const auto byOffset = [](const Piece& a, const Piece& b) { return a.offset < b.offset; };
+    if (!std::is_sorted(pieces.begin(), pieces.end(), byOffset))
+        std::stable_sort(pieces.begin(), pieces.end(), byOffset);
+    scratch.clear();
+    scratch.reserve(text.size());
+    std::size_t done = 0;
+    for (const Piece& piece : pieces) {
+        if (piece.offset < done) continue;  // one piece of the article is written once
+        scratch.append(text, done, piece.offset - done);
+        scratch.append(piece.text);
+        done = piece.offset + piece.length;
+    }
+    scratch.append(text, done, std::string::npos);
+    text.swap(scratch);
 }
 
 ArticleImages::ArticleImages(const std::vector<ImageRef>& refs, const ImageDestination& destination,
@@ -156,34 +223,11 @@ void ArticleImages::Rewrite(std::string& text, const std::vector<RefVerdict>& ve
             record.outcome = first.insert(record.storedPath).second ? ImageOutcome::Stored
                                                                     : ImageOutcome::Reused;
     }
-    // The lazy images of a stored source get that source into their src first, placed in the
-    // article as it was read and from its end back, so that the texts' replacement below
-    // carries them to the stored image as well.
-    std::set<std::string_view> stored;
-    for (int row = 0; row < Rows(); ++row) {
-        if (!Record(row).newAddress.empty()) stored.insert(Ref(row).sourceValue);
-    }
-    std::vector<const SourceEdit*> edits;
-    for (const RefVerdict& verdict : verdicts) {
-        if (verdict.decision != RefDecision::Download || !stored.contains(verdict.sourceValue))
-            continue;
-        for (const SourceEdit& edit : verdict.edits) edits.push_back(&edit);
-    }
-    std::sort(edits.begin(), edits.end(),
-              [](const SourceEdit* a, const SourceEdit* b) { return a->offset > b->offset; });
-    std::size_t limit = text.size();
-    for (const SourceEdit* edit : edits) {
-        if (edit->offset + edit->length > limit) continue;  // one piece is written once
-        text.replace(edit->offset, edit->length, edit->text);
-        limit = edit->offset;
-    }
-    // The sources of the stored rows replaced by their new addresses, row after row.
-    std::vector<text::TextReplacement> rewrites;
-    for (int row = 0; row < Rows(); ++row) {
-        if (!Record(row).newAddress.empty())
-            rewrites.push_back({Ref(row).sourceValue, Record(row).newAddress});
-    }
-    RewriteInPlace(text, rewrites, scratch_);
+    std::vector<std::string_view> newAddresses;
+    newAddresses.reserve(summary_.records.size());
+    for (const ImageRecord& record : summary_.records) newAddresses.push_back(record.newAddress);
+    RewriteStoredSources(text, refs_, newAddresses, verdicts, RewritesWhereFound(options_),
+                         scratch_);
 }
 
 }  // namespace zembrat::job

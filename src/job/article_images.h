@@ -29,6 +29,17 @@ std::optional<std::string> StoreImage(platform::FolderBeneath& folder, std::stri
                                       const std::string& name, const std::string& extension,
                                       std::string_view bytes, bool* reused = nullptr);
 
+// The article rewritten for its stored sources, in time linear in the article and the
+// references. newAddresses holds one address for each of refs (empty: that one was not stored);
+// refs are the Download verdicts' references, in order (KeptReferences). whereFound
+// (RewritesWhereFound): each source replaced exactly at the places its verdict holds, and the lazy
+// images that show it (the verdict's edits) get its new address into their src; nothing else
+// changes. Otherwise each source text replaced wherever it stands, one after the other in order.
+void RewriteStoredSources(std::string& text, const std::vector<ImageRef>& refs,
+                          const std::vector<std::string_view>& newAddresses,
+                          const std::vector<RefVerdict>& verdicts, bool whereFound,
+                          std::string& scratch);
+
 // What became of the images of one article.
 struct DownloadSummary {
     std::size_t stored = 0;  // rows that ended saved
@@ -82,10 +93,9 @@ class ArticleImages {
     // The row needs no download: the image is already stored, as known.
     void SettleKnown(int row, const KnownImage& known);
 
-    // The article rewritten for its stored rows: equal pictures stored by this walk told as the
-    // one that stored the file and the ones that reused it, in row order; the lazy images of a
-    // stored source (the verdicts' edits) get that source into their src; then every stored
-    // row's source replaced by its new address.
+    // The article rewritten for its stored rows (RewriteStoredSources under the run's options):
+    // equal pictures stored by this walk told as the one that stored the file and the ones that
+    // reused it, in row order; then every stored row's source replaced by its new address.
     void Rewrite(std::string& text, const std::vector<RefVerdict>& verdicts);
 
   private:

@@ -27,8 +27,8 @@ using Sources = std::vector<FoundSource>;
 
 // A piece of the article that must be written as well for a source to show: the src of a lazy
 // image, which holds a placeholder (or is missing) until the page's script swaps the real
-// address in. What is written holds the source text, so that rewriting that text carries it to
-// the stored image too.
+// address in. What is written holds the source text, which the rewrite writes as the stored
+// image's address when that source is stored.
 struct SourceEdit {
     std::size_t offset = 0;  // where the piece begins in the article
     std::size_t length = 0;  // how many bytes it replaces (0: it is put in)

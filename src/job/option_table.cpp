@@ -35,8 +35,9 @@ std::vector<OptionDescriptor> MakeTable() {
          .manual = "Also take the images that load late or by screen size: `data-src` and its\n"
                    "kin, `srcset`, and the sources of a `picture`; a lazy image's stored address\n"
                    "also goes into its `src` in place of a placeholder, so it shows without a\n"
-                   "script. Backgrounds in `url(...)`, `og:image` and `twitter:image`, and a link\n"
-                   "to the full-size picture around a thumbnail are taken too.",
+                   "script (the placeholder itself is not fetched). Backgrounds in `url(...)`,\n"
+                   "`og:image` and `twitter:image`, and a link to the full-size picture around a\n"
+                   "thumbnail are taken too. Tags are read as a browser does.",
          .place = DialogPlace::Left,
          .controlName = "延迟加载",
          .caption = "识别延迟加载和响应式图片",
@@ -47,7 +48,9 @@ std::vector<OptionDescriptor> MakeTable() {
          .kind = OptionKind::Flag,
          .switchName = "--html-rules",
          .help = "read tags as a browser does",
-         .manual = "Read the tags as a browser does.",
+         .manual = "Read the tags as a browser does. Under this option, `--lazy` and `--markdown`\n"
+                   "an address is rewritten only where it was read as an image; the same address\n"
+                   "in code, a comment or a script stays as written.",
          .place = DialogPlace::Left,
          .controlName = "网页规则",
          .caption = "按网页规则读取标签",

@@ -7,27 +7,22 @@
 //   "<img " then, on the same line, the first "src=" that is followed by an optional quote and
 //   a value of characters other than quotes, "<", ">" and space, with a ">" after it on the
 //   value's last line. Letter case is ignored; a match may run over several tags.
-// - Lazy and responsive images add, in "<img " tags, the values of src, data-src,
-//   data-original, data-lazy-src, data-actualsrc, srcset and data-srcset, and in "<source "
-//   tags between "<picture" and "</picture>" the srcset, to what the plain rule finds, so the
-//   option only ever adds references. Such a tag runs from its name (followed by a space) to
-//   the first ">", over line breaks too; an attribute is "name=" right after a space, tab or
-//   quote, with no space around "=", and its value is read as the plain rule reads it (so the
-//   src of a tag that the plain rule misses because of a line break is found here). A quoted
-//   srcset is read whole up to its closing quote (its candidates are separated by spaces and
-//   commas); each candidate's address is a source of its own, its descriptor ("2x", "640w") is
-//   not part of it and stays in the article as it is.
+// - Lazy and responsive images: tags are read as HTML rules read them (below), and in "<img>"
+//   tags the values of src, data-src, data-original, data-lazy-src, data-actualsrc, srcset and
+//   data-srcset are sources, and in "<source>" tags inside a <picture> the srcset. A srcset's
+//   candidates are separated by spaces and commas; each candidate's address is a source of its
+//   own, its descriptor ("2x", "640w") is not part of it and stays in the article as it is.
 // - Lazy images made visible: an <img> with a lazy source (its first data-src, data-original,
 //   data-lazy-src or data-actualsrc) whose src is a placeholder (empty, a data: URI,
 //   about:blank, or a tiny picture such as loading.gif, lazy.gif, grey.gif, blank.gif,
-//   pixel.gif, spacer.gif, 1x1.png) gets the lazy source text written into that src; one with
-//   no src gets src="..." after its name. The src value runs to its closing quote. A real
+//   pixel.gif, spacer.gif, 1x1.png) gets the lazy source written into that src (the placeholder
+//   is then no source: it is not fetched); one with no src gets src="..." after its name. A real
 //   picture in src is left alone.
 // - The lazy option also reads the other places an image lives: url(...) in style attributes
 //   and <style> blocks (quoted with ", ', &quot; or &#39;, or bare), the content of
 //   <meta property="og:image"> and <meta name="twitter:image">, and the href of an <a> whose
 //   address ends in a picture extension (jpg, jpeg, png, gif, webp, bmp, svg, avif) when an
-//   <img> begins before the next </a>. These tags are read as a browser reads them.
+//   <img> begins before the next </a>.
 // - HTML rules read every tag as a browser's tokenizer does (job/html_tokenizer.h): white space
 //   (space, tab, line feed, carriage return, form feed) or "/" after the tag name, between
 //   attributes and around "=", attribute names in any letter case and matched whole (data-src is
@@ -38,8 +33,8 @@
 //   The source text is the value without leading and trailing white space; the address fetched
 //   has its character references decoded as a browser decodes them in an attribute (HTML's whole
 //   named table, job/named_references.inc), inner spaces written as %20, tabs and line breaks
-//   dropped. Under these rules the src values also come from this reading (the plain rule is not
-//   used). The places the lazy option reads are found by the same reading.
+//   dropped. Under these rules (and the lazy option) the src values come from this reading (the
+//   plain rule is not used).
 // - Markdown articles (the option on and a Markdown name) are read as CommonMark 0.30 reads them
 //   (job/commonmark_reader.h) instead of by the rules above: the destinations of images in the
 //   inline, full, collapsed and shortcut reference forms (a reference image's at its
@@ -82,11 +77,11 @@ namespace zembrat::job {
 // The sources under the options, sorted by offset, duplicates included; with default options
 // exactly PlainSources (plain_reader.h). markdownArticle says the article's name is a Markdown one
 // (IsMarkdownName, markdown_reader.h); Markdown is read only when options.markdown is set as well,
-// and then replaces the other readings. Otherwise, without HTML rules the result holds every source
-// of PlainSources (same offset, same text): lazy images only add. HTML rules replace the plain
-// rule, so they can leave out what it finds ("src=" inside data-src, a value after "src=" glued to
-// a byte-order mark or another character, a match running over several tags) and find what it
-// misses.
+// and then replaces the other readings. HTML rules and lazy images replace the plain rule, so they
+// can leave out what it finds ("src=" inside data-src or a comment, a value after "src=" glued to a
+// byte-order mark or another character, a match running over several tags) and find what it
+// misses. Every source's text stands in the article at its offset, as written: the rewrite under
+// these options replaces exactly there.
 //
 // The reading takes time linear in the article. With events, it lets the window live every
 // 64 KiB of the article (events->ProcessEvents()), and once events->StopRequested() it stops

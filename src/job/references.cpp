@@ -57,6 +57,10 @@ bool ReadsReferencesDifferently(const ExtensionOptions& options) {
     return options.https || options.lazyImages || options.htmlRules || options.markdown;
 }
 
+bool RewritesWhereFound(const ExtensionOptions& options) {
+    return options.lazyImages || options.htmlRules || options.markdown;
+}
+
 Completion CompleteAddress(std::string_view a, std::string_view oldPrefix, bool https) {
     if (a.empty()) return {{}, RefDecision::Empty};
     std::string address(a);
@@ -112,6 +116,7 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     readWhole_ = true;
     // What each occurrence is fetched as, when it differs from its source text.
     std::vector<std::string> fetched;
+    std::vector<std::size_t> offsets;  // where each occurrence stands, when the rewrite needs it
     SourceEdits edits;
     // The article's encoding, found once when something needs it.
     std::optional<ArticleEncoding> encoding;
@@ -124,8 +129,10 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
             ScanSources(article, options, encodingOf(), markdownArticle, &events, &edits);
         verdicts.reserve(found.size());
         fetched.reserve(found.size());
+        if (RewritesWhereFound(options)) offsets.reserve(found.size());
         for (FoundSource& source : found) {
             fetched.push_back(source.Fetched());
+            if (RewritesWhereFound(options)) offsets.push_back(source.offset);
             verdicts.push_back({std::move(source.text), {}, RefDecision::Download, {}});
         }
     } else {
@@ -146,11 +153,14 @@ std::vector<RefVerdict> ReferenceDecider::Decide(std::string_view article, bool 
     texts.reserve(verdicts.size());
     for (const RefVerdict& v : verdicts) texts.emplace_back(v.sourceValue);
     const std::vector<bool> last = LastOccurrences(texts, events);
-    if (!edits.empty()) {
+    if (!edits.empty() || !offsets.empty()) {
         std::unordered_map<std::string_view, std::size_t> lastAt;
         for (std::size_t i = 0; i < verdicts.size(); ++i) {
             if (last[i]) lastAt[texts[i]] = i;
         }
+        // Every place of a text goes to the verdict that downloads it, in article order.
+        for (std::size_t i = 0; i < offsets.size(); ++i)
+            verdicts[lastAt.at(texts[i])].places.push_back(offsets[i]);
         for (SourceEdit& edit : edits) {
             const auto at = lastAt.find(edit.source);
             if (at != lastAt.end()) verdicts[at->second].edits.push_back(std::move(edit));

@@ -44,6 +44,11 @@ struct RefVerdict {
     // source (each written as the source text, which the rewrite then carries to the stored
     // image). Held by the last occurrence of the text, the one that is downloaded.
     SourceEdits edits = {};
+    // Where the source text stands in the article, at every occurrence the readers found, in
+    // article order; held by the last occurrence, as edits are. When the rewrite goes by place
+    // (RewritesWhereFound), these are the only pieces of the article it replaces; empty under
+    // the plain rules, which replace the text wherever it stands.
+    std::vector<std::size_t> places = {};
 
     friend bool operator==(const RefVerdict&, const RefVerdict&) = default;
 };
@@ -66,6 +71,12 @@ std::vector<std::string> RemoveDuplicates(std::vector<std::string> list,
 // True when the options change which references an article has (https, lazy and responsive
 // images, HTML rules, Markdown); otherwise the plain rules read the article.
 bool ReadsReferencesDifferently(const ExtensionOptions& options);
+
+// True when the rewrite replaces a source only where a reader found it (Markdown, HTML rules,
+// lazy images): an address that also stands in code, a comment or a script stays as written.
+// Otherwise (the plain rules, https alone) each stored source text is replaced wherever it
+// stands in the article.
+bool RewritesWhereFound(const ExtensionOptions& options);
 
 // The absolute address a trimmed source is fetched from, or why it is not fetched (Empty,
 // RelativeNoPrefix or NotHttp). "//host/path" is a network-path reference: it takes the scheme

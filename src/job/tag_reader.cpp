@@ -11,6 +11,7 @@
 namespace zembrat::job::reading {
 namespace {
 
+enum class TagKind { Img, Source };
 enum class AttrKind { None, Src, Lazy, Srcset };
 
 AttrKind AttributeKind(std::string_view lowerName, TagKind tag, bool lazy, bool inPicture) {
@@ -29,7 +30,7 @@ AttrKind AttributeKind(std::string_view lowerName, TagKind tag, bool lazy, bool 
 
 // The candidates of a srcset value that stands at article[begin, end): each address, without
 // its descriptor.
-void ReadSrcset(std::string_view article, std::size_t begin, std::size_t end, bool decode,
+void ReadSrcset(std::string_view article, std::size_t begin, std::size_t end,
                 ArticleEncoding encoding, Sources& out) {
     std::size_t i = begin;
     while (i < end) {
@@ -50,29 +51,18 @@ void ReadSrcset(std::string_view article, std::size_t begin, std::size_t end, bo
                 ++i;
             }
         }
-        if (stop > start) {
-            out.push_back(decode
-                              ? FoundDecoded(article, start, stop, encoding, ReferenceSyntax::Html)
-                              : Found(article, start, stop));
-        }
+        if (stop > start)
+            out.push_back(FoundDecoded(article, start, stop, encoding, ReferenceSyntax::Html));
     }
 }
 
-// A value found at article[begin, end) for an attribute of that kind.
-void AddValue(std::string_view article, std::size_t begin, std::size_t end, AttrKind kind,
-              bool htmlRules, ArticleEncoding encoding, Sources& out) {
-    if (kind == AttrKind::Srcset) {
-        ReadSrcset(article, begin, end, htmlRules, encoding, out);
-        return;
-    }
-    if (htmlRules) {
-        while (begin < end && IsHtmlSpace(article[begin])) ++begin;
-        while (end > begin && IsHtmlSpace(article[end - 1])) --end;
-        if (end > begin)
-            out.push_back(FoundDecoded(article, begin, end, encoding, ReferenceSyntax::Html));
-    } else if (end > begin) {
-        out.push_back(Found(article, begin, end));
-    }
+// A value at article[begin, end) as a source, without the white space around it.
+void AddTrimmed(std::string_view article, std::size_t begin, std::size_t end,
+                ArticleEncoding encoding, Sources& out) {
+    while (begin < end && IsHtmlSpace(article[begin])) ++begin;
+    while (end > begin && IsHtmlSpace(article[end - 1])) --end;
+    if (end <= begin) return;
+    out.push_back(FoundDecoded(article, begin, end, encoding, ReferenceSyntax::Html));
 }
 
 // Where an attribute's value stands: [begin, end), and whether it is quoted.
@@ -110,144 +100,32 @@ bool IsPlaceholderSrc(std::string_view value) {
     return IsPlaceholderName(name);
 }
 
-// A lazy image's real source (the lazy attribute's value) written into its src as well, so that
-// the page shows it without its lazy-loading script: in place of a placeholder src, or put after
-// the tag's name when it has no src. A real picture in src is left alone.
+// True when the lazy source (the lazy attribute's value) takes the place of the src: the src
+// holds a placeholder, or there is none. The page shows the lazy source once its script runs;
+// the src is not fetched.
+bool ReplacesSrc(std::string_view article, const ValueSpan& src, const ValueSpan& lazy) {
+    if (!lazy.found || lazy.end <= lazy.begin) return false;
+    return !src.found || IsPlaceholderSrc(article.substr(src.begin, src.end - src.begin));
+}
+
+// A lazy image's real source written into its src as well (ReplacesSrc), so that the page shows
+// it without its lazy-loading script: in place of the placeholder, or put after the tag's name
+// when it has no src.
 void ShowLazySource(std::string_view article, std::size_t nameEnd, const ValueSpan& src,
-                    const ValueSpan& lazy, SourceEdits* edits) {
-    if (!edits || !lazy.found || lazy.end <= lazy.begin) return;
+                    const ValueSpan& lazy, SourceEdits& edits) {
     const std::string source(article.substr(lazy.begin, lazy.end - lazy.begin));
     if (!src.found) {
         const char quote = source.find('"') == std::string::npos ? '"' : '\'';
-        edits->push_back({nameEnd, 0, std::string(" src=") + quote + source + quote, source});
+        edits.push_back({nameEnd, 0, std::string(" src=") + quote + source + quote, source});
         return;
     }
-    if (!IsPlaceholderSrc(article.substr(src.begin, src.end - src.begin))) return;
     std::string text = source;
     if (!src.quoted && std::any_of(source.begin(), source.end(), [](char c) {
             return IsHtmlSpace(c) || c == '>' || c == '"' || c == '\'';
         }))
         text = '"' + source + '"';
-    edits->push_back({src.begin, src.end - src.begin, std::move(text), source});
+    edits.push_back({src.begin, src.end - src.begin, std::move(text), source});
 }
-
-// The name of the tag at article[lt] ("<"), and where its attributes begin. Under the plain
-// reading the name must be followed by one space; under HTML rules by white space, "/" or ">".
-TagKind ReadTagName(std::string_view article, std::size_t lt, bool htmlRules, std::size_t& after) {
-    std::size_t i = lt + 1;
-    const bool closing = i < article.size() && article[i] == '/';
-    if (closing) ++i;
-    // Most "<" of an article begin other tags: one look at the first letter sends them away.
-    if (i >= article.size()) return TagKind::Other;
-    const char first = LowerAscii(article[i]);
-    if (first != 'i' && first != 's' && first != 'p') return TagKind::Other;
-    const std::size_t nameStart = i;
-    while (i < article.size() && IsAsciiAlnum(article[i])) ++i;
-    const std::size_t nameLength = i - nameStart;
-    if (nameLength == 0 || nameLength > 7) return TagKind::Other;
-    std::array<char, 8> lower{};
-    for (std::size_t k = 0; k < nameLength; ++k) lower[k] = LowerAscii(article[nameStart + k]);
-    const std::string_view name(lower.data(), nameLength);
-    after = i;
-    const char next = i < article.size() ? article[i] : '\0';
-    const bool delimited = htmlRules ? (IsHtmlSpace(next) || next == '/' || next == '>')
-                                     : (next == ' ' || (name == "picture" && next == '>'));
-    if (!delimited && !(closing && next == '>')) return TagKind::Other;
-    if (name == "picture") return closing ? TagKind::PictureClose : TagKind::PictureOpen;
-    if (closing) return TagKind::Other;
-    if (name == "img") return TagKind::Img;
-    if (name == "source") return TagKind::Source;
-    return TagKind::Other;
-}
-
-}  // namespace
-
-bool KnownSources::Has(std::size_t offset, std::size_t length) {
-    if (!known_) return false;
-    while (next_ < known_->size() && (*known_)[next_].offset < offset) ++next_;
-    return next_ < known_->size() && (*known_)[next_].offset == offset &&
-           (*known_)[next_].text.size() == length;
-}
-
-namespace {
-
-// The attributes of a tag read the plain way: "name=" right after a space, tab or quote,
-// the value after an optional quote up to a quote, "<", ">" or space (a quoted srcset is read
-// up to its closing quote); the tag ends at the first ">".
-std::size_t ReadPlainAttributes(std::string_view article, std::size_t i, TagKind tag,
-                                bool inPicture, KnownSources& known, Sources& out,
-                                SourceEdits* edits) {
-    const std::size_t n = article.size();
-    const std::size_t end = std::min(n, article.find('>', i));
-    ValueSpan src, lazySource;
-    // i follows the tag name's space, so it begins a name as well.
-    for (std::size_t at = i; at < end; ++at) {
-        if (at != i) {
-            const char before = article[at - 1];
-            if (before != ' ' && before != '\t' && before != '"' && before != '\'') continue;
-        }
-        const char first = LowerAscii(article[at]);
-        if (first != 'd' && first != 's') continue;
-        // A name of at most 14 characters: the "=" is looked for no further, so a long run of
-        // attributes without values is walked once.
-        const std::size_t nameMax = std::min(end, at + 15);
-        const void* eqHit = std::memchr(article.data() + at, '=', nameMax - at);
-        if (!eqHit) continue;
-        const std::size_t eq =
-            static_cast<std::size_t>(static_cast<const char*>(eqHit) - article.data());
-        std::string lowerName;
-        for (std::size_t k = at; k < eq; ++k) lowerName += LowerAscii(article[k]);
-        const AttrKind kind = AttributeKind(lowerName, tag, true, inPicture);
-        if (kind == AttrKind::None) continue;
-        std::size_t v = eq + 1;
-        const char quote = v < n && (article[v] == '"' || article[v] == '\'') ? article[v] : '\0';
-        if (quote) ++v;
-        std::size_t w = v;
-        if (kind == AttrKind::Srcset && quote) {
-            w = article.find(quote, v);
-            if (w == std::string_view::npos) break;
-        } else {
-            while (w < n && IsPlainValueByte(article[w])) ++w;
-        }
-        // The plain rule found most src values already; they are not made twice.
-        if (kind == AttrKind::Srcset || !known.Has(v, w - v))
-            AddValue(article, v, w, kind, false, ArticleEncoding::Utf8, out);
-        if (kind == AttrKind::Src && !src.found) {
-            // The whole value up to its closing quote: a drawing in a data: URI holds spaces.
-            const std::size_t close = quote ? std::min(article.find(quote, v), n) : w;
-            src = {true, quote != '\0', v, close};
-        } else if (kind == AttrKind::Lazy && !lazySource.found) {
-            lazySource = {true, quote != '\0', v, w};
-        }
-        at = w;
-    }
-    if (tag == TagKind::Img) ShowLazySource(article, i - 1, src, lazySource, edits);
-    return end < n ? end + 1 : n;
-}
-
-}  // namespace
-
-std::size_t TagReader::At(std::size_t lt, Sources& out) {
-    std::size_t after = lt + 1;
-    const TagKind kind = ReadTagName(article_, lt, htmlRules_, after);
-    switch (kind) {
-        case TagKind::PictureOpen:
-            inPicture_ = true;
-            break;
-        case TagKind::PictureClose:
-            inPicture_ = false;
-            break;
-        case TagKind::Img:
-        case TagKind::Source:
-            if (kind == TagKind::Source && !(lazy_ && inPicture_)) break;
-            return ReadPlainAttributes(article_, after + 1, kind, inPicture_, known_, out, edits_);
-        case TagKind::Other:
-            break;
-    }
-    return lt + 1;
-}
-
-namespace {
 
 // The attribute names the tags are read for under HTML rules.
 constexpr std::array<std::string_view, 12> kBrowserAttributes{
@@ -263,7 +141,8 @@ ValueSpan SpanOf(const HtmlAttribute& a, bool trimmed, std::string_view page) {
     return {true, a.quoted, b, e};
 }
 
-// The sources of an <img> or a <source> in a <picture> as a browser's tokenizer read it.
+// The sources of an <img> or a <source> in a <picture> as a browser's tokenizer read it. A src
+// whose place the lazy source takes is left out.
 void AddBrowserTag(std::string_view page, const HtmlTag& tag, bool lazy, bool inPicture,
                    ArticleEncoding encoding, Sources& out, SourceEdits* edits) {
     const TagKind kind = tag.Is("img") ? TagKind::Img : TagKind::Source;
@@ -271,33 +150,21 @@ void AddBrowserTag(std::string_view page, const HtmlTag& tag, bool lazy, bool in
     for (const HtmlAttribute& a : tag.attributes) {
         if (!a.hasValue) continue;
         const AttrKind attr = AttributeKind(a.name, kind, lazy, inPicture);
-        if (attr == AttrKind::None) continue;
-        AddValue(page, a.valueBegin, a.valueEnd, attr, true, encoding, out);
         if (attr == AttrKind::Src) src = SpanOf(a, false, page);
         if (attr == AttrKind::Lazy && !lazySource.found) lazySource = SpanOf(a, true, page);
     }
-    if (kind == TagKind::Img) ShowLazySource(page, tag.nameEnd, src, lazySource, edits);
-}
-
-}  // namespace
-
-// "<" never occurs inside a two-byte character, so every "<" found begins a character.
-void ReadTags(std::string_view article, bool htmlRules, bool lazy, ArticleEncoding encoding,
-              Sources& out, ScanPace& pace, SourceEdits* edits) {
-    if (htmlRules) {
-        ReadTagsAsBrowser(article, lazy, encoding, out, pace, edits);
-        return;
+    const bool replaced = kind == TagKind::Img && ReplacesSrc(page, src, lazySource);
+    for (const HtmlAttribute& a : tag.attributes) {
+        if (!a.hasValue) continue;
+        const AttrKind attr = AttributeKind(a.name, kind, lazy, inPicture);
+        if (attr == AttrKind::Srcset) {
+            ReadSrcset(page, a.valueBegin, a.valueEnd, encoding, out);
+        } else if (attr != AttrKind::None && !(attr == AttrKind::Src && replaced)) {
+            AddTrimmed(page, a.valueBegin, a.valueEnd, encoding, out);
+        }
     }
-    TagReader reader(article, false, lazy, encoding, nullptr, edits);
-    for (std::size_t lt = NextLt(article, 0); lt < article.size() && pace.Passed(lt);
-         lt = NextLt(article, reader.At(lt, out))) {
-    }
+    if (replaced && edits) ShowLazySource(page, tag.nameEnd, src, lazySource, *edits);
 }
-
-}  // namespace zembrat::job::reading
-
-namespace zembrat::job::reading {
-namespace {
 
 constexpr std::size_t kNotFound = std::string_view::npos;
 
@@ -309,19 +176,9 @@ std::string LowerTrimmed(std::string_view value) {
     return lower;
 }
 
-// A value at article[begin, end) as a source, without the white space around it.
-void AddTrimmed(std::string_view article, std::size_t begin, std::size_t end, bool decode,
-                ArticleEncoding encoding, Sources& out) {
-    while (begin < end && IsHtmlSpace(article[begin])) ++begin;
-    while (end > begin && IsHtmlSpace(article[end - 1])) --end;
-    if (end <= begin) return;
-    out.push_back(decode ? FoundDecoded(article, begin, end, encoding, ReferenceSyntax::Html)
-                         : Found(article, begin, end));
-}
-
 // The url(...) values of a piece of style sheet at article[begin, end): quoted with " or ',
 // quoted with &quot; or &#39; as a style attribute may have to, or bare.
-void ReadStyleUrls(std::string_view article, std::size_t begin, std::size_t end, bool decode,
+void ReadStyleUrls(std::string_view article, std::size_t begin, std::size_t end,
                    ArticleEncoding encoding, Sources& out) {
     static const std::array<std::string_view, 5> quotes{"\"", "'", "&quot;", "&#39;", "&#34;"};
     const std::string_view piece = article.substr(0, end);
@@ -353,7 +210,7 @@ void ReadStyleUrls(std::string_view article, std::size_t begin, std::size_t end,
                 ++w;
             i = w;
         }
-        AddTrimmed(article, v, w, decode, encoding, out);
+        AddTrimmed(article, v, w, encoding, out);
     }
 }
 
@@ -381,68 +238,12 @@ class NextTag {
     std::size_t at_ = 0;
 };
 
-struct PlaceTag {
-    ValueSpan style, content, href;
-    std::string property;  // meta: property or name, lower case
-};
-
-// The attributes of any tag as a browser reads them, from i; those a place needs are kept.
-// Returns where the tag ends (after ">").
-std::size_t ReadPlaceAttributes(std::string_view article, std::size_t i, PlaceTag& tag) {
-    const std::size_t n = article.size();
-    while (i < n) {
-        while (i < n && (IsHtmlSpace(article[i]) || article[i] == '/')) ++i;
-        if (i >= n) break;
-        if (article[i] == '>') return i + 1;
-        const std::size_t nameStart = i++;
-        while (i < n && !IsHtmlSpace(article[i]) && article[i] != '/' && article[i] != '>' &&
-               article[i] != '=')
-            ++i;
-        const std::size_t nameEnd = i;
-        std::size_t j = i;
-        while (j < n && IsHtmlSpace(article[j])) ++j;
-        if (j >= n || article[j] != '=') continue;
-        ++j;
-        while (j < n && IsHtmlSpace(article[j])) ++j;
-        if (j >= n) break;
-        ValueSpan value{true, article[j] == '"' || article[j] == '\'', j, j};
-        if (value.quoted) {
-            value.begin = j + 1;
-            value.end = article.find(article[j], value.begin);
-            if (value.end == kNotFound) return n;
-            i = value.end + 1;
-        } else {
-            while (j < n && !IsHtmlSpace(article[j]) && article[j] != '>') ++j;
-            value.end = i = j;
-        }
-        if (nameEnd - nameStart > 8) continue;
-        const std::string name = LowerTrimmed(article.substr(nameStart, nameEnd - nameStart));
-        ValueSpan* keep = name == "style"     ? &tag.style
-                          : name == "content" ? &tag.content
-                          : name == "href"    ? &tag.href
-                                              : nullptr;
-        if (keep && !keep->found) *keep = value;
-        if ((name == "property" || name == "name") && tag.property.empty())
-            tag.property = LowerTrimmed(article.substr(value.begin, value.end - value.begin));
-    }
-    return n;
-}
-
-// Where the style sheet that begins at from ends: at its "</style", or the article's end.
-std::size_t StyleSheetEnd(std::string_view article, std::size_t from) {
-    for (std::size_t lt = NextLt(article, from); lt < article.size();
-         lt = NextLt(article, lt + 1)) {
-        if (HasNoCase(article, lt, "</style")) return lt;
-    }
-    return article.size();
-}
-
-// The places a tag read by a browser's tokenizer holds (HTML rules, lazy option).
+// The places a tag read by a browser's tokenizer holds (lazy option).
 void AddBrowserPlaces(std::string_view page, const HtmlTag& tag, NextTag& nextImg,
                       NextTag& nextClose, ArticleEncoding encoding, Sources& out) {
     if (const HtmlAttribute* style = tag.Find("style"); style && style->hasValue)
-        ReadStyleUrls(page, style->valueBegin, style->valueEnd, true, encoding, out);
-    if (tag.Is("style")) ReadStyleUrls(page, tag.end, tag.contentEnd, true, encoding, out);
+        ReadStyleUrls(page, style->valueBegin, style->valueEnd, encoding, out);
+    if (tag.Is("style")) ReadStyleUrls(page, tag.end, tag.contentEnd, encoding, out);
     if (tag.Is("meta")) {
         const HtmlAttribute* content = tag.Find("content");
         std::string property;
@@ -453,54 +254,16 @@ void AddBrowserPlaces(std::string_view page, const HtmlTag& tag, NextTag& nextIm
             }
         }
         if (content && content->hasValue && (property == "og:image" || property == "twitter:image"))
-            AddTrimmed(page, content->valueBegin, content->valueEnd, true, encoding, out);
+            AddTrimmed(page, content->valueBegin, content->valueEnd, encoding, out);
     }
     const HtmlAttribute* href = tag.Is("a") ? tag.Find("href") : nullptr;
     if (href && href->hasValue &&
         NamesAPicture(page.substr(href->valueBegin, href->valueEnd - href->valueBegin)) &&
         nextImg.From(tag.end) < nextClose.From(tag.end))
-        AddTrimmed(page, href->valueBegin, href->valueEnd, true, encoding, out);
+        AddTrimmed(page, href->valueBegin, href->valueEnd, encoding, out);
 }
 
 }  // namespace
-
-void ReadPlaces(std::string_view article, ArticleEncoding encoding, Sources& out, ScanPace& pace) {
-    constexpr bool decode = false;  // the plain reading; HTML rules read places as a browser
-    const std::size_t n = article.size();
-    const std::size_t first = out.size();
-    NextTag nextImg(article, "<img"), nextClose(article, "</a");
-    for (std::size_t lt = NextLt(article, 0); lt < n && pace.Passed(lt);) {
-        std::size_t i = lt + 1;
-        const std::size_t nameStart = i;
-        while (i < n && IsAsciiAlnum(article[i])) ++i;
-        const bool named = i > nameStart && (i >= n || IsHtmlSpace(article[i]) ||
-                                             article[i] == '/' || article[i] == '>');
-        if (!named) {
-            lt = NextLt(article, lt + 1);
-            continue;
-        }
-        const std::string name =
-            i - nameStart <= 5 ? LowerTrimmed(article.substr(nameStart, i - nameStart)) : "";
-        PlaceTag tag;
-        std::size_t end = ReadPlaceAttributes(article, i, tag);
-        if (tag.style.found)
-            ReadStyleUrls(article, tag.style.begin, tag.style.end, decode, encoding, out);
-        if (name == "meta" && tag.content.found &&
-            (tag.property == "og:image" || tag.property == "twitter:image"))
-            AddTrimmed(article, tag.content.begin, tag.content.end, decode, encoding, out);
-        if (name == "a" && tag.href.found &&
-            NamesAPicture(article.substr(tag.href.begin, tag.href.end - tag.href.begin)) &&
-            nextImg.From(end) < nextClose.From(end))
-            AddTrimmed(article, tag.href.begin, tag.href.end, decode, encoding, out);
-        if (name == "style") {
-            const std::size_t close = StyleSheetEnd(article, end);
-            ReadStyleUrls(article, end, close, decode, encoding, out);
-            end = close;
-        }
-        lt = NextLt(article, end);
-    }
-    SortRuns(out, first, ByOffset);
-}
 
 void ReadTagsAsBrowser(std::string_view page, bool lazy, ArticleEncoding encoding, Sources& out,
                        ScanPace& pace, SourceEdits* edits) {

@@ -1,6 +1,10 @@
 #include "text/gbk.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include "text/text_set.h"
 
 namespace zembrat::text {
 namespace {
@@ -177,33 +181,46 @@ bool IsWholeCharacters(std::string_view t) {
     return i == t.size();
 }
 
-// Whether a piece of a, other than all of it, that ends a begins b.
-bool TailBeginsOther(std::string_view a, std::string_view b) {
-    if (b.empty()) return false;
-    for (std::size_t at = a.find(b[0], 1); at != std::string_view::npos;
-         at = a.find(b[0], at + 1)) {
-        const std::size_t n = a.size() - at;
-        if (n <= b.size() && a.compare(at, n, b, 0, n) == 0) return true;
-    }
-    return false;
-}
-
 // Whether the replacements one after the other give what they give at once on the text as it
 // was: every text is whole characters, nothing put in is empty (two pieces would meet), and no
 // later text to replace can be found in, across the edges of, or around what an earlier one
 // put in. (That no two of the texts are found overlapping in s is checked while they are
-// looked for.)
-bool ActAlone(const std::vector<TextReplacement>& list) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const TextReplacement& r = list[i];
+// looked for.) Each question is asked of all the texts at once (TextSet), so that the time is
+// linear in the texts, not in the pairs of them.
+bool ActAlone(const std::vector<TextReplacement>& list, const TextSet& froms) {
+    std::vector<std::string_view> tos;
+    tos.reserve(list.size());
+    for (const TextReplacement& r : list) {
         if (r.from.empty() || r.to.empty() || !IsWholeCharacters(r.from) ||
             !IsWholeCharacters(r.to))
             return false;
-        for (std::size_t j = i + 1; j < list.size(); ++j) {
-            const std::string_view later = list[j].from;
-            if (later == r.from || r.to.find(later) != std::string_view::npos ||
-                later.find(r.to) != std::string_view::npos || TailBeginsOther(r.to, later) ||
-                TailBeginsOther(later, r.to))
+        tos.push_back(r.to);
+    }
+    if (froms.Repeated()) return false;  // a later text equal to an earlier one
+    const TextSet inserted(tos);
+    // A text put in that holds, or ends with the beginning of, a later text to replace.
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        TextSet::State state = TextSet::kRoot;
+        for (const char c : list[i].to) {
+            state = froms.Step(state, static_cast<unsigned char>(c));
+            const std::size_t later = froms.HighestEnded(state);
+            if (later != TextSet::kNone && later > i) return false;
+        }
+        for (; state != TextSet::kRoot; state = froms.Shorter(state)) {
+            const std::size_t later = froms.HighestBegun(state);
+            if (froms.Depth(state) < list[i].to.size() && later != TextSet::kNone && later > i)
+                return false;
+        }
+    }
+    // A later text to replace that holds, or ends with the beginning of, a text put in before.
+    for (std::size_t j = 0; j < list.size(); ++j) {
+        TextSet::State state = TextSet::kRoot;
+        for (const char c : list[j].from) {
+            state = inserted.Step(state, static_cast<unsigned char>(c));
+            if (inserted.LowestEnded(state) < j) return false;
+        }
+        for (; state != TextSet::kRoot; state = inserted.Shorter(state)) {
+            if (inserted.Depth(state) < list[j].from.size() && inserted.LowestBegun(state) < j)
                 return false;
         }
     }
@@ -218,51 +235,49 @@ struct Hit {
 
 // The occurrences each replacement takes in s (at character boundaries, each search going on
 // after the last one it took), in text order; false when texts of two replacements overlap in
-// s, so that the order of the replacements matters.
-bool FindEach(std::string_view s, const std::vector<TextReplacement>& list,
+// s, so that the order of the replacements matters. One walk over s finds every text.
+bool FindEach(std::string_view s, const std::vector<TextReplacement>& list, const TextSet& froms,
               std::vector<Hit>& hits) {
-    // The first bytes of the texts, each with the next place it stands at.
-    struct Lead {
-        char byte;
-        std::size_t next;
-    };
-    std::vector<Lead> leads;
-    for (const TextReplacement& r : list) {
-        bool known = false;
-        for (const Lead& l : leads) known = known || l.byte == r.from[0];
-        if (!known) leads.push_back({r.from[0], 0});
+    // A position begins a character when an even number of bytes of 0x80 or more stand
+    // right before it.
+    std::vector<bool> boundary(s.size() + 1, true);
+    std::size_t run = 0;
+    for (std::size_t p = 0; p < s.size(); ++p) {
+        run = Byte(s, p) >= 0x80 ? run + 1 : 0;
+        boundary[p + 1] = run % 2 == 0;
     }
-    const auto findFrom = [&](char byte, std::size_t from) {
-        if (from >= s.size()) return s.size();
-        const void* hit = std::memchr(s.data() + from, byte, s.size() - from);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
-    };
-    for (Lead& l : leads) l.next = findFrom(l.byte, 0);
+    // Every occurrence at a boundary; two texts ending at one place overlap.
+    std::vector<Hit> found;
+    TextSet::State state = TextSet::kRoot;
+    for (std::size_t p = 0; p < s.size(); ++p) {
+        state = froms.Step(state, Byte(s, p));
+        if (!froms.EndsAText(state)) continue;
+        bool ended = false;
+        for (TextSet::State t = froms.TextAt(state) != TextSet::kNone ? state
+                                                                      : froms.ShorterText(state);
+             t != TextSet::kRoot; t = froms.ShorterText(t)) {
+            const std::size_t at = p + 1 - froms.Depth(t);
+            if (!boundary[at]) continue;
+            if (ended) return false;
+            ended = true;
+            found.push_back({at, froms.TextAt(t)});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const Hit& a, const Hit& b) { return a.at < b.at; });
     std::vector<std::size_t> freeFrom(list.size(), 0);  // each search goes on from there
-    BoundaryTracker boundaries(s, 0);
-    std::size_t reach = 0, reachOf = list.size();  // the furthest end of a text found so far
-    while (true) {
-        Lead* lead = nullptr;
-        for (Lead& l : leads) {
-            if (!lead || l.next < lead->next) lead = &l;
+    std::size_t reach = 0, reachOf = list.size();       // the furthest end of a text found so far
+    for (const Hit& hit : found) {
+        const std::size_t end = hit.at + list[hit.which].from.size();
+        if (hit.at < reach && reachOf != hit.which) return false;
+        if (end > reach) {
+            reach = end;
+            reachOf = hit.which;
         }
-        const std::size_t p = lead->next;
-        if (p >= s.size()) return true;
-        lead->next = findFrom(lead->byte, p + 1);
-        if (!boundaries.IsBoundary(p)) continue;
-        for (std::size_t j = 0; j < list.size(); ++j) {
-            const std::string_view from = list[j].from;
-            if (from[0] != s[p] || s.compare(p, from.size(), from) != 0) continue;
-            if (p < reach && reachOf != j) return false;
-            if (p + from.size() > reach) {
-                reach = p + from.size();
-                reachOf = j;
-            }
-            if (p < freeFrom[j]) continue;
-            hits.push_back({p, j});
-            freeFrom[j] = p + from.size();
-        }
+        if (hit.at < freeFrom[hit.which]) continue;
+        hits.push_back(hit);
+        freeFrom[hit.which] = end;
     }
+    return true;
 }
 
 }  // namespace
@@ -270,7 +285,12 @@ bool FindEach(std::string_view s, const std::vector<TextReplacement>& list,
 bool ReplaceEachInto(std::string_view s, const std::vector<TextReplacement>& replacements,
                      std::string& out) {
     std::vector<Hit> hits;
-    if (!replacements.empty() && ActAlone(replacements) && FindEach(s, replacements, hits)) {
+    std::vector<std::string_view> froms;
+    froms.reserve(replacements.size());
+    for (const TextReplacement& r : replacements) froms.push_back(r.from);
+    const TextSet set(froms);
+    if (!replacements.empty() && ActAlone(replacements, set) &&
+        FindEach(s, replacements, set, hits)) {
         if (hits.empty()) return false;
         out.clear();
         out.reserve(s.size());

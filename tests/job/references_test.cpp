@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 
 #include "automation/regex_object.h"
+#include "job/article_images.h"
 #include "support/event_counter.h"
 #include "text/codec.h"
 #include "text/gbk.h"
@@ -258,6 +260,78 @@ TEST(References, DuplicatesAreLookedForWithEventsProcessed) {
         "<img src=\"http://a/x.gif\"><img src=\"http://a/y.gif\"><img src=\"http://a/x.gif\">",
         false, events);
     EXPECT_EQ(events.processed, 3);  // once per source examined
+}
+
+}  // namespace
+}  // namespace zembrat::job
+
+namespace zembrat::job {
+namespace {
+
+// The article rewritten as a run rewrites it when every Download verdict but those named in
+// failed is stored, the k-th at "/n/k".
+std::string RewrittenByRun(const std::string& article, const ExtensionOptions& options,
+                           bool markdown, const std::vector<std::size_t>& failed = {},
+                           bool keepOnlyDownloads = false) {
+    ReferenceDecider decider({"old.site", "", options});
+    std::vector<RefVerdict> verdicts = decider.Decide(article, markdown, platform::NoEventPoints());
+    // A retry keeps only the references it was asked to download.
+    if (keepOnlyDownloads)
+        std::erase_if(verdicts,
+                      [](const RefVerdict& v) { return v.decision != RefDecision::Download; });
+    std::vector<std::string> addresses;
+    for (const RefVerdict& v : verdicts) {
+        if (v.decision != RefDecision::Download) continue;
+        const std::size_t k = addresses.size();
+        addresses.push_back(std::find(failed.begin(), failed.end(), k) != failed.end()
+                                ? ""
+                                : "/n/" + std::to_string(k));
+    }
+    std::string text = article, scratch;
+    RewriteStoredSources(text, KeptReferences(verdicts), {addresses.begin(), addresses.end()},
+                         verdicts, RewritesWhereFound(options), scratch);
+    return text;
+}
+
+TEST(RewriteByPlace, EachSourceIsReplacedWhereItWasReadAndNowhereElse) {
+    ExtensionOptions html, lazy, markdown;
+    html.htmlRules = true;
+    lazy.lazyImages = true;
+    markdown.markdown = true;
+    struct Case {
+        const char* what;
+        ExtensionOptions options;
+        bool markdownArticle;
+        std::string article, written;
+    };
+    const std::vector<Case> cases = {
+        {"every occurrence read is replaced, the comment is not", html, false,
+         "<img src=/a.png><!-- /a.png --><img src='/a.png'>",
+         "<img src=/n/0><!-- /a.png --><img src='/n/0'>"},
+        {"the text as written is replaced, its decoded address fetched", html, false,
+         "<img src=\"/q?a=1&amp;b=2\"> /q?a=1&amp;b=2", "<img src=\"/n/0\"> /q?a=1&amp;b=2"},
+        {"a definition used twice is written once", markdown, true,
+         "![a][r] ![b][R]\n\n[r]: /r.png\n\n`/r.png`\n",
+         "![a][r] ![b][R]\n\n[r]: /n/0\n\n`/r.png`\n"},
+        {"a lazy image gets the new address into its src", lazy, false,
+         "<img data-src=/l.png><img src=\"/loading.gif\" data-original='/o.png'>",
+         "<img src=\"/n/0\" data-src=/n/0><img src=\"/n/1\" data-original='/n/1'>"},
+        {"plain rules: everywhere",
+         {},
+         false,
+         "<img src=\"/a.png\"> /a.png",
+         "<img src=\"/n/0\"> /n/0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(RewrittenByRun(c.article, c.options, c.markdownArticle), c.written);
+        // A retry that kept only the downloads rewrites the same places.
+        EXPECT_EQ(RewrittenByRun(c.article, c.options, c.markdownArticle, {}, true), c.written);
+    }
+    // A source that was not stored stays wherever it stands, as do its lazy images' src.
+    EXPECT_EQ(
+        RewrittenByRun("<img src=/a.png><img data-src=/b.png src=/lazy.gif>", lazy, false, {1}),
+        "<img src=/n/0><img data-src=/b.png src=/lazy.gif>");
 }
 
 }  // namespace

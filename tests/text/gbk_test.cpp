@@ -92,6 +92,43 @@ TEST(GbkReplace, EachReplacementInTurnAsOneAfterAnother) {
     EXPECT_GT(together, 1000);
 }
 
+TEST(GbkReplace, ManyReplacementsAtOnceAsOneAfterAnother) {
+    // Long lists of addresses sharing their beginnings, some a piece of another, some put in
+    // by an earlier one, in texts that hold them among lead bytes: what ReplaceAll gives one
+    // replacement after the other.
+    std::uint32_t seed = 5;
+    const auto next = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> texts;
+        const std::uint32_t count = 2 + next(60);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            std::string from = "http://a/" + std::to_string(next(40));
+            if (next(4) == 0) from += "\xB0";
+            std::string to = next(6) == 0 ? "http://a/" + std::to_string(next(40))
+                                          : "/img/" + std::to_string(k) + ".jpg";
+            texts.push_back(from);
+            texts.push_back(to);
+        }
+        std::string s;
+        for (std::uint32_t k = next(80); k > 0; --k) {
+            s += next(3) == 0 ? std::string("\xB0") : std::string(" ");
+            s += texts[2 * next(count)];
+        }
+        std::vector<TextReplacement> list;
+        std::string expected = s;
+        for (std::size_t i = 0; i < texts.size(); i += 2) {
+            list.push_back({texts[i], texts[i + 1]});
+            expected = ReplaceAll(expected, texts[i], texts[i + 1]);
+        }
+        std::string out;
+        const bool replaced = ReplaceEachInto(s, list, out);
+        ASSERT_EQ(replaced ? out : s, expected) << round;
+    }
+}
+
 TEST(GbkReplace, LeftToRightWithoutRescanningInsertedText) {
     EXPECT_EQ(ReplaceAll("aaa", "a", "aa"), "aaaaaa");
     EXPECT_EQ(ReplaceAll("abab", "ab", "b"), "bb");
