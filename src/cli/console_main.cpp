@@ -158,6 +158,8 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     RestoreInterruptHandler();
     progress.EndLine();
     if (!result.counts.recordMessage.empty()) Say(result.counts.recordMessage);
+    if (result.counts.recordLost)
+        Say("the run record was not kept: the next run will redo the work of this one");
 
     if (result.end != job::RunEnd::Finished) {
         Say(job::RunEndMessage(result, inputs.settings));
@@ -211,7 +213,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (interrupted) return InterruptStatus();
     const bool allDone =
         counts.articlesWritten + counts.articlesSkipped == total && counts.imagesFailed == 0;
-    return allDone && reportOk ? kAllDone : kSomethingFailed;
+    return allDone && reportOk && !counts.recordLost ? kAllDone : kSomethingFailed;
 }
 
 // What the run with the same inputs would fetch and drop, decided as the run decides it; under

@@ -1,5 +1,7 @@
 #include "job/run.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -57,6 +59,21 @@ std::string InputsHash(const RunInputs& inputs) {
 
 // The run record as the run reads and keeps it: an article's key is its path relative to the
 // article folder, each ended article one transaction.
+// A regular file's size, modification time (nanoseconds) and inode; nullopt for anything else.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t time = 0;
+    std::uint64_t inode = 0;
+};
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(platform::NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::uint64_t>(st.st_ino)};
+}
+
 class RecordKeeper {
   public:
     RecordKeeper(record::RunRecord& record, const RunInputs& inputs,
@@ -85,19 +102,22 @@ class RecordKeeper {
         return known;
     }
 
-    // The file stored for the address is still there, a regular file of its recorded size (what
-    // an unchanged article needs; a row reuses an image only once Known has checked its bytes).
+    // The file stored for the address is still there, a regular file of its recorded size, with
+    // the modification time and inode it was recorded with; when those changed (or an earlier
+    // version recorded none) its bytes are read again as Known reads them. What an unchanged
+    // article needs; a row reuses an image only once Known has checked its bytes.
     bool Present(const std::string& address) {
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second.has_value();
         const std::optional<record::ImageEntry> entry = record_.Image(Recorded(address));
         if (!entry || entry->storedPath.empty() || !entry->storedPath.starts_with(imagePrefix_))
             return false;
-        std::error_code ec;
-        const std::filesystem::path file = platform::NativePath(resultFolder_ + entry->storedPath);
-        return std::filesystem::symlink_status(file, ec).type() ==
-                   std::filesystem::file_type::regular &&
-               std::filesystem::file_size(file, ec) == entry->size && !ec;
+        const std::optional<FileStamp> stamp = StampOf(resultFolder_ + entry->storedPath);
+        if (!stamp || stamp->size != entry->size) return false;
+        if (entry->fileTime == 0 || stamp->time != entry->fileTime ||
+            stamp->inode != entry->fileInode)
+            return Known(address).has_value();
+        return true;
     }
 
     // The article, its inputs and its result are as the record left them, with every image it
@@ -149,6 +169,11 @@ class RecordKeeper {
             entry.crc = image.crc;
             entry.etag = image.etag;
             entry.lastModified = image.lastModified;
+            if (const std::optional<FileStamp> stamp = StampOf(resultFolder_ + image.storedPath);
+                stamp && !image.storedPath.empty()) {
+                entry.fileTime = stamp->time;
+                entry.fileInode = stamp->inode;
+            }
             // A failure keeps what an earlier run stored for the address.
             if (image.outcome == ImageOutcome::Failed)
                 entry = record_.Image(entry.address).value_or(entry);
@@ -413,7 +438,10 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
                              " 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
                              "可打开扩展选项“防盗链处理”后重试。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
-    if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
+    if (counts.recordLost)
+        message += "运行记录无法写入，下次运行将重做这次的工作。"_gbk + "\r\n";
+    else if (!counts.recordMessage.empty())
+        message += "运行记录已损坏或无法读取，已改名放在一旁，并新建了一个。"_gbk + "\r\n";
     message += counts.publishLine;
     message += "请问是否打开它？"_gbk;
     return message;
@@ -558,7 +586,10 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
                 keeper ? &*keeper : nullptr)
         .RunAll();
     // A record that failed on the way says so too.
-    if (keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    if (keepRecord) {
+        result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+        result.counts.recordLost = !record.IsOpen();
+    }
     return result;
 }
 
