@@ -187,7 +187,7 @@ std::vector<OptionDescriptor> MakeTable() {
              "Do only what is new since the runs before, as the run record of the result\n"
              "folder (`.zembrat-record.sqlite`, kept under this option) tells it: an image whose\n"
              "stored file is still there as it was stored is not downloaded again (its row\n"
-             "says `reused`, reason `已转存`), an address met earlier in the run is downloaded\n"
+             "says `reused`, reason `stored before`), an address met earlier in the run is downloaded\n"
              "once, and an article whose bytes, settings and options are unchanged and whose\n"
              "result is still there as written is skipped. A run stopped or killed goes on\n"
              "where it ended.",

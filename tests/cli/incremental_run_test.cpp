@@ -209,7 +209,7 @@ TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNe
     const auto third = Rows("3.htm");
     ASSERT_EQ(third.size(), 1u);
     EXPECT_EQ(third[0].outcome, "reused");
-    EXPECT_EQ(third[0].reason, "已转存");
+    EXPECT_EQ(third[0].reason, "stored before");
     EXPECT_EQ(third[0].storedName, Stored(kPngS));
     EXPECT_EQ(ReadFileOrMissing(result + "3.htm"),
               "<p><img src=\"http://new.site/" + Stored(kPngS) + "\">");
@@ -288,7 +288,7 @@ TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].outcome, "reused");
     EXPECT_EQ(rows[0].status, 304);
-    EXPECT_EQ(rows[0].reason, "已转存");
+    EXPECT_EQ(rows[0].reason, "stored before");
     EXPECT_EQ(rows[1].outcome, "stored");
     EXPECT_EQ(ReadFileOrMissing(result + "1.htm"), "<img src=\"http://new.site/" + Stored(kPngA) +
                                                        "\"><img src=\"http://new.site/" +
@@ -312,7 +312,7 @@ TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
     EXPECT_EQ(Run({"--run", "--incremental", "--refresh"}, &out, &err), 1) << err;
     EXPECT_EQ(Rows("1.htm").at(1).outcome, "reused");
     EXPECT_EQ(Rows("1.htm").at(1).status, 500);
-    EXPECT_EQ(Rows("2.htm").at(0).reason, "已转存");
+    EXPECT_EQ(Rows("2.htm").at(0).reason, "stored before");
     EXPECT_EQ(ReadFileOrMissing(result + "2.htm"),
               "<img src=\"http://new.site/" + Stored(kPngB2) + "\">");
 }
@@ -343,7 +343,7 @@ TEST_F(IncrementalRunTest, KilledRunIsTakenUpWhereItEndedWithNothingDownloadedTw
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "skipped");
     EXPECT_EQ(Rows("2.htm").at(0).articleEnd, "skipped");
-    EXPECT_EQ(Rows("3.htm").at(1).reason, "已转存");
+    EXPECT_EQ(Rows("3.htm").at(1).reason, "stored before");
     EXPECT_EQ(ReadFileOrMissing(result + "3.htm"), "<img src=\"http://new.site/" + Stored(kPngB2) +
                                                        "\"><img src=\"http://new.site/" +
                                                        Stored(kPngA) + "\">");
