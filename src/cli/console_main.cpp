@@ -162,7 +162,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
         Say("the run record was not kept: the next run will redo the work of this one");
 
     if (result.end != job::RunEnd::Finished) {
-        Say(job::RunEndMessage(result, inputs.settings));
+        Say(text::GbkFromUtf8(job::RunEndText(result, inputs.settings)));
         return kSomethingFailed;
     }
     const std::size_t total = result.articles.size();
@@ -258,7 +258,7 @@ int DryRun(const job::RunInputs& inputs) {
             }
         });
     if (preview.end != job::RunEnd::Finished) {
-        Say(job::RunEndMessage(preview, inputs.settings));
+        Say(text::GbkFromUtf8(job::RunEndText(preview, inputs.settings)));
         return kSomethingFailed;
     }
     if (!preview.counts.recordMessage.empty()) Say(preview.counts.recordMessage);

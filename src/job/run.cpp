@@ -363,6 +363,12 @@ class ArticleLoop {
         if (platform::WriteFileBeneath(result_.resultFolder, ResultName(inputs_, work.path),
                                        work.text, work.permissions)) {
             ++counts.articlesWritten;
+            if (CarriesPageBundle(work.path, inputs_.options)) {
+                if (articleSet_.empty())
+                    articleSet_.insert(result_.articles.begin(), result_.articles.end());
+                CopyPageBundle(inputs_.settings.articleFolder, work.path, result_.resultFolder,
+                               articleSet_, events_);
+            }
             return ArticleEnd::Written;
         }
         ++counts.failedWrites;
@@ -383,6 +389,7 @@ class ArticleLoop {
     std::size_t next_ = 0;
     std::size_t ended_ = 0;  // the articles of the run that ended, from the first
     LookAlikes lookAlikes_;
+    std::set<std::string> articleSet_;  // the run's articles, once a page bundle asks
 };
 
 }  // namespace
@@ -420,6 +427,31 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
             if (!result.resultFolder.starts_with(text::kPathSeparator))
                 return "结果目录必须是绝对路径："_gbk + result.resultFolder;
             return "结果目录不能是文章目录："_gbk + result.resultFolder;
+    }
+    return {};
+}
+
+std::string RunEndText(const RunResult& result, const JobSettings& settings) {
+    const auto shown = [](const std::string& gbk) { return text::Utf8FromGbk(gbk); };
+    switch (result.end) {
+        case RunEnd::Finished:
+            return {};
+        case RunEnd::ImageFolderLeaves:
+            return "the image folder cannot leave the result folder: " +
+                   shown(settings.imageFolder);
+        case RunEnd::NoArticles:
+            if (!platform::IsFolder(settings.articleFolder))
+                return "the article folder does not exist: " + shown(settings.articleFolder);
+            return "no file of the kind '" + shown(settings.articleFilter) + "' in the folder '" +
+                   shown(settings.articleFolder) + "'";
+        case RunEnd::ResultFolderFailed:
+            return "the result folder cannot be made: " + shown(result.resultFolder);
+        case RunEnd::ResultFolderInUse:
+            return "the result folder is in use by another run: " + shown(result.resultFolder);
+        case RunEnd::OutputFolderRefused:
+            if (!result.resultFolder.starts_with(text::kPathSeparator))
+                return "the result folder must be an absolute path: " + shown(result.resultFolder);
+            return "the result folder cannot be the article folder: " + shown(result.resultFolder);
     }
     return {};
 }

@@ -110,6 +110,8 @@ struct RunResult {
 // "无法创建结果目录：…", "结果目录必须是绝对路径：…", "结果目录不能是文章目录：…" or
 // "结果目录正在被另一次运行使用：…". Empty for a run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
+// The same in the console's English (UTF-8): "the article folder does not exist: …", ...
+std::string RunEndText(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
 // articles skipped, one line per kind of failure, the look-alike answers, what became of the run

@@ -203,7 +203,7 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_EQ(RunToEnd(kProgram, {"--run", dir / "absent", "--settings", settings}, dir.path(),
                        &out, &err),
               1);
-    EXPECT_NE(err.find("文章目录不存在："), std::string::npos) << err;
+    EXPECT_NE(err.find("the article folder does not exist: "), std::string::npos) << err;
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
@@ -273,9 +273,10 @@ TEST_F(CliRunTest, DryRunRefusesWhatTheRunRefuses) {
     // An image folder that would leave the result folder (either separator), and the article
     // folder as the output folder: each refused alike by the run and by its preview.
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
-        {{"--images", "files/../../out"}, "图片存放目录不能超出结果目录：files/../../out"},
-        {{"--images", "..\\up"}, "图片存放目录不能超出结果目录：..\\up"},
-        {{"--output", articles}, "结果目录不能是文章目录：" + articles},
+        {{"--images", "files/../../out"},
+         "the image folder cannot leave the result folder: files/../../out"},
+        {{"--images", "..\\up"}, "the image folder cannot leave the result folder: ..\\up"},
+        {{"--output", articles}, "the result folder cannot be the article folder: " + articles},
     };
     for (const auto& [args, message] : refused) {
         for (const std::string mode : {"--dry-run", "--run"}) {
@@ -344,7 +345,9 @@ TEST_F(CliRunTest, DryRunUnderTheOptionsListsWhatTheRunFetchesAndDrops) {
         1);
     EXPECT_NE(err.find("no setting found in " + dir / "other.ini"), std::string::npos) << err;
     // (the child's home folder is the test's folder)
-    EXPECT_NE(err.find("文章目录不存在：" + dir.path() + "/文章目录"), std::string::npos) << err;
+    EXPECT_NE(err.find("the article folder does not exist: " + dir.path() + "/文章目录"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
@@ -554,7 +557,9 @@ TEST_F(CliRunTest, ControlCharactersInNamesAndAddressesArePrintedEscaped) {
     RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--images", "../\x1b[2J"},
              dir.path(), &out, &err);
     EXPECT_FALSE(raw(err)) << err;
-    EXPECT_NE(err.find("图片存放目录不能超出结果目录：../\\x1b[2J"), std::string::npos) << err;
+    EXPECT_NE(err.find("the image folder cannot leave the result folder: ../\\x1b[2J"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
@@ -584,7 +589,8 @@ TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
         std::string out, err;
         EXPECT_EQ(RunToEnd(kProgram, args, dir.path(), &out, &err), 1) << err;
         EXPECT_LT(SecondsSince(start), 5.0);  // it does not wait for the first
-        EXPECT_NE(err.find("结果目录正在被另一次运行使用：" + text::Utf8FromGbk(result) + "/"),
+        EXPECT_NE(err.find("the result folder is in use by another run: " +
+                           text::Utf8FromGbk(result) + "/"),
                   std::string::npos)
             << err;
     }
