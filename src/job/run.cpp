@@ -345,6 +345,8 @@ class ArticleLoop {
         RunCounts& counts = result_.counts;
         if (work.skipped) {
             ++counts.articlesSkipped;
+            // A file added to its bundle since is carried all the same.
+            CarryBundle(work);
             return ArticleEnd::Skipped;
         }
         if (work.unreadable) {
@@ -363,16 +365,20 @@ class ArticleLoop {
         if (platform::WriteFileBeneath(result_.resultFolder, ResultName(inputs_, work.path),
                                        work.text, work.permissions)) {
             ++counts.articlesWritten;
-            if (CarriesPageBundle(work.path, inputs_.options)) {
-                if (articleSet_.empty())
-                    articleSet_.insert(result_.articles.begin(), result_.articles.end());
-                CopyPageBundle(inputs_.settings.articleFolder, work.path, result_.resultFolder,
-                               articleSet_, events_);
-            }
+            CarryBundle(work);
             return ArticleEnd::Written;
         }
         ++counts.failedWrites;
         return ArticleEnd::NotWritten;
+    }
+
+    // Under --recursive --output, an index article's page bundle goes beside its result.
+    void CarryBundle(const ArticleWork& work) {
+        if (!CarriesPageBundle(work.path, inputs_.options)) return;
+        if (articleSet_.empty())
+            articleSet_.insert(result_.articles.begin(), result_.articles.end());
+        CopyPageBundle(inputs_.settings.articleFolder, work.path, result_.resultFolder, articleSet_,
+                       events_);
     }
 
     RecordKeeper* keeper_;
