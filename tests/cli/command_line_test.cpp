@@ -11,6 +11,7 @@
 #include "job/extension_options.h"
 #include "job/option_table.h"
 #include "support/option_samples.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #ifdef ZEMBRAT_EXECUTABLE
 #include "child_process.h"
@@ -229,6 +230,7 @@ TEST(CommandLine, AFolderWithoutADisplayPointsToRun) {
     EXPECT_NE(err.find("zembrat --run '" + (dir / "my posts") + "'\n"), std::string::npos) << err;
     // Whatever the arguments, the toolkit never aborts: a mistyped "-run", none at all, a
     // toolkit option and its value.
+    const testing::ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-run", dir / "posts"}, "    zembrat --run " + (dir / "posts") + "\n"},
         {{}, "    zembrat --run FOLDER\n"},
