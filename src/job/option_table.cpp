@@ -189,10 +189,11 @@ std::vector<OptionDescriptor> MakeTable() {
              "Do only what is new since the runs before, as the run record of the result\n"
              "folder (`.zembrat-record.sqlite`, kept under this option) tells it: an image whose\n"
              "stored file is still there as it was stored is not downloaded again (its row\n"
-             "says `reused`, reason `stored before`), an address met earlier in the run is downloaded\n"
-             "once, and an article whose bytes, settings and options are unchanged and whose\n"
-             "result is still there as written is skipped. A run stopped or killed goes on\n"
-             "where it ended.",
+             "says `reused`, reason `stored before`), an address met earlier in the run is\n"
+             "downloaded once, and an article whose bytes, settings and options are unchanged\n"
+             "and whose result is still there as written (its images with the modification\n"
+             "time and inode recorded, or else read again) is skipped. A record that cannot be\n"
+             "written fails the run. A run stopped or killed goes on where it ended.",
          .place = DialogPlace::Right,
          .controlName = "增量运行",
          .caption = "增量运行",
