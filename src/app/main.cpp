@@ -34,6 +34,14 @@ bool HasDisplay() {
     return false;
 }
 
+// QT_QPA_PLATFORM names a platform that needs no display (offscreen, vnc, ...).
+bool PlatformNeedsNoDisplay() {
+    const char* value = std::getenv("QT_QPA_PLATFORM");
+    if (!value || !*value) return false;
+    const std::string platform = value;
+    return !platform.starts_with("xcb") && !platform.starts_with("wayland");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,9 +50,10 @@ int main(int argc, char** argv) {
         return zembrat::cli::Main(argc, argv,
                                   [] { return zembrat::app::SettingsPath(ExecutableFolder()); });
     }
-    // A folder for the window where there is none to open: the toolkit would abort; point to
-    // the run without a window instead, with the status of bad usage.
-    if (!HasDisplay()) {
+    // Arguments for the window where there is no display to open it on: the toolkit would
+    // abort; point to the run without a window instead, with the status of bad usage.
+    // Without a word, a platform that needs no display is the toolkit's to open.
+    if (!HasDisplay() && !(argc == 1 && PlatformNeedsNoDisplay())) {
         if (const auto message =
                 zembrat::cli::NoDisplayMessage(std::vector<std::string>(argv + 1, argv + argc))) {
             std::fputs(message->c_str(), stderr);

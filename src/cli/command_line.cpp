@@ -1,10 +1,12 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include "job/extension_options.h"
@@ -426,33 +428,58 @@ bool WantsConsole(int argc, char** argv) {
     return false;
 }
 
+namespace {
+
+// The toolkit's options that take the next word as their value ("-style fusion"); any other
+// word that starts with "-" stands alone.
+bool TakesToolkitValue(std::string_view option) {
+    static constexpr std::array<std::string_view, 17> kWithValue = {
+        "-platform",      "-platformpluginpath",
+        "-platformtheme", "-plugin",
+        "-style",         "-stylesheet",
+        "-session",       "-display",
+        "-geometry",      "-title",
+        "-name",          "-qwindowgeometry",
+        "-qwindowicon",   "-qwindowtitle",
+        "-qmljsdebugger", "-fn",
+        "-font"};
+    return std::find(kWithValue.begin(), kWithValue.end(), option) != kWithValue.end();
+}
+
+// The folder as a shell would take it back: plain words bare, others in single quotes.
+std::string ShellWord(const std::string& arg) {
+    bool plain = !arg.empty();
+    for (const char c : arg) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && !std::isalnum(u) && !std::strchr("_./+,:@%=-", c)) plain = false;
+    }
+    if (plain) return arg;
+    std::string quoted = "'";
+    for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
 std::optional<std::string> NoDisplayMessage(const std::vector<std::string>& args) {
-    bool toolkitValue = false;
-    for (const std::string& arg : args) {
+    std::optional<std::string> folder;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (!arg.empty() && arg[0] == '-') {
-            toolkitValue = true;
+            if (!TakesToolkitValue(arg) || i + 1 == args.size()) continue;
+            // A platform that needs no display (offscreen, vnc, ...) is the toolkit's to open.
+            const std::string& value = args[++i];
+            if (arg == "-platform" && !value.starts_with("xcb") && !value.starts_with("wayland"))
+                return std::nullopt;
             continue;
         }
-        if (std::exchange(toolkitValue, false)) continue;
-        // The folder as a shell would take it back: plain words bare, others in single quotes.
-        bool plain = !arg.empty();
-        for (const char c : arg) {
-            const auto u = static_cast<unsigned char>(c);
-            if (u < 0x80 && !std::isalnum(u) && !std::strchr("_./+,:@%=-", c)) plain = false;
-        }
-        std::string quoted = arg;
-        if (!plain) {
-            quoted = "'";
-            for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            quoted += "'";
-        }
-        return "zembrat: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
-               "is set).\n"
-               "To run without the window, use zembrat --run FOLDER instead:\n"
-               "    zembrat --run " +
-               quoted + "\n";
+        if (!folder) folder = arg;
     }
-    return std::nullopt;
+    return "zembrat: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+           "is set).\n"
+           "To run without the window, use zembrat --run FOLDER instead:\n"
+           "    zembrat --run " +
+           (folder ? ShellWord(*folder) : std::string("FOLDER")) + "\n";
 }
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
@@ -623,9 +650,10 @@ const std::string& HelpText() {
         }
         t += "\n"
              "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
-             "image failed or some article was not read or written (or a prune, a restore or an\n"
-             "emptied trash was refused or failed); 2 bad usage, unreadable settings or no run\n"
-             "record to prune by; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+             "image failed, some article was not read or written, or the run record could not be\n"
+             "kept (or a prune, a restore or an emptied trash was refused or failed); 2 bad\n"
+             "usage, unreadable settings, no run record to prune by, or a run record from a newer\n"
+             "version; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
         return t;
     }();
     return text;

@@ -126,9 +126,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args);
 bool WantsConsole(int argc, char** argv);
 
 // For arguments left to the window (see WantsConsole) when there is no display to open it
-// on: when they name a folder, as if for a run, the message for standard error that points
-// to --run; otherwise nothing, and the toolkit has its say. A word right after a toolkit
-// option ("-platform vnc") is that option's value, not a folder.
+// on: the message for standard error that points to --run, naming the first word that is no
+// toolkit option nor its value as the folder ("FOLDER" when there is none), so that the
+// toolkit never aborts. nullopt only for "-platform" naming a platform that needs no display
+// (offscreen, vnc, ...): that is the toolkit's to open.
 std::optional<std::string> NoDisplayMessage(const std::vector<std::string>& args);
 
 // The text of --help, UTF-8.

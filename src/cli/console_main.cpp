@@ -159,9 +159,11 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     RestoreInterruptHandler();
     progress.EndLine();
     if (!result.counts.recordMessage.empty()) Say(result.counts.recordMessage);
+    if (result.counts.recordLost)
+        Say("the run record was not kept: the next run will redo the work of this one");
 
     if (result.end != job::RunEnd::Finished) {
-        Say(job::RunEndMessage(result, inputs.settings));
+        Say(text::GbkFromUtf8(job::RunEndText(result, inputs.settings)));
         return kSomethingFailed;
     }
     const std::size_t total = result.articles.size();
@@ -212,7 +214,7 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
     if (interrupted) return InterruptStatus();
     const bool allDone =
         counts.articlesWritten + counts.articlesSkipped == total && counts.imagesFailed == 0;
-    return allDone && reportOk ? kAllDone : kSomethingFailed;
+    return allDone && reportOk && !counts.recordLost ? kAllDone : kSomethingFailed;
 }
 
 // What the run with the same inputs would fetch and drop, decided as the run decides it; under
@@ -257,7 +259,7 @@ int DryRun(const job::RunInputs& inputs) {
             }
         });
     if (preview.end != job::RunEnd::Finished) {
-        Say(job::RunEndMessage(preview, inputs.settings));
+        Say(text::GbkFromUtf8(job::RunEndText(preview, inputs.settings)));
         return kSomethingFailed;
     }
     if (!preview.counts.recordMessage.empty()) Say(preview.counts.recordMessage);

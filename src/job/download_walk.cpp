@@ -11,6 +11,7 @@
 
 #include "job/content_type.h"
 #include "job/download_transfers.h"
+#include "job/look_alikes.h"
 #include "job/page_address.h"
 #include "platform/event_points.h"
 #include "text/codec.h"
@@ -102,19 +103,6 @@ class DownloadWalk::Impl {
         std::size_t held = 0;             // bytes of article and bodies held while ahead
         std::optional<std::string> page;  // the article's page address, once looked for
     };
-    // A body that came under the hotlink option, by its CRC-32 and size.
-    struct Fingerprint {
-        std::uint32_t crc = 0;
-        std::size_t size = 0;
-        friend auto operator<=>(const Fingerprint&, const Fingerprint&) = default;
-    };
-    // Where a body that is not suspected yet came from.
-    struct SeenBody {
-        std::string address;
-        std::size_t article = 0;  // ArticleWork::index
-        std::size_t row = 0;
-    };
-
     // What an article queued ahead counts against kMaxReferencesAhead: one without references
     // counts as one.
     static std::size_t Weight(const Item& item) {
@@ -133,9 +121,9 @@ class DownloadWalk::Impl {
     void SettleRows(Item& item, bool successes);
     void ShowBegun(Item& item);
     void Take(EndedTransfer ended);
-    // The hotlink option: whether the body of a row of item is a suspected placeholder; a
-    // first-seen twin that is still held is asked again (or failed) on the way.
-    bool SuspectedPlaceholder(Item& item, std::size_t r, const text::Bytes& body);
+    // The hotlink option: whether the body of a row of item is proved an image (see
+    // PlaceholderProof); an earlier look-alike that is still held is judged again on the way.
+    bool ProvedImage(Item& item, std::size_t r, const text::Bytes& body);
     // The row is asked again with its next identity: true; false when it has none left.
     bool NextIdentity(Item& item, std::size_t r);
     Item* QueuedArticle(std::size_t index);
@@ -163,9 +151,7 @@ class DownloadWalk::Impl {
     std::size_t notStarted_ = 0;  // rows of the queued articles whose download has not begun
     std::unordered_map<std::size_t, std::pair<Item*, std::size_t>> inFlight_;
     web::RequestArguments arguments_;
-    // Per host: bodies seen once, and bodies two addresses gave alike.
-    std::unordered_map<std::string, std::map<Fingerprint, SeenBody>> seen_;
-    std::unordered_map<std::string, std::set<Fingerprint>> suspects_;
+    PlaceholderProof proof_{options_.placeholders};
     std::optional<ImageMemory> memory_;
     std::unordered_map<std::string, Met> met_;
 };
@@ -411,7 +397,7 @@ void DownloadWalk::Impl::Take(EndedTransfer ended) {
             bytes.clear();
             record.reason = FailReason::WebPage;
         }
-        if (!bytes.empty() && SuspectedPlaceholder(*item, r, bytes)) {
+        if (!bytes.empty() && !ProvedImage(*item, r, bytes)) {
             bytes.clear();
             record.reason = FailReason::Placeholder;
         }
@@ -461,45 +447,38 @@ bool DownloadWalk::Impl::NextIdentity(Item& item, std::size_t r) {
     return true;
 }
 
-bool DownloadWalk::Impl::SuspectedPlaceholder(Item& item, std::size_t r, const text::Bytes& body) {
-    const Fingerprint print{text::Crc32(body), body.size()};
-    for (const PlaceholderMark& mark : options_.placeholders) {
-        if (mark.crc == print.crc && mark.size == print.size) return true;
+bool DownloadWalk::Impl::ProvedImage(Item& item, std::size_t r, const text::Bytes& body) {
+    const Row& asked = item.rows[r];
+    const bool more = asked.rung + 1 < asked.ladder.size();
+    std::optional<PlaceholderProof::Source> earlier;
+    const PlaceholderProof::Verdict verdict =
+        proof_.Judge({item.work.refs[r].address, item.work.index, r}, text::Crc32(body),
+                     body.size(), more, &earlier);
+    // The earlier body of the look-alike is judged again while it is held; an article already
+    // written keeps it.
+    Item* twin = earlier ? QueuedArticle(earlier->article) : nullptr;
+    if (twin && earlier->row < twin->rows.size()) {
+        Row& row = twin->rows[earlier->row];
+        const bool held = row.phase == Phase::Done && !row.settled && !row.body.empty();
+        const PlaceholderProof::Verdict again =
+            proof_.Again(earlier->address, row.rung + 1 < row.ladder.size());
+        if (held && again != PlaceholderProof::Verdict::Keep) {
+            if (!twin->current) {
+                twin->held -= row.body.size();
+                heldAhead_ -= row.body.size();
+            }
+            row.body = text::Bytes();
+            ImageRecord& record = twin->images->Record(static_cast<int>(earlier->row));
+            record.identity = web::IdentityKind::Plain;
+            if (again == PlaceholderProof::Verdict::AskAgain && NextIdentity(*twin, earlier->row)) {
+                --twin->done;
+            } else {
+                record.reason = FailReason::Placeholder;
+                if (twin->current) SettleRows(*twin, false);
+            }
+        }
     }
-    const std::string& address = item.work.refs[r].address;
-    const std::string host = web::HostOf(address);
-    std::set<Fingerprint>& suspects = suspects_[host];
-    if (suspects.contains(print)) return true;
-    std::map<Fingerprint, SeenBody>& seen = seen_[host];
-    const auto it = seen.find(print);
-    if (it == seen.end()) {
-        seen.emplace(print, SeenBody{address, item.work.index, r});
-        return false;
-    }
-    if (it->second.address == address) return false;  // the same image, met again
-    // Two addresses, one body: both are suspects. The first one's body is taken back while it is
-    // held; an article already written keeps it.
-    const SeenBody first = it->second;
-    seen.erase(it);
-    suspects.insert(print);
-    Item* twin = QueuedArticle(first.article);
-    if (!twin || first.row >= twin->rows.size()) return true;
-    Row& row = twin->rows[first.row];
-    if (row.phase != Phase::Done || row.settled || row.body.empty()) return true;
-    if (!twin->current) {
-        twin->held -= row.body.size();
-        heldAhead_ -= row.body.size();
-    }
-    row.body = text::Bytes();
-    ImageRecord& record = twin->images->Record(static_cast<int>(first.row));
-    record.identity = web::IdentityKind::Plain;
-    if (NextIdentity(*twin, first.row)) {
-        --twin->done;
-    } else {
-        record.reason = FailReason::Placeholder;
-        if (twin->current) SettleRows(*twin, false);
-    }
-    return true;
+    return verdict == PlaceholderProof::Verdict::Keep;
 }
 
 void DownloadWalk::Impl::Abandon(const Hooks& hooks) {

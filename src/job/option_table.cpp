@@ -134,19 +134,21 @@ std::vector<OptionDescriptor> MakeTable() {
          .kind = OptionKind::Flag,
          .switchName = "--hotlink",
          .help = "ask for images as a browser with no Referer, then with the\n"
-                 "image's site, then the article's page; fail look-alike placeholders",
+                 "image's site, then the article's page; ask look-alikes again",
          .manual = "Ask for each image as a current browser that names no referring page; on a\n"
                    "refusal (401, 403, a web page or XML instead of the image, or a suspected\n"
                    "placeholder) ask again naming the image's own site, then the article's page\n"
                    "(its canonical address). The per-site rules of the settings file win over\n"
-                   "these. Two addresses of one site that give the same bytes are suspected\n"
-                   "placeholders: they fail instead of being stored.",
+                   "these. Two addresses of one site that give the same bytes are asked again\n"
+                   "with the next identity: an answer that changes with the identity was a\n"
+                   "placeholder (one still alike at the last identity fails), a picture that\n"
+                   "stays the same at every identity is stored.",
          .place = DialogPlace::Right,
          .controlName = "防盗链处理",
          .caption = "防盗链处理",
          .explanation = "先以浏览器身份、不带来源页请求图片；被拒绝（401、403、网页）或收到占位图"
                         "时，再以图片所在网站、文章页面为来源页重试。同一网站不同地址得到相同内容"
-                        "的视为疑似占位图，不保存。"},
+                        "的换下一种方式再请求，随之改变的才是占位图，不保存。"},
         {.field = &Options::recursive,
          .key = "包含子目录",
          .kind = OptionKind::Flag,
@@ -190,10 +192,11 @@ std::vector<OptionDescriptor> MakeTable() {
              "Do only what is new since the runs before, as the run record of the result\n"
              "folder (`.zembrat-record.sqlite`, kept under this option) tells it: an image whose\n"
              "stored file is still there as it was stored is not downloaded again (its row\n"
-             "says `reused`, reason `已转存`), an address met earlier in the run is downloaded\n"
-             "once, and an article whose bytes, settings and options are unchanged and whose\n"
-             "result is still there as written is skipped. A run stopped or killed goes on\n"
-             "where it ended.",
+             "says `reused`, reason `stored before`), an address met earlier in the run is\n"
+             "downloaded once, and an article whose bytes, settings and options are unchanged\n"
+             "and whose result is still there as written (its images with the modification\n"
+             "time and inode recorded, or else read again) is skipped. A record that cannot be\n"
+             "written fails the run. A run stopped or killed goes on where it ended.",
          .place = DialogPlace::Right,
          .controlName = "增量运行",
          .caption = "增量运行",

@@ -2,10 +2,15 @@
 // image folder beneath it.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "job/extension_options.h"
+
+namespace zembrat::platform {
+class EventPoints;
+}
 
 namespace zembrat::job {
 
@@ -31,5 +36,19 @@ std::string ResultFolder(std::string_view articleFolder, const ExtensionOptions&
 // where the program happens to be started) that is not the article folder itself, whose
 // articles the results would replace.
 bool OutputFolderUsable(std::string_view articleFolder, const ExtensionOptions& options);
+
+// Whether an article written under the recursive option into an output folder carries its page
+// bundle along: its name is index.* or _index.* ("posts/trip/index.md").
+bool CarriesPageBundle(std::string_view articlePath, const ExtensionOptions& options);
+
+// Copies the page bundle of the article at articlePath (GBK, below articleFolder) beside its
+// result: every file of the article's folder and of its subfolders (none hidden, none reached
+// through a link, none of a result folder) that is not one of the run's articles, at its place
+// below the article folder. A file is read and stored by the rule a run writes by: no link
+// below either folder is followed, and a file already there with other bytes (another run's) is
+// left as it is. The number of files that could not be copied so.
+std::size_t CopyPageBundle(std::string_view articleFolder, const std::string& articlePath,
+                           const std::string& resultFolder, const std::set<std::string>& articles,
+                           platform::EventPoints& events);
 
 }  // namespace zembrat::job

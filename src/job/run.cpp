@@ -1,5 +1,7 @@
 #include "job/run.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -56,6 +58,21 @@ std::string InputsHash(const RunInputs& inputs) {
     return text::Sha256Hex(all + PlaceholdersText(options.placeholders));
 }
 
+// A regular file's size, modification time (nanoseconds) and inode; nullopt for anything else.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t time = 0;
+    std::uint64_t inode = 0;
+};
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(platform::NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::uint64_t>(st.st_ino)};
+}
+
 // The run record as the run reads and keeps it: an article's key is its path relative to the
 // article folder, the articles that end within the commit window of each other one transaction.
 class RecordKeeper {
@@ -88,8 +105,10 @@ class RecordKeeper {
         return known;
     }
 
-    // The file stored for the address is still there, a regular file of its recorded size (what
-    // an unchanged article needs; a row reuses an image only once Known has checked its bytes).
+    // The file stored for the address is still there, a regular file of its recorded size, with
+    // the modification time and inode it was recorded with; when those changed (or an earlier
+    // version recorded none) its bytes are read again as Known reads them. What an unchanged
+    // article needs; a row reuses an image only once Known has checked its bytes.
     // The record is held by the caller.
     bool Present(const std::string& address) {
         const auto cached = known_.find(address);
@@ -97,11 +116,12 @@ class RecordKeeper {
         const std::optional<record::ImageEntry> entry = record_.Image(Recorded(address));
         if (!entry || entry->storedPath.empty() || !entry->storedPath.starts_with(imagePrefix_))
             return false;
-        std::error_code ec;
-        const std::filesystem::path file = platform::NativePath(resultFolder_ + entry->storedPath);
-        return std::filesystem::symlink_status(file, ec).type() ==
-                   std::filesystem::file_type::regular &&
-               std::filesystem::file_size(file, ec) == entry->size && !ec;
+        const std::optional<FileStamp> stamp = StampOf(resultFolder_ + entry->storedPath);
+        if (!stamp || stamp->size != entry->size) return false;
+        if (entry->fileTime == 0 || stamp->time != entry->fileTime ||
+            stamp->inode != entry->fileInode)
+            return Known(address).has_value();
+        return true;
     }
 
     // The article, its inputs and its result are as the record left them, with every image it
@@ -155,6 +175,11 @@ class RecordKeeper {
             entry.crc = image.crc;
             entry.etag = image.etag;
             entry.lastModified = image.lastModified;
+            if (const std::optional<FileStamp> stamp = StampOf(resultFolder_ + image.storedPath);
+                stamp && !image.storedPath.empty()) {
+                entry.fileTime = stamp->time;
+                entry.fileInode = stamp->inode;
+            }
             // A failure keeps what an earlier run stored for the address.
             if (image.outcome == ImageOutcome::Failed)
                 entry = record_.Image(entry.address).value_or(entry);
@@ -335,6 +360,8 @@ class ArticleLoop {
         RunCounts& counts = result_.counts;
         if (work.skipped) {
             ++counts.articlesSkipped;
+            // A file added to its bundle since is carried all the same.
+            CarryBundle(work);
             return ArticleEnd::Skipped;
         }
         if (work.unreadable) {
@@ -353,10 +380,20 @@ class ArticleLoop {
         if (platform::WriteFileBeneath(result_.resultFolder, ResultName(inputs_, work.path),
                                        work.text, work.permissions)) {
             ++counts.articlesWritten;
+            CarryBundle(work);
             return ArticleEnd::Written;
         }
         ++counts.failedWrites;
         return ArticleEnd::NotWritten;
+    }
+
+    // Under --recursive --output, an index article's page bundle goes beside its result.
+    void CarryBundle(const ArticleWork& work) {
+        if (!CarriesPageBundle(work.path, inputs_.options)) return;
+        if (articleSet_.empty())
+            articleSet_.insert(result_.articles.begin(), result_.articles.end());
+        CopyPageBundle(inputs_.settings.articleFolder, work.path, result_.resultFolder, articleSet_,
+                       events_);
     }
 
     RecordKeeper* keeper_;
@@ -373,6 +410,7 @@ class ArticleLoop {
     std::size_t next_ = 0;
     std::size_t ended_ = 0;  // the articles of the run that ended, from the first
     LookAlikes lookAlikes_;
+    std::set<std::string> articleSet_;  // the run's articles, once a page bundle asks
 };
 
 }  // namespace
@@ -414,6 +452,31 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
     return {};
 }
 
+std::string RunEndText(const RunResult& result, const JobSettings& settings) {
+    const auto shown = [](const std::string& gbk) { return text::Utf8FromGbk(gbk); };
+    switch (result.end) {
+        case RunEnd::Finished:
+            return {};
+        case RunEnd::ImageFolderLeaves:
+            return "the image folder cannot leave the result folder: " +
+                   shown(settings.imageFolder);
+        case RunEnd::NoArticles:
+            if (!platform::IsFolder(settings.articleFolder))
+                return "the article folder does not exist: " + shown(settings.articleFolder);
+            return "no file of the kind '" + shown(settings.articleFilter) + "' in the folder '" +
+                   shown(settings.articleFolder) + "'";
+        case RunEnd::ResultFolderFailed:
+            return "the result folder cannot be made: " + shown(result.resultFolder);
+        case RunEnd::ResultFolderInUse:
+            return "the result folder is in use by another run: " + shown(result.resultFolder);
+        case RunEnd::OutputFolderRefused:
+            if (!result.resultFolder.starts_with(text::kPathSeparator))
+                return "the result folder must be an absolute path: " + shown(result.resultFolder);
+            return "the result folder cannot be the article folder: " + shown(result.resultFolder);
+    }
+    return {};
+}
+
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder) {
     std::string message = counts.stopped ? "已停止。"_gbk : "处理完成。"_gbk;
     message += "处理的结果保存在这个目录："_gbk + resultFolder + "\r\n\r\n";
@@ -428,7 +491,10 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
                              " 张图片与同一网站其他地址的内容完全相同，可能是防盗链占位图；"
                              "可打开扩展选项“防盗链处理”后重试。"_gbk);
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
-    if (!counts.recordMessage.empty()) message += counts.recordMessage + "\r\n";
+    if (counts.recordLost)
+        message += "运行记录无法写入，下次运行将重做这次的工作。"_gbk + "\r\n";
+    else if (!counts.recordMessage.empty())
+        message += "运行记录已损坏或无法读取，已改名放在一旁，并新建了一个。"_gbk + "\r\n";
     message += counts.publishLine;
     message += "请问是否打开它？"_gbk;
     return message;
@@ -573,7 +639,10 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
                 keeper ? &*keeper : nullptr)
         .RunAll();
     // A record that failed on the way says so too.
-    if (keepRecord) result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+    if (keepRecord) {
+        result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+        result.counts.recordLost = !record.IsOpen();
+    }
     return result;
 }
 

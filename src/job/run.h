@@ -82,8 +82,10 @@ struct RunCounts {
     // their host (see LookAlikes).
     std::size_t lookAlikes = 0;
     std::string recordMessage;  // what opening the run record had to say (GBK), if any
-    std::string reportPath;     // the run report a front end wrote, if any
-    std::string publishLine;    // what a publish after the run did (GBK, ends CR LF)
+    // The run record could not be opened or written: the next run redoes this one's work.
+    bool recordLost = false;
+    std::string reportPath;   // the run report a front end wrote, if any
+    std::string publishLine;  // what a publish after the run did (GBK, ends CR LF)
 };
 
 // How a run ended.
@@ -108,10 +110,14 @@ struct RunResult {
 // "无法创建结果目录：…", "结果目录必须是绝对路径：…", "结果目录不能是文章目录：…" or
 // "结果目录正在被另一次运行使用：…". Empty for a run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
+// The same in the console's English (UTF-8): "the article folder does not exist: …", ...
+std::string RunEndText(const RunResult& result, const JobSettings& settings);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
-// articles skipped, one line per kind of failure, the look-alike answers, the run record's
-// message, then the question whether to open it.
+// articles skipped, one line per kind of failure, the look-alike answers, what became of the run
+// record ("运行记录无法写入，下次运行将重做这次的工作。" or, set aside,
+// "运行记录已损坏或无法读取，已改名放在一旁，并新建了一个。"), then the question whether to open
+// it.
 std::string CompletionMessage(const RunCounts& counts, const std::string& resultFolder);
 
 // "(count:i)base": what the status shows while the i-th of count articles is processed. With

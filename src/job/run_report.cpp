@@ -93,6 +93,9 @@ ReportRow RowOf(const std::string& article, const char* end, const job::ImageRec
 
 // The column a report has after the others when the image options shaped some of its images.
 constexpr const char* kStoredBytesColumn = "stored_bytes";
+// The window's report: the reason in the window's words, right after the reason.
+constexpr const char* kWordsColumn = "reason_words";
+constexpr std::size_t kReasonColumn = 8;
 
 bool HasStoredBytes(const std::vector<ReportRow>& rows) {
     return std::any_of(rows.begin(), rows.end(),
@@ -130,7 +133,7 @@ const char* FailReasonText(job::FailReason reason) {
         case job::FailReason::Placeholder:
             return "suspected hotlink placeholder";
         case job::FailReason::Recorded:
-            return "已转存";
+            return "stored before";
         case job::FailReason::LookAlike:
             return "same bytes as another address of this host";
     }
@@ -176,6 +179,10 @@ const char* TransferWords(platform::TransferFailure failure) {
             return "请求未发出";
         case TransferFailure::Other:
             return "网络错误";
+        case TransferFailure::ProxyNameNotFound:
+            return "找不到代理服务器";
+        case TransferFailure::ProxyRefused:
+            return "代理服务器拒绝连接";
     }
     return "";
 }
@@ -349,11 +356,12 @@ const std::vector<ReportRow>& ReportCollector::rows() const {
     return rows_;
 }
 
-std::string CsvReport(const std::vector<ReportRow>& rows) {
+std::string CsvReport(const std::vector<ReportRow>& rows, bool withWords) {
     std::string out(text::kCsvBom);
     for (std::size_t c = 0; c < kColumns.size(); ++c) {
         if (c) out += ',';
         out += kColumns[c];
+        if (withWords && c == kReasonColumn) out += std::string(",") + kWordsColumn;
     }
     const bool storedBytes = HasStoredBytes(rows);
     if (storedBytes) out += std::string(",") + kStoredBytesColumn;
@@ -363,6 +371,7 @@ std::string CsvReport(const std::vector<ReportRow>& rows) {
         for (std::size_t c = 0; c < fields.size(); ++c) {
             if (c) out += ',';
             out += text::CsvCell(fields[c], IsTextColumn(c));
+            if (withWords && c == kReasonColumn) out += "," + text::CsvCell(row.words, true);
         }
         if (storedBytes) out += "," + StoredBytesText(row);
         out += "\r\n";
@@ -464,8 +473,10 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
         }
     }
     int storedBytesAt = -1;  // the optional column of the image options
+    int wordsAt = -1;        // and the window's words
     for (std::size_t k = 0; k < records[0].size(); ++k) {
         if (records[0][k] == kStoredBytesColumn) storedBytesAt = static_cast<int>(k);
+        if (records[0][k] == kWordsColumn) wordsAt = static_cast<int>(k);
     }
     rows.clear();
     for (std::size_t r = 1; r < records.size(); ++r) {
@@ -491,6 +502,8 @@ bool ParseCsvReport(const std::string& bytes, std::vector<ReportRow>& rows, std:
         row.newAddress = get(7);
         row.reason = get(8);
         row.articleEnd = get(9);
+        if (wordsAt >= 0 && static_cast<std::size_t>(wordsAt) < f.size())
+            row.words = f[static_cast<std::size_t>(wordsAt)];
         if (storedBytesAt >= 0 && static_cast<std::size_t>(storedBytesAt) < f.size() &&
             !f[static_cast<std::size_t>(storedBytesAt)].empty())
             row.storedBytes =

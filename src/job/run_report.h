@@ -30,7 +30,7 @@ struct ReportRow {
     // bytes); a report with such rows has a stored_bytes column after the others.
     std::optional<std::uint64_t> storedBytes;
     std::size_t line = 0;  // read from a CSV report: the line the row begins on, from 1
-    std::string words;     // the reason in Chinese words, for the window; not a report column
+    std::string words;  // the reason in Chinese words, for the window (its report's reason_words)
 };
 
 // The name of the report a run writes into its result folder under the report option:
@@ -66,8 +66,12 @@ std::vector<ReportRow> ArticleRows(const std::string& path, job::ArticleEnd end,
 // CSV: UTF-8 with a byte-order mark, a header line, fields quoted as RFC 4180 says, CR LF. A
 // text cell beginning with "=", "+", "-", "@", TAB, CR or an apostrophe is written behind an
 // apostrophe, so that a spreadsheet shows it as text and runs no formula; ParseCsvReport takes
-// that apostrophe off again.
-std::string CsvReport(const std::vector<ReportRow>& rows);
+// that apostrophe off again. The reason column holds English codes that stay as they are from
+// version to version ("status", "no answer" or the transfer's reason, "web page", "not an image",
+// "cannot be written", "stopped", "suspected hotlink placeholder", "stored before", "same bytes as
+// another address of this host", "identity: ...", and a drop's reason). withWords (the window's
+// report): a reason_words column right after it holds the window's Chinese words for it.
+std::string CsvReport(const std::vector<ReportRow>& rows, bool withWords = false);
 // JSON: one array of objects with the CSV's column names as keys.
 std::string JsonReport(const std::vector<ReportRow>& rows);
 

@@ -5,15 +5,19 @@
 
 namespace zembrat::platform::http_detail {
 
-TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message) {
+TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message,
+                          bool viaProxy) {
     switch (code) {
         case CURLE_OK:
             return TransferFailure::None;
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
             return TransferFailure::NameNotFound;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return TransferFailure::ProxyNameNotFound;
+        // Through a proxy the only connection curl makes is to the proxy; a host behind it that
+        // refuses is the proxy's answer (a 502, or a tunnel refused).
         case CURLE_COULDNT_CONNECT:
-            return TransferFailure::Refused;
+            return viaProxy ? TransferFailure::ProxyRefused : TransferFailure::Refused;
         case CURLE_GOT_NOTHING:
             return TransferFailure::Reset;
         case CURLE_SEND_ERROR:

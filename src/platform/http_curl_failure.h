@@ -11,7 +11,9 @@
 namespace zembrat::platform::http_detail {
 
 // Why a transfer that curl ended with code (and message, its error text) failed; redirecting:
-// the last answer was a redirect the transfer was about to follow.
-TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message);
+// the last answer was a redirect the transfer was about to follow; viaProxy: it went through a
+// proxy, so that a connection refused is the proxy's.
+TransferFailure FailureOf(CURLcode code, CURL* easy, bool redirecting, std::string_view message,
+                          bool viaProxy = false);
 
 }  // namespace zembrat::platform::http_detail

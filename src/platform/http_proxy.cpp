@@ -1,5 +1,8 @@
 #include "platform/http_proxy.h"
 
+#include <cctype>
+#include <cstdlib>
+
 #include <algorithm>
 
 #include "platform/files.h"
@@ -51,6 +54,40 @@ bool AutoLogonAllowed(const Settings& settings, const std::string& chosenProxy,
     return settings.autoLogon == kAutoLogonOnlyIfBypassProxy &&
            settings.proxySetting == kProxyNamed && !settings.proxyServer.empty() &&
            chosenProxy.empty() && HostMatchesBypass(host, settings.proxyBypass);
+}
+
+bool EnvironmentProxies(const std::string& scheme, const std::string& host) {
+    const auto value = [](const std::string& name) {
+        const char* v = std::getenv(name.c_str());
+        return std::string(v ? v : "");
+    };
+    std::string lower = scheme;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string upper = lower;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string proxy = value(lower + "_proxy");
+    if (proxy.empty() && lower != "http") proxy = value(upper + "_PROXY");
+    if (proxy.empty()) proxy = value("all_proxy");
+    if (proxy.empty()) proxy = value("ALL_PROXY");
+    if (proxy.empty()) return false;
+    std::string noProxy = value("no_proxy");
+    if (noProxy.empty()) noProxy = value("NO_PROXY");
+    std::string name = host;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t from = 0;
+    while (from <= noProxy.size()) {
+        std::size_t end = noProxy.find_first_of(", ", from);
+        if (end == std::string::npos) end = noProxy.size();
+        std::string entry = noProxy.substr(from, end - from);
+        from = end + 1;
+        for (char& c : entry) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (entry == "*") return false;
+        if (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
+        if (entry.empty()) continue;
+        if (name == entry || (name.size() > entry.size() && name.ends_with("." + entry)))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace zembrat::platform::http_detail

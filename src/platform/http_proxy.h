@@ -16,6 +16,10 @@ bool HostMatchesBypass(const std::string& host, std::string_view bypassList);
 // connection.
 std::string ChosenProxy(const Settings& settings, const std::string& scheme,
                         const std::string& host);
+// Whether curl, left to the environment, sends a request for scheme://host through a proxy: one
+// named by <scheme>_proxy (HTTPS_PROXY too; HTTP_PROXY never), all_proxy or ALL_PROXY, unless
+// no_proxy (or NO_PROXY) is "*" or names the host or a domain it is in.
+bool EnvironmentProxies(const std::string& scheme, const std::string& host);
 // The login's own sign-on (SPNEGO) may answer a challenge from host, reached through
 // chosenProxy (empty: directly).
 bool AutoLogonAllowed(const Settings& settings, const std::string& chosenProxy,

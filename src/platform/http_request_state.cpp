@@ -207,6 +207,7 @@ bool HttpRequest::State::Configure(bool hasBody, bool textBody) {
     // outright, and the environment's no_proxy then has no say.
     const bool fromEnvironment = proxySetting == kProxyDefault;
     const std::string proxy = ChosenProxy(*this, scheme, host);
+    viaProxy = fromEnvironment ? EnvironmentProxies(scheme, host) : !proxy.empty();
     const bool toProxy = proxyCredentials && (fromEnvironment || !proxy.empty());
     const std::string pu = toProxy ? text::Utf8FromGbk(proxyUser) : std::string();
     const std::string pp = toProxy ? text::Utf8FromGbk(proxyPassword) : std::string();
@@ -316,7 +317,7 @@ void HttpRequest::State::Finish(CURLcode result) {
     } else if (downgradeRefused) {
         failure = TransferFailure::RedirectRefused;
     } else {
-        failure = FailureOf(result, easy, redirectSecure.has_value(), errorText);
+        failure = FailureOf(result, easy, redirectSecure.has_value(), errorText, viaProxy);
     }
     if (failure == TransferFailure::None) {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);

@@ -37,8 +37,9 @@ struct HttpRequest::State final : http_detail::Settings,
     Phase phase = Phase::Closed;
     CURLU* parsedUrl = nullptr;
     bool refuseHttpsDowngrade = false;
-    bool onHttps = false;  // the transfer has been at an https address
-    long hopStatus = 0;    // the status of the answer whose headers are coming in
+    bool onHttps = false;   // the transfer has been at an https address
+    bool viaProxy = false;  // the request goes through a proxy (named, or the environment's)
+    long hopStatus = 0;     // the status of the answer whose headers are coming in
     // Where the redirect in the last answer leads, https or not; the next hop takes it.
     std::optional<bool> redirectSecure;
     char errorText[CURL_ERROR_SIZE] = {};  // curl's message when the transfer fails

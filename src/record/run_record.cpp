@@ -21,7 +21,8 @@ constexpr const char* kSchema = R"(
 CREATE TABLE images(
     address BLOB PRIMARY KEY, stored_path BLOB NOT NULL, size INTEGER NOT NULL,
     crc INTEGER NOT NULL, etag BLOB NOT NULL, last_modified BLOB NOT NULL,
-    outcome BLOB NOT NULL, time INTEGER NOT NULL);
+    outcome BLOB NOT NULL, time INTEGER NOT NULL, file_time INTEGER NOT NULL DEFAULT 0,
+    file_inode INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE articles(
     path BLOB PRIMARY KEY, seq INTEGER NOT NULL, source_hash BLOB NOT NULL,
     inputs_hash BLOB NOT NULL, result_path BLOB NOT NULL, result_hash BLOB NOT NULL,
@@ -35,6 +36,13 @@ CREATE TABLE published(
     target BLOB NOT NULL, remote_path BLOB NOT NULL, size INTEGER NOT NULL, md5 BLOB NOT NULL,
     time INTEGER NOT NULL, PRIMARY KEY(target, remote_path)) WITHOUT ROWID;
 )";
+
+// Columns added after the first records, each with a default: a record made before gets them
+// when it is next opened to write; one opened to read only reads the default.
+constexpr std::pair<const char*, const char*> kAddedImageColumns[] = {
+    {"file_time", "INTEGER NOT NULL DEFAULT 0"},
+    {"file_inode", "INTEGER NOT NULL DEFAULT 0"},
+};
 
 bool IsDamage(int code) {
     const int primary = code & 0xFF;
@@ -122,7 +130,12 @@ struct RunRecord::Impl {
         attempt.why = std::string(what) + ": " + sqlite3_errstr(code);
         return attempt;
     }
-    int Prepare();
+    int Prepare(bool toWrite = true);
+    // The added columns of images as a select list: their names, or their defaults where a
+    // record opened to read only lacks them.
+    // complete: the record has them all (a record opened to read only may not; nothing is put
+    // into it then).
+    int AddedColumns(bool toWrite, std::string& select, bool& complete);
 };
 
 Attempt RunRecord::Impl::TryOpen() {
@@ -211,12 +224,41 @@ Attempt RunRecord::Impl::TryOpen() {
     return attempt;
 }
 
-int RunRecord::Impl::Prepare() {
+int RunRecord::Impl::AddedColumns(bool toWrite, std::string& select, bool& complete) {
+    complete = true;
+    for (const auto& [name, type] : kAddedImageColumns) {
+        Statement has;
+        const std::string sql =
+            std::string("SELECT count(*) FROM pragma_table_info('images') WHERE name = '") + name +
+            "'";
+        int code = has.Prepare(db, sql.c_str());
+        if (code == SQLITE_OK) code = has.Step();
+        if (code != SQLITE_ROW) return code;
+        const bool there = has.Integer(0) != 0;
+        has.Finalize();
+        if (!there && toWrite) {
+            const std::string add =
+                std::string("ALTER TABLE images ADD COLUMN ") + name + " " + type;
+            if ((code = Execute(db, add.c_str())) != SQLITE_OK) return code;
+        }
+        complete = complete && (there || toWrite);
+        select += std::string(", ") + (there || toWrite ? name : "0");
+    }
+    return SQLITE_OK;
+}
+
+int RunRecord::Impl::Prepare(bool toWrite) {
+    std::string added;
+    bool complete = true;
+    if (const int code = AddedColumns(toWrite, added, complete); code != SQLITE_OK) return code;
+    const std::string getImageSql =
+        "SELECT stored_path, size, crc, etag, last_modified, outcome, time" + added +
+        " FROM images WHERE address = ?1";
     const std::pair<Statement*, const char*> statements[] = {
-        {&getImage,
-         "SELECT stored_path, size, crc, etag, last_modified, outcome, time FROM images"
-         " WHERE address = ?1"},
-        {&putImage, "INSERT OR REPLACE INTO images VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+        {&getImage, getImageSql.c_str()},
+        {&putImage, complete ? "INSERT OR REPLACE INTO images VALUES"
+                               " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"
+                             : "SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10"},
         {&getArticle,
          "SELECT path, source_hash, inputs_hash, result_path, result_hash, end_state, time"
          " FROM articles WHERE path = ?1"},
@@ -375,7 +417,7 @@ bool RunRecord::OpenToRead(const std::string& resultFolder) {
     const bool ours =
         code == SQLITE_ROW && header.Integer(0) == kApplicationId && header.Integer(1) == kVersion;
     header.Finalize();
-    if (!ours || d.Prepare() != SQLITE_OK) {
+    if (!ours || d.Prepare(false) != SQLITE_OK) {
         d.CloseFile();
         d.message =
             "The run record " + shown + " cannot be read" +
@@ -413,6 +455,8 @@ std::optional<ImageEntry> RunRecord::Image(const std::string& address) const {
     entry.lastModified = d.getImage.Bytes(4);
     entry.outcome = OutcomeOf(d.getImage.Bytes(5));
     entry.time = d.getImage.Integer(6);
+    entry.fileTime = d.getImage.Integer(7);
+    entry.fileInode = static_cast<std::uint64_t>(d.getImage.Integer(8));
     return entry;
 }
 
@@ -535,6 +579,8 @@ void RunRecord::PutImage(const ImageEntry& entry) {
     d.putImage.Bind(6, entry.lastModified);
     d.putImage.Bind(7, OutcomeText(entry.outcome));
     d.putImage.Bind(8, entry.time);
+    d.putImage.Bind(9, entry.fileTime);
+    d.putImage.Bind(10, static_cast<std::int64_t>(entry.fileInode));
     d.Run(d.putImage);
 }
 

@@ -30,6 +30,10 @@ struct ImageEntry {
     std::string lastModified;               // as the server sent it; empty for none
     Outcome outcome = Outcome::NotReached;  // a word the record does not know reads as Failed
     std::int64_t time = 0;                  // seconds since the epoch, when it was last settled
+    // The stored file's modification time (nanoseconds since the epoch) and inode as the run
+    // that recorded it left the file; 0: not known (a record of an earlier version).
+    std::int64_t fileTime = 0;
+    std::uint64_t fileInode = 0;
 
     friend bool operator==(const ImageEntry&, const ImageEntry&) = default;
 };

@@ -139,7 +139,7 @@ void JobDriver::Start(job::RunInputs given) {
     counts_ = result.counts;
     if (inputs.options.writeReport &&
         platform::WriteFileBeneath(result.resultFolder, job::ReportFileName(),
-                                   job::CsvReport(report.rows())))
+                                   job::CsvReport(report.rows(), true)))
         counts_.reportPath = result.resultFolder + job::ReportFileName();
     // The result goes onto the site before the question, once the run has ended whole.
     if (inputs.options.publishAfterRun && !counts_.stopped && !closing_)

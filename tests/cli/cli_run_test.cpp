@@ -14,6 +14,8 @@
 #include "platform/files.h"
 #include "support/event_counter.h"
 #include "support/http_server.h"
+#include "support/raw_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "text/codec.h"
 
@@ -201,7 +203,7 @@ TEST_F(CliRunTest, UsageVersionAndUnreadableSettings) {
     EXPECT_EQ(RunToEnd(kProgram, {"--run", dir / "absent", "--settings", settings}, dir.path(),
                        &out, &err),
               1);
-    EXPECT_NE(err.find("文章目录不存在："), std::string::npos) << err;
+    EXPECT_NE(err.find("the article folder does not exist: "), std::string::npos) << err;
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
@@ -271,9 +273,10 @@ TEST_F(CliRunTest, DryRunRefusesWhatTheRunRefuses) {
     // An image folder that would leave the result folder (either separator), and the article
     // folder as the output folder: each refused alike by the run and by its preview.
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
-        {{"--images", "files/../../out"}, "图片存放目录不能超出结果目录：files/../../out"},
-        {{"--images", "..\\up"}, "图片存放目录不能超出结果目录：..\\up"},
-        {{"--output", articles}, "结果目录不能是文章目录：" + articles},
+        {{"--images", "files/../../out"},
+         "the image folder cannot leave the result folder: files/../../out"},
+        {{"--images", "..\\up"}, "the image folder cannot leave the result folder: ..\\up"},
+        {{"--output", articles}, "the result folder cannot be the article folder: " + articles},
     };
     for (const auto& [args, message] : refused) {
         for (const std::string mode : {"--dry-run", "--run"}) {
@@ -344,7 +347,9 @@ TEST_F(CliRunTest, DryRunUnderTheOptionsListsWhatTheRunFetchesAndDrops) {
         1);
     EXPECT_NE(err.find("no setting found in " + dir / "other.ini"), std::string::npos) << err;
     // (the child's home folder is the test's folder)
-    EXPECT_NE(err.find("文章目录不存在：" + dir.path() + "/文章目录"), std::string::npos) << err;
+    EXPECT_NE(err.find("the article folder does not exist: " + dir.path() + "/文章目录"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRunTest, CtrlCStopsTheHeldDownloadAndLeavesTheArticleUnwritten) {
@@ -554,7 +559,9 @@ TEST_F(CliRunTest, ControlCharactersInNamesAndAddressesArePrintedEscaped) {
     RunToEnd(kProgram, {"--run", articles, "--settings", settings, "--images", "../\x1b[2J"},
              dir.path(), &out, &err);
     EXPECT_FALSE(raw(err)) << err;
-    EXPECT_NE(err.find("图片存放目录不能超出结果目录：../\\x1b[2J"), std::string::npos) << err;
+    EXPECT_NE(err.find("the image folder cannot leave the result folder: ../\\x1b[2J"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
@@ -584,7 +591,8 @@ TEST_F(CliRunTest, ASecondRunOnAResultFolderInUseEndsAtOnceTouchingNothing) {
         std::string out, err;
         EXPECT_EQ(RunToEnd(kProgram, args, dir.path(), &out, &err), 1) << err;
         EXPECT_LT(SecondsSince(start), 5.0);  // it does not wait for the first
-        EXPECT_NE(err.find("结果目录正在被另一次运行使用：" + text::Utf8FromGbk(result) + "/"),
+        EXPECT_NE(err.find("the result folder is in use by another run: " +
+                           text::Utf8FromGbk(result) + "/"),
                   std::string::npos)
             << err;
     }
@@ -709,6 +717,69 @@ TEST_F(CliRunTest, RetryFailedDownloadsOnlyTheFailedAndKeepsTheEarlierRewrites) 
               0);
     EXPECT_NE(out.find("Nothing to retry"), std::string::npos);
     EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+// What refused is named: the image's host, or the proxy in between (the host never reached).
+TEST_F(CliRunTest, AProxyThatRefusesIsNamedAsTheProxy) {
+    const int closedPort = RawServer([](RawConnection&) {}).port();
+    const std::string closed = "http://127.0.0.1:" + std::to_string(closedPort);
+    dir.Write("articles/a.htm",
+              "<img src=\"" + closed + "/x.png\"><img src=\"" + Url("/ok1.png") + "\">");
+    const ScopedEnv noProxy("no_proxy", nullptr), noProxyUpper("NO_PROXY", nullptr);
+    struct Case {
+        const char* proxy;  // nullptr: none
+        std::vector<std::string> reasons;
+    };
+    for (const Case& c :
+         {Case{nullptr, {"refused", ""}}, Case{"dead", {"proxy refused", "proxy refused"}}}) {
+        SCOPED_TRACE(c.proxy ? c.proxy : "direct");
+        const ScopedEnv proxy("http_proxy", c.proxy ? closed.c_str() : nullptr);
+        std::string out, err;
+        EXPECT_EQ(RunToEnd(kProgram,
+                           {"--run", articles, "--settings", settings, "--report", dir / "r.csv",
+                            "--quiet"},
+                           dir.path(), &out, &err),
+                  1);
+        const auto rows = ReadReport(dir / "r.csv");
+        ASSERT_EQ(rows.size(), 2u);
+        for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i].reason, c.reasons[i]) << i;
+        EXPECT_NE(out.find("failed: " + c.reasons[0] + ": "), std::string::npos) << out;
+    }
+}
+
+// Under --check-content only a body whose first bytes are an image format is stored, whatever
+// type it was sent as.
+TEST_F(CliRunTest, TheContentCheckRefusesWhatIsNoImageWhateverItsType) {
+    const std::vector<std::pair<std::string, std::string>> bodies = {
+        {"/json.png", "{\"error\": \"no such image\"}"},
+        {"/utf16.png", std::string("\xFF\xFE<\0h\0t\0m\0l\0>\0", 12)},
+        {"/text.png", "Not Found"},
+    };
+    std::string article;
+    for (const auto& [path, body] : bodies) {
+        server.Set(path, Reply::Ok(body, "image/png"));
+        article += "<img src=\"" + Url(path) + "\">";
+    }
+    dir.Write("articles/a.htm", article + "<img src=\"" + Url("/ok1.png") + "\">");
+    std::string out, err;
+    EXPECT_EQ(RunToEnd(kProgram,
+                       {"--run", articles, "--settings", settings, "--report", dir / "r.csv",
+                        "--check-content", "--quiet"},
+                       dir.path(), &out, &err),
+              1);
+    const auto rows = ReadReport(dir / "r.csv");
+    ASSERT_EQ(rows.size(), 4u);
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        EXPECT_EQ(rows[i].outcome, "failed") << bodies[i].first;
+        EXPECT_EQ(rows[i].reason, "not an image") << bodies[i].first;
+    }
+    EXPECT_EQ(rows[3].outcome, "stored");
+    std::size_t images = 0;
+    for (const auto& e : fs::directory_iterator(platform::NativePath(result + "/files/img"))) {
+        ++images;
+        EXPECT_EQ(ReadFileOrMissing(text::GbkFromUtf8(e.path().string())), kPng1);
+    }
+    EXPECT_EQ(images, 1u);
 }
 
 }  // namespace

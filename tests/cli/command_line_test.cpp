@@ -11,6 +11,7 @@
 #include "job/extension_options.h"
 #include "job/option_table.h"
 #include "support/option_samples.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #ifdef ZEMBRAT_EXECUTABLE
 #include "child_process.h"
@@ -122,7 +123,7 @@ TEST(CommandLine, ParsesValuesSwitchesAndTheirErrors) {
 
     // Arguments left to the window: a folder, not a toolkit option's value, asks for --run.
     EXPECT_FALSE(NoDisplayMessage({"-platform", "vnc"}));
-    EXPECT_NE(NoDisplayMessage({"-reverse", "x", "posts"}).value_or("").find("--run posts\n"),
+    EXPECT_NE(NoDisplayMessage({"-style", "x", "posts"}).value_or("").find("--run posts\n"),
               std::string::npos);
 }
 
@@ -227,6 +228,20 @@ TEST(CommandLine, AFolderWithoutADisplayPointsToRun) {
               2);
     EXPECT_NE(err.find("zembrat --run FOLDER"), std::string::npos) << err;
     EXPECT_NE(err.find("zembrat --run '" + (dir / "my posts") + "'\n"), std::string::npos) << err;
+    // Whatever the arguments, the toolkit never aborts: a mistyped "-run", none at all, a
+    // toolkit option and its value.
+    const testing::ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-run", dir / "posts"}, "    zembrat --run " + (dir / "posts") + "\n"},
+        {{}, "    zembrat --run FOLDER\n"},
+        {{"-reverse", "-style", "fusion", "posts"}, "    zembrat --run posts\n"},
+    };
+    for (const auto& [args, hint] : cases) {
+        SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+        err.clear();
+        EXPECT_EQ(testing::RunToEnd(ZEMBRAT_EXECUTABLE, args, dir.path(), nullptr, &err), 2);
+        EXPECT_NE(err.find(hint), std::string::npos) << err;
+    }
 }
 #endif
 

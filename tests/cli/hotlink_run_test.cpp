@@ -29,14 +29,16 @@ std::string Png(int n) {
 }
 
 // WeChat style (/wx/: a foreign Referer gets the placeholder), CSDN style (/csdn/: 403), a
-// host that wants its own origin, one that wants the article's page, and one that sends the
-// placeholder to everybody (/always/).
+// host that wants its own origin, one that wants the article's page, one that sends the
+// placeholder to everybody (/always/), one that sends it to a request without a Referer
+// (/guard/), and one picture at two addresses of a host that guards nothing (/same/).
 const char kLocations[] = R"(
     location /wx/ { valid_referers none mp.weixin.qq.com; if ($invalid_referer) { rewrite ^ /ph.gif break; } }
     location /csdn/ { valid_referers none *.csdn.net; if ($invalid_referer) { return 403; } }
     location /origin/ { valid_referers ~^127\.0\.0\.1:@PORT@/$; if ($invalid_referer) { return 403; } }
     location /page/ { valid_referers ~^news\.example\.com/a/; if ($invalid_referer) { return 403; } }
     location /always/ { rewrite ^ /ph.gif break; }
+    location /guard/ { valid_referers ~.; if ($invalid_referer) { rewrite ^ /ph.gif break; } }
 )";
 
 class HotlinkRunTest : public ::testing::Test {
@@ -49,7 +51,11 @@ class HotlinkRunTest : public ::testing::Test {
                  {"/wx/4.png", Png(4)},
                  {"/csdn/5.png", Png(5)},
                  {"/origin/6.png", Png(6)},
-                 {"/page/7.png", Png(7)}},
+                 {"/page/7.png", Png(7)},
+                 {"/guard/8.png", Png(8)},
+                 {"/guard/9.png", Png(9)},
+                 {"/same/a.png", Png(10)},
+                 {"/same/b.png", Png(10)}},
                 kLocations) {}
 
     void SetUp() override { ASSERT_TRUE(nginx.started()) << nginx.error(); }
@@ -161,16 +167,19 @@ TEST_F(HotlinkRunTest, ThreeLookAlikeAnswersAreStoredAndToldWithoutTheOption) {
             }
             EXPECT_NE(out.find("; 4 images " + told), std::string::npos) << out;
         } else {
-            // The option asks again and fails them; nothing is said of look-alikes.
-            EXPECT_EQ(rows[0].reason, "suspected hotlink placeholder");
-            EXPECT_EQ(rows[3].reason, "suspected hotlink placeholder");
+            // The option asks again: the same picture at every identity is stored; nothing is
+            // said of look-alikes.
+            for (const std::size_t r : {0u, 1u, 3u}) {
+                EXPECT_NE(rows[r].outcome, "failed") << r;
+                EXPECT_EQ(rows[r].storedName, ph) << r;
+            }
             EXPECT_EQ(rows[2].outcome, "stored");
             EXPECT_EQ(out.find(told), std::string::npos) << out;
         }
     }
 }
 
-TEST_F(HotlinkRunTest, RefusalsGoDownTheLadderAndLookAlikesFail) {
+TEST_F(HotlinkRunTest, RefusalsGoDownTheLadderAndLookAlikesAreAskedAtEach) {
     const std::vector<std::string> guarded = {"/csdn/5.png", "/origin/6.png", "/page/7.png"};
     std::size_t mark = 0;
     auto rows = Run("plain", guarded, {});
@@ -186,18 +195,15 @@ TEST_F(HotlinkRunTest, RefusalsGoDownTheLadderAndLookAlikesFail) {
     EXPECT_EQ(RequestsSince(mark), 6u);  // 1 + 2 + 3
     EXPECT_EQ(nginx.Requests().back().referer, kPage);
 
-    // The same picture from three addresses: every identity gets it, so all three fail as
-    // placeholders, nothing is stored and the article keeps its addresses.
+    // The same picture from three addresses at every identity: asked at each, then stored.
     const std::vector<std::string> always = {"/always/1.png", "/always/2.png", "/always/3.png"};
     rows = Run("look-alike", always, {"--hotlink"});
     ASSERT_EQ(rows.size(), 3u);
     for (const auto& r : rows) {
-        EXPECT_EQ(r.outcome, "failed");
-        EXPECT_EQ(r.reason, "suspected hotlink placeholder");
+        EXPECT_NE(r.outcome, "failed");
+        EXPECT_EQ(r.storedName, "img/" + job::ContentName(kPlaceholder) + ".png");
     }
-    EXPECT_FALSE(fs::exists(dir / "look-alike/转存结果/img"_gbk));
-    for (const auto& p : always)
-        EXPECT_NE(Result("look-alike").find(nginx.Url(p)), std::string::npos);
+    EXPECT_EQ(Result("look-alike").find(nginx.Url("/always/")), std::string::npos);
     EXPECT_EQ(RequestsSince(mark), 9u);
 
     // A rule wins over the ladder (its cookie goes out, never into the report); a placeholder
@@ -213,6 +219,38 @@ TEST_F(HotlinkRunTest, RefusalsGoDownTheLadderAndLookAlikesFail) {
     EXPECT_EQ(nginx.Requests().back().userAgent, "Agent/1");
     EXPECT_EQ(nginx.Requests().back().cookie, "sid=secret");
     EXPECT_EQ(ReadFileOrMissing(dir / "ruled.csv").find("secret"), std::string::npos);
+}
+
+// A placeholder is proved by asking again: a body that changes with the identity was one, a
+// picture identical at every identity is stored.
+TEST_F(HotlinkRunTest, LookAlikesAreAskedAgainAndOnlyThoseThatChangeArePlaceholders) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> paths;
+        std::vector<int> pictures;  // what each row stores
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        // An unguarded host: one picture at two addresses, the same at every identity.
+        {"genuine", {"/same/a.png", "/same/b.png"}, {10, 10}, "identity: page"},
+        // A guarded host: the placeholder without a Referer, the images with one.
+        {"guarded", {"/guard/8.png", "/guard/9.png"}, {8, 9}, "identity: origin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto rows = Run(c.name, c.paths, {"--hotlink"});
+        ASSERT_EQ(rows.size(), c.paths.size());
+        const std::string written = Result(c.name);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string name = "img/" + job::ContentName(Png(c.pictures[i])) + ".png";
+            EXPECT_NE(rows[i].outcome, "failed") << i;
+            EXPECT_EQ(rows[i].storedName, name) << i;
+            EXPECT_EQ(rows[i].reason, c.reason) << i;
+            EXPECT_EQ(ReadFileOrMissing(dir / (std::string(c.name) + "/转存结果/"_gbk + name)),
+                      Png(c.pictures[i]));
+            EXPECT_EQ(written.find(nginx.Url(c.paths[i])), std::string::npos) << written;
+        }
+    }
 }
 
 }  // namespace

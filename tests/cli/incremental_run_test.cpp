@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -209,7 +210,7 @@ TEST_F(IncrementalRunTest, SecondRunSkipsWhatIsUnchangedAndDownloadsOnlyWhatIsNe
     const auto third = Rows("3.htm");
     ASSERT_EQ(third.size(), 1u);
     EXPECT_EQ(third[0].outcome, "reused");
-    EXPECT_EQ(third[0].reason, "已转存");
+    EXPECT_EQ(third[0].reason, "stored before");
     EXPECT_EQ(third[0].storedName, Stored(kPngS));
     EXPECT_EQ(ReadFileOrMissing(result + "3.htm"),
               "<p><img src=\"http://new.site/" + Stored(kPngS) + "\">");
@@ -288,7 +289,7 @@ TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].outcome, "reused");
     EXPECT_EQ(rows[0].status, 304);
-    EXPECT_EQ(rows[0].reason, "已转存");
+    EXPECT_EQ(rows[0].reason, "stored before");
     EXPECT_EQ(rows[1].outcome, "stored");
     EXPECT_EQ(ReadFileOrMissing(result + "1.htm"), "<img src=\"http://new.site/" + Stored(kPngA) +
                                                        "\"><img src=\"http://new.site/" +
@@ -312,7 +313,7 @@ TEST_F(IncrementalRunTest, RefreshAsksConditionallyAndRewritesWhatChanged) {
     EXPECT_EQ(Run({"--run", "--incremental", "--refresh"}, &out, &err), 1) << err;
     EXPECT_EQ(Rows("1.htm").at(1).outcome, "reused");
     EXPECT_EQ(Rows("1.htm").at(1).status, 500);
-    EXPECT_EQ(Rows("2.htm").at(0).reason, "已转存");
+    EXPECT_EQ(Rows("2.htm").at(0).reason, "stored before");
     EXPECT_EQ(ReadFileOrMissing(result + "2.htm"),
               "<img src=\"http://new.site/" + Stored(kPngB2) + "\">");
 }
@@ -365,7 +366,7 @@ TEST_F(IncrementalRunTest, KilledRunIsTakenUpWhereItEndedWithNothingDownloadedTw
         EXPECT_EQ(server.RequestCount(), 1u);
         EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "skipped");
         EXPECT_EQ(Rows("2.htm").at(0).articleEnd, "skipped");
-        EXPECT_EQ(Rows("3.htm").at(1).reason, "已转存");
+        EXPECT_EQ(Rows("3.htm").at(1).reason, "stored before");
     }
 }
 
@@ -408,6 +409,63 @@ TEST_F(IncrementalRunTest, DamagedRecordIsSetAsideAndRetryFailedReadsTheRecord) 
                       Stored(kPngS) + "\">");
     }
     EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+// Runs SQL on the record of the result folder, as another program (or an earlier version) would
+// have left it.
+void ChangeRecord(const std::string& file, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(text::Utf8FromGbk(file).c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << error;
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// A skip is never taken on the record's word alone: an image changed in place at its size is
+// read again, a record of the version before (without the files' times) is still read, and a
+// record that cannot be written fails the run.
+TEST_F(IncrementalRunTest, ADamagedImageOrAnUnwritableRecordIsNeverTakenForDone) {
+    dir.Write("articles/1.htm", Img("/a.png"));
+    std::string out, err;
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    const std::string image = result + Stored(kPngA);
+    ASSERT_EQ(ReadFileOrMissing(image), kPngA);
+
+    // Of the version before: the columns dropped; still read, the article still skipped.
+    ChangeRecord(result + kRecord,
+                 "ALTER TABLE images DROP COLUMN file_time; ALTER TABLE images DROP COLUMN "
+                 "file_inode;");
+    server.ClearRequests();
+    ASSERT_EQ(RunToEnd(kProgram, {"--dry-run", "--incremental", articles, "--settings", settings},
+                       dir.path(), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("unchanged: skipped"), std::string::npos) << out;
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "skipped");
+    EXPECT_EQ(server.RequestCount(), 0u);
+
+    // The stored image damaged in place at the same size: its bytes are read again, the image
+    // downloaded again and the article written to point at the good copy.
+    std::string damaged = kPngA;
+    damaged.back() ^= 1;
+    ASSERT_TRUE(platform::WriteWholeFile(image, damaged));
+    ASSERT_EQ(Run({"--run", "--incremental"}, &out, &err), 0) << err;
+    EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "written");
+    EXPECT_EQ(server.RequestsTo("/a.png").size(), 1u);
+    const std::string stored = Rows("1.htm").at(0).storedName;
+    EXPECT_EQ(ReadFileOrMissing(result + stored), kPngA);
+    EXPECT_NE(ReadFileOrMissing(result + "1.htm").find(stored), std::string::npos);
+
+    // A record that refuses every write: the run fails and says the next one redoes its work.
+    ChangeRecord(result + kRecord,
+                 "CREATE TRIGGER refuse BEFORE INSERT ON articles BEGIN SELECT RAISE(FAIL, "
+                 "'refused'); END;");
+    dir.Write("articles/1.htm", Img("/a.png") + "<p>changed</p>");
+    EXPECT_EQ(Run({"--run", "--incremental"}, &out, &err), 1) << err;
+    EXPECT_NE(err.find("the next run will redo the work"), std::string::npos) << err;
+    EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "written");
 }
 
 }  // namespace

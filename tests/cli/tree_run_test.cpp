@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "child_process.h"
 #include "job/image_names.h"
 #include "support/http_server.h"
+#include "support/temp_dir.h"
 #include "text/codec.h"
 
 namespace zembrat::testing {
@@ -76,12 +78,65 @@ TEST(TreeRun, TheTreeKeepsItsPathsInAnOutputFolderThatTheRetryTakesUpAndALinkIsR
 
     fs::create_directory_symlink("外面", dir / "ln");
     EXPECT_EQ(run({kProgram, "--run", folder, "--output", dir / "ln"}, &out), 1);
-    EXPECT_NE(out.find("无法创建结果目录：" + dir / "ln/"), std::string::npos) << out;
+    EXPECT_NE(out.find("the result folder cannot be made: " + dir / "ln/"), std::string::npos)
+        << out;
     EXPECT_EQ(ReadFileOrMissing(dir / "外面/a.htm"_gbk), "<missing>");
     // In the settings file it is kept as given, and must be absolute.
     dir.Write("s.ini", "[扩展选项]\r\n结果目录=站点\r\n"_gbk);
     EXPECT_EQ(run({kProgram, "--run", folder}, &out), 1);
-    EXPECT_NE(out.find("结果目录必须是绝对路径：站点"), std::string::npos) << out;
+    EXPECT_NE(out.find("the result folder must be an absolute path: 站点"), std::string::npos)
+        << out;
+}
+
+// A page bundle (an article named index.* or _index.* and the files beside it) is carried into
+// the output folder; a folder of a plain article is not, nor a link, nor another run's file.
+TEST(TreeRun, APageBundleIsCarriedIntoTheOutputFolder) {
+    HttpServer server;
+    TempDir dir;
+    const std::string png = "\x89PNG\r\n\x1a\n bundle";
+    server.Set("/p.png", Reply::Ok(png, "image/png"));
+    const std::string ini = dir.Write("s.ini", "[基本配置]\r\n新的域名前缀=n.site\r\n"_gbk);
+    const std::string img = "<img src=\"" + server.Url("/p.png") + "\">";
+    dir.Write("articles/posts/trip/index.htm", img + "<img src=\"local.jpg\">");
+    dir.Write("articles/posts/trip/local.jpg", "local picture");
+    dir.Write("articles/posts/trip/gallery/2.png", "gallery picture");
+    dir.Write("articles/posts/trip/more.htm",
+              img);  // an article of the bundle's folder: written as one
+    dir.Write("articles/news/_index.htm", img);
+    dir.Write("articles/news/banner.png", "banner");
+    dir.Write("articles/plain/a.htm", img);
+    dir.Write("articles/plain/side.jpg", "not a bundle's");
+    dir.Write("outside.jpg", "outside");
+    fs::create_symlink(dir / "outside.jpg", dir / "articles/posts/trip/link.jpg");
+    // Another run left other bytes at one of the bundle's names: they stay.
+    dir.Write("site/posts/trip/gallery/2.png", "another run's");
+    const std::string site = dir / "site/";
+    const std::vector<std::string> run = {"--run", dir / "articles", "--settings", ini,
+                                          "--recursive"};
+
+    std::vector<std::string> output = run;
+    output.insert(output.end(), {"--output", site});
+    std::string out, err;
+    ASSERT_EQ(RunToEnd(kProgram, output, dir.path(), &out, &err), 0) << err;
+    const std::map<std::string, std::string> expected = {
+        {"posts/trip/local.jpg", "local picture"},
+        {"posts/trip/gallery/2.png", "another run's"},
+        {"news/banner.png", "banner"},
+        {"plain/side.jpg", "<missing>"},
+        {"posts/trip/link.jpg", "<missing>"},
+        {"outside.jpg", "<missing>"},
+    };
+    for (const auto& [name, bytes] : expected)
+        EXPECT_EQ(ReadFileOrMissing(site + name), bytes) << name;
+    EXPECT_NE(ReadFileOrMissing(site + "posts/trip/index.htm").find("<img src=\"local.jpg\">"),
+              std::string::npos);
+    EXPECT_NE(ReadFileOrMissing(site + "posts/trip/more.htm").find("http://n.site/"),
+              std::string::npos);
+
+    // Without --output the result folder holds the articles and the images, as ever.
+    EXPECT_EQ(RunToEnd(kProgram, run, dir.path(), nullptr, nullptr), 0);
+    EXPECT_NE(ReadFileOrMissing(dir / "articles/转存结果/posts/trip/index.htm"_gbk), "<missing>");
+    EXPECT_EQ(ReadFileOrMissing(dir / "articles/转存结果/posts/trip/local.jpg"_gbk), "<missing>");
 }
 
 }  // namespace

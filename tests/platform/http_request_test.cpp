@@ -616,13 +616,14 @@ TEST(HttpRequest, DefaultSettingTakesTheEnvironmentsProxy) {
         }
         ASSERT_EQ(tunnels.size(), 1u);
         EXPECT_TRUE(tunnels[0].starts_with("CONNECT 127.0.0.1:9 HTTP/1.1\r\n")) << tunnels[0];
-        // A proxy that is not there: the request fails, and nothing reaches the server.
+        // A proxy that is not there: the request fails, named as the proxy's refusal, and
+        // nothing reaches the server.
         const std::size_t reached = origin.RequestCount();
         {
             const ScopedEnv dead("http_proxy",
                                  ("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str());
             EXPECT_FALSE(Get(*each, url));
-            EXPECT_EQ(each->Failure(), TransferFailure::Refused);
+            EXPECT_EQ(each->Failure(), TransferFailure::ProxyRefused);
         }
         EXPECT_EQ(origin.RequestCount(), reached);
     }

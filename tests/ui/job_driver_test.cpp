@@ -301,6 +301,12 @@ TEST_F(JobDriverTest, TheReportOptionWritesEveryReferenceIntoTheResultFolder) {
     EXPECT_EQ(rows[2].source, server.Url("/p.png"));
     EXPECT_EQ(rows[2].newAddress, "/" + rows[2].storedName);
     for (const ReportRow& row : rows) EXPECT_NE(row.source, rows[2].newAddress);
+    // The reasons in English codes, each with the window's words beside it.
+    EXPECT_NE(report.find(",reason,reason_words,article_result\r\n"), std::string::npos);
+    EXPECT_EQ(rows[0].reason, "relative with no old prefix");
+    EXPECT_EQ(rows[0].words, "相对地址，没有填写旧的域名前缀");
+    EXPECT_EQ(rows[1].reason, "refused");
+    EXPECT_EQ(rows[1].words, "连接被拒绝");
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_NE(window.messages[0].find("\r\n转存报告："_gbk + Result("转存报告.csv"_gbk) + "\r\n"),
               std::string::npos);
