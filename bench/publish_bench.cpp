@@ -1,6 +1,6 @@
 // Publishing a result against rclone, over the same loopback servers in the same run.
 //
-//     publish_bench [images] [rounds]    (default 2000 and 3)
+//     publish_bench [images] [rounds] [sftp|s3]    (default 2000 and 3, both servers)
 //
 // A result folder holds the images (random bytes of 20 KB each, content-named as a run names
 // them, in one image folder), recorded in the run record as stored images, so the publish finds
@@ -13,6 +13,7 @@
 // knows every file: no transport made), its time and its ratio to the first publish (aim: at most
 // 0.02); and the machine's core count.
 // Exits non-zero when an aim is missed or an upload went wrong.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -164,12 +165,23 @@ struct Side {
     std::vector<std::string> rcloneFlags;
     // How many files the server holds below round r's rclone path (nullopt: not counted).
     std::function<std::optional<std::size_t>(int round)> rcloneCount;
+    // Starts the server afresh before a round, where it slows down with what it holds (empty:
+    // it does not); false when it did not start.
+    std::function<bool()> fresh;
 };
 
 struct Figures {
     double ours = 0, rclone = 0, second = 0;
     bool good = true;
 };
+
+// CPU seconds used so far by this process, or by its children that ended.
+double CpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items,
                 const std::string& resultFolder, int rounds, int atOnce) {
@@ -179,12 +191,18 @@ Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items
     publish::RecordManifest manifest(record);
     publish::PublishObserver quiet;
     std::vector<double> ours, theirs, second;
+    double ourCpu = 0, theirCpu = 0;
     CallTimes times;
     publish::PublishOptions options;
     options.atOnce = atOnce;
     for (int r = 0; r < rounds; ++r) {
         // A fresh path for every round at every number at once.
         const int round = atOnce * 100 + r;
+        if (side.fresh && !side.fresh()) {
+            std::fprintf(stderr, "%s: the server did not start again\n", side.name.c_str());
+            figures.good = false;
+            break;
+        }
         const publish::Target target = side.target(round);
         auto publishOnce = [&](int& made) {
             made = 0;
@@ -200,7 +218,9 @@ Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items
         };
         auto runOurs = [&] {
             int made = 0;
+            const double cpu = CpuSeconds(RUSAGE_SELF);
             const auto [seconds, summary] = publishOnce(made);
+            ourCpu += CpuSeconds(RUSAGE_SELF) - cpu;
             if (summary.Count(publish::PublishOutcome::Uploaded) != items.size()) {
                 std::fprintf(stderr, "%s: %zu of %zu uploaded (%s)\n", side.name.c_str(),
                              summary.Count(publish::PublishOutcome::Uploaded), items.size(),
@@ -222,7 +242,9 @@ Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items
             argv.push_back(side.rcloneDestination(round));
             std::string output;
             const auto start = Clock::now();
+            const double cpu = CpuSeconds(RUSAGE_CHILDREN);
             const bool ok = testing::RunToEnd(argv, &output);
+            theirCpu += CpuSeconds(RUSAGE_CHILDREN) - cpu;
             theirs.push_back(std::chrono::duration<double>(Clock::now() - start).count());
             const std::optional<std::size_t> count = side.rcloneCount(round);
             if (!ok || (count && *count != items.size())) {
@@ -266,6 +288,10 @@ Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items
         std::fflush(stdout);
     }
     times.Print(side.name, atOnce);
+    // The clients' own work (the servers' is apart): ours per file against rclone's.
+    std::printf("  %s %d at once, CPU per file: ours %.3f ms, rclone %.3f ms\n", side.name.c_str(),
+                atOnce, ourCpu * 1e3 / rounds / static_cast<double>(items.size()),
+                theirCpu * 1e3 / rounds / static_cast<double>(items.size()));
     figures.ours = Median(ours);
     figures.rclone = Median(theirs);
     figures.second = Median(second);
@@ -277,6 +303,7 @@ Figures Compare(const Side& side, const std::vector<publish::PublishItem>& items
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string only = argc > 3 ? argv[3] : "";
     if (!fs::exists(kRclone)) {
         std::fprintf(stderr, "rclone is not installed at %s\n", kRclone);
         return 2;
@@ -300,7 +327,9 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
 
     // SFTP: the user's key and the server's host key in a home of the bench's own.
-    if (::geteuid() == 0) {
+    if (only == "s3") {
+        std::printf("SFTP: not asked for\n");
+    } else if (::geteuid() == 0) {
         testing::SshdServer sshd;
         if (!sshd.started()) {
             std::fprintf(stderr, "sshd: %s\n", sshd.error().c_str());
@@ -351,14 +380,16 @@ int main(int argc, char** argv) {
     }
 
     // S3: the keys from the environment, as the program reads them.
-    {
-        testing::S3Server s3;
-        if (!s3.started()) {
-            std::fprintf(stderr, "S3 server: %s\n", s3.error().c_str());
+    if (only != "sftp") {
+        // A server of its own for every round: it lists a prefix by reading its whole bucket, so
+        // the objects of earlier rounds would slow every listing (its own and rclone's).
+        auto s3 = std::make_unique<testing::S3Server>();
+        if (!s3->started()) {
+            std::fprintf(stderr, "S3 server: %s\n", s3->error().c_str());
             return 2;
         }
-        ::setenv("AWS_ACCESS_KEY_ID", s3.accessKey().c_str(), 1);
-        ::setenv("AWS_SECRET_ACCESS_KEY", s3.secretKey().c_str(), 1);
+        ::setenv("AWS_ACCESS_KEY_ID", s3->accessKey().c_str(), 1);
+        ::setenv("AWS_SECRET_ACCESS_KEY", s3->secretKey().c_str(), 1);
         ::unsetenv("AWS_SESSION_TOKEN");
         ::unsetenv("AWS_PROFILE");
         // rclone's S3 client refuses a CA bundle over plain http.
@@ -366,12 +397,17 @@ int main(int argc, char** argv) {
         const publish::Credentials credentials{scratch.path() + "/home", "", false};
         Side side;
         side.name = "S3";
+        side.fresh = [&] {
+            s3.reset();
+            s3 = std::make_unique<testing::S3Server>();
+            return s3->started();
+        };
         side.target = [&](int round) {
             publish::Target target;
             target.name = "s3 ours-" + std::to_string(round);
             target.protocol = publish::Protocol::S3;
-            target.bucket = s3.bucket();
-            target.endpoint = s3.endpoint();
+            target.bucket = s3->bucket();
+            target.endpoint = s3->endpoint();
             target.region = "us-east-1";
             target.path = "ours-" + std::to_string(round) + "/";
             return target;
@@ -380,16 +416,16 @@ int main(int argc, char** argv) {
             return publish::MakeTransport(target, credentials);
         };
         side.rcloneDestination = [&](int round) {
-            return ":s3,provider=Other,endpoint='" + s3.endpoint() + "'" +
-                   ",access_key_id=" + s3.accessKey() + ",secret_access_key=" + s3.secretKey() +
-                   ",force_path_style=true:" + s3.bucket() + "/rclone-" + std::to_string(round) +
+            return ":s3,provider=Other,endpoint='" + s3->endpoint() + "'" +
+                   ",access_key_id=" + s3->accessKey() + ",secret_access_key=" + s3->secretKey() +
+                   ",force_path_style=true:" + s3->bucket() + "/rclone-" + std::to_string(round) +
                    "/" + kImageFolder;
         };
         // The server keeps objects its own way: the first and the last file are read back.
         side.rcloneCount = [&](int round) -> std::optional<std::size_t> {
             std::size_t found = 0;
             for (const publish::PublishItem* item : {&items.front(), &items.back()})
-                if (s3.Object("rclone-" + std::to_string(round) + "/" + item->remotePath)) ++found;
+                if (s3->Object("rclone-" + std::to_string(round) + "/" + item->remotePath)) ++found;
             return found == 2 ? items.size() : found;
         };
         for (const int atOnce : kAtOnce)

@@ -555,8 +555,9 @@ const std::string& HelpText() {
         }
         t += "\n"
              "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
-             "image failed or some article was not read or written; 2 bad usage or unreadable\n"
-             "settings; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+             "image failed or some article was not read or written; 2 bad usage, unreadable\n"
+             "settings, or a run record a newer version wrote (left as it is) where the run or\n"
+             "the publish needs one; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
         return t;
     }();
     return text;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -69,8 +70,21 @@ class S3Transport final : public Transport {
         // The bucket's head: it needs the keys and the bucket (and no listing of its keys).
         auto address = S3Address(target_, "");
         if (!address) return Fail(message, "the endpoint is not an http or https address");
+        // The uploaders of a publish log in at the same moment: one asks, the others take its
+        // answer (a bucket found with these keys stays found for a minute).
+        static std::mutex checking;
+        static std::map<std::string, std::chrono::steady_clock::time_point> found;
+        constexpr auto kFoundFor = std::chrono::minutes(1);
+        const std::string checked = *address + "\n" + signedBy_;
+        std::lock_guard lock(checking);
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto it = found.find(checked); it != found.end() && now - it->second < kFoundFor)
+            return true;
         const WebAnswer answer = Perform(Request("HEAD", *address));
-        if (answer.status == 200) return true;
+        if (answer.status == 200) {
+            found[checked] = now;
+            return true;
+        }
         if (answer.status == 404)
             return Fail(message, "the bucket \"" + target_.bucket + "\" does not exist");
         message = AnswerMessage(answer);
@@ -208,6 +222,7 @@ class S3Transport final : public Transport {
         const auto keys = FindAwsKeys(HomeFolder(credentials_.home), target_.profile, why);
         if (!keys) return Fail(message, why);
         sessionToken_ = keys->sessionToken;
+        signedBy_ = keys->accessKey + "\n" + keys->secretKey;
         WebLogin login;
         login.kind = WebLogin::Kind::AwsSigV4;
         login.user = keys->accessKey;
@@ -265,6 +280,7 @@ class S3Transport final : public Transport {
     Credentials credentials_;
     std::unique_ptr<WebSession> session_;
     std::string sessionToken_;
+    std::string signedBy_;  // the keys, to tell whose answer a found bucket is
 };
 
 }  // namespace
