@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -137,43 +138,66 @@ std::optional<std::string> CheckedBytes(const PublishItem& item, const OpenedFil
     return bytes;
 }
 
-// Each file's size and MD5 into local, on a few threads when there are many files (a publish
-// the manifest answers whole spends most of its time here); why each could not be taken (empty
-// when it could). A file the manifest knows, of its size and not changed since the second before
-// it was published, is taken as published without reading it.
+// Runs work(i) for every index below count on a few threads when there are many (the calling
+// thread among them, once meanwhile has run on it).
+void OnThreads(std::size_t count, const std::function<void(std::size_t)>& work,
+               const std::function<void()>& meanwhile = {}) {
+    std::atomic<std::size_t> next = 0;
+    auto take = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < count;) work(i);
+    };
+    constexpr std::size_t kFilesPerThread = 64;
+    const std::size_t threads =
+        std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()),
+                               static_cast<std::size_t>(kMaxUploads), count / kFilesPerThread + 1});
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(take);
+    if (meanwhile) meanwhile();
+    take();
+}
+
+// Each file's size and MD5 into local (a publish the manifest answers whole spends most of its
+// time here); why each could not be taken (empty when it could). The files are opened and their
+// sizes and times taken while the calling thread fills known from the manifest (findKnown); a
+// file the manifest knows, of its size and not changed since the second before it was
+// published, is then taken as published without reading it, and the others are read.
 std::vector<std::string> DigestFiles(const std::vector<PublishItem>& items,
-                                     const std::vector<std::optional<ManifestEntry>>& known,
+                                     std::vector<std::optional<ManifestEntry>>& known,
+                                     const std::function<void()>& findKnown,
                                      std::vector<ManifestEntry>& local) {
     std::vector<std::string> failures(items.size());
-    std::atomic<std::size_t> next = 0;
-    auto digest = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+    struct Seen {
+        bool opened = false;
+        std::uint64_t size = 0;
+        std::int64_t changed = 0;  // seconds since the epoch
+    };
+    std::vector<Seen> seen(items.size());
+    OnThreads(
+        items.size(),
+        [&](std::size_t i) {
             const OpenedFile file = OpenItem(items[i], failures[i]);
-            if (!file) continue;
+            if (!file) return;
             struct stat status {};
             if (::fstat(file.fd(), &status) != 0) {
                 failures[i] = "the file cannot be read: " + FileName(items[i]);
-                continue;
+                return;
             }
-            const auto size = static_cast<std::uint64_t>(status.st_size);
-            if (known[i] && size == known[i]->size && (!items[i].size || *items[i].size == size) &&
-                status.st_mtim.tv_sec < known[i]->time) {
-                local[i] = *known[i];
-                continue;
-            }
-            const std::optional<std::string> bytes = CheckedBytes(items[i], file, failures[i]);
-            if (bytes) local[i] = {bytes->size(), text::Md5Hex(*bytes)};
+            seen[i] = {true, static_cast<std::uint64_t>(status.st_size), status.st_mtim.tv_sec};
+        },
+        findKnown);
+    OnThreads(items.size(), [&](std::size_t i) {
+        if (!seen[i].opened) return;
+        const std::uint64_t size = seen[i].size;
+        if (known[i] && size == known[i]->size && (!items[i].size || *items[i].size == size) &&
+            seen[i].changed < known[i]->time) {
+            local[i] = *known[i];
+            return;
         }
-    };
-    constexpr std::size_t kFilesPerThread = 64;
-    const std::size_t threads = std::min<std::size_t>(
-        {std::max(1u, std::thread::hardware_concurrency()), static_cast<std::size_t>(kMaxUploads),
-         items.size() / kFilesPerThread + 1});
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(digest);
-        digest();
-    }
+        const OpenedFile file = OpenItem(items[i], failures[i]);
+        if (!file) return;
+        const std::optional<std::string> bytes = CheckedBytes(items[i], file, failures[i]);
+        if (bytes) local[i] = {bytes->size(), text::Md5Hex(*bytes)};
+    });
     return failures;
 }
 
@@ -468,11 +492,14 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     std::vector<ManifestEntry> local(items.size());
     std::vector<std::size_t> due;
     std::vector<std::optional<ManifestEntry>> known(items.size());
-    if (manifest && !options.askServer) {
-        for (std::size_t i = 0; i < items.size(); ++i)
-            known[i] = manifest->Find(place, items[i].remotePath);
-    }
-    const std::vector<std::string> failures = DigestFiles(items, known, local);
+    const std::vector<std::string> failures = DigestFiles(
+        items, known,
+        [&] {
+            if (!manifest || options.askServer) return;
+            for (std::size_t i = 0; i < items.size(); ++i)
+                known[i] = manifest->Find(place, items[i].remotePath);
+        },
+        local);
     for (std::size_t i = 0; i < items.size(); ++i) {
         PublishRow& row = summary.rows[i];
         if (!failures[i].empty()) {
