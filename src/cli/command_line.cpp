@@ -652,8 +652,9 @@ const std::string& HelpText() {
              "Exit status: 0 every reference kept was stored and every article written; 1 some\n"
              "image failed, some article was not read or written, or the run record could not be\n"
              "kept (or a prune, a restore or an emptied trash was refused or failed); 2 bad\n"
-             "usage, unreadable settings, no run record to prune by, or a run record from a newer\n"
-             "version; 130 stopped by Ctrl+C (a second Ctrl+C ends at once).\n";
+             "usage, unreadable settings, no run record to prune by, or a run record a newer\n"
+             "version wrote (left as it is) where the run or the publish needs one; 130 stopped\n"
+             "by Ctrl+C (a second Ctrl+C ends at once).\n";
         return t;
     }();
     return text;

@@ -164,7 +164,8 @@ int RunJob(const CommandLine& line, job::RunInputs inputs,
 
     if (result.end != job::RunEnd::Finished) {
         Say(text::GbkFromUtf8(job::RunEndText(result, inputs.settings)));
-        return kSomethingFailed;
+        return result.end == job::RunEnd::RecordFromNewerVersion ? kNewerRecordStatus
+                                                                 : kSomethingFailed;
     }
     const std::size_t total = result.articles.size();
     const job::RunCounts& counts = result.counts;

@@ -116,7 +116,8 @@ int VerifyOnConsole(const PublishRequest& request) {
             std::fprintf(stderr, "zembrat: nothing was published to %s from %s\n",
                          copies.target->name.c_str(),
                          text::Utf8FromGbk(request.resultFolder).c_str());
-        return kNotPublished;
+        return copies.end == publish::ResultPublishEnd::RecordNewer ? kNewerRecordStatus
+                                                                    : kNotPublished;
     }
     using publish::CopyOutcome;
     const std::size_t same = copies.Count(CopyOutcome::Same);
@@ -145,6 +146,7 @@ int PublishOnConsole(const PublishRequest& request) {
         return kNotPublished;
     }
     if (published.end == publish::ResultPublishEnd::RecordFailed) return kNotPublished;
+    if (published.end == publish::ResultPublishEnd::RecordNewer) return kNewerRecordStatus;
     if (published.end == publish::ResultPublishEnd::NothingToPublish) {
         std::fprintf(stderr,
                      "zembrat: nothing to publish in %s: no run has stored an image there\n",

@@ -10,6 +10,10 @@
 
 namespace zembrat::cli {
 
+// The exit status of a publish or a run that needs the run record when the one there was written
+// by a newer version of the program (and left as it is).
+inline constexpr int kNewerRecordStatus = 2;
+
 struct PublishRequest {
     std::string resultFolder;   // GBK
     std::string namedFolder;    // GBK: the folder named (see ResultPublishRequest)
@@ -49,7 +53,8 @@ std::string PublishReportPath(const std::string& runReport);
 int VerifyOnConsole(const PublishRequest& request);
 
 // Publishes; the exit status: 0 when every file is on the target, 1 when something failed or
-// conflicted (or nothing could be published), 130/143 after an interrupt.
+// conflicted (or nothing could be published), kNewerRecordStatus for a newer version's record,
+// 130/143 after an interrupt.
 int PublishOnConsole(const PublishRequest& request);
 
 }  // namespace zembrat::cli

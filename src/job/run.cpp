@@ -429,6 +429,11 @@ std::string ShownBelow(const RunInputs& inputs) {
     return inputs.options.recursive ? inputs.settings.articleFolder : std::string();
 }
 
+std::string NewerRecordMessage(const std::string& resultFolder, std::int64_t version) {
+    return "运行记录由更新的版本写成（记录版本 "_gbk + std::to_string(version) +
+           "），未作改动："_gbk + text::WithSeparator(resultFolder) + record::RunRecord::FileName();
+}
+
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings) {
     switch (result.end) {
         case RunEnd::Finished:
@@ -444,6 +449,8 @@ std::string RunEndMessage(const RunResult& result, const JobSettings& settings) 
             return "无法创建结果目录："_gbk + result.resultFolder;
         case RunEnd::ResultFolderInUse:
             return "结果目录正在被另一次运行使用："_gbk + result.resultFolder;
+        case RunEnd::RecordFromNewerVersion:
+            return NewerRecordMessage(result.resultFolder, result.newerRecordVersion);
         case RunEnd::OutputFolderRefused:
             if (!result.resultFolder.starts_with(text::kPathSeparator))
                 return "结果目录必须是绝对路径："_gbk + result.resultFolder;
@@ -469,6 +476,11 @@ std::string RunEndText(const RunResult& result, const JobSettings& settings) {
             return "the result folder cannot be made: " + shown(result.resultFolder);
         case RunEnd::ResultFolderInUse:
             return "the result folder is in use by another run: " + shown(result.resultFolder);
+        case RunEnd::RecordFromNewerVersion:
+            return "the run record was written by a newer version (record version " +
+                   std::to_string(result.newerRecordVersion) + ") and was left as it is: " +
+                   shown(text::WithSeparator(result.resultFolder) +
+                         record::RunRecord::FileName());
         case RunEnd::OutputFolderRefused:
             if (!result.resultFolder.starts_with(text::kPathSeparator))
                 return "the result folder must be an absolute path: " + shown(result.resultFolder);
@@ -500,7 +512,10 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
     return message;
 }
 
-bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder) {
+namespace {
+
+// Whether the run cannot do without the record.
+bool NeedsRecord(const RunInputs& inputs) {
     switch (inputs.record) {
         case RecordUse::Never:
             return false;
@@ -509,8 +524,14 @@ bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder) {
         case RecordUse::IfThere:
             break;
     }
-    return inputs.options.incremental || inputs.options.publishAfterRun ||
-           record::RunRecord::IsThere(resultFolder);
+    return inputs.options.incremental || inputs.options.publishAfterRun;
+}
+
+}  // namespace
+
+bool KeepsRecord(const RunInputs& inputs, const std::string& resultFolder) {
+    return inputs.record != RecordUse::Never &&
+           (NeedsRecord(inputs) || record::RunRecord::IsThere(resultFolder));
 }
 
 RunResult CheckRunStart(const RunInputs& inputs, platform::EventPoints& events) {
@@ -631,8 +652,14 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     std::optional<RecordKeeper> keeper;
     const bool keepRecord = KeepsRecord(inputs, result.resultFolder);
     if (keepRecord) {
-        record.Open(result.resultFolder, inputs.forget);
+        const record::OpenResult how = record.Open(result.resultFolder, inputs.forget);
         result.counts.recordMessage = text::GbkFromUtf8(record.Message());
+        // A newer program's record is never written by this one, nor done without when needed.
+        if (how == record::OpenResult::Newer && NeedsRecord(inputs)) {
+            result.end = RunEnd::RecordFromNewerVersion;
+            result.newerRecordVersion = record.NewerVersion();
+            return result;
+        }
         if (record.IsOpen()) keeper.emplace(record, inputs, destination);
     }
     ArticleLoop(inputs, web, events, observer, sleep, result, destination,

@@ -96,6 +96,9 @@ enum class RunEnd {
     ResultFolderFailed,   // the result folder could not be made: no article was read
     OutputFolderRefused,  // the output folder is relative, or the article folder: nothing listed
     ResultFolderInUse,    // another run holds the result folder: no article was read
+    // The run needs the record (incremental, a publish after it), but a newer version of the
+    // program wrote the one there: it was left as it is and no article was read.
+    RecordFromNewerVersion,
 };
 
 struct RunResult {
@@ -103,15 +106,20 @@ struct RunResult {
     std::vector<std::string> articles;  // as listed (or planned), in run order
     std::string resultFolder;           // where the results went
     RunCounts counts;
+    std::int64_t newerRecordVersion = 0;  // RecordFromNewerVersion: the version found
 };
 
 // The message of a run that ended before its articles (GBK), from the inputs it was given:
 // "图片存放目录不能超出结果目录：…", "文章目录不存在：…", "在这个目录下‘…’找不到‘…’类型的文件！" or
 // "无法创建结果目录：…", "结果目录必须是绝对路径：…", "结果目录不能是文章目录：…" or
-// "结果目录正在被另一次运行使用：…". Empty for a run that was Finished.
+// "结果目录正在被另一次运行使用：…", "运行记录由更新的版本写成（记录版本 …），未作改动：…". Empty
+// for a run that was Finished.
 std::string RunEndMessage(const RunResult& result, const JobSettings& settings);
 // The same in the console's English (UTF-8): "the article folder does not exist: …", ...
 std::string RunEndText(const RunResult& result, const JobSettings& settings);
+// "运行记录由更新的版本写成（记录版本 …），未作改动：…" (GBK), naming the record of resultFolder
+// (GBK).
+std::string NewerRecordMessage(const std::string& resultFolder, std::int64_t version);
 
 // The message that ends a finished run: "处理完成。" (or "已停止。" after a stop), the folder, the
 // articles skipped, one line per kind of failure, the look-alike answers, what became of the run

@@ -1,8 +1,11 @@
 #include "publish/curl_session.h"
 
+#include <poll.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 
 #include <ctime>
+#include <vector>
 
 #include "platform/curl_global.h"
 #include "platform/user_account.h"
@@ -127,6 +130,7 @@ CurlSession::CurlSession(const Target& target) : target_(target) {
 
 CurlSession::~CurlSession() {
     if (curl_) curl_easy_cleanup(curl_);
+    if (multi_) curl_multi_cleanup(multi_);
 }
 
 CURL* CurlSession::Begin(std::stop_token stop) {
@@ -153,9 +157,53 @@ CURLcode CurlSession::Perform(std::string* body) {
         curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &CurlSession::Collect);
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
     }
-    const CURLcode code = curl_easy_perform(curl_);
+    const CURLcode code =
+        target_.protocol == Protocol::Sftp ? PerformAwaitingAnswers() : curl_easy_perform(curl_);
     body_ = nullptr;
     return code;
+}
+
+CURLcode CurlSession::PerformAwaitingAnswers() {
+    // libcurl's SFTP asks to wait for its socket to take bytes while it waits for the server's
+    // answer; a socket that always takes them ends such a wait at once, and the request spins.
+    // So a socket it asks both ways is waited on for an answer, and tried again every
+    // millisecond in case it did want to write. (The multi handle keeps the connection between
+    // requests, as the easy one did.)
+    if (!multi_ && !(multi_ = curl_multi_init())) return curl_easy_perform(curl_);
+    if (curl_multi_add_handle(multi_, curl_) != CURLM_OK) return curl_easy_perform(curl_);
+    CURLcode result = CURLE_OK;
+    for (int running = 1;;) {
+        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi_, &left))
+                if (message->msg == CURLMSG_DONE) result = message->data.result;
+            break;
+        }
+        fd_set reads, writes, errors;
+        FD_ZERO(&reads);
+        FD_ZERO(&writes);
+        FD_ZERO(&errors);
+        int most = -1;
+        long timeout = -1;
+        curl_multi_fdset(multi_, &reads, &writes, &errors, &most);
+        curl_multi_timeout(multi_, &timeout);
+        long wait = timeout < 0 || timeout > 100 ? 100 : timeout;
+        std::vector<pollfd> sockets;
+        for (int fd = 0; fd <= most && fd < FD_SETSIZE; ++fd) {
+            const bool read = FD_ISSET(fd, &reads), write = FD_ISSET(fd, &writes);
+            if (!read && !write) continue;
+            if (read && write && wait > 1) wait = 1;
+            sockets.push_back({fd, static_cast<short>(read ? POLLIN : POLLOUT), 0});
+        }
+        if (most >= FD_SETSIZE) wait = 1;
+        ::poll(sockets.data(), sockets.size(), static_cast<int>(wait));
+    }
+    curl_multi_remove_handle(multi_, curl_);
+    return result;
 }
 
 long CurlSession::ResponseCode() const {

@@ -89,12 +89,14 @@ class CurlSession {
     std::string Explain(Action action, std::string_view what, CURLcode code) const;
 
   private:
+    CURLcode PerformAwaitingAnswers();
     static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static std::size_t Collect(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t Discard(char*, std::size_t size, std::size_t count, void*);
 
     const Target& target_;
     CURL* curl_ = nullptr;
+    CURLM* multi_ = nullptr;  // SFTP: the handle's requests, run by PerformAwaitingAnswers
     std::stop_token stop_;
     std::string* body_ = nullptr;
     char error_[CURL_ERROR_SIZE] = {};

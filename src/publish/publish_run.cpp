@@ -5,6 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -16,6 +18,8 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "publish/curl_session.h"
+#include "publish/served_as.h"
 #include "text/codec.h"
 #include "text/crc32.h"
 #include "text/digest.h"
@@ -134,43 +138,66 @@ std::optional<std::string> CheckedBytes(const PublishItem& item, const OpenedFil
     return bytes;
 }
 
-// Each file's size and MD5 into local, on a few threads when there are many files (a publish
-// the manifest answers whole spends most of its time here); why each could not be taken (empty
-// when it could). A file the manifest knows, of its size and not changed since the second before
-// it was published, is taken as published without reading it.
+// Runs work(i) for every index below count on a few threads when there are many (the calling
+// thread among them, once meanwhile has run on it).
+void OnThreads(std::size_t count, const std::function<void(std::size_t)>& work,
+               const std::function<void()>& meanwhile = {}) {
+    std::atomic<std::size_t> next = 0;
+    auto take = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < count;) work(i);
+    };
+    constexpr std::size_t kFilesPerThread = 64;
+    const std::size_t threads =
+        std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()),
+                               static_cast<std::size_t>(kMaxUploads), count / kFilesPerThread + 1});
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(take);
+    if (meanwhile) meanwhile();
+    take();
+}
+
+// Each file's size and MD5 into local (a publish the manifest answers whole spends most of its
+// time here); why each could not be taken (empty when it could). The files are opened and their
+// sizes and times taken while the calling thread fills known from the manifest (findKnown); a
+// file the manifest knows, of its size and not changed since the second before it was
+// published, is then taken as published without reading it, and the others are read.
 std::vector<std::string> DigestFiles(const std::vector<PublishItem>& items,
-                                     const std::vector<std::optional<ManifestEntry>>& known,
+                                     std::vector<std::optional<ManifestEntry>>& known,
+                                     const std::function<void()>& findKnown,
                                      std::vector<ManifestEntry>& local) {
     std::vector<std::string> failures(items.size());
-    std::atomic<std::size_t> next = 0;
-    auto digest = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+    struct Seen {
+        bool opened = false;
+        std::uint64_t size = 0;
+        std::int64_t changed = 0;  // seconds since the epoch
+    };
+    std::vector<Seen> seen(items.size());
+    OnThreads(
+        items.size(),
+        [&](std::size_t i) {
             const OpenedFile file = OpenItem(items[i], failures[i]);
-            if (!file) continue;
+            if (!file) return;
             struct stat status {};
             if (::fstat(file.fd(), &status) != 0) {
                 failures[i] = "the file cannot be read: " + FileName(items[i]);
-                continue;
+                return;
             }
-            const auto size = static_cast<std::uint64_t>(status.st_size);
-            if (known[i] && size == known[i]->size && (!items[i].size || *items[i].size == size) &&
-                status.st_mtim.tv_sec < known[i]->time) {
-                local[i] = *known[i];
-                continue;
-            }
-            const std::optional<std::string> bytes = CheckedBytes(items[i], file, failures[i]);
-            if (bytes) local[i] = {bytes->size(), text::Md5Hex(*bytes)};
+            seen[i] = {true, static_cast<std::uint64_t>(status.st_size), status.st_mtim.tv_sec};
+        },
+        findKnown);
+    OnThreads(items.size(), [&](std::size_t i) {
+        if (!seen[i].opened) return;
+        const std::uint64_t size = seen[i].size;
+        if (known[i] && size == known[i]->size && (!items[i].size || *items[i].size == size) &&
+            seen[i].changed < known[i]->time) {
+            local[i] = *known[i];
+            return;
         }
-    };
-    constexpr std::size_t kFilesPerThread = 64;
-    const std::size_t threads = std::min<std::size_t>(
-        {std::max(1u, std::thread::hardware_concurrency()), static_cast<std::size_t>(kMaxUploads),
-         items.size() / kFilesPerThread + 1});
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(digest);
-        digest();
-    }
+        const OpenedFile file = OpenItem(items[i], failures[i]);
+        if (!file) return;
+        const std::optional<std::string> bytes = CheckedBytes(items[i], file, failures[i]);
+        if (bytes) local[i] = {bytes->size(), text::Md5Hex(*bytes)};
+    });
     return failures;
 }
 
@@ -201,6 +228,10 @@ class Uploads {
             return;
         }
         connected_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            ++active_;
+        }
         while (true) {
             std::size_t index = 0;
             {
@@ -210,10 +241,32 @@ class Uploads {
                 events_.push_back({index, true, {}});
             }
             changed_.notify_all();
-            PublishRow row = One(*transport, index);
+            std::optional<PublishRow> row = One(*transport, index);
+            if (!row) continue;  // uploaded: confirmed with its folder's listing below
             std::lock_guard lock(mutex_);
-            events_.push_back({index, false, std::move(row)});
+            events_.push_back({index, false, std::move(*row)});
             changed_.notify_all();
+        }
+        // The last uploader to end confirms what was uploaded into listed folders, a listing for
+        // each folder (a stop too: what was sent may be there).
+        std::map<std::string, std::vector<Pending>> unconfirmed;
+        {
+            std::lock_guard lock(mutex_);
+            if (--active_ == 0) unconfirmed.swap(unconfirmed_);
+        }
+        for (auto& [folder, pending] : unconfirmed) {
+            std::string message;
+            const auto listing = transport->Listing(folder, message);
+            for (Pending& upload : pending) {
+                std::optional<RemoteFile> there;
+                if (listing) {
+                    const auto it = listing->find(upload.name);
+                    if (it != listing->end()) there = it->second;
+                }
+                Confirm(*transport, upload.index, upload.row, there);
+                std::lock_guard lock(mutex_);
+                events_.push_back({upload.index, false, std::move(upload.row)});
+            }
         }
         std::lock_guard lock(mutex_);
         ++finished_;
@@ -246,7 +299,45 @@ class Uploads {
     }
 
   private:
-    PublishRow One(Transport& transport, std::size_t index) {
+    // An uploaded file a listing of its folder is to confirm.
+    struct Pending {
+        std::size_t index = 0;
+        std::string name;  // in its folder
+        PublishRow row;
+    };
+    struct FolderListing {
+        enum class State { Unlisted, Listing, Listed, Unlistable } state = State::Unlisted;
+        std::map<std::string, RemoteFile> files;
+    };
+
+    // The item's folder listed once for all the uploaders (the first to need it lists it, the
+    // others wait for it): what it tells of name, or nullopt when the folder could not be listed.
+    std::optional<RemoteFile> FromListing(Transport& transport, const std::string& folder,
+                                          const std::string& name) {
+        // A name with a character a listing's XML escapes is looked at alone: a store that
+        // escapes it twice would hide the file, and S3 would then replace it.
+        if (name.find_first_of("&<>\"'") != std::string::npos) return std::nullopt;
+        std::unique_lock lock(mutex_);
+        FolderListing& listing = folders_[folder];
+        if (listing.state == FolderListing::State::Unlisted) {
+            listing.state = FolderListing::State::Listing;
+            lock.unlock();
+            std::string message;
+            std::optional<std::map<std::string, RemoteFile>> files =
+                transport.Listing(folder, message);
+            lock.lock();
+            listing.state = files ? FolderListing::State::Listed : FolderListing::State::Unlistable;
+            if (files) listing.files = std::move(*files);
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return listing.state != FolderListing::State::Listing; });
+        if (listing.state != FolderListing::State::Listed) return std::nullopt;
+        const auto it = listing.files.find(name);
+        return it == listing.files.end() ? RemoteFile{} : it->second;
+    }
+
+    // The item's row, or nullopt for an upload its folder's listing confirms once the uploads end.
+    std::optional<PublishRow> One(Transport& transport, std::size_t index) {
         const PublishItem& item = items_[index];
         PublishRow row;
         std::string message;
@@ -258,7 +349,14 @@ class Uploads {
         if (mine->size() != local_[index].size || text::Md5Hex(*mine) != local_[index].md5)
             return Failed(FileName(item) +
                           ": it changed while it was being published; it was not sent");
-        const std::optional<RemoteFile> there = transport.Look(item.remotePath, message);
+        // Split as every remote path was when it was listed: a plain path, its last piece a name.
+        const std::string name = SplitRemotePath(item.remotePath)
+                                     .value_or(std::vector<std::string>{item.remotePath})
+                                     .back();
+        const std::string folder = item.remotePath.substr(0, item.remotePath.size() - name.size());
+        std::optional<RemoteFile> there = FromListing(transport, folder, name);
+        const bool listed = there.has_value();
+        if (!listed) there = transport.Look(item.remotePath, message);
         if (!there) return Failed(message);
         if (there->exists) {
             // Same name: the same bytes are nothing to do, other bytes are never overwritten.
@@ -273,13 +371,18 @@ class Uploads {
             row.outcome = PublishOutcome::WouldUpload;
             return row;
         }
-        const UploadResult sent =
-            transport.Upload(file.Name(), item.remotePath, item.servedAs, stop_);
+        const UploadResult sent = transport.Upload(file.Name(), item.remotePath,
+                                                   WithCharset(item.servedAs, *mine), stop_);
         row.bytes = sent.bytes;
         row.message = sent.message;
         switch (sent.status) {
             case UploadStatus::Uploaded:
                 row.outcome = PublishOutcome::Uploaded;
+                if (listed) {
+                    std::lock_guard lock(mutex_);
+                    unconfirmed_[folder].push_back({index, name, std::move(row)});
+                    return std::nullopt;
+                }
                 Confirm(transport, index, row);
                 break;
             case UploadStatus::Failed:
@@ -293,9 +396,13 @@ class Uploads {
     }
 
     // An upload counts once a look finds it there with its size (where the server tells sizes);
-    // otherwise it failed, whatever the server answered to the upload.
-    void Confirm(Transport& transport, std::size_t index, PublishRow& row) const {
+    // otherwise it failed, whatever the server answered to the upload. listed: what a listing
+    // after the upload found; only a file of the right size is taken from it, anything else is
+    // looked at alone.
+    void Confirm(Transport& transport, std::size_t index, PublishRow& row,
+                 std::optional<RemoteFile> listed = std::nullopt) const {
         const PublishItem& item = items_[index];
+        if (listed && listed->exists && listed->size == local_[index].size) return;
         std::string message;
         const std::optional<RemoteFile> there = transport.Look(item.remotePath, message);
         if (there && there->exists && (!there->size || *there->size == local_[index].size)) return;
@@ -339,6 +446,9 @@ class Uploads {
     std::deque<Event> events_;
     std::size_t next_ = 0;
     int finished_ = 0;
+    int active_ = 0;  // uploaders logged in and not yet through the list
+    std::map<std::string, FolderListing> folders_;             // by folder ("/"-ended, or empty)
+    std::map<std::string, std::vector<Pending>> unconfirmed_;  // by folder
     std::atomic<bool> connected_ = false;
     std::string loginFailure_;
     bool hostKeyUnknown_ = false;  // the first refused login was refused for that alone
@@ -382,11 +492,14 @@ PublishSummary Publish(const std::vector<PublishItem>& items, const std::string&
     std::vector<ManifestEntry> local(items.size());
     std::vector<std::size_t> due;
     std::vector<std::optional<ManifestEntry>> known(items.size());
-    if (manifest && !options.askServer) {
-        for (std::size_t i = 0; i < items.size(); ++i)
-            known[i] = manifest->Find(place, items[i].remotePath);
-    }
-    const std::vector<std::string> failures = DigestFiles(items, known, local);
+    const std::vector<std::string> failures = DigestFiles(
+        items, known,
+        [&] {
+            if (!manifest || options.askServer) return;
+            for (std::size_t i = 0; i < items.size(); ++i)
+                known[i] = manifest->Find(place, items[i].remotePath);
+        },
+        local);
     for (std::size_t i = 0; i < items.size(); ++i) {
         PublishRow& row = summary.rows[i];
         if (!failures[i].empty()) {

@@ -55,8 +55,9 @@ bool OpenResult(const ResultPublishRequest& request, record::RunRecord& record,
     result.recordMessage = record.Message();
     if (!result.recordMessage.empty() && request.recordSays)
         request.recordSays(result.recordMessage);
-    if (!opened) {
-        result.end = ResultPublishEnd::RecordFailed;
+    if (!opened || how == record::OpenResult::Newer) {
+        result.end = opened ? ResultPublishEnd::RecordNewer : ResultPublishEnd::RecordFailed;
+        result.newerRecordVersion = record.NewerVersion();
         return false;
     }
     return true;

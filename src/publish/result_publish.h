@@ -3,6 +3,7 @@
 // (made once more, trusting the host's key, when an SFTP host met for the first time is trusted).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -47,16 +48,18 @@ struct ResultPublishRequest {
 enum class ResultPublishEnd {
     NoTarget,          // the target was not found (message says why)
     RecordFailed,      // the run record could not be opened (recordMessage says why)
+    RecordNewer,       // a newer version wrote the run record: left as it is (recordMessage)
     NothingToPublish,  // no run has stored an image there
     Published,         // summary tells what became of each item
 };
 
 struct ResultPublish {
     ResultPublishEnd end = ResultPublishEnd::NoTarget;
-    std::string message;        // NoTarget: why, UTF-8
-    std::string recordMessage;  // what opening the record had to say, UTF-8; may be empty
-    std::string resultFolder;   // GBK: the result folder published
-    bool fromFiles = false;     // its record knew no stored image: its files were taken
+    std::string message;                  // NoTarget: why, UTF-8
+    std::string recordMessage;            // what opening the record had to say, UTF-8; may be empty
+    std::int64_t newerRecordVersion = 0;  // RecordNewer: the version the record is written in
+    std::string resultFolder;             // GBK: the result folder published
+    bool fromFiles = false;               // its record knew no stored image: its files were taken
     // UTF-8: why the articles were left out (the prefix and the public address differ), naming
     // both; empty when they were published or not asked for.
     std::string articlesRefused;

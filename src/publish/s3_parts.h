@@ -2,6 +2,7 @@
 // an object and the code of an error answer.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ std::string S3Key(const Target& target, std::string_view remotePath);
 // endpoint/bucket/key, or virtual-hosted scheme://bucket.endpoint-host/key. Without an endpoint
 // the region's AWS endpoint. nullopt when the endpoint is not an http(s) address.
 std::optional<std::string> S3Address(const Target& target, std::string_view key);
+
+// One page of a ListObjects answer: the objects right below prefix (names with the prefix taken
+// off, each with its size) into files, and the marker of the next page (empty: the last). False
+// when the answer is no listing.
+bool ReadS3ListingPage(std::string_view body, std::string_view prefix,
+                       std::map<std::string, RemoteFile>& files, std::string& nextMarker);
 
 // The <Code> of an S3 error answer, empty when it has none.
 std::string S3ErrorCode(std::string_view body);

@@ -3,11 +3,13 @@
 // file (a PUT is atomic: the object appears whole or not at all).
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -70,8 +72,21 @@ class S3Transport final : public Transport {
         // The bucket's head: it needs the keys and the bucket (and no listing of its keys).
         auto address = S3Address(target_, "");
         if (!address) return Fail(message, "the endpoint is not an http or https address");
+        // The uploaders of a publish log in at the same moment: one asks, the others take its
+        // answer (a bucket found with these keys stays found for a minute).
+        static std::mutex checking;
+        static std::map<std::string, std::chrono::steady_clock::time_point> found;
+        constexpr auto kFoundFor = std::chrono::minutes(1);
+        const std::string checked = *address + "\n" + signedBy_;
+        std::lock_guard lock(checking);
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto it = found.find(checked); it != found.end() && now - it->second < kFoundFor)
+            return true;
         const WebAnswer answer = Perform(Request("HEAD", *address));
-        if (answer.status == 200) return true;
+        if (answer.status == 200) {
+            found[checked] = now;
+            return true;
+        }
         if (answer.status == 404)
             return Fail(message, "the bucket \"" + target_.bucket + "\" does not exist");
         message = AnswerMessage(answer);
@@ -89,6 +104,41 @@ class S3Transport final : public Transport {
         if (answer.status == 200) return RemoteFile{true, answer.contentLength};
         if (answer.status == 404) return RemoteFile{};
         message = AnswerMessage(answer);
+        return std::nullopt;
+    }
+
+    std::optional<std::map<std::string, RemoteFile>> Listing(const std::string& folder,
+                                                             std::string& message) override {
+        if (!Session(message)) return std::nullopt;
+        const std::string prefix = S3Key(target_, folder);
+        const auto bucket = S3Address(target_, "");
+        if (!bucket) {
+            Fail(message, "the endpoint is not an http or https address");
+            return std::nullopt;
+        }
+        std::map<std::string, RemoteFile> files;
+        std::string marker;
+        // A thousand keys a page; a listing longer than this many pages is left to the looks.
+        constexpr int kPages = 1000;
+        for (int page = 0; page < kPages; ++page) {
+            // The listing every store speaks (ListObjects), a page after another by its marker.
+            std::vector<std::pair<std::string, std::string>> query{{"prefix", prefix},
+                                                                   {"delimiter", "/"}};
+            if (!marker.empty()) query.emplace_back("marker", marker);
+            const WebAnswer answer = Perform(Request("GET", *bucket + "?" + CanonicalQuery(query)));
+            if (answer.status != 200) {
+                message = AnswerMessage(answer);
+                return std::nullopt;
+            }
+            const std::string previous = marker;
+            if (!ReadS3ListingPage(answer.body, prefix, files, marker) ||
+                (!marker.empty() && marker == previous)) {
+                Fail(message, "the server's listing could not be read");
+                return std::nullopt;
+            }
+            if (marker.empty()) return files;
+        }
+        Fail(message, "the listing has too many pages");
         return std::nullopt;
     }
 
@@ -278,6 +328,7 @@ class S3Transport final : public Transport {
         const auto keys = FindAwsKeys(HomeFolder(credentials_.home), target_.profile, why);
         if (!keys) return Fail(message, why);
         sessionToken_ = keys->sessionToken;
+        signedBy_ = keys->accessKey + "\n" + keys->secretKey;
         WebLogin login;
         login.kind = WebLogin::Kind::AwsSigV4;
         login.user = keys->accessKey;
@@ -335,6 +386,7 @@ class S3Transport final : public Transport {
     Credentials credentials_;
     std::unique_ptr<WebSession> session_;
     std::string sessionToken_;
+    std::string signedBy_;  // the keys, to tell whose answer a found bucket is
 };
 
 }  // namespace
@@ -398,6 +450,79 @@ std::optional<std::string> S3Address(const Target& target, std::string_view key)
     }
     address->host = target.bucket + "." + address->host;
     return address->Origin() + base + "/" + path;
+}
+
+namespace {
+
+// What the first <name>...</name> in xml from at on holds, as it stands; nullopt when there is
+// none. at moves past it.
+std::optional<std::string_view> Element(std::string_view xml, std::string_view name,
+                                        std::size_t& at) {
+    const std::string open = "<" + std::string(name) + ">";
+    const std::string close = "</" + std::string(name) + ">";
+    const std::size_t start = xml.find(open, at);
+    if (start == std::string_view::npos) return std::nullopt;
+    const std::size_t end = xml.find(close, start + open.size());
+    if (end == std::string_view::npos) return std::nullopt;
+    at = end + close.size();
+    return xml.substr(start + open.size(), end - start - open.size());
+}
+
+// An element's text with its entities read: only the five an S3 store writes in keys (nullopt
+// for any other).
+std::optional<std::string> Text(std::string_view text) {
+    std::string out;
+    while (!text.empty()) {
+        const std::size_t amp = text.find('&');
+        out += text.substr(0, amp);
+        if (amp == std::string_view::npos) break;
+        text.remove_prefix(amp);
+        const std::size_t semi = text.find(';');
+        if (semi == std::string_view::npos) return std::nullopt;
+        const std::string_view entity = text.substr(1, semi - 1);
+        text.remove_prefix(semi + 1);
+        static constexpr std::pair<std::string_view, char> kNamed[] = {
+            {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+        const auto named = std::find_if(std::begin(kNamed), std::end(kNamed),
+                                        [&](const auto& n) { return n.first == entity; });
+        if (named == std::end(kNamed)) return std::nullopt;
+        out += named->second;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool ReadS3ListingPage(std::string_view body, std::string_view prefix,
+                       std::map<std::string, RemoteFile>& files, std::string& nextMarker) {
+    nextMarker.clear();
+    std::optional<std::string> lastKey;
+    if (body.find("<ListBucketResult") == std::string_view::npos) return false;
+    for (std::size_t at = 0;;) {
+        const std::optional<std::string_view> object = Element(body, "Contents", at);
+        if (!object) break;
+        std::size_t keyAt = 0, sizeAt = 0;
+        const std::optional<std::string_view> rawKey = Element(*object, "Key", keyAt);
+        const std::optional<std::string> key = rawKey ? Text(*rawKey) : std::nullopt;
+        const std::optional<std::string_view> size = Element(*object, "Size", sizeAt);
+        if (!key || !key->starts_with(prefix) || !size || size->empty() || size->size() > 19 ||
+            size->find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        lastKey = key;
+        const std::string name = key->substr(prefix.size());
+        if (!name.empty() && name.find('/') == std::string::npos)
+            files[name] = RemoteFile{true, std::stoull(std::string(*size))};
+    }
+    std::size_t at = 0;
+    if (Element(body, "IsTruncated", at).value_or("false") == "true") {
+        // The next page begins after NextMarker, or (a store that gives none) the last key.
+        at = 0;
+        const std::optional<std::string_view> next = Element(body, "NextMarker", at);
+        const std::optional<std::string> text = next ? Text(*next) : lastKey;
+        if (!text || text->empty()) return false;
+        nextMarker = *text;
+    }
+    return true;
 }
 
 std::string S3ErrorCode(std::string_view body) {

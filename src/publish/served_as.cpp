@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "text/article_encoding.h"
+
 namespace zembrat::publish {
 namespace {
 
@@ -32,6 +34,14 @@ std::string ContentTypeOf(std::string_view name) {
     const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
                                    [&](const Kind& k) { return k.extension == extension; });
     return std::string(kind == std::end(kKinds) ? "application/octet-stream" : kind->type);
+}
+
+ServedAs WithCharset(ServedAs servedAs, std::string_view bytes) {
+    std::string& type = servedAs.contentType;
+    if (!type.starts_with("text/") || type.find(';') != std::string::npos) return servedAs;
+    type += text::DetectArticleEncoding(bytes) == text::ArticleEncoding::Utf8 ? "; charset=UTF-8"
+                                                                              : "; charset=GBK";
+    return servedAs;
 }
 
 }  // namespace zembrat::publish

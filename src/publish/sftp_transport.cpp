@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -87,6 +89,46 @@ std::string Quoted(const std::string& path) {
     return out + "\"";
 }
 
+}  // namespace
+
+std::optional<std::map<std::string, RemoteFile>> ParseLongListing(std::string_view listing) {
+    std::map<std::string, RemoteFile> files;
+    while (!listing.empty()) {
+        const std::size_t end = std::min(listing.find('\n'), listing.size());
+        std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(std::min(end + 1, listing.size()));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        // Mode, links, owner, group, size, then the date in three fields, one space, the name.
+        std::string_view fields[8];
+        std::string_view rest = line;
+        for (std::string_view& field : fields) {
+            const std::size_t start = rest.find_first_not_of(' ');
+            if (start == std::string_view::npos) return std::nullopt;
+            rest.remove_prefix(start);
+            const std::size_t stop = std::min(rest.find(' '), rest.size());
+            field = rest.substr(0, stop);
+            rest.remove_prefix(stop);
+        }
+        const std::string_view mode = fields[0];
+        const std::string_view size = fields[4];
+        if (mode.size() != 10 || std::string_view("-dlcbps").find(mode[0]) == std::string::npos ||
+            size.empty() || size.size() > 19 ||
+            size.find_first_not_of("0123456789") != std::string_view::npos || rest.size() < 2 ||
+            rest[0] != ' ')
+            return std::nullopt;
+        std::string_view name = rest.substr(1);
+        if (mode[0] == 'l') name = name.substr(0, name.find(" -> "));
+        if (name == "." || name == "..") continue;
+        RemoteFile file{true, std::nullopt};
+        if (mode[0] == '-') file.size = std::stoull(std::string(size));
+        files[std::string(name)] = file;
+    }
+    return files;
+}
+
+namespace {
+
 class SftpTransport final : public Transport {
   public:
     SftpTransport(const Target& target, const Credentials& credentials)
@@ -142,6 +184,22 @@ class SftpTransport final : public Transport {
             return std::nullopt;
         }
         return RemoteFile{true, session_.ContentLength()};
+    }
+
+    std::optional<std::map<std::string, RemoteFile>> Listing(const std::string& folder,
+                                                             std::string& message) override {
+        if (!folder.empty() && !CheckPath(folder.substr(0, folder.size() - 1), message))
+            return std::nullopt;
+        Begin();
+        curl_easy_setopt(session_.handle(), CURLOPT_URL, Url(folder).c_str());
+        std::string body;
+        const CURLcode code = session_.Perform(&body);
+        if (code == CURLE_REMOTE_FILE_NOT_FOUND) return std::map<std::string, RemoteFile>{};
+        if (code != CURLE_OK) {
+            message = Explain(Action::Look, folder, code);
+            return std::nullopt;
+        }
+        return ParseLongListing(body);
     }
 
     std::optional<std::string> Fetch(const std::string& remotePath, std::string& message) override {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -79,6 +80,16 @@ class Transport {
     virtual std::string UnknownHostKey() const { return {}; }
     // What is at remotePath (relative to the target's base path, "/" between pieces).
     virtual std::optional<RemoteFile> Look(const std::string& remotePath, std::string& message) = 0;
+    // What the folder holds (relative to the target's base path, "/"-ended, or empty for the base
+    // itself), by name, with each size the listing tells: a few requests for a whole folder where
+    // a Look takes one per file. Empty for a folder that is not there; nullopt (message set) when
+    // it could not be listed, or when this transport lists nothing: each file is then looked at.
+    virtual std::optional<std::map<std::string, RemoteFile>> Listing(const std::string& folder,
+                                                                     std::string& message) {
+        (void)folder;
+        (void)message;
+        return std::nullopt;
+    }
     // The bytes at remotePath, to tell a conflict from the same file; nullopt when unreadable.
     virtual std::optional<std::string> Fetch(const std::string& remotePath,
                                              std::string& message) = 0;

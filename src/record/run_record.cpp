@@ -81,6 +81,7 @@ struct RunRecord::Impl {
     sqlite3* db = nullptr;
     fs::path file;
     std::string message;
+    std::int64_t newerVersion = 0;
     bool inTransaction = false;
 
     Statement getImage, putImage, getArticle, getReferences, putArticle, dropReferences,
@@ -316,6 +317,7 @@ OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
     Close();
     Impl& d = *impl_;
     d.message.clear();
+    d.newerVersion = 0;
     d.file = RecordFile(resultFolder);
     const std::string shown = Utf8Path(d.file);
 
@@ -361,6 +363,19 @@ OpenResult RunRecord::Open(const std::string& resultFolder, bool forget) {
             return attempt.kind == Attempt::Opened ? OpenResult::Opened : OpenResult::Created;
         }
         d.CloseFile();
+        // Written by a newer program: its tables (and the manifest of what it published) are
+        // its own, so nothing here touches it.
+        if (attempt.kind == Attempt::OtherVersion && attempt.version > kVersion) {
+            d.newerVersion = attempt.version;
+            d.message = "The run record " + shown +
+                        " was written by a newer version of Zembrat "
+                        "(record version " +
+                        std::to_string(attempt.version) +
+                        "; this one "
+                        "writes version " +
+                        std::to_string(kVersion) + "); it was left as it is.";
+            return OpenResult::Newer;
+        }
         if (attempt.kind == Attempt::Failed || round == 1 || setAside) {
             d.message = "The run record " + shown + " could not be opened or made (" + attempt.why +
                         "); this run goes on without a record.";
@@ -433,6 +448,9 @@ bool RunRecord::IsOpen() const {
 }
 const std::string& RunRecord::Message() const {
     return impl_->message;
+}
+std::int64_t RunRecord::NewerVersion() const {
+    return impl_->newerVersion;
 }
 
 std::optional<ImageEntry> RunRecord::Image(const std::string& address) const {

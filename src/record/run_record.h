@@ -74,8 +74,10 @@ struct PublishedEntry {
 enum class OpenResult {
     Opened,    // an earlier record was opened
     Created,   // there was none: a new one was made
-    SetAside,  // one was there but damaged or of another version: it was renamed aside (the
+    SetAside,  // one was there but damaged or of an older version: it was renamed aside (the
                // message says where) and a new one made
+    Newer,     // one was there, written by a newer version of the program: left as it is, none
+               // open (the message and NewerVersion name that version)
     Failed,    // none could be opened or made (the message says why): runs go on without one
 };
 
@@ -105,6 +107,8 @@ class RunRecord {
     // it opened or made the record without a word. A read or write that fails later closes the
     // record (IsOpen turns false, reads give nothing, Commit false) and says so here.
     const std::string& Message() const;
+    // After Open gave Newer: the record version the file is written in.
+    std::int64_t NewerVersion() const;
 
     std::optional<ImageEntry> Image(const std::string& address) const;
     std::optional<ArticleEntry> Article(const std::string& path) const;

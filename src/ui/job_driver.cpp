@@ -130,6 +130,7 @@ void JobDriver::Start(job::RunInputs given) {
             return;
         case job::RunEnd::ResultFolderFailed:
         case job::RunEnd::ResultFolderInUse:
+        case job::RunEnd::RecordFromNewerVersion:
             Finish();
             Tell(job::RunEndMessage(result, inputs.settings), MessageButtons::Ok);
             return;

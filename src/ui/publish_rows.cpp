@@ -1,5 +1,6 @@
 #include "ui/publish_rows.h"
 
+#include "job/run.h"
 #include "platform/event_points.h"
 #include "publish/result_publish.h"
 #include "text/codec.h"
@@ -110,6 +111,10 @@ std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
         return "无法发布："_gbk + text::GbkFromUtf8(published.message) + "\r\n";
     const publish::Target& target = *published.target;
     const std::string name = text::GbkFromUtf8(target.name);
+    if (published.end == publish::ResultPublishEnd::RecordNewer)
+        return "无法发布到 "_gbk + name + "："_gbk +
+               job::NewerRecordMessage(published.resultFolder, published.newerRecordVersion) +
+               "\r\n";
     if (published.end == publish::ResultPublishEnd::RecordFailed)
         return "无法发布到 "_gbk + name + "："_gbk + text::GbkFromUtf8(published.recordMessage) +
                "\r\n";

@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "config/config_store.h"
 #include "job/image_names.h"
+#include "job/run.h"
 #include "job/run_report.h"
 #include "platform/files.h"
 #include "record/run_record.h"
@@ -466,6 +467,60 @@ TEST_F(IncrementalRunTest, ADamagedImageOrAnUnwritableRecordIsNeverTakenForDone)
     EXPECT_EQ(Run({"--run", "--incremental"}, &out, &err), 1) << err;
     EXPECT_NE(err.find("the next run will redo the work"), std::string::npos) << err;
     EXPECT_EQ(Rows("1.htm").at(0).articleEnd, "written");
+}
+
+// A record a newer version wrote is left byte for byte as it is: a run that needs it (incremental,
+// a publish after it) and a publish end with status 2 naming that version, before anything is
+// read or sent; a default run goes on without it.
+TEST_F(IncrementalRunTest, ARecordOfANewerVersionIsLeftAsItIsAndWhatNeedsItEndsWithStatus2) {
+    dir.Write("articles/1.htm", Img("/a.png"));
+    ASSERT_EQ(Run({"--run", "--incremental"}), 0);
+    // The record's version (user_version, at byte 60 of the file's header) made 9.
+    const std::string file = result + kRecord;
+    std::string bytes = ReadFileOrMissing(file);
+    ASSERT_GT(bytes.size(), 64u);
+    bytes.replace(60, 4, std::string("\0\0\0\x09", 4));
+    dir.Write("articles/转存结果/"_gbk + kRecord, bytes);
+    fs::remove(platform::NativePath(result + "1.htm"));
+    // Nobody listens there: the publish never gets as far as connecting.
+    const std::string target = "dav://127.0.0.1:1/site/";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"--run", "--incremental"}, 2},
+        {{"--publish", target}, 2},
+        {{"--run", "--publish", target}, 2},
+        {{"--run"}, 0},  // needs no record
+    };
+    for (const Case& c : cases) {
+        server.ClearRequests();
+        std::string out, err;
+        EXPECT_EQ(Run(c.args, &out, &err), c.status) << c.args[0] << " " << c.args[1] << err;
+        EXPECT_NE(
+            err.find("newer version of Zembrat (record version 9; this one writes version 1)"),
+            std::string::npos)
+            << err;
+        if (c.status == 2) {
+            EXPECT_EQ(server.RequestCount(), 0u) << c.args[1];
+            EXPECT_EQ(ReadFileOrMissing(result + "1.htm"), "<missing>") << c.args[1];
+            if (c.args[0] == "--run") {
+                EXPECT_NE(err.find("newer version (record version 9) and was left as it is: " +
+                                   text::Utf8FromGbk(result + kRecord)),
+                          std::string::npos)
+                    << err;
+            }
+        } else {
+            EXPECT_EQ(ReadFileOrMissing(result + "1.htm"),
+                      "<img src=\"http://new.site/" + Stored(kPngA) + "\">");
+        }
+        EXPECT_EQ(ReadFileOrMissing(file), bytes) << c.args[1];
+        std::size_t beside = 0;
+        for (const auto& e : fs::directory_iterator(platform::NativePath(result)))
+            beside += e.path().filename().string().starts_with(kRecord);
+        EXPECT_EQ(beside, 1u) << c.args[1];
+    }
 }
 
 }  // namespace

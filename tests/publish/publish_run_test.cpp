@@ -24,6 +24,9 @@ struct FakeServer {
     std::atomic<int> made{0}, connected{0}, running{0}, mostAtOnce{0}, uploads{0};
     bool refuseLogin = false;
     std::stop_source* stopAfterFirstUpload = nullptr;
+    bool lists = false;        // the transports list folders
+    bool keepsUploads = true;  // false: an upload is answered as done, and nothing is kept
+    std::atomic<int> looks{0}, listings{0};
 };
 
 class FakeTransport : public Transport {
@@ -38,10 +41,22 @@ class FakeTransport : public Transport {
         return true;
     }
     std::optional<RemoteFile> Look(const std::string& path, std::string&) override {
+        ++server_.looks;
         std::lock_guard lock(server_.mutex);
         const auto it = server_.files.find(path);
         if (it == server_.files.end()) return RemoteFile{};
         return RemoteFile{true, it->second.size()};
+    }
+    std::optional<std::map<std::string, RemoteFile>> Listing(const std::string& folder,
+                                                             std::string&) override {
+        if (!server_.lists) return std::nullopt;
+        ++server_.listings;
+        std::lock_guard lock(server_.mutex);
+        std::map<std::string, RemoteFile> files;
+        for (const auto& [path, bytes] : server_.files)
+            if (path.starts_with(folder) && path.find('/', folder.size()) == std::string::npos)
+                files[path.substr(folder.size())] = RemoteFile{true, bytes.size()};
+        return files;
     }
     std::optional<std::string> Fetch(const std::string& path, std::string&) override {
         std::lock_guard lock(server_.mutex);
@@ -58,7 +73,7 @@ class FakeTransport : public Transport {
         --server_.running;
         if (stop.stop_requested()) return {UploadStatus::Stopped, 0, {}};
         const std::string bytes = zembrat::testing::ReadFileOrMissing(local);
-        {
+        if (server_.keepsUploads) {
             std::lock_guard lock(server_.mutex);
             server_.files[path] = bytes;
         }
@@ -232,6 +247,47 @@ TEST_F(PublishRunTest, AFileUnchangedSinceItWasPublishedIsNotReadAgain) {
     const PublishSummary summary = Run();
     EXPECT_EQ(summary.rows[0].outcome, PublishOutcome::Published);
     EXPECT_EQ(summary.rows[1].outcome, PublishOutcome::Uploaded);  // read, so found changed
+}
+
+}  // namespace
+}  // namespace zembrat::publish
+
+namespace zembrat::publish {
+namespace {
+
+// Where the transports list folders, each folder is listed once before the uploads and once after
+// them, in place of a look per file before and after each upload; what is found is told apart
+// as without listings, and an upload counts only once it is found there.
+TEST_F(PublishRunTest, AListedFolderTakesTheLooksOfItsFilesBeforeAndAfterTheUploads) {
+    for (const bool lists : {false, true}) {
+        for (const bool keeps : {true, false}) {
+            SCOPED_TRACE(std::string(lists ? "listed" : "looked at") + (keeps ? "" : ", not kept"));
+            server.files.clear();
+            server.looks = server.listings = server.uploads = 0;
+            server.lists = lists;
+            server.keepsUploads = keeps;
+            manifest.entries.clear();
+            items.clear();
+            MakeFiles(12);
+            server.files["images/0.png"] = "png-0";
+            server.files["images/1.png"] = "other";
+            const PublishSummary summary = Run();
+            EXPECT_EQ(summary.rows[0].outcome, PublishOutcome::AlreadyThere);
+            EXPECT_EQ(summary.rows[1].outcome, PublishOutcome::Conflict);
+            EXPECT_EQ(summary.Count(keeps ? PublishOutcome::Uploaded : PublishOutcome::Failed),
+                      10u);
+            EXPECT_EQ(told.settled.size(), 12u);
+            EXPECT_EQ(server.uploads, 10);
+            EXPECT_EQ(manifest.entries.size(), keeps ? 11u : 1u);
+            if (!keeps) {
+                EXPECT_NE(summary.rows[5].message.find("a look finds nothing"), std::string::npos)
+                    << summary.rows[5].message;
+            }
+            // Listed: one listing before, one after; only what they did not find is looked at.
+            EXPECT_EQ(server.listings, lists ? 2 : 0);
+            EXPECT_EQ(server.looks, lists ? (keeps ? 0 : 10) : 22);
+        }
+    }
 }
 
 }  // namespace

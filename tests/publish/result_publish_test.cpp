@@ -108,6 +108,20 @@ class ResultPublishTest : public ::testing::TestWithParam<Tampering> {
         ASSERT_TRUE(record.Commit());
     }
 
+    // One more article in the run's record, written at relative below the result folder.
+    void RecordArticle(const std::string& relative, const std::string& bytes) {
+        dir.Write("文章/转存结果/"_gbk + relative, bytes);
+        record::RunRecord record;
+        ASSERT_NE(record.Open(result), record::OpenResult::Failed) << record.Message();
+        record::ArticleEntry article;
+        article.path = article.resultPath = relative;
+        article.resultHash = text::Sha256Hex(bytes);
+        article.end = record::ArticleEnd::Written;
+        record.Begin();
+        record.PutArticle(article);
+        ASSERT_TRUE(record.Commit());
+    }
+
     // The server's folder as a target URL: "dav://user@127.0.0.1:port" + path.
     std::string Dav(const std::string& path) const {
         return "dav://" + dav.user() + "@127.0.0.1:" + std::to_string(dav.port()) + path;
@@ -173,21 +187,31 @@ TEST_F(ResultPublishTest, WhatWasPublishedIsKeptPerPlaceNotPerName) {
 }
 
 // Each object as a web server should serve it, read back from a real S3 server: the image by its
-// kind and cached for a year (its bytes never change under its name), the article for minutes.
+// kind and cached for a year (its bytes never change under its name), each article for minutes
+// and with the charset it is read in (GBK, or UTF-8 for an article in UTF-8).
 TEST_F(ResultPublishTest, EachObjectCarriesItsMediaTypeAndHowLongItMayBeCached) {
     testing::S3Server s3;
     ASSERT_TRUE(s3.started()) << s3.error();
     testing::ScopedEnv key{"AWS_ACCESS_KEY_ID", s3.accessKey().c_str()};
     testing::ScopedEnv secret{"AWS_SECRET_ACCESS_KEY", s3.secretKey().c_str()};
     Settle();
+    RecordArticle("二.htm"_gbk, "<p>中文</p>" + kArticle);  // UTF-8
+    RecordArticle("三.md"_gbk, "中文"_gbk + kArticle);
     const ResultPublish published =
         PublishIt("s3://" + s3.bucket() + "/p/?endpoint=" + s3.endpoint() + "&region=us-east-1");
-    ASSERT_EQ(published.summary.Count(PublishOutcome::Uploaded), 2u) << published.summary.message;
+    ASSERT_EQ(published.summary.Count(PublishOutcome::Uploaded), 4u) << published.summary.message;
     EXPECT_EQ(s3.ObjectHeader("p/" + kImage, "Content-Type"), "image/png");
     EXPECT_EQ(s3.ObjectHeader("p/" + kImage, "Cache-Control"),
               "public, max-age=31536000, immutable");
-    EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Content-Type"), "text/html");
-    EXPECT_EQ(s3.ObjectHeader("p/一.htm", "Cache-Control"), "public, max-age=300");
+    const std::pair<std::string, std::string> articles[] = {
+        {"一.htm", "text/html; charset=GBK"},
+        {"二.htm", "text/html; charset=UTF-8"},
+        {"三.md", "text/markdown; charset=GBK"},
+    };
+    for (const auto& [name, type] : articles) {
+        EXPECT_EQ(s3.ObjectHeader("p/" + name, "Content-Type"), type) << name;
+        EXPECT_EQ(s3.ObjectHeader("p/" + name, "Cache-Control"), "public, max-age=300") << name;
+    }
 }
 
 // The public copies checked by content, from a CDN in front of the site: the same bytes, a

@@ -73,6 +73,26 @@ TEST_F(S3TransportTest, UploadsUnderEncodedKeysThenLooksAndFetches) {
     EXPECT_EQ(fromFile->Fetch(spaced, message), gif) << message;
 }
 
+TEST_F(S3TransportTest, AFolderIsListedWithItsSizesOverPagesOfKeys) {
+    testing::ScopedEnv id("AWS_ACCESS_KEY_ID", server_.accessKey().c_str());
+    testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", server_.secretKey().c_str());
+    auto transport = MakeS3Transport(MakeTarget(), {home_.path(), "", false});
+    std::string message;
+    ASSERT_TRUE(transport->Connect(message)) << message;
+    ExpectListsAFolder(*transport, local_.path());
+    // More keys than one page holds (a thousand) are listed whole.
+    for (int i = 0; i < 1005; ++i)
+        ASSERT_EQ(transport
+                      ->Upload(WriteFile(local_ / "n.bin", std::to_string(i)),
+                               "多/" + std::to_string(i) + ".png", {})
+                      .status,
+                  UploadStatus::Uploaded);
+    const auto many = transport->Listing("多/", message);
+    ASSERT_TRUE(many) << message;
+    EXPECT_EQ(many->size(), 1005u);
+    EXPECT_EQ(many->at("1004.png").size, 4u);
+}
+
 TEST_F(S3TransportTest, RefusedOrMissingKeysAreToldNamingTheTarget) {
     testing::ScopedEnv id("AWS_ACCESS_KEY_ID", server_.accessKey().c_str());
     testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", "not-the-secret");

@@ -98,5 +98,32 @@ TEST(S3Wire, AnUploadIsTriedAgainAfterA500OrA503ThreeTimesInAll) {
     EXPECT_EQ(server.RequestsTo("/bkt/c.png").size(), 1u);
 }
 
+// The uploaders of a publish log in at the same moment: the bucket's head is asked once for its
+// keys; other keys ask again, and a refusal is never taken for another transport.
+TEST(S3Wire, TheBucketIsAskedForOnceForTheUploadersThatLogInTogether) {
+    testing::HttpServer server;
+    ASSERT_TRUE(server.started());
+    testing::TempDir local;
+    server.Set("/bkt", testing::Reply::Ok(""));
+    const auto connectAll = [&](const char* secretKey, int transports) {
+        testing::ScopedEnv id("AWS_ACCESS_KEY_ID", "AKWIRE");
+        testing::ScopedEnv secret("AWS_SECRET_ACCESS_KEY", secretKey);
+        int connected = 0;
+        for (int i = 0; i < transports; ++i) {
+            std::string message;
+            connected += MakeS3Transport(BucketOf(server, "us-east-1"), {local.path(), "", false})
+                             ->Connect(message);
+        }
+        return connected;
+    };
+    EXPECT_EQ(connectAll("one-secret", 8), 8);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(connectAll("another-secret", 2), 2);
+    EXPECT_EQ(server.RequestCount(), 2u);
+    server.Set("/bkt", testing::Reply::Status(403));
+    EXPECT_EQ(connectAll("a-refused-secret", 3), 0);
+    EXPECT_EQ(server.RequestCount(), 5u);
+}
+
 }  // namespace
 }  // namespace zembrat::publish

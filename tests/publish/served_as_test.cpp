@@ -24,5 +24,25 @@ TEST(ServedAs, TheMediaTypeComesFromTheExtensionInAnyLetterCase) {
     for (const auto& [name, type] : cases) EXPECT_EQ(ContentTypeOf(name), type) << name;
 }
 
+// A text names the charset its bytes are read in; other types, and a type that names one, stay.
+TEST(ServedAs, ATextNamesTheCharsetItsBytesAreReadIn) {
+    const struct {
+        std::string type, bytes, served;
+    } cases[] = {
+        {"text/html", "<p>\xD6\xD0\xCE\xC4</p>", "text/html; charset=GBK"},
+        {"text/html", "<p>plain</p>", "text/html; charset=GBK"},
+        {"text/html", "<p>\xE4\xB8\xAD\xE6\x96\x87</p>", "text/html; charset=UTF-8"},
+        {"text/markdown", "\xEF\xBB\xBF# title", "text/markdown; charset=UTF-8"},
+        {"text/html; charset=Big5", "<p>\xA4\xA4</p>", "text/html; charset=Big5"},
+        {"image/svg+xml", "<svg/>", "image/svg+xml"},
+        {"", "x", ""},
+    };
+    for (const auto& c : cases) {
+        const ServedAs served = WithCharset({c.type, "public, max-age=300"}, c.bytes);
+        EXPECT_EQ(served.contentType, c.served) << c.type << " " << c.bytes;
+        EXPECT_EQ(served.cacheControl, "public, max-age=300");
+    }
+}
+
 }  // namespace
 }  // namespace zembrat::publish

@@ -9,6 +9,7 @@
 #include "support/sshd_server.h"
 #include "support/tmpfs_mount.h"
 #include "transfer_checks.h"
+#include "upload_helpers.h"
 
 namespace zembrat::publish {
 namespace {
@@ -59,6 +60,14 @@ TEST_F(SftpTransportTest, UploadsIntoNewFoldersUnderChineseNamesThenLooksFetches
     ExpectUploadsLooksFetchesNeverReplaces(*transport, site_, local_, SiteTarget().name);
     // All of it over the one connection.
     EXPECT_EQ(server_.Logins(), 1);
+}
+
+TEST_F(SftpTransportTest, AFolderIsListedWithItsSizes) {
+    TrustServer();
+    auto transport = MakeSftpTransport(SiteTarget(), credentials_);
+    std::string message;
+    ASSERT_TRUE(transport->Connect(message)) << message;
+    ExpectListsAFolder(*transport, local_.path());
 }
 
 TEST_F(SftpTransportTest, AStopMidUploadLeavesNothingUnderTheFinalName) {

@@ -77,8 +77,8 @@ TEST(RecordFile, WhatIsNoRecordOfThisVersionIsSetAsideAndANewOneMade) {
          ".damaged-"},
         {"a table missing", [](const std::string& file) { Sql(file, "DROP TABLE refs;"); },
          ".damaged-"},
-        {"another version", [](const std::string& file) { Sql(file, "PRAGMA user_version=7;"); },
-         ".version-7-"},
+        {"an older version", [](const std::string& file) { Sql(file, "PRAGMA user_version=0;"); },
+         ".version-0-"},
     };
     for (const Case& c : cases) {
         const testing::TempDir dir;
@@ -106,6 +106,34 @@ TEST(RecordFile, WhatIsNoRecordOfThisVersionIsSetAsideAndANewOneMade) {
         EXPECT_EQ(record.Open(dir.path()), OpenResult::Opened) << c.what;
         EXPECT_TRUE(record.Article("a")) << c.what;
     }
+}
+
+// A newer program's record (its manifest among it) is left byte for byte as it was, and nothing
+// is made beside it; forget still sets it aside, as asked.
+TEST(RecordFile, ARecordOfANewerVersionIsLeftAsItIs) {
+    const testing::TempDir dir;
+    const std::string file = dir / RunRecord::FileName();
+    MakeRecord(dir.path(), 20);
+    Sql(file, "PRAGMA user_version=7;");
+    std::string before;
+    ASSERT_TRUE(platform::ReadWholeFile(file, before));
+    for (int round = 0; round < 2; ++round) {
+        RunRecord record;
+        EXPECT_EQ(record.Open(dir.path()), OpenResult::Newer);
+        EXPECT_FALSE(record.IsOpen());
+        EXPECT_EQ(record.NewerVersion(), 7);
+        EXPECT_NE(record.Message().find("newer version of Zembrat (record version 7"),
+                  std::string::npos)
+            << record.Message();
+        EXPECT_FALSE(record.Commit());
+    }
+    std::string after;
+    ASSERT_TRUE(platform::ReadWholeFile(file, after));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(RecordFiles(dir.path()), std::vector<std::string>{RunRecord::FileName()});
+    RunRecord forgetting;
+    EXPECT_EQ(forgetting.Open(dir.path(), true), OpenResult::SetAside);
+    EXPECT_EQ(RecordFiles(dir.path()).size(), 2u);
 }
 
 TEST(RecordFile, ALinkWhereTheRecordBelongsIsSetAsideNeverWrittenThrough) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "job/image_names.h"
+#include "job/run.h"
 #include "support/http_server.h"
 #include "support/recording_window.h"
 #include "support/s3_server.h"
@@ -75,6 +76,52 @@ TEST(PublishWindow, ARunPublishesWhenItEndsAndAPublishAtOnceSendsNothingTwice) {
     EXPECT_EQ(window.messages[2].find("上传 1 个"_gbk), std::string::npos)
         << text::Utf8FromGbk(window.messages[2]);
     EXPECT_EQ(testing::ReadFileOrMissing(dir / ("文章/转存结果/"_gbk + stored)), kPng);
+}
+
+// A record a newer version wrote: the run that publishes and the publish at once both say so,
+// naming its version, and leave it as it is; nothing is fetched or sent.
+TEST(PublishWindow, ARecordOfANewerVersionStopsTheRunAndThePublishAndIsLeftAsItIs) {
+    testing::S3Server s3;
+    ASSERT_TRUE(s3.started()) << s3.error();
+    testing::ScopedEnv key{"AWS_ACCESS_KEY_ID", s3.accessKey().c_str()};
+    testing::ScopedEnv secret{"AWS_SECRET_ACCESS_KEY", s3.secretKey().c_str()};
+    testing::HttpServer server;
+    server.Set("/p.png", Reply::Ok(kPng, "image/png"));
+    testing::TempDir dir;
+    dir.Write("文章/1.htm"_gbk, "<img src=\"" + server.Url("/p.png") + "\">");
+    testing::RecordingWindow window;
+    window.edits[EditBox::ArticleFolder] = dir / "文章"_gbk;
+    web::WebClient web;
+    web.CreateRequest();
+    JobDriver driver(window, web, window);
+    job::ExtensionOptions options;
+    options.incremental = true;
+    options.publishTargets = {text::GbkFromUtf8("s3://" + s3.bucket() + "/site/?endpoint=" +
+                                                s3.endpoint() + "&region=us-east-1&name=图床")};
+    driver.SetOptions(options);
+    driver.StartOrStop(job::ListingMethod::FileSearch);
+    ASSERT_EQ(window.messages.size(), 1u);
+    // The record's version (at byte 60 of its header) made 9, by a newer program.
+    const std::string result = dir / "文章/转存结果/"_gbk;
+    const std::string file = result + ".zembrat-record.sqlite";
+    std::string bytes = testing::ReadFileOrMissing(file);
+    ASSERT_GT(bytes.size(), 64u);
+    bytes.replace(60, 4, std::string("\0\0\0\x09", 4));
+    dir.Write("文章/转存结果/.zembrat-record.sqlite"_gbk, bytes);
+    server.ClearRequests();
+
+    options.publishAfterRun = true;
+    driver.SetOptions(options);
+    driver.StartOrStop(job::ListingMethod::FileSearch);
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages[1], job::NewerRecordMessage(result, 9));
+    driver.PublishNow();
+    ASSERT_EQ(window.messages.size(), 3u);
+    EXPECT_EQ(window.messages[2],
+              "无法发布到 图床："_gbk + job::NewerRecordMessage(result, 9) + "\r\n");
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_FALSE(s3.Object("site/files/img/" + job::ContentName(kPng) + ".png"));
+    EXPECT_EQ(testing::ReadFileOrMissing(file), bytes);
 }
 
 }  // namespace
