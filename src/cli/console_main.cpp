@@ -303,7 +303,8 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
 }  // namespace
 
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
-         bool keepRecord) {
+         bool keepRecord,
+         const std::function<std::optional<std::string>(const std::string&)>& keyring) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.line) return Usage(parsed.error);
@@ -368,6 +369,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
         request.dryRun = line.dryRun;
         request.quiet = line.quiet;
         request.uploads = inputs.options.publishUploads;
+        request.keyring = keyring;
         if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
         int published = kAllDone;
         if (line.publish) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zembrat::cli {
@@ -9,8 +10,10 @@ namespace zembrat::cli {
 // Runs what the arguments ask for and returns the exit status: 0 all done, 1 something failed,
 // 2 bad usage or unreadable settings, 130 stopped by Ctrl+C. defaultSettingsPath gives the
 // settings file the window would use (GBK); it is asked only when --settings is not given.
-// keepRecord is false only where a measurement compares a run without its run record.
+// keepRecord is false only where a measurement compares a run without its run record. keyring
+// reads the desktop's keyring (publish::Credentials::keyring); empty: there is none.
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
-         bool keepRecord = true);
+         bool keepRecord = true,
+         const std::function<std::optional<std::string>(const std::string&)>& keyring = {});
 
 }  // namespace zembrat::cli

@@ -2,6 +2,8 @@
 // target, one line per file, a summary, and the publish report.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,8 @@ struct PublishRequest {
     bool quiet = false;
     int uploads = 4;  // at once (a target's own uploads= comes first); also the fetches at once
     std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
+    // The desktop's keyring, read after the environment and the credential files; empty: none.
+    std::function<std::optional<std::string>(const std::string& place)> keyring;
 };
 
 // The publish report's rows as CSV: target, remote_path, outcome, bytes, reason.

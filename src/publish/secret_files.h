@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "publish/transport.h"
+
 namespace zembrat::publish {
 
 enum class SecretFile {
@@ -14,5 +16,14 @@ enum class SecretFile {
 // Why the file at path may not be used (UTF-8, naming the file, its permissions and the chmod
 // that fixes them), or empty when it may be used or is not there.
 std::string LooseSecretFile(const std::string& path, SecretFile kind);
+
+// Whether the environment or a credential file gives target's secret: S3 keys in AWS_* or
+// ~/.aws/credentials (or a file there that is refused), a ~/.netrc entry for an FTP or WebDAV
+// host. An SFTP target logs in with keys: none is needed.
+bool SecretGivenBeside(const Target& target, const std::string& home);
+
+// The password target's transport is given: credentials' own, else, when nothing beside gives
+// one, what the keyring keeps for the target's place; empty when there is none.
+std::string KeyringPassword(const Target& target, const Credentials& credentials);
 
 }  // namespace zembrat::publish
