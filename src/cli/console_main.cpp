@@ -303,8 +303,7 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
 }  // namespace
 
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
-         bool keepRecord,
-         const std::function<std::optional<std::string>(const std::string&)>& keyring) {
+         bool keepRecord, const publish::KeyringLookup& keyring) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.line) return Usage(parsed.error);

@@ -3,7 +3,9 @@
 
 #include <functional>
 #include <optional>
+
 #include <string>
+#include "publish/secret_files.h"
 
 namespace zembrat::cli {
 
@@ -11,9 +13,8 @@ namespace zembrat::cli {
 // 2 bad usage or unreadable settings, 130 stopped by Ctrl+C. defaultSettingsPath gives the
 // settings file the window would use (GBK); it is asked only when --settings is not given.
 // keepRecord is false only where a measurement compares a run without its run record. keyring
-// reads the desktop's keyring (publish::Credentials::keyring); empty: there is none.
+// reads the desktop's keyring (publish::KeyringLookup); empty: there is none.
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
-         bool keepRecord = true,
-         const std::function<std::optional<std::string>(const std::string&)>& keyring = {});
+         bool keepRecord = true, const publish::KeyringLookup& keyring = {});
 
 }  // namespace zembrat::cli

@@ -88,7 +88,7 @@ publish::ResultPublishRequest Asked(const PublishRequest& request) {
     asked.target = request.target;
     asked.articles = request.articles;
     asked.credentials.acceptNewHostKey = request.acceptNewHostKey;
-    asked.credentials.keyring = request.keyring;
+    asked.keyring = request.keyring;
     asked.options.askServer = request.askServer;
     asked.options.dryRun = request.dryRun;
     asked.options.atOnce = request.uploads;

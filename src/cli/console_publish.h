@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "publish/secret_files.h"
+
 namespace zembrat::cli {
 
 struct PublishRequest {
@@ -26,7 +28,7 @@ struct PublishRequest {
     int uploads = 4;  // at once (a target's own uploads= comes first); also the fetches at once
     std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
     // The desktop's keyring, read after the environment and the credential files; empty: none.
-    std::function<std::optional<std::string>(const std::string& place)> keyring;
+    publish::KeyringLookup keyring;
 };
 
 // The publish report's rows as CSV: target, remote_path, outcome, bytes, reason.

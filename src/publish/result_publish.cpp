@@ -94,7 +94,7 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     }
     result.end = ResultPublishEnd::Published;
     Credentials credentials = request.credentials;
-    credentials.password = KeyringPassword(target, credentials);
+    credentials.password = KeyringPassword(target, credentials, request.keyring);
     RecordManifest manifest(record);
     // Kept by where the files go, whatever the target is called.
     const std::string place = TargetPlace(target);

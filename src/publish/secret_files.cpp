@@ -64,10 +64,11 @@ bool SecretGivenBeside(const Target& target, const std::string& home) {
     return false;
 }
 
-std::string KeyringPassword(const Target& target, const Credentials& credentials) {
+std::string KeyringPassword(const Target& target, const Credentials& credentials,
+                            const KeyringLookup& keyring) {
     if (!credentials.password.empty()) return credentials.password;
-    if (!credentials.keyring || SecretGivenBeside(target, credentials.home)) return {};
-    return credentials.keyring(TargetPlace(target)).value_or(std::string());
+    if (!keyring || SecretGivenBeside(target, credentials.home)) return {};
+    return keyring(TargetPlace(target)).value_or(std::string());
 }
 
 }  // namespace zembrat::publish

@@ -2,6 +2,8 @@
 // their owner's tools would use them: what OpenSSH refuses is refused here, with the fix named.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "publish/transport.h"
@@ -22,8 +24,13 @@ std::string LooseSecretFile(const std::string& path, SecretFile kind);
 // host. An SFTP target logs in with keys: none is needed.
 bool SecretGivenBeside(const Target& target, const std::string& home);
 
+// The desktop's keyring as the program reads it: the secret kept for a target's place, nullopt
+// when none is kept or no keyring answers.
+using KeyringLookup = std::function<std::optional<std::string>(const std::string& place)>;
+
 // The password target's transport is given: credentials' own, else, when nothing beside gives
-// one, what the keyring keeps for the target's place; empty when there is none.
-std::string KeyringPassword(const Target& target, const Credentials& credentials);
+// one, what keyring keeps for the target's place; empty when there is none.
+std::string KeyringPassword(const Target& target, const Credentials& credentials,
+                            const KeyringLookup& keyring);
 
 }  // namespace zembrat::publish

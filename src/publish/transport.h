@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -42,12 +41,8 @@ struct ServedAs {
 
 // How a transport finds the user's secrets: never from Zembrat.ini.
 struct Credentials {
-    std::string home;      // for ~/.ssh, ~/.netrc, ~/.aws; empty: $HOME
-    std::string password;  // from the desktop's keyring, when the window has one
-    // The desktop's keyring: the secret kept for a target's place (TargetPlace), nullopt when
-    // none is kept or no keyring answers; asked only when the environment and the credential
-    // files give no secret (KeyringPassword). Empty: no keyring.
-    std::function<std::optional<std::string>(const std::string& place)> keyring;
+    std::string home;               // for ~/.ssh, ~/.netrc, ~/.aws; empty: $HOME
+    std::string password;           // from the desktop's keyring, when the window has one
     bool acceptNewHostKey = false;  // SFTP: an unknown host key is added to known_hosts
 };
 

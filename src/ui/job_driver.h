@@ -98,9 +98,7 @@ class JobDriver : private job::RunObserver {
     // What a publish of the boxes' result onto the kept targets is asked now.
     WindowPublish PublishRequest();
     // The desktop's keyring a publish reads the targets' secrets from; empty: none.
-    void SetKeyring(std::function<std::optional<std::string>(const std::string& place)> keyring) {
-        keyring_ = std::move(keyring);
-    }
+    void SetKeyring(publish::KeyringLookup keyring) { keyring_ = std::move(keyring); }
     // Test seam: how the retry wait sleeps.
     void SetSleep(job::SleepFunction sleep) { sleep_ = sleep; }
 
@@ -137,7 +135,7 @@ class JobDriver : private job::RunObserver {
     job::RunInputs lastInputs_;
     job::RunObserver* watcher_ = nullptr;
     job::SleepFunction sleep_ = job::RealSleep;
-    std::function<std::optional<std::string>(const std::string& place)> keyring_;
+    publish::KeyringLookup keyring_;
     std::string offeredPrefix_;  // GBK: what the last publish offers as the new prefix
 };
 

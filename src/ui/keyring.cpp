@@ -3,6 +3,8 @@
 #include <qt6keychain/keychain.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QEventLoop>
 #include <QTimer>
 #include <memory>
@@ -17,6 +19,20 @@ const QString kService = QStringLiteral("Zembrat");
 // answering.
 constexpr int kAnswerMs = 120'000;
 
+// Whether a keyring service answers on the session bus (or could be started there): the Secret
+// Service, or KDE's wallet.
+bool KeyringReachable() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()) return false;
+    const QStringList activatable = bus.interface()->activatableServiceNames().value();
+    for (const QString& name :
+         {QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd5"),
+          QStringLiteral("org.kde.kwalletd6")})
+        if (bus.interface()->isServiceRegistered(name).value() || activatable.contains(name))
+            return true;
+    return false;
+}
+
 KeyringResult Finish(QKeychain::Job& job) {
     // The command line makes no application object: the job's replies need one, for this job.
     std::unique_ptr<QCoreApplication> application;
@@ -26,6 +42,8 @@ KeyringResult Finish(QKeychain::Job& job) {
         static char* argv[] = {name, nullptr};
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
+    if (!KeyringReachable())
+        return {KeyringAnswer::NoKeyring, {}, "no keyring service is on the session bus"};
     job.setAutoDelete(false);
     job.setInsecureFallback(false);
     QEventLoop loop;

@@ -294,12 +294,11 @@ std::string PublishDialog::TestConnection() {
     Say("正在连接……"_gbk);
     publish::Credentials credentials;
     credentials.password = rows_[row].secret;
-    credentials.keyring = KeyringSecret;
     const std::string lookAt = result_ && !result_->imageFolder.empty()
                                    ? text::Utf8FromGbk(result_->imageFolder)
                                    : text::Utf8FromGbk(job::ImageFolderBelow(
                                          job::DefaultSettingValues({}).settings.imageFolder));
-    TargetProbe probe = ProbeTarget(*target, credentials, lookAt, Pump);
+    TargetProbe probe = ProbeTarget(*target, credentials, KeyringSecret, lookAt, Pump);
     if (probe.hostKeyUnknown) {
         if (QMessageBox::question(this, windowTitle(),
                                   ToQString(NewHostKeyQuestion(probe.fingerprint))) !=
@@ -308,7 +307,7 @@ std::string PublishDialog::TestConnection() {
             return ToGbk(said_->text());
         }
         credentials.acceptNewHostKey = true;
-        probe = ProbeTarget(*target, credentials, lookAt, Pump);
+        probe = ProbeTarget(*target, credentials, KeyringSecret, lookAt, Pump);
     }
     Say(ProbeWords(*target, probe, lookAt));
     return ToGbk(said_->text());

@@ -74,7 +74,7 @@ WindowPublished PublishInWindow(JobWindow& window, platform::EventPoints& events
     asked.options.atOnce = request.uploads;
     asked.imageFolder = request.imageFolder;
     asked.articleFilter = request.articleFilter;
-    asked.credentials.keyring = request.keyring;
+    asked.keyring = request.keyring;
     const auto pump = [&] { events.ProcessEvents(); };
     WindowPublished ended;
     // An SFTP host met for the first time: the user is asked once, before any row is marked,
@@ -83,7 +83,7 @@ WindowPublished PublishInWindow(JobWindow& window, platform::EventPoints& events
     if (const std::optional<publish::Target> target =
             publish::ResolveTarget(asked.keptTargets, asked.target, error);
         target && target->protocol == publish::Protocol::Sftp && target->hostKeySha256.empty()) {
-        const TargetProbe probe = ProbeTarget(*target, asked.credentials, {}, pump);
+        const TargetProbe probe = ProbeTarget(*target, asked.credentials, asked.keyring, {}, pump);
         if (probe.hostKeyUnknown) {
             const std::string name = text::GbkFromUtf8(target->name);
             if (!request.trustNewHostKey ||
@@ -93,7 +93,7 @@ WindowPublished PublishInWindow(JobWindow& window, platform::EventPoints& events
             }
             publish::Credentials trusting = asked.credentials;
             trusting.acceptNewHostKey = true;
-            const TargetProbe kept = ProbeTarget(*target, trusting, {}, pump);
+            const TargetProbe kept = ProbeTarget(*target, trusting, asked.keyring, {}, pump);
             if (!kept.loggedIn) {
                 ended.line =
                     "无法发布到 "_gbk + name + "："_gbk + PublishWords(kept.message) + "\r\n"_gbk;

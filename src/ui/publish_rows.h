@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "publish/publish_run.h"
+#include "publish/secret_files.h"
 #include "ui/job_window.h"
 #include "ui/publish_words.h"
 
@@ -46,8 +47,8 @@ struct WindowPublish {
     // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
     // Asked before any row is marked, so the rows wait for the answer.
     std::function<bool(const std::string& question)> trustNewHostKey;
-    // The desktop's keyring (publish::Credentials::keyring); empty: none.
-    std::function<std::optional<std::string>(const std::string& place)> keyring;
+    // The desktop's keyring (publish::KeyringLookup); empty: none.
+    publish::KeyringLookup keyring;
 };
 
 // What a publish in the window ends with.

@@ -79,7 +79,7 @@ TargetForm::TargetForm(QWidget* parent) : QWidget(parent) {
     s3Bucket_ = Field("编辑框桶");
     s3Prefix_ = Field("编辑框前缀");
     s3Region_ = Field("编辑框区域");
-    s3Region_->setPlaceholderText(QStringLiteral("空则为 us-east-1"));
+    s3Region_->setPlaceholderText(QStringLiteral("空则用默认区域"));
     s3Style_ = new QComboBox(this);
     s3Style_->setObjectName(QStringLiteral("下拉框访问方式"));
     s3Style_->addItems({QStringLiteral("路径方式（服务地址/桶/）"),
@@ -91,7 +91,7 @@ TargetForm::TargetForm(QWidget* parent) : QWidget(parent) {
     s3->addRow(QStringLiteral("前缀："), s3Prefix_);
     s3->addRow(QStringLiteral("区域："), s3Region_);
     s3->addRow(QStringLiteral("访问方式："), s3Style_);
-    s3->addRow(QStringLiteral("密钥 ID："), s3KeyId_);
+    s3->addRow(QStringLiteral("密钥编号："), s3KeyId_);
     s3->addRow(QStringLiteral("密钥："), s3Secret_);
 
     QFormLayout* sftp = page(kSftp);

@@ -14,10 +14,11 @@ namespace zembrat::ui {
 using namespace text::literals;
 
 TargetProbe ProbeTarget(const publish::Target& target, const publish::Credentials& credentials,
-                        const std::string& lookAt, const std::function<void()>& pump) {
+                        const publish::KeyringLookup& keyring, const std::string& lookAt,
+                        const std::function<void()>& pump) {
     TargetProbe probe;
     publish::Credentials asked = credentials;
-    asked.password = publish::KeyringPassword(target, credentials);
+    asked.password = publish::KeyringPassword(target, credentials, keyring);
     std::atomic<bool> done = false;
     std::thread worker([&] {
         const std::unique_ptr<publish::Transport> transport = publish::MakeTransport(target, asked);

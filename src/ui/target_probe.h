@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "publish/secret_files.h"
 #include "publish/transport.h"
 
 namespace zembrat::ui {
@@ -19,11 +20,12 @@ struct TargetProbe {
     std::string message;                       // UTF-8: the transport's why, when it failed
 };
 
-// Logs in to target (credentials' password from the keyring as a publish takes it) and, when
+// Logs in to target (credentials' password, else keyring's, as a publish takes it) and, when
 // lookAt is not empty, looks at lookAt below the target's base; pump is called every few
 // milliseconds meanwhile on the calling thread.
 TargetProbe ProbeTarget(const publish::Target& target, const publish::Credentials& credentials,
-                        const std::string& lookAt, const std::function<void()>& pump);
+                        const publish::KeyringLookup& keyring, const std::string& lookAt,
+                        const std::function<void()>& pump);
 
 // What a probe found, in Chinese (GBK): logged in to where, and whether lookAt is there yet.
 std::string ProbeWords(const publish::Target& target, const TargetProbe& probe,
