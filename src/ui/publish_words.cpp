@@ -19,13 +19,17 @@ struct Kind {
 
 constexpr Kind kKinds[] = {
     {"THE HOST KEY HAS CHANGED", "",
-     "主机的密钥变了，与 known_hosts 里记住的不同：可能有人在窃听。如果服务器的密钥确实换了，"
+     "主机的密钥变了，与 ~/.ssh/known_hosts "
+     "里记住的不同：可能有人在窃听。如果服务器的密钥确实换了，"
      "请从该文件删除它的旧行"},
     {"does not match the pinned fingerprint", "", "主机的密钥与目标里固定的指纹不同"},
-    {"host key is unknown and cannot be added", "", "主机的密钥还不认识，也无法记到 known_hosts"},
+    {"host key is unknown and cannot be added", "",
+     "主机的密钥还不认识，也无法记到 ~/.ssh/known_hosts"},
     {"host key is unknown", "", "主机的密钥还不认识，没有信任它"},
-    {"readable by others", "", "密钥或凭据文件其他人也能读取，因此不用它；请用 chmod 600 改正"},
-    {"writable by others", "", "~/.netrc 其他人也能修改，因此不用它；请用 chmod 600 改正"},
+    {"readable by others", "",
+     "密钥或凭据文件其他人也能读取，因此不用它；请把它的权限改为只有自己可读写（600）"},
+    {"writable by others", "",
+     "~/.netrc 其他人也能修改，因此不用它；请把它的权限改为只有自己可读写（600）"},
     {"secret access key does not match", "", "密钥与密钥编号 不符"},
     {"access key is not known", "", "服务器不认识这个密钥编号"},
     {"no access key", "", "没有 S3 密钥：请在表单里填写密钥编号 和密钥"},
