@@ -81,6 +81,7 @@ PublishDialog::PublishDialog(const PublishChoices& choices, QWidget* parent,
     auto* right = new QVBoxLayout;
     form_ = new TargetForm(this);
     form_->setObjectName(QStringLiteral("目标表单"));
+    form_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     right->addWidget(form_);
     auto* tests = new QHBoxLayout;
     auto* test = new QPushButton(QStringLiteral("测试连接"), this);

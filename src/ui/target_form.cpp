@@ -144,6 +144,8 @@ TargetForm::TargetForm(QWidget* parent) : QWidget(parent) {
     dav->addRow(QStringLiteral("地址："), davUrl_);
     dav->addRow(QStringLiteral("用户："), davUser_);
     dav->addRow(QStringLiteral("密码："), davPassword_);
+    // The pages keep their height in a larger dialog: the room goes to the lists around.
+    pages_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     layout->addWidget(pages_);
 
     auto* bottom = new QFormLayout;
