@@ -199,7 +199,8 @@ void PublishDialog::FormEdited() {
     } else {
         r.error = error;
     }
-    r.secret = form_->Secret();
+    // An empty secret field leaves the secret typed before (or the kept one) as it is.
+    if (!form_->Secret().empty()) r.secret = form_->Secret();
 }
 
 void PublishDialog::Say(const std::string& gbk) {
@@ -228,7 +229,7 @@ bool PublishDialog::Check() {
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].error.empty()) continue;
         // A new row left empty is no target: it is not kept.
-        if (rows_[i].url.empty() && rows_[i].secret.empty() && rows_.size() > 1) continue;
+        if (rows_[i].url.empty() && rows_[i].secret.empty()) continue;
         list_->setCurrentRow(static_cast<int>(i));
         QMessageBox::warning(this, windowTitle(), ToQString(rows_[i].error));
         return false;
@@ -299,7 +300,10 @@ std::string PublishDialog::TestConnection() {
                                    ? text::Utf8FromGbk(result_->imageFolder)
                                    : text::Utf8FromGbk(job::ImageFolderBelow(
                                          job::DefaultSettingValues({}).settings.imageFolder));
+    // The dialog waits for the answer: no second test, no OK meanwhile.
+    setEnabled(false);
     TargetProbe probe = ProbeTarget(*target, credentials, KeyringSecret, lookAt, Pump);
+    setEnabled(true);
     if (probe.hostKeyUnknown) {
         if (QMessageBox::question(this, windowTitle(),
                                   ToQString(NewHostKeyQuestion(probe.fingerprint))) !=
@@ -308,7 +312,9 @@ std::string PublishDialog::TestConnection() {
             return ToGbk(said_->text());
         }
         credentials.acceptNewHostKey = true;
+        setEnabled(false);
         probe = ProbeTarget(*target, credentials, KeyringSecret, lookAt, Pump);
+        setEnabled(true);
     }
     Say(ProbeWords(*target, probe, lookAt));
     return ToGbk(said_->text());
@@ -335,6 +341,7 @@ std::string PublishDialog::VerifyCopies() {
     Say("正在检查公开副本……"_gbk);
     publish::PublicCopies copies;
     std::atomic<bool> done = false;
+    setEnabled(false);
     std::thread worker([&] {
         copies = publish::CheckPublicCopies(asked, result_->uploads, {}, {});
         done = true;
@@ -344,6 +351,7 @@ std::string PublishDialog::VerifyCopies() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     worker.join();
+    setEnabled(true);
     const std::string name = copies.target ? text::GbkFromUtf8(copies.target->name) : std::string();
     if (copies.end != publish::ResultPublishEnd::Published) {
         if (copies.target && copies.target->publicAddress.empty())
