@@ -162,9 +162,7 @@ TargetForm::TargetForm(QWidget* parent) : QWidget(parent) {
     for (QComboBox* box : {s3Style_, ftpSecurity_})
         connect(box, &QComboBox::activated, this, &TargetForm::edited);
     for (QSpinBox* box : {sftpPort_, ftpPort_})
-        connect(box, &QSpinBox::valueChanged, this, [this, box] {
-            if (box->hasFocus()) emit edited();
-        });
+        connect(box, &QSpinBox::valueChanged, this, &TargetForm::edited);
     for (QRadioButton* button : {sftpAgent_, sftpKey_})
         connect(button, &QRadioButton::clicked, this, &TargetForm::edited);
 }

@@ -10,17 +10,20 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 
 #include "job/image_names.h"
 #include "publish/target_list.h"
+#include "support/dav_server.h"
 #include "support/gui_helpers.h"
 #include "support/http_server.h"
 #include "support/keyring_session.h"
 #include "support/s3_server.h"
 #include "support/scoped_env.h"
 #include "support/sshd_server.h"
+#include "support/vsftpd_server.h"
 #include "text/codec.h"
 #include "ui/keyring.h"
 #include "ui/publish_dialog.h"
@@ -166,6 +169,59 @@ TEST_F(PublishDialogKeyring, KeysTypedInTheFormAreTestedKeptInTheKeyringAndPubli
     EXPECT_EQ(copies->topLevelItem(0)->text(1), QStringLiteral("内容不同"));
     server.Set("/pub/" + kStored, Reply::Ok(kPng, "image/png"));
     EXPECT_NE(again.VerifyCopies().find("相同 1 个"_gbk), std::string::npos);
+}
+
+TEST_F(PublishDialogKeyring, AnFtpAndAWebDavPasswordTypedInTheirFormsAreTestedKeptAndUsed) {
+    ASSERT_TRUE(keyring.started()) << keyring.error();
+    testing::VsftpdServer ftp(testing::FtpSecurity::Plain, "ftp-pass-2");
+    ASSERT_TRUE(ftp.started()) << ftp.error();
+    testing::DavServer dav(testing::DavKind::Nginx);
+    ASSERT_TRUE(dav.started()) << dav.error();
+    Run();
+    struct Case {
+        int kind;
+        std::vector<std::pair<const char*, std::string>> fields;
+        const char* passwordField;
+        std::string password, name, onServer;
+    };
+    const Case cases[] = {
+        {2,
+         {{"编辑框FTP主机", "127.0.0.1"},
+          {"编辑框FTP用户", testing::VsftpdServer::kUser},
+          {"编辑框FTP文件夹", "pub/site"}},
+         "编辑框FTP密码",
+         "ftp-pass-2",
+         "127.0.0.1",
+         ftp.uploads() + "/site/" + kStored},
+        {3,
+         {{"编辑框WebDAV地址", "http://127.0.0.1:" + std::to_string(dav.port()) + "/site/"},
+          {"编辑框WebDAV用户", dav.user()}},
+         "编辑框WebDAV密码",
+         dav.password(),
+         "127.0.0.1",
+         dav.root() + "/site/" + kStored},
+    };
+    for (const Case& c : cases) {
+        PublishDialog dialog(PublishChoices{}, &window);
+        ChooseKind(dialog, c.kind);
+        for (const auto& [field, value] : c.fields) Type(dialog, field, value);
+        if (c.kind == 2) Child<QSpinBox>(dialog, "编辑框FTP端口")->setValue(ftp.port());
+        Type(dialog, c.passwordField, "wrong");
+        EXPECT_EQ(dialog.TestConnection().rfind("无法登录 "_gbk, 0), 0u) << c.kind;
+        Type(dialog, c.passwordField, c.password);
+        EXPECT_EQ(dialog.TestConnection().rfind("已登录 "_gbk, 0), 0u)
+            << text::Utf8FromGbk(Said(dialog));
+        QTest::mouseClick(Child<QPushButton>(dialog, "确定"), Qt::LeftButton);
+        ASSERT_EQ(dialog.result(), QDialog::Accepted) << answerer.texts.join('\n').toStdString();
+        const std::vector<std::string> targets = dialog.choices().targets;
+        ASSERT_EQ(targets.size(), 1u);
+        EXPECT_EQ(targets[0].find(c.password), std::string::npos) << targets[0];
+        answerer.Add(QMessageBox::Ok);
+        PublishWith(targets);
+        EXPECT_EQ(testing::ReadFileOrMissing(c.onServer), kPng)
+            << targets[0] << "\n"
+            << answerer.texts.join('\n').toStdString();
+    }
 }
 
 TEST_F(PublishDialogRun, WithoutAKeyringTheSecretIsNotKeptAndTheWindowSaysSo) {
