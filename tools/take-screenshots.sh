@@ -6,7 +6,7 @@
 # dialog; the help dialog, the extension options dialog and the publish dialog. Writes
 # docs/screenshots/main-window.png, main-window-1600x1000.png, results-during-run.png,
 # completion-message.png, results-dialog.png, retry-message.png, results-after-retry.png,
-# help-dialog.png, extension-dialog.png and publish-dialog.png.
+# help-dialog.png, extension-dialog.png, publish-dialog.png and publish-dialog-1600x1000.png.
 #   tools/take-screenshots.sh [program]     (default: build/release/src/app/zembrat)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -87,6 +87,10 @@ failing_article("2026-04-01.htm", "山间小路", ["photos/hill-1.jpg", "flaky/h
 failing_article("2026-04-02.htm", "老街", ["photos/street-1.jpg", "/local/street-2.jpg", "flaky/street-3.jpg"])
 settings = ("[基本配置]\r\n排除地址范围=\r\n新的域名前缀=www.my-site.example\r\n旧的域名前缀=\r\n"
             "图片存放目录=files/img\r\n文章过滤=*.htm\r\n文章目录=" + folder)
+# Two publish targets for the publish dialog: an S3-compatible store and an SFTP host.
+settings += ("\r\n[发布目标]\r\n目标1=s3://my-images/site/?endpoint=https://s3.example.com"
+             "&region=cn-east-1&style=path&keyid=AKEXAMPLE&public=https://img.my-site.example"
+             "&name=图床\r\n目标2=sftp://deploy@my-site.example/var/www/site/?name=网站主机")
 with open(os.environ["SETTINGS"], "wb") as f:
     f.write(settings.encode("gbk"))
 PY
@@ -246,4 +250,9 @@ done
 sleep 0.5
 import -window "$publish" "$tmp/publish.png"
 shrink "$tmp/publish.png" "$out/publish-dialog.png"
+# The same dialog larger: the list of targets and the form take the room.
+xdotool windowsize "$publish" 1600 1000
+sleep 0.8
+import -window "$publish" "$tmp/publish-big.png"
+shrink "$tmp/publish-big.png" "$out/publish-dialog-1600x1000.png"
 ls -l "$out"

@@ -12,6 +12,7 @@
 #include "cli/command_line.h"
 #include "cli/console_main.h"
 #include "text/codec.h"
+#include "ui/keyring.h"
 
 namespace {
 
@@ -47,8 +48,9 @@ bool PlatformNeedsNoDisplay() {
 int main(int argc, char** argv) {
     // "--" options are the command line's; the window takes no arguments but Qt's own.
     if (zembrat::cli::WantsConsole(argc, argv)) {
-        return zembrat::cli::Main(argc, argv,
-                                  [] { return zembrat::app::SettingsPath(ExecutableFolder()); });
+        return zembrat::cli::Main(
+            argc, argv, [] { return zembrat::app::SettingsPath(ExecutableFolder()); }, true,
+            zembrat::ui::KeyringSecret);
     }
     // Arguments for the window where there is no display to open it on: the toolkit would
     // abort; point to the run without a window instead, with the status of bad usage.

@@ -162,9 +162,11 @@ constexpr std::array<OptionEntry, 24> kOwnOptions{{
      "whose new prefix is not the target's `public=` address are held back (the images\n"
      "still go). Secrets never stand in the settings: SFTP uses the SSH agent or\n"
      "_~/.ssh_ keys, S3 `AWS_ACCESS_KEY_ID` and `AWS_SECRET_ACCESS_KEY` or\n"
-     "_~/.aws/credentials_, FTP and WebDAV _~/.netrc_; a key or _~/.aws/credentials_\n"
-     "others may read, or a _~/.netrc_ others may write, is refused with the\n"
-     "`chmod 600` that fixes it.\n"
+     "_~/.aws/credentials_, FTP and WebDAV _~/.netrc_; when those give none, the\n"
+     "desktop's keyring (the Secret Service) is read for the secret the window kept\n"
+     "for the target's place (with an S3 target's `keyid=`); a key or\n"
+     "_~/.aws/credentials_ others may read, or a _~/.netrc_ others may write, is\n"
+     "refused with the `chmod 600` that fixes it.\n"
      "With `--report` _FILE_, the uploads go to _FILE_`-publish.csv`: target, remote\n"
      "path, outcome, bytes, reason."},
     {"--verify", "", "[TARGET]", OptionKind::OptionalText, OptionGroup::Publish, &Line::verify,

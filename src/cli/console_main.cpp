@@ -306,7 +306,8 @@ int RetryFailed(const CommandLine& line, job::RunInputs inputs) {
 
 // What a publish after the run, a check of its copies and a prune's mirror are asked (the
 // target still to be set).
-PublishRequest PublishRequestOf(const CommandLine& line, const job::RunInputs& inputs) {
+PublishRequest PublishRequestOf(const CommandLine& line, const job::RunInputs& inputs,
+                                const publish::KeyringLookup& keyring) {
     PublishRequest request;
     request.resultFolder = job::ResultFolder(inputs.settings.articleFolder, inputs.options);
     request.namedFolder = inputs.settings.articleFolder;
@@ -321,6 +322,7 @@ PublishRequest PublishRequestOf(const CommandLine& line, const job::RunInputs& i
     request.dryRun = line.dryRun;
     request.quiet = line.quiet;
     request.uploads = inputs.options.publishUploads;
+    request.keyring = keyring;
     if (line.reportFile) request.reportFile = PublishReportPath(*line.reportFile);
     return request;
 }
@@ -333,7 +335,7 @@ std::string TargetOf(const std::optional<std::string>& given, const job::RunInpu
 }  // namespace
 
 int Main(int argc, char** argv, const std::function<std::string()>& defaultSettingsPath,
-         bool keepRecord) {
+         bool keepRecord, const publish::KeyringLookup& keyring) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.line) return Usage(parsed.error);
@@ -380,7 +382,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     // and a check of the public copies follows the publish.
     const auto publish = [&](int status) {
         if ((!line.publish && !line.verify) || InterruptCount() > 0) return status;
-        PublishRequest request = PublishRequestOf(line, inputs);
+        PublishRequest request = PublishRequestOf(line, inputs, keyring);
         const auto targetOf = [&](const std::optional<std::string>& given) {
             return TargetOf(given, inputs);
         };
@@ -402,7 +404,7 @@ int Main(int argc, char** argv, const std::function<std::string()>& defaultSetti
     if (line.prune || line.restore || line.emptyTrash) {
         std::optional<PublishRequest> mirror;
         if (line.publish) {
-            mirror = PublishRequestOf(line, inputs);
+            mirror = PublishRequestOf(line, inputs, keyring);
             mirror->target = TargetOf(line.publish, inputs);
         }
         return TrashOnConsole(line, inputs, mirror);

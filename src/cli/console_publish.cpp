@@ -85,6 +85,7 @@ publish::ResultPublishRequest ResultRequest(const PublishRequest& request) {
     asked.target = request.target;
     asked.articles = request.articles;
     asked.credentials.acceptNewHostKey = request.acceptNewHostKey;
+    asked.keyring = request.keyring;
     asked.options.askServer = request.askServer;
     asked.options.dryRun = request.dryRun;
     asked.options.atOnce = request.uploads;

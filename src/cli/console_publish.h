@@ -2,11 +2,14 @@
 // target, one line per file, a summary, and the publish report.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "publish/result_publish.h"
+#include "publish/secret_files.h"
 
 namespace zembrat::cli {
 
@@ -29,6 +32,8 @@ struct PublishRequest {
     bool quiet = false;
     int uploads = 4;  // at once (a target's own uploads= comes first); also the fetches at once
     std::optional<std::string> reportFile;  // UTF-8 path for the publish report (.csv)
+    // The desktop's keyring, read after the environment and the credential files; empty: none.
+    publish::KeyringLookup keyring;
 };
 
 // What a publish, a check of its copies and a prune's mirror are asked, from the console's

@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "publish/result_items.h"
+#include "publish/secret_files.h"
 #include "publish/target_list.h"
 #include "record/run_record.h"
 #include "text/codec.h"
@@ -94,6 +95,7 @@ ResultPublish PublishResult(const ResultPublishRequest& request, PublishObserver
     }
     result.end = ResultPublishEnd::Published;
     Credentials credentials = request.credentials;
+    credentials.password = KeyringPassword(target, credentials, request.keyring);
     RecordManifest manifest(record);
     // Kept by where the files go, whatever the target is called.
     const std::string place = TargetPlace(target);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "publish/publish_run.h"
+#include "publish/secret_files.h"
 
 namespace zembrat::record {
 class RunRecord;
@@ -43,6 +44,10 @@ struct ResultPublishRequest {
     // Told what opening the record had to say (UTF-8), when it said something, before anything
     // is published.
     std::function<void(const std::string& message)> recordSays;
+    // The desktop's keyring: the secret kept for a target's place (TargetPlace), nullopt when
+    // none is kept or no keyring answers; asked only when the environment and the credential
+    // files give no secret (KeyringPassword). Empty: no keyring.
+    KeyringLookup keyring;
 };
 
 enum class ResultPublishEnd {

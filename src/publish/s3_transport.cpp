@@ -325,7 +325,12 @@ class S3Transport final : public Transport {
     bool Session(std::string& message) {
         if (session_) return true;
         std::string why;
-        const auto keys = FindAwsKeys(HomeFolder(credentials_.home), target_.profile, why);
+        // The target's key id with the secret the desktop's keyring keeps for it, which it is
+        // given only when the environment and the credentials file give no keys (KeyringPassword).
+        const auto keys =
+            !target_.accessKeyId.empty() && !credentials_.password.empty()
+                ? std::optional<AwsKeys>(AwsKeys{target_.accessKeyId, credentials_.password, {}})
+                : FindAwsKeys(HomeFolder(credentials_.home), target_.profile, why);
         if (!keys) return Fail(message, why);
         sessionToken_ = keys->sessionToken;
         signedBy_ = keys->accessKey + "\n" + keys->secretKey;

@@ -3,6 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <fstream>
+
+#include "publish/s3_parts.h"
+#include "publish/web_transfer.h"
 
 namespace zembrat::publish {
 
@@ -23,6 +27,48 @@ std::string LooseSecretFile(const std::string& path, SecretFile kind) {
            "): anyone could change the logins it gives, so it is not used; make it the owner's "
            "alone with: chmod 600 " +
            path;
+}
+
+namespace {
+
+// Whether the .netrc at path holds an entry for host (or a default one).
+bool NetrcKnows(const std::string& path, const std::string& host) {
+    std::ifstream in(path);
+    std::string word, previous;
+    while (in >> word) {
+        if (word == "default" || (previous == "machine" && word == host)) return true;
+        previous = word;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool SecretGivenBeside(const Target& target, const std::string& home) {
+    const std::string folder = HomeFolder(home);
+    switch (target.protocol) {
+        case Protocol::Sftp:
+            return true;
+        case Protocol::S3: {
+            std::string why;
+            return FindAwsKeys(folder, target.profile, why) ||
+                   !LooseSecretFile(folder + "/.aws/credentials", SecretFile::Private).empty();
+        }
+        case Protocol::Ftp:
+        case Protocol::FtpExplicit:
+        case Protocol::FtpImplicit:
+        case Protocol::Dav:
+        case Protocol::Davs:
+            return NetrcKnows(folder + "/.netrc", target.host);
+    }
+    return false;
+}
+
+std::string KeyringPassword(const Target& target, const Credentials& credentials,
+                            const KeyringLookup& keyring) {
+    if (!credentials.password.empty()) return credentials.password;
+    if (!keyring || SecretGivenBeside(target, credentials.home)) return {};
+    return keyring(TargetPlace(target)).value_or(std::string());
 }
 
 }  // namespace zembrat::publish

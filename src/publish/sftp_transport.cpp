@@ -145,6 +145,8 @@ class SftpTransport final : public Transport {
                 break;
             }
         }
+        // The key file the target names comes before ~/.ssh's.
+        if (!target_.keyFile.empty()) privateKey_ = target_.keyFile;
         if (::access((privateKey_ + ".pub").c_str(), R_OK) == 0) publicKey_ = privateKey_ + ".pub";
         user_ = target_.user;
         if (user_.empty()) {

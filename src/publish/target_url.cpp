@@ -174,6 +174,7 @@ bool ApplyS3(Target& t, const std::map<std::string, std::string>& options, std::
     t.region = option("region");
     t.endpoint = option("endpoint");
     t.profile = option("profile");
+    t.accessKeyId = option("keyid");
     if (!t.region.empty() && !IsHostWord(t.region)) {
         error = "the region \"" + t.region + "\" is not a region name";
         return false;
@@ -376,7 +377,8 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
     const bool s3 = t.protocol == Protocol::S3;
     for (const auto& [key, value] : options) {
         const bool s3Option = key == "endpoint" || key == "region" || key == "style" ||
-                              key == "provider" || key == "account" || key == "profile";
+                              key == "provider" || key == "account" || key == "profile" ||
+                              key == "keyid";
         if (key == "uploads") {
             int uploads = 0;
             const auto [end, failure] =
@@ -394,6 +396,9 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
                 t.protocol == Protocol::Dav)
                 return fail("ca= is only for targets over TLS");
             t.caFile = value;
+        } else if (key == "key") {
+            if (t.protocol != Protocol::Sftp) return fail("key= is only for sftp targets");
+            t.keyFile = value;
         } else if (key == "fingerprint") {
             if (t.protocol != Protocol::Sftp) return fail("fingerprint= is only for sftp targets");
             if (!IsSha256Fingerprint(value))
@@ -417,6 +422,66 @@ std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error) {
         t.host.clear();
     }
     return t;
+}
+
+namespace {
+
+// Percent-encodes what a URL piece cannot hold as it is; keep: the characters that stand as they
+// are in this piece besides letters, digits and "-._~".
+std::string Encoded(std::string_view text, std::string_view keep) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~' || u >= 0x80 ||
+            keep.find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string TargetUrl(const Target& target, std::string_view name) {
+    const SchemeInfo& scheme =
+        *std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                      [&](const SchemeInfo& s) { return s.protocol == target.protocol; });
+    std::string url = std::string(scheme.scheme) + "://";
+    std::string query;
+    const auto option = [&query](std::string_view key, std::string_view value) {
+        if (value.empty()) return;
+        query += query.empty() ? "?" : "&";
+        query += std::string(key) + "=" + Encoded(value, ":/@");
+    };
+    if (target.protocol == Protocol::S3) {
+        url += target.bucket + "/" + Encoded(target.path, "/");
+        option("endpoint", target.endpoint);
+        option("region", target.region);
+        option("style", target.pathStyle ? "path" : "virtual");
+        option("provider", target.provider);
+        option("profile", target.profile);
+        option("keyid", target.accessKeyId);
+    } else {
+        if (!target.user.empty()) url += Encoded(target.user, "") + "@";
+        url += target.host.find(':') != std::string::npos ? "[" + target.host + "]"
+                                                          : Encoded(target.host, "");
+        if (target.port) url += ":" + std::to_string(target.port);
+        std::string path = Encoded(target.path, "/");
+        if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+        url += path;
+        option("key", target.keyFile);
+        option("fingerprint", target.hostKeySha256);
+    }
+    option("ca", target.caFile);
+    option("public", target.publicAddress);
+    if (target.uploads) option("uploads", std::to_string(target.uploads));
+    option("name", name);
+    return url + query;
 }
 
 std::string TargetPlace(const Target& target) {

@@ -31,6 +31,8 @@ struct Target {
     std::string path;  // the base path on the server (S3: the key prefix), "/"-ended or empty
     // SFTP: a pinned host key, "SHA256:" and the base64 digest as ssh-keygen -l prints it.
     std::string hostKeySha256;
+    // SFTP: the private key file to log in with ("key="); empty: ~/.ssh's usual ones and the agent.
+    std::string keyFile;
     // S3.
     std::string bucket;
     std::string endpoint;  // scheme, host and port: "https://s3.eu-west-1.amazonaws.com"
@@ -38,6 +40,8 @@ struct Target {
     bool pathStyle = true;  // false: virtual-hosted (bucket.endpoint-host)
     std::string profile;    // ~/.aws/credentials profile; empty: "default"
     std::string provider;   // aws, r2, minio, oss, cos, qiniu or empty
+    // The access key id ("keyid="), whose secret the desktop's keyring keeps; empty: none.
+    std::string accessKeyId;
     // TLS: a CA file to trust besides the system's (tests, self-signed servers); empty: none.
     std::string caFile;
     // The public address the published files are seen under (custom domain, CDN); empty: none.
@@ -53,6 +57,11 @@ std::string Redacted(std::string_view text);
 // The target a URL gives, or nullopt with error set (UTF-8, naming what is wrong; a password in
 // it is not repeated).
 std::optional<Target> ParseTargetUrl(std::string_view url, std::string& error);
+
+// The target URL that ParseTargetUrl reads back into target (its name given as "name=" when name
+// is not empty): each piece percent-encoded where the URL needs it, the options the target sets.
+// S3: the endpoint is written as given, the provider's presets are not.
+std::string TargetUrl(const Target& target, std::string_view name = {});
 
 // Where a target puts its files, as one text: its scheme, host (in lower case) and port (the
 // protocol's usual one when none is given), the user where paths start at the login's folder

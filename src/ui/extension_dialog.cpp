@@ -217,7 +217,8 @@ ExtensionDialog::ExtensionDialog(const job::ExtensionOptions& o, QWidget* parent
     buttons->addWidget(publishButton);
     connect(publishButton, &QPushButton::clicked, this, [this] {
         bool now = false;
-        if (const std::optional<PublishChoices> chosen = PublishDialog::Ask(publish_, now, this)) {
+        if (const std::optional<PublishChoices> chosen =
+                PublishDialog::Ask(publish_, now, this, published_ ? &*published_ : nullptr)) {
             publish_ = *chosen;
             publishNow_ = now;
             if (now) accept();
@@ -289,8 +290,9 @@ bool ExtensionDialog::refreshNext() const {
 
 std::optional<job::ExtensionOptions> ExtensionDialog::Ask(
     const job::ExtensionOptions& current, QWidget* parent, bool* refreshNext, bool* publishNow,
-    std::function<job::JobSettings()> shownSettings) {
+    const WindowPublish* published, std::function<job::JobSettings()> shownSettings) {
     ExtensionDialog dialog(current, parent, std::move(shownSettings));
+    if (published) dialog.published_ = *published;
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     if (refreshNext) *refreshNext = dialog.refreshNext();
     if (publishNow) *publishNow = dialog.publishNow_;

@@ -40,9 +40,12 @@ class ExtensionDialog : public QDialog {
 
     // Shows the dialog modally over parent: the options set when OK was pressed, nothing when
     // the dialog was cancelled or closed. refreshNext, when given, takes refreshNext() on OK.
+    // published: the result the publish dialog checks the public copies of; shownSettings: the
+    // window's boxes, which a prune reads.
     static std::optional<job::ExtensionOptions> Ask(
         const job::ExtensionOptions& current, QWidget* parent = nullptr,
         bool* refreshNext = nullptr, bool* publishNow = nullptr,
+        const WindowPublish* published = nullptr,
         std::function<job::JobSettings()> shownSettings = {});
 
   private:
@@ -58,10 +61,11 @@ class ExtensionDialog : public QDialog {
     std::vector<Control> controls_;  // one per option the dialog shows, in the table's order
     QCheckBox* incremental_ = nullptr;
     QPushButton* refresh_;
-    PublishChoices publish_;        // edited in the publish dialog
-    bool publishNow_ = false;       // that dialog's "立即发布" closed this one
-    QPlainTextEdit* siteRules_;     // one rule a line, "host|Referer|User-Agent|Cookie"
-    QPlainTextEdit* placeholders_;  // one mark a line, "crc:size"
+    PublishChoices publish_;                  // edited in the publish dialog
+    bool publishNow_ = false;                 // that dialog's "立即发布" closed this one
+    std::optional<WindowPublish> published_;  // what that dialog checks the public copies of
+    QPlainTextEdit* siteRules_;               // one rule a line, "host|Referer|User-Agent|Cookie"
+    QPlainTextEdit* placeholders_;            // one mark a line, "crc:size"
     std::function<job::JobSettings()> shownSettings_;
 };
 

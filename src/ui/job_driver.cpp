@@ -1,5 +1,7 @@
 #include "ui/job_driver.h"
 
+#include <utility>
+
 #include "job/image_names.h"
 #include "job/result_folder.h"
 #include "job/run_report.h"
@@ -153,6 +155,7 @@ void JobDriver::Start(job::RunInputs given) {
         !window_.OpenInFileManager(result.resultFolder)) {
         Tell("无法打开文件管理器："_gbk + result.resultFolder, MessageButtons::Ok);
     }
+    OfferPrefix();
 }
 
 void JobDriver::RunBegins(const std::vector<std::string>& articles, const std::string&) {
@@ -216,19 +219,37 @@ std::string JobDriver::Publish(const std::string& resultFolder) {
     stop_ = std::stop_source();
     events_.SetStopToken(stop_.get_token());
     for (EditBox box : kLockedBoxes) window_.SetEditEnabled(box, false);
+    WindowPublish request = PublishRequest();
+    request.resultFolder = resultFolder;
+    WindowPublished published = PublishInWindow(window_, events_, request, stop_.get_token());
+    offeredPrefix_ = std::move(published.offeredPrefix);
+    return std::move(published.line);
+}
+
+WindowPublish JobDriver::PublishRequest() {
     const job::JobSettings settings = Inputs(job::ListingMethod::FolderObject).settings;
-    WindowPublish request{options_.publishTargets,
-                          options_.publishTarget,
-                          options_.publishArticles,
-                          resultFolder,
-                          settings.newPrefix,
-                          options_.publishUploads,
-                          job::ImageFolderBelow(settings.imageFolder),
-                          settings.articleFilter,
-                          [this](const std::string& question) {
-                              return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
-                          }};
-    return PublishInWindow(window_, events_, request, stop_.get_token());
+    return WindowPublish{options_.publishTargets,
+                         options_.publishTarget,
+                         options_.publishArticles,
+                         job::ResultFolder(settings.articleFolder, options_),
+                         settings.newPrefix,
+                         options_.publishUploads,
+                         job::ImageFolderBelow(settings.imageFolder),
+                         settings.articleFilter,
+                         [this](const std::string& question) {
+                             return Tell(question, MessageButtons::YesNo) == MessageAnswer::Yes;
+                         },
+                         keyring_};
+}
+
+void JobDriver::OfferPrefix() {
+    if (offeredPrefix_.empty() || closing_) return;
+    const std::string prefix = std::exchange(offeredPrefix_, {});
+    if (Tell(
+            "文章没有发布：它们的图片地址不在这个目标的公开地址下。\r\n是否把新的域名前缀改为 "_gbk +
+                prefix + "？改好后再运行一次，文章就会指向网站上的图片。"_gbk,
+            MessageButtons::YesNo) == MessageAnswer::Yes)
+        window_.SetEditText(EditBox::NewPrefix, prefix);
 }
 
 void JobDriver::PublishNow() {
@@ -238,6 +259,7 @@ void JobDriver::PublishNow() {
         Inputs(job::ListingMethod::FolderObject).settings.articleFolder, options_));
     Finish();
     if (!closing_) Tell(line, MessageButtons::Ok);
+    OfferPrefix();
 }
 
 void JobDriver::Finish() {

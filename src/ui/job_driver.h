@@ -3,6 +3,8 @@
 // job::Run; this builds its inputs from the boxes and shows its events in the window.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "job/run.h"
 #include "platform/messages.h"
 #include "ui/job_window.h"
+#include "ui/publish_rows.h"
 
 namespace zembrat::platform {
 class EventPoints;
@@ -92,6 +95,10 @@ class JobDriver : private job::RunObserver {
     // An observer of every run to come besides the window's own (the window's results); it
     // outlives the driver's runs. nullptr for none.
     void SetWatcher(job::RunObserver* watcher) { watcher_ = watcher; }
+    // What a publish of the boxes' result onto the kept targets is asked now.
+    WindowPublish PublishRequest();
+    // The desktop's keyring a publish reads the targets' secrets from; empty: none.
+    void SetKeyring(publish::KeyringLookup keyring) { keyring_ = std::move(keyring); }
     // Test seam: how the retry wait sleeps.
     void SetSleep(job::SleepFunction sleep) { sleep_ = sleep; }
 
@@ -108,6 +115,9 @@ class JobDriver : private job::RunObserver {
     // Publishes resultFolder under options_, with the run's locks and its stop; the line for the
     // completion message (GBK).
     std::string Publish(const std::string& resultFolder);
+    // After a publish that left the articles out for their prefix: offers to set the new prefix
+    // to the target's public address.
+    void OfferPrefix();
     platform::MessageAnswer Tell(const std::string& text, platform::MessageButtons buttons);
 
     JobWindow& window_;
@@ -125,6 +135,8 @@ class JobDriver : private job::RunObserver {
     job::RunInputs lastInputs_;
     job::RunObserver* watcher_ = nullptr;
     job::SleepFunction sleep_ = job::RealSleep;
+    publish::KeyringLookup keyring_;
+    std::string offeredPrefix_;  // GBK: what the last publish offers as the new prefix
 };
 
 }  // namespace zembrat::ui

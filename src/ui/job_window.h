@@ -57,6 +57,8 @@ class JobWindow {
     // Current text of an edit box, GBK.
     virtual std::string EditText(EditBox box) const = 0;
     virtual void SetEditEnabled(EditBox box, bool enabled) = 0;
+    // Puts text (GBK) into a box, as the user would type it.
+    virtual void SetEditText(EditBox box, const std::string& text) = 0;
 
     // The progress bar and the status label laid over it.
     virtual void SetProgressVisible(bool visible) = 0;

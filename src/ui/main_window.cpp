@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "ui/keyring.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -105,6 +107,7 @@ MainWindow::MainWindow(config::ConfigStore& settings, TextDialogRequest& textDia
       statusIcons_(StatusIcons()),
       watch_(std::make_unique<RunWatch>(
           [this]() -> const job::RunInputs& { return driver_.lastInputs(); })) {
+    driver_.SetKeyring(KeyringSecret);
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(
         QStringLiteral("Zembrat v1.03 - 自动下载并转存文章中的网络图片为自己网站的图片"));
@@ -394,8 +397,9 @@ void MainWindow::SaveFromEntry() {
 void MainWindow::ShowExtensionOptions() {
     bool refresh = false;
     bool publishNow = false;
+    const WindowPublish published = driver_.PublishRequest();
     if (const std::optional<job::ExtensionOptions> chosen = ExtensionDialog::Ask(
-            driver_.options(), this, &refresh, &publishNow,
+            driver_.options(), this, &refresh, &publishNow, &published,
             [this] { return ui::ShownSettings(static_cast<const JobWindow&>(*this)); })) {
         driver_.SetOptions(*chosen);
         if (refresh) driver_.RefreshNextRun();
@@ -527,6 +531,9 @@ void MainWindow::SetStartCaption(const std::string& caption) {
 }
 std::string MainWindow::EditText(EditBox box) const {
     return ToGbk(editBox(box)->text());
+}
+void MainWindow::SetEditText(EditBox box, const std::string& text) {
+    editBox(box)->setText(ToQString(text));
 }
 void MainWindow::SetEditEnabled(EditBox box, bool enabled) {
     editBox(box)->setEnabled(enabled);

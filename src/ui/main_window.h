@@ -81,6 +81,7 @@ class MainWindow : public QWidget, public JobWindow {
     void SetStartCaption(const std::string& caption) override;
     std::string EditText(EditBox box) const override;
     void SetEditEnabled(EditBox box, bool enabled) override;
+    void SetEditText(EditBox box, const std::string& text) override;
     void SetProgressVisible(bool visible) override;
     void SetStatusLabelVisible(bool visible) override;
     void SetProgressMaximum(long maximum) override;

@@ -1,5 +1,7 @@
 // The dialog "发布到网站": the targets the stored images (and, if asked, the articles) are
-// published to, which one a run uses, and whether a run publishes when it ends.
+// published to, each edited in a form of its kind, its secret kept in the desktop's keyring;
+// which one a run uses, whether a run publishes when it ends; a test of a target's login and a
+// check of its public copies.
 #pragma once
 
 #include <QDialog>
@@ -7,11 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "ui/publish_rows.h"
+
 class QCheckBox;
+class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class QListWidget;
+class QTreeWidget;
 
 namespace zembrat::ui {
+
+class TargetForm;
 
 // What the dialog edits; texts in GBK.
 struct PublishChoices {
@@ -25,26 +33,53 @@ struct PublishChoices {
 
 class PublishDialog : public QDialog {
   public:
-    explicit PublishDialog(const PublishChoices& choices, QWidget* parent = nullptr);
+    // result: the result a check of the public copies looks at (its folder, image folder and
+    // article filter) and the keyring; nullptr: none known.
+    explicit PublishDialog(const PublishChoices& choices, QWidget* parent = nullptr,
+                           const WindowPublish* result = nullptr);
 
     PublishChoices choices() const;
     // Pressed "立即发布" rather than "确定".
     bool publishNow() const { return publishNow_; }
 
     // Shows the dialog modally: the choices when OK or "立即发布" was pressed (publishNow tells
-    // which), nothing when it was cancelled. A line that is no target's URL keeps the dialog open
-    // with a message naming it.
+    // which), nothing when it was cancelled. A target the form cannot make, or a line that is no
+    // target's URL, keeps the dialog open with a message naming it. The typed secrets are kept in
+    // the keyring then.
     static std::optional<PublishChoices> Ask(const PublishChoices& current, bool& publishNow,
-                                             QWidget* parent = nullptr);
+                                             QWidget* parent = nullptr,
+                                             const WindowPublish* result = nullptr);
+
+    // "测试连接" on the chosen row: its words as shown (GBK).
+    std::string TestConnection();
+    // "检查公开副本" on the chosen row: the summary line as shown (GBK).
+    std::string VerifyCopies();
 
   private:
+    struct Row {
+        std::string url;     // GBK, as kept
+        std::string secret;  // UTF-8, typed in this dialog: for the keyring
+        std::string error;   // GBK: why the form makes no URL; empty: it does
+    };
     bool Check();
+    // Keeps the typed secrets in the keyring; false when one could not be kept (said so).
+    bool KeepSecrets();
+    void Select(int row);
+    void FormEdited();
+    void Say(const std::string& gbk);
+    std::vector<std::string> Urls() const;  // UTF-8
 
-    QPlainTextEdit* targets_;
+    std::vector<Row> rows_;
+    QListWidget* list_;
+    TargetForm* form_;
+    QLabel* said_;
+    QTreeWidget* copies_;
     QLineEdit* chosen_;
     QCheckBox* afterRun_;
     QCheckBox* articles_;
+    std::optional<WindowPublish> result_;
     bool publishNow_ = false;
+    bool showing_ = false;  // the form is being filled from a row, not edited
 };
 
 }  // namespace zembrat::ui

@@ -9,21 +9,15 @@
 #include <vector>
 
 #include "publish/publish_run.h"
+#include "publish/secret_files.h"
 #include "ui/job_window.h"
+#include "ui/publish_words.h"
 
 namespace zembrat::platform {
 class EventPoints;
 }
 
 namespace zembrat::ui {
-
-// The row caption of a settled file, GBK: "已上传", "此前已发布", "网站上已有", "冲突，未覆盖",
-// "上传失败", "已停止" (a dry run's "将上传").
-std::string PublishRowText(publish::PublishOutcome outcome);
-
-// Each attempt shows its files afresh.
-// The question put when an SFTP host's key is not known yet, GBK, naming its fingerprint.
-std::string NewHostKeyQuestion(const std::string& fingerprint);
 
 class PublishRows : public publish::PublishObserver {
   public:
@@ -51,12 +45,22 @@ struct WindowPublish {
     std::string imageFolder, articleFilter;
     // An SFTP host whose key is not known yet: whether to trust it, asked with the question
     // (NewHostKeyQuestion, GBK, naming the fingerprint). Asked once per publish.
+    // Asked before any row is marked, so the rows wait for the answer.
     std::function<bool(const std::string& question)> trustNewHostKey;
+    // The desktop's keyring (publish::KeyringLookup); empty: none.
+    publish::KeyringLookup keyring;
 };
 
-// Publishes the result the record knows onto the chosen target, showing each file in the window;
-// the text for the completion message (GBK), which names the target and counts what happened.
-std::string PublishInWindow(JobWindow& window, platform::EventPoints& events,
-                            const WindowPublish& request, std::stop_token stop);
+// What a publish in the window ends with.
+struct WindowPublished {
+    std::string line;  // GBK: for the completion message, naming the target and the counts
+    // GBK: the target's public address, when the articles were refused because the new prefix
+    // they were written with is another; the window offers to set the prefix to it.
+    std::string offeredPrefix;
+};
+
+// Publishes the result the record knows onto the chosen target, showing each file in the window.
+WindowPublished PublishInWindow(JobWindow& window, platform::EventPoints& events,
+                                const WindowPublish& request, std::stop_token stop);
 
 }  // namespace zembrat::ui

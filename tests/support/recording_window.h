@@ -55,6 +55,7 @@ class RecordingWindow : public ui::JobWindow, public platform::EventPoints {
     void SetStartCaption(const std::string& c) override;
     std::string EditText(ui::EditBox box) const override;
     void SetEditEnabled(ui::EditBox box, bool on) override;
+    void SetEditText(ui::EditBox box, const std::string& text) override { edits[box] = text; }
     void SetProgressVisible(bool visible) override;
     void SetStatusLabelVisible(bool visible) override;
     void SetProgressMaximum(long maximum) override;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -28,6 +29,7 @@
 #include "ui/extension_dialog.h"
 #include "ui/help.h"
 #include "ui/publish_dialog.h"
+#include "ui/publish_words.h"
 #include "ui/results_dialog.h"
 #include "window_run_fixture.h"
 
@@ -152,6 +154,41 @@ TEST(EnglishWordsOfAText, FindsEnglishAndLeavesAddressesNamesAndSwitches) {
         EXPECT_EQ(EnglishWords(QString::fromUtf8(c.text)), c.english) << c.text;
 }
 
+TEST(PublishWordsOfAMessage, EveryKindOfPublishFailureHasChineseWords) {
+    // What the transports, the runner and the target parser say (the console's English), as the
+    // window tells it: Chinese, and not the words for a message of no known kind.
+    const char* const messages[] = {
+        "site: the server refused the login (bad user name, password or key)",
+        "\"b\": the secret access key does not match the access key (SignatureDoesNotMatch)",
+        "\"b\": the access key is not known to the server (InvalidAccessKeyId)",
+        "\"b\": the bucket \"b\" does not exist",
+        "\"b\": access is denied to these keys (AccessDenied)",
+        "h: the host is unreachable or refused the connection",
+        "h: the host name is unknown",
+        "h: the server did not answer in time (time-out)",
+        "h: the server's certificate or key is not trusted",
+        "h: THE HOST KEY HAS CHANGED: the server now shows SHA256:x",
+        "h: the host key is unknown (not in /root/.ssh/known_hosts); its fingerprint is SHA256:x",
+        "/home/u/.ssh/id_ed25519 is readable by others (0644): OpenSSH refuses such a file",
+        "/home/u/.netrc is writable by others (0666): anyone could change the logins",
+        "no access key: set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, or give the profile",
+        "h: files/a.png: another file is already there under files/a.png (it was not overwritten)",
+        "files/a.png: a link stands at its name or on its way; nothing below the result folder is",
+        "h: uploading a.png; the server's disk is full",
+        "h: the server took the upload, but a look finds nothing under its name",
+        "no publish target is set: give one as a URL, or add one in the settings",
+        "target \"sftp://u:***@h/\": no password in a target: it comes from the keyring",
+        "target \"x://h\": unknown scheme \"x\" (sftp, ftp, ftpes, ftps, dav, davs or s3)",
+    };
+    const std::string unknown = PublishWords("something nobody foresaw");
+    for (const char* message : messages) {
+        const std::string words = PublishWords(message);
+        EXPECT_NE(words, unknown) << message;
+        EXPECT_EQ(EnglishWords(ToQString(words)), QStringList()) << message;
+    }
+    EXPECT_EQ(EnglishWords(ToQString(unknown)), QStringList());
+}
+
 TEST_F(ChineseTexts, EveryDialogOfTheWindowAndEveryMessageOfARunAndARetry) {
     // Idle, and during a run with rows in the status list.
     english << EnglishIn(window);
@@ -214,6 +251,23 @@ TEST_F(ChineseTexts, EveryDialogOfTheWindowAndEveryMessageOfARunAndARetry) {
     english << EnglishIn(options);
     PublishDialog publish(PublishChoices{}, &window);
     english << EnglishIn(publish);
+    // Each target kind's form, and what a failed test of a target and a check without a result
+    // say there.
+    PublishDialog forms(
+        PublishChoices{{"sftp://127.0.0.1:1/a/"_gbk, "ftpes://127.0.0.1:1/"_gbk,
+                        "davs://127.0.0.1:1/d/"_gbk, "s3://b/?endpoint=http://127.0.0.1:1"_gbk},
+                       {},
+                       false,
+                       false},
+        &window);
+    auto* targets = Child<QListWidget>(forms, "列表框发布目标");
+    for (int row = 0; row < targets->count(); ++row) {
+        targets->setCurrentRow(row);
+        forms.TestConnection();
+        english << EnglishIn(forms);
+    }
+    forms.VerifyCopies();
+    english << EnglishIn(forms);
 
     EXPECT_TRUE(english.isEmpty()) << english.join('\n').toStdString();
 }
