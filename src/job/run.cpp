@@ -91,6 +91,11 @@ class RecordKeeper {
     // image folder, with the size and CRC-32 it was stored with.
     std::optional<KnownImage> Known(const std::string& address) {
         const auto held = group_.Hold();
+        return KnownHeld(address);
+    }
+
+    // Known, the record already held by the caller.
+    std::optional<KnownImage> KnownHeld(const std::string& address) {
         const auto cached = known_.find(address);
         if (cached != known_.end()) return cached->second;
         std::optional<KnownImage> known;
@@ -120,7 +125,7 @@ class RecordKeeper {
         if (!stamp || stamp->size != entry->size) return false;
         if (entry->fileTime == 0 || stamp->time != entry->fileTime ||
             stamp->inode != entry->fileInode)
-            return Known(address).has_value();
+            return KnownHeld(address).has_value();
         return true;
     }
 
@@ -479,8 +484,7 @@ std::string RunEndText(const RunResult& result, const JobSettings& settings) {
         case RunEnd::RecordFromNewerVersion:
             return "the run record was written by a newer version (record version " +
                    std::to_string(result.newerRecordVersion) + ") and was left as it is: " +
-                   shown(text::WithSeparator(result.resultFolder) +
-                         record::RunRecord::FileName());
+                   shown(text::WithSeparator(result.resultFolder) + record::RunRecord::FileName());
         case RunEnd::OutputFolderRefused:
             if (!result.resultFolder.starts_with(text::kPathSeparator))
                 return "the result folder must be an absolute path: " + shown(result.resultFolder);
@@ -505,6 +509,8 @@ std::string CompletionMessage(const RunCounts& counts, const std::string& result
     if (!counts.reportPath.empty()) message += "转存报告："_gbk + counts.reportPath + "\r\n";
     if (counts.recordLost)
         message += "运行记录无法写入，下次运行将重做这次的工作。"_gbk + "\r\n";
+    else if (counts.newerRecordLeft > 0)
+        message += NewerRecordMessage(resultFolder, counts.newerRecordLeft) + "\r\n";
     else if (!counts.recordMessage.empty())
         message += "运行记录已损坏或无法读取，已改名放在一旁，并新建了一个。"_gbk + "\r\n";
     message += counts.publishLine;
@@ -660,6 +666,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
             result.newerRecordVersion = record.NewerVersion();
             return result;
         }
+        if (how == record::OpenResult::Newer) result.counts.newerRecordLeft = record.NewerVersion();
         if (record.IsOpen()) keeper.emplace(record, inputs, destination);
     }
     ArticleLoop(inputs, web, events, observer, sleep, result, destination,
@@ -668,7 +675,7 @@ RunResult Run(const RunInputs& inputs, web::WebClient& web, platform::EventPoint
     // A record that failed on the way says so too.
     if (keepRecord) {
         result.counts.recordMessage = text::GbkFromUtf8(record.Message());
-        result.counts.recordLost = !record.IsOpen();
+        result.counts.recordLost = !record.IsOpen() && result.counts.newerRecordLeft == 0;
     }
     return result;
 }

@@ -84,6 +84,8 @@ struct RunCounts {
     std::string recordMessage;  // what opening the run record had to say (GBK), if any
     // The run record could not be opened or written: the next run redoes this one's work.
     bool recordLost = false;
+    // A newer version's record was there: left as it is, the run (needing none) went on without.
+    std::int64_t newerRecordLeft = 0;
     std::string reportPath;   // the run report a front end wrote, if any
     std::string publishLine;  // what a publish after the run did (GBK, ends CR LF)
 };
